@@ -1,0 +1,4 @@
+// POSIX stand-in for the SDK header of the same name.
+#pragma once
+#include <objbase.h>
+#include <oleauto.h>

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the main suite, then the tests that never load the
+# Java VM again under AddressSanitizer with UndefinedBehaviorSanitizer and under
+# ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+
+jobs=$(nproc)
+build() {  # build <dir> <cmake args...>
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+echo "== main build and every test"
+build build
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer, tests without the Java VM"
+build build-asan -DVELT_SANITIZE=address,undefined -DVELT_WITH_JAVA=OFF
+ctest --test-dir build-asan --output-on-failure -j "$jobs" -L nojvm
+
+echo "== ThreadSanitizer, tests without the Java VM"
+build build-tsan -DVELT_SANITIZE=thread -DVELT_WITH_JAVA=OFF
+TSAN_OPTIONS="halt_on_error=1" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L nojvm
