@@ -22,10 +22,12 @@ TEST(InterlockedTest, CountersStayExactUnderContention) {
       InterlockedIncrement(&counter);
       InterlockedExchangeAdd(&counter, 2);
       InterlockedDecrement(&counter);
-      LONG seen;
-      do {
-        seen = viaCompareExchange;
-      } while (InterlockedCompareExchange(&viaCompareExchange, seen + 1, seen) != seen);
+      // The value a failed exchange reports is the next guess: no plain read needed.
+      LONG seen = 0;
+      for (LONG found;
+           (found = InterlockedCompareExchange(&viaCompareExchange, seen + 1, seen)) != seen;) {
+        seen = found;
+      }
     }
   });
   EXPECT_EQ(counter, 4 * perThread * 2);
