@@ -108,8 +108,9 @@ HLOCAL WINAPI LocalFree(HLOCAL memory);
 // ---- text conversion ----
 #define CP_ACP 0u
 #define CP_UTF8 65001u
-int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR multi,
-                               int multiSize, LPCSTR defaultChar, LPBOOL usedDefaultChar);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount,
+                               LPSTR multi, int multiSize, LPCSTR defaultChar,
+                               LPBOOL usedDefaultChar);
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int multiCount,
                                LPWSTR wide, int wideCount);
 int WINAPI lstrlenW(LPCWSTR text);
