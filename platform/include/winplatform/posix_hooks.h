@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "winplatform/registry_hooks.h"  // VeltRegistryReset
+
 extern "C" {
 
 // Makes GetModuleFileNameA(NULL, ...) (and the executable's module handle) answer `path`
