@@ -13,7 +13,9 @@ constexpr const char16_t* kSystemProperties[] = {
 
 bool isSystemName(const std::u16string& name) { return name.rfind(u"__", 0) == 0; }
 
-Variant textOrNull(const std::u16string& s) { return s.empty() ? Variant::null() : Variant::text(s); }
+Variant textOrNull(const std::u16string& s) {
+  return s.empty() ? Variant::null() : Variant::text(s);
+}
 
 // Canonical text of a value, for comparing qualifier values.
 std::u16string comparable(const VARIANT& v) {
@@ -229,8 +231,10 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
   STDMETHODIMP GetObjectText(LONG, BSTR* text) override {
     if (!text) return WBEM_E_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(mutex_);
-    std::u16string out = genus_ == WBEM_GENUS_CLASS ? u"class " + def_->name : u"instance of " + def_->name;
-    if (genus_ == WBEM_GENUS_CLASS && !def_->superclass().empty()) out += u" : " + def_->superclass();
+    std::u16string out =
+        genus_ == WBEM_GENUS_CLASS ? u"class " + def_->name : u"instance of " + def_->name;
+    if (genus_ == WBEM_GENUS_CLASS && !def_->superclass().empty())
+      out += u" : " + def_->superclass();
     out += u"\n{\n";
     for (std::size_t i = 0; i < values_.size(); ++i) {
       if (values_[i].isNull()) continue;
@@ -245,9 +249,7 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
     return *text ? WBEM_S_NO_ERROR : WBEM_E_OUT_OF_MEMORY;
   }
 
-  STDMETHODIMP SpawnDerivedClass(LONG, IWbemClassObject**) override {
-    return WBEM_E_NOT_SUPPORTED;
-  }
+  STDMETHODIMP SpawnDerivedClass(LONG, IWbemClassObject**) override { return WBEM_E_NOT_SUPPORTED; }
 
   STDMETHODIMP SpawnInstance(LONG, IWbemClassObject** out) override {
     if (!out) return WBEM_E_INVALID_PARAMETER;

@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
-#include <optional>
 #include <mutex>
+#include <optional>
 
 #include "wmi/mof_error.h"
 
@@ -38,7 +38,8 @@ class Lexer {
     char c = s_[at_];
     if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
       t.kind = Tok::kIdent;
-      while (at_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[at_])) || s_[at_] == '_')) {
+      while (at_ < s_.size() &&
+             (std::isalnum(static_cast<unsigned char>(s_[at_])) || s_[at_] == '_')) {
         t.text += advance();
       }
       return t;
@@ -46,7 +47,8 @@ class Lexer {
     if (c == '$') {
       advance();
       t.kind = Tok::kAlias;
-      while (at_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[at_])) || s_[at_] == '_')) {
+      while (at_ < s_.size() &&
+             (std::isalnum(static_cast<unsigned char>(s_[at_])) || s_[at_] == '_')) {
         t.text += advance();
       }
       if (t.text.empty()) fail(t.line, t.column, "alias name expected after '$'");
@@ -59,8 +61,9 @@ class Lexer {
       if (t.text.empty()) fail(t.line, t.column, "empty character literal");
       return t;
     }
-    if (std::isdigit(static_cast<unsigned char>(c)) || ((c == '-' || c == '+') && at_ + 1 < s_.size() &&
-                                                        std::isdigit(static_cast<unsigned char>(s_[at_ + 1])))) {
+    if (std::isdigit(static_cast<unsigned char>(c)) ||
+        ((c == '-' || c == '+') && at_ + 1 < s_.size() &&
+         std::isdigit(static_cast<unsigned char>(s_[at_ + 1])))) {
       return number(t);
     }
     if (std::string_view("{}[]();,=:#").find(c) != std::string_view::npos) {
@@ -117,28 +120,48 @@ class Lexer {
       int line = line_, column = column_ - 1;
       char e = advance();
       switch (e) {
-        case '\\': t.text += '\\'; break;
-        case '"': t.text += '"'; break;
-        case '\'': t.text += '\''; break;
-        case 'n': t.text += '\n'; break;
-        case 't': t.text += '\t'; break;
-        case 'r': t.text += '\r'; break;
-        case 'b': t.text += '\b'; break;
-        case 'f': t.text += '\f'; break;
+        case '\\':
+          t.text += '\\';
+          break;
+        case '"':
+          t.text += '"';
+          break;
+        case '\'':
+          t.text += '\'';
+          break;
+        case 'n':
+          t.text += '\n';
+          break;
+        case 't':
+          t.text += '\t';
+          break;
+        case 'r':
+          t.text += '\r';
+          break;
+        case 'b':
+          t.text += '\b';
+          break;
+        case 'f':
+          t.text += '\f';
+          break;
         case 'x':
         case 'X': {
           unsigned value = 0;
           int digits = 0;
-          while (digits < 4 && at_ < s_.size() && std::isxdigit(static_cast<unsigned char>(s_[at_]))) {
+          while (digits < 4 && at_ < s_.size() &&
+                 std::isxdigit(static_cast<unsigned char>(s_[at_]))) {
             char h = advance();
-            value = value * 16 + unsigned(std::isdigit(static_cast<unsigned char>(h)) ? h - '0' : (std::tolower(h) - 'a' + 10));
+            value = value * 16 + unsigned(std::isdigit(static_cast<unsigned char>(h))
+                                              ? h - '0'
+                                              : (std::tolower(h) - 'a' + 10));
             ++digits;
           }
           if (digits == 0) fail(line, column, "hexadecimal digits expected after \\x");
           t.text += narrow(std::u16string(1, char16_t(value)));
           break;
         }
-        default: fail(line, column, std::string("unknown escape \\") + e);
+        default:
+          fail(line, column, std::string("unknown escape \\") + e);
       }
     }
     return t;
@@ -151,7 +174,8 @@ class Lexer {
     if (s_.substr(at_, 2) == "0x" || s_.substr(at_, 2) == "0X") {
       text += advance();
       text += advance();
-      while (at_ < s_.size() && std::isxdigit(static_cast<unsigned char>(s_[at_]))) text += advance();
+      while (at_ < s_.size() && std::isxdigit(static_cast<unsigned char>(s_[at_])))
+        text += advance();
     } else {
       while (at_ < s_.size()) {
         char c = s_[at_];
@@ -185,10 +209,10 @@ class Lexer {
 
 CIMTYPE typeFromName(const std::string& name) {
   static const std::pair<const char*, CIMTYPE> kTypes[] = {
-      {"sint8", CIM_SINT8},     {"uint8", CIM_UINT8},       {"sint16", CIM_SINT16},
-      {"uint16", CIM_UINT16},   {"sint32", CIM_SINT32},     {"uint32", CIM_UINT32},
-      {"sint64", CIM_SINT64},   {"uint64", CIM_UINT64},     {"real32", CIM_REAL32},
-      {"real64", CIM_REAL64},   {"boolean", CIM_BOOLEAN},   {"string", CIM_STRING},
+      {"sint8", CIM_SINT8},       {"uint8", CIM_UINT8},     {"sint16", CIM_SINT16},
+      {"uint16", CIM_UINT16},     {"sint32", CIM_SINT32},   {"uint32", CIM_UINT32},
+      {"sint64", CIM_SINT64},     {"uint64", CIM_UINT64},   {"real32", CIM_REAL32},
+      {"real64", CIM_REAL64},     {"boolean", CIM_BOOLEAN}, {"string", CIM_STRING},
       {"datetime", CIM_DATETIME}, {"char16", CIM_CHAR16},   {"object", CIM_OBJECT}};
   std::string lower;
   for (char c : name) lower += char(std::tolower(static_cast<unsigned char>(c)));
@@ -227,7 +251,9 @@ std::optional<CLSID> parseClsid(const std::string& text) {
       hex += text[i];
     }
   }
-  auto part = [&](std::size_t from, std::size_t n) { return std::stoull(hex.substr(from, n), nullptr, 16); };
+  auto part = [&](std::size_t from, std::size_t n) {
+    return std::stoull(hex.substr(from, n), nullptr, 16);
+  };
   CLSID id{};
   id.Data1 = DWORD(part(0, 8));
   id.Data2 = WORD(part(8, 4));
@@ -269,7 +295,9 @@ class Parser {
   }
 
   bool isPunct(const char* p) const { return token_.kind == Tok::kPunct && token_.text == p; }
-  bool isWord(const char* w) const { return token_.kind == Tok::kIdent && sameWord(token_.text, w); }
+  bool isWord(const char* w) const {
+    return token_.kind == Tok::kIdent && sameWord(token_.text, w);
+  }
 
   Token take() {
     Token t = token_;
@@ -342,7 +370,8 @@ class Parser {
         Variant array;
         bool allText = true;
         for (const Variant& item : v.items) allText = allText && item.vt() == VT_BSTR;
-        if (FAILED(coerceElements(v.items, (allText ? CIM_STRING : CIM_SINT64) | CIM_FLAG_ARRAY, array))) {
+        if (FAILED(coerceElements(v.items, (allText ? CIM_STRING : CIM_SINT64) | CIM_FLAG_ARRAY,
+                                  array))) {
           fail(v.at, "qualifier values must share one type");
         }
         q.value = std::move(array);
@@ -423,7 +452,8 @@ class Parser {
           return v;
         }
         [[fallthrough]];
-      default: fail(token_, "value expected");
+      default:
+        fail(token_, "value expected");
     }
   }
 
@@ -462,14 +492,15 @@ class Parser {
 
   static std::string typeName(CIMTYPE type) {
     static const std::pair<CIMTYPE, const char*> kNames[] = {
-        {CIM_SINT8, "sint8"},     {CIM_UINT8, "uint8"},       {CIM_SINT16, "sint16"},
-        {CIM_UINT16, "uint16"},   {CIM_SINT32, "sint32"},     {CIM_UINT32, "uint32"},
-        {CIM_SINT64, "sint64"},   {CIM_UINT64, "uint64"},     {CIM_REAL32, "real32"},
-        {CIM_REAL64, "real64"},   {CIM_BOOLEAN, "boolean"},   {CIM_STRING, "string"},
+        {CIM_SINT8, "sint8"},       {CIM_UINT8, "uint8"},     {CIM_SINT16, "sint16"},
+        {CIM_UINT16, "uint16"},     {CIM_SINT32, "sint32"},   {CIM_UINT32, "uint32"},
+        {CIM_SINT64, "sint64"},     {CIM_UINT64, "uint64"},   {CIM_REAL32, "real32"},
+        {CIM_REAL64, "real64"},     {CIM_BOOLEAN, "boolean"}, {CIM_STRING, "string"},
         {CIM_DATETIME, "datetime"}, {CIM_CHAR16, "char16"},   {CIM_OBJECT, "object"},
         {CIM_REFERENCE, "ref"}};
     for (const auto& [t, n] : kNames) {
-      if (t == (type & ~CIM_FLAG_ARRAY)) return std::string(n) + ((type & CIM_FLAG_ARRAY) ? "[]" : "");
+      if (t == (type & ~CIM_FLAG_ARRAY))
+        return std::string(n) + ((type & CIM_FLAG_ARRAY) ? "[]" : "");
     }
     return "?";
   }
@@ -520,7 +551,8 @@ class Parser {
     while (!isPunct("}")) feature(*def, inherited);
     take();
     expectPunct(";");
-    if (qualifierIsSet(def->qualifiers, u"dynamic") && !findQualifier(def->qualifiers, u"provider")) {
+    if (qualifierIsSet(def->qualifiers, u"dynamic") &&
+        !findQualifier(def->qualifiers, u"provider")) {
       fail(name, "dynamic class " + name.text + " names no provider");
     }
     ns.classes[toLower(def->name)] = std::move(def);
@@ -607,13 +639,17 @@ class Parser {
     expectPunct(";");
     if (returnType != CIM_EMPTY) {
       out->properties.insert(out->properties.begin(),
-                             PropertyDef{u"ReturnValue", returnType, {{u"out", Variant::boolean(true), 0}},
-                                         Variant::null(), u"__PARAMETERS"});
+                             PropertyDef{u"ReturnValue",
+                                         returnType,
+                                         {{u"out", Variant::boolean(true), 0}},
+                                         Variant::null(),
+                                         u"__PARAMETERS"});
     }
     std::u16string wname = widen(name.text);
     for (MethodDef& m : def.methods) {
       if (!equalsIgnoreCase(m.name, wname)) continue;
-      if (equalsIgnoreCase(m.originClass, def.name)) fail(name, "method " + name.text + " declared twice");
+      if (equalsIgnoreCase(m.originClass, def.name))
+        fail(name, "method " + name.text + " declared twice");
     }
     std::erase_if(def.methods, [&](const MethodDef& m) { return equalsIgnoreCase(m.name, wname); });
     def.methods.push_back({wname, std::move(qualifiers), in->properties.empty() ? nullptr : in,
@@ -681,7 +717,8 @@ class Parser {
     std::u16string name;
     if (v->isAlias) {
       auto it = aliases_.find(narrow(v->items.front().asText()));
-      if (it == aliases_.end()) fail(v->at, "undefined alias $" + narrow(v->items.front().asText()));
+      if (it == aliases_.end())
+        fail(v->at, "undefined alias $" + narrow(v->items.front().asText()));
       name = it->second;
     } else if (!v->isArray && v->items.front().vt() == VT_BSTR) {
       // __Win32Provider.Name="X"
@@ -728,7 +765,8 @@ class Parser {
         r.eventClasses.push_back(*c);
       }
     } else {
-      fail(body.className, "instances of " + cls + " are not supported; only provider registrations");
+      fail(body.className,
+           "instances of " + cls + " are not supported; only provider registrations");
     }
   }
 
@@ -745,7 +783,8 @@ class Parser {
         word += c;
       }
     }
-    if (words.size() < 4 || !equalsIgnoreCase(words[0], u"select") || !equalsIgnoreCase(words[2], u"from")) {
+    if (words.size() < 4 || !equalsIgnoreCase(words[0], u"select") ||
+        !equalsIgnoreCase(words[2], u"from")) {
       return std::nullopt;
     }
     return words[3];

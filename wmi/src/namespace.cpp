@@ -31,8 +31,8 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
 
   STDMETHODIMP QueryObjectSink(LONG, IWbemObjectSink**) override { return WBEM_E_NOT_SUPPORTED; }
 
-  STDMETHODIMP GetObject(const BSTR path, LONG flags, IWbemContext* context,
-                         IWbemClassObject** out, IWbemCallResult** result) override {
+  STDMETHODIMP GetObject(const BSTR path, LONG flags, IWbemContext* context, IWbemClassObject** out,
+                         IWbemCallResult** result) override {
     if (result) *result = nullptr;
     if (!path || !out) return WBEM_E_INVALID_PARAMETER;
     *out = nullptr;
@@ -167,9 +167,10 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
     HRESULT hr = locate(textOf(path), parsed, def);
     if (FAILED(hr)) return complete(sink, hr);
     if (!def->findMethod(textOf(method))) return complete(sink, WBEM_E_INVALID_METHOD);
-    return route(*def, Operation::kMethod, context, sink, [&](IWbemServices* p, IWbemObjectSink* s) {
-      return p->ExecMethodAsync(path, method, flags, context, in, s);
-    });
+    return route(*def, Operation::kMethod, context, sink,
+                 [&](IWbemServices* p, IWbemObjectSink* s) {
+                   return p->ExecMethodAsync(path, method, flags, context, in, s);
+                 });
   }
 
  private:
@@ -203,8 +204,8 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
     std::optional<ProviderRegistration> registration =
         named ? state_->repository.findProvider(name_, named->value.asText()) : std::nullopt;
     if (!registration) return complete(sink, WBEM_E_PROVIDER_NOT_FOUND);
-    bool capable = op == Operation::kMethod ? registration->methodProvider
-                                            : registration->instanceProvider;
+    bool capable =
+        op == Operation::kMethod ? registration->methodProvider : registration->instanceProvider;
     if (op == Operation::kGet) capable = capable && registration->supportsGet;
     if (op == Operation::kPut) capable = capable && registration->supportsPut;
     if (op == Operation::kEnumerate) capable = capable && registration->supportsEnumeration;

@@ -21,18 +21,27 @@ std::optional<std::u16string> keyText(const KeyValue& key) {
   switch (key.type & ~CIM_FLAG_ARRAY) {
     case CIM_STRING:
     case CIM_DATETIME:
-    case CIM_REFERENCE: return quoted(key.value.asText());
+    case CIM_REFERENCE:
+      return quoted(key.value.asText());
     case CIM_SINT64:
-    case CIM_UINT64: return key.value.asText();  // carried as decimal text
-    case CIM_BOOLEAN: return std::u16string(v->boolVal ? u"TRUE" : u"FALSE");
+    case CIM_UINT64:
+      return key.value.asText();  // carried as decimal text
+    case CIM_BOOLEAN:
+      return std::u16string(v->boolVal ? u"TRUE" : u"FALSE");
     case CIM_SINT8:
-    case CIM_SINT16: return widen(std::to_string(v->iVal));
-    case CIM_CHAR16: return widen(std::to_string(uint16_t(v->iVal)));
-    case CIM_UINT8: return widen(std::to_string(v->bVal));
+    case CIM_SINT16:
+      return widen(std::to_string(v->iVal));
+    case CIM_CHAR16:
+      return widen(std::to_string(uint16_t(v->iVal)));
+    case CIM_UINT8:
+      return widen(std::to_string(v->bVal));
     case CIM_UINT16:
-    case CIM_SINT32: return widen(std::to_string(v->lVal));
-    case CIM_UINT32: return widen(std::to_string(uint32_t(v->lVal)));
-    default: return std::nullopt;  // reals and objects cannot be keys
+    case CIM_SINT32:
+      return widen(std::to_string(v->lVal));
+    case CIM_UINT32:
+      return widen(std::to_string(uint32_t(v->lVal)));
+    default:
+      return std::nullopt;  // reals and objects cannot be keys
   }
 }
 

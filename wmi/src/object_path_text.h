@@ -27,7 +27,7 @@ struct ParsedPath {
   std::u16string server;     // empty when the path has none
   std::u16string nameSpace;  // empty when the path has none
   std::u16string className;
-  bool isInstance = false;   // a key part (or =@) follows the class name
+  bool isInstance = false;  // a key part (or =@) follows the class name
 };
 // Splits a path into its parts; nullopt when it cannot be a WMI object path.
 std::optional<ParsedPath> parseObjectPath(const std::u16string& path);

@@ -11,7 +11,8 @@ namespace velt::wmi::detail {
 
 class ForwardingSink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
  public:
-  explicit ForwardingSink(IWbemObjectSink* client) : client_(ComPtr<IWbemObjectSink>::share(client)) {}
+  explicit ForwardingSink(IWbemObjectSink* client)
+      : client_(ComPtr<IWbemObjectSink>::share(client)) {}
 
   STDMETHODIMP Indicate(LONG count, IWbemClassObject** objects) override {
     return client_->Indicate(count, objects);
@@ -108,7 +109,8 @@ class InitSink final : public ComObject<IWbemProviderInitSink, IID_IWbemProvider
   }
   std::optional<LONG> wait(unsigned timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
-    reported_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return status_.has_value(); });
+    reported_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                       [&] { return status_.has_value(); });
     return status_;
   }
 
@@ -175,7 +177,8 @@ HRESULT ServiceState::provider(const std::u16string& nameSpace,
   std::optional<LONG> status = sink->wait(options.providerInitTimeoutMs);
   if (!status || FAILED(*status)) return WBEM_E_PROVIDER_LOAD_FAILURE;
 
-  entry->unknown->QueryInterface(IID_IWbemServices, reinterpret_cast<void**>(entry->services.put()));
+  entry->unknown->QueryInterface(IID_IWbemServices,
+                                 reinterpret_cast<void**>(entry->services.put()));
   entry->unknown->QueryInterface(IID_IWbemEventProvider,
                                  reinterpret_cast<void**>(entry->events.put()));
   std::lock_guard<std::mutex> lock(mutex);

@@ -49,8 +49,7 @@ std::u16string hostName() {
 Service::Service(ServiceOptions options) : state_(std::make_shared<detail::ServiceState>()) {
   reserveLowArena();
   state_->options = std::move(options);
-  state_->serverName =
-      state_->options.serverName.empty() ? hostName() : state_->options.serverName;
+  state_->serverName = state_->options.serverName.empty() ? hostName() : state_->options.serverName;
 }
 
 Service::~Service() { shutdown(); }

@@ -28,17 +28,16 @@ struct ServiceState : std::enable_shared_from_this<ServiceState> {
 
   std::mutex mutex;  // guards everything below
   bool shutDown = false;
-  std::map<std::u16string, ComPtr<IWbemServices>> namespaces;  // by lower-case name
+  std::map<std::u16string, ComPtr<IWbemServices>> namespaces;          // by lower-case name
   std::map<std::u16string, std::shared_ptr<ProviderEntry>> providers;  // "ns|provider", lower case
-  std::mutex activation;  // one activation at a time
+  std::mutex activation;                                               // one activation at a time
 
   // The cached provider, activated (created, initialised) on first use.
   HRESULT provider(const std::u16string& nameSpace, const ProviderRegistration& registration,
                    IWbemContext* context, std::shared_ptr<ProviderEntry>& out);
   // Adds an event subscription of `sink` for `eventClass`, calling ProvideEvents on first use.
   HRESULT subscribe(const std::u16string& nameSpace, const ProviderRegistration& registration,
-                    const std::u16string& eventClass, IWbemContext* context,
-                    IWbemObjectSink* sink);
+                    const std::u16string& eventClass, IWbemContext* context, IWbemObjectSink* sink);
   // Ends the subscription of `sink`; false when it had none.
   bool cancel(IWbemObjectSink* sink);
   HRESULT namespaceServices(const std::u16string& name, IWbemServices** out);

@@ -19,19 +19,58 @@ struct Scalar {
 
 HRESULT readScalar(const VARIANT& v, Scalar& out) {
   switch (v.vt) {
-    case VT_I1: out.kind = Scalar::kSigned; out.s = v.cVal; return S_OK;
-    case VT_I2: out.kind = Scalar::kSigned; out.s = v.iVal; return S_OK;
-    case VT_I4: out.kind = Scalar::kSigned; out.s = v.lVal; return S_OK;
-    case VT_INT: out.kind = Scalar::kSigned; out.s = v.intVal; return S_OK;
-    case VT_I8: out.kind = Scalar::kSigned; out.s = v.llVal; return S_OK;
-    case VT_UI1: out.kind = Scalar::kUnsigned; out.u = v.bVal; return S_OK;
-    case VT_UI2: out.kind = Scalar::kUnsigned; out.u = v.uiVal; return S_OK;
-    case VT_UI4: out.kind = Scalar::kUnsigned; out.u = v.ulVal; return S_OK;
-    case VT_UINT: out.kind = Scalar::kUnsigned; out.u = v.uintVal; return S_OK;
-    case VT_UI8: out.kind = Scalar::kUnsigned; out.u = v.ullVal; return S_OK;
-    case VT_R4: out.kind = Scalar::kReal; out.d = v.fltVal; return S_OK;
-    case VT_R8: out.kind = Scalar::kReal; out.d = v.dblVal; return S_OK;
-    case VT_BOOL: out.kind = Scalar::kBool; out.b = v.boolVal != VARIANT_FALSE; return S_OK;
+    case VT_I1:
+      out.kind = Scalar::kSigned;
+      out.s = v.cVal;
+      return S_OK;
+    case VT_I2:
+      out.kind = Scalar::kSigned;
+      out.s = v.iVal;
+      return S_OK;
+    case VT_I4:
+      out.kind = Scalar::kSigned;
+      out.s = v.lVal;
+      return S_OK;
+    case VT_INT:
+      out.kind = Scalar::kSigned;
+      out.s = v.intVal;
+      return S_OK;
+    case VT_I8:
+      out.kind = Scalar::kSigned;
+      out.s = v.llVal;
+      return S_OK;
+    case VT_UI1:
+      out.kind = Scalar::kUnsigned;
+      out.u = v.bVal;
+      return S_OK;
+    case VT_UI2:
+      out.kind = Scalar::kUnsigned;
+      out.u = v.uiVal;
+      return S_OK;
+    case VT_UI4:
+      out.kind = Scalar::kUnsigned;
+      out.u = v.ulVal;
+      return S_OK;
+    case VT_UINT:
+      out.kind = Scalar::kUnsigned;
+      out.u = v.uintVal;
+      return S_OK;
+    case VT_UI8:
+      out.kind = Scalar::kUnsigned;
+      out.u = v.ullVal;
+      return S_OK;
+    case VT_R4:
+      out.kind = Scalar::kReal;
+      out.d = v.fltVal;
+      return S_OK;
+    case VT_R8:
+      out.kind = Scalar::kReal;
+      out.d = v.dblVal;
+      return S_OK;
+    case VT_BOOL:
+      out.kind = Scalar::kBool;
+      out.b = v.boolVal != VARIANT_FALSE;
+      return S_OK;
     case VT_BSTR:
       out.kind = Scalar::kText;
       out.text = v.bstrVal ? std::u16string(v.bstrVal, SysStringLen(v.bstrVal)) : u"";
@@ -41,7 +80,8 @@ HRESULT readScalar(const VARIANT& v, Scalar& out) {
       out.kind = Scalar::kObject;
       out.object = v.punkVal;
       return S_OK;
-    default: return WBEM_E_TYPE_MISMATCH;
+    default:
+      return WBEM_E_TYPE_MISMATCH;
   }
 }
 
@@ -186,14 +226,15 @@ HRESULT makeScalar(const Scalar& in, CIMTYPE type, Variant& result) {
     case CIM_OBJECT: {
       if (in.kind != Scalar::kObject || !in.object) return WBEM_E_TYPE_MISMATCH;
       IWbemClassObject* object = nullptr;
-      if (FAILED(in.object->QueryInterface(IID_IWbemClassObject,
-                                           reinterpret_cast<void**>(&object)))) {
+      if (FAILED(
+              in.object->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(&object)))) {
         return WBEM_E_TYPE_MISMATCH;
       }
       out.vt = VT_UNKNOWN, out.punkVal = object;
       return S_OK;
     }
-    default: return WBEM_E_INVALID_PROPERTY_TYPE;
+    default:
+      return WBEM_E_INVALID_PROPERTY_TYPE;
   }
 }
 
@@ -231,38 +272,60 @@ VARTYPE variantTypeOf(CIMTYPE type) {
   switch (type & ~CIM_FLAG_ARRAY) {
     case CIM_SINT8:
     case CIM_SINT16:
-    case CIM_CHAR16: return array | VT_I2;
-    case CIM_UINT8: return array | VT_UI1;
+    case CIM_CHAR16:
+      return array | VT_I2;
+    case CIM_UINT8:
+      return array | VT_UI1;
     case CIM_UINT16:
     case CIM_SINT32:
-    case CIM_UINT32: return array | VT_I4;
-    case CIM_REAL32: return array | VT_R4;
-    case CIM_REAL64: return array | VT_R8;
-    case CIM_BOOLEAN: return array | VT_BOOL;
-    case CIM_OBJECT: return array | VT_UNKNOWN;
-    default: return array | VT_BSTR;  // strings, datetimes, references and 64-bit integers
+    case CIM_UINT32:
+      return array | VT_I4;
+    case CIM_REAL32:
+      return array | VT_R4;
+    case CIM_REAL64:
+      return array | VT_R8;
+    case CIM_BOOLEAN:
+      return array | VT_BOOL;
+    case CIM_OBJECT:
+      return array | VT_UNKNOWN;
+    default:
+      return array | VT_BSTR;  // strings, datetimes, references and 64-bit integers
   }
 }
 
 CIMTYPE cimTypeOfVariant(VARTYPE vt) {
   CIMTYPE array = (vt & VT_ARRAY) ? CIMTYPE(CIM_FLAG_ARRAY) : CIMTYPE(0);
   switch (vt & ~VT_ARRAY) {
-    case VT_I1: return array | CIM_SINT8;
-    case VT_UI1: return array | CIM_UINT8;
-    case VT_I2: return array | CIM_SINT16;
-    case VT_UI2: return array | CIM_UINT16;
+    case VT_I1:
+      return array | CIM_SINT8;
+    case VT_UI1:
+      return array | CIM_UINT8;
+    case VT_I2:
+      return array | CIM_SINT16;
+    case VT_UI2:
+      return array | CIM_UINT16;
     case VT_I4:
-    case VT_INT: return array | CIM_SINT32;
+    case VT_INT:
+      return array | CIM_SINT32;
     case VT_UI4:
-    case VT_UINT: return array | CIM_UINT32;
-    case VT_I8: return array | CIM_SINT64;
-    case VT_UI8: return array | CIM_UINT64;
-    case VT_R4: return array | CIM_REAL32;
-    case VT_R8: return array | CIM_REAL64;
-    case VT_BOOL: return array | CIM_BOOLEAN;
-    case VT_BSTR: return array | CIM_STRING;
-    case VT_UNKNOWN: return array | CIM_OBJECT;
-    default: return CIM_ILLEGAL;
+    case VT_UINT:
+      return array | CIM_UINT32;
+    case VT_I8:
+      return array | CIM_SINT64;
+    case VT_UI8:
+      return array | CIM_UINT64;
+    case VT_R4:
+      return array | CIM_REAL32;
+    case VT_R8:
+      return array | CIM_REAL64;
+    case VT_BOOL:
+      return array | CIM_BOOLEAN;
+    case VT_BSTR:
+      return array | CIM_STRING;
+    case VT_UNKNOWN:
+      return array | CIM_OBJECT;
+    default:
+      return CIM_ILLEGAL;
   }
 }
 

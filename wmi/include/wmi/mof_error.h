@@ -9,8 +9,8 @@ namespace velt::wmi {
 class MofError : public std::runtime_error {
  public:
   MofError(std::string file, int line, int column, const std::string& message)
-      : std::runtime_error(file + ":" + std::to_string(line) + ":" + std::to_string(column) +
-                           ": " + message),
+      : std::runtime_error(file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " +
+                           message),
         file_(std::move(file)),
         line_(line),
         column_(column),

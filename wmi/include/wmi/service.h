@@ -24,8 +24,8 @@
 namespace velt::wmi {
 
 struct ServiceOptions {
-  std::u16string serverName;                 // empty: the host's name
-  unsigned providerInitTimeoutMs = 30000;    // how long Initialize may take to report
+  std::u16string serverName;               // empty: the host's name
+  unsigned providerInitTimeoutMs = 30000;  // how long Initialize may take to report
 };
 
 namespace detail {
