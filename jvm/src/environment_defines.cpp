@@ -3,6 +3,8 @@
 
 #include <shlobj.h>
 
+#include <optional>
+
 #include "executable_path.h"
 #include "path_rules.h"
 #include "platform_names.h"

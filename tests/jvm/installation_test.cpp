@@ -108,17 +108,4 @@ TEST_F(Installation, MissingOrOversizedRecordLeavesHomeEmpty) {
   EXPECT_EQ(version, "before");
 }
 
-TEST_F(Installation, RecordWithoutVersionIsNotRead) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Norvex\\TARVO", 0, nullptr,
-                            REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  const char path[] = "/opt/q/";
-  RegSetValueExA(key, "Install Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(path), sizeof path);
-  RegCloseKey(key);
-  std::string home, directory, version;
-  EXPECT_FALSE(services->readInstallRecord(home, directory, version));
-  EXPECT_EQ(home, "");
-}
-
 }  // namespace

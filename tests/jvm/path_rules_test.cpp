@@ -19,27 +19,6 @@ TEST(RuntimeBase, NeedsASeparatorPastTheSecondCharacter) {
   EXPECT_EQ(runtimeBase("a/D"), std::nullopt);
 }
 
-TEST(ProgramDirectory, DropsTheFileNameAndItsSeparator) {
-  EXPECT_EQ(programDirectory("/P/server"), "/P");
-  EXPECT_EQ(programDirectory("/server"), std::nullopt);
-  EXPECT_EQ(programDirectory("server"), std::nullopt);
-  EXPECT_EQ(programDirectoryForPath("/P/server"), "/P");
-  EXPECT_EQ(programDirectoryForPath("/server"), "/server");
-}
-
-TEST(InstallationDirectory, KeepsTheTextUpToItsLastSeparator) {
-  EXPECT_EQ(installationDirectory("/Prog/Q/"), "/Prog/Q/");
-  EXPECT_EQ(installationDirectory("/Prog/Q"), "/Prog/");
-  EXPECT_EQ(installationDirectory("Q"), "");
-}
-
-TEST(ExtendedPath, AddsOneSeparatorAndTheDirectory) {
-  EXPECT_EQ(extendedPath("/x:", "/P"), "/x:/P");
-  EXPECT_EQ(extendedPath("/x", "/P"), "/x:/P");
-  // No empty list entry, which would put the current directory on the search path.
-  EXPECT_EQ(extendedPath("", "/P"), "/P");
-}
-
 TEST(FitWholeCharacters, CutsLongTextBetweenCharacters) {
   EXPECT_EQ(fitWholeCharacters("abc", 3), "abc");
   EXPECT_EQ(fitWholeCharacters("abcd", 3), "abc");

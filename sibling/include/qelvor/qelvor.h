@@ -3,8 +3,10 @@
 // from Java on that same thread, read it back.
 #pragma once
 
-#ifdef _WIN32
+#if defined(_WIN32) && defined(QELVOR_BUILDING)
 #define QELVOR_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define QELVOR_API __declspec(dllimport)
 #else
 #define QELVOR_API __attribute__((visibility("default")))
 #endif
