@@ -12,9 +12,11 @@ function(velt_add_test)
   velt_warnings(${T_NAME})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
   if(T_JVM)
-    set(label jvm)
+    # Every test that starts the VM runs with JNI checking, and any JNI warning fails it.
+    gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS jvm
+      ENVIRONMENT JAVA_TOOL_OPTIONS=-Xcheck:jni
+      FAIL_REGULAR_EXPRESSION "WARNING.in.native.method")
   else()
-    set(label nojvm)
+    gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS nojvm)
   endif()
-  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS ${label})
 endfunction()
