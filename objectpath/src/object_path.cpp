@@ -1,6 +1,7 @@
 #include "objectpath/object_path.h"
 
 #include <stdexcept>
+#include <utility>
 
 #include "objectpath/path_names.h"
 
@@ -42,5 +43,7 @@ void ObjectPath::setModelClass(std::string_view text) {
 
 void ObjectPath::setKeys(const PropertyMap& map) {
   if (&map == &keys) return;
-  keys = map;
+  // Copied aside first, so that running out of memory leaves the old keys whole.
+  PropertyMap copy(map);
+  keys = std::move(copy);
 }

@@ -11,6 +11,8 @@ class ObjectPath {
   ObjectPath() = default;
   ObjectPath(const ObjectPath&) = default;
   ObjectPath& operator=(const ObjectPath&) = default;
+  ObjectPath(ObjectPath&&) = default;
+  ObjectPath& operator=(ObjectPath&&) = default;
   virtual ~ObjectPath() = default;
 
   // Orders by server, namespace and class (case-insensitively), then by the keys.

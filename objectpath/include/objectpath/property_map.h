@@ -18,6 +18,8 @@ class PropertyMap {
   PropertyMap() = default;
   PropertyMap(const PropertyMap&) = default;
   PropertyMap& operator=(const PropertyMap&) = default;
+  PropertyMap(PropertyMap&&) = default;
+  PropertyMap& operator=(PropertyMap&&) = default;
   virtual ~PropertyMap() = default;
 
   virtual int count() const;
