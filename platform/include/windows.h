@@ -48,6 +48,14 @@ BOOL WINAPI CloseHandle(HANDLE handle);
 #define WAIT_FAILED 0xFFFFFFFFu
 #define STILL_ACTIVE 259u
 
+// Error codes of these functions that the shared base types do not carry.
+#ifndef ERROR_NO_UNICODE_TRANSLATION
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
+#endif
+#ifndef ERROR_INVALID_WINDOW_HANDLE
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
+#endif
+
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD code);
 
@@ -108,9 +116,10 @@ HLOCAL WINAPI LocalFree(HLOCAL memory);
 // ---- text conversion ----
 #define CP_ACP 0u
 #define CP_UTF8 65001u
-int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount,
-                               LPSTR multi, int multiSize, LPCSTR defaultChar,
-                               LPBOOL usedDefaultChar);
+#define WC_ERR_INVALID_CHARS 0x00000080u
+#define MB_ERR_INVALID_CHARS 0x00000008u
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR multi,
+                               int multiSize, LPCSTR defaultChar, LPBOOL usedDefaultChar);
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int multiCount,
                                LPWSTR wide, int wideCount);
 int WINAPI lstrlenW(LPCWSTR text);
@@ -159,6 +168,13 @@ BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT msg, WPARAM wParam, LPARAM l
 void WINAPI PostQuitMessage(int exitCode);
 
 // ---- registry (advapi32) ----
+// On POSIX the registry is one SQLite file per user (see winplatform/registry_hooks.h for
+// where it lives); each call is one transaction, so processes may share it. The four roots
+// are separate trees: HKEY_CLASSES_ROOT is not a merged view of the other two. Key and value
+// names match without regard to ASCII case and keep the case they were first written in;
+// enumeration runs in that case-insensitive name order. Values keep their type and exact
+// bytes. Handles honour the rights they were opened with (ERROR_ACCESS_DENIED otherwise);
+// volatile keys persist like the others; keys have no class and no last-write time.
 #define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
 #define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
 #define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
