@@ -31,13 +31,6 @@ TEST(NameRuleTest, EveryByteValueAsFirstAndAsLaterCharacter) {
   }
 }
 
-TEST(NameRuleTest, EmptyPassesAndUnderscoreCannotLead) {
-  EXPECT_TRUE(isValidName(""));
-  EXPECT_TRUE(isValidName("Win32_Disk_2"));
-  EXPECT_FALSE(isValidName("__CLASS"));
-  EXPECT_FALSE(isValidName("2Disk"));
-}
-
 TEST(NamespaceCheckTest, EveryPieceIncludingEmptyOnesIsChecked) {
   EXPECT_TRUE(isValidNamespace("root\\default\\tests"));
   EXPECT_TRUE(isValidNamespace(""));

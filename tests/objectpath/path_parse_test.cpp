@@ -57,11 +57,6 @@ TEST(PathGrammarTest, OptionalParts) {
   EXPECT_EQ(WbemObjectPath("Disk").getKeys().count(), 0);
 }
 
-TEST(PathGrammarTest, ServerIsStoredUnvalidated) {
-  expectFields(WbemObjectPath("\\\\my-host.example \xC3\xA9:Disk"),
-               {"my-host.example \xC3\xA9", "", "Disk"});
-}
-
 TEST(PathGrammarTest, TextEndsAtTheFirstNul) {
   const std::string withNul("Disk.Id=1\0,Other=2", 18);
   const WbemObjectPath path(withNul);
