@@ -9,20 +9,19 @@ typedef CHAR TCHAR;
 class _com_error {
  public:
   explicit _com_error(HRESULT hr) noexcept : m_hresult(hr) {}
+  // A copy formats its own message when asked.
   _com_error(const _com_error& other) noexcept : m_hresult(other.m_hresult) {}
-  _com_error& operator=(const _com_error& other) noexcept {
-    m_hresult = other.m_hresult;
-    return *this;
-  }
-  virtual ~_com_error() = default;
+  _com_error& operator=(const _com_error& other) noexcept;
+  virtual ~_com_error();
 
   HRESULT Error() const noexcept { return m_hresult; }
-  // The system's text for the code; "Unknown error 0x%08X" when it has none.
+  // The system's text for the code without its line end, or "Unknown error 0x%08X"; owned by
+  // this object. Null only when memory ran out.
   const TCHAR* ErrorMessage() const noexcept;
 
  private:
   HRESULT m_hresult;
-  mutable TCHAR m_unknownText[32] = {};
+  mutable TCHAR* m_message = nullptr;
 };
 
 // Throws a _com_error carrying hr.

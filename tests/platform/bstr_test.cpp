@@ -21,15 +21,11 @@ TEST(BstrTest, SysAllocStringStopsAtFirstNulAndNullGivesNull) {
   OwnedBstr bstr(SysAllocString(OLESTR("ab\0cd")));
   EXPECT_EQ(storedText(bstr.get()), u"ab");
   EXPECT_EQ(SysAllocString(nullptr), nullptr);
+  EXPECT_EQ(SysStringLen(nullptr), 0u);
+  SysFreeString(nullptr);
   OwnedBstr empty(SysAllocString(OLESTR("")));
   ASSERT_NE(empty, nullptr);
   EXPECT_EQ(SysStringLen(empty.get()), 0u);
-}
-
-TEST(BstrTest, NullBstrHasZeroLengthAndFreeingItIsHarmless) {
-  EXPECT_EQ(SysStringLen(nullptr), 0u);
-  EXPECT_EQ(SysStringByteLen(nullptr), 0u);
-  SysFreeString(nullptr);
 }
 
 TEST(BstrTest, AllocatingWithoutTextGivesZeroedTerminatedString) {

@@ -14,8 +14,18 @@ TEST(ComErrorTest, CarriesItsHresultThroughThrowAndCopy) {
   }
 }
 
-TEST(ComErrorTest, MessageNamesKnownCodesAndQuotesUnknownOnes) {
+TEST(ComErrorTest, MessageIsTheSystemTextWithoutLineEndOrQuotesUnknownCodes) {
   EXPECT_EQ(std::string(_com_error(DISP_E_TYPEMISMATCH).ErrorMessage()), "Type mismatch.");
   EXPECT_EQ(std::string(_com_error(static_cast<HRESULT>(0x8004DEAD)).ErrorMessage()),
             "Unknown error 0x8004DEAD");
+}
+
+TEST(ComErrorTest, CopiesOwnTheirMessages) {
+  _com_error original(E_FAIL);
+  const std::string text = original.ErrorMessage();
+  _com_error copy(original);
+  copy = original;
+  original = _com_error(E_INVALIDARG);
+  EXPECT_EQ(std::string(copy.ErrorMessage()), text);
+  EXPECT_NE(std::string(original.ErrorMessage()), text);
 }

@@ -1,6 +1,7 @@
 #include "system_messages.h"
 
 #include <objbase.h>
+#include <oleauto.h>
 
 namespace velt::platform {
 namespace {
@@ -61,6 +62,11 @@ constexpr Message comMessages[] = {
     {static_cast<DWORD>(CO_E_OBJISREG), "Object is already registered"},
     {static_cast<DWORD>(CO_E_SERVER_EXEC_FAILURE), "Server execution failed"},
     {static_cast<DWORD>(RPC_E_CHANGED_MODE), "Cannot change thread mode after it is set."},
+    {static_cast<DWORD>(DISP_E_TYPEMISMATCH), "Type mismatch."},
+    {static_cast<DWORD>(DISP_E_BADVARTYPE), "Bad variable type."},
+    {static_cast<DWORD>(DISP_E_OVERFLOW), "Out of present range."},
+    {static_cast<DWORD>(DISP_E_BADINDEX), "Invalid index."},
+    {static_cast<DWORD>(DISP_E_ARRAYISLOCKED), "Memory is locked."},
     {static_cast<DWORD>(RPC_E_TOO_LATE),
      "Security must be initialized before any interfaces are marshalled or unmarshalled. It "
      "cannot be changed once initialized."},

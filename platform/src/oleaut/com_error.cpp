@@ -1,43 +1,39 @@
 #include <comdef.h>
-#include <oleauto.h>
+#include <windows.h>
 
 #include <cstdio>
 
-namespace {
+_com_error& _com_error::operator=(const _com_error& other) noexcept {
+  if (this != &other) {
+    LocalFree(m_message);
+    m_message = nullptr;
+    m_hresult = other.m_hresult;
+  }
+  return *this;
+}
 
-struct KnownMessage {
-  HRESULT code;
-  const char* text;
-};
-
-constexpr KnownMessage kKnownMessages[] = {
-    {S_OK, "The operation completed successfully."},
-    {E_NOTIMPL, "Not implemented"},
-    {E_NOINTERFACE, "No such interface supported"},
-    {E_POINTER, "Invalid pointer"},
-    {E_ABORT, "Operation aborted"},
-    {E_FAIL, "Unspecified error"},
-    {E_UNEXPECTED, "Catastrophic failure"},
-    {E_ACCESSDENIED, "Access is denied."},
-    {E_HANDLE, "The handle is invalid."},
-    {E_OUTOFMEMORY, "Not enough storage is available to complete this operation."},
-    {E_INVALIDARG, "The parameter is incorrect."},
-    {DISP_E_TYPEMISMATCH, "Type mismatch."},
-    {DISP_E_BADVARTYPE, "Bad variable type."},
-    {DISP_E_OVERFLOW, "Out of present range."},
-    {DISP_E_BADINDEX, "Invalid index."},
-    {DISP_E_ARRAYISLOCKED, "Memory is locked."},
-};
-
-}  // namespace
+_com_error::~_com_error() { LocalFree(m_message); }
 
 const TCHAR* _com_error::ErrorMessage() const noexcept {
-  for (const KnownMessage& known : kKnownMessages) {
-    if (known.code == m_hresult) return known.text;
+  if (m_message != nullptr) return m_message;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(m_hresult), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+      reinterpret_cast<LPSTR>(&m_message), 0, nullptr);
+  if (length > 0) {
+    for (DWORD end = length; end > 0 && (m_message[end - 1] == '\r' || m_message[end - 1] == '\n');
+         --end) {
+      m_message[end - 1] = '\0';
+    }
+    return m_message;
   }
-  std::snprintf(m_unknownText, sizeof m_unknownText, "Unknown error 0x%08X",
-                static_cast<unsigned>(m_hresult));
-  return m_unknownText;
+  constexpr size_t kUnknownSize = 32;
+  m_message = static_cast<TCHAR*>(LocalAlloc(LMEM_FIXED, kUnknownSize));
+  if (m_message != nullptr) {
+    std::snprintf(m_message, kUnknownSize, "Unknown error 0x%08X",
+                  static_cast<unsigned>(m_hresult));
+  }
+  return m_message;
 }
 
 void STDAPICALLTYPE _com_issue_error(HRESULT hr) { throw _com_error(hr); }
