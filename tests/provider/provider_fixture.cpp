@@ -76,6 +76,10 @@ void ProviderFixture::TearDown() {
   // The VM's own messages, -Xcheck:jni's among them, went to the log.
   std::cout << "---- trace log ----\n";
   for (const auto& line : layout.logLines()) std::cout << line << "\n";
+  expectNoJniWarnings();
+}
+
+void ProviderFixture::expectNoJniWarnings() const {
   for (const auto& text : traces()) {
     EXPECT_EQ(text.find("WARNING"), std::string::npos) << "the VM reported a JNI fault: " << text;
   }

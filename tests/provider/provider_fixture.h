@@ -40,6 +40,8 @@ class ProviderFixture : public ::testing::Test {
   std::vector<std::string> glueCalls() const;  // the scripted Glue's records
   std::vector<std::string> traces() const;     // the trace log's record texts
   // Record texts since the last mark.
+  // The server restarts its log when it starts again, so each test checks while it runs.
+  void expectNoJniWarnings() const;
   void markTraces() { m_mark = traces().size(); }
   std::vector<std::string> tracesSinceMark() const;
 

@@ -43,8 +43,9 @@ class ProviderUnitTest : public ::testing::Test {
     CUnknown* created = nullptr;
     ASSERT_EQ(CProxyProvider::CreateInstance(nullptr, &created), S_OK);
     provider = static_cast<CProxyProvider*>(created);
-    service.loadMofText("#pragma namespace(\"\\\\\\\\.\\\\root\\\\unit\")\nclass Thing { [key] string Name; };\n",
-                        "unit.mof");
+    service.loadMofText(
+        "#pragma namespace(\"\\\\\\\\.\\\\root\\\\unit\")\nclass Thing { [key] string Name; };\n",
+        "unit.mof");
     ASSERT_EQ(service.openNamespace(u"root\\unit", &ns), WBEM_S_NO_ERROR);
   }
   void TearDown() override {
@@ -69,7 +70,8 @@ TEST_F(ProviderUnitTest, ThreeInterfacesShareOneIdentityAndCount) {
   IWbemEventProvider* events = nullptr;
   IUnknown* unknown = nullptr;
   IUnknown* fromInit = nullptr;
-  ASSERT_EQ(provider->InnerQueryInterface(IID_IWbemServices, reinterpret_cast<void**>(&services)), S_OK);
+  ASSERT_EQ(provider->InnerQueryInterface(IID_IWbemServices, reinterpret_cast<void**>(&services)),
+            S_OK);
   ASSERT_EQ(services->QueryInterface(IID_IWbemProviderInit, reinterpret_cast<void**>(&init)), S_OK);
   ASSERT_EQ(init->QueryInterface(IID_IWbemEventProvider, reinterpret_cast<void**>(&events)), S_OK);
   ASSERT_EQ(events->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
@@ -99,7 +101,8 @@ TEST_F(ProviderUnitTest, DeclinedOperationsAnswerNotSupportedAndTouchNothing) {
   IWbemServices* untouchedServices = s;
   IWbemObjectSink* untouchedSink = reinterpret_cast<IWbemObjectSink*>(std::uintptr_t{0x20});
   IWbemClassObject* untouchedObject = junk;
-  IEnumWbemClassObject* untouchedEnum = reinterpret_cast<IEnumWbemClassObject*>(std::uintptr_t{0x30});
+  IEnumWbemClassObject* untouchedEnum =
+      reinterpret_cast<IEnumWbemClassObject*>(std::uintptr_t{0x30});
   IWbemCallResult* untouchedResult = reinterpret_cast<IWbemCallResult*>(std::uintptr_t{0x40});
   const HRESULT declined[] = {
       s->OpenNamespace(nullptr, 0, nullptr, &untouchedServices, &untouchedResult),
@@ -190,9 +193,11 @@ TEST_F(ProviderUnitTest, AVmThatCannotStartFailsEveryInitializeAndIsNeverAttache
   EXPECT_EQ(CProxyProvider::sm_cJvmUsers, 1);  // counted once, however often initialised
   auto texts = records();
   EXPECT_EQ(std::count(texts.begin(), texts.end(), "Unable to start JVM."), 2);
-  EXPECT_EQ(std::count_if(texts.begin(), texts.end(), [](const std::string& t) {
-              return t.rfind("JvmServices object has been allocated", 0) == 0;
-            }), 1);
+  EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
+                          [](const std::string& t) {
+                            return t.rfind("JvmServices object has been allocated", 0) == 0;
+                          }),
+            1);
   RecordingSink* sink = RecordingSink::create();
   EXPECT_EQ(provider->ProvideEvents(sink, 0), WBEM_E_FAILED);
   provider->InnerRelease();
@@ -215,8 +220,7 @@ TEST(CheckForEventsTest, DeliversOnlyARealObjectToARealSink) {
 TEST(JavaPointerTest, SignExtendsGoingInAndRefusesWhatDoesNotFit) {
   EXPECT_EQ(pointerToJava(nullptr), 0);
   EXPECT_EQ(pointerToJava(reinterpret_cast<void*>(std::uintptr_t{0x7fffffff})), 0x7fffffff);
-  EXPECT_EQ(pointerToJava(reinterpret_cast<void*>(std::uintptr_t{0x80000000})),
-            -0x80000000LL);
+  EXPECT_EQ(pointerToJava(reinterpret_cast<void*>(std::uintptr_t{0x80000000})), -0x80000000LL);
   EXPECT_EQ(pointerToJava(reinterpret_cast<void*>(std::uintptr_t{0xfffffff0})), -16);
   if constexpr (sizeof(void*) > 4) {
     EXPECT_FALSE(pointerToJava(reinterpret_cast<void*>(std::uintptr_t{1} << 32)).has_value());
