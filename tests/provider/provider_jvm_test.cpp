@@ -218,7 +218,7 @@ void expectRows(ProviderFixture& fixture, IUnknown* provider, IWbemServices* ns,
       EXPECT_EQ(kinds(sink), row.sinkTraffic);
     }
     if (*row.trace != '\0') {
-      EXPECT_THAT(traces(), Contains(row.trace));
+      EXPECT_THAT(traces(), Contains(HasSubstr(row.trace)));
     }
     sink->Release();
   }
@@ -251,16 +251,16 @@ TEST_F(ProviderJvmTest, FailuresOfTheScriptedGlue) {
   expectRows(
       *this, provider, ns, rows, [&](const std::string& c) { setControl(c); },
       [&] { return traces(); });
-  expectNoJniWarnings();
-  provider->Release();
-
-  // A Glue constructor that throws fails the initialisation only.
+  // A Glue constructor that throws fails the initialisation only. (The first provider stays,
+  // so the server, and with it the log, stays too.)
   setControl("throw=<init>");
   IUnknown* second = activate();
   EXPECT_EQ(initialize(second), WBEM_E_FAILED);
   EXPECT_TRUE(containsInOrder(traces(), {"Construction of Glue object failed.",
                                          "A JNI Exception occurred: thrown by <init>"}));
+  expectNoJniWarnings();
   second->Release();
+  provider->Release();
 }
 
 TEST_F(ProviderJvmTest, FailuresOfAGlueLackingItsMembers) {
@@ -269,11 +269,11 @@ TEST_F(ProviderJvmTest, FailuresOfAGlueLackingItsMembers) {
   ASSERT_EQ(initialize(provider), WBEM_S_NO_ERROR);
   std::vector<FailureRow> rows = {
       // A failed look-up always leaves NoSuchMethodError pending, so its message is what shows.
-      {"", "get", WBEM_E_FAILED, "A JNI Exception occurred: getInstance", ""},
-      {"", "put", WBEM_E_FAILED, "A JNI Exception occurred: setInstance", ""},
-      {"", "exec", WBEM_E_FAILED, "A JNI Exception occurred: invokeMethod", ""},
-      {"", "enum", WBEM_E_FAILED, "A JNI Exception occurred: enumInstances", ""},
-      {"", "events", WBEM_E_FAILED, "", ""},
+      {"", "get", WBEM_E_FAILED, "getInstance", ""},
+      {"", "put", WBEM_E_FAILED, "setInstance", ""},
+      {"", "exec", WBEM_E_FAILED, "invokeMethod", ""},
+      {"", "enum", WBEM_E_FAILED, "enumInstances", ""},
+      {"", "events", WBEM_E_FAILED, "CheckForEvents(II)V not found", ""},
   };
   expectRows(
       *this, provider, ns, rows, [&](const std::string& c) { setControl(c); },
