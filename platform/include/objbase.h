@@ -39,12 +39,16 @@ typedef void* PSECURITY_DESCRIPTOR;
 typedef struct tagSOLE_AUTHENTICATION_SERVICE SOLE_AUTHENTICATION_SERVICE;
 
 #define CLSID_STRING_SIZE_CHARS 39
+#ifndef CO_E_CLASSSTRING
+#define CO_E_CLASSSTRING ((HRESULT)0x800401F3)
+#endif
 
 extern "C" {
 HRESULT STDAPICALLTYPE CoInitializeEx(LPVOID reserved, DWORD coInit);
 HRESULT STDAPICALLTYPE CoInitialize(LPVOID reserved);
 void STDAPICALLTYPE CoUninitialize(void);
-HRESULT STDAPICALLTYPE CoInitializeSecurity(PSECURITY_DESCRIPTOR securityDescriptor, LONG authnServices,
+HRESULT STDAPICALLTYPE CoInitializeSecurity(PSECURITY_DESCRIPTOR securityDescriptor,
+                                            LONG authnServices,
                                             SOLE_AUTHENTICATION_SERVICE* authnServiceList,
                                             void* reserved1, DWORD authnLevel, DWORD impLevel,
                                             void* authList, DWORD capabilities, void* reserved3);

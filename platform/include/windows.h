@@ -48,6 +48,14 @@ BOOL WINAPI CloseHandle(HANDLE handle);
 #define WAIT_FAILED 0xFFFFFFFFu
 #define STILL_ACTIVE 259u
 
+// Error codes of these functions that the shared base types do not carry.
+#ifndef ERROR_NO_UNICODE_TRANSLATION
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
+#endif
+#ifndef ERROR_INVALID_WINDOW_HANDLE
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
+#endif
+
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD code);
 
@@ -108,9 +116,10 @@ HLOCAL WINAPI LocalFree(HLOCAL memory);
 // ---- text conversion ----
 #define CP_ACP 0u
 #define CP_UTF8 65001u
-int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount,
-                               LPSTR multi, int multiSize, LPCSTR defaultChar,
-                               LPBOOL usedDefaultChar);
+#define WC_ERR_INVALID_CHARS 0x00000080u
+#define MB_ERR_INVALID_CHARS 0x00000008u
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR multi,
+                               int multiSize, LPCSTR defaultChar, LPBOOL usedDefaultChar);
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int multiCount,
                                LPWSTR wide, int wideCount);
 int WINAPI lstrlenW(LPCWSTR text);

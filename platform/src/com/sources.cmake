@@ -1,1 +1,6 @@
-target_sources(velt_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/guid.cpp)
+target_sources(velt_platform PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/apartment.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/class_table.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/guid_text.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/local_server.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/task_memory.cpp)

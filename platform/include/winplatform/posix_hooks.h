@@ -1,0 +1,43 @@
+// POSIX-only extensions of the platform layer: test seams, hooks and the in-process
+// local-server activation. The system's own code never includes this header; tests, the
+// WMI stand-in and the tools may.
+#pragma once
+
+#include <windows.h>
+
+extern "C" {
+
+// Makes GetModuleFileNameA(NULL, ...) (and the executable's module handle) answer `path`
+// instead of the real executable, so LoadLibraryA also searches beside it. NULL restores the
+// real path. Process-wide.
+void VeltSetModuleFileNameOverride(const char* path);
+
+// Receives every OutputDebugStringA text. Called under a lock, so it sees whole texts in
+// order; it must not block on other threads that may write debug output. NULL removes it.
+typedef void (*VeltDebugOutputHook)(const char* text, void* context);
+void VeltSetDebugOutputHook(VeltDebugOutputHook hook, void* context);
+
+// Gives the calling thread its message queue now, so PostThreadMessageA to it succeeds
+// before its first GetMessageA/PeekMessageA. The WinMain shim and the local-server entry
+// thread get theirs this way before their code runs.
+void VeltCreateThreadMessageQueue(void);
+
+// The local server COM starts for CLSCTX_LOCAL_SERVER activations of an unregistered class.
+// `entry` runs with the command line "-Embedding" on a thread of its own; it sees `module`
+// as its instance handle (NULL: the executable's) and, when `executablePath` is not NULL,
+// GetModuleFileNameA(NULL) answers that path from the moment the entry starts. Passing a
+// NULL entry removes it.
+typedef int(WINAPI* VeltWinMainFunction)(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
+                                         int showCommand);
+void VeltSetLocalServerEntry(VeltWinMainFunction entry, HINSTANCE module,
+                             const char* executablePath);
+// How long an activation waits for the started entry to register the class (default 30 s).
+void VeltSetLocalServerStartTimeout(DWORD milliseconds);
+// Waits until no local-server entry runs. TRUE and the last entry's exit code (0 when none
+// has run) when it ended in time; FALSE on timeout.
+BOOL VeltWaitForLocalServerExit(DWORD milliseconds, int* exitCode);
+
+// Lets the next CoInitializeSecurity succeed again (one call per process otherwise).
+void VeltResetComSecurityForTesting(void);
+
+}  // extern "C"

@@ -1,0 +1,130 @@
+// The process-wide table of registered class objects.
+#include <mutex>
+#include <vector>
+
+#include "com_state.h"
+
+namespace {
+
+struct Registration {
+  DWORD cookie;
+  CLSID clsid;
+  IUnknown* object;  // one reference, held until revoked
+  DWORD context;
+  DWORD flags;
+  bool handedOut;  // single-use registrations serve one activation only
+};
+
+struct ClassTable {
+  std::mutex mutex;
+  std::vector<Registration> entries;
+  DWORD nextCookie = 1;
+};
+
+ClassTable& table() {
+  static auto* classes = new ClassTable;
+  return *classes;
+}
+
+bool usable(const Registration& entry, REFCLSID clsid, DWORD context) {
+  return IsEqualGUID(entry.clsid, clsid) && (entry.context & context) != 0 &&
+         !(entry.flags == REGCLS_SINGLEUSE && entry.handedOut);
+}
+
+// The registered object with a new reference for the caller, or null.
+IUnknown* takeClassObject(REFCLSID clsid, DWORD context) {
+  auto& classes = table();
+  std::lock_guard lock(classes.mutex);
+  for (auto& entry : classes.entries) {
+    if (!usable(entry, clsid, context)) continue;
+    entry.handedOut = true;
+    entry.object->AddRef();  // under the lock, so a concurrent revoke cannot free it first
+    return entry.object;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+namespace velt::platform::com {
+bool classRegistered(REFCLSID clsid, DWORD context) {
+  auto& classes = table();
+  std::lock_guard lock(classes.mutex);
+  for (const auto& entry : classes.entries) {
+    if (usable(entry, clsid, context)) return true;
+  }
+  return false;
+}
+}  // namespace velt::platform::com
+
+using namespace velt::platform::com;
+
+extern "C" {
+
+HRESULT STDAPICALLTYPE CoRegisterClassObject(REFCLSID clsid, IUnknown* unknown, DWORD clsContext,
+                                             DWORD flags, LPDWORD registrationCookie) {
+  if (unknown == nullptr || registrationCookie == nullptr) return E_INVALIDARG;
+  *registrationCookie = 0;
+  if (!callingThreadInCom()) return CO_E_NOTINITIALIZED;
+  unknown->AddRef();
+  {
+    auto& classes = table();
+    std::lock_guard lock(classes.mutex);
+    // Several registrations of one class are independent, each with a cookie of its own.
+    const DWORD cookie = classes.nextCookie++;
+    classes.entries.push_back({cookie, clsid, unknown, clsContext, flags, false});
+    *registrationCookie = cookie;
+  }
+  classTableChanged();
+  return S_OK;
+}
+
+HRESULT STDAPICALLTYPE CoRevokeClassObject(DWORD registrationCookie) {
+  if (!callingThreadInCom()) return CO_E_NOTINITIALIZED;
+  IUnknown* object = nullptr;
+  {
+    auto& classes = table();
+    std::lock_guard lock(classes.mutex);
+    for (auto it = classes.entries.begin(); it != classes.entries.end(); ++it) {
+      if (it->cookie != registrationCookie) continue;
+      object = it->object;
+      classes.entries.erase(it);
+      break;
+    }
+  }
+  if (object == nullptr) return CO_E_OBJNOTREG;
+  object->Release();  // outside the lock: the object may revoke or register in its release
+  return S_OK;
+}
+
+HRESULT STDAPICALLTYPE CoGetClassObject(REFCLSID clsid, DWORD clsContext, LPVOID, REFIID iid,
+                                        LPVOID* object) {
+  if (object == nullptr) return E_INVALIDARG;
+  *object = nullptr;
+  if (!callingThreadInCom()) return CO_E_NOTINITIALIZED;
+  IUnknown* classObject = takeClassObject(clsid, clsContext);
+  if (classObject == nullptr && (clsContext & CLSCTX_LOCAL_SERVER) != 0) {
+    HRESULT started = activateLocalServer(clsid, CLSCTX_LOCAL_SERVER);
+    if (FAILED(started)) return started;
+    classObject = takeClassObject(clsid, clsContext);
+  }
+  if (classObject == nullptr) return REGDB_E_CLASSNOTREG;
+  HRESULT hr = classObject->QueryInterface(iid, object);
+  classObject->Release();
+  return hr;
+}
+
+HRESULT STDAPICALLTYPE CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext,
+                                        REFIID iid, LPVOID* object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  IClassFactory* factory = nullptr;
+  HRESULT hr = CoGetClassObject(clsid, clsContext, nullptr, IID_IClassFactory,
+                                reinterpret_cast<void**>(&factory));
+  if (FAILED(hr)) return hr;
+  hr = factory->CreateInstance(outer, iid, object);
+  factory->Release();
+  return hr;
+}
+
+}  // extern "C"

@@ -1,0 +1,23 @@
+// Shared between the pieces of the COM runtime.
+#pragma once
+
+#include <objbase.h>
+
+namespace velt::platform::com {
+
+// Whether the calling thread may use COM: it joined an apartment itself, or the process has
+// a multithreaded apartment, which threads that never joined one belong to implicitly.
+bool callingThreadInCom();
+
+// Whether a class object for `clsid` usable in `context` is registered now.
+bool classRegistered(REFCLSID clsid, DWORD context);
+
+// Starts the registered local-server entry (if it is not running) and waits until `clsid`
+// is registered. S_OK when it is; CO_E_SERVER_EXEC_FAILURE when the entry ended first or
+// the wait ran out; REGDB_E_CLASSNOTREG when there is no entry to start.
+HRESULT activateLocalServer(REFCLSID clsid, DWORD context);
+
+// Told by the class table after each registration.
+void classTableChanged();
+
+}  // namespace velt::platform::com

@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <windows.h>
+#include <winplatform/posix_hooks.h>
+
+#include <set>
+#include <thread>
+
+#include "test_com_objects.h"
+
+namespace {
+
+// Each case runs on a fresh thread so apartment state never leaks between cases.
+template <typename Body>
+void onFreshThread(Body body) {
+  std::thread(body).join();
+}
+
+TEST(ApartmentTest, JoinRejoinAndModeMismatch) {
+  onFreshThread([] {
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE);
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
+    CoUninitialize();
+    CoUninitialize();
+    EXPECT_EQ(CoInitialize(nullptr), S_OK) << "fully left: a new mode is allowed";
+    CoUninitialize();
+  });
+}
+
+TEST(ApartmentTest, SecurityIsSetOncePerProcess) {
+  onFreshThread([] {
+    VeltResetComSecurityForTesting();
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    auto secure = [] {
+      return CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_CONNECT,
+                                  RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+    };
+    EXPECT_EQ(secure(), S_OK);
+    EXPECT_EQ(secure(), RPC_E_TOO_LATE);
+    CoUninitialize();
+  });
+}
+
+TEST(ClassTableTest, NeedsComOnTheThread) {
+  onFreshThread([] {
+    TestFactory factory;
+    DWORD cookie = 1;
+    EXPECT_EQ(CoRegisterClassObject(CLSID_TestClass, &factory, CLSCTX_LOCAL_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie),
+              CO_E_NOTINITIALIZED);
+    EXPECT_EQ(cookie, 0u);
+    EXPECT_EQ(factory.refs, 1u);
+  });
+}
+
+TEST(ClassTableTest, RegisterCreateRevokeBalanceReferences) {
+  onFreshThread([] {
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    TestFactory factory;
+    DWORD first = 0, second = 0;
+    ASSERT_EQ(CoRegisterClassObject(CLSID_TestClass, &factory, CLSCTX_LOCAL_SERVER,
+                                    REGCLS_MULTIPLEUSE, &first),
+              S_OK);
+    ASSERT_EQ(CoRegisterClassObject(CLSID_TestClass, &factory, CLSCTX_LOCAL_SERVER,
+                                    REGCLS_MULTIPLEUSE, &second),
+              S_OK);
+    EXPECT_NE(first, 0u);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(factory.refs, 3u) << "each registration holds a reference";
+
+    IUnknown* object = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_TestClass, nullptr, CLSCTX_ALL, IID_IUnknown,
+                               reinterpret_cast<void**>(&object)),
+              S_OK);
+    EXPECT_EQ(liveTestObjects, 1);
+    EXPECT_EQ(factory.refs, 3u) << "the factory reference taken for creation is given back";
+    object->Release();
+    EXPECT_EQ(liveTestObjects, 0);
+
+    void* out = &factory;
+    EXPECT_EQ(CoCreateInstance(CLSID_TestClass, nullptr, CLSCTX_ALL, IID_IClassFactory, &out),
+              E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(CoGetClassObject(CLSID_OtherTestClass, CLSCTX_INPROC_SERVER, nullptr,
+                               IID_IClassFactory, &out),
+              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(
+        CoGetClassObject(CLSID_TestClass, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory, &out),
+        S_OK);
+    EXPECT_EQ(factory.refs, 4u);
+    static_cast<IUnknown*>(out)->Release();
+
+    EXPECT_EQ(CoRevokeClassObject(first), S_OK);
+    EXPECT_EQ(CoRevokeClassObject(first), CO_E_OBJNOTREG);
+    EXPECT_EQ(CoRevokeClassObject(second), S_OK);
+    EXPECT_EQ(factory.refs, 1u);
+    EXPECT_EQ(
+        CoGetClassObject(CLSID_TestClass, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, &out),
+        REGDB_E_CLASSNOTREG);
+    CoUninitialize();
+  });
+}
+
+TEST(GuidTextTest, FormatsParsesAndRejects) {
+  OLECHAR text[CLSID_STRING_SIZE_CHARS];
+  ASSERT_EQ(StringFromGUID2(CLSID_TestClass, text, CLSID_STRING_SIZE_CHARS), 39);
+  EXPECT_EQ(std::u16string(text), u"{3F2A1B4C-5D6E-4F70-8192-A3B4C5D6E7F8}");
+  EXPECT_EQ(StringFromGUID2(CLSID_TestClass, text, 38), 0);
+
+  LPOLESTR allocated = nullptr;
+  ASSERT_EQ(StringFromCLSID(CLSID_OtherTestClass, &allocated), S_OK);
+  CLSID parsed{};
+  ASSERT_EQ(CLSIDFromString(allocated, &parsed), S_OK);
+  EXPECT_EQ(parsed, CLSID_OtherTestClass);
+  CoTaskMemFree(allocated);
+
+  ASSERT_EQ(CLSIDFromString(u"{3f2a1b4c-5d6e-4f70-8192-a3b4c5d6e7f8}", &parsed), S_OK);
+  EXPECT_EQ(parsed, CLSID_TestClass);
+  for (const char16_t* bad :
+       {u"3F2A1B4C-5D6E-4F70-8192-A3B4C5D6E7F8", u"{3F2A1B4C-5D6E-4F70-8192-A3B4C5D6E7F}",
+        u"{3F2A1B4C-5D6E-4F70-8192-A3B4C5D6E7F8}x", u"{3F2A1B4C+5D6E-4F70-8192-A3B4C5D6E7F8}",
+        u"{3F2A1B4C-5D6E-4F70-8192-A3B4C5D6E7G8}"}) {
+    EXPECT_EQ(CLSIDFromString(bad, &parsed), CO_E_CLASSSTRING) << "rejects a malformed string";
+  }
+}
+
+TEST(TaskMemoryTest, ReallocKeepsContentsAndZeroFrees) {
+  auto* bytes = static_cast<char*>(CoTaskMemAlloc(4));
+  ASSERT_NE(bytes, nullptr);
+  std::memcpy(bytes, "abc", 4);
+  bytes = static_cast<char*>(CoTaskMemRealloc(bytes, 4096));
+  ASSERT_NE(bytes, nullptr);
+  EXPECT_STREQ(bytes, "abc");
+  EXPECT_EQ(CoTaskMemRealloc(bytes, 0), nullptr);
+}
+
+}  // namespace

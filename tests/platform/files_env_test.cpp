@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "temp_dir.h"
+
+namespace {
+
+struct Found {
+  std::string name;
+  bool directory;
+  bool operator<(const Found& other) const { return name < other.name; }
+};
+
+std::vector<Found> findAll(const std::string& pattern) {
+  std::vector<Found> found;
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA(pattern.c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return found;
+  do {
+    found.push_back({data.cFileName, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+  } while (FindNextFileA(search, &data));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+  EXPECT_TRUE(FindClose(search));
+  return found;
+}
+
+std::vector<std::string> names(const std::vector<Found>& found) {
+  std::vector<std::string> result;
+  for (const auto& entry : found) result.push_back(entry.name);
+  return result;
+}
+
+TEST(FindFileTest, WildcardsMatchLastComponentCaseInsensitively) {
+  TempDir dir;
+  dir.touch("b.jar");
+  dir.touch("A.JAR");
+  dir.touch("a.jar.txt");
+  dir.touch("notes.txt");
+  std::filesystem::create_directory(dir.path() / "lib.jar");
+  auto jars = findAll(dir / "*.jar");
+  ASSERT_EQ(names(jars), (std::vector<std::string>{"A.JAR", "b.jar", "lib.jar"}));
+  EXPECT_FALSE(jars[0].directory);
+  EXPECT_TRUE(jars[2].directory) << "a directory named like a match is listed, flagged";
+  EXPECT_EQ(names(findAll(dir / "?.jar")), (std::vector<std::string>{"A.JAR", "b.jar"}));
+  EXPECT_EQ(names(findAll(dir / "*jar*")),
+            (std::vector<std::string>{"A.JAR", "a.jar.txt", "b.jar", "lib.jar"}));
+}
+
+TEST(FindFileTest, ExactNamesFindFilesAndDirectoriesByBareName) {
+  TempDir dir;
+  dir.touch("marker.dbg");
+  std::filesystem::create_directory(dir.path() / "folder.dbg");
+  auto file = findAll(dir / "marker.dbg");
+  ASSERT_EQ(file.size(), 1u);
+  EXPECT_EQ(file[0].name, "marker.dbg");
+  auto folder = findAll(dir / "folder.dbg");
+  ASSERT_EQ(folder.size(), 1u);
+  EXPECT_TRUE(folder[0].directory);
+}
+
+TEST(FindFileTest, NothingFoundIsInvalidHandleWithReason) {
+  TempDir dir;
+  WIN32_FIND_DATAA data;
+  EXPECT_EQ(FindFirstFileA((dir / "*.jar").c_str(), &data), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(FindFirstFileA((dir / "missing.dbg").c_str(), &data), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(FindFirstFileA((dir / "nodir/*.jar").c_str(), &data), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST(EnvironmentTest, WindowsReturnValueRules) {
+  ASSERT_TRUE(SetEnvironmentVariableA("VELT_TEST_VAR", "hello"));
+  char buffer[16];
+  EXPECT_EQ(GetEnvironmentVariableA("VELT_TEST_VAR", buffer, sizeof buffer), 5u);
+  EXPECT_STREQ(buffer, "hello");
+  EXPECT_EQ(GetEnvironmentVariableA("VELT_TEST_VAR", buffer, 5), 6u) << "needed size with zero";
+  EXPECT_EQ(GetEnvironmentVariableA("VELT_TEST_VAR", nullptr, 0), 6u);
+
+  ASSERT_TRUE(SetEnvironmentVariableA("VELT_TEST_VAR", ""));
+  SetLastError(ERROR_ACCESS_DENIED);
+  EXPECT_EQ(GetEnvironmentVariableA("VELT_TEST_VAR", buffer, sizeof buffer), 0u);
+  EXPECT_EQ(GetLastError(), 0u) << "empty value is not a missing one";
+
+  ASSERT_TRUE(SetEnvironmentVariableA("VELT_TEST_VAR", nullptr));
+  EXPECT_EQ(GetEnvironmentVariableA("VELT_TEST_VAR", buffer, sizeof buffer), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ENVVAR_NOT_FOUND));
+  EXPECT_FALSE(SetEnvironmentVariableA("BAD=NAME", "x"));
+}
+
+TEST(DirectoryTest, WindowsDirectoryFollowsWindirWithSizeRules) {
+  char buffer[MAX_PATH];
+  SetEnvironmentVariableA("WINDIR", nullptr);
+  EXPECT_EQ(GetWindowsDirectoryA(buffer, sizeof buffer), 4u);
+  EXPECT_STREQ(buffer, "/etc");
+  SetEnvironmentVariableA("WINDIR", "/srv/windows");
+  EXPECT_EQ(GetWindowsDirectoryA(buffer, 5), 13u);
+  EXPECT_EQ(GetWindowsDirectoryA(buffer, sizeof buffer), 12u);
+  EXPECT_STREQ(buffer, "/srv/windows");
+  SetEnvironmentVariableA("WINDIR", nullptr);
+
+  DWORD needed = GetCurrentDirectoryA(0, nullptr);
+  std::string cwd = std::filesystem::current_path().string();
+  EXPECT_EQ(needed, cwd.size() + 1);
+  EXPECT_EQ(GetCurrentDirectoryA(sizeof buffer, buffer), cwd.size());
+  EXPECT_EQ(buffer, cwd);
+}
+
+}  // namespace

@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <windows.h>
+#include <winplatform/posix_hooks.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "test_com_objects.h"
+
+namespace {
+
+std::atomic<int> serverStarts{0};
+std::string pathSeenByServer;  // written by the server before it registers, read after
+std::string commandLineSeen;
+
+// A local server in the usual shape: register, loop until the last object goes, revoke.
+int WINAPI serverEntry(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+  ++serverStarts;
+  commandLineSeen = commandLine;
+  char path[MAX_PATH];
+  pathSeenByServer.assign(path, GetModuleFileNameA(nullptr, path, sizeof path));
+  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
+  lastObjectGoneNotify = GetCurrentThreadId();
+  TestFactory factory;
+  DWORD cookie = 0;
+  CoRegisterClassObject(CLSID_TestClass, &factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
+                        &cookie);
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+  lastObjectGoneNotify = 0;
+  CoRevokeClassObject(cookie);
+  CoUninitialize();
+  return factory.refs == 1 ? 5 : 6;  // 6 would mean a leaked factory reference
+}
+
+int WINAPI entryThatGivesUp(HINSTANCE, HINSTANCE, LPSTR, int) { return 2; }
+
+class LocalServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK); }
+  void TearDown() override {
+    VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
+    VeltSetModuleFileNameOverride(nullptr);
+    CoUninitialize();
+  }
+
+  static HRESULT activate(IUnknown** object) {
+    return CoCreateInstance(CLSID_TestClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
+                            reinterpret_cast<void**>(object));
+  }
+};
+
+TEST_F(LocalServerTest, StartsServerRunsUntilLastObjectAndRestartsLater) {
+  serverStarts = 0;
+  VeltSetLocalServerEntry(serverEntry, nullptr, "/opt/velt/bin/server.exe");
+  for (int round = 1; round <= 2; ++round) {
+    IUnknown* object = nullptr;
+    ASSERT_EQ(activate(&object), S_OK);
+    EXPECT_EQ(serverStarts, round);
+    IUnknown* second = nullptr;
+    ASSERT_EQ(activate(&second), S_OK);
+    EXPECT_EQ(serverStarts, round) << "a running server is reused";
+    second->Release();
+    int exitCode = -1;
+    EXPECT_FALSE(VeltWaitForLocalServerExit(0, &exitCode)) << "one object still alive";
+    object->Release();  // the last object: the server posts itself WM_QUIT
+    ASSERT_TRUE(VeltWaitForLocalServerExit(30000, &exitCode));
+    EXPECT_EQ(exitCode, 5);
+  }
+  EXPECT_EQ(commandLineSeen, "-Embedding");
+  EXPECT_EQ(pathSeenByServer, "/opt/velt/bin/server.exe");
+}
+
+TEST_F(LocalServerTest, EntryEndingBeforeRegistrationFailsActivation) {
+  VeltSetLocalServerEntry(entryThatGivesUp, nullptr, nullptr);
+  IUnknown* object = nullptr;
+  EXPECT_EQ(activate(&object), CO_E_SERVER_EXEC_FAILURE);
+  EXPECT_EQ(object, nullptr);
+  int exitCode = -1;
+  ASSERT_TRUE(VeltWaitForLocalServerExit(30000, &exitCode));
+  EXPECT_EQ(exitCode, 2);
+}
+
+TEST_F(LocalServerTest, WithoutEntryTheClassIsNotRegistered) {
+  IUnknown* object = nullptr;
+  EXPECT_EQ(activate(&object), REGDB_E_CLASSNOTREG);
+}
+
+}  // namespace

@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <winplatform/posix_hooks.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+TEST(MessageQueueTest, PostingNeedsTheTargetsQueue) {
+  std::atomic<DWORD> id{0};
+  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::thread worker([&] {
+    id = GetCurrentThreadId();
+    SetEvent(ready);
+    WaitForSingleObject(done, INFINITE);
+  });
+  WaitForSingleObject(ready, INFINITE);
+  EXPECT_FALSE(PostThreadMessageA(id, WM_USER, 0, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_THREAD_ID));
+  SetEvent(done);
+  worker.join();
+  CloseHandle(ready);
+  CloseHandle(done);
+}
+
+TEST(MessageQueueTest, MessagesFromManyThreadsArriveThenQuitEndsTheLoop) {
+  std::atomic<DWORD> loopThread{0};
+  HANDLE queueReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::vector<WPARAM> received;
+  int quitCode = -1;
+  std::thread loop([&] {
+    VeltCreateThreadMessageQueue();
+    loopThread = GetCurrentThreadId();
+    SetEvent(queueReady);
+    MSG msg;
+    BOOL result;
+    while ((result = GetMessageA(&msg, nullptr, 0, 0)) > 0) {
+      received.push_back(msg.wParam);
+      DispatchMessageA(&msg);
+    }
+    quitCode = static_cast<int>(msg.wParam);
+  });
+  WaitForSingleObject(queueReady, INFINITE);
+  std::vector<std::thread> posters;
+  for (int t = 0; t < 4; ++t) {
+    posters.emplace_back([&, t] {
+      for (int i = 0; i < 50; ++i) {
+        EXPECT_TRUE(PostThreadMessageA(loopThread, WM_USER, static_cast<WPARAM>(t * 100 + i), 0));
+      }
+    });
+  }
+  for (auto& poster : posters) poster.join();
+  PostThreadMessageA(loopThread, WM_QUIT, 3, 0);
+  loop.join();
+  EXPECT_EQ(received.size(), 200u);
+  EXPECT_EQ(quitCode, 3);
+  CloseHandle(queueReady);
+  EXPECT_FALSE(PostThreadMessageA(loopThread, WM_USER, 0, 0)) << "the queue ends with its thread";
+}
+
+TEST(MessageQueueTest, PeekAndFiltersAndPostQuitMessage) {
+  MSG msg;
+  EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));  // creates the queue
+  DWORD self = GetCurrentThreadId();
+  PostQuitMessage(9);
+  PostThreadMessageA(self, WM_USER + 1, 1, 0);
+  PostThreadMessageA(self, WM_USER + 2, 2, 0);
+  ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_USER + 2, WM_USER + 2, PM_NOREMOVE));
+  EXPECT_EQ(msg.message, WM_USER + 2);
+  ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(msg.message, WM_USER + 1);
+  EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), TRUE);
+  EXPECT_EQ(msg.message, WM_USER + 2);
+  // The quit request waits until nothing else is queued.
+  EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), FALSE);
+  EXPECT_EQ(msg.message, WM_QUIT);
+  EXPECT_EQ(msg.wParam, 9u);
+  EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(GetMessageA(&msg, reinterpret_cast<HWND>(&msg), 0, 0), -1);
+}
+
+}  // namespace

@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <thread>
+#include <vector>
+
+namespace {
+
+template <typename Body>
+void runConcurrently(int threads, Body body) {
+  std::vector<std::thread> workers;
+  for (int i = 0; i < threads; ++i) workers.emplace_back(body);
+  for (auto& worker : workers) worker.join();
+}
+
+TEST(InterlockedTest, CountersStayExactUnderContention) {
+  LONG volatile counter = 0;
+  LONG volatile viaCompareExchange = 0;
+  constexpr int perThread = 20000;
+  runConcurrently(4, [&] {
+    for (int i = 0; i < perThread; ++i) {
+      InterlockedIncrement(&counter);
+      InterlockedExchangeAdd(&counter, 2);
+      InterlockedDecrement(&counter);
+      // The value a failed exchange reports is the next guess: no plain read needed.
+      LONG seen = 0;
+      for (LONG found;
+           (found = InterlockedCompareExchange(&viaCompareExchange, seen + 1, seen)) != seen;) {
+        seen = found;
+      }
+    }
+  });
+  EXPECT_EQ(counter, 4 * perThread * 2);
+  EXPECT_EQ(viaCompareExchange, 4 * perThread);
+  EXPECT_EQ(InterlockedExchange(&counter, 7), 4 * perThread * 2);
+  EXPECT_EQ(InterlockedCompareExchange(&counter, 9, 8), 7);  // no match: unchanged
+  EXPECT_EQ(counter, 7);
+}
+
+TEST(CriticalSectionTest, OwnerReentersOthersWait) {
+  CRITICAL_SECTION cs;
+  InitializeCriticalSection(&cs);
+  EnterCriticalSection(&cs);
+  EnterCriticalSection(&cs);  // recursion must not deadlock
+  BOOL otherGotIt = TRUE;
+  std::thread([&] { otherGotIt = TryEnterCriticalSection(&cs); }).join();
+  EXPECT_FALSE(otherGotIt);
+  LeaveCriticalSection(&cs);
+  std::thread([&] { otherGotIt = TryEnterCriticalSection(&cs); }).join();
+  EXPECT_FALSE(otherGotIt) << "one Leave for two Enters must keep it owned";
+  LeaveCriticalSection(&cs);
+
+  long shared = 0;
+  runConcurrently(4, [&] {
+    for (int i = 0; i < 10000; ++i) {
+      EnterCriticalSection(&cs);
+      ++shared;
+      LeaveCriticalSection(&cs);
+    }
+  });
+  EXPECT_EQ(shared, 40000);
+  DeleteCriticalSection(&cs);
+}
+
+DWORD WINAPI waitThenAnswer(LPVOID parameter) {
+  WaitForSingleObject(static_cast<HANDLE>(parameter), INFINITE);
+  return GetCurrentThreadId() == 0 ? 0 : 77;
+}
+
+TEST(ThreadTest, ExitCodeAndWaitFollowTheThread) {
+  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD id = 0;
+  HANDLE thread = CreateThread(nullptr, 0, waitThenAnswer, go, 0, &id);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_NE(id, 0u);
+  EXPECT_NE(id, GetCurrentThreadId());
+  DWORD code = 0;
+  ASSERT_TRUE(GetExitCodeThread(thread, &code));
+  EXPECT_EQ(code, STILL_ACTIVE);
+  EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT);
+  SetEvent(go);
+  EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+  ASSERT_TRUE(GetExitCodeThread(thread, &code));
+  EXPECT_EQ(code, 77u);
+  EXPECT_TRUE(CloseHandle(thread));
+  EXPECT_TRUE(CloseHandle(go));
+  EXPECT_FALSE(CloseHandle(go));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(WaitForSingleObject(go, 0), WAIT_FAILED);
+}
+
+TEST(EventTest, AutoResetReleasesOneWaitManualResetStays) {
+  HANDLE autoReset = CreateEventA(nullptr, FALSE, TRUE, nullptr);
+  EXPECT_EQ(WaitForSingleObject(autoReset, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(autoReset, 0), WAIT_TIMEOUT);
+  HANDLE manual = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
+  ResetEvent(manual);
+  EXPECT_EQ(WaitForSingleObject(manual, 1), WAIT_TIMEOUT);
+  CloseHandle(autoReset);
+  CloseHandle(manual);
+}
+
+TEST(LastErrorTest, IsPerThread) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  DWORD seenElsewhere = 1;
+  std::thread([&] {
+    seenElsewhere = GetLastError();
+    SetLastError(ERROR_FILE_NOT_FOUND);
+  }).join();
+  EXPECT_EQ(seenElsewhere, 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+}  // namespace
