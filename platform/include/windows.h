@@ -168,6 +168,13 @@ BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT msg, WPARAM wParam, LPARAM l
 void WINAPI PostQuitMessage(int exitCode);
 
 // ---- registry (advapi32) ----
+// On POSIX the registry is one SQLite file per user (see winplatform/registry_hooks.h for
+// where it lives); each call is one transaction, so processes may share it. The four roots
+// are separate trees: HKEY_CLASSES_ROOT is not a merged view of the other two. Key and value
+// names match without regard to ASCII case and keep the case they were first written in;
+// enumeration runs in that case-insensitive name order. Values keep their type and exact
+// bytes. Handles honour the rights they were opened with (ERROR_ACCESS_DENIED otherwise);
+// volatile keys persist like the others; keys have no class and no last-write time.
 #define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
 #define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
 #define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))

@@ -1,0 +1,11 @@
+// The components this server hosts: the provider alone.
+#include "factory.h"
+#include "provider_class_id.h"
+#include "proxy_provider.h"
+
+CFactoryEntry g_factoryEntries[] = {
+    {&CLSID_NorvexVeltProxyProvider, &CProxyProvider::CreateInstance,
+     "NorvexVelt Proxy Provider, Release 1.0", "NorvexVeltProxyProvider.Cmpnt1.1",
+     "NorvexVeltProxyProvider.Cmpnt1", nullptr, 0},
+};
+int g_factoryEntryCount = sizeof g_factoryEntries / sizeof g_factoryEntries[0];

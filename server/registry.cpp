@@ -1,0 +1,154 @@
+#include "registry.h"
+
+#include <cstdio>
+#include <string>
+
+#include "trace.h"
+
+namespace {
+
+constexpr DWORD kModulePathSize = 512;
+constexpr DWORD kSubkeyNameSize = 256;
+
+// A condition the registration code requires; when it fails, says which, where, and in which
+// module, to the trace log and the debug output.
+bool check(bool holds, const char* conditionText, int line) {
+  if (holds) return true;
+  char message[512];
+  std::snprintf(message, sizeof message, "Check failed: %s, module registry, %s:%d", conditionText,
+                __FILE__, line);
+  trace("registry", message, 0);
+  OutputDebugStringA(message);
+  OutputDebugStringA("\n");
+  return false;
+}
+#define REGISTRY_CHECK(condition) check((condition), #condition, __LINE__)
+
+std::string keyPath(const char* key, const char* subkey) {
+  std::string path(key);
+  if (subkey != nullptr) path.append("\\").append(subkey);
+  return path;
+}
+
+DWORD textSize(const char* text) {
+  return static_cast<DWORD>(std::char_traits<char>::length(text) + 1);
+}
+
+void writeText(const char* key, const char* subkey, const char* text) {
+  writeKeyValue(HKEY_CLASSES_ROOT, key, subkey, text, REG_SZ, textSize(text));
+}
+
+}  // namespace
+
+HRESULT registerComponent(HMODULE module, REFCLSID classId, const char* friendlyName,
+                          const char* versionIndependentProgId, const char* progId) {
+  char modulePath[kModulePathSize];
+  DWORD dwResult = GetModuleFileNameA(module, modulePath, kModulePathSize);
+  if (!REGISTRY_CHECK(dwResult != 0)) return E_FAIL;
+  // A cut path would register a server that does not exist.
+  if (!REGISTRY_CHECK(dwResult < kModulePathSize)) return E_FAIL;
+  modulePath[dwResult] = '\0';
+
+  char classIdText[CLSID_STRING_SIZE];
+  if (!clsidToText(classId, classIdText, sizeof classIdText)) return E_FAIL;
+  std::string classKey = std::string("CLSID\\") + classIdText;
+
+  writeText(classKey.c_str(), nullptr, friendlyName);
+  writeText(classKey.c_str(), "LocalServer32", modulePath);
+  writeText(classKey.c_str(), "ProgID", progId);
+  writeText(classKey.c_str(), "VersionIndependentProgID", versionIndependentProgId);
+  writeText(versionIndependentProgId, nullptr, friendlyName);
+  writeText(versionIndependentProgId, "CLSID", classIdText);
+  writeText(versionIndependentProgId, "CurVer", progId);
+  writeText(progId, nullptr, friendlyName);
+  writeText(progId, "CLSID", classIdText);
+  return S_OK;
+}
+
+HRESULT unregisterComponent(REFCLSID classId, const char* versionIndependentProgId,
+                            const char* progId) {
+  char classIdText[CLSID_STRING_SIZE];
+  if (!clsidToText(classId, classIdText, sizeof classIdText)) return E_FAIL;
+  std::string classKey = std::string("CLSID\\") + classIdText;
+
+  // An in-process server of the same class keeps its class key and the ProgIDs; only the local
+  // server's own entry goes.
+  if (hasSubkey(HKEY_CLASSES_ROOT, classKey.c_str(), "InprocServer32")) {
+    LONG lResult =
+        deleteKeyTree(HKEY_CLASSES_ROOT, keyPath(classKey.c_str(), "LocalServer32").c_str());
+    return REGISTRY_CHECK(lResult == ERROR_SUCCESS) ? S_OK : E_FAIL;
+  }
+
+  HRESULT outcome = S_OK;
+  for (const char* key : {classKey.c_str(), versionIndependentProgId, progId}) {
+    LONG lResult = deleteKeyTree(HKEY_CLASSES_ROOT, key);
+    if (!REGISTRY_CHECK((lResult == ERROR_SUCCESS) || (lResult == ERROR_FILE_NOT_FOUND))) {
+      outcome = E_FAIL;
+    }
+  }
+  return outcome;
+}
+
+bool clsidToText(REFCLSID classId, char* buffer, int length) {
+  if (!REGISTRY_CHECK(length >= CLSID_STRING_SIZE)) {
+    if (buffer != nullptr && length > 0) buffer[0] = '\0';
+    return false;
+  }
+  buffer[0] = '\0';
+  LPOLESTR wideText = nullptr;
+  HRESULT hr = StringFromCLSID(classId, &wideText);
+  if (!REGISTRY_CHECK(SUCCEEDED(hr))) return false;
+  int converted = WideCharToMultiByte(CP_ACP, 0, wideText, -1, buffer, length, nullptr, nullptr);
+  CoTaskMemFree(wideText);
+  if (!REGISTRY_CHECK(converted == CLSID_STRING_SIZE)) {
+    buffer[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
+bool writeKeyValue(HKEY root, const char* key, const char* subkey, const char* value, DWORD type,
+                   DWORD size) {
+  HKEY opened = nullptr;
+  LSTATUS status =
+      RegCreateKeyExA(root, keyPath(key, subkey).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_ALL_ACCESS, nullptr, &opened, nullptr);
+  if (status != ERROR_SUCCESS) return false;
+  if (value != nullptr) {
+    RegSetValueExA(opened, nullptr, 0, type, reinterpret_cast<const BYTE*>(value), size);
+  }
+  RegCloseKey(opened);
+  return true;
+}
+
+LONG deleteKeyTree(HKEY parent, const char* name) {
+  HKEY opened = nullptr;
+  LONG result = RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &opened);
+  if (result != ERROR_SUCCESS) return result;
+  for (;;) {
+    // Index 0 every time: each subkey found is gone before the next enumeration.
+    char subkeyName[kSubkeyNameSize];
+    DWORD nameSize = kSubkeyNameSize;
+    if (RegEnumKeyExA(opened, 0, subkeyName, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    result = deleteKeyTree(opened, subkeyName);
+    if (result != ERROR_SUCCESS) {
+      RegCloseKey(opened);
+      return result;
+    }
+  }
+  RegCloseKey(opened);
+  return RegDeleteKeyA(parent, name);
+}
+
+bool hasSubkey(HKEY root, const char* key, const char* subkey) {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(root, keyPath(key, subkey).c_str(), 0, KEY_ALL_ACCESS, &opened) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(opened);
+  return true;
+}

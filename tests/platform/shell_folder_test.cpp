@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <optional>
+#include <string>
+
+namespace {
+
+// Sets or clears one environment variable for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : m_name(name) {
+    if (const char* old = getenv(name)) m_old = old;
+    if (value) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (m_old) {
+      setenv(m_name, m_old->c_str(), 1);
+    } else {
+      unsetenv(m_name);
+    }
+  }
+
+ private:
+  const char* m_name;
+  std::optional<std::string> m_old;
+};
+
+std::string appData(HRESULT expected = S_OK) {
+  char path[MAX_PATH + 8];
+  std::memset(path, '#', sizeof path);
+  EXPECT_EQ(SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path), expected);
+  EXPECT_EQ(path[MAX_PATH], '#');  // never written past the MAX_PATH buffer
+  return path;
+}
+
+TEST(ShellFolderTest, AppDataIsTheXdgDataFolder) {
+  {
+    ScopedEnv data("XDG_DATA_HOME", "/srv/data");
+    EXPECT_EQ(appData(), "/srv/data");
+  }
+  {
+    ScopedEnv data("XDG_DATA_HOME", nullptr);
+    ScopedEnv home("HOME", "/home/velt");
+    EXPECT_EQ(appData(), "/home/velt/.local/share");
+  }
+  {
+    // XDG ignores a relative data folder.
+    ScopedEnv data("XDG_DATA_HOME", "relative/data");
+    ScopedEnv home("HOME", "/home/velt");
+    EXPECT_EQ(appData(), "/home/velt/.local/share");
+  }
+}
+
+TEST(ShellFolderTest, APathLongerThanMaxPathFailsInsteadOfOverrunning) {
+  std::string longPath = "/" + std::string(MAX_PATH, 'x');
+  ScopedEnv data("XDG_DATA_HOME", longPath.c_str());
+  EXPECT_EQ(appData(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)), "");
+}
+
+TEST(ShellFolderTest, UnknownFoldersAndMissingBuffersAreInvalid) {
+  char path[MAX_PATH];
+  EXPECT_EQ(SHGetFolderPathA(nullptr, 0x0005 /* documents */, nullptr, 0, path), E_INVALIDARG);
+  EXPECT_EQ(SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, 0, nullptr), E_INVALIDARG);
+}
+
+}  // namespace

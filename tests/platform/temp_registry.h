@@ -1,0 +1,57 @@
+// Gives each test its own registry file in its own temporary folder.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <string>
+
+#include "winplatform/registry_hooks.h"
+
+class TempRegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "veltreg-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    m_folder = pattern;
+    m_file = m_folder / "registry.db";
+    setenv("VELT_REGISTRY", m_file.c_str(), 1);
+    VeltRegistryReset();
+  }
+
+  void TearDown() override {
+    VeltRegistryReset();
+    unsetenv("VELT_REGISTRY");
+    std::filesystem::remove_all(m_folder);
+  }
+
+  // Creates the key (and its parents) below the root and returns an open handle.
+  static HKEY create(const char* path, HKEY root = HKEY_CURRENT_USER) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS)
+        << path;
+    return key;
+  }
+
+  static void setString(HKEY key, const char* name, const std::string& text) {
+    ASSERT_EQ(RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                             static_cast<DWORD>(text.size() + 1)),
+              ERROR_SUCCESS);
+  }
+
+  static std::string queryString(HKEY key, const char* name) {
+    char buffer[512] = {};
+    DWORD size = sizeof buffer;
+    DWORD type = 0;
+    LSTATUS status =
+        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    return status == ERROR_SUCCESS ? std::string(buffer) : "<error " + std::to_string(status) + ">";
+  }
+
+  std::filesystem::path m_folder;
+  std::filesystem::path m_file;
+};

@@ -1,0 +1,292 @@
+// The component base, the class factory and the server-lifetime rule, on a table of test
+// components.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <winplatform/posix_hooks.h>
+
+#include <objbase.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "factory.h"
+#include "unknown.h"
+
+namespace {
+
+DEFINE_GUID(IID_ICounter, 0x3c1e9a52, 0x7d4b, 0x4e0f, 0x9a, 0x61, 0x0b, 0x2d, 0x8f, 0x44, 0x17,
+            0xc3);
+DEFINE_GUID(CLSID_TestComponent, 0x91b7f0d3, 0x25ac, 0x4a8e, 0xb3, 0x0f, 0x6e, 0x52, 0xd1, 0x9c,
+            0x04, 0x7b);
+DEFINE_GUID(CLSID_OtherComponent, 0x91b7f0d3, 0x25ac, 0x4a8e, 0xb3, 0x0f, 0x6e, 0x52, 0xd1, 0x9c,
+            0x04, 0x7c);
+DEFINE_GUID(IID_Unknown_To_All, 0x0badf00d, 0x0000, 0x0000, 0, 0, 0, 0, 0, 0, 0, 1);
+
+struct ICounter : public IUnknown {
+  virtual LONG STDMETHODCALLTYPE References() = 0;
+
+ protected:
+  ~ICounter() = default;
+};
+
+// What the creation function and the component report back to the tests.
+struct Observed {
+  IUnknown* outerGiven = nullptr;
+  HRESULT createResult = S_OK;
+  HRESULT initResult = S_OK;
+  std::atomic<int> destroyed{0};
+};
+Observed observed;
+
+class CTestComponent : public CUnknown, public ICounter {
+ public:
+  static HRESULT CreateInstance(IUnknown* pOuter, CUnknown** out) {
+    observed.outerGiven = pOuter;
+    if (FAILED(observed.createResult)) return observed.createResult;
+    *out = new CTestComponent(pOuter);
+    return S_OK;
+  }
+  explicit CTestComponent(IUnknown* pOuter) : CUnknown(pOuter) {}
+  ~CTestComponent() override { ++observed.destroyed; }
+
+  HRESULT STDMETHODCALLTYPE InnerQueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_ICounter) return FinishQueryInterface(static_cast<ICounter*>(this), out);
+    return CUnknown::InnerQueryInterface(iid, out);
+  }
+  HRESULT InitComponent() override { return observed.initResult; }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    return m_pOuter->QueryInterface(iid, out);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return m_pOuter->AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return m_pOuter->Release(); }
+  LONG STDMETHODCALLTYPE References() override { return m_refCount; }
+};
+
+// An aggregating object that only counts what reaches it.
+struct FakeOuter final : public IUnknown {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references; }
+  ULONG references = 1;
+};
+
+}  // namespace
+
+CFactoryEntry g_factoryEntries[] = {
+    {&CLSID_TestComponent, &CTestComponent::CreateInstance, "Test component", "Test.Cmpnt.1",
+     "Test.Cmpnt", nullptr, 0},
+    {&CLSID_OtherComponent, &CTestComponent::CreateInstance, "Other component", "Other.Cmpnt.1",
+     "Other.Cmpnt", nullptr, 0},
+};
+int g_factoryEntryCount = 2;
+
+namespace {
+
+class FactoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    observed.outerGiven = nullptr;
+    observed.createResult = S_OK;
+    observed.initResult = S_OK;
+    observed.destroyed = 0;
+    CUnknown::sm_activeComponents = 0;
+    CFactory::sm_serverLocks = 0;
+    VeltCreateThreadMessageQueue();
+    CFactory::sm_mainThreadId = GetCurrentThreadId();
+    quitMessagesPosted();
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  }
+  void TearDown() override {
+    factory_->Release();
+    CoUninitialize();
+  }
+
+  // Takes every message off this thread's queue; how many were WM_QUIT.
+  static int quitMessagesPosted() {
+    int quits = 0;
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) ++quits;
+    }
+    return quits;
+  }
+
+  CFactory* factory_ = new CFactory(&g_factoryEntries[0]);
+};
+
+TEST_F(FactoryTest, CreatedComponentHasOneReferenceAndItsReleasePostsTheQuit) {
+  ICounter* counter = nullptr;
+  ASSERT_EQ(factory_->CreateInstance(nullptr, IID_ICounter, reinterpret_cast<void**>(&counter)),
+            S_OK);
+  ASSERT_NE(counter, nullptr);
+  EXPECT_EQ(counter->References(), 1);
+  EXPECT_EQ(CUnknown::sm_activeComponents, 1);
+  EXPECT_EQ(observed.outerGiven, nullptr);
+  EXPECT_EQ(quitMessagesPosted(), 0);
+
+  IUnknown* identity = nullptr;
+  ASSERT_EQ(counter->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
+  EXPECT_EQ(counter->References(), 2);
+  identity->Release();
+  EXPECT_EQ(counter->Release(), 0u);
+  EXPECT_EQ(observed.destroyed, 1);
+  EXPECT_EQ(CUnknown::sm_activeComponents, 0);
+  EXPECT_EQ(quitMessagesPosted(), 1);
+}
+
+TEST_F(FactoryTest, UnknownInterfaceDestroysTheNewComponentAtOnce) {
+  void* out = reinterpret_cast<void*>(0x1);
+  EXPECT_EQ(factory_->CreateInstance(nullptr, IID_Unknown_To_All, &out), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(observed.destroyed, 1);
+  EXPECT_EQ(CUnknown::sm_activeComponents, 0);
+  EXPECT_EQ(quitMessagesPosted(), 1);
+}
+
+TEST_F(FactoryTest, AggregationIsAllowedOnlyForTheInnerUnknown) {
+  FakeOuter outer;
+  void* out = reinterpret_cast<void*>(0x1);
+  EXPECT_EQ(factory_->CreateInstance(&outer, IID_ICounter, &out), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(out, reinterpret_cast<void*>(0x1));
+  EXPECT_EQ(observed.outerGiven, nullptr);
+
+  IUnknown* inner = nullptr;
+  ASSERT_EQ(factory_->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)), S_OK);
+  EXPECT_EQ(observed.outerGiven, &outer);
+  // The interface parts delegate to the outer object; the inner unknown keeps the count.
+  ICounter* counter = nullptr;
+  ASSERT_EQ(inner->QueryInterface(IID_ICounter, reinterpret_cast<void**>(&counter)), S_OK);
+  EXPECT_EQ(outer.references, 2u);
+  EXPECT_EQ(counter->References(), 1);
+  counter->Release();
+  EXPECT_EQ(outer.references, 1u);
+  EXPECT_EQ(inner->Release(), 0u);
+  EXPECT_EQ(observed.destroyed, 1);
+}
+
+TEST_F(FactoryTest, FailedCreationOrInitialisationHandsBackItsCode) {
+  void* out = nullptr;
+  observed.createResult = E_OUTOFMEMORY;
+  EXPECT_EQ(factory_->CreateInstance(nullptr, IID_ICounter, &out), E_OUTOFMEMORY);
+  EXPECT_EQ(CUnknown::sm_activeComponents, 0);
+  EXPECT_EQ(quitMessagesPosted(), 0);
+
+  observed.createResult = S_OK;
+  observed.initResult = E_FAIL;
+  EXPECT_EQ(factory_->CreateInstance(nullptr, IID_ICounter, &out), E_FAIL);
+  EXPECT_EQ(observed.destroyed, 1);
+  EXPECT_EQ(CUnknown::sm_activeComponents, 0);
+  EXPECT_EQ(quitMessagesPosted(), 1);
+}
+
+TEST_F(FactoryTest, LocksKeepTheServerAndNegativeCountsCountAsNoLock) {
+  EXPECT_EQ(factory_->LockServer(TRUE), S_OK);
+  EXPECT_EQ(quitMessagesPosted(), 0);
+  EXPECT_EQ(factory_->LockServer(FALSE), S_OK);
+  EXPECT_EQ(quitMessagesPosted(), 1);
+
+  factory_->LockServer(FALSE);
+  EXPECT_EQ(CFactory::sm_serverLocks, -1);
+  EXPECT_EQ(quitMessagesPosted(), 1);
+  factory_->LockServer(TRUE);
+  EXPECT_EQ(quitMessagesPosted(), 1);
+
+  // The last component going while a lock is held posts nothing; the unlock does.
+  ICounter* counter = nullptr;
+  factory_->CreateInstance(nullptr, IID_ICounter, reinterpret_cast<void**>(&counter));
+  factory_->LockServer(TRUE);
+  counter->Release();
+  EXPECT_EQ(quitMessagesPosted(), 0);
+  factory_->LockServer(FALSE);
+  EXPECT_EQ(quitMessagesPosted(), 1);
+}
+
+TEST_F(FactoryTest, AnyNonZeroComponentCountKeepsTheServer) {
+  CUnknown::sm_activeComponents = -1;
+  EXPECT_EQ(CFactory::CanUnloadNow(), S_FALSE);
+  CUnknown::sm_activeComponents = 0;
+  CFactory::sm_serverLocks = -3;
+  EXPECT_EQ(CFactory::CanUnloadNow(), S_OK);
+}
+
+TEST_F(FactoryTest, FactoryHandsOutOnlyItsTwoInterfacesAndDiesWithItsLastReference) {
+  IUnknown* asUnknown = nullptr;
+  IClassFactory* asFactory = nullptr;
+  void* other = reinterpret_cast<void*>(0x1);
+  EXPECT_EQ(factory_->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&asUnknown)), S_OK);
+  EXPECT_EQ(factory_->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&asFactory)),
+            S_OK);
+  EXPECT_EQ(factory_->QueryInterface(IID_ICounter, &other), E_NOINTERFACE);
+  EXPECT_EQ(other, nullptr);
+  EXPECT_EQ(asUnknown->Release(), 2u);
+  EXPECT_EQ(asFactory->Release(), 1u);
+  // A factory is no component: it neither counts nor keeps the server.
+  EXPECT_EQ(CUnknown::sm_activeComponents, 0);
+}
+
+TEST_F(FactoryTest, ConcurrentReferencesDeleteExactlyOnceAndPostOneQuit) {
+  ICounter* counter = nullptr;
+  ASSERT_EQ(factory_->CreateInstance(nullptr, IID_ICounter, reinterpret_cast<void**>(&counter)),
+            S_OK);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([counter, this] {
+      for (int i = 0; i < 500; ++i) {
+        counter->AddRef();
+        factory_->LockServer(TRUE);
+        factory_->LockServer(FALSE);
+        counter->Release();
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(counter->References(), 1);
+  EXPECT_EQ(quitMessagesPosted(), 0);
+  counter->Release();
+  EXPECT_EQ(observed.destroyed, 1);
+  EXPECT_EQ(CFactory::sm_serverLocks, 0);
+  EXPECT_EQ(quitMessagesPosted(), 1);
+}
+
+TEST_F(FactoryTest, StartedFactoriesServeActivationsUntilStopped) {
+  ASSERT_TRUE(CFactory::StartFactories());
+  EXPECT_NE(g_factoryEntries[0].registrationCookie, 0u);
+  EXPECT_NE(g_factoryEntries[1].classFactory, nullptr);
+  ICounter* counter = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_OtherComponent, nullptr, CLSCTX_LOCAL_SERVER, IID_ICounter,
+                             reinterpret_cast<void**>(&counter)),
+            S_OK);
+  counter->Release();
+  CFactory::StopFactories();
+  EXPECT_EQ(g_factoryEntries[0].classFactory, nullptr);
+  IClassFactory* revoked = nullptr;
+  EXPECT_TRUE(FAILED(CoGetClassObject(CLSID_TestComponent, CLSCTX_LOCAL_SERVER, nullptr,
+                                      IID_IClassFactory, reinterpret_cast<void**>(&revoked))));
+  // A second stop finds nothing left to release.
+  CFactory::StopFactories();
+}
+
+TEST_F(FactoryTest, FailedRegistrationReturnsFalseAndLeavesNothingToRelease) {
+  // COM refuses registrations while no thread of the process is in an apartment.
+  CoUninitialize();
+  bool started = CFactory::StartFactories();
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  EXPECT_FALSE(started);
+  EXPECT_EQ(g_factoryEntries[0].classFactory, nullptr);
+  EXPECT_EQ(g_factoryEntries[0].registrationCookie, 0u);
+  CFactory::StopFactories();
+
+  g_factoryEntryCount = 0;
+  EXPECT_TRUE(CFactory::StartFactories());
+  CFactory::StopFactories();
+  g_factoryEntryCount = 2;
+  EXPECT_EQ(g_factoryEntries[0].classFactory, nullptr);
+}
+
+}  // namespace

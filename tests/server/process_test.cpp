@@ -1,0 +1,124 @@
+// The built server executable, run as its own process.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <windows.h>
+#include <winplatform/registry_hooks.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+namespace {
+
+constexpr char kClassKey[] = "CLSID\\{6D0F4A2E-93B7-4C51-A8E2-5F19C3D7B06A}";
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+pid_t startServer(const std::string& executable, const char* argument) {
+  std::vector<char*> arguments{const_cast<char*>(executable.c_str())};
+  if (argument != nullptr) arguments.push_back(const_cast<char*>(argument));
+  arguments.push_back(nullptr);
+  pid_t pid = -1;
+  EXPECT_EQ(posix_spawn(&pid, executable.c_str(), nullptr, nullptr, arguments.data(), environ), 0);
+  return pid;
+}
+
+int exitStatusOf(pid_t pid) {
+  int status = 0;
+  EXPECT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status)) << "status " << status;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool classKeyExists() {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kClassKey, 0, KEY_READ, &opened) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(opened);
+  return true;
+}
+
+// Waits, by file-change notifications, until `file` holds `text`.
+bool waitForText(const fs::path& file, const std::string& text) {
+  int watcher = inotify_init1(IN_CLOEXEC);
+  inotify_add_watch(watcher, file.parent_path().c_str(), IN_MODIFY | IN_CREATE | IN_CLOSE_WRITE);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  bool found = false;
+  while (!(found = readFile(file).find(text) != std::string::npos) &&
+         std::chrono::steady_clock::now() < deadline) {
+    pollfd event{watcher, POLLIN, 0};
+    if (poll(&event, 1, 1000) > 0) {
+      char drained[4096];
+      [[maybe_unused]] ssize_t ignored = read(watcher, drained, sizeof drained);
+    }
+  }
+  close(watcher);
+  return found;
+}
+
+class ServerProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/velt-process-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    directory_ = pattern;
+    setenv("VELT_REGISTRY", (directory_ / "registry.db").c_str(), 1);
+    VeltRegistryReset();
+  }
+  void TearDown() override {
+    VeltRegistryReset();
+    fs::remove_all(directory_);
+  }
+  fs::path directory_;
+};
+
+TEST_F(ServerProcessTest, RegistersAndUnregistersItself) {
+  EXPECT_EQ(exitStatusOf(startServer(VELT_SERVER_EXECUTABLE, "-RegServer")), 0);
+  VeltRegistryReset();
+  EXPECT_TRUE(classKeyExists());
+  EXPECT_EQ(exitStatusOf(startServer(VELT_SERVER_EXECUTABLE, "/UnregServer")), 0);
+  VeltRegistryReset();
+  EXPECT_FALSE(classKeyExists());
+}
+
+TEST_F(ServerProcessTest, ServerEndedByTerminationExitsCleanly) {
+  fs::path executable = directory_ / "VeltProxyProvider";
+  fs::copy_file(VELT_SERVER_EXECUTABLE, executable);
+  std::ofstream(directory_ / "qelvor.dbg");
+  pid_t server = startServer(executable.string(), "-Embedding");
+  ASSERT_TRUE(waitForText(directory_ / "qelvor.log", "Registering class factory."));
+  kill(server, SIGTERM);
+  EXPECT_EQ(exitStatusOf(server), 0);
+
+  std::string log = readFile(directory_ / "qelvor.log");
+  EXPECT_THAT(log, StartsWith(executable.string() + "\n"));
+  EXPECT_THAT(log, HasSubstr(" CFactory::StopFactories(). Stopping Class Factory.\n\n"));
+  // COM's reference and the table's go last.
+  EXPECT_THAT(log, EndsWith(" CFactory::Release\n\n"));
+  EXPECT_FALSE(classKeyExists());
+}
+
+}  // namespace

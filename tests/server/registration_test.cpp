@@ -1,0 +1,257 @@
+// Self-registration and the entry's command line, against a registry file of the test's own.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <winplatform/posix_hooks.h>
+#include <winplatform/registry_hooks.h>
+
+#include <objbase.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "factory.h"
+#include "jvm_lock_setup.h"
+#include "provider_class_id.h"
+#include "proxy_provider.h"
+#include "registry.h"
+#include "server_exit_codes.h"
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+constexpr char kClassKey[] = "CLSID\\{6D0F4A2E-93B7-4C51-A8E2-5F19C3D7B06A}";
+constexpr char kClassIdText[] = "{6D0F4A2E-93B7-4C51-A8E2-5F19C3D7B06A}";
+constexpr char kProgId[] = "NorvexVeltProxyProvider.Cmpnt1.1";
+constexpr char kIndependentProgId[] = "NorvexVeltProxyProvider.Cmpnt1";
+constexpr char kFriendlyName[] = "NorvexVelt Proxy Provider, Release 1.0";
+
+// The default value of HKEY_CLASSES_ROOT\key, or "<absent>".
+std::string defaultValue(const std::string& key) {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) {
+    return "<absent>";
+  }
+  char value[1024] = {};
+  DWORD size = sizeof value;
+  DWORD type = REG_NONE;
+  LSTATUS status =
+      RegQueryValueExA(opened, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+  RegCloseKey(opened);
+  if (status != ERROR_SUCCESS) return "<no value>";
+  EXPECT_EQ(type, REG_SZ) << key;
+  EXPECT_EQ(size, std::char_traits<char>::length(value) + 1) << key;
+  return value;
+}
+
+bool keyExists(const std::string& key) {
+  return hasSubkey(HKEY_CLASSES_ROOT, key.c_str(), nullptr);
+}
+
+void collectDebugOutput(const char* text, void* context) {
+  *static_cast<std::string*>(context) += text;
+}
+
+class RegistrationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/velt-server-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    directory_ = pattern;
+    fs::create_directory(directory_ / "Program Files");
+    executable_ = (directory_ / "Program Files" / "VeltProxyProvider").string();
+    setenv("VELT_REGISTRY", (directory_ / "registry.db").c_str(), 1);
+    VeltRegistryReset();
+    VeltSetModuleFileNameOverride(executable_.c_str());
+    VeltSetDebugOutputHook(collectDebugOutput, &debugOutput_);
+    VeltResetComSecurityForTesting();
+  }
+  void TearDown() override {
+    VeltSetDebugOutputHook(nullptr, nullptr);
+    VeltSetModuleFileNameOverride(nullptr);
+    VeltRegistryReset();
+    fs::remove_all(directory_);
+  }
+
+  int runEntry(const char* commandLine) {
+    std::vector<char> writable(commandLine, commandLine + std::strlen(commandLine) + 1);
+    VeltResetComSecurityForTesting();
+    return WinMain(nullptr, nullptr, writable.data(), SW_SHOWDEFAULT);
+  }
+
+  // Runs the entry on a thread of its own whose queue already holds the quit message, so a
+  // server-mode run starts its factories, takes the quit and ends.
+  int runEntryAlreadyToldToQuit(const char* commandLine) {
+    std::promise<DWORD> threadId;
+    std::promise<void> quitPosted;
+    std::future<int> exitCode = std::async(std::launch::async, [&] {
+      VeltCreateThreadMessageQueue();
+      threadId.set_value(GetCurrentThreadId());
+      quitPosted.get_future().wait();
+      return runEntry(commandLine);
+    });
+    PostThreadMessageA(threadId.get_future().get(), WM_QUIT, 0, 0);
+    quitPosted.set_value();
+    if (exitCode.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+      ADD_FAILURE() << "the entry did not end";
+      std::abort();
+    }
+    return exitCode.get();
+  }
+
+  void placeTraceMarker() { std::ofstream(directory_ / "Program Files" / "qelvor.dbg"); }
+  std::string traceLog() const {
+    std::ifstream in(directory_ / "Program Files" / "qelvor.log");
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+  }
+
+  void expectRegistered() {
+    EXPECT_EQ(defaultValue(kClassKey), kFriendlyName);
+    EXPECT_EQ(defaultValue(std::string(kClassKey) + "\\LocalServer32"), executable_);
+    EXPECT_EQ(defaultValue(std::string(kClassKey) + "\\ProgID"), kProgId);
+    EXPECT_EQ(defaultValue(std::string(kClassKey) + "\\VersionIndependentProgID"),
+              kIndependentProgId);
+    EXPECT_EQ(defaultValue(kIndependentProgId), kFriendlyName);
+    EXPECT_EQ(defaultValue(std::string(kIndependentProgId) + "\\CLSID"), kClassIdText);
+    EXPECT_EQ(defaultValue(std::string(kIndependentProgId) + "\\CurVer"), kProgId);
+    EXPECT_EQ(defaultValue(kProgId), kFriendlyName);
+    EXPECT_EQ(defaultValue(std::string(kProgId) + "\\CLSID"), kClassIdText);
+  }
+  void expectUnregistered() {
+    EXPECT_FALSE(keyExists(kClassKey));
+    EXPECT_FALSE(keyExists(kIndependentProgId));
+    EXPECT_FALSE(keyExists(kProgId));
+  }
+
+  fs::path directory_;
+  std::string executable_;
+  std::string debugOutput_;
+};
+
+TEST_F(RegistrationTest, RegisterWritesTheNineEntriesAndUnregisterRemovesThem) {
+  CFactory::sm_module = nullptr;
+  EXPECT_EQ(CFactory::RegisterEntries(), S_OK);
+  expectRegistered();
+  EXPECT_EQ(CFactory::RegisterEntries(), S_OK);
+  expectRegistered();
+
+  EXPECT_EQ(CFactory::UnregisterEntries(), S_OK);
+  expectUnregistered();
+  EXPECT_TRUE(keyExists("CLSID"));
+  EXPECT_EQ(CFactory::UnregisterEntries(), S_OK);
+  EXPECT_EQ(debugOutput_, "");
+}
+
+TEST_F(RegistrationTest, AnInprocServerKeepsEverythingButTheLocalServerEntry) {
+  CFactory::RegisterEntries();
+  writeKeyValue(HKEY_CLASSES_ROOT, kClassKey, "InprocServer32", "inproc.dll", REG_SZ, 11);
+  EXPECT_EQ(CFactory::UnregisterEntries(), S_OK);
+  EXPECT_FALSE(keyExists(std::string(kClassKey) + "\\LocalServer32"));
+  EXPECT_EQ(defaultValue(std::string(kClassKey) + "\\InprocServer32"), "inproc.dll");
+  EXPECT_EQ(defaultValue(std::string(kClassKey) + "\\ProgID"), kProgId);
+  EXPECT_EQ(defaultValue(std::string(kIndependentProgId) + "\\CurVer"), kProgId);
+  EXPECT_EQ(defaultValue(kProgId), kFriendlyName);
+
+  // With the local server entry already gone, its deletion is a failed check.
+  EXPECT_EQ(CFactory::UnregisterEntries(), E_FAIL);
+  EXPECT_THAT(debugOutput_, HasSubstr("lResult == ERROR_SUCCESS, module registry, "));
+}
+
+TEST_F(RegistrationTest, DeleteKeyTreeRemovesNestedKeysDepthFirst) {
+  CFactory::RegisterEntries();
+  for (const char* nested : {"\\A\\B\\C\\D", "\\A\\B2", "\\E\\F\\G"}) {
+    ASSERT_TRUE(writeKeyValue(HKEY_CLASSES_ROOT, (std::string(kClassKey) + nested).c_str(), nullptr,
+                              "x", REG_SZ, 2));
+  }
+  EXPECT_EQ(deleteKeyTree(HKEY_CLASSES_ROOT, kClassKey), ERROR_SUCCESS);
+  EXPECT_FALSE(keyExists(kClassKey));
+  EXPECT_EQ(deleteKeyTree(HKEY_CLASSES_ROOT, kClassKey), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistrationTest, ClassIdentifierTextNeedsItsFullBuffer) {
+  char text[CLSID_STRING_SIZE];
+  ASSERT_TRUE(clsidToText(CLSID_NorvexVeltProxyProvider, text, sizeof text));
+  EXPECT_STREQ(text, kClassIdText);
+
+  char tooSmall[CLSID_STRING_SIZE - 1] = "unchanged";
+  EXPECT_FALSE(clsidToText(CLSID_NorvexVeltProxyProvider, tooSmall, sizeof tooSmall));
+  EXPECT_STREQ(tooSmall, "");
+  EXPECT_THAT(debugOutput_,
+              HasSubstr("Check failed: length >= CLSID_STRING_SIZE, module registry, "));
+  EXPECT_THAT(debugOutput_, HasSubstr("registry.cpp:"));
+}
+
+TEST_F(RegistrationTest, RegistrationSwitchesRunInTheirOrderAndNeverStartTheServer) {
+  placeTraceMarker();
+  EXPECT_EQ(runEntry("/regserver"), kExitOk);
+  expectRegistered();
+  EXPECT_EQ(runEntry("-UNREGSERVER"), kExitOk);
+  expectUnregistered();
+  // Unregistration first, then registration: the entries stay.
+  EXPECT_EQ(runEntry("/UnregServer/RegServer"), kExitOk);
+  expectRegistered();
+  // "RegServer " with its blank matches nothing; only the unregistration runs.
+  EXPECT_EQ(runEntry("-RegServer -UnregServer"), kExitOk);
+  expectUnregistered();
+  // "Embedding " with its blank does not end the scan.
+  EXPECT_EQ(runEntry("-Embedding -RegServer"), kExitOk);
+  expectRegistered();
+  EXPECT_THAT(traceLog(), Not(HasSubstr("StartFactories")));
+  EXPECT_THAT(debugOutput_, HasSubstr("NorvexVelt Proxy Provider: registered\n"));
+}
+
+TEST_F(RegistrationTest, FailedRegistrationCheckEndsTheRunWithAnError) {
+  VeltSetModuleFileNameOverride(std::string(600, 'p').insert(0, "/").c_str());
+  EXPECT_EQ(runEntry("-RegServer"), kExitRegistrationFailed);
+  EXPECT_THAT(debugOutput_, HasSubstr("module registry"));
+  EXPECT_THAT(debugOutput_, HasSubstr("FAILED: registered"));
+  expectUnregistered();
+}
+
+TEST_F(RegistrationTest, OtherCommandLinesRunTheServerWithoutTouchingTheRegistry) {
+  placeTraceMarker();
+  for (const char* commandLine : {"-Embedding", "", "-Embedding-RegServer", "/Automation"}) {
+    EXPECT_EQ(runEntryAlreadyToldToQuit(commandLine), kExitOk) << commandLine;
+    std::string log = traceLog();
+    EXPECT_THAT(log, HasSubstr("CFactory::StartFactories(). Registering class factory."))
+        << commandLine;
+    EXPECT_THAT(log, HasSubstr("CFactory::StopFactories(). Stopping Class Factory."));
+  }
+  expectUnregistered();
+}
+
+TEST_F(RegistrationTest, ActivationRunsTheServerUntilItsLastComponentIsReleased) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  VeltSetLocalServerEntry(WinMain, nullptr, executable_.c_str());
+  IUnknown* provider = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_NorvexVeltProxyProvider, nullptr, CLSCTX_LOCAL_SERVER,
+                             IID_IUnknown, reinterpret_cast<void**>(&provider)),
+            S_OK);
+  provider->Release();
+  int exitCode = -1;
+  EXPECT_TRUE(VeltWaitForLocalServerExit(30000, &exitCode));
+  EXPECT_EQ(exitCode, kExitOk);
+  VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
+  CoUninitialize();
+}
+
+TEST(JvmLockTest, IsUsableBeforeTheEntryAndDeletedOnlyOnce) {
+  EnterCriticalSection(&CProxyProvider::sm_csJvm);
+  LeaveCriticalSection(&CProxyProvider::sm_csJvm);
+  EXPECT_FALSE(jvmLockDeleted());
+  deleteJvmLockOnce();
+  deleteJvmLockOnce();
+  EXPECT_TRUE(jvmLockDeleted());
+}
+
+}  // namespace

@@ -1,0 +1,204 @@
+// The trace log as the files on disk show it.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <winplatform/posix_hooks.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "trace.h"
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::MatchesRegex;
+using ::testing::StartsWith;
+
+namespace {
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::stringstream in(text);
+  for (std::string line; std::getline(in, line);) result.push_back(line);
+  return result;
+}
+
+std::string threadPrefix() {
+  char prefix[16];
+  std::snprintf(prefix, sizeof prefix, "0x%x ", GetCurrentThreadId());
+  return prefix;
+}
+
+class TraceLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/velt-trace-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    directory_ = pattern;
+    executable_ = (directory_ / "VeltProxyProvider").string();
+    VeltSetModuleFileNameOverride(executable_.c_str());
+  }
+  void TearDown() override {
+    closeTraceLog();
+    VeltSetModuleFileNameOverride(nullptr);
+    fs::remove_all(directory_);
+  }
+
+  void placeMarkerFile() { std::ofstream(directory_ / "qelvor.dbg") << "ignored"; }
+  fs::path logPath() const { return directory_ / "qelvor.log"; }
+  std::string log() const { return readFile(logPath()); }
+  // What follows the executable's path on the first line.
+  std::string records() const { return log().substr(executable_.size() + 1); }
+
+  fs::path directory_;
+  std::string executable_;
+};
+
+TEST_F(TraceLogTest, WithoutMarkerNoLogIsWrittenAndAnOldOneStays) {
+  openTraceLog();
+  trace("CFactory", "dropped", 0);
+  closeTraceLog();
+  EXPECT_FALSE(fs::exists(logPath()));
+
+  std::ofstream(logPath()) << "earlier run\n";
+  openTraceLog();
+  trace("CFactory", "dropped", 0);
+  closeTraceLog();
+  EXPECT_EQ(readFile(logPath()), "earlier run\n");
+}
+
+TEST_F(TraceLogTest, MarkerFileOrFolderStartsAFreshLogHeadedByTheExecutablePath) {
+  std::ofstream(logPath()) << "0x1 left from an earlier run\n";
+  placeMarkerFile();
+  openTraceLog();
+  EXPECT_EQ(log(), executable_ + "\n");
+  closeTraceLog();
+
+  fs::remove(directory_ / "qelvor.dbg");
+  fs::create_directory(directory_ / "qelvor.dbg");
+  openTraceLog();
+  trace("JvmServices", "Found jvm.dll and loaded it.", 0);
+  EXPECT_EQ(log(), executable_ + "\n" + threadPrefix() + "Found jvm.dll and loaded it.\n\n");
+}
+
+TEST_F(TraceLogTest, ExecutableWithoutUsableDirectoryLeavesLoggingOff) {
+  placeMarkerFile();
+  VeltSetModuleFileNameOverride("VeltProxyProvider");
+  openTraceLog();
+  VeltSetModuleFileNameOverride("/VeltProxyProvider");
+  openTraceLog();
+  trace("CFactory", "dropped", 0);
+  EXPECT_FALSE(fs::exists(logPath()));
+}
+
+TEST_F(TraceLogTest, EachEntryPointFormatsItsRecord) {
+  placeMarkerFile();
+  openTraceLog();
+  trace("CProxyProvider", "100%d sure", 0);
+  trace("CProxyProvider", "positive status", 5);
+  traceFormat("CProxyProvider", "100%d sure", 7);
+  traceLine("JvmServices", "ucTemp = %s", "C:/jre", 0);
+  std::string prefix = threadPrefix();
+  EXPECT_EQ(records(), prefix + "100%d sure\n\n" + prefix + "positive status\n\n" + prefix +
+                           "1007 sure\n" + prefix + "ucTemp = C:/jre\n\n");
+}
+
+void traceJavaMessage(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  traceLine("JvmServices", format, &arguments, 1);
+  va_end(arguments);
+}
+
+TEST_F(TraceLogTest, TraceLineAppliesAVariableArgumentList) {
+  placeMarkerFile();
+  openTraceLog();
+  traceJavaMessage("[%s loaded, %d classes]", "java.base", 42);
+  EXPECT_EQ(records(), threadPrefix() + "[java.base loaded, 42 classes]\n\n");
+}
+
+TEST_F(TraceLogTest, NegativeStatusAddsTheSystemTextRecord) {
+  placeMarkerFile();
+  openTraceLog();
+  trace("CFactory", "with a system text", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  trace("CProxyProvider", "with a WMI status", static_cast<LONG>(0x80041001));
+  std::string prefix = threadPrefix();
+  std::vector<std::string> written = lines(records());
+  // The system's text ends in its own line end, so its record is followed by two empty lines.
+  ASSERT_EQ(written.size(), 9u) << records();
+  EXPECT_EQ(written[0], prefix + "with a system text");
+  EXPECT_THAT(written[2], StartsWith(prefix + prefix + "Error (80070002): "));
+  EXPECT_GT(written[2].size(), (prefix + prefix + "Error (80070002): \r").size());
+  EXPECT_EQ(written[5], prefix + "with a WMI status");
+  EXPECT_EQ(written[7], prefix + prefix + "Error (80041001): (no system text)");
+}
+
+TEST_F(TraceLogTest, OverlongRecordsAreCutToTheBuffer) {
+  placeMarkerFile();
+  openTraceLog();
+  std::string longText(5000, 'x');
+  trace("CFactory", longText.c_str(), 0);
+  traceLine("JvmServices", longText.c_str(), "unused", 0);
+  std::vector<std::string> written = lines(records());
+  ASSERT_EQ(written.size(), 2u);
+  // 2048 bytes with the terminating zero: prefix and text fill 2047.
+  EXPECT_EQ(written[0], threadPrefix() + std::string(2047 - threadPrefix().size(), 'x'));
+  EXPECT_EQ(written[1], written[0]);
+}
+
+TEST_F(TraceLogTest, UncreatableLogAndClosedLogDropRecordsQuietly) {
+  placeMarkerFile();
+  fs::create_directory(logPath());
+  openTraceLog();
+  trace("CFactory", "dropped", 0);
+  EXPECT_TRUE(fs::is_directory(logPath()));
+  fs::remove(logPath());
+
+  openTraceLog();
+  closeTraceLog();
+  trace("CFactory", "after the close", 0);
+  EXPECT_EQ(log(), executable_ + "\n");
+}
+
+TEST_F(TraceLogTest, RecordsFromManyThreadsArriveWholeAndAllCounted) {
+  placeMarkerFile();
+  openTraceLog();
+  constexpr int kThreads = 8;
+  constexpr int kRecords = 200;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < kRecords; ++i) traceFormat("CFactory", "thread %d record %d", t, i);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  closeTraceLog();
+
+  std::map<std::string, int> nextRecordOfThread;
+  std::vector<std::string> written = lines(records());
+  ASSERT_EQ(written.size(), static_cast<size_t>(kThreads * kRecords));
+  for (const std::string& line : written) {
+    ASSERT_THAT(line, MatchesRegex("0x[0-9a-f]+ thread [0-9]+ record [0-9]+"));
+    std::string thread = line.substr(line.find(" thread ") + 8);
+    thread = thread.substr(0, thread.find(' '));
+    int record = std::stoi(line.substr(line.rfind(' ') + 1));
+    EXPECT_EQ(record, nextRecordOfThread[thread]++) << line;
+  }
+  EXPECT_EQ(nextRecordOfThread.size(), static_cast<size_t>(kThreads));
+}
+
+}  // namespace
