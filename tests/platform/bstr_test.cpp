@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "oleaut_support.h"
+
+TEST(BstrTest, LengthPrefixCountsBytesAndKeepsEmbeddedNuls) {
+  const OLECHAR text[] = {u'a', 0, u'b', 0, u'c'};
+  OwnedBstr bstr(SysAllocStringLen(text, 5));
+  ASSERT_NE(bstr, nullptr);
+  EXPECT_EQ(SysStringLen(bstr.get()), 5u);
+  EXPECT_EQ(SysStringByteLen(bstr.get()), 10u);
+  DWORD prefix = 0;
+  std::memcpy(&prefix, reinterpret_cast<const char*>(bstr.get()) - 4, 4);
+  EXPECT_EQ(prefix, 10u);
+  EXPECT_EQ(storedText(bstr.get()), std::u16string(text, 5));
+  EXPECT_EQ(bstr.get()[5], 0) << "always zero-terminated";
+}
+
+TEST(BstrTest, SysAllocStringStopsAtFirstNulAndNullGivesNull) {
+  OwnedBstr bstr(SysAllocString(OLESTR("ab\0cd")));
+  EXPECT_EQ(storedText(bstr.get()), u"ab");
+  EXPECT_EQ(SysAllocString(nullptr), nullptr);
+  OwnedBstr empty(SysAllocString(OLESTR("")));
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(SysStringLen(empty.get()), 0u);
+}
+
+TEST(BstrTest, NullBstrHasZeroLengthAndFreeingItIsHarmless) {
+  EXPECT_EQ(SysStringLen(nullptr), 0u);
+  EXPECT_EQ(SysStringByteLen(nullptr), 0u);
+  SysFreeString(nullptr);
+}
+
+TEST(BstrTest, AllocatingWithoutTextGivesZeroedTerminatedString) {
+  OwnedBstr bstr(SysAllocStringLen(nullptr, 3));
+  ASSERT_NE(bstr, nullptr);
+  EXPECT_EQ(storedText(bstr.get()), std::u16string(3, u'\0'));
+  EXPECT_EQ(bstr.get()[3], 0);
+}
+
+TEST(BstrTest, OddByteLengthIsKeptAndStillTerminated) {
+  OwnedBstr bstr(SysAllocStringByteLen("abc", 3));
+  ASSERT_NE(bstr, nullptr);
+  EXPECT_EQ(SysStringByteLen(bstr.get()), 3u);
+  EXPECT_EQ(SysStringLen(bstr.get()), 1u);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(bstr.get());
+  EXPECT_EQ(std::memcmp(bytes, "abc\0\0", 5), 0);
+}
+
+TEST(BstrTest, LengthsBeyondThePrefixRangeFailInsteadOfWrapping) {
+  EXPECT_EQ(SysAllocStringLen(nullptr, 0x80000000u), nullptr);
+  EXPECT_EQ(SysAllocStringLen(nullptr, 0xFFFFFFFFu), nullptr);
+  EXPECT_EQ(SysAllocStringByteLen(nullptr, 0xFFFFFFFFu), nullptr);
+}
+
+TEST(BstrTest, ReAllocReplacesEvenFromItsOwnText) {
+  BSTR bstr = SysAllocString(OLESTR("hello world"));
+  ASSERT_TRUE(SysReAllocString(&bstr, bstr + 6));
+  EXPECT_EQ(storedText(bstr), u"world");
+  ASSERT_TRUE(SysReAllocString(&bstr, nullptr));
+  ASSERT_NE(bstr, nullptr);
+  EXPECT_EQ(SysStringLen(bstr), 0u);
+  SysFreeString(bstr);
+  EXPECT_FALSE(SysReAllocString(nullptr, OLESTR("x")));
+}

@@ -1,0 +1,42 @@
+// Test helpers: owning BSTRs and VARIANTs, and a view of a BSTR's whole stored text.
+#pragma once
+
+#include <oleauto.h>
+
+#include <memory>
+#include <string>
+
+struct BstrDeleter {
+  void operator()(OLECHAR* bstr) const { SysFreeString(bstr); }
+};
+using OwnedBstr = std::unique_ptr<OLECHAR, BstrDeleter>;
+
+class OwnedVariant {
+ public:
+  OwnedVariant() { VariantInit(&m_value); }
+  ~OwnedVariant() { VariantClear(&m_value); }
+  OwnedVariant(const OwnedVariant&) = delete;
+  OwnedVariant& operator=(const OwnedVariant&) = delete;
+  VARIANT* get() { return &m_value; }
+  VARIANT* operator->() { return &m_value; }
+
+ private:
+  VARIANT m_value;
+};
+
+// Every unit the BSTR's length prefix covers, embedded NULs included.
+inline std::u16string storedText(BSTR bstr) {
+  return bstr == nullptr ? std::u16string() : std::u16string(bstr, SysStringLen(bstr));
+}
+
+// A minimal IUnknown whose reference count the tests can watch.
+class CountedUnknown : public IUnknown {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references; }
+  ULONG references = 1;
+};

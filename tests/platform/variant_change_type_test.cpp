@@ -1,0 +1,149 @@
+// VariantChangeType beyond the reference table: where the result goes, references, flags and
+// the edges of the currency and date texts.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "oleaut_support.h"
+
+namespace {
+
+// The text VariantChangeType makes of v, or the failure code as text.
+std::u16string textOf(VARIANT& v, USHORT flags = 0) {
+  OwnedVariant result;
+  const HRESULT hr = VariantChangeType(result.get(), &v, flags, VT_BSTR);
+  if (FAILED(hr)) return u"failed";
+  EXPECT_EQ(result->vt, VT_BSTR);
+  return storedText(result->bstrVal);
+}
+
+VARIANT currency(LONGLONG scaled) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_CY;
+  v.cyVal.int64 = scaled;
+  return v;
+}
+
+VARIANT date(double value) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_DATE;
+  v.date = value;
+  return v;
+}
+
+}  // namespace
+
+TEST(VariantChangeTypeTest, ConvertsInPlaceWhenDestinationIsSource) {
+  OwnedVariant v;
+  v->vt = VT_I4;
+  v->lVal = -12;
+  ASSERT_EQ(VariantChangeType(v.get(), v.get(), 0, VT_BSTR), S_OK);
+  EXPECT_EQ(v->vt, VT_BSTR);
+  EXPECT_EQ(storedText(v->bstrVal), u"-12");
+}
+
+TEST(VariantChangeTypeTest, FailureLeavesDestinationUntouched) {
+  OwnedVariant destination;
+  destination->vt = VT_BSTR;
+  destination->bstrVal = SysAllocString(OLESTR("kept"));
+  VARIANT null;
+  VariantInit(&null);
+  null.vt = VT_NULL;
+  EXPECT_EQ(VariantChangeType(destination.get(), &null, 0, VT_BSTR), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(storedText(destination->bstrVal), u"kept");
+}
+
+TEST(VariantChangeTypeTest, FollowsReferences) {
+  LONG number = 77;
+  VARIANT byRef;
+  VariantInit(&byRef);
+  byRef.vt = VT_I4 | VT_BYREF;
+  byRef.plVal = &number;
+  EXPECT_EQ(textOf(byRef), u"77");
+
+  OwnedVariant inner;
+  inner->vt = VT_BSTR;
+  inner->bstrVal = SysAllocString(OLESTR("inner"));
+  VARIANT toVariant;
+  VariantInit(&toVariant);
+  toVariant.vt = VT_VARIANT | VT_BYREF;
+  toVariant.pvarVal = inner.get();
+  EXPECT_EQ(textOf(toVariant), u"inner");
+
+  byRef.plVal = nullptr;
+  EXPECT_EQ(textOf(byRef), u"failed");
+}
+
+TEST(VariantChangeTypeTest, SameTypeCopiesAndOtherTargetsAreTypeMismatch) {
+  OwnedVariant source;
+  source->vt = VT_I4;
+  source->lVal = 5;
+  OwnedVariant result;
+  ASSERT_EQ(VariantChangeType(result.get(), source.get(), 0, VT_I4), S_OK);
+  EXPECT_EQ(result->lVal, 5);
+  EXPECT_EQ(VariantChangeType(result.get(), source.get(), 0, VT_R8), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(VariantChangeType(result.get(), source.get(), 0, VT_BSTR | VT_BYREF),
+            DISP_E_BADVARTYPE);
+  EXPECT_EQ(VariantChangeType(nullptr, source.get(), 0, VT_BSTR), E_INVALIDARG);
+}
+
+TEST(VariantChangeTypeTest, BooleanWordsOnlyWithTheirFlags) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BOOL;
+  v.boolVal = VARIANT_TRUE;
+  EXPECT_EQ(textOf(v, VARIANT_ALPHABOOL), u"True");
+  v.boolVal = VARIANT_FALSE;
+  EXPECT_EQ(textOf(v, VARIANT_LOCALBOOL), u"False");
+  v.boolVal = 1;  // any non-zero value is true
+  EXPECT_EQ(textOf(v), u"-1");
+}
+
+TEST(VariantChangeTypeTest, CurrencyKeepsOnlySignificantFractionDigits) {
+  VARIANT v = currency(-12345678);
+  EXPECT_EQ(textOf(v), u"-1234.5678");
+  v = currency(10500);
+  EXPECT_EQ(textOf(v), u"1.05");
+  v = currency(20000);
+  EXPECT_EQ(textOf(v), u"2");
+  v = currency(1);
+  EXPECT_EQ(textOf(v), u"0.0001");
+  v = currency(std::numeric_limits<LONGLONG>::min());
+  EXPECT_EQ(textOf(v), u"-922337203685477.5808");
+}
+
+TEST(VariantChangeTypeTest, DatesShowDateAndTimeOnlyWhenPresent) {
+  VARIANT v = date(45000.0);
+  EXPECT_EQ(textOf(v), u"3/15/2023");
+  v = date(0.25);
+  EXPECT_EQ(textOf(v), u"6:00:00 AM");
+  v = date(-1.25);  // the fraction counts forward from the day whatever the sign
+  EXPECT_EQ(textOf(v), u"12/29/1899 6:00:00 AM");
+  v = date(1.0 - 0.1 / 86400);  // rounds up into the next day
+  EXPECT_EQ(textOf(v), u"12/31/1899");
+  v = date(2958465.5);
+  EXPECT_EQ(textOf(v), u"12/31/9999 12:00:00 PM");
+  v = date(-657434.0);
+  EXPECT_EQ(textOf(v), u"1/1/100");
+  for (double outside : {2958466.0, -657435.0, std::nan(""), HUGE_VAL}) {
+    v = date(outside);
+    EXPECT_EQ(textOf(v), u"failed") << outside;
+  }
+}
+
+TEST(VariantChangeTypeTest, RealsOutsideTheNumbersStillGiveText) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_R8;
+  v.dblVal = -HUGE_VAL;
+  EXPECT_EQ(textOf(v), u"-1.#INF");
+  v.dblVal = 1e-300;
+  EXPECT_EQ(textOf(v), u"1E-300");
+  v.vt = VT_R4;
+  v.fltVal = 16777216.0f;
+  EXPECT_EQ(textOf(v), u"1.677722E+07");
+}

@@ -1,0 +1,182 @@
+// VariantChangeType(dst, src, 0, VT_BSTR) against the reference table in data/: one row per
+// source type and value, with the expected HRESULT and UTF-8 text.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "oleaut_support.h"
+
+namespace {
+
+struct Row {
+  std::string type, value, hresult, text;
+};
+
+std::vector<Row> loadRows() {
+  std::ifstream file(VELT_TEST_DATA_DIR "/variant_to_bstr.tsv");
+  std::vector<Row> rows;
+  std::string line;
+  while (std::getline(file, line)) {
+    if (line.empty() || line.starts_with("type\t")) continue;
+    std::istringstream fields(line);
+    Row row;
+    std::getline(fields, row.type, '\t');
+    std::getline(fields, row.value, '\t');
+    std::getline(fields, row.hresult, '\t');
+    std::getline(fields, row.text, '\t');
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+std::string utf8(const std::u16string& text) {
+  std::string out;
+  for (char16_t u : text) {
+    if (u < 0x80) {
+      out += static_cast<char>(u);
+    } else if (u < 0x800) {
+      out += static_cast<char>(0xC0 | (u >> 6));
+      out += static_cast<char>(0x80 | (u & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (u >> 12));
+      out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (u & 0x3F));
+    }
+  }
+  return out;
+}
+
+// The table writes non-ASCII characters of a string value as \uXXXX.
+std::u16string decodeEscapes(const std::string& value) {
+  std::u16string out;
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (value.compare(i, 2, "\\u") == 0 && i + 6 <= value.size()) {
+      out += static_cast<char16_t>(std::stoul(value.substr(i + 2, 4), nullptr, 16));
+      i += 5;
+    } else {
+      out += static_cast<char16_t>(static_cast<unsigned char>(value[i]));
+    }
+  }
+  return out;
+}
+
+long long integer(const std::string& text) { return std::stoll(text); }
+
+double real(const std::string& text) {
+  if (text == "1/3") return 1.0 / 3.0;
+  return std::strtod(text.c_str(), nullptr);  // a trailing f of a float literal is ignored
+}
+
+// Fills v from the row; returns false for a type the test does not know.
+bool makeVariant(const Row& row, OwnedVariant& v) {
+  const std::string& t = row.type;
+  const std::string& x = row.value;
+  if (t == "VT_EMPTY") return true;
+  if (t == "VT_NULL")
+    v->vt = VT_NULL;
+  else if (t == "VT_I1")
+    v->vt = VT_I1, v->cVal = static_cast<CHAR>(integer(x));
+  else if (t == "VT_UI1")
+    v->vt = VT_UI1, v->bVal = static_cast<BYTE>(integer(x));
+  else if (t == "VT_I2")
+    v->vt = VT_I2, v->iVal = static_cast<SHORT>(integer(x));
+  else if (t == "VT_UI2")
+    v->vt = VT_UI2, v->uiVal = static_cast<USHORT>(integer(x));
+  else if (t == "VT_I4")
+    v->vt = VT_I4, v->lVal = static_cast<LONG>(integer(x));
+  else if (t == "VT_UI4")
+    v->vt = VT_UI4, v->ulVal = static_cast<ULONG>(std::stoull(x));
+  else if (t == "VT_I8")
+    v->vt = VT_I8, v->llVal = integer(x);
+  else if (t == "VT_UI8")
+    v->vt = VT_UI8, v->ullVal = std::stoull(x);
+  else if (t == "VT_INT")
+    v->vt = VT_INT, v->intVal = static_cast<INT>(integer(x));
+  else if (t == "VT_UINT")
+    v->vt = VT_UINT, v->uintVal = static_cast<UINT>(integer(x));
+  else if (t == "VT_R4")
+    v->vt = VT_R4, v->fltVal = static_cast<float>(real(x));
+  else if (t == "VT_R8")
+    v->vt = VT_R8, v->dblVal = real(x);
+  else if (t == "VT_DATE")
+    v->vt = VT_DATE, v->date = real(x);
+  else if (t == "VT_CY")
+    v->vt = VT_CY, v->cyVal.int64 = std::llround(real(x) * 10000);
+  else if (t == "VT_ERROR")
+    v->vt = VT_ERROR, v->scode = static_cast<SCODE>(integer(x));
+  else if (t == "VT_BOOL")
+    v->vt = VT_BOOL, v->boolVal = x == "VARIANT_TRUE" ? VARIANT_TRUE : 0;
+  else if (t == "VT_BSTR") {
+    v->vt = VT_BSTR;
+    if (x != "NULL pointer") {
+      const std::u16string text = decodeEscapes(x);
+      v->bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    }
+  } else if (t == "VT_UNKNOWN") {
+    v->vt = VT_UNKNOWN;
+  } else if (t == "VT_ARRAY|VT_BSTR") {
+    v->vt = VT_ARRAY | VT_BSTR;
+    v->parray = SafeArrayCreateVector(VT_BSTR, 0, 1);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+TEST(VariantToBstrTableTest, EveryConversionRowMatches) {
+  const std::vector<Row> rows = loadRows();
+  ASSERT_GE(rows.size(), 30u) << "reference table not found or truncated";
+  int checked = 0;
+  for (const Row& row : rows) {
+    OwnedVariant source;
+    if (!makeVariant(row, source)) continue;  // facts about other functions, tested below
+    SCOPED_TRACE(row.type + " " + row.value);
+    OwnedVariant result;
+    const HRESULT hr = VariantChangeType(result.get(), source.get(), 0, VT_BSTR);
+    EXPECT_EQ(static_cast<unsigned long>(static_cast<ULONG>(hr)),
+              std::stoul(row.hresult, nullptr, 16));
+    if (SUCCEEDED(hr)) {
+      EXPECT_EQ(result->vt, VT_BSTR);
+      EXPECT_EQ(utf8(storedText(result->bstrVal)), row.text);
+    } else {
+      EXPECT_EQ(result->vt, VT_EMPTY);
+    }
+    ++checked;
+  }
+  EXPECT_GE(checked, 30);
+}
+
+TEST(VariantToBstrTableTest, OtherFactsOfTheTableHold) {
+  bool copyRow = false, allocRow = false, vectorRow = false;
+  for (const Row& row : loadRows()) {
+    if (row.type == "VariantCopy") {
+      copyRow = true;
+      const OLECHAR text[] = {u'a', u'b', 0, u'c', u'd'};
+      OwnedVariant source, copy;
+      source->vt = VT_BSTR;
+      source->bstrVal = SysAllocStringLen(text, 5);
+      EXPECT_EQ(VariantCopy(copy.get(), source.get()), S_OK);
+      EXPECT_EQ("len=" + std::to_string(SysStringLen(copy->bstrVal)), row.text);
+    } else if (row.type == "SysAllocString") {
+      allocRow = true;
+      EXPECT_EQ(row.text, "NULL");
+      EXPECT_EQ(SysAllocString(nullptr), nullptr);
+    } else if (row.type == "SafeArrayCreateVector") {
+      vectorRow = true;
+      SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, 0);
+      LONG lower = 7, upper = 7;
+      SafeArrayGetLBound(array, 1, &lower);
+      SafeArrayGetUBound(array, 1, &upper);
+      EXPECT_EQ("lbound=" + std::to_string(lower) + " ubound=" + std::to_string(upper), row.text);
+      SafeArrayDestroy(array);
+    }
+  }
+  EXPECT_TRUE(copyRow && allocRow && vectorRow);
+}
