@@ -1,0 +1,61 @@
+#include "test_support.h"
+
+namespace velt::wmi::test {
+
+const char* const kTestMof = R"MOF(
+#pragma namespace("\\\\.\\root\\test")
+// every scalar type
+[Description("all kinds")]
+class Kinds {
+  [key] string Name;
+  sint8 S8; uint8 U8; sint16 S16; uint16 U16 = 7; sint32 S32; uint32 U32;
+  sint64 S64; uint64 U64; real32 R32; real64 R64 = 2.5; boolean B; datetime When;
+  char16 C; string Tags[] = {"a", "b"}; sint32 Numbers[];
+  /* a method */
+  uint32 Scale([in] sint32 Value, [in, out] string Label, [out] sint32 Doubled);
+};
+class Base { [key] sint32 Id; string Common = "base"; };
+class Derived : Base { string Extra; };
+class Pair { [key] string Name; [key] uint32 Slot; sint32 Data; };
+[singleton] class Settings { string Mode; };
+[dynamic, provider("FakeProvider")] class Gadget {
+  [key] string Name; sint32 Size;
+  uint32 Grow([in] sint32 By, [out] sint32 NewSize);
+};
+[dynamic, provider("FakeProvider")] class Static2 { [key] sint32 Id; };
+class GadgetEvent { string What; };
+instance of __Win32Provider as $P { Name = "FakeProvider"; CLSID = "{5A1E0D3C-7B21-4C88-9E51-2F6A0B9C4D17}"; };
+instance of __InstanceProviderRegistration { Provider = $P; SupportsGet = TRUE; SupportsPut = TRUE; SupportsEnumeration = TRUE; };
+instance of __MethodProviderRegistration { Provider = $P; };
+instance of __EventProviderRegistration { Provider = $P; EventQueryList = {"select * from GadgetEvent"}; };
+)MOF";
+
+std::u16string getText(IWbemClassObject* object, const char16_t* name) {
+  Var v;
+  if (FAILED(object->Get(name, 0, &v.v, nullptr, nullptr))) return u"<failed>";
+  if (v.v.vt == VT_NULL) return u"<null>";
+  return v.text();
+}
+
+IWbemClassObject* classOf(IWbemServices* ns, const char16_t* name) {
+  Bstr path(name);
+  IWbemClassObject* cls = nullptr;
+  if (FAILED(ns->GetObject(path, 0, nullptr, &cls, nullptr))) return nullptr;
+  return cls;
+}
+
+HRESULT putText(IWbemClassObject* object, const char16_t* name, const char16_t* value) {
+  Var v;
+  v.v.vt = VT_BSTR;
+  v.v.bstrVal = SysAllocString(value);
+  return object->Put(name, 0, &v.v, 0);
+}
+
+HRESULT putInt(IWbemClassObject* object, const char16_t* name, LONG value) {
+  Var v;
+  v.v.vt = VT_I4;
+  v.v.lVal = value;
+  return object->Put(name, 0, &v.v, 0);
+}
+
+}  // namespace velt::wmi::test
