@@ -1,0 +1,124 @@
+// The class path and the system properties an installation yields.
+#include <jvm/JvmServices.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include <winplatform/posix_hooks.h>
+
+#include "test_layout.h"
+
+using ::testing::Contains;
+using ::testing::EndsWith;
+using ::testing::StartsWith;
+using velt::test::recordTexts;
+using velt::test::TestLayout;
+
+namespace {
+
+class Installation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    layout.openLog();
+    velt::test::removeInstallRecord();
+    services = JvmServices::acquire();
+    ASSERT_NE(services, nullptr);
+  }
+  void TearDown() override { JvmServices::release(); }
+
+  TestLayout layout;
+  JvmServices* services = nullptr;
+};
+
+TEST_F(Installation, ClassPathListsTheDirectoryAndEveryJarLikeEntry) {
+  layout.touch("ab/a.jar");
+  layout.touch("ab/b.jar");
+  layout.touch("ab/notes.txt");
+  std::filesystem::create_directories(layout.root() / "ab/classes.jar");
+
+  std::string jarList;
+  ASSERT_TRUE(services->buildClassPath(jarList));
+
+  std::string directory = layout.programDirectory().string();
+  EXPECT_THAT(jarList, StartsWith(directory + ":" + directory + "/"));
+  EXPECT_THAT(jarList, EndsWith(".jar:"));
+  for (const char* name : {"a.jar", "b.jar", "classes.jar"}) {
+    EXPECT_NE(jarList.find(":" + directory + "/" + name + ":"), std::string::npos) << name;
+    EXPECT_THAT(recordTexts(layout.logLines()), Contains(std::string("The File found is ") + name));
+  }
+  EXPECT_EQ(jarList.find("notes.txt"), std::string::npos);
+  EXPECT_EQ(jarList.size(),
+            directory.size() * 4 + std::string(":/a.jar:/b.jar:/classes.jar:").size());
+}
+
+TEST_F(Installation, ClassPathWithoutJarsIsTheDirectoryAlone) {
+  std::string jarList;
+  ASSERT_TRUE(services->buildClassPath(jarList));
+  EXPECT_EQ(jarList, layout.programDirectory().string() + ":");
+  EXPECT_THAT(recordTexts(layout.logLines()),
+              ::testing::Each(::testing::Not(StartsWith("The File found is"))));
+}
+
+TEST_F(Installation, NoClassPathForAnExecutableWithoutDirectory) {
+  VeltSetModuleFileNameOverride("/server");
+  std::string jarList = "untouched";
+  EXPECT_FALSE(services->buildClassPath(jarList));
+  std::string windowsDefine, homeDefine, tempDefine, directoryDefine;
+  services->buildEnvironmentDefines(windowsDefine, homeDefine, tempDefine, directoryDefine);
+  EXPECT_EQ(directoryDefine, "");
+}
+
+TEST_F(Installation, DefinesFromTheInstallationRecord) {
+  velt::test::writeInstallRecord("/opt/prog/q/", "4.1");
+  setenv("WINDIR", "/srv/windows", 1);
+  std::string windowsDefine, homeDefine, tempDefine, directoryDefine;
+  services->buildEnvironmentDefines(windowsDefine, homeDefine, tempDefine, directoryDefine);
+  unsetenv("WINDIR");
+
+  EXPECT_EQ(windowsDefine, "WINDIR=/srv/windows");
+  EXPECT_EQ(homeDefine, "TARVO_HOME=/opt/prog/q/");
+  EXPECT_EQ(tempDefine, "TEMPDIR=" + (layout.root() / "appdata").string() + "/Norvex/TARVO/4.1");
+  EXPECT_EQ(directoryDefine, "CWD=" + layout.programDirectory().string() + "/");
+}
+
+TEST_F(Installation, InstallPathWithoutTrailingSeparatorLosesItsLastComponent) {
+  velt::test::writeInstallRecord("/opt/prog/q", "4.1");
+  std::string homeDefine, installDirectory, version;
+  ASSERT_TRUE(services->readInstallRecord(homeDefine, installDirectory, version));
+  EXPECT_EQ(homeDefine, "TARVO_HOME=/opt/prog/");
+  EXPECT_EQ(installDirectory, "/opt/prog/");
+  EXPECT_EQ(version, "4.1");
+}
+
+TEST_F(Installation, MissingOrOversizedRecordLeavesHomeEmpty) {
+  std::string windowsDefine, homeDefine, tempDefine, directoryDefine;
+  services->buildEnvironmentDefines(windowsDefine, homeDefine, tempDefine, directoryDefine);
+  EXPECT_EQ(homeDefine, "");
+  EXPECT_EQ(tempDefine, "TEMPDIR=" + (layout.root() / "appdata").string());
+
+  // A value longer than the 260-byte buffer is refused, not cut.
+  velt::test::writeInstallRecord("/" + std::string(300, 'q') + "/", "4.1");
+  std::string home = "before", directory = "before", version = "before";
+  EXPECT_FALSE(services->readInstallRecord(home, directory, version));
+  EXPECT_EQ(home, "before");
+  EXPECT_EQ(directory, "before");
+  EXPECT_EQ(version, "before");
+}
+
+TEST_F(Installation, RecordWithoutVersionIsNotRead) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Norvex\\TARVO", 0, nullptr,
+                            REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const char path[] = "/opt/q/";
+  RegSetValueExA(key, "Install Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(path), sizeof path);
+  RegCloseKey(key);
+  std::string home, directory, version;
+  EXPECT_FALSE(services->readInstallRecord(home, directory, version));
+  EXPECT_EQ(home, "");
+}
+
+}  // namespace

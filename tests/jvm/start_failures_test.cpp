@@ -1,0 +1,175 @@
+// Start attempts that fail before or inside JNI_CreateJavaVM, against stand-in libraries: each
+// fails with its trace and status and leaves the process as it was.
+#include <jvm/JvmServices.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "entry_point.h"
+#include "path_rules.h"
+#include "test_layout.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using velt::test::recordTexts;
+using velt::test::TestLayout;
+
+namespace {
+
+const std::string startPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+
+class StartFailure : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    unsetenv("WINDIR");
+    // No runtime and no sibling library anywhere on the search path.
+    SetEnvironmentVariableA("PATH", "/nonexistent-velt");
+    layout.openLog();
+    services = JvmServices::acquire();
+    ASSERT_NE(services, nullptr);
+  }
+  void TearDown() override {
+    if (services != nullptr) JvmServices::release();
+  }
+
+  // The records from the first start on.
+  std::vector<std::string> startRecords() const {
+    auto texts = recordTexts(layout.logLines());
+    auto first = std::find(texts.begin(), texts.end(), "JvmServices::startJvm");
+    return std::vector<std::string>(first, texts.end());
+  }
+  std::string candidate(const char* name) const {
+    return (layout.root() / "jre/lib" / name).string();
+  }
+  std::string ucTemp() const { return "ucTemp = " + layout.executable().string(); }
+
+  TestLayout layout;
+  JvmServices* services = nullptr;
+};
+
+TEST_F(StartFailure, SiblingLibraryMissing) {
+  EXPECT_EQ(services->startJvm(), 0);
+  EXPECT_THAT(startRecords(), ElementsAre("JvmServices::startJvm", "Loading ..\\qelvor.dll",
+                                          "Loading ..\\qelvor", "Could not load library qelvor.dll",
+                                          "Unable to load qelvor.dll, returning."));
+}
+
+TEST_F(StartFailure, SiblingLibraryWithoutItsExport) {
+  layout.link(VELT_TEST_EMPTY_LIBRARY, "ab/libqelvor.so");
+  EXPECT_EQ(services->startJvm(), 0);
+  EXPECT_THAT(startRecords(),
+              ElementsAre("JvmServices::startJvm", "Loading ..\\qelvor.dll", "Loading ..\\qelvor",
+                          "Could not find QELVOR_SetThreadWbemContext in qelvor.dll",
+                          "Unable to load qelvor.dll, returning."));
+}
+
+TEST_F(StartFailure, NoRuntimeAnywhere) {
+  // The parent of the program's directory comes before the directory itself.
+  layout.link(VELT_TEST_SIBLING_LIBRARY, "libqelvor.so");
+  layout.link(VELT_TEST_EMPTY_LIBRARY, "ab/libqelvor.so");
+  EXPECT_EQ(services->startJvm(), 0);
+  EXPECT_THAT(startRecords(), ElementsAre("JvmServices::startJvm", "Loading ..\\qelvor.dll",
+                                          ucTemp(), candidate("server/libjvm.so"),
+                                          "Attempting in the case where Tarvo isn't installed.",
+                                          ucTemp(), candidate("libjvm.so"),
+                                          "Attempting in the case where Tarvo isn't installed."));
+}
+
+TEST_F(StartFailure, RuntimeWithoutTheEntryPointsIsKept) {
+  layout.link(VELT_TEST_SIBLING_LIBRARY, "ab/libqelvor.so");
+  layout.link(VELT_TEST_EMPTY_LIBRARY, "jre/lib/server/libjvm.so");
+  layout.link(VELT_TEST_FAKE_RUNTIME_REFUSING, "jre/lib/libjvm.so");
+  EXPECT_EQ(services->startJvm(), 0);
+  // The first library that loads stays the runtime: the second candidate is never tried.
+  EXPECT_THAT(startRecords(),
+              ElementsAre("JvmServices::startJvm", "Loading ..\\qelvor.dll", "Loading ..\\qelvor",
+                          ucTemp(), candidate("server/libjvm.so"), "Found jvm.dll and loaded it."));
+}
+
+TEST_F(StartFailure, RuntimeWithoutCreateJavaVM) {
+  layout.link(VELT_TEST_SIBLING_LIBRARY, "ab/libqelvor.so");
+  layout.link(VELT_TEST_FAKE_RUNTIME_DEFAULTS_ONLY, "jre/lib/server/libjvm.so");
+  EXPECT_EQ(services->startJvm(), 0);
+  EXPECT_THAT(startRecords(),
+              ElementsAre("JvmServices::startJvm", "Loading ..\\qelvor.dll", "Loading ..\\qelvor",
+                          ucTemp(), candidate("server/libjvm.so"), "Found jvm.dll and loaded it."));
+}
+
+TEST_F(StartFailure, RefusedStartGetsTheEightOptionsAndCanBeTriedAgain) {
+  layout.link(VELT_TEST_SIBLING_LIBRARY, "ab/libqelvor.so");
+  layout.link(VELT_TEST_FAKE_RUNTIME_REFUSING, "jre/lib/server/libjvm.so");
+  layout.touch("ab/a.jar");
+  std::string directory = layout.programDirectory().string();
+
+  EXPECT_EQ(services->startJvm(), 0);
+  EXPECT_EQ(services->startJvm(), 0);
+
+  EXPECT_THAT(startRecords(),
+              ElementsAre("JvmServices::startJvm", "Loading ..\\qelvor.dll", "Loading ..\\qelvor",
+                          ucTemp(), candidate("server/libjvm.so"), "Found jvm.dll and loaded it.",
+                          "The File found is a.jar", "fake runtime says hello 42",
+                          "Unable to create JVM. Exiting", "JvmServices::startJvm",
+                          "Loading ..\\qelvor.dll", "Loading ..\\qelvor", "The File found is a.jar",
+                          "fake runtime says hello 42", "Unable to create JVM. Exiting"));
+
+  HMODULE runtime = LoadLibraryA(candidate("server/libjvm.so").c_str());
+  auto recordedStart = velt::jvm::entryPointAs<const char* (*)()>(
+      GetProcAddress(runtime, "fakeRuntimeRecordedStart"));
+  ASSERT_NE(recordedStart, nullptr);
+  EXPECT_EQ(std::string(recordedStart()),
+            "version=65538 ignoreUnrecognized=1\n"
+            "-Djava.class.path=" +
+                directory + ":" + directory +
+                "/a.jar:/fake/default/classes\n"
+                "-verbose:jni\n"
+                "vfprintf\n"
+                "-DWINDIR=/etc\n"
+                "-DTEMPDIR=" +
+                (layout.root() / "appdata").string() +
+                "\n"
+                "-D\n"
+                "-DCWD=" +
+                directory +
+                "/\n"
+                "-Xrs\n");
+  FreeLibrary(runtime);
+
+  // Both attempts extend the PATH the process started with, so the directory is there once.
+  char path[4096] = {};
+  GetEnvironmentVariableA("PATH", path, sizeof path);
+  EXPECT_EQ(std::string(path), velt::jvm::extendedPath(startPath, directory));
+}
+
+TEST_F(StartFailure, UnstartedObjectRefusesThreadsAndClasses) {
+  JNIEnv* env = nullptr;
+  EXPECT_NE(services->attach(&env), JNI_OK);
+  EXPECT_NE(services->attachWithContext(&env, nullptr), JNI_OK);
+  EXPECT_NE(services->detach(), JNI_OK);
+  EXPECT_EQ(services->loadClass("java.lang.Object"), nullptr);
+}
+
+TEST_F(StartFailure, LastReleaseUnloadsWhatTheFailedStartLoaded) {
+  layout.link(VELT_TEST_SIBLING_LIBRARY, "ab/libqelvor.so");
+  layout.link(VELT_TEST_FAKE_RUNTIME_REFUSING, "jre/lib/server/libjvm.so");
+  EXPECT_EQ(services->startJvm(), 0);
+  EXPECT_EQ(JvmServices::acquire(), services);
+
+  JvmServices::release();
+  auto texts = recordTexts(layout.logLines());
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "Unloading qelvor.dll"), 0);
+  EXPECT_NE(GetModuleHandleA(candidate("server/libjvm.so").c_str()), nullptr);
+
+  JvmServices::release();
+  services = nullptr;
+  texts = recordTexts(layout.logLines());
+  EXPECT_EQ(texts.back(), "Unloading qelvor.dll");
+  // No VM was made, so nothing of the runtime can still run: it is unloaded too.
+  EXPECT_EQ(GetModuleHandleA(candidate("server/libjvm.so").c_str()), nullptr);
+  EXPECT_EQ(GetModuleHandleA((layout.programDirectory() / "libqelvor.so").c_str()), nullptr);
+}
+
+}  // namespace
