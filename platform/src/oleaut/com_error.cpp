@@ -35,8 +35,13 @@ const TCHAR* _com_error::ErrorMessage() const noexcept {
   for (const KnownMessage& known : kKnownMessages) {
     if (known.code == m_hresult) return known.text;
   }
-  std::snprintf(m_unknownText, sizeof m_unknownText, "Unknown error 0x%08X",
-                static_cast<unsigned>(m_hresult));
+  // An HRESULT that carries a dispatch interface's 16-bit error code is named by that code.
+  const auto code = static_cast<unsigned>(m_hresult);
+  if (code >= 0x80040200u && code <= 0x8004FFFFu) {
+    std::snprintf(m_unknownText, sizeof m_unknownText, "IDispatch error #%u", code - 0x80040200u);
+  } else {
+    std::snprintf(m_unknownText, sizeof m_unknownText, "Unknown error 0x%08X", code);
+  }
   return m_unknownText;
 }
 
