@@ -2,6 +2,7 @@
 #pragma once
 
 #include <ole2.h>
+#include <windows.h>
 
 #include <memory>
 #include <string>

@@ -55,7 +55,7 @@ std::string utf8(const OleText& text) {
 OleText decodeEscapes(const std::string& value) {
   OleText out;
   for (size_t i = 0; i < value.size(); ++i) {
-    if (value.compare(i, 2, "\\OLESTR(") == 0 && i + 6 <= value.size()) {
+    if (value.compare(i, 2, "\\u") == 0 && i + 6 <= value.size()) {
       out += static_cast<OLECHAR>(std::stoul(value.substr(i + 2, 4), nullptr, 16));
       i += 5;
     } else {
@@ -68,7 +68,7 @@ OleText decodeEscapes(const std::string& value) {
 long long integer(const std::string& text) { return std::stoll(text); }
 
 double real(const std::string& text) {
-  if (text == ")1/3") return 1.0 / 3.0;
+  if (text == "1/3") return 1.0 / 3.0;
   return std::strtod(text.c_str(), nullptr);  // a trailing f of a float literal is ignored
 }
 
