@@ -25,18 +25,14 @@ int runCall(const Command& command, CommandContext& context) {
     throw usageError(method + "() takes no parameters");
   }
 
-  Ref<ResultSink> sink = ResultSink::create();
   Bstr widePath(widen(path)), methodName(wideMethod);
-  HRESULT hr = ns->ExecMethodAsync(widePath, methodName, 0, nullptr, in.get(), sink.get());
-  std::string what = "call " + path + " " + method;
-  if (FAILED(hr)) {
-    context.console.message(context.session.failureText(what, hr));
-    return kExitRequestFailed;
-  }
   auto format = makeFormatter(context.format, Shape::kOne, context.console);
-  Delivery delivered = deliver(
-      *sink, context, what, [&](IWbemClassObject* object) { format->object(viewOf(object)); },
-      false);
+  Delivery delivered = request(
+      context, "call " + path + " " + method,
+      [&](IWbemObjectSink* sink) {
+        return ns->ExecMethodAsync(widePath, methodName, 0, nullptr, in.get(), sink);
+      },
+      [&](IWbemClassObject* object) { format->object(viewOf(object)); }, false);
   format->end();
   return delivered.exitCode;
 }

@@ -11,14 +11,11 @@ int runClasses(const Command& command, CommandContext& context) {
   if (!command.operands.empty()) {
     classes.push_back(context.session.classObject(ns, command.operands[0]));
   } else {
-    Ref<ResultSink> sink = ResultSink::create();
-    HRESULT hr = ns->CreateClassEnumAsync(nullptr, WBEM_FLAG_DEEP, nullptr, sink.get());
-    if (FAILED(hr)) {
-      context.console.message(context.session.failureText("classes", hr));
-      return kExitRequestFailed;
-    }
-    Delivery delivered = deliver(
-        *sink, context, "classes",
+    Delivery delivered = request(
+        context, "classes",
+        [&](IWbemObjectSink* sink) {
+          return ns->CreateClassEnumAsync(nullptr, WBEM_FLAG_DEEP, nullptr, sink);
+        },
         [&](IWbemClassObject* cls) { classes.push_back(Ref<IWbemClassObject>::share(cls)); },
         false);
     if (delivered.exitCode != kExitOk) return delivered.exitCode;

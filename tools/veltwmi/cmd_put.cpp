@@ -70,16 +70,12 @@ int runPut(const Command& command, CommandContext& context) {
     }
   }
 
-  Ref<ResultSink> sink = ResultSink::create();
-  HRESULT hr =
-      ns->PutInstanceAsync(instance.get(), WBEM_FLAG_CREATE_OR_UPDATE, nullptr, sink.get());
-  if (FAILED(hr)) {
-    context.console.message(context.session.failureText("put " + className, hr));
-    return kExitRequestFailed;
-  }
   Ref<IWbemClassObject> written;
-  Delivery delivered = deliver(
-      *sink, context, "put " + className,
+  Delivery delivered = request(
+      context, "put " + className,
+      [&](IWbemObjectSink* sink) {
+        return ns->PutInstanceAsync(instance.get(), WBEM_FLAG_CREATE_OR_UPDATE, nullptr, sink);
+      },
       [&](IWbemClassObject* object) { written = Ref<IWbemClassObject>::share(object); }, false);
   if (delivered.exitCode != kExitOk) return delivered.exitCode;
   auto format = makeFormatter(context.format, Shape::kOne, context.console);

@@ -7,7 +7,7 @@ namespace veltwmi {
 std::string classOfPath(const std::string& path) {
   std::string rest = path;
   // A namespace prefix ends in a colon before the class; key values may hold colons too.
-  std::size_t keysAt = rest.find_first_of(".=");
+  std::size_t keysAt = rest.find('=');
   std::size_t colon = rest.rfind(':', keysAt == std::string::npos ? rest.size() : keysAt);
   if (colon != std::string::npos) rest = rest.substr(colon + 1);
   return rest.substr(0, rest.find_first_of(".="));
@@ -17,16 +17,11 @@ int runEnum(const Command& command, CommandContext& context) {
   const std::string& className = command.operands.at(0);
   IWbemServices* ns = context.session.nameSpace(context.nameSpace);
   context.session.classObject(ns, className);
-  Ref<ResultSink> sink = ResultSink::create();
   Bstr name(widen(className));
-  HRESULT hr = ns->CreateInstanceEnumAsync(name, 0, nullptr, sink.get());
-  if (FAILED(hr)) {
-    context.console.message(context.session.failureText("enum " + className, hr));
-    return kExitRequestFailed;
-  }
   auto format = makeFormatter(context.format, Shape::kMany, context.console);
-  Delivery delivered = deliver(
-      *sink, context, "enum " + className,
+  Delivery delivered = request(
+      context, "enum " + className,
+      [&](IWbemObjectSink* sink) { return ns->CreateInstanceEnumAsync(name, 0, nullptr, sink); },
       [&](IWbemClassObject* object) { format->object(viewOf(object)); }, true);
   format->end();
   return delivered.exitCode;
@@ -35,16 +30,11 @@ int runEnum(const Command& command, CommandContext& context) {
 int runGet(const Command& command, CommandContext& context) {
   const std::string& path = command.operands.at(0);
   IWbemServices* ns = context.session.nameSpace(context.nameSpace);
-  Ref<ResultSink> sink = ResultSink::create();
   Bstr wide(widen(path));
-  HRESULT hr = ns->GetObjectAsync(wide, 0, nullptr, sink.get());
-  if (FAILED(hr)) {
-    context.console.message(context.session.failureText("get " + path, hr));
-    return kExitRequestFailed;
-  }
   auto format = makeFormatter(context.format, Shape::kOne, context.console);
-  Delivery delivered = deliver(
-      *sink, context, "get " + path,
+  Delivery delivered = request(
+      context, "get " + path,
+      [&](IWbemObjectSink* sink) { return ns->GetObjectAsync(wide, 0, nullptr, sink); },
       [&](IWbemClassObject* object) { format->object(viewOf(object)); }, false);
   format->end();
   if (delivered.exitCode == kExitOk && delivered.objects == 0) {

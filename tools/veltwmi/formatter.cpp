@@ -39,15 +39,19 @@ class TableFormatter final : public Formatter {
   }
 
  private:
+  // A cell wider than its column pushes only as far as the next columns' padding absorbs.
   void writeRow(const std::vector<std::string>& cells) {
     std::string line;
+    std::size_t columnStart = 0;
     for (std::size_t i = 0; i < cells.size(); ++i) {
-      line += cells[i];
-      if (i + 1 < cells.size() && cells[i].size() < widths_[i]) {
-        line += std::string(widths_[i] - cells[i].size(), ' ');
+      if (i > 0) {
+        columnStart += widths_[i - 1] + 2;
+        std::size_t pad = line.size() + 2 <= columnStart ? columnStart - line.size() : 2;
+        line += std::string(pad, ' ');
       }
-      if (i + 1 < cells.size()) line += "  ";
+      line += cells[i];
     }
+    line.erase(line.find_last_not_of(' ') + 1);
     console_.out << line << '\n';
   }
 

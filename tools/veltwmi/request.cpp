@@ -1,5 +1,9 @@
 #include "request.h"
 
+#include <objbase.h>
+
+#include <thread>
+
 #include "interrupt.h"
 #include "value_typing.h"
 
@@ -37,6 +41,21 @@ Delivery deliver(ResultSink& sink, CommandContext& context, const std::string& w
     result.exitCode = kExitRequestFailed;
   }
   return result;
+}
+
+Delivery request(CommandContext& context, const std::string& what,
+                 const std::function<HRESULT(IWbemObjectSink*)>& call,
+                 const std::function<void(IWbemClassObject*)>& onObject, bool countRows) {
+  Ref<ResultSink> sink = ResultSink::create();
+  std::thread caller([&call, sink] {
+    bool joined = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    HRESULT hr = call(sink.get());
+    if (FAILED(hr)) sink->SetStatus(WBEM_STATUS_COMPLETE, hr, nullptr, nullptr);
+    if (joined) CoUninitialize();
+  });
+  Delivery delivered = deliver(*sink, context, what, onObject, countRows);
+  caller.join();  // an interrupted request still ends in the provider's own time
+  return delivered;
 }
 
 void putTyped(IWbemClassObject* object, const std::string& owner, const std::string& name,

@@ -16,6 +16,13 @@ struct Delivery {
   std::size_t objects = 0;
 };
 
+// Starts `call` with a new sink on a thread of its own (the stand-in and the provider deliver
+// inside the call itself) and carries its results to `onObject` while it runs; a failure the
+// call returns counts as its final status.
+Delivery request(CommandContext& context, const std::string& what,
+                 const std::function<HRESULT(IWbemObjectSink*)>& call,
+                 const std::function<void(IWbemClassObject*)>& onObject, bool countRows);
+
 // Takes the sink's objects until its final status, handing each to `onObject` (and counting
 // on a terminal when `countRows`). A failure status is reported as `what`'s failure.
 Delivery deliver(ResultSink& sink, CommandContext& context, const std::string& what,
