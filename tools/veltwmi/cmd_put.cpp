@@ -7,8 +7,7 @@ namespace {
 
 // The current instance when the provider knows it, so that a change keeps the properties the
 // user did not name; null when it does not exist yet.
-Ref<IWbemClassObject> existingInstance(IWbemServices* ns, const std::string& relPath,
-                                       CommandContext& context, int& exitCode) {
+Ref<IWbemClassObject> existingInstance(IWbemServices* ns, const std::string& relPath) {
   Ref<ResultSink> sink = ResultSink::create();
   Bstr path(widen(relPath));
   HRESULT hr = ns->GetObjectAsync(path, 0, nullptr, sink.get());
@@ -32,13 +31,8 @@ Ref<IWbemClassObject> existingInstance(IWbemServices* ns, const std::string& rel
     if (SUCCEEDED(found->Clone(copy.put()))) return copy;
     return found;
   }
-  // Not there, or a provider that cannot read: the put creates it.
-  if (status == WBEM_E_NOT_FOUND || status == WBEM_E_PROVIDER_NOT_CAPABLE ||
-      status == WBEM_E_NOT_SUPPORTED || SUCCEEDED(status)) {
-    return {};
-  }
-  context.console.message(context.session.failureText("put " + relPath, status));
-  exitCode = kExitRequestFailed;
+  // Not there, or a provider that cannot read it (this server answers a missing instance
+  // with a plain failure): the put creates it, and the put's own status tells the outcome.
   return {};
 }
 
@@ -58,10 +52,7 @@ int runPut(const Command& command, CommandContext& context) {
   fresh->Get(OLESTR("__RELPATH"), 0, relPath.get(), nullptr, nullptr);
   Ref<IWbemClassObject> instance = fresh;
   if (relPath.get()->vt == VT_BSTR) {
-    int exitCode = kExitOk;
-    Ref<IWbemClassObject> existing =
-        existingInstance(ns, narrow(relPath.get()->bstrVal), context, exitCode);
-    if (exitCode != kExitOk) return exitCode;
+    Ref<IWbemClassObject> existing = existingInstance(ns, narrow(relPath.get()->bstrVal));
     if (existing) {
       instance = existing;
       for (const Assignment& a : command.assignments) {
