@@ -72,7 +72,7 @@ class EventWatch final : public Watch {
     return exitCode_;
   }
 
-  CommandContext& context_;
+  CommandContext context_;  // a copy: a batch line's context ends before its watch
   Ref<IWbemServices> ns_;
   Ref<ResultSink> sink_;
   std::string eventClass_;
