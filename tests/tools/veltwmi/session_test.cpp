@@ -82,11 +82,11 @@ class VeltwmiSessionTest : public ::testing::Test {
     RegCloseKey(key);
   }
   Result run(std::vector<std::string> args, const std::string& input = "",
-             std::ostream* out = nullptr) {
+             std::ostream* out = nullptr, bool terminal = false) {
     args.insert(args.begin(), {"--mof", mof_, "-n", "root\\test"});
     std::ostringstream ownOut, err;
     std::istringstream in(input);
-    Console console(out ? *out : ownOut, err, false);
+    Console console(out ? *out : ownOut, err, terminal);
     Environment environment{{gadgetProviderMain, (folder_ / "server").string()}, "", in, false};
     int code = runVeltwmi(args, console, environment);
     return {code, ownOut.str(), err.str()};
@@ -140,6 +140,16 @@ TEST_F(VeltwmiSessionTest, RowsPrintAsTheProviderDeliversThem) {
   client.join();
   EXPECT_EQ(result.exitCode, kExitOk) << result.err;
   EXPECT_NE(buffer.text().find("g2"), std::string::npos);
+}
+
+TEST_F(VeltwmiSessionTest, OnATerminalStderrCountsTheRowsAndClearsTheCountBeforeOutput) {
+  registerServer();
+  Result counted = run({"enum", "Gadget"}, "", nullptr, true);
+  EXPECT_EQ(counted.exitCode, kExitOk);
+  EXPECT_NE(counted.err.find("\r1 row received"), std::string::npos);
+  EXPECT_NE(counted.err.find("\r3 rows received"), std::string::npos);
+  EXPECT_EQ(counted.err.substr(counted.err.size() - 4), "\r\033[K");  // nothing left standing
+  EXPECT_EQ(run({"enum", "Gadget"}).err, "");                         // not a terminal: no count
 }
 
 TEST_F(VeltwmiSessionTest, FailuresNameTheStatusAndExitByKind) {
