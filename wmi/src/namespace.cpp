@@ -1,5 +1,7 @@
 // IWbemServices of one namespace: class definitions from the repository, instance and method
 // requests routed to the class's provider, event subscriptions to the event provider.
+#include <algorithm>
+
 #include "class_object.h"
 #include "mof_reader.h"
 #include "object_path_text.h"
@@ -82,8 +84,25 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
   STDMETHODIMP CreateClassEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**) override {
     return WBEM_E_NOT_SUPPORTED;
   }
-  STDMETHODIMP CreateClassEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
-    return WBEM_E_NOT_SUPPORTED;
+  // The namespace's classes (system classes left out), or those derived from `superclass`.
+  STDMETHODIMP CreateClassEnumAsync(const BSTR superclass, LONG, IWbemContext*,
+                                    IWbemObjectSink* sink) override {
+    if (!sink) return WBEM_E_INVALID_PARAMETER;
+    std::optional<NamespaceData> data = state_->repository.snapshot(name_);
+    if (!data) return complete(sink, WBEM_E_INVALID_NAMESPACE);
+    std::u16string base = textOf(superclass);
+    for (const auto& [key, def] : data->classes) {
+      if (def->name.rfind(u"__", 0) == 0) continue;
+      if (!base.empty() &&
+          std::none_of(def->derivation.begin(), def->derivation.end(),
+                       [&](const std::u16string& s) { return equalsIgnoreCase(s, base); })) {
+        continue;
+      }
+      ComPtr<IWbemClassObject> object = makeClassObject(def);
+      IWbemClassObject* one = object.get();
+      sink->Indicate(1, &one);
+    }
+    return complete(sink, WBEM_S_NO_ERROR);
   }
   STDMETHODIMP PutInstance(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**) override {
     return WBEM_E_NOT_SUPPORTED;

@@ -1,0 +1,134 @@
+// The four output formats and the class listing, on objects of a static class.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "class_info.h"
+#include "formatter.h"
+#include "value_typing.h"
+#include "wmi/service.h"
+
+namespace veltwmi {
+namespace {
+
+const char* const kMof = R"MOF(
+#pragma namespace("\\\\.\\root\\fmt")
+[dynamic, provider("P")] class Thing {
+  [key] string Name; uint32 Count; boolean On; string Tags[]; real64 Ratio; sint64 Big; char16 C;
+  uint32 Poke([in] sint32 Times, [in, out] string Note, [out] boolean Done);
+};
+)MOF";
+
+class FormatsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    service_.loadMofText(kMof, "fmt.mof");
+    ASSERT_EQ(service_.openNamespace(u"root\\fmt", ns_.put()), WBEM_S_NO_ERROR);
+    Bstr name(u"Thing");
+    ASSERT_EQ(ns_->GetObject(name, 0, nullptr, class_.put(), nullptr), WBEM_S_NO_ERROR);
+  }
+  void TearDown() override {
+    class_ = {};
+    ns_ = {};
+    service_.shutdown();
+    EXPECT_EQ(velt::wmi::liveObjectCount(), 0);
+  }
+  ObjectView thing(const std::vector<std::pair<const char16_t*, std::string>>& values) {
+    Ref<IWbemClassObject> object;
+    class_->SpawnInstance(0, object.put());
+    for (auto& [name, text] : values) {
+      CIMTYPE type = 0;
+      object->Get(name, 0, nullptr, &type, nullptr);
+      Var value;
+      typedValue(type, text, "test", value.get());
+      EXPECT_EQ(object->Put(name, 0, value.get(), 0), WBEM_S_NO_ERROR);
+    }
+    return viewOf(object.get());
+  }
+  std::string render(Format format, Shape shape, const std::vector<ObjectView>& views) {
+    std::ostringstream out, err;
+    Console console(out, err, false);
+    auto formatter = makeFormatter(format, shape, console);
+    for (const ObjectView& view : views) formatter->object(view);
+    formatter->end();
+    EXPECT_EQ(err.str(), "");
+    return out.str();
+  }
+
+  velt::wmi::Service service_;
+  Ref<IWbemServices> ns_;
+  Ref<IWbemClassObject> class_;
+};
+
+TEST_F(FormatsTest, TableTakesWidthsFromHeaderAndFirstRow) {
+  ObjectView first = thing({{u"Name", "say \"hi\""},
+                            {u"Count", "4000000000"},
+                            {u"On", "true"},
+                            {u"Tags", R"({a, "b c"})"},
+                            {u"Ratio", "0.5"},
+                            {u"Big", "-5"}});
+  ObjectView second = thing({{u"Name", "a-much-longer-name"}, {u"C", "x"}});
+  EXPECT_EQ(render(Format::kTable, Shape::kMany, {first, second}),
+            "Name      Count       On    Tags      Ratio  Big  C\n"
+            "--------  ----------  ----  --------  -----  ---  -\n"
+            "say \"hi\"  4000000000  true  {a, b c}  0.5    -5\n"
+            "a-much-longer-name                                x\n");
+}
+
+TEST_F(FormatsTest, ListJsonAndMof) {
+  ObjectView one = thing({{u"Name", "say \"hi\"\\"},
+                          {u"Count", "7"},
+                          {u"On", "false"},
+                          {u"Tags", R"({a, "b c"})"},
+                          {u"Big", "-9223372036854775808"},
+                          {u"C", "q"}});
+  EXPECT_EQ(render(Format::kList, Shape::kOne, {one}),
+            "Name  : say \"hi\"\\\nCount : 7\nOn    : false\nTags  : {a, b c}\nRatio : \n"
+            "Big   : -9223372036854775808\nC     : q\n");
+  EXPECT_EQ(
+      render(Format::kJson, Shape::kOne, {one}),
+      "{\"__CLASS\": \"Thing\", \"__RELPATH\": \"Thing.Name=\\\"say "
+      "\\\\\\\"hi\\\\\\\"\\\\\\\\\\\"\", "
+      "\"Name\": \"say \\\"hi\\\"\\\\\", \"Count\": 7, \"On\": false, \"Tags\": [\"a\", \"b c\"], "
+      "\"Ratio\": null, \"Big\": -9223372036854775808, \"C\": \"q\"}\n");
+  EXPECT_EQ(render(Format::kMof, Shape::kOne, {one}),
+            "instance of Thing\n{\n    Name = \"say \\\"hi\\\"\\\\\";\n    Count = 7;\n"
+            "    On = FALSE;\n    Tags = {\"a\", \"b c\"};\n    Big = -9223372036854775808;\n"
+            "    C = \"q\";\n};\n");
+}
+
+TEST_F(FormatsTest, JsonShapes) {
+  ObjectView a = thing({{u"Name", "a"}}), b = thing({{u"Name", "b"}});
+  std::string many = render(Format::kJson, Shape::kMany, {a, b});
+  EXPECT_EQ(many.substr(0, 4), "[\n  ");
+  EXPECT_EQ(many.substr(many.size() - 4), "}\n]\n");
+  EXPECT_NE(many.find("},\n  {"), std::string::npos);
+  EXPECT_EQ(render(Format::kJson, Shape::kMany, {}), "[]\n");
+  std::string stream = render(Format::kJson, Shape::kStream, {a, b});
+  EXPECT_EQ(std::count(stream.begin(), stream.end(), '\n'), 2);  // one event per line
+  EXPECT_EQ(stream.front(), '{');
+}
+
+TEST_F(FormatsTest, ClassListingNamesKeysTypesAndSignatures) {
+  ClassInfo info = classInfoOf(class_.get());
+  EXPECT_EQ(classListing(info),
+            "Thing  (provider P)\n"
+            "  key string    Name\n"
+            "      uint32    Count\n"
+            "      boolean   On\n"
+            "      string[]  Tags\n"
+            "      real64    Ratio\n"
+            "      sint64    Big\n"
+            "      char16    C\n"
+            "  method uint32 Poke(in sint32 Times, in, out string Note, out boolean Done)\n");
+  std::string mof = classMof(info);
+  EXPECT_NE(mof.find("[dynamic, provider(\"P\")]\nclass Thing\n{\n    [key] string Name;\n"),
+            std::string::npos);
+  EXPECT_NE(mof.find("    string Tags[];\n"), std::string::npos);
+  EXPECT_NE(mof.find("uint32 Poke([in] sint32 Times, [in, out] string Note, [out] boolean Done);"),
+            std::string::npos);
+  EXPECT_NE(classJson(info).find("\"keys\": [\"Name\"]"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace veltwmi

@@ -1,0 +1,285 @@
+#include "gadget_provider.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace veltwmi::test {
+
+const char* const kGadgetMof = R"MOF(
+#pragma namespace("\\\\.\\root\\test")
+[dynamic, provider("GadgetProvider")] class Gadget {
+  [key] string Name; sint32 Size; string Tags[]; boolean Active; real64 Ratio;
+  uint32 Grow([in] sint32 By, [out] sint32 NewSize);
+};
+class GadgetChanged { string Name; sint32 Size; };
+instance of __Win32Provider as $P { Name = "GadgetProvider"; CLSID = "{3C2B7A10-5E4F-4D21-8B6A-910E2D447FC3}"; };
+instance of __InstanceProviderRegistration { Provider = $P; SupportsGet = TRUE; SupportsPut = TRUE; SupportsEnumeration = TRUE; };
+instance of __MethodProviderRegistration { Provider = $P; };
+instance of __EventProviderRegistration { Provider = $P; EventQueryList = {"select * from GadgetChanged"}; };
+)MOF";
+
+namespace {
+
+std::atomic<DWORD> g_serverThread{0};
+std::mutex g_mutex;
+std::condition_variable g_released;
+bool g_hold = false;
+std::map<std::u16string, LONG> g_gadgets;  // name -> size
+IWbemObjectSink* g_eventSink = nullptr;
+
+struct Variant {
+  Variant() { VariantInit(&v); }
+  ~Variant() { VariantClear(&v); }
+  VARIANT v;
+};
+
+void putValue(IWbemClassObject* object, const char16_t* name, const std::u16string* text,
+              LONG number) {
+  Variant value;
+  if (text) {
+    value.v.vt = VT_BSTR;
+    value.v.bstrVal = SysAllocStringLen(text->data(), UINT(text->size()));
+  } else {
+    value.v.vt = VT_I4;
+    value.v.lVal = number;
+  }
+  object->Put(name, 0, &value.v, 0);
+}
+
+std::u16string textOf(IWbemClassObject* object, const char16_t* name) {
+  Variant value;
+  object->Get(name, 0, &value.v, nullptr, nullptr);
+  return value.v.vt == VT_BSTR ? std::u16string(value.v.bstrVal) : u"";
+}
+
+LONG numberOf(IWbemClassObject* object, const char16_t* name) {
+  Variant value;
+  object->Get(name, 0, &value.v, nullptr, nullptr);
+  return value.v.vt == VT_I4 ? value.v.lVal : 0;
+}
+
+#define NOT_SUPPORTED(signature) \
+  STDMETHODIMP signature override { return WBEM_E_NOT_SUPPORTED; }
+
+class GadgetProvider final : public IWbemProviderInit,
+                             public IWbemServices,
+                             public IWbemEventProvider {
+ public:
+  ~GadgetProvider() {
+    if (namespace_) namespace_->Release();
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_eventSink) g_eventSink->Release();
+    g_eventSink = nullptr;
+    PostThreadMessageA(g_serverThread, WM_QUIT, 0, 0);
+  }
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown || iid == IID_IWbemProviderInit) {
+      *out = static_cast<IWbemProviderInit*>(this);
+    } else if (iid == IID_IWbemServices) {
+      *out = static_cast<IWbemServices*>(this);
+    } else if (iid == IID_IWbemEventProvider) {
+      *out = static_cast<IWbemEventProvider*>(this);
+    } else {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG left = --refs_;
+    if (!left) delete this;
+    return left;
+  }
+
+  STDMETHODIMP Initialize(LPWSTR, LONG, LPWSTR, LPWSTR, IWbemServices* services, IWbemContext*,
+                          IWbemProviderInitSink* sink) override {
+    namespace_ = services;
+    namespace_->AddRef();
+    sink->SetStatus(WBEM_S_INITIALIZED, 0);
+    return WBEM_S_NO_ERROR;
+  }
+
+  STDMETHODIMP ProvideEvents(IWbemObjectSink* sink, LONG) override {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    sink->AddRef();
+    if (g_eventSink) g_eventSink->Release();
+    g_eventSink = sink;
+    return WBEM_S_NO_ERROR;
+  }
+
+  STDMETHODIMP GetObjectAsync(const BSTR path, LONG, IWbemContext*,
+                              IWbemObjectSink* sink) override {
+    std::u16string p(path);
+    if (p.find(u"Broken") != std::u16string::npos) return WBEM_E_FAILED;
+    std::size_t open = p.find(u'"'), close = p.rfind(u'"');
+    std::u16string name = open < close ? p.substr(open + 1, close - open - 1) : u"";
+    LONG size = 0;
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      auto found = g_gadgets.find(name);
+      if (found == g_gadgets.end()) return WBEM_E_NOT_FOUND;
+      size = found->second;
+    }
+    IWbemClassObject* gadget = make(u"Gadget", name, size);
+    sink->Indicate(1, &gadget);
+    sink->SetStatus(WBEM_STATUS_COMPLETE, WBEM_S_NO_ERROR, nullptr, nullptr);
+    gadget->Release();
+    return WBEM_S_NO_ERROR;
+  }
+
+  STDMETHODIMP PutInstanceAsync(IWbemClassObject* instance, LONG, IWbemContext*,
+                                IWbemObjectSink* sink) override {
+    std::u16string name = textOf(instance, u"Name");
+    LONG size = numberOf(instance, u"Size");
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      g_gadgets[name] = size;
+      if (g_eventSink) {
+        IWbemClassObject* event = make(u"GadgetChanged", name, size);
+        g_eventSink->Indicate(1, &event);
+        event->Release();
+      }
+    }
+    sink->SetStatus(WBEM_STATUS_COMPLETE, WBEM_S_NO_ERROR, nullptr, nullptr);
+    return WBEM_S_NO_ERROR;
+  }
+
+  STDMETHODIMP CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*,
+                                       IWbemObjectSink* sink) override {
+    std::map<std::u16string, LONG> gadgets;
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      gadgets = g_gadgets;
+    }
+    bool first = true;
+    for (const auto& [name, size] : gadgets) {
+      IWbemClassObject* gadget = make(u"Gadget", name, size);
+      sink->Indicate(1, &gadget);
+      gadget->Release();
+      if (first) {
+        std::unique_lock<std::mutex> lock(g_mutex);
+        g_released.wait_for(lock, std::chrono::seconds(20), [] { return !g_hold; });
+        first = false;
+      }
+    }
+    sink->SetStatus(WBEM_STATUS_COMPLETE, WBEM_S_NO_ERROR, nullptr, nullptr);
+    return WBEM_S_NO_ERROR;
+  }
+
+  STDMETHODIMP ExecMethodAsync(const BSTR, const BSTR method, LONG, IWbemContext*,
+                               IWbemClassObject* in, IWbemObjectSink* sink) override {
+    IWbemClassObject *def = nullptr, *outDef = nullptr, *out = nullptr;
+    std::u16string cls = u"Gadget";
+    BSTR className = SysAllocString(cls.c_str());
+    namespace_->GetObject(className, 0, nullptr, &def, nullptr);
+    SysFreeString(className);
+    def->GetMethod(method, 0, nullptr, &outDef);
+    outDef->SpawnInstance(0, &out);
+    putValue(out, u"NewSize", nullptr, 10 + numberOf(in, u"By"));
+    putValue(out, u"ReturnValue", nullptr, 0);
+    sink->Indicate(1, &out);
+    sink->SetStatus(WBEM_STATUS_COMPLETE, WBEM_S_NO_ERROR, nullptr, nullptr);
+    out->Release();
+    outDef->Release();
+    def->Release();
+    return WBEM_S_NO_ERROR;
+  }
+
+  NOT_SUPPORTED(OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**))
+  NOT_SUPPORTED(CancelAsyncCall(IWbemObjectSink*))
+  NOT_SUPPORTED(QueryObjectSink(LONG, IWbemObjectSink**))
+  NOT_SUPPORTED(GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**, IWbemCallResult**))
+  NOT_SUPPORTED(PutClass(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**))
+  NOT_SUPPORTED(PutClassAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*))
+  NOT_SUPPORTED(DeleteClass(const BSTR, LONG, IWbemContext*, IWbemCallResult**))
+  NOT_SUPPORTED(DeleteClassAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  NOT_SUPPORTED(CreateClassEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
+  NOT_SUPPORTED(CreateClassEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  NOT_SUPPORTED(PutInstance(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**))
+  NOT_SUPPORTED(DeleteInstance(const BSTR, LONG, IWbemContext*, IWbemCallResult**))
+  NOT_SUPPORTED(DeleteInstanceAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  NOT_SUPPORTED(CreateInstanceEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
+  NOT_SUPPORTED(ExecQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
+  NOT_SUPPORTED(ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
+  NOT_SUPPORTED(ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*,
+                                      IEnumWbemClassObject**))
+  NOT_SUPPORTED(ExecNotificationQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
+                                           IWbemObjectSink*))
+  NOT_SUPPORTED(ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
+                           IWbemClassObject**, IWbemCallResult**))
+
+ private:
+  IWbemClassObject* make(const char16_t* className, const std::u16string& name, LONG size) {
+    BSTR cls = SysAllocString(className);
+    IWbemClassObject *def = nullptr, *object = nullptr;
+    namespace_->GetObject(cls, 0, nullptr, &def, nullptr);
+    SysFreeString(cls);
+    def->SpawnInstance(0, &object);
+    def->Release();
+    putValue(object, u"Name", &name, 0);
+    putValue(object, u"Size", nullptr, size);
+    return object;
+  }
+
+  std::atomic<ULONG> refs_{1};
+  IWbemServices* namespace_ = nullptr;
+};
+
+class Factory final : public IClassFactory {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
+      *out = this;
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    if (outer) return CLASS_E_NOAGGREGATION;
+    auto* provider = new GadgetProvider();
+    HRESULT hr = static_cast<IWbemProviderInit*>(provider)->QueryInterface(iid, out);
+    static_cast<IWbemProviderInit*>(provider)->Release();
+    return hr;
+  }
+  STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+};
+
+Factory g_factory;
+
+}  // namespace
+
+int WINAPI gadgetProviderMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  g_serverThread = GetCurrentThreadId();
+  DWORD cookie = 0;
+  CoRegisterClassObject(CLSID_GadgetProvider, &g_factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
+                        &cookie);
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+  CoRevokeClassObject(cookie);
+  CoUninitialize();
+  return 0;
+}
+
+void holdEnumerations(bool hold) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_hold = hold;
+  g_released.notify_all();
+}
+
+void resetGadgets() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_gadgets = {{u"g0", 0}, {u"g1", 1}, {u"g2", 2}};
+}
+
+}  // namespace veltwmi::test

@@ -1,0 +1,24 @@
+// A provider server for the client's tests: a WinMain-shaped entry serving a small class of
+// gadgets kept in memory, firing an event on every write, and an enumeration that can be held
+// after its first object so a test sees whether the client prints rows as they come.
+#pragma once
+
+#include <objbase.h>
+#include <wbemprov.h>
+#include <windows.h>
+
+namespace veltwmi::test {
+
+DEFINE_GUID(CLSID_GadgetProvider, 0x3c2b7a10, 0x5e4f, 0x4d21, 0x8b, 0x6a, 0x91, 0x0e, 0x2d, 0x44,
+            0x7f, 0xc3);
+
+extern const char* const kGadgetMof;  // namespace root\test, provider "GadgetProvider"
+
+int WINAPI gadgetProviderMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
+
+// Holds every enumeration after its first object until released (or 20 s pass).
+void holdEnumerations(bool hold);
+// Puts the gadgets back to g0, g1 and g2.
+void resetGadgets();
+
+}  // namespace veltwmi::test

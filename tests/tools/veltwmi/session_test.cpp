@@ -1,0 +1,219 @@
+// The client end to end against a provider server of the tests' own: each command, streaming,
+// exit codes and error texts, and batches sharing one server.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "app.h"
+#include "gadget_provider.h"
+#include "status_text.h"
+#include "winplatform/posix_hooks.h"
+
+namespace veltwmi::test {
+namespace {
+
+// An output stream the test can watch while the client writes to it from its threads.
+class WatchedBuffer : public std::stringbuf {
+ public:
+  bool waitFor(const std::string& text) {
+    std::unique_lock<std::recursive_mutex> lock(mutex_);
+    return grew_.wait_for(lock, std::chrono::seconds(20),
+                          [&] { return str().find(text) != std::string::npos; });
+  }
+  std::string text() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return str();
+  }
+
+ protected:
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::streamsize written = std::stringbuf::xsputn(s, n);
+    grew_.notify_all();
+    return written;
+  }
+  int_type overflow(int_type c) override {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    int_type result = std::stringbuf::overflow(c);
+    grew_.notify_all();
+    return result;
+  }
+
+ private:
+  std::recursive_mutex mutex_;  // the base's xsputn may call overflow
+  std::condition_variable_any grew_;
+};
+
+struct Result {
+  int exitCode;
+  std::string out;
+  std::string err;
+};
+
+class VeltwmiSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = std::filesystem::temp_directory_path() /
+              ("veltwmi_test_" + std::to_string(getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(folder_);
+    mof_ = (folder_ / "gadgets.mof").string();
+    std::ofstream(mof_) << kGadgetMof;
+    setenv("VELT_REGISTRY", (folder_ / "registry.db").c_str(), 1);
+    VeltRegistryReset();
+    resetGadgets();
+  }
+  void TearDown() override {
+    VeltRegistryReset();
+    std::filesystem::remove_all(folder_);
+  }
+  void registerServer() {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT,
+                              "CLSID\\{3C2B7A10-5E4F-4D21-8B6A-910E2D447FC3}\\LocalServer32", 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const char exe[] = "/opt/gadgets/server";
+    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(exe), sizeof exe);
+    RegCloseKey(key);
+  }
+  Result run(std::vector<std::string> args, const std::string& input = "",
+             std::ostream* out = nullptr, bool terminal = false) {
+    args.insert(args.begin(), {"--mof", mof_, "-n", "root\\test"});
+    std::ostringstream ownOut, err;
+    std::istringstream in(input);
+    Console console(out ? *out : ownOut, err, terminal);
+    Environment environment{{gadgetProviderMain, (folder_ / "server").string()}, "", in, false};
+    int code = runVeltwmi(args, console, environment);
+    return {code, ownOut.str(), err.str()};
+  }
+
+  std::filesystem::path folder_;
+  std::string mof_;
+};
+
+TEST_F(VeltwmiSessionTest, EachCommandReachesTheProvider) {
+  registerServer();
+  Result enumerated = run({"enum", "Gadget"});
+  EXPECT_EQ(enumerated.exitCode, kExitOk) << enumerated.err;
+  EXPECT_EQ(enumerated.out,
+            "Name  Size  Tags  Active  Ratio\n----  ----  ----  ------  -----\n"
+            "g0    0\ng1    1\ng2    2\n");
+
+  Result got = run({"get", "Gadget.Name=\"g1\"", "--format", "list"});
+  EXPECT_EQ(got.exitCode, kExitOk) << got.err;
+  EXPECT_NE(got.out.find("Size   : 1\n"), std::string::npos);
+
+  // A change keeps what it does not name: Size comes from the provider's instance.
+  Result put = run({"put", "Gadget", "Name=g2", "Tags={x, \"y z\"}", "-f", "json"});
+  EXPECT_EQ(put.exitCode, kExitOk) << put.err;
+  EXPECT_NE(put.out.find("\"Size\": 2, \"Tags\": [\"x\", \"y z\"]"), std::string::npos) << put.out;
+
+  Result called = run({"call", "Gadget.Name=\"g0\"", "Grow", "By=5", "-f", "mof"});
+  EXPECT_EQ(called.exitCode, kExitOk) << called.err;
+  EXPECT_NE(called.out.find("instance of __PARAMETERS"), std::string::npos) << called.out;
+  EXPECT_NE(called.out.find("NewSize = 15;"), std::string::npos);
+
+  Result classes = run({"classes"});
+  EXPECT_NE(classes.out.find("Gadget  (provider GadgetProvider)\n  key string    Name\n"),
+            std::string::npos)
+      << classes.out;
+  EXPECT_NE(classes.out.find("method uint32 Grow(in sint32 By, out sint32 NewSize)"),
+            std::string::npos);
+  EXPECT_NE(classes.out.find("GadgetChanged\n"), std::string::npos);
+}
+
+TEST_F(VeltwmiSessionTest, RowsPrintAsTheProviderDeliversThem) {
+  registerServer();
+  holdEnumerations(true);
+  WatchedBuffer buffer;
+  std::ostream out(&buffer);
+  Result result{};
+  std::thread client([&] { result = run({"enum", "Gadget"}, "", &out); });
+  EXPECT_TRUE(buffer.waitFor("g0"));
+  EXPECT_EQ(buffer.text().find("g1"), std::string::npos);  // the provider still holds the rest
+  holdEnumerations(false);
+  client.join();
+  EXPECT_EQ(result.exitCode, kExitOk) << result.err;
+  EXPECT_NE(buffer.text().find("g2"), std::string::npos);
+}
+
+TEST_F(VeltwmiSessionTest, OnATerminalStderrCountsTheRowsAndClearsTheCountBeforeOutput) {
+  registerServer();
+  Result counted = run({"enum", "Gadget"}, "", nullptr, true);
+  EXPECT_EQ(counted.exitCode, kExitOk);
+  EXPECT_NE(counted.err.find("\r1 row received"), std::string::npos);
+  EXPECT_NE(counted.err.find("\r3 rows received"), std::string::npos);
+  EXPECT_EQ(counted.err.substr(counted.err.size() - 4), "\r\033[K");  // nothing left standing
+  EXPECT_EQ(run({"enum", "Gadget"}).err, "");                         // not a terminal: no count
+}
+
+TEST_F(VeltwmiSessionTest, FailuresNameTheStatusAndExitByKind) {
+  Result unregistered = run({"enum", "Gadget"});
+  EXPECT_EQ(unregistered.exitCode, kExitRequestFailed);
+  EXPECT_NE(unregistered.err.find("REGDB_E_CLASSNOTREG (0x80040154)"), std::string::npos);
+  EXPECT_NE(unregistered.err.find("VeltProxyProvider -RegServer"), std::string::npos);
+
+  registerServer();
+  Result badPath = run({"get", "Gadget."});
+  EXPECT_EQ(badPath.exitCode, kExitRequestFailed);
+  EXPECT_EQ(badPath.err, "veltwmi: get Gadget.: WBEM_E_INVALID_OBJECT_PATH (0x8004103A)\n");
+  Result missing = run({"get", "Gadget.Name=\"nope\""});
+  EXPECT_EQ(missing.exitCode, kExitRequestFailed);
+  EXPECT_NE(missing.err.find("WBEM_E_NOT_FOUND (0x80041002)"), std::string::npos);
+  // A provider failure points at the trace log, and at the marker that switches it on.
+  Result broken = run({"get", "Gadget.Name=\"Broken\""});
+  EXPECT_NE(broken.err.find("WBEM_E_FAILED (0x80041001)"), std::string::npos);
+  EXPECT_NE(broken.err.find("touch " + folder_.string() + "/qelvor.dbg"), std::string::npos);
+  std::ofstream(folder_ / "qelvor.dbg").close();
+  broken = run({"get", "Gadget.Name=\"Broken\""});
+  EXPECT_NE(broken.err.find(folder_.string() + "/qelvor.log"), std::string::npos);
+
+  Result badValue = run({"put", "Gadget", "Name=x", "Size=big"});
+  EXPECT_EQ(badValue.exitCode, kExitUsage);
+  EXPECT_EQ(badValue.err, "veltwmi: Size: 'big' is not a sint32\n");
+  EXPECT_EQ(run({"put", "Gadget", "Nme=x"}).exitCode, kExitUsage);
+  EXPECT_EQ(run({"call", "Gadget.Name=\"g0\"", "Shrink"}).exitCode, kExitUsage);
+  EXPECT_EQ(run({"call", "Gadget.Name=\"g0\"", "Grow", "Bye=1"}).exitCode, kExitUsage);
+  EXPECT_EQ(run({"enum", "Nothing"}).exitCode, kExitUsage);
+  EXPECT_EQ(run({"enum", "Gadget", "-n", "root\\none"}).exitCode, kExitSetup);
+  EXPECT_EQ(run({"--mof", (folder_ / "absent.mof").string(), "classes"}).exitCode, kExitSetup);
+  EXPECT_EQ(run({"sleep", "1"}).exitCode, kExitUsage);
+  Result help = run({"call", "--help"});
+  EXPECT_EQ(help.exitCode, kExitOk);
+  EXPECT_EQ(help.out.rfind("Usage: veltwmi call", 0), 0u);
+}
+
+TEST_F(VeltwmiSessionTest, ABatchSharesOneServerSoAPutShowsUpInAWatch) {
+  registerServer();
+  Result batch = run({"run"},
+                     "# the watch keeps running beside the next commands\n"
+                     "watch GadgetChanged -f json\n"
+                     "put Gadget Name=n1 Size=5\n"
+                     "echo enumerating\n"
+                     "enum Gadget --format=list\n");
+  EXPECT_EQ(batch.exitCode, kExitOk) << batch.err;
+  EXPECT_NE(batch.out.find("{\"__CLASS\": \"GadgetChanged\", \"Name\": \"n1\", \"Size\": 5}\n"),
+            std::string::npos)
+      << batch.out;
+  // The enumeration ran in the same server, which still held n1.
+  EXPECT_NE(batch.out.find("enumerating\n"), std::string::npos);
+  EXPECT_NE(batch.out.find("Name   : n1"), std::string::npos);
+
+  std::filesystem::path script = folder_ / "script.txt";
+  std::ofstream(script) << "get 'Gadget.Name=\"g0\"'\nget Gadget.\nenum Gadget\n";
+  Result stopped = run({"run", script.string()});
+  EXPECT_EQ(stopped.exitCode, kExitRequestFailed);
+  EXPECT_NE(stopped.err.find(script.string() + ":2: the batch stops here"), std::string::npos)
+      << stopped.err;
+  EXPECT_EQ(stopped.out.find("g1"), std::string::npos);  // line 3 never ran
+  EXPECT_EQ(run({"run", (folder_ / "none.txt").string()}).exitCode, kExitSetup);
+  EXPECT_EQ(run({"run"}, "put Gadget Name='open\n").exitCode, kExitUsage);
+}
+
+}  // namespace
+}  // namespace veltwmi::test

@@ -1,0 +1,55 @@
+#include "app.h"
+
+#include <fstream>
+
+#include "batch.h"
+#include "interrupt.h"
+#include "status_text.h"
+
+namespace veltwmi {
+namespace {
+
+int runParsed(const Invocation& invocation, Console& console, Environment& environment) {
+  const Command& command = invocation.command;
+  bool batch = command.name == "run" || (command.name.empty() && !environment.inIsTerminal);
+  if (command.help || command.name == "help" || (command.name.empty() && !batch)) {
+    std::string topic =
+        command.name == "help" && !command.operands.empty() ? command.operands[0] : command.name;
+    console.out << helpText(topic) << std::flush;
+    return command.name.empty() && !command.help ? kExitUsage : kExitOk;
+  }
+  if (command.name == "wait" || command.name == "sleep" || command.name == "echo") {
+    throw usageError(command.name + " runs only in a batch");
+  }
+
+  std::ifstream script;
+  std::string sourceName = "stdin";
+  if (command.name == "run" && !command.operands.empty() && command.operands[0] != "-") {
+    sourceName = command.operands[0];
+    script.open(sourceName);
+    if (!script) throw Failure(kExitSetup, "cannot read the script " + sourceName);
+  }
+
+  std::vector<std::string> mofFiles = invocation.mofFiles;
+  if (mofFiles.empty()) mofFiles.push_back(environment.defaultMof);
+  Session session(mofFiles, environment.host);
+  CommandContext context{session, console};
+  if (command.format) context.format = *command.format;
+  if (command.nameSpace) context.nameSpace = *command.nameSpace;
+  if (!batch) return runCommand(command, context);
+  return runBatch(script.is_open() ? script : environment.in, sourceName, context);
+}
+
+}  // namespace
+
+int runVeltwmi(const std::vector<std::string>& args, Console& console, Environment& environment) {
+  setInterrupted(false);
+  try {
+    return runParsed(parseCommandLine(args), console, environment);
+  } catch (const Failure& failure) {
+    console.message(failure.what());
+    return failure.exitCode();
+  }
+}
+
+}  // namespace veltwmi

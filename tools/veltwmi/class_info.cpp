@@ -1,0 +1,178 @@
+#include "class_info.h"
+
+#include <algorithm>
+
+#include "object_view.h"
+#include "value_typing.h"
+
+namespace veltwmi {
+namespace {
+
+bool qualifierSet(IWbemQualifierSet* set, const char16_t* name, std::string* text = nullptr) {
+  if (!set) return false;
+  Var value;
+  if (FAILED(set->Get(name, 0, value.get(), nullptr))) return false;
+  if (text && value.get()->vt == VT_BSTR) *text = narrow(value.get()->bstrVal);
+  return value.get()->vt != VT_BOOL || value.get()->boolVal;
+}
+
+std::string textProperty(IWbemClassObject* object, const char16_t* name) {
+  Var value;
+  object->Get(name, 0, value.get(), nullptr, nullptr);
+  return value.get()->vt == VT_BSTR ? narrow(value.get()->bstrVal) : std::string();
+}
+
+void addParameters(IWbemClassObject* signature, bool in, ClassInfo::Method& method) {
+  if (!signature) return;
+  for (const PropertyValue& p : viewOf(signature).properties) {
+    if (!in && p.name == "ReturnValue") {
+      method.returns = cimTypeName(p.type);
+      continue;
+    }
+    auto known = std::find_if(method.parameters.begin(), method.parameters.end(),
+                              [&](const ClassInfo::Parameter& q) { return q.name == p.name; });
+    if (known == method.parameters.end()) {
+      method.parameters.push_back({p.name, p.type, in, !in});
+    } else {
+      (in ? known->in : known->out) = true;
+    }
+  }
+}
+
+std::string direction(const ClassInfo::Parameter& p) {
+  return p.in && p.out ? "in, out" : p.in ? "in" : "out";
+}
+
+std::string signatureOf(const ClassInfo::Method& m, bool mof) {
+  std::string text = m.returns + " " + m.name + "(";
+  for (std::size_t i = 0; i < m.parameters.size(); ++i) {
+    const ClassInfo::Parameter& p = m.parameters[i];
+    if (i) text += ", ";
+    std::string type = cimTypeName(p.type);
+    bool array = type.size() > 2 && type.compare(type.size() - 2, 2, "[]") == 0;
+    if (mof) {
+      text += "[" + direction(p) + "] " + (array ? type.substr(0, type.size() - 2) : type) + " " +
+              p.name + (array ? "[]" : "");
+    } else {
+      text += direction(p) + " " + type + " " + p.name;
+    }
+  }
+  return text + ")";
+}
+
+}  // namespace
+
+ClassInfo classInfoOf(IWbemClassObject* cls) {
+  ClassInfo info;
+  info.name = textProperty(cls, u"__CLASS");
+  info.superclass = textProperty(cls, u"__SUPERCLASS");
+  IWbemQualifierSet* qualifiers = nullptr;
+  if (SUCCEEDED(cls->GetQualifierSet(&qualifiers))) {
+    if (qualifierSet(qualifiers, u"dynamic")) qualifierSet(qualifiers, u"provider", &info.provider);
+    info.singleton = qualifierSet(qualifiers, u"singleton");
+    qualifiers->Release();
+  }
+  for (const PropertyValue& p : viewOf(cls).properties) {
+    ClassInfo::Property property{p.name, p.type, false};
+    IWbemQualifierSet* set = nullptr;
+    std::u16string wide = widen(p.name);
+    if (SUCCEEDED(cls->GetPropertyQualifierSet(wide.c_str(), &set))) {
+      property.key = qualifierSet(set, u"key");
+      set->Release();
+    }
+    info.properties.push_back(property);
+  }
+  cls->BeginMethodEnumeration(0);
+  for (;;) {
+    BSTR name = nullptr;
+    IWbemClassObject *in = nullptr, *out = nullptr;
+    if (cls->NextMethod(0, &name, &in, &out) != WBEM_S_NO_ERROR) break;
+    ClassInfo::Method method{narrow(name), "void", {}};
+    SysFreeString(name);
+    addParameters(in, true, method);
+    addParameters(out, false, method);
+    if (in) in->Release();
+    if (out) out->Release();
+    info.methods.push_back(std::move(method));
+  }
+  cls->EndMethodEnumeration();
+  return info;
+}
+
+std::string classListing(const ClassInfo& info) {
+  std::string text = info.name;
+  if (!info.superclass.empty()) text += " : " + info.superclass;
+  if (!info.provider.empty()) text += "  (provider " + info.provider + ")";
+  if (info.singleton) text += "  (singleton)";
+  text += "\n";
+  std::size_t width = 0;
+  for (const auto& p : info.properties) width = std::max(width, cimTypeName(p.type).size());
+  for (const auto& p : info.properties) {
+    std::string type = cimTypeName(p.type);
+    text += std::string(p.key ? "  key " : "      ") + type +
+            std::string(width - type.size(), ' ') + "  " + p.name + "\n";
+  }
+  for (const auto& m : info.methods) text += "  method " + signatureOf(m, false) + "\n";
+  return text;
+}
+
+std::string classJson(const ClassInfo& info) {
+  std::string text = "{\"class\": " + jsonQuote(info.name);
+  text += ", \"superclass\": " + (info.superclass.empty() ? "null" : jsonQuote(info.superclass));
+  text += ", \"provider\": " + (info.provider.empty() ? "null" : jsonQuote(info.provider));
+  text += ", \"keys\": [";
+  bool first = true;
+  for (const auto& p : info.properties) {
+    if (!p.key) continue;
+    text += (first ? "" : ", ") + jsonQuote(p.name);
+    first = false;
+  }
+  text += "], \"properties\": [";
+  for (std::size_t i = 0; i < info.properties.size(); ++i) {
+    const auto& p = info.properties[i];
+    text += (i ? ", " : "") + std::string("{\"name\": ") + jsonQuote(p.name) +
+            ", \"type\": " + jsonQuote(cimTypeName(p.type)) +
+            ", \"key\": " + (p.key ? "true" : "false") + "}";
+  }
+  text += "], \"methods\": [";
+  for (std::size_t i = 0; i < info.methods.size(); ++i) {
+    const auto& m = info.methods[i];
+    text += (i ? ", " : "") + std::string("{\"name\": ") + jsonQuote(m.name) +
+            ", \"returns\": " + jsonQuote(m.returns) + ", \"parameters\": [";
+    for (std::size_t j = 0; j < m.parameters.size(); ++j) {
+      const auto& p = m.parameters[j];
+      text += (j ? ", " : "") + std::string("{\"name\": ") + jsonQuote(p.name) +
+              ", \"type\": " + jsonQuote(cimTypeName(p.type)) +
+              ", \"direction\": " + jsonQuote(direction(p)) + "}";
+    }
+    text += "]}";
+  }
+  return text + "]}";
+}
+
+std::string classMof(const ClassInfo& info) {
+  std::string text;
+  std::vector<std::string> qualifiers;
+  if (!info.provider.empty()) {
+    qualifiers.push_back("dynamic");
+    qualifiers.push_back("provider(\"" + info.provider + "\")");
+  }
+  if (info.singleton) qualifiers.push_back("singleton");
+  if (!qualifiers.empty()) {
+    text += "[";
+    for (std::size_t i = 0; i < qualifiers.size(); ++i) text += (i ? ", " : "") + qualifiers[i];
+    text += "]\n";
+  }
+  text += "class " + info.name + (info.superclass.empty() ? "" : " : " + info.superclass) + "\n{\n";
+  for (const auto& p : info.properties) {
+    std::string type = cimTypeName(p.type);
+    bool array = type.size() > 2 && type.compare(type.size() - 2, 2, "[]") == 0;
+    text += std::string("    ") + (p.key ? "[key] " : "") +
+            (array ? type.substr(0, type.size() - 2) : type) + " " + p.name + (array ? "[]" : "") +
+            ";\n";
+  }
+  for (const auto& m : info.methods) text += "    " + signatureOf(m, true) + ";\n";
+  return text + "};\n";
+}
+
+}  // namespace veltwmi

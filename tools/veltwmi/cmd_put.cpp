@@ -1,0 +1,78 @@
+// put: creates an instance or changes the named properties of an existing one.
+#include "commands.h"
+#include "request.h"
+
+namespace veltwmi {
+namespace {
+
+// The current instance when the provider knows it, so that a change keeps the properties the
+// user did not name; null when it does not exist yet.
+Ref<IWbemClassObject> existingInstance(IWbemServices* ns, const std::string& relPath) {
+  Ref<ResultSink> sink = ResultSink::create();
+  Bstr path(widen(relPath));
+  HRESULT hr = ns->GetObjectAsync(path, 0, nullptr, sink.get());
+  Ref<IWbemClassObject> found;
+  HRESULT status = hr;
+  if (SUCCEEDED(hr)) {
+    for (;;) {
+      Ref<IWbemClassObject> object;
+      auto until = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+      ResultSink::Next next = sink->next(object, status, until);
+      if (next == ResultSink::Next::kObject && !found) found = object;
+      if (next == ResultSink::Next::kDone) break;
+      if (next == ResultSink::Next::kTimedOut) {
+        status = WBEM_E_TIMED_OUT;
+        break;
+      }
+    }
+  }
+  if (SUCCEEDED(status) && found) {
+    Ref<IWbemClassObject> copy;
+    if (SUCCEEDED(found->Clone(copy.put()))) return copy;
+    return found;
+  }
+  // Not there, or a provider that cannot read it (this server answers a missing instance
+  // with a plain failure): the put creates it, and the put's own status tells the outcome.
+  return {};
+}
+
+}  // namespace
+
+int runPut(const Command& command, CommandContext& context) {
+  const std::string& className = command.operands.at(0);
+  IWbemServices* ns = context.session.nameSpace(context.nameSpace);
+  Ref<IWbemClassObject> cls = context.session.classObject(ns, className);
+  Ref<IWbemClassObject> fresh;
+  if (FAILED(cls->SpawnInstance(0, fresh.put()))) {
+    throw usageError(className + " cannot have instances");
+  }
+  for (const Assignment& a : command.assignments) putTyped(fresh.get(), className, a.name, a.value);
+
+  Var relPath;
+  fresh->Get(OLESTR("__RELPATH"), 0, relPath.get(), nullptr, nullptr);
+  Ref<IWbemClassObject> instance = fresh;
+  if (relPath.get()->vt == VT_BSTR) {
+    Ref<IWbemClassObject> existing = existingInstance(ns, narrow(relPath.get()->bstrVal));
+    if (existing) {
+      instance = existing;
+      for (const Assignment& a : command.assignments) {
+        putTyped(instance.get(), className, a.name, a.value);
+      }
+    }
+  }
+
+  Ref<IWbemClassObject> written;
+  Delivery delivered = request(
+      context, "put " + className,
+      [&](IWbemObjectSink* sink) {
+        return ns->PutInstanceAsync(instance.get(), WBEM_FLAG_CREATE_OR_UPDATE, nullptr, sink);
+      },
+      [&](IWbemClassObject* object) { written = Ref<IWbemClassObject>::share(object); }, false);
+  if (delivered.exitCode != kExitOk) return delivered.exitCode;
+  auto format = makeFormatter(context.format, Shape::kOne, context.console);
+  format->object(viewOf(written ? written.get() : instance.get()));
+  format->end();
+  return kExitOk;
+}
+
+}  // namespace veltwmi

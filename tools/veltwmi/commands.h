@@ -1,0 +1,45 @@
+// The client's commands. Each answers its exit code; failures it can name go to the console
+// first. Usage faults are thrown as Failure.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "cli_args.h"
+#include "console.h"
+#include "session.h"
+#include "status_text.h"
+
+namespace veltwmi {
+
+struct CommandContext {
+  Session& session;
+  Console& console;
+  Format format = Format::kTable;
+  std::string nameSpace = kDefaultNamespace;
+};
+
+int runEnum(const Command& command, CommandContext& context);
+int runGet(const Command& command, CommandContext& context);
+int runPut(const Command& command, CommandContext& context);
+int runCall(const Command& command, CommandContext& context);
+int runClasses(const Command& command, CommandContext& context);
+
+// A running event subscription whose events print as they come.
+class Watch {
+ public:
+  virtual ~Watch() = default;  // cancels the subscription
+  // Waits until --for elapsed (forever without it) or Ctrl-C; answers the exit code.
+  virtual int wait() = 0;
+  // Ends the subscription now; answers the exit code.
+  virtual int stop() = 0;
+  virtual bool openEnded() const = 0;  // no --for
+};
+// Subscribes; throws Failure when the subscription is refused.
+std::unique_ptr<Watch> startWatch(const Command& command, CommandContext& context);
+int runWatch(const Command& command, CommandContext& context);
+
+// The class named by an object path: `Class.Key=...`, `Class=@`, `\\server\ns:Class...`.
+std::string classOfPath(const std::string& path);
+
+}  // namespace veltwmi
