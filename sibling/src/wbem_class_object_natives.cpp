@@ -2,10 +2,11 @@
 // names after System.load of this library. Each works on one IWbemClassObject (or, for spawning,
 // one IWbemServices) named by its 32-bit pointer value and turns every failed HRESULT into a
 // WbemException.
+#include <windows.h>
+
 #include <jni.h>
 #include <oleauto.h>
 #include <wbemcli.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <string>
