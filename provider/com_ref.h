@@ -2,8 +2,9 @@
 // the call says so (reset) or, on an early way out, when the owner goes.
 #pragma once
 
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 template <class Interface>
 class ComRef {

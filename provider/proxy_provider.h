@@ -2,9 +2,10 @@
 // Java "Glue" object; the provider owns the process's one Java VM on behalf of all its objects.
 #pragma once
 
+#include <windows.h>
+
 #include <jni.h>
 #include <wbemprov.h>
-#include <windows.h>
 
 #include "unknown.h"
 

@@ -52,7 +52,7 @@ HRESULT CProxyProvider::PutInstanceAsync(IWbemClassObject* pInst, LONG, IWbemCon
   if (classProperty.value().vt == VT_BSTR) {
     className = classProperty.value().bstrVal;
   } else {
-    if (FAILED(VariantChangeType(classText.get(), &classProperty.value(), 0, VT_BSTR))) {
+    if (FAILED(VariantChangeType(classText.get(), classProperty.get(), 0, VT_BSTR))) {
       return WBEM_E_FAILED;
     }
     className = classText.value().bstrVal;

@@ -39,5 +39,5 @@ HRESULT classNameOfPath(BSTR objectPath, BSTR* className) {
     return WBEM_E_INVALID_OBJECT_PATH;
   }
   *className = bstrFromUtf8(modelClass);
-  return *className != nullptr ? S_OK : WBEM_E_OUT_OF_MEMORY;
+  return *className != nullptr ? S_OK : static_cast<HRESULT>(WBEM_E_OUT_OF_MEMORY);
 }

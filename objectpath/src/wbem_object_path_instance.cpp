@@ -62,12 +62,12 @@ std::string textOf(const VARIANT& value) { return toUtf8(wideFromVariant(value))
 // The key-property names in the object's order. A name list the object cannot give, or a name
 // that cannot be fetched, leaves the keys unknown: the path is then refused rather than built
 // with keys missing.
-std::vector<std::u16string> keyNames(IWbemClassObject* object) {
+std::vector<WideText> keyNames(IWbemClassObject* object) {
   OwnedSafeArray names;
   if (FAILED(object->GetNames(nullptr, WBEM_FLAG_KEYS_ONLY, nullptr, names.put()))) {
     keyValueMissing();
   }
-  std::vector<std::u16string> list;
+  std::vector<WideText> list;
   if (names.get() == nullptr) return list;
   LONG lower = 0;
   LONG upper = 0;
@@ -120,9 +120,9 @@ WbemObjectPath::WbemObjectPath(IWbemClassObject* object) {
   }
   value.clear();
 
-  std::vector<std::u16string> names = keyNames(object);
+  std::vector<WideText> names = keyNames(object);
   PropertyMap keys;
-  for (const std::u16string& name : names) {
+  for (const WideText& name : names) {
     value.clear();
     readProperty(object, name.c_str(), value);
     try {

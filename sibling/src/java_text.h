@@ -2,6 +2,8 @@
 // modified UTF-8 that would mangle characters outside the basic plane.
 #pragma once
 
+#include <windows.h>
+
 #include <jni.h>
 #include <oleauto.h>
 

@@ -2,10 +2,11 @@
 // names after System.load of this library. Each works on one IWbemClassObject (or, for spawning,
 // one IWbemServices) named by its 32-bit pointer value and turns every failed HRESULT into a
 // WbemException.
+#include <windows.h>
+
 #include <jni.h>
 #include <oleauto.h>
 #include <wbemcli.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <string>
@@ -180,7 +181,7 @@ JNIEXPORT jstring JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nG
   if (v.vt == VT_NULL || v.vt == VT_EMPTY) return nullptr;
   if (v.vt == VT_BSTR) return qelvor::javaFromBstr(env, v.bstrVal);
   VariantHolder text;
-  HRESULT hr = VariantChangeType(text.get(), &v, 0, VT_BSTR);
+  HRESULT hr = VariantChangeType(text.get(), value.get(), 0, VT_BSTR);
   if (FAILED(hr)) {
     throwWrongType(env, name, "text", v.vt);
     return nullptr;
@@ -420,7 +421,7 @@ JNIEXPORT jlong JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nSpa
       services->GetObject(name.get(), 0, QELVOR_GetThreadWbemContext(), &classObject, nullptr);
   if (FAILED(hr) || classObject == nullptr) {
     qelvor::throwWbemException(env, describe(env, "IWbemServices::GetObject", className).c_str(),
-                               FAILED(hr) ? hr : WBEM_E_FAILED);
+                               FAILED(hr) ? hr : static_cast<HRESULT>(WBEM_E_FAILED));
     return 0;
   }
   IWbemClassObject* instance = nullptr;
@@ -429,7 +430,7 @@ JNIEXPORT jlong JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nSpa
   if (FAILED(hr) || instance == nullptr) {
     qelvor::throwWbemException(env,
                                describe(env, "IWbemClassObject::SpawnInstance", className).c_str(),
-                               FAILED(hr) ? hr : WBEM_E_FAILED);
+                               FAILED(hr) ? hr : static_cast<HRESULT>(WBEM_E_FAILED));
     return 0;
   }
   if (!qelvor::fitsJava(instance)) {

@@ -51,3 +51,21 @@ TEST(CheckForEventsExportTest, DecoratedNameLeadsToTheNative) {
   EXPECT_EQ(g_seenSink, -2);
   EXPECT_EQ(g_seenObject, 0x7654321);
 }
+
+TEST(CheckForEventsExportTest, PlainJniNameLeadsToTheNative) {
+  EXPECT_EQ(exportedEntry("Java_com_norvex_sysmgt_proxy_Glue_CheckForEvents"),
+            &Java_com_norvex_sysmgt_proxy_Glue_CheckForEvents);
+}
+
+#ifdef VELT_TEST_SIBLING_NATIVES
+TEST(SiblingNativesExportTest, VmFindsThemByTheirPlainJniNames) {
+  HMODULE library = LoadLibraryA("qelvor.dll");
+  ASSERT_NE(library, nullptr);
+  EXPECT_NE(GetProcAddress(library, "Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nAddRef"),
+            nullptr);
+  EXPECT_NE(
+      GetProcAddress(library, "Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutString"),
+      nullptr);
+  FreeLibrary(library);
+}
+#endif
