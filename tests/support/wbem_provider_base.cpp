@@ -57,6 +57,48 @@ NOT_SUPPORTED(ExecMethod, const BSTR, const BSTR, LONG, IWbemContext*, IWbemClas
 NOT_SUPPORTED(ExecMethodAsync, const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
               IWbemObjectSink*)
 
+IWbemClassObject* spawnInstance(IWbemServices* nameSpace, const OLECHAR* className) {
+  BSTR name = SysAllocString(className);
+  IWbemClassObject *definition = nullptr, *instance = nullptr;
+  nameSpace->GetObject(name, 0, nullptr, &definition, nullptr);
+  SysFreeString(name);
+  if (definition) definition->SpawnInstance(0, &instance);
+  if (definition) definition->Release();
+  return instance;
+}
+
+namespace {
+void putNumber(IWbemClassObject* object, const OLECHAR* name, LONG number) {
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_I4;
+  value.lVal = number;
+  object->Put(name, 0, &value, 0);
+}
+}  // namespace
+
+HRESULT answerGrow(IWbemServices* nameSpace, const OLECHAR* className, const BSTR method,
+                   IWbemClassObject* in, IWbemObjectSink* sink) {
+  VARIANT by;
+  VariantInit(&by);
+  in->Get(OLESTR("By"), 0, &by, nullptr, nullptr);
+  BSTR name = SysAllocString(className);
+  IWbemClassObject *definition = nullptr, *outDefinition = nullptr, *out = nullptr;
+  nameSpace->GetObject(name, 0, nullptr, &definition, nullptr);
+  SysFreeString(name);
+  definition->GetMethod(method, 0, nullptr, &outDefinition);
+  outDefinition->SpawnInstance(0, &out);
+  putNumber(out, OLESTR("NewSize"), 10 + (by.vt == VT_I4 ? by.lVal : 0));
+  putNumber(out, OLESTR("ReturnValue"), 0);
+  VariantClear(&by);
+  sink->Indicate(1, &out);
+  sink->SetStatus(WBEM_STATUS_COMPLETE, WBEM_S_NO_ERROR, nullptr, nullptr);
+  out->Release();
+  outDefinition->Release();
+  definition->Release();
+  return WBEM_S_NO_ERROR;
+}
+
 int serveClassFactory(REFCLSID clsid, IClassFactory* factory, std::atomic<DWORD>& serverThread) {
   if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
   serverThread = GetCurrentThreadId();

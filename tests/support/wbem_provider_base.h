@@ -82,6 +82,12 @@ class StaticProviderFactory final : public IClassFactory {
   STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 };
 
+// A new instance of the namespace's class (one reference), or null.
+IWbemClassObject* spawnInstance(IWbemServices* nameSpace, const OLECHAR* className);
+// Answers the test classes' method Grow(By) with NewSize = 10 + By and ReturnValue 0.
+HRESULT answerGrow(IWbemServices* nameSpace, const OLECHAR* className, const BSTR method,
+                   IWbemClassObject* in, IWbemObjectSink* sink);
+
 // Registers the factory for the class, records the serving thread (the provider posts WM_QUIT
 // to it) and dispatches messages until WM_QUIT arrives; 0 unless COM could not be joined.
 int serveClassFactory(REFCLSID clsid, IClassFactory* factory, std::atomic<DWORD>& serverThread);

@@ -92,32 +92,13 @@ class FakeProvider final : public velt::test::WbemProviderBase {
   STDMETHODIMP ExecMethodAsync(const BSTR path, const BSTR method, LONG, IWbemContext*,
                                IWbemClassObject* in, IWbemObjectSink* sink) override {
     fakeLog().add(u"Exec " + text(path) + u" " + text(method));
-    Var by;
-    in->Get(u"By", 0, &by.v, nullptr, nullptr);
     std::u16string p = text(path);
-    Bstr cls(p.substr(0, p.find(u'.')).c_str());
-    IWbemClassObject *def = nullptr, *outDef = nullptr, *out = nullptr;
-    namespace_->GetObject(cls, 0, nullptr, &def, nullptr);
-    def->GetMethod(method, 0, nullptr, &outDef);
-    outDef->SpawnInstance(0, &out);
-    putInt(out, u"NewSize", 10 + by.v.lVal);
-    putInt(out, u"ReturnValue", 0);
-    sink->Indicate(1, &out);
-    sink->SetStatus(WBEM_STATUS_COMPLETE, WBEM_S_NO_ERROR, nullptr, nullptr);
-    out->Release();
-    outDef->Release();
-    def->Release();
-    return WBEM_S_NO_ERROR;
+    return velt::test::answerGrow(namespace_, p.substr(0, p.find(u'.')).c_str(), method, in, sink);
   }
 
  private:
   IWbemClassObject* spawn(const char16_t* className) {
-    Bstr cls(className);
-    IWbemClassObject *def = nullptr, *instance = nullptr;
-    namespace_->GetObject(cls, 0, nullptr, &def, nullptr);
-    def->SpawnInstance(0, &instance);
-    def->Release();
-    return instance;
+    return velt::test::spawnInstance(namespace_, className);
   }
 
   IWbemServices* namespace_ = nullptr;

@@ -151,31 +151,12 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
 
   STDMETHODIMP ExecMethodAsync(const BSTR, const BSTR method, LONG, IWbemContext*,
                                IWbemClassObject* in, IWbemObjectSink* sink) override {
-    IWbemClassObject *def = nullptr, *outDef = nullptr, *out = nullptr;
-    std::u16string cls = u"Gadget";
-    BSTR className = SysAllocString(cls.c_str());
-    namespace_->GetObject(className, 0, nullptr, &def, nullptr);
-    SysFreeString(className);
-    def->GetMethod(method, 0, nullptr, &outDef);
-    outDef->SpawnInstance(0, &out);
-    putValue(out, u"NewSize", nullptr, 10 + numberOf(in, u"By"));
-    putValue(out, u"ReturnValue", nullptr, 0);
-    sink->Indicate(1, &out);
-    sink->SetStatus(WBEM_STATUS_COMPLETE, WBEM_S_NO_ERROR, nullptr, nullptr);
-    out->Release();
-    outDef->Release();
-    def->Release();
-    return WBEM_S_NO_ERROR;
+    return velt::test::answerGrow(namespace_, u"Gadget", method, in, sink);
   }
 
  private:
   IWbemClassObject* make(const char16_t* className, const std::u16string& name, LONG size) {
-    BSTR cls = SysAllocString(className);
-    IWbemClassObject *def = nullptr, *object = nullptr;
-    namespace_->GetObject(cls, 0, nullptr, &def, nullptr);
-    SysFreeString(cls);
-    def->SpawnInstance(0, &object);
-    def->Release();
+    IWbemClassObject* object = velt::test::spawnInstance(namespace_, className);
     putValue(object, u"Name", &name, 0);
     putValue(object, u"Size", nullptr, size);
     return object;
