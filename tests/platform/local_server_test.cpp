@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "test_com_objects.h"
+#include "wbem_provider_base.h"
 
 namespace {
 
@@ -21,17 +22,10 @@ int WINAPI serverEntry(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
   commandLineSeen = commandLine;
   char path[MAX_PATH];
   pathSeenByServer.assign(path, GetModuleFileNameA(nullptr, path, sizeof path));
-  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
-  lastObjectGoneNotify = GetCurrentThreadId();
   TestFactory factory;
-  DWORD cookie = 0;
-  CoRegisterClassObject(CLSID_TestClass, &factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
-                        &cookie);
-  MSG msg;
-  while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+  int served = velt::test::serveClassFactory(CLSID_TestClass, &factory, lastObjectGoneNotify);
   lastObjectGoneNotify = 0;
-  CoRevokeClassObject(cookie);
-  CoUninitialize();
+  if (served) return served;
   return factory.refs == 1 ? 5 : 6;  // 6 would mean a leaked factory reference
 }
 

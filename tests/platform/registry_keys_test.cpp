@@ -24,26 +24,6 @@ std::vector<std::string> subkeys(HKEY key) {
   return names;
 }
 
-// The depth-first removal the server uses on unregistration: enumerate index 0, remove that
-// subtree, repeat, then delete the emptied key.
-LSTATUS deleteKeyTree(HKEY parent, const char* name) {
-  HKEY key = nullptr;
-  LSTATUS status = RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &key);
-  if (status != ERROR_SUCCESS) return status;
-  char child[256];
-  DWORD size = sizeof child;
-  while (RegEnumKeyExA(key, 0, child, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
-    status = deleteKeyTree(key, child);
-    if (status != ERROR_SUCCESS) {
-      RegCloseKey(key);
-      return status;
-    }
-    size = sizeof child;
-  }
-  RegCloseKey(key);
-  return RegDeleteKeyA(parent, name);
-}
-
 TEST_F(RegistryKeysTest, NamesMatchWithoutCaseAndKeepTheCaseFirstWritten) {
   HKEY tarvo = create("SOFTWARE\\Norvex\\TARVO", HKEY_LOCAL_MACHINE);
   RegCloseKey(tarvo);
@@ -164,22 +144,6 @@ TEST_F(RegistryKeysTest, DeleteRefusesKeysWithSubkeysAndMissingKeys) {
   EXPECT_EQ(RegQueryValueExA(branch, nullptr, nullptr, nullptr, nullptr, nullptr),
             ERROR_FILE_NOT_FOUND);
   RegCloseKey(branch);
-}
-
-TEST_F(RegistryKeysTest, DepthFirstTreeDeletionRemovesEveryLevel) {
-  for (const char* path :
-       {"CLSID\\{G}\\LocalServer32", "CLSID\\{G}\\ProgID", "CLSID\\{G}\\VersionIndependentProgID",
-        "CLSID\\{G}\\a\\b\\c\\d", "CLSID\\{G}\\a\\b2", "CLSID\\Other"}) {
-    HKEY key = create(path, HKEY_CLASSES_ROOT);
-    setString(key, "", path);
-    RegCloseKey(key);
-  }
-  HKEY clsid = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_ALL_ACCESS, &clsid), ERROR_SUCCESS);
-  EXPECT_EQ(deleteKeyTree(clsid, "{G}"), ERROR_SUCCESS);
-  EXPECT_EQ(subkeys(clsid), std::vector<std::string>{"Other"});
-  EXPECT_EQ(deleteKeyTree(clsid, "{G}"), ERROR_FILE_NOT_FOUND);
-  RegCloseKey(clsid);
 }
 
 TEST_F(RegistryKeysTest, AHandleToADeletedKeyReportsKeyDeleted) {

@@ -173,8 +173,10 @@ TEST_F(RegistrationTest, DeleteKeyTreeRemovesNestedKeysDepthFirst) {
     ASSERT_TRUE(writeKeyValue(HKEY_CLASSES_ROOT, (std::string(kClassKey) + nested).c_str(), nullptr,
                               "x", REG_SZ, 2));
   }
+  ASSERT_TRUE(writeKeyValue(HKEY_CLASSES_ROOT, "CLSID\\Other", nullptr, "x", REG_SZ, 2));
   EXPECT_EQ(deleteKeyTree(HKEY_CLASSES_ROOT, kClassKey), ERROR_SUCCESS);
   EXPECT_FALSE(keyExists(kClassKey));
+  EXPECT_TRUE(keyExists("CLSID\\Other")) << "a sibling stays";
   EXPECT_EQ(deleteKeyTree(HKEY_CLASSES_ROOT, kClassKey), ERROR_FILE_NOT_FOUND);
 }
 

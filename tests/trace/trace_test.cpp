@@ -105,18 +105,6 @@ TEST_F(TraceLogTest, ExecutableWithoutUsableDirectoryLeavesLoggingOff) {
   EXPECT_FALSE(fs::exists(logPath()));
 }
 
-TEST_F(TraceLogTest, EachEntryPointFormatsItsRecord) {
-  placeMarkerFile();
-  openTraceLog();
-  trace("CProxyProvider", "100%d sure", 0);
-  trace("CProxyProvider", "positive status", 5);
-  traceFormat("CProxyProvider", "100%d sure", 7);
-  traceLine("JvmServices", "ucTemp = %s", "C:/jre", 0);
-  std::string prefix = threadPrefix();
-  EXPECT_EQ(records(), prefix + "100%d sure\n\n" + prefix + "positive status\n\n" + prefix +
-                           "1007 sure\n" + prefix + "ucTemp = C:/jre\n\n");
-}
-
 void traceJavaMessage(const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
@@ -124,11 +112,18 @@ void traceJavaMessage(const char* format, ...) {
   va_end(arguments);
 }
 
-TEST_F(TraceLogTest, TraceLineAppliesAVariableArgumentList) {
+TEST_F(TraceLogTest, EachEntryPointFormatsItsRecord) {
   placeMarkerFile();
   openTraceLog();
+  trace("CProxyProvider", "100%d sure", 0);
+  trace("CProxyProvider", "positive status", 5);
+  traceFormat("CProxyProvider", "100%d sure", 7);
+  traceLine("JvmServices", "ucTemp = %s", "C:/jre", 0);
   traceJavaMessage("[%s loaded, %d classes]", "java.base", 42);
-  EXPECT_EQ(records(), threadPrefix() + "[java.base loaded, 42 classes]\n\n");
+  std::string prefix = threadPrefix();
+  EXPECT_EQ(records(), prefix + "100%d sure\n\n" + prefix + "positive status\n\n" + prefix +
+                           "1007 sure\n" + prefix + "ucTemp = C:/jre\n\n" + prefix +
+                           "[java.base loaded, 42 classes]\n\n");
 }
 
 TEST_F(TraceLogTest, NegativeStatusAddsTheSystemTextRecord) {

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <string>
 
+#include "wbem_provider_base.h"
+
 namespace veltwmi::test {
 
 const char* const kGadgetMof = R"MOF(
@@ -62,12 +64,7 @@ LONG numberOf(IWbemClassObject* object, const char16_t* name) {
   return value.v.vt == VT_I4 ? value.v.lVal : 0;
 }
 
-#define NOT_SUPPORTED(signature) \
-  STDMETHODIMP signature override { return WBEM_E_NOT_SUPPORTED; }
-
-class GadgetProvider final : public IWbemProviderInit,
-                             public IWbemServices,
-                             public IWbemEventProvider {
+class GadgetProvider final : public velt::test::WbemProviderBase {
  public:
   ~GadgetProvider() {
     if (namespace_) namespace_->Release();
@@ -75,27 +72,6 @@ class GadgetProvider final : public IWbemProviderInit,
     if (g_eventSink) g_eventSink->Release();
     g_eventSink = nullptr;
     PostThreadMessageA(g_serverThread, WM_QUIT, 0, 0);
-  }
-
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (iid == IID_IUnknown || iid == IID_IWbemProviderInit) {
-      *out = static_cast<IWbemProviderInit*>(this);
-    } else if (iid == IID_IWbemServices) {
-      *out = static_cast<IWbemServices*>(this);
-    } else if (iid == IID_IWbemEventProvider) {
-      *out = static_cast<IWbemEventProvider*>(this);
-    } else {
-      *out = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG left = --refs_;
-    if (!left) delete this;
-    return left;
   }
 
   STDMETHODIMP Initialize(LPWSTR, LONG, LPWSTR, LPWSTR, IWbemServices* services, IWbemContext*,
@@ -175,100 +151,26 @@ class GadgetProvider final : public IWbemProviderInit,
 
   STDMETHODIMP ExecMethodAsync(const BSTR, const BSTR method, LONG, IWbemContext*,
                                IWbemClassObject* in, IWbemObjectSink* sink) override {
-    IWbemClassObject *def = nullptr, *outDef = nullptr, *out = nullptr;
-    std::u16string cls = u"Gadget";
-    BSTR className = SysAllocString(cls.c_str());
-    namespace_->GetObject(className, 0, nullptr, &def, nullptr);
-    SysFreeString(className);
-    def->GetMethod(method, 0, nullptr, &outDef);
-    outDef->SpawnInstance(0, &out);
-    putValue(out, u"NewSize", nullptr, 10 + numberOf(in, u"By"));
-    putValue(out, u"ReturnValue", nullptr, 0);
-    sink->Indicate(1, &out);
-    sink->SetStatus(WBEM_STATUS_COMPLETE, WBEM_S_NO_ERROR, nullptr, nullptr);
-    out->Release();
-    outDef->Release();
-    def->Release();
-    return WBEM_S_NO_ERROR;
+    return velt::test::answerGrow(namespace_, u"Gadget", method, in, sink);
   }
-
-  NOT_SUPPORTED(OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**))
-  NOT_SUPPORTED(CancelAsyncCall(IWbemObjectSink*))
-  NOT_SUPPORTED(QueryObjectSink(LONG, IWbemObjectSink**))
-  NOT_SUPPORTED(GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**, IWbemCallResult**))
-  NOT_SUPPORTED(PutClass(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**))
-  NOT_SUPPORTED(PutClassAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*))
-  NOT_SUPPORTED(DeleteClass(const BSTR, LONG, IWbemContext*, IWbemCallResult**))
-  NOT_SUPPORTED(DeleteClassAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
-  NOT_SUPPORTED(CreateClassEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
-  NOT_SUPPORTED(CreateClassEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
-  NOT_SUPPORTED(PutInstance(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**))
-  NOT_SUPPORTED(DeleteInstance(const BSTR, LONG, IWbemContext*, IWbemCallResult**))
-  NOT_SUPPORTED(DeleteInstanceAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
-  NOT_SUPPORTED(CreateInstanceEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
-  NOT_SUPPORTED(ExecQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**))
-  NOT_SUPPORTED(ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*))
-  NOT_SUPPORTED(ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*,
-                                      IEnumWbemClassObject**))
-  NOT_SUPPORTED(ExecNotificationQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
-                                           IWbemObjectSink*))
-  NOT_SUPPORTED(ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
-                           IWbemClassObject**, IWbemCallResult**))
 
  private:
   IWbemClassObject* make(const char16_t* className, const std::u16string& name, LONG size) {
-    BSTR cls = SysAllocString(className);
-    IWbemClassObject *def = nullptr, *object = nullptr;
-    namespace_->GetObject(cls, 0, nullptr, &def, nullptr);
-    SysFreeString(cls);
-    def->SpawnInstance(0, &object);
-    def->Release();
+    IWbemClassObject* object = velt::test::spawnInstance(namespace_, className);
     putValue(object, u"Name", &name, 0);
     putValue(object, u"Size", nullptr, size);
     return object;
   }
 
-  std::atomic<ULONG> refs_{1};
   IWbemServices* namespace_ = nullptr;
 };
 
-class Factory final : public IClassFactory {
- public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-      *out = this;
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-    if (outer) return CLASS_E_NOAGGREGATION;
-    auto* provider = new GadgetProvider();
-    HRESULT hr = static_cast<IWbemProviderInit*>(provider)->QueryInterface(iid, out);
-    static_cast<IWbemProviderInit*>(provider)->Release();
-    return hr;
-  }
-  STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-};
-
-Factory g_factory;
+velt::test::StaticProviderFactory<GadgetProvider> g_factory;
 
 }  // namespace
 
 int WINAPI gadgetProviderMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  g_serverThread = GetCurrentThreadId();
-  DWORD cookie = 0;
-  CoRegisterClassObject(CLSID_GadgetProvider, &g_factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
-                        &cookie);
-  MSG message;
-  while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
-  CoRevokeClassObject(cookie);
-  CoUninitialize();
-  return 0;
+  return velt::test::serveClassFactory(CLSID_GadgetProvider, &g_factory, g_serverThread);
 }
 
 void holdEnumerations(bool hold) {

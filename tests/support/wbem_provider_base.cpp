@@ -1,0 +1,114 @@
+#include "wbem_provider_base.h"
+
+namespace velt::test {
+
+STDMETHODIMP WbemProviderBase::QueryInterface(REFIID iid, void** out) {
+  if (iid == IID_IUnknown || iid == IID_IWbemProviderInit) {
+    *out = static_cast<IWbemProviderInit*>(this);
+  } else if (iid == IID_IWbemServices) {
+    *out = static_cast<IWbemServices*>(this);
+  } else if (iid == IID_IWbemEventProvider) {
+    *out = static_cast<IWbemEventProvider*>(this);
+  } else {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE WbemProviderBase::Release() {
+  ULONG left = --refs_;
+  if (!left) delete this;
+  return left;
+}
+
+#define NOT_SUPPORTED(method, ...) \
+  STDMETHODIMP WbemProviderBase::method(__VA_ARGS__) { return WBEM_E_NOT_SUPPORTED; }
+
+NOT_SUPPORTED(Initialize, LPWSTR, LONG, LPWSTR, LPWSTR, IWbemServices*, IWbemContext*,
+              IWbemProviderInitSink*)
+NOT_SUPPORTED(ProvideEvents, IWbemObjectSink*, LONG)
+NOT_SUPPORTED(OpenNamespace, const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**)
+NOT_SUPPORTED(CancelAsyncCall, IWbemObjectSink*)
+NOT_SUPPORTED(QueryObjectSink, LONG, IWbemObjectSink**)
+NOT_SUPPORTED(GetObject, const BSTR, LONG, IWbemContext*, IWbemClassObject**, IWbemCallResult**)
+NOT_SUPPORTED(GetObjectAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+NOT_SUPPORTED(PutClass, IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**)
+NOT_SUPPORTED(PutClassAsync, IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*)
+NOT_SUPPORTED(DeleteClass, const BSTR, LONG, IWbemContext*, IWbemCallResult**)
+NOT_SUPPORTED(DeleteClassAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+NOT_SUPPORTED(CreateClassEnum, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**)
+NOT_SUPPORTED(CreateClassEnumAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+NOT_SUPPORTED(PutInstance, IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**)
+NOT_SUPPORTED(PutInstanceAsync, IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*)
+NOT_SUPPORTED(DeleteInstance, const BSTR, LONG, IWbemContext*, IWbemCallResult**)
+NOT_SUPPORTED(DeleteInstanceAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+NOT_SUPPORTED(CreateInstanceEnum, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**)
+NOT_SUPPORTED(CreateInstanceEnumAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+NOT_SUPPORTED(ExecQuery, const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**)
+NOT_SUPPORTED(ExecQueryAsync, const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+NOT_SUPPORTED(ExecNotificationQuery, const BSTR, const BSTR, LONG, IWbemContext*,
+              IEnumWbemClassObject**)
+NOT_SUPPORTED(ExecNotificationQueryAsync, const BSTR, const BSTR, LONG, IWbemContext*,
+              IWbemObjectSink*)
+NOT_SUPPORTED(ExecMethod, const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
+              IWbemClassObject**, IWbemCallResult**)
+NOT_SUPPORTED(ExecMethodAsync, const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
+              IWbemObjectSink*)
+
+IWbemClassObject* spawnInstance(IWbemServices* nameSpace, const OLECHAR* className) {
+  BSTR name = SysAllocString(className);
+  IWbemClassObject *definition = nullptr, *instance = nullptr;
+  nameSpace->GetObject(name, 0, nullptr, &definition, nullptr);
+  SysFreeString(name);
+  if (definition) definition->SpawnInstance(0, &instance);
+  if (definition) definition->Release();
+  return instance;
+}
+
+namespace {
+void putNumber(IWbemClassObject* object, const OLECHAR* name, LONG number) {
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_I4;
+  value.lVal = number;
+  object->Put(name, 0, &value, 0);
+}
+}  // namespace
+
+HRESULT answerGrow(IWbemServices* nameSpace, const OLECHAR* className, const BSTR method,
+                   IWbemClassObject* in, IWbemObjectSink* sink) {
+  VARIANT by;
+  VariantInit(&by);
+  in->Get(OLESTR("By"), 0, &by, nullptr, nullptr);
+  BSTR name = SysAllocString(className);
+  IWbemClassObject *definition = nullptr, *outDefinition = nullptr, *out = nullptr;
+  nameSpace->GetObject(name, 0, nullptr, &definition, nullptr);
+  SysFreeString(name);
+  definition->GetMethod(method, 0, nullptr, &outDefinition);
+  outDefinition->SpawnInstance(0, &out);
+  putNumber(out, OLESTR("NewSize"), 10 + (by.vt == VT_I4 ? by.lVal : 0));
+  putNumber(out, OLESTR("ReturnValue"), 0);
+  VariantClear(&by);
+  sink->Indicate(1, &out);
+  sink->SetStatus(WBEM_STATUS_COMPLETE, WBEM_S_NO_ERROR, nullptr, nullptr);
+  out->Release();
+  outDefinition->Release();
+  definition->Release();
+  return WBEM_S_NO_ERROR;
+}
+
+int serveClassFactory(REFCLSID clsid, IClassFactory* factory, std::atomic<DWORD>& serverThread) {
+  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
+  serverThread = GetCurrentThreadId();
+  DWORD cookie = 0;
+  CoRegisterClassObject(clsid, factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+  CoRevokeClassObject(cookie);
+  CoUninitialize();
+  return 0;
+}
+
+}  // namespace velt::test
