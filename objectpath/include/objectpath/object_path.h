@@ -39,6 +39,8 @@ class ObjectPath {
   PropertyMap keys;
 };
 
+struct IWbemClassObject;
+
 // A path model built from a path text. (Building one from a WMI instance is a second
 // constructor that lives in a source file of its own.)
 class WbemObjectPath : public ObjectPath {
@@ -46,5 +48,9 @@ class WbemObjectPath : public ObjectPath {
   // Parses \\server\namespace:Class.Key=Value,...; throws on a malformed path.
   explicit WbemObjectPath(std::string_view text);
   explicit WbemObjectPath(const char* text);
+  // The path of a WMI object, read from its system and key properties; the object is only
+  // read. Throws std::invalid_argument when no valid path can be built, _com_error when an
+  // OLE Automation call fails.
+  explicit WbemObjectPath(IWbemClassObject* object);
   ~WbemObjectPath() override = default;
 };

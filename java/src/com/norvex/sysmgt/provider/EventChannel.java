@@ -1,0 +1,15 @@
+package com.norvex.sysmgt.provider;
+
+/** The way to WMI's event sink while the provider holds one. Safe to use from any thread. */
+public interface EventChannel {
+    /** A new blank event object of the named event class. */
+    Instance newEvent(String eventClass);
+
+    /**
+     * Delivers the event to WMI. False, and nothing delivered, once the channel is closed.
+     * The event stays the caller's: close it afterwards.
+     */
+    boolean fire(Instance event);
+
+    boolean isOpen();
+}

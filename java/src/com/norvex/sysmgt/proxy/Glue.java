@@ -1,0 +1,187 @@
+package com.norvex.sysmgt.proxy;
+
+import com.norvex.sysmgt.cim.wmi.wbem.WbemClassObject;
+import com.norvex.sysmgt.provider.EventProvider;
+import com.norvex.sysmgt.provider.Instance;
+import com.norvex.sysmgt.provider.InstanceEnumerator;
+import com.norvex.sysmgt.provider.InstanceProvider;
+import com.norvex.sysmgt.provider.InstanceWriter;
+import com.norvex.sysmgt.provider.MethodProvider;
+import com.norvex.sysmgt.provider.ObjectPath;
+import com.norvex.sysmgt.provider.ProviderContext;
+import com.norvex.sysmgt.provider.ProviderException;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Vector;
+
+/**
+ * The server's side of Java: one Glue per provider object (one per WMI namespace), which hands
+ * each WMI request to the provider registered for the request's class.
+ *
+ * <p>WMI objects cross as pointer values: in as sign-extended {@code long}s, out as {@code int}s
+ * carrying one reference for the server. Every failure is thrown; the server traces the
+ * exception's message and fails the request.
+ */
+public class Glue {
+    // Fires for every channel: the server binds CheckForEvents to the class, whatever instance
+    // it is called on, and a channel must not keep its own Glue reachable.
+    private static final Glue EVENT_DELIVERY = new Glue();
+
+    private final long namespacePointer;
+    private final String namespaceName;
+    private final ProviderTable providers;
+    private final Object eventLock = new Object();
+    private SinkChannel channel;
+
+    private Glue() {
+        namespacePointer = 0;
+        namespaceName = null;
+        providers = null;
+    }
+
+    public Glue(long namespacePointer, String namespaceName) {
+        this.namespacePointer = namespacePointer;
+        this.namespaceName = namespaceName;
+        this.providers = new ProviderTable(Glue.class.getClassLoader());
+    }
+
+    /** The instance the path names, with one reference for the caller. */
+    public int getInstance(String objectPath) {
+        ObjectPath path = ObjectPath.parse(objectPath);
+        InstanceProvider provider =
+                providers.require(path.className(), InstanceProvider.class, "get instances");
+        Instance found = provider.getInstance(path, context(path.className()));
+        if (found == null || found.isEmpty()) {
+            throw new ProviderException("No instance found for " + objectPath);
+        }
+        return found.wbemObject().handOver();
+    }
+
+    /**
+     * Stores an instance. On success one reference is added to it, which the server releases
+     * after the call; on failure none is.
+     */
+    public void setInstance(String className, long instancePointer) {
+        if (instancePointer == 0) {
+            throw new IllegalArgumentException("setInstance of class " + className + " without an instance");
+        }
+        WbemClassObject object = new WbemClassObject(instancePointer);
+        String wmiClass = className != null ? className : object.className();
+        InstanceWriter writer = providers.require(wmiClass, InstanceWriter.class, "put instances");
+        writer.putInstance(new Instance(object), context(wmiClass));
+        object.addRef();
+    }
+
+    /** The instances of the class, each {@code Integer} carrying one reference for the caller. */
+    public Vector<Integer> enumInstances(String className, boolean deep, String requestedClass) {
+        InstanceEnumerator enumerator =
+                providers.require(className, InstanceEnumerator.class, "enumerate instances");
+        List<Instance> instances = enumerator.enumerateInstances(context(className));
+        Vector<Integer> handed = new Vector<>();
+        if (instances == null) {
+            return handed;
+        }
+        List<Instance> pending = new ArrayList<>(instances);
+        try {
+            for (int i = 0; i < pending.size(); i++) {
+                Instance instance = pending.get(i);
+                if (instance != null && !instance.isEmpty()) {
+                    handed.add(instance.wbemObject().handOver());
+                }
+                pending.set(i, null);
+            }
+            return handed;
+        } catch (RuntimeException | Error failure) {
+            // The server receives nothing, so nothing may stay referenced for it.
+            for (Integer pointer : handed) {
+                new WbemClassObject(pointer).release();
+            }
+            for (Instance instance : pending) {
+                if (instance != null) {
+                    instance.close();
+                }
+            }
+            throw failure;
+        }
+    }
+
+    /** Runs a method; the out-parameters object stays the server's. */
+    public void invokeMethod(String objectPath, String method, WbemClassObject inParameters,
+            long outParameters) {
+        ObjectPath path = ObjectPath.parse(objectPath);
+        MethodProvider provider =
+                providers.require(path.className(), MethodProvider.class, "run methods");
+        Instance in = new Instance(inParameters != null ? inParameters : new WbemClassObject(0));
+        Instance out = new Instance(new WbemClassObject(outParameters));
+        provider.invokeMethod(path, method, in, out, context(path.className()));
+    }
+
+    /**
+     * Takes WMI's event sink (0: none). The providers of events are stopped on the old sink, if
+     * any, and started on the new one.
+     */
+    public void setEventSink(long sink) {
+        synchronized (eventLock) {
+            stopEvents();
+            if (sink != 0) {
+                channel = new SinkChannel((int) sink, namespacePointer);
+                for (EventProvider provider : providers.all(EventProvider.class)) {
+                    provider.startEvents(channel);
+                }
+            }
+        }
+    }
+
+    /** Implemented by the server, which binds it with RegisterNatives. */
+    public native void CheckForEvents(int sink, int object);
+
+    static void deliverEvent(int sink, int object) {
+        EVENT_DELIVERY.CheckForEvents(sink, object);
+    }
+
+    // The server drops its Glue, then runs the collector and finalisation: stop firing to the
+    // sink it is about to lose.
+    @Override
+    @SuppressWarnings("deprecation")
+    protected void finalize() throws Throwable {
+        try {
+            if (providers != null) {
+                synchronized (eventLock) {
+                    stopEvents();
+                }
+            }
+        } finally {
+            super.finalize();
+        }
+    }
+
+    private void stopEvents() {
+        if (channel == null) {
+            return;
+        }
+        channel.close();
+        channel = null;
+        RuntimeException first = null;
+        for (EventProvider provider : providers.all(EventProvider.class)) {
+            try {
+                provider.stopEvents();
+            } catch (RuntimeException e) {
+                if (first == null) {
+                    first = e;
+                }
+            }
+        }
+        if (first != null) {
+            throw first;
+        }
+    }
+
+    private ProviderContext context(String wmiClass) {
+        return new ProviderContext(namespacePointer, namespaceName, wmiClass);
+    }
+
+    @Override
+    public String toString() {
+        return "Glue[" + namespaceName + ", " + providers + "]";
+    }
+}

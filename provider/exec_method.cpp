@@ -1,0 +1,97 @@
+// ExecMethodAsync: makes the method's out-parameter instance from the class definition, wraps
+// the in-parameters for Java, and lets Glue.invokeMethod run the method and fill the
+// out-parameters, which then go to WMI.
+#include "com_ref.h"
+#include "glue_contract.h"
+#include "java_call.h"
+#include "java_pointer.h"
+#include "java_text.h"
+#include "provider_trace.h"
+#include "proxy_provider.h"
+#include "request_path.h"
+#include "sink_delivery.h"
+
+namespace {
+
+// The wrapper Java reads the in-parameters through; null with the exception reported when it
+// cannot be made.
+jobject wrapInParameters(JNIEnv* env, jlong inParameters) {
+  jclass wrapperClass = env->FindClass(glue::kWbemClassObjectPath);
+  if (reportPendingException(env) || wrapperClass == nullptr) return nullptr;
+  jmethodID constructor =
+      env->GetMethodID(wrapperClass, "<init>", glue::kWbemClassObjectConstructorSignature);
+  if (reportPendingException(env) || constructor == nullptr) return nullptr;
+  jobject wrapper = env->NewObject(wrapperClass, constructor, inParameters);
+  if (reportPendingException(env)) return nullptr;
+  return wrapper;
+}
+
+}  // namespace
+
+HRESULT CProxyProvider::ExecMethodAsync(const BSTR strObjectPath, const BSTR strMethodName, LONG,
+                                        IWbemContext* pCtx, IWbemClassObject* pInParams,
+                                        IWbemObjectSink* pResponseHandler) {
+  providerTrace("CProxyProvider::ExecMethodAsync()");
+  if (strObjectPath == nullptr || strMethodName == nullptr || pResponseHandler == nullptr) {
+    return WBEM_E_INVALID_PARAMETER;
+  }
+
+  OwnedBstr className;
+  HRESULT parsed = classNameOfPath(strObjectPath, className.put());
+  if (FAILED(parsed)) return parsed;
+  if (m_pNamespace == nullptr) return WBEM_E_FAILED;
+
+  ComRef<IWbemClassObject> classDefinition;
+  HRESULT found = m_pNamespace->GetObject(className.get(), 0, pCtx, classDefinition.put(), nullptr);
+  className.reset();
+  if (FAILED(found) || !classDefinition) return WBEM_E_FAILED;
+  ComRef<IWbemClassObject> outDefinition;
+  HRESULT method = classDefinition->GetMethod(strMethodName, 0, nullptr, outDefinition.put());
+  classDefinition.reset();
+  if (FAILED(method)) return WBEM_E_INVALID_METHOD;
+  // A method without out-parameters runs all the same; Java then receives 0 for them and WMI
+  // only the final status.
+  ComRef<IWbemClassObject> outParameters;
+  if (outDefinition) {
+    outDefinition->SpawnInstance(0, outParameters.put());
+    outDefinition.reset();
+    if (!outParameters) return WBEM_E_FAILED;
+  }
+
+  if (!hasGlueObject()) return WBEM_E_FAILED;
+  JavaThread thread(sm_pJVM, pCtx);
+  if (!thread.attached()) return WBEM_E_FAILED;
+  JNIEnv* env = thread.env();
+
+  jmethodID invokeMethod =
+      env->GetMethodID(sm_glueClass, glue::kInvokeMethod, glue::kInvokeMethodSignature);
+  if (invokeMethod == nullptr) {
+    if (!reportPendingException(env)) providerTrace(glue::kInvokeMethodNotFound);
+    return WBEM_E_FAILED;
+  }
+  std::optional<jlong> inValue = pointerToJava(pInParams);
+  std::optional<jlong> outValue = pointerToJava(outParameters.get());
+  if (!inValue || !outValue) {
+    providerTrace(kPointerTooWideForJava);
+    return WBEM_E_FAILED;
+  }
+  jstring pathText = javaString(env, strObjectPath);
+  jstring methodName = nullptr;
+  if (!env->ExceptionCheck()) methodName = javaString(env, strMethodName);
+  if (reportPendingException(env)) return WBEM_E_FAILED;
+  jobject wrapper = wrapInParameters(env, *inValue);
+  if (wrapper == nullptr) return WBEM_E_FAILED;
+
+  env->CallVoidMethod(m_glueObject, invokeMethod, pathText, methodName, wrapper, *outValue);
+  if (reportPendingException(env)) return WBEM_E_FAILED;
+
+  if (outParameters) {
+    indicateOne(pResponseHandler, outParameters.get());
+    outParameters.reset();
+  }
+  completeWithSuccess(pResponseHandler);
+  providerTrace("Glue::invokeMethod() invoked successfully...");
+  thread.detach();
+  providerTrace("Leaving CProxyProvider::ExecMethodAsync()");
+  return WBEM_S_NO_ERROR;
+}

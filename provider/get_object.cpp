@@ -1,0 +1,64 @@
+// GetObjectAsync: confirms the path's class in the namespace, then asks Glue.getInstance for
+// the instance and hands it to WMI.
+#include "com_ref.h"
+#include "glue_contract.h"
+#include "java_call.h"
+#include "java_pointer.h"
+#include "java_text.h"
+#include "provider_trace.h"
+#include "proxy_provider.h"
+#include "request_path.h"
+#include "sink_delivery.h"
+
+HRESULT CProxyProvider::GetObjectAsync(const BSTR strObjectPath, LONG, IWbemContext* pCtx,
+                                       IWbemObjectSink* pResponseHandler) {
+  providerTrace("CProxyProvider::GetObjectAsync()");
+  debugOutput("CProxyProvider::GetObjectAsync()\n");
+  if (strObjectPath == nullptr || pResponseHandler == nullptr) return WBEM_E_INVALID_PARAMETER;
+
+  OwnedBstr className;
+  HRESULT parsed = classNameOfPath(strObjectPath, className.put());
+  if (FAILED(parsed)) return parsed;
+  if (m_pNamespace == nullptr) return WBEM_E_FAILED;
+
+  ComRef<IWbemClassObject> classDefinition;
+  HRESULT found = m_pNamespace->GetObject(className.get(), 0, pCtx, classDefinition.put(), nullptr);
+  className.reset();
+  if (FAILED(found) || !classDefinition) return WBEM_E_FAILED;
+  ComRef<IWbemClassObject> blankInstance;
+  classDefinition->SpawnInstance(0, blankInstance.put());
+  classDefinition.reset();
+  if (!blankInstance) return WBEM_E_FAILED;
+  blankInstance.reset();
+
+  if (!hasGlueObject()) return WBEM_E_FAILED;
+  JavaThread thread(sm_pJVM, pCtx);
+  if (!thread.attached()) return WBEM_E_FAILED;
+  JNIEnv* env = thread.env();
+
+  jmethodID getInstance =
+      env->GetMethodID(sm_glueClass, glue::kGetInstance, glue::kGetInstanceSignature);
+  if (getInstance == nullptr) {
+    if (!reportPendingException(env)) providerTrace(glue::kGetInstanceNotFound);
+    return WBEM_E_FAILED;
+  }
+  jstring pathText = javaString(env, strObjectPath);
+  if (reportPendingException(env)) return WBEM_E_FAILED;
+  jint result = env->CallIntMethod(m_glueObject, getInstance, pathText);
+  if (reportPendingException(env)) return WBEM_E_FAILED;
+  if (result == 0) {
+    // Java found nothing: there is no object to deliver or to release.
+    providerTrace("Glue::getInstance() returned no instance.");
+    return WBEM_E_NOT_FOUND;
+  }
+
+  providerTrace("Glue::getInstance() invoked successfully...");
+  auto* instance = pointerFromJava<IWbemClassObject>(result);
+  indicateOne(pResponseHandler, instance);
+  completeWithSuccess(pResponseHandler);
+  instance->Release();
+  thread.detach();
+  providerTrace("Leaving CProxyProvider::GetObjectAsync()");
+  debugOutput("Leaving CProxyProvider::GetObjectAsync()\n");
+  return WBEM_S_NO_ERROR;
+}

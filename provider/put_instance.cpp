@@ -1,0 +1,79 @@
+// PutInstanceAsync: checks that the instance has a valid path, then hands its class name and
+// the instance itself to Glue.setInstance and gives the instance back to WMI.
+#include "com_ref.h"
+#include "glue_contract.h"
+#include "java_call.h"
+#include "java_pointer.h"
+#include "java_text.h"
+#include "objectpath/object_path.h"
+#include "provider_trace.h"
+#include "proxy_provider.h"
+#include "sink_delivery.h"
+
+namespace {
+
+bool hasValidPath(IWbemClassObject* instance) {
+  try {
+    ObjectPath path;
+    path = WbemObjectPath(instance);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace
+
+HRESULT CProxyProvider::PutInstanceAsync(IWbemClassObject* pInst, LONG, IWbemContext*,
+                                         IWbemObjectSink* pResponseHandler) {
+  providerTrace("CProxyProvider::PutInstanceAsync()");
+  debugOutput("CProxyProvider::PutInstanceAsync()\n");
+  if (pInst == nullptr || pResponseHandler == nullptr) return WBEM_E_INVALID_PARAMETER;
+
+  OwnedVariant classProperty;
+  pInst->Get(OLESTR("__CLASS"), 0, classProperty.get(), nullptr, nullptr);
+  if (!hasValidPath(pInst)) return WBEM_E_INVALID_OBJECT_PATH;
+
+  if (!hasGlueObject()) return WBEM_E_FAILED;
+  // The plain attach: this request's context is not handed to the sibling library.
+  JavaThread thread(sm_pJVM);
+  if (!thread.attached()) return WBEM_E_FAILED;
+  JNIEnv* env = thread.env();
+
+  jmethodID setInstance =
+      env->GetMethodID(sm_glueClass, glue::kSetInstance, glue::kSetInstanceSignature);
+  if (setInstance == nullptr) {
+    if (!reportPendingException(env)) providerTrace(glue::kSetInstanceNotFound);
+    return WBEM_E_FAILED;
+  }
+
+  const WCHAR* className = nullptr;
+  OwnedVariant classText;
+  if (classProperty.value().vt == VT_BSTR) {
+    className = classProperty.value().bstrVal;
+  } else {
+    if (FAILED(VariantChangeType(classText.get(), &classProperty.value(), 0, VT_BSTR))) {
+      return WBEM_E_FAILED;
+    }
+    className = classText.value().bstrVal;
+  }
+  std::optional<jlong> instanceValue = pointerToJava(pInst);
+  if (!instanceValue) {
+    providerTrace(kPointerTooWideForJava);
+    return WBEM_E_FAILED;
+  }
+  jstring classNameText = javaString(env, className);
+  if (reportPendingException(env)) return WBEM_E_FAILED;
+
+  env->CallVoidMethod(m_glueObject, setInstance, classNameText, *instanceValue);
+  if (reportPendingException(env)) return WBEM_E_FAILED;
+
+  indicateOne(pResponseHandler, pInst);
+  completeWithSuccess(pResponseHandler);
+  // Glue.setInstance leaves one reference on the instance it stored; this balances it.
+  pInst->Release();
+  thread.detach();
+  providerTrace("Leaving CProxyProvider::PutInstanceAsync()");
+  debugOutput("Leaving CProxyProvider::PutInstanceAsync()\n");
+  return WBEM_S_NO_ERROR;
+}

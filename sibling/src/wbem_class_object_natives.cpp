@@ -1,0 +1,453 @@
+// The natives of com.norvex.sysmgt.cim.wmi.wbem.WbemClassObject. Java binds them by their JNI
+// names after System.load of this library. Each works on one IWbemClassObject (or, for spawning,
+// one IWbemServices) named by its 32-bit pointer value and turns every failed HRESULT into a
+// WbemException.
+#include <jni.h>
+#include <oleauto.h>
+#include <wbemcli.h>
+#include <windows.h>
+
+#include <string>
+
+#include <qelvor/qelvor.h>
+
+#include "java_text.h"
+#include "pointer_value.h"
+#include "wbem_exception.h"
+
+using qelvor::BstrHolder;
+using qelvor::pointerFromJava;
+using qelvor::VariantHolder;
+
+namespace {
+
+// "<operation>(<name>)" for the exception text; the name is read as modified UTF-8, which is
+// exact for every name a MOF can declare.
+std::string describe(JNIEnv* env, const char* operation, jstring name) {
+  std::string text = operation;
+  if (name == nullptr) return text;
+  const char* characters = env->GetStringUTFChars(name, nullptr);
+  if (characters == nullptr) {
+    env->ExceptionClear();
+    return text;
+  }
+  text += "(";
+  text += characters;
+  text += ")";
+  env->ReleaseStringUTFChars(name, characters);
+  return text;
+}
+
+// The object, or null with a NullPointerException pending.
+template <typename Interface>
+Interface* objectOrThrow(JNIEnv* env, jlong pointer, const char* operation) {
+  auto* object = pointerFromJava<Interface>(pointer);
+  if (object == nullptr) {
+    std::string text = std::string(operation) + " on no object";
+    qelvor::throwJava(env, "java/lang/NullPointerException", text.c_str());
+  }
+  return object;
+}
+
+bool readValue(JNIEnv* env, jlong pointer, jstring name, VariantHolder& value) {
+  auto* object = objectOrThrow<IWbemClassObject>(env, pointer, "IWbemClassObject::Get");
+  if (object == nullptr) return false;
+  BstrHolder wideName(qelvor::bstrFromJava(env, name));
+  if (wideName.get() == nullptr) {
+    qelvor::throwJava(env, "java/lang/NullPointerException", "property name is null");
+    return false;
+  }
+  HRESULT hr = object->Get(wideName.get(), 0, value.get(), nullptr, nullptr);
+  if (FAILED(hr)) {
+    qelvor::throwWbemException(env, describe(env, "IWbemClassObject::Get", name).c_str(), hr);
+    return false;
+  }
+  return true;
+}
+
+// Hands the VARIANT to Put; `value` is left for its holder to clear.
+void writeValue(JNIEnv* env, jlong pointer, jstring name, VARIANT* value) {
+  auto* object = objectOrThrow<IWbemClassObject>(env, pointer, "IWbemClassObject::Put");
+  if (object == nullptr) return;
+  BstrHolder wideName(qelvor::bstrFromJava(env, name));
+  if (wideName.get() == nullptr) {
+    qelvor::throwJava(env, "java/lang/NullPointerException", "property name is null");
+    return;
+  }
+  HRESULT hr = object->Put(wideName.get(), 0, value, 0);
+  if (FAILED(hr)) {
+    qelvor::throwWbemException(env, describe(env, "IWbemClassObject::Put", name).c_str(), hr);
+  }
+}
+
+bool integerOf(const VARIANT& v, jlong& out) {
+  switch (v.vt) {
+    case VT_I1:
+      out = v.cVal;
+      return true;
+    case VT_UI1:
+      out = v.bVal;
+      return true;
+    case VT_I2:
+      out = v.iVal;
+      return true;
+    case VT_UI2:
+      out = v.uiVal;
+      return true;
+    case VT_I4:
+      out = v.lVal;
+      return true;
+    case VT_UI4:
+      out = v.ulVal;
+      return true;
+    case VT_INT:
+      out = v.intVal;
+      return true;
+    case VT_UINT:
+      out = v.uintVal;
+      return true;
+    case VT_I8:
+      out = v.llVal;
+      return true;
+    case VT_UI8:
+      out = static_cast<jlong>(v.ullVal);
+      return true;
+    case VT_BOOL:
+      out = v.boolVal != VARIANT_FALSE ? 1 : 0;
+      return true;
+    default:
+      return false;
+  }
+}
+
+void throwWrongType(JNIEnv* env, jstring name, const char* wanted, VARTYPE actual) {
+  std::string text = describe(env, "Reading property", name) + " as " + wanted +
+                     ": the value has variant type " + std::to_string(actual);
+  qelvor::throwJava(env, "java/lang/ClassCastException", text.c_str());
+}
+
+// Locks a one-dimensional SAFEARRAY's elements for reading or writing.
+class ArrayData {
+ public:
+  explicit ArrayData(SAFEARRAY* array) : m_array(array) {
+    if (FAILED(SafeArrayAccessData(array, &m_data))) m_data = nullptr;
+  }
+  ~ArrayData() {
+    if (m_data != nullptr) SafeArrayUnaccessData(m_array);
+  }
+  ArrayData(const ArrayData&) = delete;
+  ArrayData& operator=(const ArrayData&) = delete;
+  template <typename T>
+  T* as() const {
+    return static_cast<T*>(m_data);
+  }
+
+ private:
+  SAFEARRAY* m_array;
+  void* m_data = nullptr;
+};
+
+jsize lengthOf(SAFEARRAY* array) {
+  LONG lower = 0, upper = -1;
+  if (FAILED(SafeArrayGetLBound(array, 1, &lower)) ||
+      FAILED(SafeArrayGetUBound(array, 1, &upper))) {
+    return 0;
+  }
+  return static_cast<jsize>(upper - lower + 1);
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jint JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nValueType(
+    JNIEnv* env, jclass, jlong object, jstring name) {
+  VariantHolder value;
+  if (!readValue(env, object, name, value)) return VT_EMPTY;
+  return value.value().vt;
+}
+
+JNIEXPORT jstring JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nGetString(
+    JNIEnv* env, jclass, jlong object, jstring name) {
+  VariantHolder value;
+  if (!readValue(env, object, name, value)) return nullptr;
+  const VARIANT& v = value.value();
+  if (v.vt == VT_NULL || v.vt == VT_EMPTY) return nullptr;
+  if (v.vt == VT_BSTR) return qelvor::javaFromBstr(env, v.bstrVal);
+  VariantHolder text;
+  HRESULT hr = VariantChangeType(text.get(), &v, 0, VT_BSTR);
+  if (FAILED(hr)) {
+    throwWrongType(env, name, "text", v.vt);
+    return nullptr;
+  }
+  return qelvor::javaFromBstr(env, text.value().bstrVal);
+}
+
+JNIEXPORT jlong JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nGetInteger(
+    JNIEnv* env, jclass, jlong object, jstring name) {
+  VariantHolder value;
+  if (!readValue(env, object, name, value)) return 0;
+  jlong result = 0;
+  if (!integerOf(value.value(), result)) throwWrongType(env, name, "an integer", value.value().vt);
+  return result;
+}
+
+JNIEXPORT jboolean JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nGetBoolean(
+    JNIEnv* env, jclass, jlong object, jstring name) {
+  VariantHolder value;
+  if (!readValue(env, object, name, value)) return JNI_FALSE;
+  jlong result = 0;
+  if (!integerOf(value.value(), result)) throwWrongType(env, name, "a boolean", value.value().vt);
+  return result != 0 ? JNI_TRUE : JNI_FALSE;
+}
+
+JNIEXPORT jdouble JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nGetDouble(
+    JNIEnv* env, jclass, jlong object, jstring name) {
+  VariantHolder value;
+  if (!readValue(env, object, name, value)) return 0;
+  const VARIANT& v = value.value();
+  if (v.vt == VT_R8) return v.dblVal;
+  if (v.vt == VT_R4) return v.fltVal;
+  jlong integer = 0;
+  if (integerOf(v, integer)) return static_cast<jdouble>(integer);
+  throwWrongType(env, name, "a number", v.vt);
+  return 0;
+}
+
+JNIEXPORT jobjectArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nGetStrings(
+    JNIEnv* env, jclass, jlong object, jstring name) {
+  VariantHolder value;
+  if (!readValue(env, object, name, value)) return nullptr;
+  const VARIANT& v = value.value();
+  if (v.vt == VT_NULL || v.vt == VT_EMPTY) return nullptr;
+  if (v.vt != (VT_ARRAY | VT_BSTR) || v.parray == nullptr) {
+    throwWrongType(env, name, "an array of text", v.vt);
+    return nullptr;
+  }
+  const jsize count = lengthOf(v.parray);
+  jclass stringClass = env->FindClass("java/lang/String");
+  if (stringClass == nullptr) return nullptr;
+  jobjectArray result = env->NewObjectArray(count, stringClass, nullptr);
+  if (result == nullptr) return nullptr;
+  ArrayData data(v.parray);
+  for (jsize i = 0; i < count; ++i) {
+    jstring element = qelvor::javaFromBstr(env, data.as<BSTR>()[i]);
+    if (element == nullptr) return nullptr;
+    env->SetObjectArrayElement(result, i, element);
+    env->DeleteLocalRef(element);
+  }
+  return result;
+}
+
+JNIEXPORT jlongArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nGetIntegers(
+    JNIEnv* env, jclass, jlong object, jstring name) {
+  VariantHolder value;
+  if (!readValue(env, object, name, value)) return nullptr;
+  const VARIANT& v = value.value();
+  if (v.vt == VT_NULL || v.vt == VT_EMPTY) return nullptr;
+  if ((v.vt & VT_ARRAY) == 0 || v.parray == nullptr) {
+    throwWrongType(env, name, "an array of integers", v.vt);
+    return nullptr;
+  }
+  const jsize count = lengthOf(v.parray);
+  jlongArray result = env->NewLongArray(count);
+  if (result == nullptr) return nullptr;
+  for (LONG i = 0; i < count; ++i) {
+    VariantHolder element;
+    element.get()->vt = static_cast<VARTYPE>(v.vt & ~VT_ARRAY);
+    // Elements are read one by one into a VARIANT of the array's type, so every integer
+    // width shares the one conversion.
+    LONG index = i;
+    if (element.get()->vt == VT_BSTR || element.get()->vt == VT_VARIANT ||
+        FAILED(SafeArrayGetElement(v.parray, &index, &element.get()->lVal))) {
+      element.get()->vt = VT_EMPTY;
+      throwWrongType(env, name, "an array of integers", v.vt);
+      return nullptr;
+    }
+    jlong number = 0;
+    if (!integerOf(element.value(), number)) {
+      throwWrongType(env, name, "an array of integers", v.vt);
+      return nullptr;
+    }
+    env->SetLongArrayRegion(result, i, 1, &number);
+  }
+  return result;
+}
+
+JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutString(
+    JNIEnv* env, jclass, jlong object, jstring name, jstring text) {
+  VariantHolder value;
+  if (text == nullptr) {
+    value.get()->vt = VT_NULL;
+  } else {
+    BSTR wide = qelvor::bstrFromJava(env, text);
+    if (wide == nullptr) return;
+    value.get()->vt = VT_BSTR;
+    value.get()->bstrVal = wide;
+  }
+  writeValue(env, object, name, value.get());
+}
+
+JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutInt(
+    JNIEnv* env, jclass, jlong object, jstring name, jint number) {
+  VariantHolder value;
+  value.get()->vt = VT_I4;
+  value.get()->lVal = number;
+  writeValue(env, object, name, value.get());
+}
+
+JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutBoolean(
+    JNIEnv* env, jclass, jlong object, jstring name, jboolean flag) {
+  VariantHolder value;
+  value.get()->vt = VT_BOOL;
+  value.get()->boolVal = flag ? VARIANT_TRUE : VARIANT_FALSE;
+  writeValue(env, object, name, value.get());
+}
+
+JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutDouble(
+    JNIEnv* env, jclass, jlong object, jstring name, jdouble number) {
+  VariantHolder value;
+  value.get()->vt = VT_R8;
+  value.get()->dblVal = number;
+  writeValue(env, object, name, value.get());
+}
+
+JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutStrings(
+    JNIEnv* env, jclass, jlong object, jstring name, jobjectArray texts) {
+  VariantHolder value;
+  if (texts == nullptr) {
+    value.get()->vt = VT_NULL;
+    writeValue(env, object, name, value.get());
+    return;
+  }
+  const jsize count = env->GetArrayLength(texts);
+  SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(count));
+  if (array == nullptr) {
+    qelvor::throwJava(env, "java/lang/OutOfMemoryError", "no memory for a SAFEARRAY");
+    return;
+  }
+  value.get()->vt = VT_ARRAY | VT_BSTR;
+  value.get()->parray = array;
+  {
+    ArrayData data(array);
+    for (jsize i = 0; i < count; ++i) {
+      auto element = static_cast<jstring>(env->GetObjectArrayElement(texts, i));
+      if (env->ExceptionCheck()) return;
+      if (element == nullptr) {
+        qelvor::throwJava(env, "java/lang/NullPointerException",
+                          "a text array written to a property holds null");
+        return;
+      }
+      data.as<BSTR>()[i] = qelvor::bstrFromJava(env, element);
+      env->DeleteLocalRef(element);
+      if (env->ExceptionCheck()) return;
+    }
+  }
+  writeValue(env, object, name, value.get());
+}
+
+JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutInts(
+    JNIEnv* env, jclass, jlong object, jstring name, jintArray numbers) {
+  VariantHolder value;
+  if (numbers == nullptr) {
+    value.get()->vt = VT_NULL;
+    writeValue(env, object, name, value.get());
+    return;
+  }
+  const jsize count = env->GetArrayLength(numbers);
+  SAFEARRAY* array = SafeArrayCreateVector(VT_I4, 0, static_cast<ULONG>(count));
+  if (array == nullptr) {
+    qelvor::throwJava(env, "java/lang/OutOfMemoryError", "no memory for a SAFEARRAY");
+    return;
+  }
+  value.get()->vt = VT_ARRAY | VT_I4;
+  value.get()->parray = array;
+  {
+    ArrayData data(array);
+    static_assert(sizeof(jint) == sizeof(LONG));
+    env->GetIntArrayRegion(numbers, 0, count, reinterpret_cast<jint*>(data.as<LONG>()));
+  }
+  writeValue(env, object, name, value.get());
+}
+
+JNIEXPORT jobjectArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nNames(
+    JNIEnv* env, jclass, jlong pointer, jboolean keysOnly) {
+  auto* object = objectOrThrow<IWbemClassObject>(env, pointer, "IWbemClassObject::GetNames");
+  if (object == nullptr) return nullptr;
+  SAFEARRAY* names = nullptr;
+  const LONG flags = keysOnly ? WBEM_FLAG_KEYS_ONLY : WBEM_FLAG_NONSYSTEM_ONLY;
+  HRESULT hr = object->GetNames(nullptr, flags, nullptr, &names);
+  if (FAILED(hr)) {
+    qelvor::throwWbemException(env, "IWbemClassObject::GetNames", hr);
+    return nullptr;
+  }
+  VariantHolder owner;  // frees the array on every way out
+  owner.get()->vt = VT_ARRAY | VT_BSTR;
+  owner.get()->parray = names;
+  const jsize count = names == nullptr ? 0 : lengthOf(names);
+  jclass stringClass = env->FindClass("java/lang/String");
+  if (stringClass == nullptr) return nullptr;
+  jobjectArray result = env->NewObjectArray(count, stringClass, nullptr);
+  if (result == nullptr || count == 0) return result;
+  ArrayData data(names);
+  for (jsize i = 0; i < count; ++i) {
+    jstring element = qelvor::javaFromBstr(env, data.as<BSTR>()[i]);
+    if (element == nullptr) return nullptr;
+    env->SetObjectArrayElement(result, i, element);
+    env->DeleteLocalRef(element);
+  }
+  return result;
+}
+
+// One reference on a new blank instance of the class, fetched with the WMI call context the
+// provider set for this thread.
+JNIEXPORT jlong JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nSpawnInstance(
+    JNIEnv* env, jclass, jlong namespacePointer, jstring className) {
+  auto* services = objectOrThrow<IWbemServices>(env, namespacePointer, "IWbemServices::GetObject");
+  if (services == nullptr) return 0;
+  BstrHolder name(qelvor::bstrFromJava(env, className));
+  if (name.get() == nullptr) {
+    qelvor::throwJava(env, "java/lang/NullPointerException", "class name is null");
+    return 0;
+  }
+  IWbemClassObject* classObject = nullptr;
+  HRESULT hr =
+      services->GetObject(name.get(), 0, QELVOR_GetThreadWbemContext(), &classObject, nullptr);
+  if (FAILED(hr) || classObject == nullptr) {
+    qelvor::throwWbemException(env, describe(env, "IWbemServices::GetObject", className).c_str(),
+                               FAILED(hr) ? hr : WBEM_E_FAILED);
+    return 0;
+  }
+  IWbemClassObject* instance = nullptr;
+  hr = classObject->SpawnInstance(0, &instance);
+  classObject->Release();
+  if (FAILED(hr) || instance == nullptr) {
+    qelvor::throwWbemException(env,
+                               describe(env, "IWbemClassObject::SpawnInstance", className).c_str(),
+                               FAILED(hr) ? hr : WBEM_E_FAILED);
+    return 0;
+  }
+  if (!qelvor::fitsJava(instance)) {
+    instance->Release();
+    qelvor::throwWbemException(env, "Handing a spawned instance to Java (above 4 GiB)",
+                               WBEM_E_OUT_OF_MEMORY);
+    return 0;
+  }
+  return qelvor::pointerToJava(instance);
+}
+
+JNIEXPORT jint JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nAddRef(JNIEnv* env,
+                                                                                   jclass,
+                                                                                   jlong pointer) {
+  auto* object = objectOrThrow<IUnknown>(env, pointer, "IUnknown::AddRef");
+  return object == nullptr ? 0 : static_cast<jint>(object->AddRef());
+}
+
+JNIEXPORT jint JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nRelease(JNIEnv* env,
+                                                                                    jclass,
+                                                                                    jlong pointer) {
+  auto* object = objectOrThrow<IUnknown>(env, pointer, "IUnknown::Release");
+  return object == nullptr ? 0 : static_cast<jint>(object->Release());
+}
+
+}  // extern "C"
