@@ -197,7 +197,8 @@ TEST(ProviderStress, EveryOperationFromManyThreadsHasItsOutcomeAndLeavesNothingB
   EXPECT_EQ(texts["CProxyProvider::GetObjectAsync()"], gets);
   EXPECT_EQ(texts["Glue::getInstance() invoked successfully..."], requests[kGet]);
   EXPECT_EQ(texts["Leaving CProxyProvider::GetObjectAsync()"], requests[kGet]);
-  EXPECT_EQ(texts["No instance Bench_Item.Name=\"missing\""], requests[kGetMissing]);
+  EXPECT_EQ(texts["A JNI Exception occurred: No instance Bench_Item.Name=\"missing\""],
+            requests[kGetMissing]);
   EXPECT_EQ(texts["CProxyProvider::PutInstanceAsync()"], puts);
   EXPECT_EQ(texts["Leaving CProxyProvider::PutInstanceAsync()"], requests[kPut]);
   EXPECT_EQ(texts["CProxyProvider::CreateInstanceEnumAsync"], requests[kEnumerate]);
@@ -205,7 +206,8 @@ TEST(ProviderStress, EveryOperationFromManyThreadsHasItsOutcomeAndLeavesNothingB
   EXPECT_EQ(texts["Leaving CreateInstanceEnumAsync"], requests[kEnumerate]);
   EXPECT_EQ(texts["CProxyProvider::ExecMethodAsync()"], execs);
   EXPECT_EQ(texts["Leaving CProxyProvider::ExecMethodAsync()"], requests[kExec]);
-  EXPECT_EQ(texts["No object Bench_Item.Name=\"missing\""], requests[kExecMissing]);
+  EXPECT_EQ(texts["A JNI Exception occurred: No object Bench_Item.Name=\"missing\""],
+            requests[kExecMissing]);
   // The subscribed provider object and every one made by the second thread.
   EXPECT_EQ(texts["Glue object created..."], providersMade.load() + 1);
   EXPECT_EQ(texts["CProxyProvider::CProxyProvider()"], providersMade.load() + 1);
