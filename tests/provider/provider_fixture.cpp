@@ -1,0 +1,200 @@
+#include "provider_fixture.h"
+
+#include <stdlib.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iostream>
+
+#include <winplatform/posix_hooks.h>
+
+#include "factory.h"
+#include "provider_class_id.h"
+#include "wmi/low_arena.h"
+
+extern "C" int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
+                              int showCommand);
+
+namespace velt::provider::test {
+
+const char* const kProviderMof = R"MOF(
+#pragma namespace("\\\\.\\root\\test")
+[dynamic, provider("NorvexVeltProxyProvider")] class Gadget {
+  [key] string Name; uint32 Capacity;
+  uint32 Resize([in] uint32 NewCapacity, [out] uint32 OldCapacity);
+  void Reset();
+};
+[dynamic, provider("NorvexVeltProxyProvider")] class KeylessThing { string Name; };
+class GadgetEvent { string Message; };
+instance of __Win32Provider as $P { Name = "NorvexVeltProxyProvider";
+  CLSID = "{6D0F4A2E-93B7-4C51-A8E2-5F19C3D7B06A}"; };
+instance of __InstanceProviderRegistration { Provider = $P; SupportsGet = TRUE;
+  SupportsPut = TRUE; SupportsEnumeration = TRUE; };
+instance of __MethodProviderRegistration { Provider = $P; };
+instance of __EventProviderRegistration { Provider = $P;
+  EventQueryList = {"select * from GadgetEvent"}; };
+)MOF";
+
+namespace {
+
+void collectDebugOutput(const char* text, void* context) {
+  *static_cast<std::string*>(context) += text;
+}
+
+std::vector<std::string> readLines(const std::filesystem::path& file) {
+  std::vector<std::string> lines;
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace
+
+void ProviderFixture::SetUp() {
+  wmi::reserveLowArena();
+  m_liveBefore = wmi::liveObjectCount();
+  VeltSetDebugOutputHook(collectDebugOutput, &debugText);
+  setenv("VELT_TEST_GLUE_LOG", (layout.root() / "glue.log").c_str(), 1);
+  setenv("VELT_TEST_GLUE_CONTROL", (layout.root() / "glue.control").c_str(), 1);
+  velt::test::removeInstallRecord();
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  ASSERT_EQ(CFactory::RegisterEntries(), S_OK);
+  VeltSetLocalServerEntry(WinMain, nullptr, layout.executable().c_str());
+  service.loadMofText(kProviderMof, "provider.mof");
+  ASSERT_EQ(service.openNamespace(u"root\\test", &ns), WBEM_S_NO_ERROR);
+}
+
+void ProviderFixture::TearDown() {
+  if (ns != nullptr) ns->Release();
+  service.shutdown();
+  int exitCode = -1;
+  EXPECT_TRUE(VeltWaitForLocalServerExit(30000, &exitCode));
+  VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
+  VeltSetDebugOutputHook(nullptr, nullptr);
+  EXPECT_EQ(wmi::liveObjectCount(), m_liveBefore) << "a WMI object was leaked or over-released";
+  CoUninitialize();
+  // The VM's own messages, -Xcheck:jni's among them, went to the log.
+  std::cout << "---- trace log ----\n";
+  for (const auto& line : layout.logLines()) std::cout << line << "\n";
+  expectNoJniWarnings();
+}
+
+void ProviderFixture::expectNoJniWarnings() const {
+  for (const auto& text : traces()) {
+    EXPECT_EQ(text.find("WARNING"), std::string::npos) << "the VM reported a JNI fault: " << text;
+  }
+}
+
+void ProviderFixture::install(GlueJar glue, bool sibling) {
+  layout.link(VELT_TEST_LIBJVM, "jre/lib/server/libjvm.so");
+  if (sibling) layout.link(VELT_TEST_SIBLING_LIBRARY, "ab/libqelvor.so");
+  layout.link(VELT_TEST_SDK_JAR, "ab/velt-sdk.jar");
+  if (glue == GlueJar::kScripted) layout.link(VELT_TEST_SCRIPTED_GLUE_JAR, "ab/glue.jar");
+  if (glue == GlueJar::kBare) layout.link(VELT_TEST_BARE_GLUE_JAR, "ab/glue.jar");
+  layout.touch("ab/qelvor.dbg");
+}
+
+IUnknown* ProviderFixture::activate() {
+  IUnknown* provider = nullptr;
+  EXPECT_EQ(CoCreateInstance(CLSID_NorvexVeltProxyProvider, nullptr, CLSCTX_LOCAL_SERVER,
+                             IID_IUnknown, reinterpret_cast<void**>(&provider)),
+            S_OK);
+  return provider;
+}
+
+namespace {
+
+class StatusSink final : public IWbemProviderInitSink {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE SetStatus(LONG status, LONG) override {
+    ++calls;
+    last = status;
+    return S_OK;
+  }
+  int calls = 0;
+  LONG last = -1;
+};
+
+}  // namespace
+
+LONG ProviderFixture::initialize(IUnknown* provider, const char16_t* nameSpace) {
+  IWbemProviderInit* init = nullptr;
+  provider->QueryInterface(IID_IWbemProviderInit, reinterpret_cast<void**>(&init));
+  EXPECT_NE(init, nullptr);
+  if (init == nullptr) return -1;
+  StatusSink sink;
+  std::u16string name(nameSpace);
+  EXPECT_EQ(init->Initialize(nullptr, 0, name.data(), nullptr, ns, nullptr, &sink),
+            WBEM_S_NO_ERROR);
+  init->Release();
+  EXPECT_EQ(sink.calls, 1);
+  return sink.last;
+}
+
+void ProviderFixture::setControl(const std::string& text) {
+  std::ofstream(layout.root() / "glue.control") << text << "\n";
+}
+
+std::vector<std::string> ProviderFixture::glueCalls() const {
+  return readLines(layout.root() / "glue.log");
+}
+
+std::vector<std::string> ProviderFixture::traces() const {
+  return velt::test::recordTexts(layout.logLines());
+}
+
+std::vector<std::string> ProviderFixture::tracesSinceMark() const {
+  auto all = traces();
+  return std::vector<std::string>(all.begin() + static_cast<long>(std::min(m_mark, all.size())),
+                                  all.end());
+}
+
+long long javaLong(const void* pointer) {
+  return static_cast<std::int32_t>(
+      static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer)));
+}
+
+IWbemServices* servicesOf(IUnknown* provider) {
+  IWbemServices* services = nullptr;
+  provider->QueryInterface(IID_IWbemServices, reinterpret_cast<void**>(&services));
+  return services;
+}
+
+IWbemEventProvider* eventsOf(IUnknown* provider) {
+  IWbemEventProvider* events = nullptr;
+  provider->QueryInterface(IID_IWbemEventProvider, reinterpret_cast<void**>(&events));
+  return events;
+}
+
+IWbemClassObject* newGadget(IWbemServices* ns, const char16_t* name) {
+  Bstr className(u"Gadget");
+  IWbemClassObject* cls = nullptr;
+  ns->GetObject(className, 0, nullptr, &cls, nullptr);
+  IWbemClassObject* gadget = nullptr;
+  cls->SpawnInstance(0, &gadget);
+  cls->Release();
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_BSTR;
+  value.bstrVal = SysAllocString(name);
+  gadget->Put(u"Name", 0, &value, 0);
+  VariantClear(&value);
+  return gadget;
+}
+
+std::u16string textProperty(IWbemClassObject* object, const char16_t* name) {
+  VARIANT value;
+  VariantInit(&value);
+  object->Get(name, 0, &value, nullptr, nullptr);
+  std::u16string text = value.vt == VT_BSTR ? std::u16string(value.bstrVal) : u"<not text>";
+  VariantClear(&value);
+  return text;
+}
+
+}  // namespace velt::provider::test

@@ -1,0 +1,79 @@
+// A provider served the way WMI meets it: the server entry started by COM activation in a
+// temporary installation, a namespace of the WMI stand-in, and a scripted Glue whose calls are
+// recorded in a file.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+#include <wbemprov.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "test_layout.h"
+#include "wmi/service.h"
+
+namespace velt::provider::test {
+
+// Gadget (key Name, method Resize), GadgetEvent and KeylessThing in root\test, served by the
+// proxy provider's class identifier.
+extern const char* const kProviderMof;
+
+// Which Glue lies beside the executable.
+enum class GlueJar { kScripted, kBare, kNone };
+
+class ProviderFixture : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Lays the installation out; `sibling` false leaves the sibling library out.
+  void install(GlueJar glue = GlueJar::kScripted, bool sibling = true);
+  // A provider object activated through COM (one reference, as IUnknown).
+  IUnknown* activate();
+  // Initialize through IWbemProviderInit; the init sink's status, or -1 when none came.
+  LONG initialize(IUnknown* provider, const char16_t* nameSpace = u"root\\test");
+
+  void setControl(const std::string& text);
+  std::vector<std::string> glueCalls() const;  // the scripted Glue's records
+  std::vector<std::string> traces() const;     // the trace log's record texts
+  // Record texts since the last mark.
+  // The server restarts its log when it starts again, so each test checks while it runs.
+  void expectNoJniWarnings() const;
+  void markTraces() { m_mark = traces().size(); }
+  std::vector<std::string> tracesSinceMark() const;
+
+  velt::test::TestLayout layout;
+  wmi::Service service;
+  IWbemServices* ns = nullptr;
+  std::string debugText;
+
+ private:
+  long m_liveBefore = 0;
+  size_t m_mark = 0;
+  bool m_installed = false;
+};
+
+// Java's view of a pointer.
+long long javaLong(const void* pointer);
+
+// The interface part, one reference for the caller.
+IWbemServices* servicesOf(IUnknown* provider);
+IWbemEventProvider* eventsOf(IUnknown* provider);
+
+// A blank Gadget with Name set, one reference for the caller.
+IWbemClassObject* newGadget(IWbemServices* ns, const char16_t* name);
+
+// Owns a BSTR for a call.
+struct Bstr {
+  explicit Bstr(const char16_t* text) : value(SysAllocString(text)) {}
+  ~Bstr() { SysFreeString(value); }
+  operator BSTR() const { return value; }
+  BSTR value;
+};
+
+std::u16string textProperty(IWbemClassObject* object, const char16_t* name);
+
+}  // namespace velt::provider::test

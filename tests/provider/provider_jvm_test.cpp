@@ -1,0 +1,390 @@
+// The provider with the real Java VM, activated through COM and working on the WMI stand-in's
+// namespace, with a scripted Glue. Each test runs in a process of its own.
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <thread>
+
+#include "provider_fixture.h"
+#include "proxy_provider.h"
+#include "wmi/low_arena.h"
+#include "wmi/recording_sink.h"
+
+namespace velt::provider::test {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using velt::test::containsInOrder;
+using wmi::RecordingSink;
+using wmi::SinkEvent;
+
+// The provider's records of an Initialize, leaving out the VM's own console lines.
+std::vector<std::string> initializeRecords(const std::vector<std::string>& records) {
+  static const std::set<std::string> texts = {
+      "CProxyProvider::Initialize()", "sm_pJVM was not 0",      "Java Virtual Machine started...",
+      "Glue class loaded...",         "Glue object created...", "Leaving initialize",
+      "Unable to start JVM."};
+  std::vector<std::string> result;
+  for (const auto& text : records) {
+    if (texts.count(text) != 0) result.push_back(text);
+  }
+  return result;
+}
+
+std::string kinds(const RecordingSink* sink) {
+  std::string text;
+  for (const SinkEvent& event : sink->events()) {
+    text += event.kind == SinkEvent::kIndicate ? "I" : (event.status == 0 ? "S" : "F");
+  }
+  return text;
+}
+
+class ProviderJvmTest : public ProviderFixture {};
+
+TEST_F(ProviderJvmTest, FirstAndLaterInitializeAndTheVmLifecycle) {
+  install();
+  IUnknown* first = activate();
+  ASSERT_EQ(initialize(first), WBEM_S_NO_ERROR);
+  auto firstRecords = traces();
+  EXPECT_TRUE(containsInOrder(
+      firstRecords,
+      {"CProxyProvider::Initialize()", "JvmServices::startJvm", "Java Virtual Machine started...",
+       "Glue class loaded...", "Glue object created...", "Leaving initialize"}));
+  EXPECT_THAT(firstRecords, Contains(HasSubstr("JvmServices object has been allocated")));
+
+  markTraces();
+  IUnknown* second = activate();
+  ASSERT_EQ(initialize(second, u"root\\t\u00ebst\u2713"), WBEM_S_NO_ERROR);
+  EXPECT_THAT(initializeRecords(tracesSinceMark()),
+              ElementsAre("CProxyProvider::Initialize()", "sm_pJVM was not 0",
+                          "Glue object created...", "Leaving initialize"));
+  std::string nsValue = std::to_string(javaLong(ns));
+  EXPECT_THAT(glueCalls(), ElementsAre("<init> " + nsValue + " root\\test",
+                                       "<init> " + nsValue + " root\\t\xc3\xabst\xe2\x9c\x93"));
+
+  // The first to go finalises its Glue object only; the last also shuts the VM down.
+  markTraces();
+  second->Release();
+  EXPECT_TRUE(containsInOrder(tracesSinceMark(),
+                              {"CProxyProvider::~CProxyProvider()", "Calling finalize method"}));
+  EXPECT_THAT(tracesSinceMark(), ::testing::Not(Contains("Shutting down the JVM")));
+  first->Release();
+  EXPECT_THAT(tracesSinceMark(), Contains("Shutting down the JVM"));
+  EXPECT_THAT(debugText, HasSubstr("CanShutdownJVM() = true\n"));
+  EXPECT_EQ(CProxyProvider::sm_pJVM, nullptr);
+  EXPECT_EQ(CProxyProvider::sm_glueClass, nullptr);
+
+  // The next activation starts the server, and so its log, afresh.
+  expectNoJniWarnings();
+  // A later provider takes up the VM that still exists.
+  IUnknown* third = activate();
+  EXPECT_EQ(initialize(third), WBEM_S_NO_ERROR);
+  EXPECT_EQ(glueCalls().size(), 3u);
+  third->Release();
+}
+
+TEST_F(ProviderJvmTest, ServedOperationsDeliverExactlyWhatJavaMade) {
+  install();
+  IUnknown* provider = activate();
+  ASSERT_EQ(initialize(provider), WBEM_S_NO_ERROR);
+  IWbemServices* services = servicesOf(provider);
+
+  // get: the path reaches Java as WMI wrote it, non-ASCII and escapes included.
+  Bstr path(u"Gadget.Name=\"Zo\u00eb \\\"q\\\"\"");
+  RecordingSink* got = RecordingSink::create();
+  EXPECT_EQ(services->GetObjectAsync(path, 0, nullptr, got), WBEM_S_NO_ERROR);
+  EXPECT_EQ(kinds(got), "IS");
+  ASSERT_EQ(got->objects().size(), 1u);
+  EXPECT_EQ(textProperty(got->objects()[0], u"Name"), u"found");
+  EXPECT_THAT(glueCalls(), Contains("getInstance Gadget.Name=\"Zo\xc3\xab \\\"q\\\"\""));
+  got->Release();
+
+  // put: the very instance goes to Java and back to the sink.
+  IWbemClassObject* gadget = newGadget(ns, u"new");
+  RecordingSink* put = RecordingSink::create();
+  EXPECT_EQ(services->PutInstanceAsync(gadget, 0, nullptr, put), WBEM_S_NO_ERROR);
+  EXPECT_EQ(kinds(put), "IS");
+  EXPECT_EQ(put->objects()[0], gadget);
+  EXPECT_THAT(glueCalls(), Contains("setInstance Gadget " + std::to_string(javaLong(gadget))));
+  put->Release();
+  gadget->Release();
+
+  // enumerate: 0, 3 and many, in vector order, each object indicated on its own.
+  for (int count : {0, 3, 200}) {
+    setControl("enum=" + std::to_string(count));
+    Bstr className(u"Gadget");
+    RecordingSink* all = RecordingSink::create();
+    EXPECT_EQ(services->CreateInstanceEnumAsync(className, 0, nullptr, all), WBEM_S_NO_ERROR);
+    EXPECT_EQ(kinds(all), std::string(static_cast<size_t>(count), 'I') + "S");
+    for (int i = 0; i < count && i < 5; ++i) {
+      EXPECT_EQ(textProperty(all->objects()[static_cast<size_t>(i)], u"Name"),
+                u"e" + std::u16string(1, static_cast<char16_t>(u'0' + i)));
+    }
+    all->Release();
+  }
+  EXPECT_THAT(glueCalls(), Contains("enumInstances Gadget false Gadget true"));
+
+  // execute: the out-parameters Java filled; a method without out-parameters completes only.
+  Bstr method(u"Resize");
+  RecordingSink* ran = RecordingSink::create();
+  EXPECT_EQ(services->ExecMethodAsync(path, method, 0, nullptr, nullptr, ran), WBEM_S_NO_ERROR);
+  EXPECT_EQ(kinds(ran), "IS");
+  VARIANT old;
+  VariantInit(&old);
+  ran->objects()[0]->Get(u"OldCapacity", 0, &old, nullptr, nullptr);
+  EXPECT_EQ(old.vt, VT_I4);
+  EXPECT_EQ(old.lVal, 42);
+  ran->Release();
+  Bstr reset(u"Reset");
+  RecordingSink* resetSink = RecordingSink::create();
+  EXPECT_EQ(services->ExecMethodAsync(path, reset, 0, nullptr, nullptr, resetSink),
+            WBEM_S_NO_ERROR);
+  EXPECT_EQ(kinds(resetSink), "S");
+  EXPECT_THAT(glueCalls(), Contains("invokeMethod Gadget.Name=\"Zo\xc3\xab \\\"q\\\"\" Reset 0 0"));
+  resetSink->Release();
+
+  // events: each ProvideEvents hands Java the then current sink; a fired event reaches it.
+  setControl("fire=GadgetEvent");
+  IWbemEventProvider* events = eventsOf(provider);
+  RecordingSink* firstSink = RecordingSink::create();
+  RecordingSink* secondSink = RecordingSink::create();
+  EXPECT_EQ(events->ProvideEvents(firstSink, 0), WBEM_S_NO_ERROR);
+  EXPECT_EQ(events->ProvideEvents(secondSink, 0), WBEM_S_NO_ERROR);
+  EXPECT_EQ(kinds(firstSink), "I");
+  EXPECT_EQ(kinds(secondSink), "I");
+  EXPECT_EQ(textProperty(secondSink->objects()[0], u"Message"), u"fired");
+  EXPECT_THAT(glueCalls(), Contains("setEventSink " + std::to_string(javaLong(secondSink))));
+  events->Release();
+  expectNoJniWarnings();
+  services->Release();
+  provider->Release();
+  firstSink->Release();
+  secondSink->Release();
+}
+
+struct FailureRow {
+  const char* control;
+  const char* operation;  // get, put, enum, exec, events
+  HRESULT status;
+  const char* trace;
+  const char* sinkTraffic;
+};
+
+HRESULT runOperation(IUnknown* provider, IWbemServices* ns, const std::string& operation,
+                     RecordingSink* sink) {
+  IWbemServices* services = servicesOf(provider);
+  Bstr path(u"Gadget.Name=\"a\"");
+  HRESULT result = E_FAIL;
+  if (operation == "get") result = services->GetObjectAsync(path, 0, nullptr, sink);
+  if (operation == "badpath")
+    result = services->GetObjectAsync(Bstr(u"Bad Class.Name=1"), 0, nullptr, sink);
+  if (operation == "noclass")
+    result = services->GetObjectAsync(Bstr(u"Nothing.Name=1"), 0, nullptr, sink);
+  if (operation == "put") {
+    IWbemClassObject* gadget = newGadget(ns, u"a");
+    result = services->PutInstanceAsync(gadget, 0, nullptr, sink);
+    gadget->Release();
+  }
+  if (operation == "enum")
+    result = services->CreateInstanceEnumAsync(Bstr(u"Gadget"), 0, nullptr, sink);
+  if (operation == "exec" || operation == "nomethod") {
+    Bstr method(operation == "exec" ? u"Resize" : u"Missing");
+    result = services->ExecMethodAsync(path, method, 0, nullptr, nullptr, sink);
+  }
+  if (operation == "events") {
+    IWbemEventProvider* events = eventsOf(provider);
+    result = events->ProvideEvents(sink, 0);
+    events->Release();
+  }
+  services->Release();
+  return result;
+}
+
+void expectRows(ProviderFixture& fixture, IUnknown* provider, IWbemServices* ns,
+                const std::vector<FailureRow>& rows,
+                const std::function<void(const std::string&)>& setControl,
+                const std::function<std::vector<std::string>()>& traces) {
+  for (const FailureRow& row : rows) {
+    SCOPED_TRACE(std::string(row.operation) + " with " + row.control);
+    setControl(row.control);
+    RecordingSink* sink = RecordingSink::create();
+    EXPECT_EQ(runOperation(provider, ns, row.operation, sink), row.status);
+    if (std::string(row.operation) != "events") {
+      EXPECT_EQ(kinds(sink), row.sinkTraffic);
+    }
+    if (*row.trace != '\0') {
+      EXPECT_THAT(traces(), Contains(HasSubstr(row.trace)));
+    }
+    sink->Release();
+  }
+  (void)fixture;
+}
+
+TEST_F(ProviderJvmTest, FailuresOfTheScriptedGlue) {
+  install();
+  IUnknown* provider = activate();
+  ASSERT_EQ(initialize(provider), WBEM_S_NO_ERROR);
+  std::vector<FailureRow> rows = {
+      {"", "badpath", WBEM_E_INVALID_OBJECT_PATH, "", ""},
+      {"", "noclass", WBEM_E_FAILED, "", ""},
+      {"", "nomethod", WBEM_E_INVALID_METHOD, "", ""},
+      {"throw=getInstance", "get", WBEM_E_FAILED, "A JNI Exception occurred: thrown by getInstance",
+       ""},
+      {"get=zero", "get", WBEM_E_NOT_FOUND, "Glue::getInstance() returned no instance.", ""},
+      {"throw=setInstance", "put", WBEM_E_FAILED, "A JNI Exception occurred: thrown by setInstance",
+       ""},
+      {"throw=enumInstances", "enum", WBEM_E_FAILED,
+       "A JNI Exception occurred: thrown by enumInstances", ""},
+      {"enum=null", "enum", WBEM_E_FAILED, "Glue::enumInstances() returned no vector.", ""},
+      {"enum=odd", "enum", WBEM_E_FAILED,
+       "Glue::enumInstances() element 3 is not an instance; skipped.", "II"},
+      {"throw=invokeMethod", "exec", WBEM_E_FAILED,
+       "A JNI Exception occurred: thrown by invokeMethod", ""},
+      {"throw=setEventSink", "events", WBEM_E_FAILED,
+       "A JNI Exception occurred: thrown by setEventSink", ""},
+  };
+  expectRows(
+      *this, provider, ns, rows, [&](const std::string& c) { setControl(c); },
+      [&] { return traces(); });
+  // A Glue constructor that throws fails the initialisation only. (The first provider stays,
+  // so the server, and with it the log, stays too.)
+  setControl("throw=<init>");
+  IUnknown* second = activate();
+  EXPECT_EQ(initialize(second), WBEM_E_FAILED);
+  EXPECT_TRUE(containsInOrder(traces(), {"Construction of Glue object failed.",
+                                         "A JNI Exception occurred: thrown by <init>"}));
+  expectNoJniWarnings();
+  second->Release();
+  provider->Release();
+}
+
+TEST_F(ProviderJvmTest, FailuresOfAGlueLackingItsMembers) {
+  install(GlueJar::kBare);
+  IUnknown* provider = activate();
+  ASSERT_EQ(initialize(provider), WBEM_S_NO_ERROR);
+  std::vector<FailureRow> rows = {
+      // A failed look-up always leaves NoSuchMethodError pending, so its message is what shows.
+      {"", "get", WBEM_E_FAILED, "getInstance", ""},
+      {"", "put", WBEM_E_FAILED, "setInstance", ""},
+      {"", "exec", WBEM_E_FAILED, "invokeMethod", ""},
+      {"", "enum", WBEM_E_FAILED, "enumInstances", ""},
+      {"", "events", WBEM_E_FAILED, "CheckForEvents(II)V not found", ""},
+  };
+  expectRows(
+      *this, provider, ns, rows, [&](const std::string& c) { setControl(c); },
+      [&] { return traces(); });
+  expectNoJniWarnings();
+  provider->Release();
+}
+
+TEST_F(ProviderJvmTest, AFailedStartIsRetriedByTheNextInitialize) {
+  install(GlueJar::kScripted, /*sibling=*/false);
+  IUnknown* first = activate();
+  EXPECT_EQ(initialize(first), WBEM_E_FAILED);
+  EXPECT_THAT(traces(), Contains("Unable to start JVM."));
+  layout.link(VELT_TEST_SIBLING_LIBRARY, "ab/libqelvor.so");
+  IUnknown* second = activate();
+  EXPECT_EQ(initialize(second), WBEM_S_NO_ERROR);
+  first->Release();
+  second->Release();
+  EXPECT_THAT(traces(), Contains("Shutting down the JVM"));
+}
+
+TEST_F(ProviderJvmTest, AMissingGlueClassFailsEveryInitialize) {
+  install(GlueJar::kNone);
+  IUnknown* first = activate();
+  EXPECT_EQ(initialize(first), WBEM_E_FAILED);
+  IUnknown* second = activate();
+  EXPECT_EQ(initialize(second), WBEM_E_FAILED);
+  auto records = traces();
+  EXPECT_EQ(
+      std::count(records.begin(), records.end(), "Loading com.norvex.sysmgt.proxy.Glue failed."),
+      4);  // the class load's own record and the provider's, twice
+  IWbemServices* services = servicesOf(first);
+  RecordingSink* sink = RecordingSink::create();
+  EXPECT_EQ(services->CreateInstanceEnumAsync(Bstr(u"Gadget"), 0, nullptr, sink), WBEM_E_FAILED);
+  sink->Release();
+  services->Release();
+  second->Release();
+  first->Release();
+}
+
+TEST_F(ProviderJvmTest, SeveralProvidersInitialiseAtOnce) {
+  install();
+  constexpr int kThreads = 4;
+  std::vector<IUnknown*> providers(kThreads, nullptr);
+  std::vector<LONG> statuses(kThreads, -1);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      providers[static_cast<size_t>(i)] = activate();
+      statuses[static_cast<size_t>(i)] = initialize(providers[static_cast<size_t>(i)]);
+      CoUninitialize();
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_THAT(statuses, ::testing::Each(WBEM_S_NO_ERROR));
+  auto records = traces();
+  EXPECT_EQ(std::count_if(records.begin(), records.end(),
+                          [](const std::string& t) {
+                            return t.rfind("JvmServices object has been allocated", 0) == 0;
+                          }),
+            1);
+  EXPECT_EQ(glueCalls().size(), static_cast<size_t>(kThreads));
+  for (IUnknown* provider : providers) provider->Release();
+  records = traces();
+  EXPECT_EQ(std::count(records.begin(), records.end(), "Shutting down the JVM"), 1);
+}
+
+TEST_F(ProviderJvmTest, PointersAboveTwoGigabytesCrossBothWays) {
+  if (!wmi::lowArenaHasHighRegion()) GTEST_SKIP() << "no arena region at or above 2 GiB here";
+  install();
+  IUnknown* provider = activate();
+  ASSERT_EQ(initialize(provider), WBEM_S_NO_ERROR);
+  IWbemServices* services = servicesOf(provider);
+  setControl("enum=8");
+  RecordingSink* all = RecordingSink::create();
+  EXPECT_EQ(services->CreateInstanceEnumAsync(Bstr(u"Gadget"), 0, nullptr, all), WBEM_S_NO_ERROR);
+  std::string handed = "handed";
+  bool sawHigh = false;
+  for (IWbemClassObject* object : all->objects()) {
+    auto value = reinterpret_cast<std::uintptr_t>(object);
+    sawHigh |= value >= 0x80000000u;
+    handed += " " + std::to_string(static_cast<std::int32_t>(value));
+  }
+  EXPECT_TRUE(sawHigh);
+  EXPECT_THAT(glueCalls(), Contains(handed));
+  all->Release();
+
+  // Into Java: whichever instance lies high arrives as a negative long.
+  std::vector<IWbemClassObject*> gadgets;
+  for (int i = 0; i < 4; ++i) gadgets.push_back(newGadget(ns, u"p"));
+  for (IWbemClassObject* gadget : gadgets) {
+    RecordingSink* put = RecordingSink::create();
+    EXPECT_EQ(services->PutInstanceAsync(gadget, 0, nullptr, put), WBEM_S_NO_ERROR);
+    EXPECT_THAT(glueCalls(), Contains("setInstance Gadget " + std::to_string(javaLong(gadget))));
+    put->Release();
+    gadget->Release();
+  }
+  expectNoJniWarnings();
+  services->Release();
+  provider->Release();
+}
+
+TEST_F(ProviderJvmTest, TheStandInRoutesRequestsToTheProvider) {
+  install();
+  RecordingSink* got = RecordingSink::create();
+  EXPECT_EQ(ns->GetObjectAsync(Bstr(u"Gadget.Name=\"x\""), 0, nullptr, got), WBEM_S_NO_ERROR);
+  EXPECT_EQ(got->waitForFinalStatus(std::chrono::seconds(60)), WBEM_S_NO_ERROR);
+  EXPECT_EQ(kinds(got), "IS");
+  got->Release();
+}
+
+}  // namespace
+}  // namespace velt::provider::test
