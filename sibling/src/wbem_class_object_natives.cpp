@@ -7,6 +7,7 @@
 #include <wbemcli.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 #include <qelvor/qelvor.h>
@@ -121,8 +122,12 @@ bool integerOf(const VARIANT& v, jlong& out) {
 }
 
 void throwWrongType(JNIEnv* env, jstring name, const char* wanted, VARTYPE actual) {
+  // snprintf rather than std::to_string: the latter's tables are unique symbols, which would
+  // pin this library in memory and stop the server from unloading it.
+  char type[16];
+  std::snprintf(type, sizeof type, "%u", static_cast<unsigned>(actual));
   std::string text = describe(env, "Reading property", name) + " as " + wanted +
-                     ": the value has variant type " + std::to_string(actual);
+                     ": the value has variant type " + type;
   qelvor::throwJava(env, "java/lang/ClassCastException", text.c_str());
 }
 

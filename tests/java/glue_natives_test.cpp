@@ -1,0 +1,382 @@
+// The Java side against the WMI stand-in in a real VM: WbemClassObject's natives, the Glue's
+// dispatch to a provider found by ServiceLoader, and events while a sink is held. Each test runs
+// in a process of its own, so each starts its own VM.
+#include <jvm/JvmServices.h>
+#include <wmi/low_arena.h>
+#include <wmi/service.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "../jvm/test_layout.h"
+
+using ::testing::HasSubstr;
+using velt::test::TestLayout;
+
+namespace {
+
+const char* const kMof = R"MOF(
+#pragma namespace("\\\\.\\root\\velt")
+class Velt_Disk {
+  [key] string Name; string Label; sint32 Count; uint64 Size; boolean Online; real64 Ratio;
+  string Tags[]; sint32 Slots[];
+  uint32 Grow([in] sint32 By, [out] uint64 NewSize);
+};
+class Velt_DiskEvent { string Disk; };
+)MOF";
+
+jlong toJava(const void* pointer) {
+  return static_cast<jlong>(static_cast<int32_t>(reinterpret_cast<uintptr_t>(pointer)));
+}
+template <typename T>
+T* fromJava(jint value) {
+  return reinterpret_cast<T*>(static_cast<uintptr_t>(static_cast<uint32_t>(value)));
+}
+
+ULONG referenceCount(IUnknown* object) {
+  object->AddRef();
+  return object->Release();
+}
+
+std::u16string text(JNIEnv* env, jstring value) {
+  if (value == nullptr) return u"<null>";
+  const jchar* units = env->GetStringChars(value, nullptr);
+  std::u16string result(reinterpret_cast<const char16_t*>(units),
+                        static_cast<size_t>(env->GetStringLength(value)));
+  env->ReleaseStringChars(value, units);
+  return result;
+}
+
+std::string narrow(const std::u16string& wide) {
+  std::string result;
+  for (char16_t c : wide) result += c < 0x80 ? static_cast<char>(c) : '?';
+  return result;
+}
+
+// What CheckForEvents received, delivered to the sink as the provider does.
+std::vector<std::pair<jint, jint>> firedEvents;
+void JNICALL checkForEvents(JNIEnv*, jobject, jint sink, jint object) {
+  firedEvents.emplace_back(sink, object);
+  if (object == 0) return;
+  auto* event = fromJava<IWbemClassObject>(object);
+  fromJava<IWbemObjectSink>(sink)->Indicate(1, &event);
+}
+
+class JavaSide : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(velt::wmi::reserveLowArena());
+    for (const char* file : {VELT_TEST_SIBLING_LIBRARY, VELT_TEST_SDK_JAR, VELT_TEST_GLUE_JAR,
+                             VELT_TEST_PROVIDERS_JAR}) {
+      std::string path = file;
+      layout.link(path, "ab/" + path.substr(path.rfind('/') + 1));
+    }
+    SetEnvironmentVariableA("PATH", VELT_TEST_JDK_LIB);
+    velt::test::removeInstallRecord();
+    layout.openLog();
+    services = JvmServices::acquire();
+    ASSERT_NE(services, nullptr);
+    ASSERT_EQ(services->startJvm(), 1);
+    service.loadMofText(kMof, "velt.mof");
+    ASSERT_EQ(service.openNamespace(u"root\\velt", &ns), S_OK);
+    liveAtStart = velt::wmi::liveObjectCount();
+    ASSERT_EQ(services->attach(&env), JNI_OK);
+    env->EnsureLocalCapacity(512);
+  }
+
+  void TearDown() override {
+    if (env != nullptr) services->detach();
+    if (ns != nullptr) ns->Release();
+    service.shutdown();
+    if (services != nullptr) JvmServices::release();
+    for (const auto& line : velt::test::recordTexts(layout.logLines())) {
+      EXPECT_THAT(line, ::testing::Not(HasSubstr("WARNING"))) << "the VM reported a JNI fault";
+    }
+  }
+
+  IWbemClassObject* spawnDisk() {
+    IWbemClassObject* cls = nullptr;
+    BSTR name = SysAllocString(u"Velt_Disk");
+    EXPECT_EQ(ns->GetObject(name, 0, nullptr, &cls, nullptr), S_OK);
+    SysFreeString(name);
+    IWbemClassObject* instance = nullptr;
+    EXPECT_EQ(cls->SpawnInstance(0, &instance), S_OK);
+    cls->Release();
+    return instance;
+  }
+
+  jclass findClass(const char* name) {
+    jclass found = env->FindClass(name);
+    EXPECT_FALSE(env->ExceptionCheck()) << name;
+    env->ExceptionClear();
+    return found;
+  }
+
+  // The message of the pending exception, cleared; "" when none is pending.
+  std::string takeException() {
+    jthrowable thrown = env->ExceptionOccurred();
+    if (thrown == nullptr) return "";
+    env->ExceptionClear();
+    jmethodID getMessage = env->GetMethodID(env->FindClass("java/lang/Throwable"), "getMessage",
+                                            "()Ljava/lang/String;");
+    auto message = static_cast<jstring>(env->CallObjectMethod(thrown, getMessage));
+    if (env->ExceptionCheck()) {
+      env->ExceptionClear();
+      return "<getMessage failed>";
+    }
+    return narrow(text(env, message));
+  }
+
+  jobject newGlue(const char16_t* namespaceName) {
+    jclass glueClass = findClass("com/norvex/sysmgt/proxy/Glue");
+    jmethodID make = env->GetMethodID(glueClass, "<init>", "(JLjava/lang/String;)V");
+    jstring name = env->NewString(reinterpret_cast<const jchar*>(namespaceName),
+                                  static_cast<jsize>(std::u16string(namespaceName).size()));
+    jobject glue = env->NewObject(glueClass, make, toJava(ns), name);
+    EXPECT_EQ(takeException(), "");
+    return glue;
+  }
+
+  jint getInstance(jobject glue, const char* path) {
+    jmethodID method =
+        env->GetMethodID(env->GetObjectClass(glue), "getInstance", "(Ljava/lang/String;)I");
+    return env->CallIntMethod(glue, method, env->NewStringUTF(path));
+  }
+
+  void setInstance(jobject glue, IWbemClassObject* instance) {
+    jmethodID method =
+        env->GetMethodID(env->GetObjectClass(glue), "setInstance", "(Ljava/lang/String;J)V");
+    env->CallVoidMethod(glue, method, env->NewStringUTF("Velt_Disk"), toJava(instance));
+  }
+
+  void setEventSink(jobject glue, IWbemObjectSink* sink) {
+    jmethodID method = env->GetMethodID(env->GetObjectClass(glue), "setEventSink", "(J)V");
+    env->CallVoidMethod(glue, method, toJava(sink));
+    EXPECT_EQ(takeException(), "");
+  }
+
+  IWbemClassObject* putDisk(jobject glue, const char16_t* name, LONG size) {
+    IWbemClassObject* disk = spawnDisk();
+    VARIANT v;
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(name);
+    disk->Put(u"Name", 0, &v, 0);
+    VariantClear(&v);
+    v.vt = VT_I4;
+    v.lVal = size;
+    disk->Put(u"Size", 0, &v, 0);
+    setInstance(glue, disk);
+    EXPECT_EQ(takeException(), "");
+    return disk;
+  }
+
+  bool callStaticBoolean(const char* name, const char* argument = nullptr) {
+    jclass provider = findClass("com/norvex/test/providers/DiskProvider");
+    jmethodID method = env->GetStaticMethodID(
+        provider, name, argument != nullptr ? "(Ljava/lang/String;)Z" : "()Z");
+    jboolean result = argument != nullptr ? env->CallStaticBooleanMethod(
+                                                provider, method, env->NewStringUTF(argument))
+                                          : env->CallStaticBooleanMethod(provider, method);
+    EXPECT_EQ(takeException(), "");
+    return result != JNI_FALSE;
+  }
+
+  std::u16string getText(IWbemClassObject* object, const char16_t* name) {
+    VARIANT v;
+    VariantInit(&v);
+    if (FAILED(object->Get(name, 0, &v, nullptr, nullptr))) return u"<failed>";
+    std::u16string result = v.vt == VT_BSTR ? std::u16string(v.bstrVal)
+                            : v.vt == VT_NULL
+                                ? u"<null>"
+                                : u"<vt " + std::u16string(1, u'0' + v.vt % 10) + u">";
+    VariantClear(&v);
+    return result;
+  }
+
+  TestLayout layout;
+  JvmServices* services = nullptr;
+  velt::wmi::Service service;
+  IWbemServices* ns = nullptr;
+  JNIEnv* env = nullptr;
+  long liveAtStart = 0;
+};
+
+TEST_F(JavaSide, PropertiesRoundTripThroughTheNatives) {
+  IWbemClassObject* disk = spawnDisk();
+  jclass natives = findClass("com/norvex/test/providers/Natives");
+  env->CallStaticVoidMethod(natives, env->GetStaticMethodID(natives, "writeAll", "(J)V"),
+                            toJava(disk));
+  ASSERT_EQ(takeException(), "");
+
+  // Every UTF-16 unit arrives, the surrogate pair included; null stays null.
+  EXPECT_EQ(getText(disk, u"Name"), u"Gr\u00fc\u00dfe \u65e5\u672c \U0001D11E \"q\" \\");
+  EXPECT_EQ(getText(disk, u"Label"), u"<null>");
+  EXPECT_EQ(getText(disk, u"Size"), u"1234567890123");
+
+  auto line = static_cast<jstring>(env->CallStaticObjectMethod(
+      natives, env->GetStaticMethodID(natives, "readAll", "(J)Ljava/lang/String;"), toJava(disk)));
+  ASSERT_EQ(takeException(), "");
+  EXPECT_EQ(text(env, line),
+            u"Velt_Disk|[Name]|Gr\u00fc\u00dfe \u65e5\u672c \U0001D11E \"q\" \\|null|-7|"
+            u"1234567890123|true|0.25|[a, \u00df, ]|[1, -2, 3]|"
+            u"Velt_Disk.Name=\"Gr\u00fc\u00dfe \u65e5\u672c \U0001D11E \\\"q\\\" \\\\\"");
+
+  auto missing = static_cast<jstring>(env->CallStaticObjectMethod(
+      natives, env->GetStaticMethodID(natives, "readMissing", "(J)Ljava/lang/String;"),
+      toJava(disk)));
+  ASSERT_EQ(takeException(), "");
+  EXPECT_EQ(narrow(text(env, missing)),
+            "IWbemClassObject::Get(NoSuchProperty) failed: 0x80041002|80041002");
+
+  EXPECT_EQ(referenceCount(disk), 1u);
+  disk->Release();
+  EXPECT_EQ(velt::wmi::liveObjectCount(), liveAtStart);
+}
+
+TEST_F(JavaSide, SpawnsThroughTheNamespaceAndHandsOneReferenceOver) {
+  services->detach();
+  IWbemContext* context = nullptr;
+  ASSERT_EQ(velt::wmi::createContext(&context), S_OK);
+  ASSERT_EQ(services->attachWithContext(&env, context), JNI_OK);
+  env->EnsureLocalCapacity(512);
+  jclass natives = findClass("com/norvex/test/providers/Natives");
+  jint spawned = env->CallStaticIntMethod(
+      natives, env->GetStaticMethodID(natives, "spawn", "(JLjava/lang/String;)I"), toJava(ns),
+      env->NewStringUTF("Velt_Disk"));
+  ASSERT_EQ(takeException(), "");
+  auto* instance = fromJava<IWbemClassObject>(spawned);
+  ASSERT_NE(instance, nullptr);
+  EXPECT_EQ(getText(instance, u"__CLASS"), u"Velt_Disk");
+  EXPECT_EQ(referenceCount(instance), 1u);
+  instance->Release();
+
+  auto failure = static_cast<jstring>(env->CallStaticObjectMethod(
+      natives,
+      env->GetStaticMethodID(natives, "spawnAndClose", "(JLjava/lang/String;)Ljava/lang/String;"),
+      toJava(ns), env->NewStringUTF("NoSuchClass")));
+  ASSERT_EQ(takeException(), "");
+  EXPECT_THAT(narrow(text(env, failure)),
+              HasSubstr("IWbemServices::GetObject(NoSuchClass) failed: 0x8004"));
+  services->detach();
+  context->Release();
+  ASSERT_EQ(services->attach(&env), JNI_OK);
+  EXPECT_EQ(velt::wmi::liveObjectCount(), liveAtStart);
+}
+
+TEST_F(JavaSide, GlueDispatchesEveryRequestToTheProvider) {
+  jobject glue = newGlue(u"root\\velt");
+  IWbemClassObject* disk = putDisk(glue, u"d1", 40);
+  ASSERT_EQ(takeException(), "");
+  // setInstance keeps one reference, for the server's release after the call.
+  EXPECT_EQ(referenceCount(disk), 2u);
+  disk->Release();
+  disk->Release();
+
+  jint found = getInstance(glue, "Velt_Disk.Name=\"d1\"");
+  ASSERT_EQ(takeException(), "");
+  auto* instance = fromJava<IWbemClassObject>(found);
+  EXPECT_EQ(getText(instance, u"Size"), u"40");
+  EXPECT_EQ(referenceCount(instance), 1u);
+  instance->Release();
+
+  jmethodID enumerate =
+      env->GetMethodID(env->GetObjectClass(glue), "enumInstances",
+                       "(Ljava/lang/String;ZLjava/lang/String;)Ljava/util/Vector;");
+  jobject vector = env->CallObjectMethod(glue, enumerate, env->NewStringUTF("velt_disk"), JNI_FALSE,
+                                         env->NewStringUTF("velt_disk"));
+  ASSERT_EQ(takeException(), "");
+  jclass vectorClass = env->FindClass("java/util/Vector");
+  ASSERT_EQ(env->CallIntMethod(vector, env->GetMethodID(vectorClass, "size", "()I")), 1);
+  ASSERT_EQ(takeException(), "");
+  jobject element = env->CallObjectMethod(
+      vector, env->GetMethodID(vectorClass, "elementAt", "(I)Ljava/lang/Object;"), 0);
+  ASSERT_EQ(takeException(), "");
+  jint pointer = env->CallIntMethod(
+      element, env->GetMethodID(env->FindClass("java/lang/Integer"), "intValue", "()I"));
+  ASSERT_EQ(takeException(), "");
+  fromJava<IWbemClassObject>(pointer)->Release();
+
+  // A method: in-parameters through the wrapper, out-parameters filled in place.
+  IWbemClassObject *inClass = nullptr, *outClass = nullptr, *in = nullptr, *out = nullptr;
+  IWbemClassObject* diskClass = spawnDisk();
+  ASSERT_EQ(diskClass->GetMethod(u"Grow", 0, &inClass, &outClass), S_OK);
+  diskClass->Release();
+  inClass->SpawnInstance(0, &in);
+  outClass->SpawnInstance(0, &out);
+  inClass->Release();
+  outClass->Release();
+  VARIANT by;
+  by.vt = VT_I4;
+  by.lVal = 2;
+  in->Put(u"By", 0, &by, 0);
+  jclass wrapperClass = findClass("com/norvex/sysmgt/cim/wmi/wbem/WbemClassObject");
+  jobject wrapper =
+      env->NewObject(wrapperClass, env->GetMethodID(wrapperClass, "<init>", "(J)V"), toJava(in));
+  env->CallVoidMethod(
+      glue,
+      env->GetMethodID(env->GetObjectClass(glue), "invokeMethod",
+                       "(Ljava/lang/String;Ljava/lang/String;Lcom/norvex/sysmgt/cim/"
+                       "wmi/wbem/WbemClassObject;J)V"),
+      env->NewStringUTF("Velt_Disk.Name=\"d1\""), env->NewStringUTF("Grow"), wrapper, toJava(out));
+  ASSERT_EQ(takeException(), "");
+  EXPECT_EQ(getText(out, u"NewSize"), u"42");
+  env->DeleteLocalRef(wrapper);
+  in->Release();
+  out->Release();
+
+  // Failures carry messages that say what went wrong.
+  getInstance(glue, "Velt_Disk.Name=\"nothing\"");
+  EXPECT_EQ(takeException(), "No instance found for Velt_Disk.Name=\"nothing\"");
+  getInstance(glue, "Nope.Id=1");
+  EXPECT_EQ(takeException(), "No provider for class Nope");
+  getInstance(glue, "Velt_Disk.Name=\"open");
+  EXPECT_THAT(takeException(), HasSubstr("without its closing quote"));
+  EXPECT_EQ(velt::wmi::liveObjectCount(), liveAtStart);
+}
+
+TEST_F(JavaSide, EventsFireOnlyWhileTheGlueHoldsASink) {
+  jclass glueClass = findClass("com/norvex/sysmgt/proxy/Glue");
+  JNINativeMethod native = {const_cast<char*>("CheckForEvents"), const_cast<char*>("(II)V"),
+                            reinterpret_cast<void*>(&checkForEvents)};
+  ASSERT_EQ(env->RegisterNatives(glueClass, &native, 1), JNI_OK);
+  velt::wmi::RecordingSink* sink = velt::wmi::RecordingSink::create();
+
+  jobject local = newGlue(u"root\\velt");
+  jobject glue = env->NewGlobalRef(local);
+  env->DeleteLocalRef(local);
+  setEventSink(glue, sink);
+  EXPECT_TRUE(callStaticBoolean("fireNow", "first"));
+  IWbemClassObject* stored = putDisk(glue, u"d2", 1);
+  stored->Release();  // the reference setInstance kept
+  stored->Release();
+  ASSERT_EQ(sink->objects().size(), 2u);
+  EXPECT_EQ(getText(sink->objects()[1], u"Disk"), u"d2");
+  EXPECT_EQ(firedEvents.front().first, static_cast<jint>(toJava(sink)));
+
+  setEventSink(glue, nullptr);
+  EXPECT_FALSE(callStaticBoolean("fireNow", "unheard"));
+
+  setEventSink(glue, sink);
+  EXPECT_TRUE(callStaticBoolean("started"));
+  // The server drops its Glue, then collects and finalises: the provider stops.
+  env->DeleteGlobalRef(glue);
+  jclass runtimeClass = env->FindClass("java/lang/Runtime");
+  jobject runtime = env->CallStaticObjectMethod(
+      runtimeClass, env->GetStaticMethodID(runtimeClass, "getRuntime", "()Ljava/lang/Runtime;"));
+  ASSERT_EQ(takeException(), "");
+  env->CallVoidMethod(runtime, env->GetMethodID(runtimeClass, "gc", "()V"));
+  ASSERT_EQ(takeException(), "");
+  env->CallVoidMethod(runtime, env->GetMethodID(runtimeClass, "runFinalization", "()V"));
+  ASSERT_EQ(takeException(), "");
+  EXPECT_FALSE(callStaticBoolean("started"));
+  EXPECT_FALSE(callStaticBoolean("fireNow", "too late"));
+  EXPECT_EQ(sink->objects().size(), 2u);
+  sink->Release();
+  EXPECT_EQ(velt::wmi::liveObjectCount(), liveAtStart);
+}
+
+}  // namespace

@@ -1,0 +1,135 @@
+package com.norvex.test.providers;
+
+import com.norvex.sysmgt.provider.EventChannel;
+import com.norvex.sysmgt.provider.EventProvider;
+import com.norvex.sysmgt.provider.Instance;
+import com.norvex.sysmgt.provider.InstanceEnumerator;
+import com.norvex.sysmgt.provider.InstanceProvider;
+import com.norvex.sysmgt.provider.InstanceWriter;
+import com.norvex.sysmgt.provider.MethodProvider;
+import com.norvex.sysmgt.provider.ObjectPath;
+import com.norvex.sysmgt.provider.ProviderContext;
+import com.norvex.sysmgt.provider.ProviderException;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Map;
+import java.util.TreeMap;
+
+/** Serves Velt_Disk from memory and fires Velt_DiskEvent whenever a disk is stored. */
+public class DiskProvider implements InstanceProvider, InstanceEnumerator, InstanceWriter,
+        MethodProvider, EventProvider {
+    private static final Map<String, Long> DISKS = new TreeMap<>();
+    private static volatile EventChannel events;
+    private static volatile String namespaceSeen;
+
+    @Override
+    public String wmiClass() {
+        return "Velt_Disk";
+    }
+
+    @Override
+    public Instance getInstance(ObjectPath path, ProviderContext context) {
+        namespaceSeen = context.namespaceName();
+        String name = path.requireKey("Name");
+        Long size;
+        synchronized (DISKS) {
+            size = DISKS.get(name);
+        }
+        return size == null ? null : disk(context, name, size);
+    }
+
+    @Override
+    public List<Instance> enumerateInstances(ProviderContext context) {
+        List<Instance> result = new ArrayList<>();
+        synchronized (DISKS) {
+            for (Map.Entry<String, Long> entry : DISKS.entrySet()) {
+                result.add(disk(context, entry.getKey(), entry.getValue()));
+            }
+        }
+        return result;
+    }
+
+    @Override
+    public void putInstance(Instance instance, ProviderContext context) {
+        String name = instance.getString("Name");
+        if (name == null) {
+            throw new ProviderException("A Velt_Disk needs a Name");
+        }
+        long size = instance.isNull("Size") ? 0 : instance.getLong("Size");
+        synchronized (DISKS) {
+            DISKS.put(name, size);
+        }
+        EventChannel channel = events;
+        if (channel != null) {
+            try (Instance event = channel.newEvent("Velt_DiskEvent")) {
+                event.setString("Disk", name);
+                channel.fire(event);
+            }
+        }
+    }
+
+    @Override
+    public void invokeMethod(ObjectPath target, String method, Instance in, Instance out,
+            ProviderContext context) {
+        if (!method.equals("Grow")) {
+            throw new ProviderException("Velt_Disk has no method " + method);
+        }
+        String name = target.requireKey("Name");
+        long grown;
+        synchronized (DISKS) {
+            Long size = DISKS.get(name);
+            if (size == null) {
+                throw new ProviderException("No disk " + name);
+            }
+            grown = size + in.getInt("By");
+            DISKS.put(name, grown);
+        }
+        out.setLong("NewSize", grown).setInt("ReturnValue", 0);
+    }
+
+    @Override
+    public void startEvents(EventChannel channel) {
+        events = channel;
+    }
+
+    @Override
+    public void stopEvents() {
+        events = null;
+    }
+
+    /** Test hooks, called through JNI. */
+    public static boolean fireNow(String what) {
+        EventChannel channel = events;
+        if (channel == null) {
+            return false;
+        }
+        try (Instance event = channel.newEvent("Velt_DiskEvent")) {
+            event.setString("Disk", what);
+            return channel.fire(event);
+        }
+    }
+
+    public static boolean started() {
+        return events != null;
+    }
+
+    public static String namespaceSeen() {
+        return namespaceSeen;
+    }
+
+    public static void forget() {
+        synchronized (DISKS) {
+            DISKS.clear();
+        }
+    }
+
+    private static Instance disk(ProviderContext context, String name, long size) {
+        Instance disk = context.newInstance();
+        try {
+            return disk.setString("Name", name).setLong("Size", size);
+        } catch (RuntimeException e) {
+            disk.close();
+            throw e;
+        }
+    }
+}
