@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <stdexcept>
 
 namespace velt::bench {
@@ -19,6 +20,9 @@ void require(bool condition, const char* what) {
 }  // namespace
 
 World& World::get() {
+  // Threaded benchmarks ask for the world from every thread at once.
+  static std::mutex making;
+  std::lock_guard<std::mutex> lock(making);
   if (g_world == nullptr) {
     try {
       g_world = new World();
