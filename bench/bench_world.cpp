@@ -1,6 +1,7 @@
 #include "bench_world.h"
 
 #include <oleauto.h>
+#include <time.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -100,6 +101,12 @@ World::~World() {
   delete m_java;
   m_host.shutDown();
   m_events->Release();
+}
+
+double threadCpuSeconds() {
+  timespec now;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
 AttachedThread::AttachedThread(JavaVM* vm) : m_vm(vm) {

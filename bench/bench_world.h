@@ -64,6 +64,13 @@ class AttachedThread {
   JNIEnv* m_env = nullptr;
 };
 
+// The floors, for the benchmarks that pair each request with its floor.
+void attachCallDetachFloor(World& world);
+void readVectorFloor(JavaVM* vm, jclass floorClass, jint count);
+
+// CPU time of the calling thread, in seconds.
+double threadCpuSeconds();
+
 // Runs this benchmark binary again in `mode` and returns the number the child reports.
 double runChild(const std::string& mode);
 // The child side: runs `mode`, prints its number; the process's exit code.

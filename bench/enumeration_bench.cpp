@@ -8,8 +8,6 @@
 
 namespace velt::bench {
 
-void readVectorFloor(JavaVM* vm, jclass floorClass, jint count);
-
 // One enumeration of `count` elements; true when every element arrived and it succeeded.
 bool enumerateOnce(World& world, velt::host::CountingSink* sink, long count) {
   sink->reset();
@@ -37,6 +35,38 @@ void BM_Enumerate(benchmark::State& state) {
                                                          benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_Enumerate)->Arg(1)->Arg(100)->Arg(10000)->Arg(1000000);
+
+// Each iteration reads the vector the floor's way and then enumerates the same count through
+// the provider, so both meet the same moment of a shared machine; the counters give the
+// per-element CPU time of each and their ratio.
+void BM_Paired_Enumerate(benchmark::State& state) {
+  World& world = World::get();
+  auto count = static_cast<int>(state.range(0));
+  world.java().setEnumerationSize(count);
+  auto* sink = new velt::host::CountingSink();
+  enumerateOnce(world, sink, count);
+  readVectorFloor(world.vm(), world.floorClass(), count);
+  double floor = 0, provider = 0;
+  for (auto _ : state) {
+    double start = threadCpuSeconds();
+    readVectorFloor(world.vm(), world.floorClass(), count);
+    double between = threadCpuSeconds();
+    bool delivered = enumerateOnce(world, sink, count);
+    double end = threadCpuSeconds();
+    if (!delivered) {
+      state.SkipWithError("the enumeration did not deliver every element");
+      break;
+    }
+    floor += between - start;
+    provider += end - between;
+  }
+  sink->Release();
+  double elements = static_cast<double>(state.iterations()) * count;
+  state.counters["provider_ns"] = provider / elements * 1e9;
+  state.counters["floor_ns"] = floor / elements * 1e9;
+  state.counters["ratio"] = floor > 0 ? provider / floor : 0;
+}
+BENCHMARK(BM_Paired_Enumerate)->Arg(1)->Arg(100)->Arg(10000)->Arg(1000000);
 
 // Peak resident memory of fresh processes that each enumerate once, for the provider and
 // for the JNI floor; the growth from 10 000 to 1 000 000 elements must stay flat.

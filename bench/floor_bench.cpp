@@ -5,6 +5,15 @@
 #include "bench_world.h"
 
 namespace velt::bench {
+
+void attachCallDetachFloor(World& world) {
+  JNIEnv* env = nullptr;
+  world.vm()->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr);
+  jmethodID trivial = env->GetMethodID(world.floorClass(), "trivial", "(Ljava/lang/String;)I");
+  benchmark::DoNotOptimize(env->CallIntMethod(world.floorObject(), trivial, nullptr));
+  world.vm()->DetachCurrentThread();
+}
+
 namespace {
 
 // One attach and detach pair.
@@ -28,14 +37,7 @@ BENCHMARK(BM_Floor_AttachDetach)
 // Attach, method look-up, one trivial call and detach: the least a request can cost.
 void BM_Floor_AttachCallDetach(benchmark::State& state) {
   World& world = World::get();
-  JavaVM* vm = world.vm();
-  for (auto _ : state) {
-    JNIEnv* env = nullptr;
-    vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr);
-    jmethodID trivial = env->GetMethodID(world.floorClass(), "trivial", "(Ljava/lang/String;)I");
-    benchmark::DoNotOptimize(env->CallIntMethod(world.floorObject(), trivial, nullptr));
-    vm->DetachCurrentThread();
-  }
+  for (auto _ : state) attachCallDetachFloor(world);
 }
 BENCHMARK(BM_Floor_AttachCallDetach);
 BENCHMARK(BM_Floor_AttachCallDetach)
