@@ -78,7 +78,8 @@ void closeTraceLog() {
 
 void traceFormatV(const char* /*className*/, const char* format, va_list arguments) {
   char record[kRecordSize];
-  int prefixLength = std::snprintf(record, sizeof record, "0x%x ", GetCurrentThreadId());
+  int prefixLength =
+      std::snprintf(record, sizeof record, "0x%x ", static_cast<unsigned>(GetCurrentThreadId()));
   // vsnprintf cuts an overlong text at the buffer's end; the record stays terminated.
   std::vsnprintf(record + prefixLength, sizeof record - prefixLength, format, arguments);
   if (logEnabled.load()) writeRecord(record);
@@ -118,7 +119,8 @@ void traceSystemError(DWORD code) {
   DWORD length =
       FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, code,
                      kDefaultLanguage, reinterpret_cast<LPSTR>(&systemText), 0, nullptr);
-  traceFormat("", "0x%x Error (%x): %s\n", GetCurrentThreadId(), code,
+  traceFormat("", "0x%x Error (%x): %s\n", static_cast<unsigned>(GetCurrentThreadId()),
+              static_cast<unsigned>(code),
               length != 0 && systemText != nullptr ? systemText : "(no system text)");
   if (systemText != nullptr) LocalFree(systemText);
 }

@@ -28,10 +28,11 @@ void checked(HRESULT hr) {
 
 }  // namespace
 
-std::string toUtf8(std::u16string_view wide) {
+std::string toUtf8(WideTextView wide) {
   std::string narrow;
   narrow.reserve(wide.size());
-  for (const char16_t u : wide) {
+  for (const OLECHAR unit : wide) {
+    const char16_t u = static_cast<char16_t>(unit);
     if (u == 0) break;
     if (u < 0x80) {
       narrow += static_cast<char>(u);
@@ -48,12 +49,12 @@ std::string toUtf8(std::u16string_view wide) {
   return narrow;
 }
 
-std::u16string wideFromBstr(BSTR bstr) {
-  if (bstr == nullptr) return std::u16string();
+WideText wideFromBstr(BSTR bstr) {
+  if (bstr == nullptr) return WideText();
   // SysAllocString copies up to the first NUL, whatever length the BSTR stores.
   BSTR copy = SysAllocString(bstr);
   if (copy == nullptr) _com_issue_error(E_OUTOFMEMORY);
-  std::u16string wide;
+  WideText wide;
   try {
     wide = copy;
   } catch (...) {
@@ -64,10 +65,11 @@ std::u16string wideFromBstr(BSTR bstr) {
   return wide;
 }
 
-std::u16string wideFromVariant(const VARIANT& value) {
+WideText wideFromVariant(const VARIANT& value) {
   TemporaryVariant copy;
-  checked(VariantCopy(copy.get(), &value));
-  std::u16string wide;
+  // The published source parameter is const; not every SDK's header says so.
+  checked(VariantCopy(copy.get(), const_cast<VARIANT*>(&value)));
+  WideText wide;
   if (copy.get()->vt == VT_BSTR) {
     wide = wideFromBstr(copy.get()->bstrVal);
   } else {

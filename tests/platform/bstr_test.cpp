@@ -13,13 +13,13 @@ TEST(BstrTest, LengthPrefixCountsBytesAndKeepsEmbeddedNuls) {
   DWORD prefix = 0;
   std::memcpy(&prefix, reinterpret_cast<const char*>(bstr.get()) - 4, 4);
   EXPECT_EQ(prefix, 10u);
-  EXPECT_EQ(storedText(bstr.get()), std::u16string(text, 5));
+  EXPECT_EQ(storedText(bstr.get()), OleText(text, 5));
   EXPECT_EQ(bstr.get()[5], 0) << "always zero-terminated";
 }
 
 TEST(BstrTest, SysAllocStringStopsAtFirstNulAndNullGivesNull) {
   OwnedBstr bstr(SysAllocString(OLESTR("ab\0cd")));
-  EXPECT_EQ(storedText(bstr.get()), u"ab");
+  EXPECT_EQ(storedText(bstr.get()), OLESTR("ab"));
   EXPECT_EQ(SysAllocString(nullptr), nullptr);
   EXPECT_EQ(SysStringLen(nullptr), 0u);
   SysFreeString(nullptr);
@@ -31,7 +31,7 @@ TEST(BstrTest, SysAllocStringStopsAtFirstNulAndNullGivesNull) {
 TEST(BstrTest, AllocatingWithoutTextGivesZeroedTerminatedString) {
   OwnedBstr bstr(SysAllocStringLen(nullptr, 3));
   ASSERT_NE(bstr, nullptr);
-  EXPECT_EQ(storedText(bstr.get()), std::u16string(3, u'\0'));
+  EXPECT_EQ(storedText(bstr.get()), OleText(3, u'\0'));
   EXPECT_EQ(bstr.get()[3], 0);
 }
 
@@ -53,7 +53,7 @@ TEST(BstrTest, LengthsBeyondThePrefixRangeFailInsteadOfWrapping) {
 TEST(BstrTest, ReAllocReplacesEvenFromItsOwnText) {
   BSTR bstr = SysAllocString(OLESTR("hello world"));
   ASSERT_TRUE(SysReAllocString(&bstr, bstr + 6));
-  EXPECT_EQ(storedText(bstr), u"world");
+  EXPECT_EQ(storedText(bstr), OLESTR("world"));
   ASSERT_TRUE(SysReAllocString(&bstr, nullptr));
   ASSERT_NE(bstr, nullptr);
   EXPECT_EQ(SysStringLen(bstr), 0u);

@@ -1,7 +1,8 @@
 // Test helpers: owning BSTRs and VARIANTs, and a view of a BSTR's whole stored text.
 #pragma once
 
-#include <oleauto.h>
+#include <ole2.h>
+#include <windows.h>
 
 #include <memory>
 #include <string>
@@ -25,8 +26,18 @@ class OwnedVariant {
 };
 
 // Every unit the BSTR's length prefix covers, embedded NULs included.
-inline std::u16string storedText(BSTR bstr) {
-  return bstr == nullptr ? std::u16string() : std::u16string(bstr, SysStringLen(bstr));
+// Whether the OLE Automation under test is Wine's, which differs from the published
+// behaviour in a few places the tests name.
+inline bool runsUnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// Text in the platform's OLE characters.
+using OleText = std::basic_string<OLECHAR>;
+
+inline OleText storedText(BSTR bstr) {
+  return bstr == nullptr ? OleText() : OleText(bstr, SysStringLen(bstr));
 }
 
 // A minimal IUnknown whose reference count the tests can watch.

@@ -11,10 +11,10 @@
 namespace {
 
 // The text VariantChangeType makes of v, or the failure code as text.
-std::u16string textOf(VARIANT& v, USHORT flags = 0) {
+OleText textOf(VARIANT& v, USHORT flags = 0) {
   OwnedVariant result;
   const HRESULT hr = VariantChangeType(result.get(), &v, flags, VT_BSTR);
-  if (FAILED(hr)) return u"failed";
+  if (FAILED(hr)) return OLESTR("failed");
   EXPECT_EQ(result->vt, VT_BSTR);
   return storedText(result->bstrVal);
 }
@@ -43,7 +43,7 @@ TEST(VariantChangeTypeTest, ConvertsInPlaceWhenDestinationIsSource) {
   v->lVal = -12;
   ASSERT_EQ(VariantChangeType(v.get(), v.get(), 0, VT_BSTR), S_OK);
   EXPECT_EQ(v->vt, VT_BSTR);
-  EXPECT_EQ(storedText(v->bstrVal), u"-12");
+  EXPECT_EQ(storedText(v->bstrVal), OLESTR("-12"));
 }
 
 TEST(VariantChangeTypeTest, FailureLeavesDestinationUntouched) {
@@ -54,7 +54,7 @@ TEST(VariantChangeTypeTest, FailureLeavesDestinationUntouched) {
   VariantInit(&null);
   null.vt = VT_NULL;
   EXPECT_EQ(VariantChangeType(destination.get(), &null, 0, VT_BSTR), DISP_E_TYPEMISMATCH);
-  EXPECT_EQ(storedText(destination->bstrVal), u"kept");
+  EXPECT_EQ(storedText(destination->bstrVal), OLESTR("kept"));
 }
 
 TEST(VariantChangeTypeTest, FollowsReferences) {
@@ -63,7 +63,7 @@ TEST(VariantChangeTypeTest, FollowsReferences) {
   VariantInit(&byRef);
   byRef.vt = VT_I4 | VT_BYREF;
   byRef.plVal = &number;
-  EXPECT_EQ(textOf(byRef), u"77");
+  EXPECT_EQ(textOf(byRef), OLESTR("77"));
 
   OwnedVariant inner;
   inner->vt = VT_BSTR;
@@ -72,10 +72,10 @@ TEST(VariantChangeTypeTest, FollowsReferences) {
   VariantInit(&toVariant);
   toVariant.vt = VT_VARIANT | VT_BYREF;
   toVariant.pvarVal = inner.get();
-  EXPECT_EQ(textOf(toVariant), u"inner");
+  EXPECT_EQ(textOf(toVariant), OLESTR("inner"));
 
   byRef.plVal = nullptr;
-  EXPECT_EQ(textOf(byRef), u"failed");
+  EXPECT_EQ(textOf(byRef), OLESTR("failed"));
 }
 
 TEST(VariantChangeTypeTest, SameTypeCopiesAndOtherTargetsAreTypeMismatch) {
@@ -96,41 +96,54 @@ TEST(VariantChangeTypeTest, BooleanWordsOnlyWithTheirFlags) {
   VariantInit(&v);
   v.vt = VT_BOOL;
   v.boolVal = VARIANT_TRUE;
-  EXPECT_EQ(textOf(v, VARIANT_ALPHABOOL), u"True");
+  EXPECT_EQ(textOf(v, VARIANT_ALPHABOOL), OLESTR("True"));
   v.boolVal = VARIANT_FALSE;
-  EXPECT_EQ(textOf(v, VARIANT_LOCALBOOL), u"False");
+  EXPECT_EQ(textOf(v, VARIANT_LOCALBOOL), OLESTR("False"));
   v.boolVal = 1;  // any non-zero value is true
-  EXPECT_EQ(textOf(v), u"-1");
+  EXPECT_EQ(textOf(v), OLESTR("-1"));
 }
 
 TEST(VariantChangeTypeTest, CurrencyKeepsOnlySignificantFractionDigits) {
   VARIANT v = currency(-12345678);
-  EXPECT_EQ(textOf(v), u"-1234.5678");
+  EXPECT_EQ(textOf(v), OLESTR("-1234.5678"));
   v = currency(10500);
-  EXPECT_EQ(textOf(v), u"1.05");
+  EXPECT_EQ(textOf(v), OLESTR("1.05"));
   v = currency(20000);
-  EXPECT_EQ(textOf(v), u"2");
+  EXPECT_EQ(textOf(v), OLESTR("2"));
   v = currency(1);
-  EXPECT_EQ(textOf(v), u"0.0001");
+  EXPECT_EQ(textOf(v), OLESTR("0.0001"));
   v = currency(std::numeric_limits<LONGLONG>::min());
-  EXPECT_EQ(textOf(v), u"-922337203685477.5808");
+  EXPECT_EQ(textOf(v), OLESTR("-922337203685477.5808"));
 }
 
 TEST(VariantChangeTypeTest, DatesShowDateAndTimeOnlyWhenPresent) {
   VARIANT v = date(45000.0);
-  EXPECT_EQ(textOf(v), u"3/15/2023");
+  EXPECT_EQ(textOf(v), OLESTR("3/15/2023"));
   v = date(0.25);
-  EXPECT_EQ(textOf(v), u"6:00:00 AM");
+  EXPECT_EQ(textOf(v), OLESTR("6:00:00 AM"));
   v = date(-1.25);  // the fraction counts forward from the day whatever the sign
-  EXPECT_EQ(textOf(v), u"12/29/1899 6:00:00 AM");
+  EXPECT_EQ(textOf(v), OLESTR("12/29/1899 6:00:00 AM"));
   v = date(1.0 - 0.1 / 86400);  // rounds up into the next day
-  EXPECT_EQ(textOf(v), u"12/31/1899");
+  EXPECT_EQ(textOf(v), OLESTR("12/31/1899"));
   v = date(2958465.5);
-  EXPECT_EQ(textOf(v), u"12/31/9999 12:00:00 PM");
+  EXPECT_EQ(textOf(v), OLESTR("12/31/9999 12:00:00 PM"));
   v = date(-657434.0);
-  EXPECT_EQ(textOf(v), u"1/1/100");
+  EXPECT_EQ(textOf(v), OLESTR("1/1/100"));
   for (double outside : {2958466.0, -657435.0, std::nan(""), HUGE_VAL}) {
     v = date(outside);
-    EXPECT_EQ(textOf(v), u"failed") << outside;
+    EXPECT_EQ(textOf(v), OLESTR("failed")) << outside;
   }
+}
+
+TEST(VariantChangeTypeTest, RealsOutsideTheNumbersStillGiveText) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_R8;
+  v.dblVal = -HUGE_VAL;
+  EXPECT_EQ(textOf(v), OLESTR("-1.#INF"));
+  v.dblVal = 1e-300;
+  EXPECT_EQ(textOf(v), OLESTR("1E-300"));
+  v.vt = VT_R4;
+  v.fltVal = 16777216.0f;
+  EXPECT_EQ(textOf(v), OLESTR("1.677722E+07"));
 }

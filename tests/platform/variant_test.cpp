@@ -25,7 +25,7 @@ TEST(VariantTest, ClearLeavesReferencedValuesAlone) {
   v.vt = VT_BSTR | VT_BYREF;
   v.pbstrVal = &text;
   EXPECT_EQ(VariantClear(&v), S_OK);
-  EXPECT_EQ(storedText(text), u"not owned");
+  EXPECT_EQ(storedText(text), OLESTR("not owned"));
   SysFreeString(text);
 }
 
@@ -53,7 +53,7 @@ TEST(VariantCopyTest, StringsAreDeepCopiedWithTheirFullLength) {
   ASSERT_EQ(VariantCopy(copy.get(), source.get()), S_OK);
   EXPECT_EQ(copy->vt, VT_BSTR);
   EXPECT_NE(copy->bstrVal, source->bstrVal);
-  EXPECT_EQ(storedText(copy->bstrVal), std::u16string(text, 5));
+  EXPECT_EQ(storedText(copy->bstrVal), OleText(text, 5));
 }
 
 TEST(VariantCopyTest, ReleasesTheOldDestinationAndAddRefsInterfaces) {
@@ -86,6 +86,6 @@ TEST(VariantCopyTest, ArraysAreCopiedElementByElement) {
   ASSERT_NE(copy->parray, source->parray);
   BSTR element = nullptr;
   ASSERT_EQ(SafeArrayGetElement(copy->parray, &index, &element), S_OK);
-  EXPECT_EQ(storedText(element), u"x");
+  EXPECT_EQ(storedText(element), OLESTR("x"));
   SysFreeString(element);
 }

@@ -34,9 +34,9 @@ std::vector<Row> loadRows() {
   return rows;
 }
 
-std::string utf8(const std::u16string& text) {
+std::string utf8(const OleText& text) {
   std::string out;
-  for (char16_t u : text) {
+  for (OLECHAR u : text) {
     if (u < 0x80) {
       out += static_cast<char>(u);
     } else if (u < 0x800) {
@@ -52,14 +52,14 @@ std::string utf8(const std::u16string& text) {
 }
 
 // The table writes non-ASCII characters of a string value as \uXXXX.
-std::u16string decodeEscapes(const std::string& value) {
-  std::u16string out;
+OleText decodeEscapes(const std::string& value) {
+  OleText out;
   for (size_t i = 0; i < value.size(); ++i) {
     if (value.compare(i, 2, "\\u") == 0 && i + 6 <= value.size()) {
-      out += static_cast<char16_t>(std::stoul(value.substr(i + 2, 4), nullptr, 16));
+      out += static_cast<OLECHAR>(std::stoul(value.substr(i + 2, 4), nullptr, 16));
       i += 5;
     } else {
-      out += static_cast<char16_t>(static_cast<unsigned char>(value[i]));
+      out += static_cast<OLECHAR>(static_cast<unsigned char>(value[i]));
     }
   }
   return out;
@@ -114,7 +114,7 @@ bool makeVariant(const Row& row, OwnedVariant& v) {
   else if (t == "VT_BSTR") {
     v->vt = VT_BSTR;
     if (x != "NULL pointer") {
-      const std::u16string text = decodeEscapes(x);
+      const OleText text = decodeEscapes(x);
       v->bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     }
   } else if (t == "VT_UNKNOWN") {

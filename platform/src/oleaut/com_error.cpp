@@ -27,11 +27,16 @@ const TCHAR* _com_error::ErrorMessage() const noexcept {
     }
     return m_message;
   }
+  // An HRESULT that carries a dispatch interface's 16-bit error code is named by that code.
   constexpr size_t kUnknownSize = 32;
   m_message = static_cast<TCHAR*>(LocalAlloc(LMEM_FIXED, kUnknownSize));
   if (m_message != nullptr) {
-    std::snprintf(m_message, kUnknownSize, "Unknown error 0x%08X",
-                  static_cast<unsigned>(m_hresult));
+    const auto code = static_cast<unsigned>(m_hresult);
+    if (code >= 0x80040200u && code <= 0x8004FFFFu) {
+      std::snprintf(m_message, kUnknownSize, "IDispatch error #%u", code - 0x80040200u);
+    } else {
+      std::snprintf(m_message, kUnknownSize, "Unknown error 0x%08X", code);
+    }
   }
   return m_message;
 }
