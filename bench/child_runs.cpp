@@ -1,0 +1,74 @@
+// Figures that need a fresh process (the first Initialize, peak memory) come from this same
+// binary run again as a child; the child prints one marked line with its number.
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+#include "bench_world.h"
+
+namespace velt::bench {
+
+double peakAfterEnumeration(long count);
+double peakAfterReadingVector(long count);
+double firstInitializeMicroseconds();
+double firstVmStartMicroseconds();
+
+namespace {
+
+constexpr char kResultMark[] = "velt-child-result ";
+
+std::string ownExecutable() {
+  char path[4096];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) throw std::runtime_error("cannot find the benchmark executable");
+  return std::string(path, static_cast<size_t>(length));
+}
+
+}  // namespace
+
+long peakResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+double runChild(const std::string& mode) {
+  std::string command = "'" + ownExecutable() + "' --velt-child=" + mode;
+  FILE* child = popen(command.c_str(), "r");
+  if (child == nullptr) return -1;
+  double result = -1;
+  char line[512];
+  while (fgets(line, sizeof line, child) != nullptr) {
+    std::string text(line);
+    if (text.rfind(kResultMark, 0) == 0) result = std::stod(text.substr(sizeof kResultMark - 1));
+  }
+  pclose(child);
+  return result;
+}
+
+int childMain(const std::string& mode) {
+  double result = -1;
+  std::string::size_type colon = mode.find(':');
+  std::string name = mode.substr(0, colon);
+  long count = colon == std::string::npos ? 0 : std::stol(mode.substr(colon + 1));
+  if (name == "enumerate") {
+    result = peakAfterEnumeration(count);
+  } else if (name == "read-vector") {
+    result = peakAfterReadingVector(count);
+  } else if (name == "first-initialize") {
+    result = firstInitializeMicroseconds();
+  } else if (name == "first-vm-start") {
+    result = firstVmStartMicroseconds();
+  }
+  World::end();
+  std::printf("%s%.1f\n", kResultMark, result);
+  return result < 0 ? 1 : 0;
+}
+
+}  // namespace velt::bench

@@ -1,0 +1,186 @@
+// One request of each served kind, from WMI's side: through the stand-in's namespace, routed to
+// the provider object COM activated, into the cheap Glue and back to the client's sink.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include <wmi/recording_sink.h>
+
+#include "bench_world.h"
+
+namespace velt::bench {
+namespace {
+
+using velt::host::CountingSink;
+
+// Runs one request per iteration and checks that it delivered one object and succeeded.
+template <class Request>
+void runRequests(benchmark::State& state, Request request) {
+  auto* sink = new CountingSink();
+  for (auto _ : state) {
+    HRESULT hr = request(sink);
+    if (FAILED(hr) || FAILED(sink->lastStatus())) {
+      state.SkipWithError(
+          ("request failed: " + std::to_string(hr) + " / " + std::to_string(sink->lastStatus()))
+              .c_str());
+      break;
+    }
+  }
+  if (sink->indicated() != sink->completions()) {
+    state.SkipWithError("a request did not deliver exactly one object");
+  }
+  sink->Release();
+}
+
+// Each iteration runs the attach-call-detach floor and then the request, so both meet the same
+// moment of a shared machine; the counters give the CPU time of each and their ratio.
+template <class Request>
+void runPaired(benchmark::State& state, Request request) {
+  World& world = World::get();
+  auto* sink = new CountingSink();
+  double floor = 0, served = 0;
+  for (auto _ : state) {
+    double start = threadCpuSeconds();
+    attachCallDetachFloor(world);
+    double between = threadCpuSeconds();
+    HRESULT hr = request(sink);
+    double end = threadCpuSeconds();
+    if (FAILED(hr) || FAILED(sink->lastStatus())) {
+      state.SkipWithError("request failed");
+      break;
+    }
+    floor += between - start;
+    served += end - between;
+  }
+  sink->Release();
+  auto iterations = static_cast<double>(state.iterations());
+  state.counters["request_us"] = served / iterations * 1e6;
+  state.counters["floor_us"] = floor / iterations * 1e6;
+  state.counters["ratio"] = floor > 0 ? served / floor : 0;
+}
+
+void BM_GetObject(benchmark::State& state) {
+  World& world = World::get();
+  runRequests(state, [&](IWbemObjectSink* sink) {
+    return world.services()->GetObjectAsync(world.itemPath(), 0, nullptr, sink);
+  });
+}
+BENCHMARK(BM_GetObject);
+// Requests from several threads at once on the one provider object.
+BENCHMARK(BM_GetObject)
+    ->Name("Concurrent/BM_GetObject")
+    ->Threads(1)
+    ->Threads(2)
+    ->Threads(4)
+    ->UseRealTime();
+
+void BM_PutInstance(benchmark::State& state) {
+  World& world = World::get();
+  runRequests(state, [&](IWbemObjectSink* sink) {
+    return world.services()->PutInstanceAsync(world.item(), 0, nullptr, sink);
+  });
+}
+BENCHMARK(BM_PutInstance);
+
+void BM_ExecMethod(benchmark::State& state) {
+  World& world = World::get();
+  runRequests(state, [&](IWbemObjectSink* sink) {
+    return world.services()->ExecMethodAsync(world.itemPath(), world.methodName(), 0, nullptr,
+                                             world.inParameters(), sink);
+  });
+}
+BENCHMARK(BM_ExecMethod);
+
+// ProvideEvents on a provider object of its own (COM activation, Initialize on the namespace):
+// the stand-in calls it only once per provider, so the benchmark calls it directly.
+void BM_ProvideEvents(benchmark::State& state) {
+  World& world = World::get();
+  IWbemServices* provider = world.host().newProviderObject();
+  IWbemEventProvider* events = nullptr;
+  if (provider != nullptr) {
+    provider->QueryInterface(IID_IWbemEventProvider, reinterpret_cast<void**>(&events));
+  }
+  if (events == nullptr) {
+    state.SkipWithError("no provider object");
+    if (provider != nullptr) provider->Release();
+    return;
+  }
+  // The sink must be one Java can name: the stand-in's own objects are.
+  velt::wmi::RecordingSink* sink = velt::wmi::RecordingSink::create();
+  for (auto _ : state) {
+    HRESULT hr = events->ProvideEvents(sink, 0);
+    if (FAILED(hr)) {
+      state.SkipWithError(("ProvideEvents failed: " + std::to_string(hr)).c_str());
+      break;
+    }
+  }
+  events->Release();
+  provider->Release();
+  sink->Release();
+}
+BENCHMARK(BM_ProvideEvents);
+
+void BM_Paired_ProvideEvents(benchmark::State& state) {
+  World& world = World::get();
+  IWbemServices* provider = world.host().newProviderObject();
+  IWbemEventProvider* events = nullptr;
+  if (provider != nullptr) {
+    provider->QueryInterface(IID_IWbemEventProvider, reinterpret_cast<void**>(&events));
+  }
+  if (events == nullptr) {
+    state.SkipWithError("no provider object");
+    if (provider != nullptr) provider->Release();
+    return;
+  }
+  velt::wmi::RecordingSink* sink = velt::wmi::RecordingSink::create();
+  double floor = 0, served = 0;
+  for (auto _ : state) {
+    double start = threadCpuSeconds();
+    attachCallDetachFloor(world);
+    double between = threadCpuSeconds();
+    HRESULT hr = events->ProvideEvents(sink, 0);
+    double end = threadCpuSeconds();
+    if (FAILED(hr)) {
+      state.SkipWithError("ProvideEvents failed");
+      break;
+    }
+    floor += between - start;
+    served += end - between;
+  }
+  events->Release();
+  provider->Release();
+  sink->Release();
+  auto iterations = static_cast<double>(state.iterations());
+  state.counters["request_us"] = served / iterations * 1e6;
+  state.counters["floor_us"] = floor / iterations * 1e6;
+  state.counters["ratio"] = floor > 0 ? served / floor : 0;
+}
+BENCHMARK(BM_Paired_ProvideEvents);
+
+void BM_Paired_GetObject(benchmark::State& state) {
+  World& world = World::get();
+  runPaired(state, [&](IWbemObjectSink* sink) {
+    return world.services()->GetObjectAsync(world.itemPath(), 0, nullptr, sink);
+  });
+}
+BENCHMARK(BM_Paired_GetObject);
+
+void BM_Paired_PutInstance(benchmark::State& state) {
+  World& world = World::get();
+  runPaired(state, [&](IWbemObjectSink* sink) {
+    return world.services()->PutInstanceAsync(world.item(), 0, nullptr, sink);
+  });
+}
+BENCHMARK(BM_Paired_PutInstance);
+
+void BM_Paired_ExecMethod(benchmark::State& state) {
+  World& world = World::get();
+  runPaired(state, [&](IWbemObjectSink* sink) {
+    return world.services()->ExecMethodAsync(world.itemPath(), world.methodName(), 0, nullptr,
+                                             world.inParameters(), sink);
+  });
+}
+BENCHMARK(BM_Paired_ExecMethod);
+
+}  // namespace
+}  // namespace velt::bench

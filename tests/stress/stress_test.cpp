@@ -1,0 +1,217 @@
+// The provider under load for a bounded time: request threads mix every served operation, with
+// successes and failures, on one provider object; another thread makes provider objects of its
+// own and releases them; Java threads fire events. Afterwards every request must have had its
+// expected outcome, every stand-in object must be gone again, and the trace log must hold
+// exactly the records that were written, each whole.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <oleauto.h>
+#include <wmi/service.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "counting_sink.h"
+#include "java_control.h"
+#include "provider_host.h"
+
+namespace {
+
+using velt::host::CountingSink;
+using velt::host::ProviderHost;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRequestThreads = 4;
+constexpr int kEnumerationSize = 5;
+constexpr int kEventThreads = 2;
+constexpr int kEventsPerThread = 200;
+
+std::chrono::seconds runTime() {
+  const char* configured = std::getenv("VELT_STRESS_SECONDS");
+  return std::chrono::seconds(configured != nullptr ? std::atoi(configured) : 20);
+}
+
+struct Bstr {
+  explicit Bstr(const char16_t* text) : value(SysAllocString(text)) {}
+  ~Bstr() { SysFreeString(value); }
+  BSTR value;
+};
+
+// What one kind of request sends and what must come back.
+struct Expectation {
+  long objects;
+  HRESULT status;
+};
+
+enum Operation { kGet, kGetMissing, kPut, kPutKeyless, kEnumerate, kExec, kExecMissing, kCount };
+
+const Expectation kExpected[kCount] = {{1, WBEM_S_NO_ERROR},
+                                       {0, WBEM_E_FAILED},
+                                       {1, WBEM_S_NO_ERROR},
+                                       {0, WBEM_E_INVALID_OBJECT_PATH},
+                                       {kEnumerationSize, WBEM_S_NO_ERROR},
+                                       {1, WBEM_S_NO_ERROR},
+                                       {0, WBEM_E_FAILED}};
+
+std::vector<std::string> readLines(const std::filesystem::path& path) {
+  std::vector<std::string> lines;
+  std::ifstream log(path);
+  for (std::string line; std::getline(log, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(ProviderStress, EveryOperationFromManyThreadsHasItsOutcomeAndLeavesNothingBehind) {
+  velt::host::HostOptions options;
+  options.traceLog = true;
+  ProviderHost host(options);
+  IWbemServices* services = host.services();
+
+  auto* events = new CountingSink();
+  Bstr language(u"WQL"), query(u"select * from Bench_Event");
+  ASSERT_EQ(services->ExecNotificationQueryAsync(language.value, query.value, 0, nullptr, events),
+            WBEM_S_NO_ERROR);
+  velt::host::JavaControl java;
+  ASSERT_TRUE(java.ready());
+  IWbemClassObject* item = host.newItem(u"a");
+  IWbemClassObject* keyless = host.newItem(nullptr);
+  IWbemClassObject* event = host.newEvent();
+  ASSERT_NE(item, nullptr);
+  ASSERT_NE(keyless, nullptr);
+  ASSERT_NE(event, nullptr);
+  java.setInstance(item);
+  java.setEventObject(event);
+  java.setEnumerationSize(kEnumerationSize);
+
+  Bstr itemPath(u"Bench_Item.Name=\"a\""), missingPath(u"Bench_Item.Name=\"missing\"");
+  Bstr itemClass(u"Bench_Item"), method(u"Grow");
+
+  auto run = [&](Operation operation, IWbemObjectSink* sink) {
+    switch (operation) {
+      case kGet:
+        return services->GetObjectAsync(itemPath.value, 0, nullptr, sink);
+      case kGetMissing:
+        return services->GetObjectAsync(missingPath.value, 0, nullptr, sink);
+      case kPut:
+        return services->PutInstanceAsync(item, 0, nullptr, sink);
+      case kPutKeyless:
+        return services->PutInstanceAsync(keyless, 0, nullptr, sink);
+      case kEnumerate:
+        return services->CreateInstanceEnumAsync(itemClass.value, 0, nullptr, sink);
+      case kExec:
+        return services->ExecMethodAsync(itemPath.value, method.value, 0, nullptr, nullptr, sink);
+      case kExecMissing:
+      default:
+        return services->ExecMethodAsync(missingPath.value, method.value, 0, nullptr, nullptr,
+                                         sink);
+    }
+  };
+
+  const Clock::time_point deadline = Clock::now() + runTime();
+  std::atomic<long> requests[kCount] = {};
+  std::atomic<long> wrongOutcomes{0};
+  std::atomic<long> providersMade{0}, providersFailed{0};
+  std::atomic<long> eventsFired{0};
+
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kRequestThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (unsigned n = t; Clock::now() < deadline; ++n) {
+        auto operation = static_cast<Operation>(n % kCount);
+        auto* sink = new CountingSink();
+        HRESULT hr = run(operation, sink);
+        requests[operation]++;
+        if (hr != WBEM_S_NO_ERROR || sink->completions() != 1 ||
+            sink->indicated() != kExpected[operation].objects ||
+            sink->lastStatus() != kExpected[operation].status) {
+          wrongOutcomes++;
+        }
+        sink->Release();
+      }
+    });
+  }
+  threads.emplace_back([&] {
+    while (Clock::now() < deadline) {
+      IWbemServices* provider = host.newProviderObject();
+      if (provider == nullptr) {
+        providersFailed++;
+        continue;
+      }
+      providersMade++;
+      provider->Release();
+    }
+  });
+  threads.emplace_back([&] {
+    while (Clock::now() < deadline) {
+      java.fireFromJavaThreads(kEventThreads, kEventsPerThread);
+      eventsFired += kEventThreads * kEventsPerThread;
+    }
+  });
+  for (std::thread& thread : threads) thread.join();
+
+  EXPECT_EQ(wrongOutcomes.load(), 0);
+  EXPECT_EQ(providersFailed.load(), 0);
+  EXPECT_GT(providersMade.load(), 0);
+  EXPECT_EQ(events->indicated(), eventsFired.load());
+  for (int operation = 0; operation < kCount; ++operation) EXPECT_GT(requests[operation], 0);
+
+  java.setInstance(nullptr);
+  java.setEventObject(nullptr);
+  item->Release();
+  keyless->Release();
+  event->Release();
+  EXPECT_TRUE(host.shutDown());
+  events->Release();
+  EXPECT_EQ(velt::wmi::liveObjectCount(), host.liveObjectsAtStart());
+
+  // Every record of the provider is one line "0x<thread> <text>"; counting the texts each
+  // request writes proves that none was lost, doubled or broken by another thread's record.
+  std::map<std::string, long> texts;
+  std::regex record("^0x[0-9a-f]+ (.*)$");
+  long brokenProviderLines = 0;
+  for (const std::string& line : readLines(host.logPath())) {
+    std::smatch parts;
+    if (std::regex_match(line, parts, record)) {
+      texts[parts[1]]++;
+      std::string text = parts[1];
+      if (text.find("0x") != std::string::npos &&
+          text.find("CProxyProvider") != std::string::npos) {
+        brokenProviderLines++;
+      }
+    } else if (line.find("CProxyProvider") != std::string::npos ||
+               line.find("Glue::") != std::string::npos) {
+      brokenProviderLines++;
+    }
+  }
+  EXPECT_EQ(brokenProviderLines, 0);
+  long gets = requests[kGet] + requests[kGetMissing];
+  long puts = requests[kPut] + requests[kPutKeyless];
+  long execs = requests[kExec] + requests[kExecMissing];
+  EXPECT_EQ(texts["CProxyProvider::GetObjectAsync()"], gets);
+  EXPECT_EQ(texts["Glue::getInstance() invoked successfully..."], requests[kGet]);
+  EXPECT_EQ(texts["Leaving CProxyProvider::GetObjectAsync()"], requests[kGet]);
+  EXPECT_EQ(texts["A JNI Exception occurred: No instance Bench_Item.Name=\"missing\""],
+            requests[kGetMissing]);
+  EXPECT_EQ(texts["CProxyProvider::PutInstanceAsync()"], puts);
+  EXPECT_EQ(texts["Leaving CProxyProvider::PutInstanceAsync()"], requests[kPut]);
+  EXPECT_EQ(texts["CProxyProvider::CreateInstanceEnumAsync"], requests[kEnumerate]);
+  EXPECT_EQ(texts["About to call Glue::enumInstances"], requests[kEnumerate]);
+  EXPECT_EQ(texts["Leaving CreateInstanceEnumAsync"], requests[kEnumerate]);
+  EXPECT_EQ(texts["CProxyProvider::ExecMethodAsync()"], execs);
+  EXPECT_EQ(texts["Leaving CProxyProvider::ExecMethodAsync()"], requests[kExec]);
+  EXPECT_EQ(texts["A JNI Exception occurred: No object Bench_Item.Name=\"missing\""],
+            requests[kExecMissing]);
+  // The subscribed provider object and every one made by the second thread.
+  EXPECT_EQ(texts["Glue object created..."], providersMade.load() + 1);
+  EXPECT_EQ(texts["CProxyProvider::CProxyProvider()"], providersMade.load() + 1);
+  EXPECT_EQ(texts["CProxyProvider::~CProxyProvider()"], providersMade.load() + 1);
+}
+
+}  // namespace
