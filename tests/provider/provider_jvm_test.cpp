@@ -243,6 +243,9 @@ TEST_F(ProviderJvmTest, FailuresOfTheScriptedGlue) {
       {"enum=null", "enum", WBEM_E_FAILED, "Glue::enumInstances() returned no vector.", ""},
       {"enum=odd", "enum", WBEM_E_FAILED,
        "Glue::enumInstances() element 3 is not an instance; skipped.", "II"},
+      // The elements before the failing read are delivered; no final status follows.
+      {"enum=throwing", "enum", WBEM_E_FAILED, "A JNI Exception occurred: thrown by elementAt 2",
+       "II"},
       {"throw=invokeMethod", "exec", WBEM_E_FAILED,
        "A JNI Exception occurred: thrown by invokeMethod", ""},
       {"throw=setEventSink", "events", WBEM_E_FAILED,
@@ -251,6 +254,9 @@ TEST_F(ProviderJvmTest, FailuresOfTheScriptedGlue) {
   expectRows(
       *this, provider, ns, rows, [&](const std::string& c) { setControl(c); },
       [&] { return traces(); });
+  // The walk stops at the failing element: the one after it is never read.
+  EXPECT_THAT(glueCalls(), Contains("elementAt 2"));
+  EXPECT_THAT(glueCalls(), ::testing::Not(Contains("elementAt 3")));
   // A Glue constructor that throws fails the initialisation only. (The first provider stays,
   // so the server, and with it the log, stays too.)
   setControl("throw=<init>");

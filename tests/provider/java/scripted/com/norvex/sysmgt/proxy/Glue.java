@@ -15,7 +15,8 @@ import java.util.Vector;
  * A Glue for the provider's tests. It records every call, one line each, in the file named by
  * VELT_TEST_GLUE_LOG, and behaves as the file named by VELT_TEST_GLUE_CONTROL says, read anew on
  * every call ("key=value" lines): throw=<member> makes that member throw "thrown by <member>";
- * get=zero makes getInstance return 0; enum=<n>|null|odd shapes the enumInstances vector;
+ * get=zero makes getInstance return 0; enum=<n>|null|odd|throwing shapes the enumInstances
+ * vector;
  * fire=<class> makes setEventSink fire one event of that class from a thread of its own.
  */
 public class Glue {
@@ -57,6 +58,15 @@ public class Glue {
         String shape = control().getOrDefault("enum", "0");
         if (shape.equals("null")) {
             return null;
+        }
+        if (shape.equals("throwing")) {
+            // Two instances, then an element whose reading throws, then one never to be read.
+            Vector handed = new ThrowingVector(2);
+            handed.add(spawnNamed(className, "e0"));
+            handed.add(spawnNamed(className, "e1"));
+            handed.add(Integer.valueOf(0));
+            handed.add(Integer.valueOf(0));
+            return handed;
         }
         Vector handed = new Vector();
         if (shape.equals("odd")) {
@@ -113,6 +123,25 @@ public class Glue {
     }
 
     public native void CheckForEvents(int sink, int object);
+
+    /** A vector whose elementAt records each read and throws at one index. */
+    @SuppressWarnings("rawtypes")
+    private static final class ThrowingVector extends Vector {
+        private final int throwingIndex;
+
+        ThrowingVector(int throwingIndex) {
+            this.throwingIndex = throwingIndex;
+        }
+
+        @Override
+        public synchronized Object elementAt(int index) {
+            record("elementAt " + index);
+            if (index == throwingIndex) {
+                throw new IllegalStateException("thrown by elementAt " + index);
+            }
+            return super.elementAt(index);
+        }
+    }
 
     private Integer spawnNamed(String className, String name) {
         WbemClassObject object = WbemClassObject.spawn(namespacePointer, className);
