@@ -91,6 +91,7 @@ void ProviderFixture::install(GlueJar glue, bool sibling) {
   layout.link(VELT_TEST_SDK_JAR, "ab/velt-sdk.jar");
   if (glue == GlueJar::kScripted) layout.link(VELT_TEST_SCRIPTED_GLUE_JAR, "ab/glue.jar");
   if (glue == GlueJar::kBare) layout.link(VELT_TEST_BARE_GLUE_JAR, "ab/glue.jar");
+  if (glue == GlueJar::kUnbuildable) layout.link(VELT_TEST_UNBUILDABLE_GLUE_JAR, "ab/glue.jar");
   layout.touch("ab/qelvor.dbg");
 }
 

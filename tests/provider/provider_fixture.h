@@ -21,8 +21,9 @@ namespace velt::provider::test {
 // proxy provider's class identifier.
 extern const char* const kProviderMof;
 
-// Which Glue lies beside the executable.
-enum class GlueJar { kScripted, kBare, kNone };
+// Which Glue lies beside the executable: the scripted one, one lacking every member but its
+// constructor, one lacking the constructor the provider calls, or none.
+enum class GlueJar { kScripted, kBare, kUnbuildable, kNone };
 
 class ProviderFixture : public ::testing::Test {
  protected:

@@ -288,6 +288,26 @@ TEST_F(ProviderJvmTest, FailuresOfAGlueLackingItsMembers) {
   provider->Release();
 }
 
+TEST_F(ProviderJvmTest, AGlueWithoutItsConstructorFailsTheInitialize) {
+  install(GlueJar::kUnbuildable);
+  IUnknown* provider = activate();
+  EXPECT_EQ(initialize(provider), WBEM_E_FAILED);
+  auto records = traces();
+  EXPECT_TRUE(containsInOrder(
+      records, {"Glue class loaded...", "Finding the constructor for Glue class failed.",
+                "A JNI Exception occurred: <init>"}));
+  EXPECT_THAT(records, ::testing::Not(Contains("Glue object created...")));
+  // Without a Glue object every request fails.
+  IWbemServices* services = servicesOf(provider);
+  RecordingSink* sink = RecordingSink::create();
+  EXPECT_EQ(services->CreateInstanceEnumAsync(Bstr(u"Gadget"), 0, nullptr, sink), WBEM_E_FAILED);
+  EXPECT_EQ(kinds(sink), "");
+  sink->Release();
+  services->Release();
+  expectNoJniWarnings();
+  provider->Release();
+}
+
 TEST_F(ProviderJvmTest, AFailedStartIsRetriedByTheNextInitialize) {
   install(GlueJar::kScripted, /*sibling=*/false);
   IUnknown* first = activate();
