@@ -1,9 +1,11 @@
-// The path of a WMI instance, read from the stand-in's objects.
+// The path of a WMI instance, read from the stand-in's objects and from objects whose
+// answers the test scripts.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
 #include "objectpath/object_path.h"
+#include "scripted_class_object.h"
 #include "wmi/service.h"
 
 namespace {
@@ -86,6 +88,78 @@ TEST_F(InstancePathTest, RefusesWhatCannotNameTheInstance) {
   putInt(keyed, u"Slot", 1);  // Name stays null
   EXPECT_EQ(messageOf(keyed), "could not get key value.");
   keyed->Release();
+}
+
+using velt::objectpath::test::ScriptedClassObject;
+
+// An object of class Gadget with key Name="a", its system properties left to the caller.
+void answerGadget(ScriptedClassObject& object) {
+  object.answerText(u"__CLASS", u"Gadget");
+  object.answerText(u"Name", u"a");
+  object.setKeyNames({u"Name"});
+}
+
+// How a system property can fail to give text.
+struct UnreadableAnswer {
+  const char* what;
+  void (*apply)(ScriptedClassObject&, const std::u16string&);
+};
+
+const UnreadableAnswer kUnreadable[] = {
+    {"missing", [](ScriptedClassObject& o, const std::u16string& n) { o.forget(n); }},
+    {"null", [](ScriptedClassObject& o, const std::u16string& n) { o.answerType(n, VT_NULL); }},
+    {"an interface",
+     [](ScriptedClassObject& o, const std::u16string& n) { o.answerType(n, VT_UNKNOWN); }},
+};
+
+TEST(InstancePathAnswersTest, ServerAndNamespaceWithoutTextLeaveTheirFieldsEmpty) {
+  // The scripted object does name its server and namespace when it has them.
+  ScriptedClassObject named;
+  answerGadget(named);
+  named.answerText(u"__SERVER", u"HOST");
+  named.answerText(u"__NAMESPACE", u"root\\paths");
+  WbemObjectPath readable(&named);
+  EXPECT_EQ(readable.getServer(), "HOST");
+  EXPECT_EQ(readable.getNamespace(), "root\\paths");
+
+  for (const UnreadableAnswer& server : kUnreadable) {
+    for (const UnreadableAnswer& nameSpace : kUnreadable) {
+      SCOPED_TRACE(std::string("server ") + server.what + ", namespace " + nameSpace.what);
+      ScriptedClassObject object;
+      answerGadget(object);
+      server.apply(object, u"__SERVER");
+      nameSpace.apply(object, u"__NAMESPACE");
+      WbemObjectPath path(&object);
+      EXPECT_EQ(path.getServer(), "");
+      EXPECT_EQ(path.getNamespace(), "");
+      EXPECT_EQ(path.modelClass(), "Gadget");
+      EXPECT_EQ(path.getKeys().get("Name"), "a");
+    }
+  }
+  // A namespace the name rule refuses is ignored the same way.
+  ScriptedClassObject badNamespace;
+  answerGadget(badNamespace);
+  badNamespace.answerText(u"__NAMESPACE", u"root\\no good");
+  EXPECT_EQ(WbemObjectPath(&badNamespace).getNamespace(), "");
+}
+
+TEST(InstancePathAnswersTest, AClassNameWithoutValidTextFailsThePath) {
+  // (A missing class reads as empty text, which the name rule lets pass: no row of its own.)
+  for (const UnreadableAnswer& className : kUnreadable) {
+    if (std::string(className.what) == "missing") continue;
+    SCOPED_TRACE(std::string("class ") + className.what);
+    ScriptedClassObject object;
+    answerGadget(object);
+    className.apply(object, u"__CLASS");
+    EXPECT_EQ(messageOf(&object), "failed to get class name.");
+  }
+  for (const char16_t* badName : {u"Bad Class", u"9Lives", u"_Under", u"Caf\u00e9"}) {
+    ScriptedClassObject object;
+    answerGadget(object);
+    object.answerText(u"__CLASS", badName);
+    EXPECT_EQ(messageOf(&object), "failed to get class name.");
+    EXPECT_EQ(object.getCalls(), 3) << "no key property is read once the class fails";
+  }
 }
 
 }  // namespace
