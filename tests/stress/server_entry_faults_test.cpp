@@ -1,5 +1,5 @@
 // Failure paths of the server entry that no other test reaches: COM refusing the apartment the
-// entry asks for, and COM refusing process-wide security.
+// entry asks for, COM refusing process-wide security, and a class factory that cannot be made.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <winplatform/posix_hooks.h>
@@ -7,12 +7,16 @@
 #include <objbase.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <string>
 #include <vector>
 
+#include "factory.h"
+#include "failing_nothrow_new.h"
 #include "server_exit_codes.h"
 
 namespace {
@@ -77,6 +81,45 @@ TEST_F(ServerEntryFaults, RefusedComSecurityIsIgnored) {
   EXPECT_EQ(runEntry("-UnregServer"), kExitOk);
   EXPECT_FALSE(registered());
   CoUninitialize();
+}
+
+// The trace log's lines whose record contains `text`.
+int countRecords(const std::filesystem::path& log, const std::string& text) {
+  int found = 0;
+  std::ifstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    if (line.find(text) != std::string::npos) ++found;
+  }
+  return found;
+}
+
+TEST_F(ServerEntryFaults, AClassFactoryThatCannotBeMadeStopsTheServerWithExitCodeThree) {
+  std::ofstream(directory_ / "qelvor.dbg").put('\n');  // the marker: the entry keeps its log
+  velt::test::failNextNothrowAllocations(1);
+  void* probe = ::operator new(sizeof(int), std::nothrow);
+  const bool hookWorks = probe == nullptr;
+  ::operator delete(probe);
+  ASSERT_TRUE(hookWorks) << "the allocation-failure hook is not in effect";
+
+  // Started by COM with no factory to offer, the server must not wait for a quit that only a
+  // component could bring about.
+  velt::test::failNextNothrowAllocations(1);
+  auto exitCode = std::async(std::launch::async, [] { return runEntry("-Embedding"); });
+  if (exitCode.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+    PostThreadMessageA(CFactory::sm_mainThreadId, WM_QUIT, 0, 0);
+    ADD_FAILURE() << "the server kept waiting without a class factory";
+  }
+  EXPECT_EQ(exitCode.get(), kExitFactoriesFailed);
+  EXPECT_EQ(velt::test::nothrowFailuresPending(), 0);
+  velt::test::failNextNothrowAllocations(0);
+  EXPECT_EQ(g_factoryEntries[0].classFactory, nullptr);
+  EXPECT_EQ(g_factoryEntries[0].registrationCookie, 0u);
+
+  const auto log = directory_ / "qelvor.log";
+  EXPECT_EQ(countRecords(log, "CFactory::StartFactories(). Registering class factory."), 1);
+  EXPECT_EQ(countRecords(log, "Could not register the class factory; the server stops."), 1);
+  EXPECT_EQ(countRecords(log, "CFactory::StopFactories(). Stopping Class Factory."), 1);
+  EXPECT_FALSE(registered());
 }
 
 }  // namespace
