@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "entry_point.h"
+#include "failing_nothrow_new.h"
 #include "path_rules.h"
 #include "test_layout.h"
 
@@ -170,6 +171,30 @@ TEST_F(StartFailure, LastReleaseUnloadsWhatTheFailedStartLoaded) {
   // No VM was made, so nothing of the runtime can still run: it is unloaded too.
   EXPECT_EQ(GetModuleHandleA(candidate("server/libjvm.so").c_str()), nullptr);
   EXPECT_EQ(GetModuleHandleA((layout.programDirectory() / "libqelvor.so").c_str()), nullptr);
+}
+
+// A services object that cannot be made leaves its user counted, so that the user's release
+// keeps the count balanced: a later user's object lives until the last release.
+TEST(ServicesAllocation, ANullServicesObjectStillCountsItsUser) {
+  using velt::test::failNextNothrowAllocations;
+  using velt::test::nothrowFailuresPending;
+  failNextNothrowAllocations(1);
+  EXPECT_EQ(JvmServices::acquire(), nullptr);
+  JvmServices* made = JvmServices::acquire();
+  ASSERT_NE(made, nullptr);
+
+  JvmServices::release();  // one user of the two remains
+  failNextNothrowAllocations(1);
+  EXPECT_EQ(JvmServices::acquire(), made);
+  EXPECT_EQ(nothrowFailuresPending(), 1) << "the object was made anew: it had been deleted";
+  failNextNothrowAllocations(0);
+
+  JvmServices::release();
+  JvmServices::release();  // the last user: the object goes
+  failNextNothrowAllocations(1);
+  EXPECT_EQ(JvmServices::acquire(), nullptr);
+  failNextNothrowAllocations(0);
+  JvmServices::release();
 }
 
 }  // namespace
