@@ -1,6 +1,8 @@
 // Stand-ins for a Java runtime library, for the start paths that must not reach a real VM.
-// Built once with the default-arguments entry point only, and once with a JNI_CreateJavaVM
-// that records its start record, says something through the console hook and refuses.
+// Built once with the default-arguments entry point only, once with a JNI_CreateJavaVM that
+// records its start record, says something through the console hook and refuses, and once
+// with a JNI_CreateJavaVM that makes a VM refusing every thread: it records each call of its
+// invocation interface.
 #include <jni.h>
 
 #include <cstdarg>
@@ -70,4 +72,57 @@ FAKE_EXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void* initArg
 }
 
 FAKE_EXPORT const char* fakeRuntimeRecordedStart() { return recordedStart; }
+#endif
+
+#ifdef FAKE_RUNTIME_UNATTACHABLE
+namespace {
+
+char invocationCalls[4096];
+
+void recordCall(const char* name) {
+  size_t used = std::strlen(invocationCalls);
+  std::snprintf(invocationCalls + used, sizeof invocationCalls - used, "%s ", name);
+}
+
+jint JNICALL destroyJavaVM(JavaVM*) {
+  recordCall("DestroyJavaVM");
+  return JNI_ERR;
+}
+jint JNICALL attachCurrentThread(JavaVM*, void**, void*) {
+  recordCall("AttachCurrentThread");
+  return JNI_ERR;
+}
+jint JNICALL detachCurrentThread(JavaVM*) {
+  recordCall("DetachCurrentThread");
+  return JNI_ERR;
+}
+jint JNICALL getEnv(JavaVM*, void**, jint) {
+  recordCall("GetEnv");
+  return JNI_EDETACHED;
+}
+jint JNICALL attachCurrentThreadAsDaemon(JavaVM*, void**, void*) {
+  recordCall("AttachCurrentThreadAsDaemon");
+  return JNI_ERR;
+}
+
+const JNIInvokeInterface_ unattachableFunctions = {nullptr,
+                                                   nullptr,
+                                                   nullptr,
+                                                   destroyJavaVM,
+                                                   attachCurrentThread,
+                                                   detachCurrentThread,
+                                                   getEnv,
+                                                   attachCurrentThreadAsDaemon};
+JavaVM unattachableVm = {&unattachableFunctions};
+
+}  // namespace
+
+FAKE_EXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void*) {
+  invocationCalls[0] = '\0';
+  *vm = &unattachableVm;
+  *env = nullptr;
+  return JNI_OK;
+}
+
+FAKE_EXPORT const char* fakeRuntimeInvocationCalls() { return invocationCalls; }
 #endif

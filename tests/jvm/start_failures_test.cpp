@@ -5,9 +5,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include <qelvor/qelvor.h>
 
 #include "entry_point.h"
 #include "failing_nothrow_new.h"
@@ -171,6 +174,31 @@ TEST_F(StartFailure, LastReleaseUnloadsWhatTheFailedStartLoaded) {
   // No VM was made, so nothing of the runtime can still run: it is unloaded too.
   EXPECT_EQ(GetModuleHandleA(candidate("server/libjvm.so").c_str()), nullptr);
   EXPECT_EQ(GetModuleHandleA((layout.programDirectory() / "libqelvor.so").c_str()), nullptr);
+}
+
+TEST_F(StartFailure, AVmRefusingAnAttachAnswersItsStatusAndIsAskedNothingMore) {
+  layout.link(VELT_TEST_SIBLING_LIBRARY, "ab/libqelvor.so");
+  layout.link(VELT_TEST_FAKE_RUNTIME_UNATTACHABLE, "jre/lib/server/libjvm.so");
+  ASSERT_EQ(services->startJvm(), 1);
+  HMODULE runtime = GetModuleHandleA(candidate("server/libjvm.so").c_str());
+  auto calls = velt::jvm::entryPointAs<const char* (*)()>(
+      GetProcAddress(runtime, "fakeRuntimeInvocationCalls"));
+  HMODULE sibling = GetModuleHandleA((layout.programDirectory() / "libqelvor.so").c_str());
+  auto readContext = velt::jvm::entryPointAs<QELVOR_GetThreadWbemContextFunction>(
+      GetProcAddress(sibling, "QELVOR_GetThreadWbemContext"));
+  ASSERT_NE(calls, nullptr);
+  ASSERT_NE(readContext, nullptr);
+
+  auto* context = reinterpret_cast<IWbemContext*>(std::uintptr_t{0x5eed});
+  JNIEnv* env = nullptr;
+  EXPECT_EQ(services->attachWithContext(&env, context), JNI_ERR);
+  EXPECT_EQ(env, nullptr);
+  // The context goes to the sibling library before the attach is tried.
+  EXPECT_EQ(readContext(), context);
+  EXPECT_EQ(services->attach(&env), JNI_ERR);
+  EXPECT_EQ(services->loadClass("java.lang.Object"), nullptr);
+  // Neither a detach of a thread never attached nor anything else follows a refusal.
+  EXPECT_STREQ(calls(), "AttachCurrentThread AttachCurrentThread AttachCurrentThread ");
 }
 
 // A services object that cannot be made leaves its user counted, so that the user's release
