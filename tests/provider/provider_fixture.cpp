@@ -85,14 +85,27 @@ void ProviderFixture::expectNoJniWarnings() const {
   }
 }
 
-void ProviderFixture::install(GlueJar glue, bool sibling) {
-  layout.link(VELT_TEST_LIBJVM, "jre/lib/server/libjvm.so");
+void ProviderFixture::install(GlueJar glue, bool sibling, bool gatedRuntime) {
+  layout.link(gatedRuntime ? VELT_TEST_GATED_RUNTIME : VELT_TEST_LIBJVM,
+              "jre/lib/server/libjvm.so");
   if (sibling) layout.link(VELT_TEST_SIBLING_LIBRARY, "ab/libqelvor.so");
   layout.link(VELT_TEST_SDK_JAR, "ab/velt-sdk.jar");
   if (glue == GlueJar::kScripted) layout.link(VELT_TEST_SCRIPTED_GLUE_JAR, "ab/glue.jar");
   if (glue == GlueJar::kBare) layout.link(VELT_TEST_BARE_GLUE_JAR, "ab/glue.jar");
   if (glue == GlueJar::kUnbuildable) layout.link(VELT_TEST_UNBUILDABLE_GLUE_JAR, "ab/glue.jar");
   layout.touch("ab/qelvor.dbg");
+}
+
+int ProviderFixture::refuseAttaches(bool refusing) {
+  HMODULE runtime = GetModuleHandleA((layout.root() / "jre/lib/server/libjvm.so").c_str());
+  auto refuse = reinterpret_cast<void (*)(int)>(
+      reinterpret_cast<void*>(GetProcAddress(runtime, "gatedRuntimeRefuseAttaches")));
+  auto refused = reinterpret_cast<int (*)()>(
+      reinterpret_cast<void*>(GetProcAddress(runtime, "gatedRuntimeRefusedAttaches")));
+  EXPECT_NE(refuse, nullptr) << "the gated runtime is not loaded";
+  if (refuse == nullptr || refused == nullptr) return -1;
+  refuse(refusing ? 1 : 0);
+  return refused();
 }
 
 IUnknown* ProviderFixture::activate() {

@@ -30,8 +30,11 @@ class ProviderFixture : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Lays the installation out; `sibling` false leaves the sibling library out.
-  void install(GlueJar glue = GlueJar::kScripted, bool sibling = true);
+  // Lays the installation out; `sibling` false leaves the sibling library out; `gatedRuntime`
+  // puts the real runtime behind a gate that can refuse attaches (refuseAttaches).
+  void install(GlueJar glue = GlueJar::kScripted, bool sibling = true, bool gatedRuntime = false);
+  // While on, the gated runtime's VM refuses every attach; the number of refusals so far.
+  int refuseAttaches(bool refusing);
   // A provider object activated through COM (one reference, as IUnknown).
   IUnknown* activate();
   // Initialize through IWbemProviderInit; the init sink's status, or -1 when none came.

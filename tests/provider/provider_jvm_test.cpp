@@ -308,6 +308,37 @@ TEST_F(ProviderJvmTest, AGlueWithoutItsConstructorFailsTheInitialize) {
   provider->Release();
 }
 
+TEST_F(ProviderJvmTest, AThreadTheVmRefusesFailsItsRequestWithoutJava) {
+  install(GlueJar::kScripted, /*sibling=*/true, /*gatedRuntime=*/true);
+  IUnknown* provider = activate();
+  ASSERT_EQ(initialize(provider), WBEM_S_NO_ERROR);
+  const size_t glueCallsBefore = glueCalls().size();
+
+  ASSERT_EQ(refuseAttaches(true), 0);
+  for (const char* operation : {"get", "put", "enum", "exec", "events"}) {
+    SCOPED_TRACE(operation);
+    RecordingSink* sink = RecordingSink::create();
+    EXPECT_EQ(runOperation(provider, ns, operation, sink), WBEM_E_FAILED);
+    EXPECT_EQ(kinds(sink), "");
+    sink->Release();
+  }
+  // A later provider meets the running VM but cannot make its Glue object.
+  IUnknown* second = activate();
+  EXPECT_EQ(initialize(second), WBEM_E_FAILED);
+  EXPECT_EQ(refuseAttaches(false), 6);
+  EXPECT_EQ(glueCalls().size(), glueCallsBefore) << "Java was called on a refused thread";
+
+  // Once the VM takes threads again, requests are served.
+  setControl("enum=1");
+  RecordingSink* sink = RecordingSink::create();
+  EXPECT_EQ(runOperation(provider, ns, "enum", sink), WBEM_S_NO_ERROR);
+  EXPECT_EQ(kinds(sink), "IS");
+  sink->Release();
+  expectNoJniWarnings();
+  second->Release();
+  provider->Release();
+}
+
 TEST_F(ProviderJvmTest, AFailedStartIsRetriedByTheNextInitialize) {
   install(GlueJar::kScripted, /*sibling=*/false);
   IUnknown* first = activate();
