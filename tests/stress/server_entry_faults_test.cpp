@@ -1,5 +1,6 @@
 // Failure paths of the server entry that no other test reaches: COM refusing the apartment the
-// entry asks for, COM refusing process-wide security, and a class factory that cannot be made.
+// entry asks for, COM refusing process-wide security, a class factory that cannot be made, and
+// a module without a path to register.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <winplatform/posix_hooks.h>
@@ -81,6 +82,22 @@ TEST_F(ServerEntryFaults, RefusedComSecurityIsIgnored) {
   EXPECT_EQ(runEntry("-UnregServer"), kExitOk);
   EXPECT_FALSE(registered());
   CoUninitialize();
+}
+
+void collectDebugOutput(const char* text, void* context) {
+  *static_cast<std::string*>(context) += text;
+}
+
+TEST_F(ServerEntryFaults, RegistrationWithoutAModulePathFailsItsCheck) {
+  std::string debugOutput;
+  VeltSetDebugOutputHook(collectDebugOutput, &debugOutput);
+  VeltSetModuleFileNameOverride("");  // the module's path cannot be had
+  EXPECT_EQ(runEntry("-RegServer"), kExitRegistrationFailed);
+  VeltSetDebugOutputHook(nullptr, nullptr);
+  EXPECT_NE(debugOutput.find("Check failed: dwResult != 0, module registry"), std::string::npos)
+      << debugOutput;
+  EXPECT_NE(debugOutput.find("FAILED: registered"), std::string::npos) << debugOutput;
+  EXPECT_FALSE(registered());
 }
 
 // The trace log's lines whose record contains `text`.
