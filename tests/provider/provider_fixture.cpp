@@ -137,15 +137,17 @@ class StatusSink final : public IWbemProviderInitSink {
 
 }  // namespace
 
-LONG ProviderFixture::initialize(IUnknown* provider, const char16_t* nameSpace) {
+LONG ProviderFixture::initialize(IUnknown* provider, const char16_t* nameSpace,
+                                 IWbemServices* services) {
   IWbemProviderInit* init = nullptr;
   provider->QueryInterface(IID_IWbemProviderInit, reinterpret_cast<void**>(&init));
   EXPECT_NE(init, nullptr);
   if (init == nullptr) return -1;
   StatusSink sink;
   std::u16string name(nameSpace);
-  EXPECT_EQ(init->Initialize(nullptr, 0, name.data(), nullptr, ns, nullptr, &sink),
-            WBEM_S_NO_ERROR);
+  EXPECT_EQ(
+      init->Initialize(nullptr, 0, name.data(), nullptr, services ? services : ns, nullptr, &sink),
+      WBEM_S_NO_ERROR);
   init->Release();
   EXPECT_EQ(sink.calls, 1);
   return sink.last;

@@ -37,8 +37,10 @@ class ProviderFixture : public ::testing::Test {
   int refuseAttaches(bool refusing);
   // A provider object activated through COM (one reference, as IUnknown).
   IUnknown* activate();
-  // Initialize through IWbemProviderInit; the init sink's status, or -1 when none came.
-  LONG initialize(IUnknown* provider, const char16_t* nameSpace = u"root\\test");
+  // Initialize through IWbemProviderInit with `services` (null: the stand-in's namespace); the
+  // init sink's status, or -1 when none came.
+  LONG initialize(IUnknown* provider, const char16_t* nameSpace = u"root\\test",
+                  IWbemServices* services = nullptr);
 
   void setControl(const std::string& text);
   std::vector<std::string> glueCalls() const;  // the scripted Glue's records

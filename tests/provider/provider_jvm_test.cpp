@@ -5,11 +5,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <new>
 #include <set>
 #include <thread>
 
 #include "provider_fixture.h"
 #include "proxy_provider.h"
+#include "scripted_class_object.h"
+#include "wbem_provider_base.h"
 #include "wmi/low_arena.h"
 #include "wmi/recording_sink.h"
 
@@ -337,6 +340,50 @@ TEST_F(ProviderJvmTest, AThreadTheVmRefusesFailsItsRequestWithoutJava) {
   expectNoJniWarnings();
   second->Release();
   provider->Release();
+}
+
+// A namespace whose classes cannot be instantiated: GetObject hands out a class whose
+// SpawnInstance fails. Its pointer goes to Java at Initialize, so it lives where 32 bits can
+// name it.
+class UnspawnableNamespace final : public velt::test::WbemProviderBase {
+ public:
+  static UnspawnableNamespace* create() {
+    return new (wmi::lowArenaAllocate(sizeof(UnspawnableNamespace))) UnspawnableNamespace;
+  }
+  void destroy() {
+    this->~UnspawnableNamespace();
+    wmi::lowArenaFree(this, sizeof(UnspawnableNamespace));
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --m_refs; }  // destroy() ends it
+  STDMETHODIMP GetObject(const BSTR path, LONG, IWbemContext*, IWbemClassObject** out,
+                         IWbemCallResult**) override {
+    asked.emplace_back(path);
+    *out = &m_class;
+    return WBEM_S_NO_ERROR;
+  }
+
+  std::vector<std::u16string> asked;
+
+ private:
+  velt::objectpath::test::ScriptedClassObject m_class;
+  ULONG m_refs = 1;
+};
+
+TEST_F(ProviderJvmTest, AClassThatCannotBeInstantiatedFailsTheGetBeforeJava) {
+  install();
+  UnspawnableNamespace* unspawnable = UnspawnableNamespace::create();
+  ASSERT_NE(unspawnable, nullptr);
+  IUnknown* provider = activate();
+  ASSERT_EQ(initialize(provider, u"root\\test", unspawnable), WBEM_S_NO_ERROR);
+  RecordingSink* sink = RecordingSink::create();
+  EXPECT_EQ(runOperation(provider, ns, "get", sink), WBEM_E_FAILED);
+  EXPECT_EQ(kinds(sink), "");
+  sink->Release();
+  EXPECT_THAT(unspawnable->asked, ElementsAre(u"Gadget"));
+  EXPECT_THAT(glueCalls(), ::testing::Not(Contains(HasSubstr("getInstance"))));
+  provider->Release();
+  unspawnable->destroy();
 }
 
 TEST_F(ProviderJvmTest, AFailedStartIsRetriedByTheNextInitialize) {
