@@ -20,11 +20,11 @@ class ScriptedClassObject final : public IWbemClassObject {
   ScriptedClassObject(const ScriptedClassObject&) = delete;
   ScriptedClassObject& operator=(const ScriptedClassObject&) = delete;
 
-  // A property read as `value` (this object keeps its own copy).
+  // A property read as `value` (this object keeps its own copy, replacing an earlier answer).
   void answer(const std::u16string& name, const VARIANT& value) {
-    VARIANT& kept = m_answers[name];
-    VariantInit(&kept);
-    VariantCopy(&kept, &value);
+    VARIANT& kept = m_answers[name];  // a new entry starts out empty
+    VariantClear(&kept);
+    VariantCopy(&kept, const_cast<VARIANT*>(&value));
   }
   void answerText(const std::u16string& name, const char16_t* text) {
     VARIANT value;
