@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <winplatform/posix_hooks.h>
 
 #include <objbase.h>
 
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "factory.h"
+#include "seams.h"
 #include "unknown.h"
 
 namespace {
@@ -97,7 +97,7 @@ class FactoryTest : public ::testing::Test {
     observed.destroyed = 0;
     CUnknown::sm_activeComponents = 0;
     CFactory::sm_serverLocks = 0;
-    VeltCreateThreadMessageQueue();
+    seams::createThreadMessageQueue();
     CFactory::sm_mainThreadId = GetCurrentThreadId();
     quitMessagesPosted();
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
