@@ -14,6 +14,9 @@
 #include "seams.h"
 #include "unknown.h"
 
+// Last: the test's own GUIDs below are defined here, not only declared.
+#include <initguid.h>
+
 namespace {
 
 DEFINE_GUID(IID_ICounter, 0x3c1e9a52, 0x7d4b, 0x4e0f, 0x9a, 0x61, 0x0b, 0x2d, 0x8f, 0x44, 0x17,
