@@ -66,7 +66,9 @@ class AttachedThread {
 
 // The floors, for the benchmarks that pair each request with its floor.
 void attachCallDetachFloor(World& world);
-void readVectorFloor(JavaVM* vm, jclass floorClass, jint count);
+enum class VectorRead { kPerElementLookUp, kLookUpOnce };
+void readVectorFloor(JavaVM* vm, jclass floorClass, jint count,
+                     VectorRead how = VectorRead::kPerElementLookUp);
 
 // CPU time of the calling thread, in seconds.
 double threadCpuSeconds();

@@ -36,9 +36,9 @@ void BM_Enumerate(benchmark::State& state) {
 }
 BENCHMARK(BM_Enumerate)->Arg(1)->Arg(100)->Arg(10000)->Arg(1000000);
 
-// Each iteration reads the vector the floor's way and then enumerates the same count through
-// the provider, so both meet the same moment of a shared machine; the counters give the
-// per-element CPU time of each and their ratio.
+// Each iteration reads the vector both floor ways and then enumerates the same count through
+// the provider, so all three meet the same moment of a shared machine; the counters give the
+// per-element CPU time of each and the provider's ratios to both floors.
 void BM_Paired_Enumerate(benchmark::State& state) {
   World& world = World::get();
   auto count = static_cast<int>(state.range(0));
@@ -46,25 +46,30 @@ void BM_Paired_Enumerate(benchmark::State& state) {
   auto* sink = new velt::host::CountingSink();
   enumerateOnce(world, sink, count);
   readVectorFloor(world.vm(), world.floorClass(), count);
-  double floor = 0, provider = 0;
+  double floor = 0, bareFloor = 0, provider = 0;
   for (auto _ : state) {
     double start = threadCpuSeconds();
-    readVectorFloor(world.vm(), world.floorClass(), count);
-    double between = threadCpuSeconds();
+    readVectorFloor(world.vm(), world.floorClass(), count, VectorRead::kPerElementLookUp);
+    double afterFloor = threadCpuSeconds();
+    readVectorFloor(world.vm(), world.floorClass(), count, VectorRead::kLookUpOnce);
+    double afterBareFloor = threadCpuSeconds();
     bool delivered = enumerateOnce(world, sink, count);
     double end = threadCpuSeconds();
     if (!delivered) {
       state.SkipWithError("the enumeration did not deliver every element");
       break;
     }
-    floor += between - start;
-    provider += end - between;
+    floor += afterFloor - start;
+    bareFloor += afterBareFloor - afterFloor;
+    provider += end - afterBareFloor;
   }
   sink->Release();
   double elements = static_cast<double>(state.iterations()) * count;
   state.counters["provider_ns"] = provider / elements * 1e9;
   state.counters["floor_ns"] = floor / elements * 1e9;
+  state.counters["bare_floor_ns"] = bareFloor / elements * 1e9;
   state.counters["ratio"] = floor > 0 ? provider / floor : 0;
+  state.counters["bare_ratio"] = bareFloor > 0 ? provider / bareFloor : 0;
 }
 BENCHMARK(BM_Paired_Enumerate)->Arg(1)->Arg(100)->Arg(10000)->Arg(1000000);
 

@@ -61,9 +61,12 @@ BENCHMARK(BM_Floor_CachedEnvCall);
 
 }  // namespace
 
-// Reads a vector of `count` Integers the way an enumeration must: attach, look up and call the
-// method that returns it, then size, and per element elementAt, intValue and DeleteLocalRef.
-void readVectorFloor(JavaVM* vm, jclass floorClass, jint count) {
+// Reads a vector of `count` Integers in JNI: attach, look up and call the method that returns
+// it, then size, and per element elementAt and intValue, deleting each local reference before the
+// next element. kPerElementLookUp also finds the Integer class and intValue for every element and
+// deletes the class reference, as an enumeration is required to; kLookUpOnce finds them once,
+// the least any reading of such a vector can cost.
+void readVectorFloor(JavaVM* vm, jclass floorClass, jint count, VectorRead how) {
   JNIEnv* env = nullptr;
   vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr);
   jmethodID elements = env->GetStaticMethodID(floorClass, "elements", "(I)Ljava/util/Vector;");
@@ -77,8 +80,16 @@ void readVectorFloor(JavaVM* vm, jclass floorClass, jint count) {
   jint sum = 0;
   for (jint i = 0; i < length; ++i) {
     jobject element = env->CallObjectMethod(vector, elementAt, i);
-    sum += env->CallIntMethod(element, intValue);
-    env->DeleteLocalRef(element);
+    if (how == VectorRead::kPerElementLookUp) {
+      jclass elementClass = env->FindClass("java/lang/Integer");
+      jmethodID elementIntValue = env->GetMethodID(elementClass, "intValue", "()I");
+      sum += env->CallIntMethod(element, elementIntValue);
+      env->DeleteLocalRef(element);
+      env->DeleteLocalRef(elementClass);
+    } else {
+      sum += env->CallIntMethod(element, intValue);
+      env->DeleteLocalRef(element);
+    }
   }
   benchmark::DoNotOptimize(sum);
   vm->DetachCurrentThread();
@@ -89,13 +100,17 @@ namespace {
 void BM_Floor_ReadVector(benchmark::State& state) {
   World& world = World::get();
   auto count = static_cast<jint>(state.range(0));
-  readVectorFloor(world.vm(), world.floorClass(), count);  // builds the vector once
-  for (auto _ : state) readVectorFloor(world.vm(), world.floorClass(), count);
+  auto how = static_cast<VectorRead>(state.range(1));
+  readVectorFloor(world.vm(), world.floorClass(), count, how);  // builds the vector once
+  for (auto _ : state) readVectorFloor(world.vm(), world.floorClass(), count, how);
   state.counters["per_element"] =
       benchmark::Counter(static_cast<double>(count), benchmark::Counter::kIsIterationInvariantRate |
                                                          benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_Floor_ReadVector)->Arg(1)->Arg(100)->Arg(10000)->Arg(1000000);
+BENCHMARK(BM_Floor_ReadVector)
+    ->ArgsProduct({{1, 100, 10000, 1000000},
+                   {static_cast<int>(VectorRead::kPerElementLookUp),
+                    static_cast<int>(VectorRead::kLookUpOnce)}});
 
 // A native called from Java and doing nothing: the least an event's way out of Java costs.
 void BM_Floor_NativeCallFromJava(benchmark::State& state) {

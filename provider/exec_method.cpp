@@ -36,15 +36,9 @@ HRESULT CProxyProvider::ExecMethodAsync(const BSTR strObjectPath, const BSTR str
     return WBEM_E_INVALID_PARAMETER;
   }
 
-  OwnedBstr className;
-  HRESULT parsed = classNameOfPath(strObjectPath, className.put());
-  if (FAILED(parsed)) return parsed;
-  if (m_pNamespace == nullptr) return WBEM_E_FAILED;
-
   ComRef<IWbemClassObject> classDefinition;
-  HRESULT found = m_pNamespace->GetObject(className.get(), 0, pCtx, classDefinition.put(), nullptr);
-  className.reset();
-  if (FAILED(found) || !classDefinition) return WBEM_E_FAILED;
+  HRESULT found = classDefinitionOfPath(m_pNamespace, strObjectPath, pCtx, classDefinition);
+  if (FAILED(found)) return found;
   ComRef<IWbemClassObject> outDefinition;
   HRESULT method = classDefinition->GetMethod(strMethodName, 0, nullptr, outDefinition.put());
   classDefinition.reset();

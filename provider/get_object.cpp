@@ -16,15 +16,9 @@ HRESULT CProxyProvider::GetObjectAsync(const BSTR strObjectPath, LONG, IWbemCont
   debugOutput("CProxyProvider::GetObjectAsync()\n");
   if (strObjectPath == nullptr || pResponseHandler == nullptr) return WBEM_E_INVALID_PARAMETER;
 
-  OwnedBstr className;
-  HRESULT parsed = classNameOfPath(strObjectPath, className.put());
-  if (FAILED(parsed)) return parsed;
-  if (m_pNamespace == nullptr) return WBEM_E_FAILED;
-
   ComRef<IWbemClassObject> classDefinition;
-  HRESULT found = m_pNamespace->GetObject(className.get(), 0, pCtx, classDefinition.put(), nullptr);
-  className.reset();
-  if (FAILED(found) || !classDefinition) return WBEM_E_FAILED;
+  HRESULT found = classDefinitionOfPath(m_pNamespace, strObjectPath, pCtx, classDefinition);
+  if (FAILED(found)) return found;
   ComRef<IWbemClassObject> blankInstance;
   classDefinition->SpawnInstance(0, blankInstance.put());
   classDefinition.reset();

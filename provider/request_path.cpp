@@ -41,3 +41,14 @@ HRESULT classNameOfPath(BSTR objectPath, BSTR* className) {
   *className = bstrFromUtf8(modelClass);
   return *className != nullptr ? S_OK : static_cast<HRESULT>(WBEM_E_OUT_OF_MEMORY);
 }
+
+HRESULT classDefinitionOfPath(IWbemServices* ns, BSTR objectPath, IWbemContext* context,
+                              ComRef<IWbemClassObject>& definition) {
+  OwnedBstr className;
+  HRESULT parsed = classNameOfPath(objectPath, className.put());
+  if (FAILED(parsed)) return parsed;
+  if (ns == nullptr) return WBEM_E_FAILED;
+  HRESULT found = ns->GetObject(className.get(), 0, context, definition.put(), nullptr);
+  if (FAILED(found) || !definition) return WBEM_E_FAILED;
+  return S_OK;
+}

@@ -51,14 +51,19 @@ Interface* objectOrThrow(JNIEnv* env, jlong pointer, const char* operation) {
   return object;
 }
 
+// The property name as a BSTR; false with a NullPointerException pending when there is none.
+bool propertyName(JNIEnv* env, jstring name, BstrHolder& wideName) {
+  *wideName.out() = qelvor::bstrFromJava(env, name);
+  if (wideName.get() != nullptr) return true;
+  qelvor::throwJava(env, "java/lang/NullPointerException", "property name is null");
+  return false;
+}
+
 bool readValue(JNIEnv* env, jlong pointer, jstring name, VariantHolder& value) {
   auto* object = objectOrThrow<IWbemClassObject>(env, pointer, "IWbemClassObject::Get");
   if (object == nullptr) return false;
-  BstrHolder wideName(qelvor::bstrFromJava(env, name));
-  if (wideName.get() == nullptr) {
-    qelvor::throwJava(env, "java/lang/NullPointerException", "property name is null");
-    return false;
-  }
+  BstrHolder wideName;
+  if (!propertyName(env, name, wideName)) return false;
   HRESULT hr = object->Get(wideName.get(), 0, value.get(), nullptr, nullptr);
   if (FAILED(hr)) {
     qelvor::throwWbemException(env, describe(env, "IWbemClassObject::Get", name).c_str(), hr);
@@ -71,11 +76,8 @@ bool readValue(JNIEnv* env, jlong pointer, jstring name, VariantHolder& value) {
 void writeValue(JNIEnv* env, jlong pointer, jstring name, VARIANT* value) {
   auto* object = objectOrThrow<IWbemClassObject>(env, pointer, "IWbemClassObject::Put");
   if (object == nullptr) return;
-  BstrHolder wideName(qelvor::bstrFromJava(env, name));
-  if (wideName.get() == nullptr) {
-    qelvor::throwJava(env, "java/lang/NullPointerException", "property name is null");
-    return;
-  }
+  BstrHolder wideName;
+  if (!propertyName(env, name, wideName)) return;
   HRESULT hr = object->Put(wideName.get(), 0, value, 0);
   if (FAILED(hr)) {
     qelvor::throwWbemException(env, describe(env, "IWbemClassObject::Put", name).c_str(), hr);
@@ -162,6 +164,37 @@ jsize lengthOf(SAFEARRAY* array) {
   return static_cast<jsize>(upper - lower + 1);
 }
 
+// A Java String[] of the texts of a one-dimensional BSTR array (empty for no array); null with
+// the exception pending when Java runs out of memory.
+jobjectArray javaStrings(JNIEnv* env, SAFEARRAY* texts) {
+  const jsize count = texts == nullptr ? 0 : lengthOf(texts);
+  jclass stringClass = env->FindClass("java/lang/String");
+  if (stringClass == nullptr) return nullptr;
+  jobjectArray result = env->NewObjectArray(count, stringClass, nullptr);
+  if (result == nullptr || count == 0) return result;
+  ArrayData data(texts);
+  for (jsize i = 0; i < count; ++i) {
+    jstring element = qelvor::javaFromBstr(env, data.as<BSTR>()[i]);
+    if (element == nullptr) return nullptr;
+    env->SetObjectArrayElement(result, i, element);
+    env->DeleteLocalRef(element);
+  }
+  return result;
+}
+
+// Makes `value` an empty array of `count` elements of `type`; false with an OutOfMemoryError
+// pending when there is no memory for it.
+bool makeArray(JNIEnv* env, VARIANT* value, VARTYPE type, jsize count) {
+  SAFEARRAY* array = SafeArrayCreateVector(type, 0, static_cast<ULONG>(count));
+  if (array == nullptr) {
+    qelvor::throwJava(env, "java/lang/OutOfMemoryError", "no memory for a SAFEARRAY");
+    return false;
+  }
+  value->vt = VT_ARRAY | type;
+  value->parray = array;
+  return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -230,19 +263,7 @@ JNIEXPORT jobjectArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObje
     throwWrongType(env, name, "an array of text", v.vt);
     return nullptr;
   }
-  const jsize count = lengthOf(v.parray);
-  jclass stringClass = env->FindClass("java/lang/String");
-  if (stringClass == nullptr) return nullptr;
-  jobjectArray result = env->NewObjectArray(count, stringClass, nullptr);
-  if (result == nullptr) return nullptr;
-  ArrayData data(v.parray);
-  for (jsize i = 0; i < count; ++i) {
-    jstring element = qelvor::javaFromBstr(env, data.as<BSTR>()[i]);
-    if (element == nullptr) return nullptr;
-    env->SetObjectArrayElement(result, i, element);
-    env->DeleteLocalRef(element);
-  }
-  return result;
+  return javaStrings(env, v.parray);
 }
 
 JNIEXPORT jlongArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nGetIntegers(
@@ -321,21 +342,13 @@ JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutD
 JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutStrings(
     JNIEnv* env, jclass, jlong object, jstring name, jobjectArray texts) {
   VariantHolder value;
+  const jsize count = texts == nullptr ? 0 : env->GetArrayLength(texts);
   if (texts == nullptr) {
     value.get()->vt = VT_NULL;
-    writeValue(env, object, name, value.get());
+  } else if (!makeArray(env, value.get(), VT_BSTR, count)) {
     return;
-  }
-  const jsize count = env->GetArrayLength(texts);
-  SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(count));
-  if (array == nullptr) {
-    qelvor::throwJava(env, "java/lang/OutOfMemoryError", "no memory for a SAFEARRAY");
-    return;
-  }
-  value.get()->vt = VT_ARRAY | VT_BSTR;
-  value.get()->parray = array;
-  {
-    ArrayData data(array);
+  } else {
+    ArrayData data(value.get()->parray);
     for (jsize i = 0; i < count; ++i) {
       auto element = static_cast<jstring>(env->GetObjectArrayElement(texts, i));
       if (env->ExceptionCheck()) return;
@@ -355,21 +368,13 @@ JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutS
 JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutInts(
     JNIEnv* env, jclass, jlong object, jstring name, jintArray numbers) {
   VariantHolder value;
+  const jsize count = numbers == nullptr ? 0 : env->GetArrayLength(numbers);
   if (numbers == nullptr) {
     value.get()->vt = VT_NULL;
-    writeValue(env, object, name, value.get());
+  } else if (!makeArray(env, value.get(), VT_I4, count)) {
     return;
-  }
-  const jsize count = env->GetArrayLength(numbers);
-  SAFEARRAY* array = SafeArrayCreateVector(VT_I4, 0, static_cast<ULONG>(count));
-  if (array == nullptr) {
-    qelvor::throwJava(env, "java/lang/OutOfMemoryError", "no memory for a SAFEARRAY");
-    return;
-  }
-  value.get()->vt = VT_ARRAY | VT_I4;
-  value.get()->parray = array;
-  {
-    ArrayData data(array);
+  } else {
+    ArrayData data(value.get()->parray);
     static_assert(sizeof(jint) == sizeof(LONG));
     env->GetIntArrayRegion(numbers, 0, count, reinterpret_cast<jint*>(data.as<LONG>()));
   }
@@ -390,19 +395,7 @@ JNIEXPORT jobjectArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObje
   VariantHolder owner;  // frees the array on every way out
   owner.get()->vt = VT_ARRAY | VT_BSTR;
   owner.get()->parray = names;
-  const jsize count = names == nullptr ? 0 : lengthOf(names);
-  jclass stringClass = env->FindClass("java/lang/String");
-  if (stringClass == nullptr) return nullptr;
-  jobjectArray result = env->NewObjectArray(count, stringClass, nullptr);
-  if (result == nullptr || count == 0) return result;
-  ArrayData data(names);
-  for (jsize i = 0; i < count; ++i) {
-    jstring element = qelvor::javaFromBstr(env, data.as<BSTR>()[i]);
-    if (element == nullptr) return nullptr;
-    env->SetObjectArrayElement(result, i, element);
-    env->DeleteLocalRef(element);
-  }
-  return result;
+  return javaStrings(env, names);
 }
 
 // One reference on a new blank instance of the class, fetched with the WMI call context the

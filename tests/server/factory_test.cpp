@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <winplatform/posix_hooks.h>
 
 #include <objbase.h>
 
@@ -12,7 +11,11 @@
 #include <vector>
 
 #include "factory.h"
+#include "seams.h"
 #include "unknown.h"
+
+// Last: the test's own GUIDs below are defined here, not only declared.
+#include <initguid.h>
 
 namespace {
 
@@ -97,7 +100,7 @@ class FactoryTest : public ::testing::Test {
     observed.destroyed = 0;
     CUnknown::sm_activeComponents = 0;
     CFactory::sm_serverLocks = 0;
-    VeltCreateThreadMessageQueue();
+    seams::createThreadMessageQueue();
     CFactory::sm_mainThreadId = GetCurrentThreadId();
     quitMessagesPosted();
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
