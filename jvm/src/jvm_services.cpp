@@ -72,7 +72,11 @@ jclass JvmServices::loadClass(const char* className) {
 
 jint JvmServices::attachWithContext(JNIEnv** env, IWbemContext* context) {
   if (pfnSetThreadWbemContext != nullptr) pfnSetThreadWbemContext(context);
-  return attach(env);
+  jint status = attach(env);
+  // A refused thread is never detached, so the context is taken back here: otherwise the
+  // thread would keep a pointer the finished call's caller may already have released.
+  if (status != JNI_OK && pfnSetThreadWbemContext != nullptr) pfnSetThreadWbemContext(nullptr);
+  return status;
 }
 
 jint JvmServices::attach(JNIEnv** env) {
