@@ -40,6 +40,9 @@ class ScriptedClassObject final : public IWbemClassObject {
     value.vt = type;
     answer(name, value);
   }
+  // A property read as a VARIANT of `type` that is no VARIANT type at all, handed out as it is
+  // (a copy would refuse it), as a faulty object might.
+  void answerInvalidType(const std::u16string& name, VARTYPE type) { m_invalidTypes[name] = type; }
   void forget(const std::u16string& name) {
     auto found = m_answers.find(name);
     if (found == m_answers.end()) return;
@@ -59,6 +62,12 @@ class ScriptedClassObject final : public IWbemClassObject {
   // An absent property: WBEM_E_NOT_FOUND and the VARIANT untouched, as WMI answers.
   HRESULT STDMETHODCALLTYPE Get(LPCWSTR name, LONG, VARIANT* value, CIMTYPE*, LONG*) override {
     ++m_getCalls;
+    auto invalid = m_invalidTypes.find(name);
+    if (invalid != m_invalidTypes.end()) {
+      VariantInit(value);
+      value->vt = invalid->second;
+      return WBEM_S_NO_ERROR;
+    }
     auto found = m_answers.find(name);
     if (found == m_answers.end()) return WBEM_E_NOT_FOUND;
     return VariantCopy(value, &found->second);
@@ -102,6 +111,7 @@ class ScriptedClassObject final : public IWbemClassObject {
 
  private:
   std::map<std::u16string, VARIANT> m_answers;
+  std::map<std::u16string, VARTYPE> m_invalidTypes;
   std::vector<std::u16string> m_keyNames;
   int m_getCalls = 0;
 };

@@ -1,6 +1,6 @@
 // Failure paths of the server entry that no other test reaches: COM refusing the apartment the
 // entry asks for, COM refusing process-wide security, a class factory that cannot be made, and
-// a module without a path to register.
+// a module without a path or a class identifier without text to register.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <winplatform/posix_hooks.h>
@@ -95,6 +95,19 @@ TEST_F(ServerEntryFaults, RegistrationWithoutAModulePathFailsItsCheck) {
   EXPECT_EQ(runEntry("-RegServer"), kExitRegistrationFailed);
   VeltSetDebugOutputHook(nullptr, nullptr);
   EXPECT_NE(debugOutput.find("Check failed: dwResult != 0, module registry"), std::string::npos)
+      << debugOutput;
+  EXPECT_NE(debugOutput.find("FAILED: registered"), std::string::npos) << debugOutput;
+  EXPECT_FALSE(registered());
+}
+
+TEST_F(ServerEntryFaults, RegistrationWhoseClassIdentifierHasNoTextFailsItsCheck) {
+  std::string debugOutput;
+  VeltSetDebugOutputHook(collectDebugOutput, &debugOutput);
+  VeltFailNextOleAllocations(1);  // the text of the class identifier cannot be allocated
+  EXPECT_EQ(runEntry("-RegServer"), kExitRegistrationFailed);
+  VeltFailNextOleAllocations(0);
+  VeltSetDebugOutputHook(nullptr, nullptr);
+  EXPECT_NE(debugOutput.find("Check failed: SUCCEEDED(hr), module registry"), std::string::npos)
       << debugOutput;
   EXPECT_NE(debugOutput.find("FAILED: registered"), std::string::npos) << debugOutput;
   EXPECT_FALSE(registered());

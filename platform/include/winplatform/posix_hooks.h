@@ -39,6 +39,11 @@ void VeltSetLocalServerStartTimeout(DWORD milliseconds);
 // has run) when it ended in time; FALSE on timeout.
 BOOL VeltWaitForLocalServerExit(DWORD milliseconds, int* exitCode);
 
+// Makes the next `count` allocations of the COM task allocator (CoTaskMemAlloc, and so
+// StringFromCLSID and the like) and of OLE Automation (BSTRs, SAFEARRAYs and their data) fail
+// as though memory had run out; 0 stops the failures still pending. Process-wide.
+void VeltFailNextOleAllocations(LONG count);
+
 // Lets the next CoInitializeSecurity succeed again (one call per process otherwise).
 void VeltResetComSecurityForTesting(void);
 

@@ -1,4 +1,5 @@
 target_sources(velt_platform PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/allocation_faults.cpp
   ${CMAKE_CURRENT_LIST_DIR}/apartment.cpp
   ${CMAKE_CURRENT_LIST_DIR}/class_table.cpp
   ${CMAKE_CURRENT_LIST_DIR}/guid_text.cpp

@@ -2,15 +2,21 @@
 
 #include <objbase.h>
 
+#include "allocation_faults.h"
+
 extern "C" {
 
-LPVOID STDAPICALLTYPE CoTaskMemAlloc(SIZE_T bytes) { return std::malloc(bytes == 0 ? 1 : bytes); }
+LPVOID STDAPICALLTYPE CoTaskMemAlloc(SIZE_T bytes) {
+  if (velt::platform::allocationRefused()) return nullptr;
+  return std::malloc(bytes == 0 ? 1 : bytes);
+}
 
 LPVOID STDAPICALLTYPE CoTaskMemRealloc(LPVOID memory, SIZE_T bytes) {
   if (memory != nullptr && bytes == 0) {  // a zero size frees, as documented
     std::free(memory);
     return nullptr;
   }
+  if (velt::platform::allocationRefused()) return nullptr;
   return std::realloc(memory, bytes == 0 ? 1 : bytes);
 }
 

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "../com/allocation_faults.h"
+
 namespace {
 
 constexpr size_t kPrefixBytes = sizeof(DWORD);
@@ -16,7 +18,7 @@ DWORD* prefixOf(BSTR bstr) { return reinterpret_cast<DWORD*>(bstr) - 1; }
 
 // Allocates room for byteCount bytes of text; the text is zero-filled unless copied over.
 BSTR allocateBytes(const void* text, UINT byteCount) {
-  if (byteCount > kMaxTextBytes) return nullptr;
+  if (byteCount > kMaxTextBytes || velt::platform::allocationRefused()) return nullptr;
   auto* block =
       static_cast<unsigned char*>(std::malloc(kPrefixBytes + byteCount + kTerminatorBytes));
   if (block == nullptr) return nullptr;

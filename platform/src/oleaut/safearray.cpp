@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "../com/allocation_faults.h"
 #include "variant_types.h"
 
 namespace {
@@ -43,6 +44,7 @@ long long elementCount(const SAFEARRAY* array) {
 }
 
 SAFEARRAY* allocateDescriptor(VARTYPE vt, UINT dims) {
+  if (velt::platform::allocationRefused()) return nullptr;
   auto* block = static_cast<unsigned char*>(std::calloc(1, kHeaderBytes + descriptorBytes(dims)));
   if (block == nullptr) return nullptr;
   auto* array = reinterpret_cast<SAFEARRAY*>(block + kHeaderBytes);
@@ -51,6 +53,11 @@ SAFEARRAY* allocateDescriptor(VARTYPE vt, UINT dims) {
   array->fFeatures = featuresOf(vt);
   array->cbElements = oleaut::arrayElementSize(vt);
   return array;
+}
+
+void* allocateData(long long count, ULONG elementBytes) {
+  if (velt::platform::allocationRefused()) return nullptr;
+  return std::calloc(static_cast<size_t>(count), elementBytes);
 }
 
 void freeDescriptor(SAFEARRAY* array) {
@@ -145,7 +152,7 @@ SAFEARRAY* STDAPICALLTYPE SafeArrayCreate(VARTYPE type, UINT dims, SAFEARRAYBOUN
     return nullptr;
   }
   if (count > 0) {
-    array->pvData = std::calloc(static_cast<size_t>(count), array->cbElements);
+    array->pvData = allocateData(count, array->cbElements);
     if (array->pvData == nullptr) {
       freeDescriptor(array);
       return nullptr;
@@ -259,7 +266,7 @@ HRESULT STDAPICALLTYPE SafeArrayCopy(SAFEARRAY* source, SAFEARRAY** destination)
   std::memcpy(copy->rgsabound, source->rgsabound, source->cDims * sizeof(SAFEARRAYBOUND));
   const long long count = elementCount(copy);
   if (count > 0 && source->pvData != nullptr) {
-    copy->pvData = std::calloc(static_cast<size_t>(count), copy->cbElements);
+    copy->pvData = allocateData(count, copy->cbElements);
     if (copy->pvData == nullptr) {
       freeDescriptor(copy);
       return E_OUTOFMEMORY;

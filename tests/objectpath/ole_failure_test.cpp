@@ -1,0 +1,79 @@
+// Conversions and instance paths when OLE Automation fails them: running out of memory must
+// come out as a COM error carrying E_OUTOFMEMORY, never as a value read from memory not had,
+// and a VARIANT that cannot be cleared as a COM error carrying the status VariantClear gave.
+#include <comdef.h>
+#include <gtest/gtest.h>
+#include <winplatform/posix_hooks.h>
+
+#include "objectpath/conversion.h"
+#include "objectpath/object_path.h"
+#include "scripted_class_object.h"
+
+namespace {
+
+// Runs `step` with the next OLE allocation failing; the status of the COM error it raised.
+template <typename Step>
+HRESULT statusWithAllocationRefused(Step step) {
+  VeltFailNextOleAllocations(1);
+  HRESULT status = S_OK;
+  try {
+    step();
+  } catch (const _com_error& error) {
+    status = error.Error();
+  }
+  VeltFailNextOleAllocations(0);
+  return status;
+}
+
+class Variant {
+ public:
+  Variant() { VariantInit(&m_value); }
+  ~Variant() { VariantClear(&m_value); }
+  VARIANT* operator->() { return &m_value; }
+  const VARIANT& operator*() const { return m_value; }
+
+ private:
+  VARIANT m_value;
+};
+
+TEST(OleFailureTest, ConversionsRaiseOutOfMemory) {
+  BSTR text = SysAllocString(OLESTR("text"));
+  EXPECT_EQ(statusWithAllocationRefused([&] { wideFromBstr(text); }), E_OUTOFMEMORY);
+  SysFreeString(text);
+
+  Variant textValue;  // the VariantCopy of a BSTR fails
+  textValue->vt = VT_BSTR;
+  textValue->bstrVal = SysAllocString(OLESTR("text"));
+  EXPECT_EQ(statusWithAllocationRefused([&] { wideFromVariant(*textValue); }), E_OUTOFMEMORY);
+
+  Variant number;  // the text VariantChangeType makes cannot be allocated
+  number->vt = VT_I4;
+  number->lVal = 42;
+  EXPECT_EQ(statusWithAllocationRefused([&] { wideFromVariant(*number); }), E_OUTOFMEMORY);
+  EXPECT_EQ(wideFromVariant(*number), OLESTR("42")) << "and works again once memory is back";
+}
+
+TEST(OleFailureTest, AnInstancePathWhosePropertyNameCannotBeAllocatedRaisesOutOfMemory) {
+  velt::objectpath::test::ScriptedClassObject object;
+  object.answerText(u"__CLASS", u"Gadget");
+  object.answerText(u"Name", u"a");
+  object.setKeyNames({u"Name"});
+  EXPECT_EQ(statusWithAllocationRefused([&] { WbemObjectPath path(&object); }), E_OUTOFMEMORY);
+  EXPECT_EQ(object.getCalls(), 0) << "nothing is read under a name that could not be made";
+  EXPECT_EQ(WbemObjectPath(&object).modelClass(), "Gadget");
+}
+
+TEST(OleFailureTest, AValueThatCannotBeClearedRaisesItsStatus) {
+  velt::objectpath::test::ScriptedClassObject object;
+  object.answerText(u"__CLASS", u"Gadget");
+  object.answerInvalidType(u"__SERVER", 0x7FFF);
+  HRESULT status = S_OK;
+  try {
+    WbemObjectPath path(&object);
+  } catch (const _com_error& error) {
+    status = error.Error();
+  }
+  EXPECT_EQ(status, DISP_E_BADVARTYPE);
+}
+
+}  // namespace
