@@ -146,8 +146,8 @@ TEST(SafeArrayTest, UnsupportedOrOversizedArraysAreNotCreated) {
   EXPECT_EQ(SafeArrayCreate(VT_I4, 0, huge), nullptr);
 }
 
-// An array is created with all its data or not at all. Wine computes the size in 32 bits and
-// hands back an array far smaller than its bounds.
+// An array is created with all its data or not at all. Wine's size arithmetic wraps around
+// and hands back an array whose data is far smaller than its bounds.
 TEST(SafeArrayTest, ArraysTooLargeToAllocateAreNotCreated) {
   if (runsUnderWine()) GTEST_SKIP() << "Wine creates arrays whose data size wraps around";
   SAFEARRAYBOUND huge[3] = {{0x10000, 0}, {0x10000, 0}, {0x10000, 0}};

@@ -98,8 +98,10 @@ struct Conversion {
   VARIANT source;
   VARTYPE target;
   HRESULT expected;
-  double value;                   // when expected succeeds
-  bool wineReinterprets = false;  // Wine copies the bits between VT_I4 and VT_UI4
+  double value;  // when expected succeeds
+  // Wine copies the bits between signed and unsigned types of one width, and from VT_BOOL
+  // to unsigned types, where the value does not fit.
+  bool wineCopiesBits = false;
 };
 
 }  // namespace
@@ -114,6 +116,7 @@ TEST(VariantNumericTest, NumbersConvertOrOverflow) {
       {"I4 to UI1 beyond", i4(256), VT_UI1, DISP_E_OVERFLOW, 0},
       {"negative I4 to UI4", i4(-1), VT_UI4, DISP_E_OVERFLOW, 0, true},
       {"negative I4 to UI8", i4(-1), VT_UI8, DISP_E_OVERFLOW, 0},
+      {"negative I8 to UI8", i8(-1), VT_UI8, DISP_E_OVERFLOW, 0, true},
       {"UI4 to I4 beyond", ui4(0x80000000u), VT_I4, DISP_E_OVERFLOW, 0, true},
       {"UI4 to I8", ui4(0xFFFFFFFFu), VT_I8, S_OK, 4294967295.0},
       {"I8 to I4 beyond", i8(0x100000000LL), VT_I4, DISP_E_OVERFLOW, 0},
@@ -138,6 +141,7 @@ TEST(VariantNumericTest, NumbersConvertOrOverflow) {
       {"I8 to CY beyond", i8(kMaxI8 / 10000 + 1), VT_CY, DISP_E_OVERFLOW, 0},
       {"true to I4", truth(VARIANT_TRUE), VT_I4, S_OK, -1},
       {"true to R8", truth(VARIANT_TRUE), VT_R8, S_OK, -1},
+      {"true to UINT, by way of I2", truth(VARIANT_TRUE), VT_UINT, DISP_E_OVERFLOW, 0, true},
       {"zero to BOOL", i4(0), VT_BOOL, S_OK, VARIANT_FALSE},
       {"R8 0.5 to BOOL", r8(0.5), VT_BOOL, S_OK, VARIANT_TRUE},
       {"empty to I4", make(VT_EMPTY), VT_I4, S_OK, 0},
@@ -148,7 +152,7 @@ TEST(VariantNumericTest, NumbersConvertOrOverflow) {
   const bool wine = runsUnderWine();
   for (const Conversion& c : conversions) {
     SCOPED_TRACE(c.name);
-    if (c.wineReinterprets && wine) continue;
+    if (c.wineCopiesBits && wine) continue;
     OwnedVariant result;
     VARIANT source = c.source;
     const HRESULT hr = VariantChangeType(result.get(), &source, 0, c.target);
