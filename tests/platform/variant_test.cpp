@@ -35,13 +35,18 @@ TEST(VariantTest, InvalidTypesAreRejected) {
   for (VARTYPE bad : {VARTYPE(15), VARTYPE(VT_VOID), VARTYPE(VT_VARIANT), VARTYPE(VT_LPWSTR),
                       VARTYPE(VT_VECTOR | VT_I4), VARTYPE(VT_ARRAY | VT_NULL),
                       VARTYPE(VT_BYREF | VT_EMPTY), VARTYPE(0xFFFF)}) {
+    // VARIANT* is listed among the types a VARIANT may hold, yet only a reference has a
+    // member for it; what a bare VT_VARIANT means is left open, and Wine takes it as empty.
+    if (bad == VT_VARIANT && !kPosixLayer) continue;
     v.vt = bad;
     EXPECT_EQ(VariantClear(&v), DISP_E_BADVARTYPE) << bad;
     OwnedVariant copy;
     EXPECT_EQ(VariantCopy(copy.get(), &v), DISP_E_BADVARTYPE) << bad;
     EXPECT_EQ(VariantChangeType(copy.get(), &v, 0, VT_BSTR), DISP_E_BADVARTYPE) << bad;
   }
-  EXPECT_EQ(VariantClear(nullptr), E_INVALIDARG);
+  if (kPosixLayer) {  // a null VARIANT is left open by the published behaviour
+    EXPECT_EQ(VariantClear(nullptr), E_INVALIDARG);
+  }
 }
 
 TEST(VariantCopyTest, StringsAreDeepCopiedWithTheirFullLength) {

@@ -1,9 +1,11 @@
-// VariantChangeType: a value keeps its type by copy, and any scalar becomes text; other
-// conversions are not offered by this layer and answer DISP_E_TYPEMISMATCH.
+// VariantChangeType: a value keeps its type by copy, any scalar becomes text and numbers
+// become one another; other conversions are not offered by this layer and answer
+// DISP_E_TYPEMISMATCH.
 #include <oleauto.h>
 
 #include <cstring>
 
+#include "variant_numeric.h"
 #include "variant_text.h"
 #include "variant_types.h"
 
@@ -60,7 +62,9 @@ extern "C" HRESULT STDAPICALLTYPE VariantChangeType(VARIANTARG* destination,
                                                     VARTYPE type) {
   if (destination == nullptr || source == nullptr) return E_INVALIDARG;
   if (!oleaut::isValidVariantType(source->vt)) return DISP_E_BADVARTYPE;
-  if ((type & VT_BYREF) || !oleaut::isValidVariantType(type)) return DISP_E_BADVARTYPE;
+  if (!oleaut::isValidVariantType(type)) return DISP_E_BADVARTYPE;
+  // A reference is a valid type of variant, but no value can be coerced into one.
+  if (type & VT_BYREF) return DISP_E_TYPEMISMATCH;
 
   VARIANT value;
   HRESULT hr = dereference(*source, value);
@@ -74,6 +78,9 @@ extern "C" HRESULT STDAPICALLTYPE VariantChangeType(VARIANTARG* destination,
     hr = VariantCopy(&result, &value);
   } else if (type == VT_BSTR) {
     hr = toText(value, flags, result);
+  } else if (oleaut::isNumericType(type) &&
+             (value.vt == VT_EMPTY || oleaut::isNumericType(value.vt))) {
+    hr = oleaut::changeNumericType(value, type, result);
   } else {
     hr = DISP_E_TYPEMISMATCH;
   }

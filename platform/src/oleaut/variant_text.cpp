@@ -87,9 +87,10 @@ CivilDate civilFromDays(long long days) {
 // DATE counts days from 1899-12-30; its fraction is the time of day whatever the sign. The
 // date is left out at day zero and the time at midnight, so 0.0 alone reads 12:00:00 AM.
 HRESULT appendDate(TextBuffer& out, DATE date) {
-  constexpr double kFirstDay = -657434.0;  // 0100-01-01
-  constexpr double kLastDay = 2958466.0;   // the day after 9999-12-31
-  if (!(date >= kFirstDay && date < kLastDay)) return E_INVALIDARG;
+  // Day -657434 is 0100-01-01; with its fraction counting forward, it reaches down to -657435.
+  constexpr double kBeforeFirstDay = -657435.0;
+  constexpr double kLastDay = 2958466.0;  // the day after 9999-12-31
+  if (!(date > kBeforeFirstDay && date < kLastDay)) return E_INVALIDARG;
   long long day = static_cast<long long>(date);
   long long seconds = std::llround(std::fabs(date - static_cast<double>(day)) * 86400.0);
   if (seconds >= 86400) {
