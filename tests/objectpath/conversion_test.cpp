@@ -4,6 +4,7 @@
 #include <string>
 
 #include "objectpath/conversion.h"
+#include "test_variant.h"
 
 namespace {
 
@@ -11,16 +12,7 @@ std::string bytes(std::initializer_list<unsigned char> list) {
   return std::string(list.begin(), list.end());
 }
 
-class Variant {
- public:
-  Variant() { VariantInit(&m_value); }
-  ~Variant() { VariantClear(&m_value); }
-  VARIANT* operator->() { return &m_value; }
-  const VARIANT& operator*() const { return m_value; }
-
- private:
-  VARIANT m_value;
-};
+using velt::objectpath::test::Variant;
 
 HRESULT comErrorOf(const VARIANT& value) {
   try {

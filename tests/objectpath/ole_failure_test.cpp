@@ -8,6 +8,7 @@
 #include "objectpath/conversion.h"
 #include "objectpath/object_path.h"
 #include "scripted_class_object.h"
+#include "test_variant.h"
 
 namespace {
 
@@ -25,16 +26,7 @@ HRESULT statusWithAllocationRefused(Step step) {
   return status;
 }
 
-class Variant {
- public:
-  Variant() { VariantInit(&m_value); }
-  ~Variant() { VariantClear(&m_value); }
-  VARIANT* operator->() { return &m_value; }
-  const VARIANT& operator*() const { return m_value; }
-
- private:
-  VARIANT m_value;
-};
+using velt::objectpath::test::Variant;
 
 TEST(OleFailureTest, ConversionsRaiseOutOfMemory) {
   BSTR text = SysAllocString(OLESTR("text"));
