@@ -4,6 +4,10 @@
 
 #include "oleaut_support.h"
 
+// The Windows ABI fixes these widths; an LP64 host would silently widen LONG and friends.
+static_assert(sizeof(LONG) == 4 && sizeof(ULONG) == 4 && sizeof(DWORD) == 4);
+static_assert(sizeof(HRESULT) == 4 && sizeof(WCHAR) == 2 && sizeof(GUID) == 16);
+
 TEST(BstrTest, LengthPrefixCountsBytesAndKeepsEmbeddedNuls) {
   const OLECHAR text[] = {u'a', 0, u'b', 0, u'c'};
   OwnedBstr bstr(SysAllocStringLen(text, 5));

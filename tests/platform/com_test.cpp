@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <winplatform/posix_hooks.h>
 
-#include <set>
 #include <thread>
 
 #include "test_com_objects.h"
@@ -16,22 +15,12 @@ void onFreshThread(Body body) {
   std::thread(body).join();
 }
 
-TEST(ApartmentTest, JoinRejoinAndModeMismatch) {
+TEST(ApartmentTest, JoinRejoinModeMismatchAndSecurityOnce) {
   onFreshThread([] {
+    VeltResetComSecurityForTesting();
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE);
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
-    CoUninitialize();
-    CoUninitialize();
-    EXPECT_EQ(CoInitialize(nullptr), S_OK) << "fully left: a new mode is allowed";
-    CoUninitialize();
-  });
-}
-
-TEST(ApartmentTest, SecurityIsSetOncePerProcess) {
-  onFreshThread([] {
-    VeltResetComSecurityForTesting();
-    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     auto secure = [] {
       return CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_CONNECT,
                                   RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
@@ -39,26 +28,22 @@ TEST(ApartmentTest, SecurityIsSetOncePerProcess) {
     EXPECT_EQ(secure(), S_OK);
     EXPECT_EQ(secure(), RPC_E_TOO_LATE);
     CoUninitialize();
-  });
-}
-
-TEST(ClassTableTest, NeedsComOnTheThread) {
-  onFreshThread([] {
-    TestFactory factory;
-    DWORD cookie = 1;
-    EXPECT_EQ(CoRegisterClassObject(CLSID_TestClass, &factory, CLSCTX_LOCAL_SERVER,
-                                    REGCLS_MULTIPLEUSE, &cookie),
-              CO_E_NOTINITIALIZED);
-    EXPECT_EQ(cookie, 0u);
-    EXPECT_EQ(factory.refs, 1u);
+    CoUninitialize();
+    EXPECT_EQ(CoInitialize(nullptr), S_OK) << "fully left: a new mode is allowed";
+    CoUninitialize();
   });
 }
 
 TEST(ClassTableTest, RegisterCreateRevokeBalanceReferences) {
   onFreshThread([] {
-    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     TestFactory factory;
-    DWORD first = 0, second = 0;
+    DWORD first = 1, second = 0;
+    EXPECT_EQ(CoRegisterClassObject(CLSID_TestClass, &factory, CLSCTX_LOCAL_SERVER,
+                                    REGCLS_MULTIPLEUSE, &first),
+              CO_E_NOTINITIALIZED);
+    EXPECT_EQ(first, 0u);
+    EXPECT_EQ(factory.refs, 1u);
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     ASSERT_EQ(CoRegisterClassObject(CLSID_TestClass, &factory, CLSCTX_LOCAL_SERVER,
                                     REGCLS_MULTIPLEUSE, &first),
               S_OK);
@@ -117,22 +102,14 @@ TEST(GuidTextTest, FormatsParsesAndRejects) {
 
   ASSERT_EQ(CLSIDFromString(u"{3f2a1b4c-5d6e-4f70-8192-a3b4c5d6e7f8}", &parsed), S_OK);
   EXPECT_EQ(parsed, CLSID_TestClass);
+  parsed.Data4[7] ^= 1;
+  EXPECT_FALSE(IsEqualGUID(parsed, CLSID_TestClass)) << "equality compares all sixteen bytes";
   for (const char16_t* bad :
        {u"3F2A1B4C-5D6E-4F70-8192-A3B4C5D6E7F8", u"{3F2A1B4C-5D6E-4F70-8192-A3B4C5D6E7F}",
         u"{3F2A1B4C-5D6E-4F70-8192-A3B4C5D6E7F8}x", u"{3F2A1B4C+5D6E-4F70-8192-A3B4C5D6E7F8}",
         u"{3F2A1B4C-5D6E-4F70-8192-A3B4C5D6E7G8}"}) {
     EXPECT_EQ(CLSIDFromString(bad, &parsed), CO_E_CLASSSTRING) << "rejects a malformed string";
   }
-}
-
-TEST(TaskMemoryTest, ReallocKeepsContentsAndZeroFrees) {
-  auto* bytes = static_cast<char*>(CoTaskMemAlloc(4));
-  ASSERT_NE(bytes, nullptr);
-  std::memcpy(bytes, "abc", 4);
-  bytes = static_cast<char*>(CoTaskMemRealloc(bytes, 4096));
-  ASSERT_NE(bytes, nullptr);
-  EXPECT_STREQ(bytes, "abc");
-  EXPECT_EQ(CoTaskMemRealloc(bytes, 0), nullptr);
 }
 
 }  // namespace

@@ -67,19 +67,15 @@ TEST_F(LocalServerTest, StartsServerRunsUntilLastObjectAndRestartsLater) {
   EXPECT_EQ(pathSeenByServer, "/opt/velt/bin/server.exe");
 }
 
-TEST_F(LocalServerTest, EntryEndingBeforeRegistrationFailsActivation) {
-  VeltSetLocalServerEntry(entryThatGivesUp, nullptr, nullptr);
+TEST_F(LocalServerTest, NoEntryOrOneEndingBeforeRegistrationFailsActivation) {
   IUnknown* object = nullptr;
+  EXPECT_EQ(activate(&object), REGDB_E_CLASSNOTREG);
+  VeltSetLocalServerEntry(entryThatGivesUp, nullptr, nullptr);
   EXPECT_EQ(activate(&object), CO_E_SERVER_EXEC_FAILURE);
   EXPECT_EQ(object, nullptr);
   int exitCode = -1;
   ASSERT_TRUE(VeltWaitForLocalServerExit(30000, &exitCode));
   EXPECT_EQ(exitCode, 2);
-}
-
-TEST_F(LocalServerTest, WithoutEntryTheClassIsNotRegistered) {
-  IUnknown* object = nullptr;
-  EXPECT_EQ(activate(&object), REGDB_E_CLASSNOTREG);
 }
 
 }  // namespace
