@@ -41,6 +41,21 @@ constexpr bool kPosixLayer = false;
 constexpr bool kPosixLayer = true;
 #endif
 
+// A VARIANT of the given type for the caller to fill in; it owns nothing.
+inline VARIANT make(VARTYPE vt) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = vt;
+  return v;
+}
+
+// A currency VARIANT from its value in units of 1/10000.
+inline VARIANT currency(LONGLONG scaled) {
+  VARIANT v = make(VT_CY);
+  v.cyVal.int64 = scaled;
+  return v;
+}
+
 // Text in the platform's OLE characters.
 using OleText = std::basic_string<OLECHAR>;
 

@@ -29,6 +29,10 @@ TEST(SafeArrayTest, VectorReportsItsShape) {
   EXPECT_EQ(SafeArrayGetLBound(array.get(), 2, &lower), DISP_E_BADINDEX);
   EXPECT_EQ(SafeArrayGetUBound(array.get(), 0, &upper), DISP_E_BADINDEX);
   EXPECT_EQ(SafeArrayGetLBound(nullptr, 1, &lower), E_INVALIDARG);
+  OwnedArray empty(SafeArrayCreateVector(VT_BSTR, 0, 0));
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(SafeArrayGetUBound(empty.get(), 1, &upper), S_OK);
+  EXPECT_EQ(upper, -1) << "an empty vector ends before it starts";
 }
 
 TEST(SafeArrayTest, IndicesOutsideTheBoundsAreRejected) {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdint>
 #include <limits>
+#include <utility>
 
 #include "oleaut_support.h"
 
@@ -19,58 +19,36 @@ OleText textOf(VARIANT& v, USHORT flags = 0) {
   return storedText(result->bstrVal);
 }
 
-VARIANT currency(LONGLONG scaled) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_CY;
-  v.cyVal.int64 = scaled;
-  return v;
-}
-
 VARIANT date(double value) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_DATE;
+  VARIANT v = make(VT_DATE);
   v.date = value;
   return v;
 }
 
 }  // namespace
 
-TEST(VariantChangeTypeTest, ConvertsInPlaceWhenDestinationIsSource) {
+TEST(VariantChangeTypeTest, ConvertsInPlaceAndAFailureLeavesTheDestination) {
   OwnedVariant v;
   v->vt = VT_I4;
   v->lVal = -12;
   ASSERT_EQ(VariantChangeType(v.get(), v.get(), 0, VT_BSTR), S_OK);
   EXPECT_EQ(v->vt, VT_BSTR);
   EXPECT_EQ(storedText(v->bstrVal), OLESTR("-12"));
-}
-
-TEST(VariantChangeTypeTest, FailureLeavesDestinationUntouched) {
-  OwnedVariant destination;
-  destination->vt = VT_BSTR;
-  destination->bstrVal = SysAllocString(OLESTR("kept"));
-  VARIANT null;
-  VariantInit(&null);
-  null.vt = VT_NULL;
-  EXPECT_EQ(VariantChangeType(destination.get(), &null, 0, VT_BSTR), DISP_E_TYPEMISMATCH);
-  EXPECT_EQ(storedText(destination->bstrVal), OLESTR("kept"));
+  VARIANT null = make(VT_NULL);
+  EXPECT_EQ(VariantChangeType(v.get(), &null, 0, VT_BSTR), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(storedText(v->bstrVal), OLESTR("-12"));
 }
 
 TEST(VariantChangeTypeTest, FollowsReferences) {
   LONG number = 77;
-  VARIANT byRef;
-  VariantInit(&byRef);
-  byRef.vt = VT_I4 | VT_BYREF;
+  VARIANT byRef = make(VT_I4 | VT_BYREF);
   byRef.plVal = &number;
   EXPECT_EQ(textOf(byRef), OLESTR("77"));
 
   OwnedVariant inner;
   inner->vt = VT_BSTR;
   inner->bstrVal = SysAllocString(OLESTR("inner"));
-  VARIANT toVariant;
-  VariantInit(&toVariant);
-  toVariant.vt = VT_VARIANT | VT_BYREF;
+  VARIANT toVariant = make(VT_VARIANT | VT_BYREF);
   toVariant.pvarVal = inner.get();
   EXPECT_EQ(textOf(toVariant), OLESTR("inner"));
 
@@ -96,57 +74,56 @@ TEST(VariantChangeTypeTest, SameTypeCopiesAndReferenceTargetsAreTypeMismatch) {
 }
 
 TEST(VariantChangeTypeTest, BooleanWordsOnlyWithTheirFlags) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BOOL;
-  v.boolVal = VARIANT_TRUE;
-  EXPECT_EQ(textOf(v, VARIANT_ALPHABOOL), OLESTR("True"));
-  v.boolVal = VARIANT_FALSE;
-  EXPECT_EQ(textOf(v, VARIANT_LOCALBOOL), OLESTR("False"));
-  v.boolVal = VARIANT_TRUE;
-  EXPECT_EQ(textOf(v), OLESTR("-1"));
-  v.boolVal = VARIANT_FALSE;
-  EXPECT_EQ(textOf(v), OLESTR("0"));
-  if (kPosixLayer) {  // a VARIANT_BOOL is 0 or -1; others are the POSIX layer's reading
-    v.boolVal = 1;
-    EXPECT_EQ(textOf(v), OLESTR("-1"));
+  struct Case {
+    VARIANT_BOOL value;
+    USHORT flags;
+    const OLECHAR* text;
+  } cases[] = {{VARIANT_TRUE, VARIANT_ALPHABOOL, OLESTR("True")},
+               {VARIANT_FALSE, VARIANT_LOCALBOOL, OLESTR("False")},
+               {VARIANT_TRUE, 0, OLESTR("-1")},
+               {VARIANT_FALSE, 0, OLESTR("0")},
+               // A VARIANT_BOOL is 0 or -1; others are the POSIX layer's reading.
+               {1, 0, kPosixLayer ? OLESTR("-1") : nullptr}};
+  for (const Case& c : cases) {
+    if (c.text == nullptr) continue;
+    VARIANT v = make(VT_BOOL);
+    v.boolVal = c.value;
+    EXPECT_EQ(textOf(v, c.flags), c.text) << c.value << " with flags " << c.flags;
   }
 }
 
 TEST(VariantChangeTypeTest, CurrencyKeepsOnlySignificantFractionDigits) {
-  VARIANT v = currency(-12345678);
-  EXPECT_EQ(textOf(v), OLESTR("-1234.5678"));
-  v = currency(10500);
-  EXPECT_EQ(textOf(v), OLESTR("1.05"));
-  v = currency(20000);
-  EXPECT_EQ(textOf(v), OLESTR("2"));
-  v = currency(1);
-  EXPECT_EQ(textOf(v), OLESTR("0.0001"));
-  v = currency(std::numeric_limits<LONGLONG>::min());
-  EXPECT_EQ(textOf(v), OLESTR("-922337203685477.5808"));
+  const std::pair<LONGLONG, const OLECHAR*> cases[] = {
+      {-12345678, OLESTR("-1234.5678")},
+      {10500, OLESTR("1.05")},
+      {20000, OLESTR("2")},
+      {1, OLESTR("0.0001")},
+      {std::numeric_limits<LONGLONG>::min(), OLESTR("-922337203685477.5808")}};
+  for (const auto& [scaled, text] : cases) {
+    VARIANT v = currency(scaled);
+    EXPECT_EQ(textOf(v), text) << scaled;
+  }
 }
 
 TEST(VariantChangeTypeTest, DatesShowDateAndTimeOnlyWhenPresent) {
-  VARIANT v = date(45000.0);
-  EXPECT_EQ(textOf(v), OLESTR("3/15/2023"));
-  v = date(0.25);
-  EXPECT_EQ(textOf(v), OLESTR("6:00:00 AM"));
-  v = date(-1.25);  // the fraction counts forward from the day whatever the sign
-  EXPECT_EQ(textOf(v), OLESTR("12/29/1899 6:00:00 AM"));
-  v = date(1.0);
-  EXPECT_EQ(textOf(v), OLESTR("12/31/1899"));
-  v = date(2958465.5);
-  EXPECT_EQ(textOf(v), OLESTR("12/31/9999 12:00:00 PM"));
-  v = date(-657434.0);
-  EXPECT_EQ(textOf(v), OLESTR("1/1/100"));
-  v = date(-657434.5);
-  EXPECT_EQ(textOf(v), OLESTR("1/1/100 12:00:00 PM"));
-  for (double outside : {2958466.0, -657435.0, HUGE_VAL}) {
-    v = date(outside);
-    EXPECT_EQ(textOf(v), OLESTR("failed")) << outside;
+  const std::pair<double, const OLECHAR*> cases[] = {
+      {45000.0, OLESTR("3/15/2023")},
+      {0.25, OLESTR("6:00:00 AM")},
+      // The fraction counts forward from the day whatever the sign.
+      {-1.25, OLESTR("12/29/1899 6:00:00 AM")},
+      {1.0, OLESTR("12/31/1899")},
+      {2958465.5, OLESTR("12/31/9999 12:00:00 PM")},
+      {-657434.0, OLESTR("1/1/100")},
+      {-657434.5, OLESTR("1/1/100 12:00:00 PM")},
+      {2958466.0, OLESTR("failed")},
+      {-657435.0, OLESTR("failed")},
+      {HUGE_VAL, OLESTR("failed")}};
+  for (const auto& [value, text] : cases) {
+    VARIANT v = date(value);
+    EXPECT_EQ(textOf(v), text) << value;
   }
   if (kPosixLayer) {  // NaN is no date; what it converts to is left open
-    v = date(std::nan(""));
+    VARIANT v = date(std::nan(""));
     EXPECT_EQ(textOf(v), OLESTR("failed"));
   }
 }
@@ -161,9 +138,7 @@ TEST(VariantChangeTypeTest, TimesRoundToTheSecondAcrossMidnight) {
 }
 
 TEST(VariantChangeTypeTest, RealsOutsideTheNumbersStillGiveText) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_R8;
+  VARIANT v = make(VT_R8);
   if (kPosixLayer) {  // the text of an infinity is not published
     v.dblVal = -HUGE_VAL;
     EXPECT_EQ(textOf(v), OLESTR("-1.#INF"));

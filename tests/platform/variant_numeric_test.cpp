@@ -3,20 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdint>
 #include <limits>
 #include <string>
 
 #include "oleaut_support.h"
 
 namespace {
-
-VARIANT make(VARTYPE vt) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = vt;
-  return v;
-}
 
 VARIANT i4(LONG value) {
   VARIANT v = make(VT_I4);
@@ -39,12 +31,6 @@ VARIANT ui4(ULONG value) {
 VARIANT r8(double value) {
   VARIANT v = make(VT_R8);
   v.dblVal = value;
-  return v;
-}
-
-VARIANT currency(LONGLONG scaled) {
-  VARIANT v = make(VT_CY);
-  v.cyVal.int64 = scaled;
   return v;
 }
 
