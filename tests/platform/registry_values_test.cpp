@@ -30,22 +30,19 @@ Read readValue(HKEY key, const char* name) {
 
 TEST_F(RegistryValuesTest, TypesAndExactBytesRoundTrip) {
   HKEY key = create("Types");
-  const std::string text("C:\\Program Files\\Norvex\\", 25);  // terminating zero included
-  const std::string multi("one\0two\0\0", 9);
-  const std::string binary("\x00\x01\xff\x00", 4);
-  const std::string dword("\x2a\0\0\0", 4);
-  const std::string qword("\1\2\3\4\5\6\7\x08", 8);
-  const std::string unterminated("abc", 3);
-  struct Case {
+  using std::string;
+  const struct Case {
     const char* name;
     DWORD type;
-    const std::string& bytes;
-  };
-  const std::string empty;
-  const std::vector<Case> cases = {{"Install Path", REG_SZ, text}, {"Multi", REG_MULTI_SZ, multi},
-                                   {"Binary", REG_BINARY, binary}, {"Count", REG_DWORD, dword},
-                                   {"Big", REG_QWORD, qword},      {"Raw", REG_SZ, unterminated},
-                                   {"Nothing", REG_NONE, empty},   {"Odd", 0x1234, binary}};
+    string bytes;
+  } cases[] = {{"Install Path", REG_SZ, string("C:\\Program Files\\Norvex\\", 25)},
+               {"Multi", REG_MULTI_SZ, string("one\0two\0\0", 9)},
+               {"Binary", REG_BINARY, string("\x00\x01\xff\x00", 4)},
+               {"Count", REG_DWORD, string("\x2a\0\0\0", 4)},
+               {"Big", REG_QWORD, string("\1\2\3\4\5\6\7\x08", 8)},
+               {"Raw", REG_SZ, "abc"},  // no terminating zero
+               {"Nothing", REG_NONE, ""},
+               {"Odd", 0x1234, string("\x00\x01", 2)}};
   for (const Case& c : cases) {
     ASSERT_EQ(RegSetValueExA(key, c.name, 0, c.type, reinterpret_cast<const BYTE*>(c.bytes.data()),
                              static_cast<DWORD>(c.bytes.size())),
@@ -67,21 +64,35 @@ TEST_F(RegistryValuesTest, TypesAndExactBytesRoundTrip) {
   RegCloseKey(key);
 }
 
-TEST_F(RegistryValuesTest, DefaultValueHasTheEmptyNameAndValueNamesIgnoreCase) {
+TEST_F(RegistryValuesTest, DefaultValueHasTheEmptyNameAndNamesIgnoreCaseAndEnumerateInOrder) {
   HKEY key = create("Names");
   setString(key, nullptr, "by null");
   EXPECT_EQ(queryString(key, ""), "by null");
   setString(key, "", "by empty");
   EXPECT_EQ(queryString(key, nullptr), "by empty");
-
   setString(key, "Install Path", "first");
   setString(key, "INSTALL PATH", "second");
-  char name[32];
-  DWORD nameSize = sizeof name;
-  ASSERT_EQ(RegEnumValueA(key, 1, name, &nameSize, nullptr, nullptr, nullptr, nullptr),
-            ERROR_SUCCESS);
-  EXPECT_STREQ(name, "Install Path");
   EXPECT_EQ(queryString(key, "install path"), "second");
+  DWORD number = 7;
+  ASSERT_EQ(RegSetValueExA(key, "a", 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), sizeof number),
+            ERROR_SUCCESS);
+
+  std::vector<std::string> names;
+  std::vector<DWORD> types, sizes;
+  for (DWORD index = 0;; ++index) {
+    char name[16];
+    DWORD nameSize = sizeof name, type = 0, dataSize = 0;
+    LSTATUS status = RegEnumValueA(key, index, name, &nameSize, nullptr, &type, nullptr, &dataSize);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    ASSERT_EQ(status, ERROR_SUCCESS);
+    names.emplace_back(name);
+    types.push_back(type);
+    sizes.push_back(dataSize);
+  }
+  // Names keep the case first written; the default value comes first.
+  EXPECT_EQ(names, (std::vector<std::string>{"", "a", "Install Path"}));
+  EXPECT_EQ(types, (std::vector<DWORD>{REG_SZ, REG_DWORD, REG_SZ}));
+  EXPECT_EQ(sizes, (std::vector<DWORD>{9, 4, 7}));
 
   EXPECT_EQ(RegDeleteValueA(key, "INSTALL path"), ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteValueA(key, "Install Path"), ERROR_FILE_NOT_FOUND);
@@ -126,34 +137,6 @@ TEST_F(RegistryValuesTest, AShortBufferGetsMoreDataAndTheNeededSizeWithoutOverru
   EXPECT_EQ(RegEnumValueA(key, 0, name, &nameSize, nullptr, nullptr,
                           reinterpret_cast<BYTE*>(buffer), &dataSize),
             ERROR_MORE_DATA);
-  RegCloseKey(key);
-}
-
-TEST_F(RegistryValuesTest, ValuesEnumerateInNameOrderWithTypeAndSize) {
-  HKEY key = create("Listing");
-  DWORD number = 7;
-  ASSERT_EQ(RegSetValueExA(key, "b", 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), sizeof number),
-            ERROR_SUCCESS);
-  setString(key, "A", "x");
-  setString(key, "", "default");
-  std::vector<std::string> names;
-  std::vector<DWORD> types;
-  std::vector<DWORD> sizes;
-  for (DWORD index = 0;; ++index) {
-    char name[16];
-    DWORD nameSize = sizeof name;
-    DWORD type = 0;
-    DWORD dataSize = 0;
-    LSTATUS status = RegEnumValueA(key, index, name, &nameSize, nullptr, &type, nullptr, &dataSize);
-    if (status == ERROR_NO_MORE_ITEMS) break;
-    ASSERT_EQ(status, ERROR_SUCCESS);
-    names.emplace_back(name);
-    types.push_back(type);
-    sizes.push_back(dataSize);
-  }
-  EXPECT_EQ(names, (std::vector<std::string>{"", "A", "b"}));
-  EXPECT_EQ(types, (std::vector<DWORD>{REG_SZ, REG_SZ, REG_DWORD}));
-  EXPECT_EQ(sizes, (std::vector<DWORD>{8, 2, 4}));
   RegCloseKey(key);
 }
 

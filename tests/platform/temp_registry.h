@@ -27,13 +27,15 @@ class TempRegistryTest : public ::testing::Test {
     std::filesystem::remove_all(m_folder);
   }
 
+  static LSTATUS tryCreate(HKEY root, const char* path, HKEY* key, DWORD* disposition = nullptr) {
+    return RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                           key, disposition);
+  }
+
   // Creates the key (and its parents) below the root and returns an open handle.
   static HKEY create(const char* path, HKEY root = HKEY_CURRENT_USER) {
     HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS)
-        << path;
+    EXPECT_EQ(tryCreate(root, path, &key), ERROR_SUCCESS) << path;
     return key;
   }
 
