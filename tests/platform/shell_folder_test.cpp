@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -41,30 +42,21 @@ std::string appData(HRESULT expected = S_OK) {
 }
 
 TEST(ShellFolderTest, AppDataIsTheXdgDataFolder) {
-  {
-    ScopedEnv data("XDG_DATA_HOME", "/srv/data");
-    EXPECT_EQ(appData(), "/srv/data");
-  }
-  {
-    ScopedEnv data("XDG_DATA_HOME", nullptr);
-    ScopedEnv home("HOME", "/home/velt");
-    EXPECT_EQ(appData(), "/home/velt/.local/share");
-  }
-  {
-    // XDG ignores a relative data folder.
-    ScopedEnv data("XDG_DATA_HOME", "relative/data");
-    ScopedEnv home("HOME", "/home/velt");
-    EXPECT_EQ(appData(), "/home/velt/.local/share");
+  ScopedEnv home("HOME", "/home/velt");
+  const std::pair<const char*, const char*> cases[] = {
+      {"/srv/data", "/srv/data"},
+      {nullptr, "/home/velt/.local/share"},
+      {"relative/data", "/home/velt/.local/share"}};  // XDG ignores a relative data folder
+  for (const auto& [xdg, expected] : cases) {
+    ScopedEnv data("XDG_DATA_HOME", xdg);
+    EXPECT_EQ(appData(), expected);
   }
 }
 
-TEST(ShellFolderTest, APathLongerThanMaxPathFailsInsteadOfOverrunning) {
+TEST(ShellFolderTest, LongPathsUnknownFoldersAndMissingBuffersFail) {
   std::string longPath = "/" + std::string(MAX_PATH, 'x');
   ScopedEnv data("XDG_DATA_HOME", longPath.c_str());
-  EXPECT_EQ(appData(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)), "");
-}
-
-TEST(ShellFolderTest, UnknownFoldersAndMissingBuffersAreInvalid) {
+  EXPECT_EQ(appData(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)), "") << "no overrun either";
   char path[MAX_PATH];
   EXPECT_EQ(SHGetFolderPathA(nullptr, 0x0005 /* documents */, nullptr, 0, path), E_INVALIDARG);
   EXPECT_EQ(SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, 0, nullptr), E_INVALIDARG);
