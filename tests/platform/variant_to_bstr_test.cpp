@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -57,40 +58,37 @@ OleText decodeEscapes(const std::string& value) {
   return out;
 }
 
-long long integer(const std::string& text) { return std::stoll(text); }
-
 double real(const std::string& text) {
   if (text == "1/3") return 1.0 / 3.0;
   return std::strtod(text.c_str(), nullptr);  // a trailing f of a float literal is ignored
 }
 
+struct IntegerType {
+  const char* name;
+  VARTYPE vt;
+  size_t size;
+};
+constexpr IntegerType kIntegerTypes[] = {
+    {"VT_I1", VT_I1, 1}, {"VT_UI1", VT_UI1, 1}, {"VT_I2", VT_I2, 2},      {"VT_UI2", VT_UI2, 2},
+    {"VT_I4", VT_I4, 4}, {"VT_UI4", VT_UI4, 4}, {"VT_INT", VT_INT, 4},    {"VT_UINT", VT_UINT, 4},
+    {"VT_I8", VT_I8, 8}, {"VT_UI8", VT_UI8, 8}, {"VT_ERROR", VT_ERROR, 4}};
+
 // Fills v from the row; returns false for a type the test does not know.
 bool makeVariant(const Row& row, OwnedVariant& v) {
   const std::string& t = row.type;
   const std::string& x = row.value;
+  for (const IntegerType& integer : kIntegerTypes) {
+    if (t != integer.name) continue;
+    // Every value member starts the union; the low bytes of a little-endian integer are the
+    // value cut to the member's width (negative text wraps into the unsigned range).
+    const unsigned long long bits = std::stoull(x);
+    v->vt = integer.vt;
+    std::memcpy(&v->ullVal, &bits, integer.size);
+    return true;
+  }
   if (t == "VT_EMPTY") return true;
   if (t == "VT_NULL")
     v->vt = VT_NULL;
-  else if (t == "VT_I1")
-    v->vt = VT_I1, v->cVal = static_cast<CHAR>(integer(x));
-  else if (t == "VT_UI1")
-    v->vt = VT_UI1, v->bVal = static_cast<BYTE>(integer(x));
-  else if (t == "VT_I2")
-    v->vt = VT_I2, v->iVal = static_cast<SHORT>(integer(x));
-  else if (t == "VT_UI2")
-    v->vt = VT_UI2, v->uiVal = static_cast<USHORT>(integer(x));
-  else if (t == "VT_I4")
-    v->vt = VT_I4, v->lVal = static_cast<LONG>(integer(x));
-  else if (t == "VT_UI4")
-    v->vt = VT_UI4, v->ulVal = static_cast<ULONG>(std::stoull(x));
-  else if (t == "VT_I8")
-    v->vt = VT_I8, v->llVal = integer(x);
-  else if (t == "VT_UI8")
-    v->vt = VT_UI8, v->ullVal = std::stoull(x);
-  else if (t == "VT_INT")
-    v->vt = VT_INT, v->intVal = static_cast<INT>(integer(x));
-  else if (t == "VT_UINT")
-    v->vt = VT_UINT, v->uintVal = static_cast<UINT>(integer(x));
   else if (t == "VT_R4")
     v->vt = VT_R4, v->fltVal = static_cast<float>(real(x));
   else if (t == "VT_R8")
@@ -99,8 +97,6 @@ bool makeVariant(const Row& row, OwnedVariant& v) {
     v->vt = VT_DATE, v->date = real(x);
   else if (t == "VT_CY")
     v->vt = VT_CY, v->cyVal.int64 = std::llround(real(x) * 10000);
-  else if (t == "VT_ERROR")
-    v->vt = VT_ERROR, v->scode = static_cast<SCODE>(integer(x));
   else if (t == "VT_BOOL")
     v->vt = VT_BOOL, v->boolVal = x == "VARIANT_TRUE" ? VARIANT_TRUE : 0;
   else if (t == "VT_BSTR") {
