@@ -6,16 +6,6 @@
 
 #include "oleaut_support.h"
 
-TEST(ComErrorTest, CarriesItsHresultThroughThrowAndCopy) {
-  try {
-    _com_issue_error(E_OUTOFMEMORY);
-    FAIL() << "nothing thrown";
-  } catch (const _com_error& error) {
-    const _com_error copy = error;
-    EXPECT_EQ(copy.Error(), E_OUTOFMEMORY);
-  }
-}
-
 TEST(ComErrorTest, MessageNamesKnownCodesAndQuotesUnknownOnes) {
   // Wine's system message table has no text for the dispatch errors.
   if (!runsUnderWine()) {
@@ -28,7 +18,14 @@ TEST(ComErrorTest, MessageNamesKnownCodesAndQuotesUnknownOnes) {
             "IDispatch error #56493");
 }
 
-TEST(ComErrorTest, CopiesOwnTheirMessages) {
+TEST(ComErrorTest, CarriesItsHresultThroughThrowAndCopiesOwnTheirMessages) {
+  try {
+    _com_issue_error(E_OUTOFMEMORY);
+    FAIL() << "nothing thrown";
+  } catch (const _com_error& error) {
+    const _com_error copy = error;
+    EXPECT_EQ(copy.Error(), E_OUTOFMEMORY);
+  }
   _com_error original(E_FAIL);
   const std::string text = original.ErrorMessage();
   _com_error copy(original);

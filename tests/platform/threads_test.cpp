@@ -67,7 +67,11 @@ DWORD WINAPI waitThenAnswer(LPVOID parameter) {
   return GetCurrentThreadId() == 0 ? 0 : 77;
 }
 
-TEST(ThreadTest, ExitCodeAndWaitFollowTheThread) {
+TEST(ThreadTest, ExitCodeAndWaitFollowTheThreadAndEventsKeepTheirReset) {
+  HANDLE autoReset = CreateEventA(nullptr, FALSE, TRUE, nullptr);
+  EXPECT_EQ(WaitForSingleObject(autoReset, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(autoReset, 0), WAIT_TIMEOUT) << "an auto-reset event wakes one";
+  CloseHandle(autoReset);
   HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   DWORD id = 0;
   HANDLE thread = CreateThread(nullptr, 0, waitThenAnswer, go, 0, &id);
@@ -80,6 +84,9 @@ TEST(ThreadTest, ExitCodeAndWaitFollowTheThread) {
   EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT);
   SetEvent(go);
   EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(go, 0), WAIT_OBJECT_0) << "a manual-reset event stays set";
+  ResetEvent(go);
+  EXPECT_EQ(WaitForSingleObject(go, 1), WAIT_TIMEOUT);
   ASSERT_TRUE(GetExitCodeThread(thread, &code));
   EXPECT_EQ(code, 77u);
   EXPECT_TRUE(CloseHandle(thread));
@@ -87,19 +94,6 @@ TEST(ThreadTest, ExitCodeAndWaitFollowTheThread) {
   EXPECT_FALSE(CloseHandle(go));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   EXPECT_EQ(WaitForSingleObject(go, 0), WAIT_FAILED);
-}
-
-TEST(EventTest, AutoResetReleasesOneWaitManualResetStays) {
-  HANDLE autoReset = CreateEventA(nullptr, FALSE, TRUE, nullptr);
-  EXPECT_EQ(WaitForSingleObject(autoReset, 0), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(autoReset, 0), WAIT_TIMEOUT);
-  HANDLE manual = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-  EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
-  ResetEvent(manual);
-  EXPECT_EQ(WaitForSingleObject(manual, 1), WAIT_TIMEOUT);
-  CloseHandle(autoReset);
-  CloseHandle(manual);
 }
 
 TEST(LastErrorTest, IsPerThread) {
