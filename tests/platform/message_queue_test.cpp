@@ -8,32 +8,18 @@
 
 namespace {
 
-TEST(MessageQueueTest, PostingNeedsTheTargetsQueue) {
-  std::atomic<DWORD> id{0};
-  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  std::thread worker([&] {
-    id = GetCurrentThreadId();
-    SetEvent(ready);
-    WaitForSingleObject(done, INFINITE);
-  });
-  WaitForSingleObject(ready, INFINITE);
-  EXPECT_FALSE(PostThreadMessageA(id, WM_USER, 0, 0));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_THREAD_ID));
-  SetEvent(done);
-  worker.join();
-  CloseHandle(ready);
-  CloseHandle(done);
-}
-
-TEST(MessageQueueTest, MessagesFromManyThreadsArriveThenQuitEndsTheLoop) {
+TEST(MessageQueueTest, PostingNeedsAQueueThenMessagesFromManyThreadsArriveAndQuitEndsTheLoop) {
   std::atomic<DWORD> loopThread{0};
+  HANDLE idKnown = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE triedWithoutQueue = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE queueReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::vector<WPARAM> received;
   int quitCode = -1;
   std::thread loop([&] {
-    VeltCreateThreadMessageQueue();
     loopThread = GetCurrentThreadId();
+    SetEvent(idKnown);
+    WaitForSingleObject(triedWithoutQueue, INFINITE);
+    VeltCreateThreadMessageQueue();
     SetEvent(queueReady);
     MSG msg;
     BOOL result;
@@ -43,6 +29,10 @@ TEST(MessageQueueTest, MessagesFromManyThreadsArriveThenQuitEndsTheLoop) {
     }
     quitCode = static_cast<int>(msg.wParam);
   });
+  WaitForSingleObject(idKnown, INFINITE);
+  EXPECT_FALSE(PostThreadMessageA(loopThread, WM_USER, 0, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_THREAD_ID));
+  SetEvent(triedWithoutQueue);
   WaitForSingleObject(queueReady, INFINITE);
   std::vector<std::thread> posters;
   for (int t = 0; t < 4; ++t) {
@@ -57,7 +47,7 @@ TEST(MessageQueueTest, MessagesFromManyThreadsArriveThenQuitEndsTheLoop) {
   loop.join();
   EXPECT_EQ(received.size(), 200u);
   EXPECT_EQ(quitCode, 3);
-  CloseHandle(queueReady);
+  for (HANDLE event : {idKnown, triedWithoutQueue, queueReady}) CloseHandle(event);
   EXPECT_FALSE(PostThreadMessageA(loopThread, WM_USER, 0, 0)) << "the queue ends with its thread";
 }
 
