@@ -40,16 +40,6 @@ class ProviderRoutingTest : public ::testing::Test {
     VeltRegistryReset();
     std::filesystem::remove(registry_);
   }
-  void registerServer() {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT,
-                              "CLSID\\{3C2B7A10-5E4F-4D21-8B6A-910E2D447FC3}\\LocalServer32", 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    const char exe[] = "/opt/fake/provider";
-    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(exe), sizeof exe);
-    RegCloseKey(key);
-  }
   // Runs an asynchronous request and hands back its final status, releasing the sink unless
   // the caller takes it.
   template <class Call>
@@ -84,7 +74,7 @@ TEST_F(ProviderRoutingTest, AClassWhoseServerIsNotRegisteredFailsWithClassNotReg
 }
 
 TEST_F(ProviderRoutingTest, ResultsStatusesAndEventsTravelBetweenClientAndProvider) {
-  registerServer();
+  veltwmi::test::registerGadgetServer();
   IWbemContext* context = nullptr;
   createContext(&context);
   Bstr path(u"Gadget.Name=\"g1\""), missing(u"Gadget.Name=\"Missing\"");
