@@ -13,9 +13,11 @@
 #include <vector>
 
 #include "../jvm/test_layout.h"
+#include "../wmi/test_support.h"
 
 using ::testing::HasSubstr;
 using velt::test::TestLayout;
+using namespace velt::wmi::test;
 
 namespace {
 
@@ -98,11 +100,7 @@ class JavaSide : public ::testing::Test {
     }
   }
 
-  IWbemClassObject* spawnDisk() {
-    IWbemClassObject* cls = nullptr;
-    BSTR name = SysAllocString(u"Velt_Disk");
-    EXPECT_EQ(ns->GetObject(name, 0, nullptr, &cls, nullptr), S_OK);
-    SysFreeString(name);
+  IWbemClassObject* spawn(IWbemClassObject* cls) {
     IWbemClassObject* instance = nullptr;
     EXPECT_EQ(cls->SpawnInstance(0, &instance), S_OK);
     cls->Release();
@@ -131,12 +129,20 @@ class JavaSide : public ::testing::Test {
     return narrow(text(env, message));
   }
 
-  jobject newGlue(const char16_t* namespaceName) {
+  // The text a static String method of the test's Natives class answers.
+  template <typename... Args>
+  std::u16string nativesText(const char* name, const char* signature, Args... args) {
+    jclass natives = findClass("com/norvex/test/providers/Natives");
+    auto result = static_cast<jstring>(env->CallStaticObjectMethod(
+        natives, env->GetStaticMethodID(natives, name, signature), args...));
+    EXPECT_EQ(takeException(), "") << name;
+    return text(env, result);
+  }
+
+  jobject newGlue() {
     jclass glueClass = findClass("com/norvex/sysmgt/proxy/Glue");
     jmethodID make = env->GetMethodID(glueClass, "<init>", "(JLjava/lang/String;)V");
-    jstring name = env->NewString(reinterpret_cast<const jchar*>(namespaceName),
-                                  static_cast<jsize>(std::u16string(namespaceName).size()));
-    jobject glue = env->NewObject(glueClass, make, toJava(ns), name);
+    jobject glue = env->NewObject(glueClass, make, toJava(ns), env->NewStringUTF("root\\velt"));
     EXPECT_EQ(takeException(), "");
     return glue;
   }
@@ -147,29 +153,20 @@ class JavaSide : public ::testing::Test {
     return env->CallIntMethod(glue, method, env->NewStringUTF(path));
   }
 
-  void setInstance(jobject glue, IWbemClassObject* instance) {
-    jmethodID method =
-        env->GetMethodID(env->GetObjectClass(glue), "setInstance", "(Ljava/lang/String;J)V");
-    env->CallVoidMethod(glue, method, env->NewStringUTF("Velt_Disk"), toJava(instance));
-  }
-
   void setEventSink(jobject glue, IWbemObjectSink* sink) {
     jmethodID method = env->GetMethodID(env->GetObjectClass(glue), "setEventSink", "(J)V");
     env->CallVoidMethod(glue, method, toJava(sink));
     EXPECT_EQ(takeException(), "");
   }
 
+  // Stores a disk through the Glue's setInstance and answers it with the reference it kept.
   IWbemClassObject* putDisk(jobject glue, const char16_t* name, LONG size) {
-    IWbemClassObject* disk = spawnDisk();
-    VARIANT v;
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(name);
-    disk->Put(u"Name", 0, &v, 0);
-    VariantClear(&v);
-    v.vt = VT_I4;
-    v.lVal = size;
-    disk->Put(u"Size", 0, &v, 0);
-    setInstance(glue, disk);
+    IWbemClassObject* disk = spawn(classOf(ns, u"Velt_Disk"));
+    putText(disk, u"Name", name);
+    putInt(disk, u"Size", size);
+    jmethodID method =
+        env->GetMethodID(env->GetObjectClass(glue), "setInstance", "(Ljava/lang/String;J)V");
+    env->CallVoidMethod(glue, method, env->NewStringUTF("Velt_Disk"), toJava(disk));
     EXPECT_EQ(takeException(), "");
     return disk;
   }
@@ -185,18 +182,6 @@ class JavaSide : public ::testing::Test {
     return result != JNI_FALSE;
   }
 
-  std::u16string getText(IWbemClassObject* object, const char16_t* name) {
-    VARIANT v;
-    VariantInit(&v);
-    if (FAILED(object->Get(name, 0, &v, nullptr, nullptr))) return u"<failed>";
-    std::u16string result = v.vt == VT_BSTR ? std::u16string(v.bstrVal)
-                            : v.vt == VT_NULL
-                                ? u"<null>"
-                                : u"<vt " + std::u16string(1, u'0' + v.vt % 10) + u">";
-    VariantClear(&v);
-    return result;
-  }
-
   TestLayout layout;
   JvmServices* services = nullptr;
   velt::wmi::Service service;
@@ -205,8 +190,8 @@ class JavaSide : public ::testing::Test {
   long liveAtStart = 0;
 };
 
-TEST_F(JavaSide, PropertiesRoundTripThroughTheNatives) {
-  IWbemClassObject* disk = spawnDisk();
+TEST_F(JavaSide, NativesRoundTripPropertiesAndSpawnThroughTheNamespace) {
+  IWbemClassObject* disk = spawn(classOf(ns, u"Velt_Disk"));
   jclass natives = findClass("com/norvex/test/providers/Natives");
   env->CallStaticVoidMethod(natives, env->GetStaticMethodID(natives, "writeAll", "(J)V"),
                             toJava(disk));
@@ -216,34 +201,23 @@ TEST_F(JavaSide, PropertiesRoundTripThroughTheNatives) {
   EXPECT_EQ(getText(disk, u"Name"), u"Gr\u00fc\u00dfe \u65e5\u672c \U0001D11E \"q\" \\");
   EXPECT_EQ(getText(disk, u"Label"), u"<null>");
   EXPECT_EQ(getText(disk, u"Size"), u"1234567890123");
-
-  auto line = static_cast<jstring>(env->CallStaticObjectMethod(
-      natives, env->GetStaticMethodID(natives, "readAll", "(J)Ljava/lang/String;"), toJava(disk)));
-  ASSERT_EQ(takeException(), "");
-  EXPECT_EQ(text(env, line),
+  EXPECT_EQ(nativesText("readAll", "(J)Ljava/lang/String;", toJava(disk)),
             u"Velt_Disk|[Name]|Gr\u00fc\u00dfe \u65e5\u672c \U0001D11E \"q\" \\|null|-7|"
             u"1234567890123|true|0.25|[a, \u00df, ]|[1, -2, 3]|"
             u"Velt_Disk.Name=\"Gr\u00fc\u00dfe \u65e5\u672c \U0001D11E \\\"q\\\" \\\\\"");
-
-  auto missing = static_cast<jstring>(env->CallStaticObjectMethod(
-      natives, env->GetStaticMethodID(natives, "readMissing", "(J)Ljava/lang/String;"),
-      toJava(disk)));
-  ASSERT_EQ(takeException(), "");
-  EXPECT_EQ(narrow(text(env, missing)),
-            "IWbemClassObject::Get(NoSuchProperty) failed: 0x80041002|80041002");
-
+  EXPECT_EQ(nativesText("readMissing", "(J)Ljava/lang/String;", toJava(disk)),
+            u"IWbemClassObject::Get(NoSuchProperty) failed: 0x80041002|80041002");
   EXPECT_EQ(referenceCount(disk), 1u);
   disk->Release();
-  EXPECT_EQ(velt::wmi::liveObjectCount(), liveAtStart);
-}
 
-TEST_F(JavaSide, SpawnsThroughTheNamespaceAndHandsOneReferenceOver) {
+  // Spawning on a thread attached with a call's context hands exactly one reference over.
   services->detach();
   IWbemContext* context = nullptr;
   ASSERT_EQ(velt::wmi::createContext(&context), S_OK);
   ASSERT_EQ(services->attachWithContext(&env, context), JNI_OK);
   env->EnsureLocalCapacity(512);
-  jclass natives = findClass("com/norvex/test/providers/Natives");
+  natives =
+      findClass("com/norvex/test/providers/Natives");  // the old reference went with the thread
   jint spawned = env->CallStaticIntMethod(
       natives, env->GetStaticMethodID(natives, "spawn", "(JLjava/lang/String;)I"), toJava(ns),
       env->NewStringUTF("Velt_Disk"));
@@ -253,13 +227,8 @@ TEST_F(JavaSide, SpawnsThroughTheNamespaceAndHandsOneReferenceOver) {
   EXPECT_EQ(getText(instance, u"__CLASS"), u"Velt_Disk");
   EXPECT_EQ(referenceCount(instance), 1u);
   instance->Release();
-
-  auto failure = static_cast<jstring>(env->CallStaticObjectMethod(
-      natives,
-      env->GetStaticMethodID(natives, "spawnAndClose", "(JLjava/lang/String;)Ljava/lang/String;"),
-      toJava(ns), env->NewStringUTF("NoSuchClass")));
-  ASSERT_EQ(takeException(), "");
-  EXPECT_THAT(narrow(text(env, failure)),
+  EXPECT_THAT(narrow(nativesText("spawnAndClose", "(JLjava/lang/String;)Ljava/lang/String;",
+                                 toJava(ns), env->NewStringUTF("NoSuchClass"))),
               HasSubstr("IWbemServices::GetObject(NoSuchClass) failed: 0x8004"));
   services->detach();
   context->Release();
@@ -268,21 +237,20 @@ TEST_F(JavaSide, SpawnsThroughTheNamespaceAndHandsOneReferenceOver) {
 }
 
 TEST_F(JavaSide, GlueDispatchesEveryRequestToTheProvider) {
-  jobject glue = newGlue(u"root\\velt");
+  jobject glue = newGlue();
   IWbemClassObject* disk = putDisk(glue, u"d1", 40);
-  ASSERT_EQ(takeException(), "");
   // setInstance keeps one reference, for the server's release after the call.
   EXPECT_EQ(referenceCount(disk), 2u);
   disk->Release();
   disk->Release();
 
-  jint found = getInstance(glue, "Velt_Disk.Name=\"d1\"");
+  auto* instance = fromJava<IWbemClassObject>(getInstance(glue, "Velt_Disk.Name=\"d1\""));
   ASSERT_EQ(takeException(), "");
-  auto* instance = fromJava<IWbemClassObject>(found);
   EXPECT_EQ(getText(instance, u"Size"), u"40");
   EXPECT_EQ(referenceCount(instance), 1u);
   instance->Release();
 
+  // The class name arrives in any case; each element is an Integer holding its one reference.
   jmethodID enumerate =
       env->GetMethodID(env->GetObjectClass(glue), "enumInstances",
                        "(Ljava/lang/String;ZLjava/lang/String;)Ljava/util/Vector;");
@@ -301,18 +269,12 @@ TEST_F(JavaSide, GlueDispatchesEveryRequestToTheProvider) {
   fromJava<IWbemClassObject>(pointer)->Release();
 
   // A method: in-parameters through the wrapper, out-parameters filled in place.
-  IWbemClassObject *inClass = nullptr, *outClass = nullptr, *in = nullptr, *out = nullptr;
-  IWbemClassObject* diskClass = spawnDisk();
+  IWbemClassObject *inClass = nullptr, *outClass = nullptr;
+  IWbemClassObject* diskClass = classOf(ns, u"Velt_Disk");
   ASSERT_EQ(diskClass->GetMethod(u"Grow", 0, &inClass, &outClass), S_OK);
   diskClass->Release();
-  inClass->SpawnInstance(0, &in);
-  outClass->SpawnInstance(0, &out);
-  inClass->Release();
-  outClass->Release();
-  VARIANT by;
-  by.vt = VT_I4;
-  by.lVal = 2;
-  in->Put(u"By", 0, &by, 0);
+  IWbemClassObject *in = spawn(inClass), *out = spawn(outClass);
+  putInt(in, u"By", 2);
   jclass wrapperClass = findClass("com/norvex/sysmgt/cim/wmi/wbem/WbemClassObject");
   jobject wrapper =
       env->NewObject(wrapperClass, env->GetMethodID(wrapperClass, "<init>", "(J)V"), toJava(in));
@@ -345,7 +307,7 @@ TEST_F(JavaSide, EventsFireOnlyWhileTheGlueHoldsASink) {
   ASSERT_EQ(env->RegisterNatives(glueClass, &native, 1), JNI_OK);
   velt::wmi::RecordingSink* sink = velt::wmi::RecordingSink::create();
 
-  jobject local = newGlue(u"root\\velt");
+  jobject local = newGlue();
   jobject glue = env->NewGlobalRef(local);
   env->DeleteLocalRef(local);
   setEventSink(glue, sink);

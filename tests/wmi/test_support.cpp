@@ -18,16 +18,6 @@ class Base { [key] sint32 Id; string Common = "base"; };
 class Derived : Base { string Extra; };
 class Pair { [key] string Name; [key] uint32 Slot; sint32 Data; };
 [singleton] class Settings { string Mode; };
-[dynamic, provider("FakeProvider")] class Gadget {
-  [key] string Name; sint32 Size;
-  uint32 Grow([in] sint32 By, [out] sint32 NewSize);
-};
-[dynamic, provider("FakeProvider")] class Static2 { [key] sint32 Id; };
-class GadgetEvent { string What; };
-instance of __Win32Provider as $P { Name = "FakeProvider"; CLSID = "{5A1E0D3C-7B21-4C88-9E51-2F6A0B9C4D17}"; };
-instance of __InstanceProviderRegistration { Provider = $P; SupportsGet = TRUE; SupportsPut = TRUE; SupportsEnumeration = TRUE; };
-instance of __MethodProviderRegistration { Provider = $P; };
-instance of __EventProviderRegistration { Provider = $P; EventQueryList = {"select * from GadgetEvent"}; };
 )MOF";
 
 std::u16string getText(IWbemClassObject* object, const char16_t* name) {

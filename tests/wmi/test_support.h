@@ -8,7 +8,7 @@
 
 namespace velt::wmi::test {
 
-// A MOF with every CIM type, keys, a method and a dynamic class served by the fake provider.
+// A MOF with every CIM type, keys, a method, inheritance and a singleton.
 extern const char* const kTestMof;
 
 struct Bstr {

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "../../wmi/test_support.h"
 #include "wbem_provider_base.h"
 
 namespace veltwmi::test {
@@ -33,33 +34,8 @@ bool g_hold = false;
 std::map<std::u16string, LONG> g_gadgets;  // name -> size
 IWbemObjectSink* g_eventSink = nullptr;
 
-struct Variant {
-  Variant() { VariantInit(&v); }
-  ~Variant() { VariantClear(&v); }
-  VARIANT v;
-};
-
-void putValue(IWbemClassObject* object, const char16_t* name, const std::u16string* text,
-              LONG number) {
-  Variant value;
-  if (text) {
-    value.v.vt = VT_BSTR;
-    value.v.bstrVal = SysAllocStringLen(text->data(), UINT(text->size()));
-  } else {
-    value.v.vt = VT_I4;
-    value.v.lVal = number;
-  }
-  object->Put(name, 0, &value.v, 0);
-}
-
-std::u16string textOf(IWbemClassObject* object, const char16_t* name) {
-  Variant value;
-  object->Get(name, 0, &value.v, nullptr, nullptr);
-  return value.v.vt == VT_BSTR ? std::u16string(value.v.bstrVal) : u"";
-}
-
 LONG numberOf(IWbemClassObject* object, const char16_t* name) {
-  Variant value;
+  velt::wmi::test::Var value;
   object->Get(name, 0, &value.v, nullptr, nullptr);
   return value.v.vt == VT_I4 ? value.v.lVal : 0;
 }
@@ -112,7 +88,7 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
 
   STDMETHODIMP PutInstanceAsync(IWbemClassObject* instance, LONG, IWbemContext*,
                                 IWbemObjectSink* sink) override {
-    std::u16string name = textOf(instance, u"Name");
+    std::u16string name = velt::wmi::test::getText(instance, u"Name");
     LONG size = numberOf(instance, u"Size");
     {
       std::lock_guard<std::mutex> lock(g_mutex);
@@ -157,8 +133,8 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
  private:
   IWbemClassObject* make(const char16_t* className, const std::u16string& name, LONG size) {
     IWbemClassObject* object = velt::test::spawnInstance(namespace_, className);
-    putValue(object, u"Name", &name, 0);
-    putValue(object, u"Size", nullptr, size);
+    velt::wmi::test::putText(object, u"Name", name.c_str());
+    velt::wmi::test::putInt(object, u"Size", size);
     return object;
   }
 
@@ -177,6 +153,15 @@ void holdEnumerations(bool hold) {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_hold = hold;
   g_released.notify_all();
+}
+
+void registerGadgetServer() {
+  HKEY key = nullptr;
+  RegCreateKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{3C2B7A10-5E4F-4D21-8B6A-910E2D447FC3}\\LocalServer32",
+                  0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  const char exe[] = "/opt/gadgets/server";
+  RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(exe), sizeof exe);
+  RegCloseKey(key);
 }
 
 void resetGadgets() {

@@ -18,6 +18,8 @@ int WINAPI gadgetProviderMain(HINSTANCE instance, HINSTANCE previous, LPSTR comm
 
 // Holds every enumeration after its first object until released (or 20 s pass).
 void holdEnumerations(bool hold);
+// Registers the server's class in the registry the process uses, as its installation would.
+void registerGadgetServer();
 // Puts the gadgets back to g0, g1 and g2.
 void resetGadgets();
 

@@ -71,16 +71,6 @@ class VeltwmiSessionTest : public ::testing::Test {
     VeltRegistryReset();
     std::filesystem::remove_all(folder_);
   }
-  void registerServer() {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT,
-                              "CLSID\\{3C2B7A10-5E4F-4D21-8B6A-910E2D447FC3}\\LocalServer32", 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    const char exe[] = "/opt/gadgets/server";
-    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(exe), sizeof exe);
-    RegCloseKey(key);
-  }
   Result run(std::vector<std::string> args, const std::string& input = "",
              std::ostream* out = nullptr, bool terminal = false) {
     args.insert(args.begin(), {"--mof", mof_, "-n", "root\\test"});
@@ -97,7 +87,7 @@ class VeltwmiSessionTest : public ::testing::Test {
 };
 
 TEST_F(VeltwmiSessionTest, EachCommandReachesTheProvider) {
-  registerServer();
+  registerGadgetServer();
   Result enumerated = run({"enum", "Gadget"});
   EXPECT_EQ(enumerated.exitCode, kExitOk) << enumerated.err;
   EXPECT_EQ(enumerated.out,
@@ -128,7 +118,7 @@ TEST_F(VeltwmiSessionTest, EachCommandReachesTheProvider) {
 }
 
 TEST_F(VeltwmiSessionTest, RowsPrintAsTheProviderDeliversThem) {
-  registerServer();
+  registerGadgetServer();
   holdEnumerations(true);
   WatchedBuffer buffer;
   std::ostream out(&buffer);
@@ -143,7 +133,7 @@ TEST_F(VeltwmiSessionTest, RowsPrintAsTheProviderDeliversThem) {
 }
 
 TEST_F(VeltwmiSessionTest, OnATerminalStderrCountsTheRowsAndClearsTheCountBeforeOutput) {
-  registerServer();
+  registerGadgetServer();
   Result counted = run({"enum", "Gadget"}, "", nullptr, true);
   EXPECT_EQ(counted.exitCode, kExitOk);
   EXPECT_NE(counted.err.find("\r1 row received"), std::string::npos);
@@ -158,7 +148,7 @@ TEST_F(VeltwmiSessionTest, FailuresNameTheStatusAndExitByKind) {
   EXPECT_NE(unregistered.err.find("REGDB_E_CLASSNOTREG (0x80040154)"), std::string::npos);
   EXPECT_NE(unregistered.err.find("VeltProxyProvider -RegServer"), std::string::npos);
 
-  registerServer();
+  registerGadgetServer();
   Result badPath = run({"get", "Gadget."});
   EXPECT_EQ(badPath.exitCode, kExitRequestFailed);
   EXPECT_EQ(badPath.err, "veltwmi: get Gadget.: WBEM_E_INVALID_OBJECT_PATH (0x8004103A)\n");
@@ -189,7 +179,7 @@ TEST_F(VeltwmiSessionTest, FailuresNameTheStatusAndExitByKind) {
 }
 
 TEST_F(VeltwmiSessionTest, ABatchSharesOneServerSoAPutShowsUpInAWatch) {
-  registerServer();
+  registerGadgetServer();
   Result batch = run({"run"},
                      "# the watch keeps running beside the next commands\n"
                      "watch GadgetChanged -f json\n"

@@ -20,7 +20,6 @@ public class DiskProvider implements InstanceProvider, InstanceEnumerator, Insta
         MethodProvider, EventProvider {
     private static final Map<String, Long> DISKS = new TreeMap<>();
     private static volatile EventChannel events;
-    private static volatile String namespaceSeen;
 
     @Override
     public String wmiClass() {
@@ -29,7 +28,6 @@ public class DiskProvider implements InstanceProvider, InstanceEnumerator, Insta
 
     @Override
     public Instance getInstance(ObjectPath path, ProviderContext context) {
-        namespaceSeen = context.namespaceName();
         String name = path.requireKey("Name");
         Long size;
         synchronized (DISKS) {
@@ -111,16 +109,6 @@ public class DiskProvider implements InstanceProvider, InstanceEnumerator, Insta
 
     public static boolean started() {
         return events != null;
-    }
-
-    public static String namespaceSeen() {
-        return namespaceSeen;
-    }
-
-    public static void forget() {
-        synchronized (DISKS) {
-            DISKS.clear();
-        }
     }
 
     private static Instance disk(ProviderContext context, String name, long size) {
