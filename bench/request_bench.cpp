@@ -91,18 +91,36 @@ void BM_ExecMethod(benchmark::State& state) {
 }
 BENCHMARK(BM_ExecMethod);
 
+// A provider object of its own (COM activation, Initialize on the namespace) and its event
+// interface; both released when it goes.
+class EventProviderObject {
+ public:
+  explicit EventProviderObject(World& world) : m_provider(world.host().newProviderObject()) {
+    if (m_provider != nullptr) {
+      m_provider->QueryInterface(IID_IWbemEventProvider, reinterpret_cast<void**>(&m_events));
+    }
+  }
+  ~EventProviderObject() {
+    if (m_events != nullptr) m_events->Release();
+    if (m_provider != nullptr) m_provider->Release();
+  }
+  EventProviderObject(const EventProviderObject&) = delete;
+  EventProviderObject& operator=(const EventProviderObject&) = delete;
+  IWbemEventProvider* events() const { return m_events; }
+
+ private:
+  IWbemServices* m_provider;
+  IWbemEventProvider* m_events = nullptr;
+};
+
 // ProvideEvents on a provider object of its own (COM activation, Initialize on the namespace):
 // the stand-in calls it only once per provider, so the benchmark calls it directly.
 void BM_ProvideEvents(benchmark::State& state) {
   World& world = World::get();
-  IWbemServices* provider = world.host().newProviderObject();
-  IWbemEventProvider* events = nullptr;
-  if (provider != nullptr) {
-    provider->QueryInterface(IID_IWbemEventProvider, reinterpret_cast<void**>(&events));
-  }
+  EventProviderObject object(world);
+  IWbemEventProvider* events = object.events();
   if (events == nullptr) {
     state.SkipWithError("no provider object");
-    if (provider != nullptr) provider->Release();
     return;
   }
   // The sink must be one Java can name: the stand-in's own objects are.
@@ -114,22 +132,16 @@ void BM_ProvideEvents(benchmark::State& state) {
       break;
     }
   }
-  events->Release();
-  provider->Release();
   sink->Release();
 }
 BENCHMARK(BM_ProvideEvents);
 
 void BM_Paired_ProvideEvents(benchmark::State& state) {
   World& world = World::get();
-  IWbemServices* provider = world.host().newProviderObject();
-  IWbemEventProvider* events = nullptr;
-  if (provider != nullptr) {
-    provider->QueryInterface(IID_IWbemEventProvider, reinterpret_cast<void**>(&events));
-  }
+  EventProviderObject object(world);
+  IWbemEventProvider* events = object.events();
   if (events == nullptr) {
     state.SkipWithError("no provider object");
-    if (provider != nullptr) provider->Release();
     return;
   }
   velt::wmi::RecordingSink* sink = velt::wmi::RecordingSink::create();
@@ -147,8 +159,6 @@ void BM_Paired_ProvideEvents(benchmark::State& state) {
     floor += between - start;
     served += end - between;
   }
-  events->Release();
-  provider->Release();
   sink->Release();
   auto iterations = static_cast<double>(state.iterations());
   state.counters["request_us"] = served / iterations * 1e6;
