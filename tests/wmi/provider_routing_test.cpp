@@ -4,8 +4,10 @@
 // tools' session tests cover a class whose server is not registered.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "../tools/veltwmi/gadget_provider.h"
 #include "test_support.h"
@@ -104,6 +106,55 @@ TEST_F(ProviderRoutingTest, ResultsStatusesAndEventsTravelBetweenClientAndProvid
 
   // One provider object served everything; TearDown proves it and its server are gone.
   EXPECT_EQ(service_.activeProviderCount(), 1u);
+}
+
+// Clients enumerate the properties of the events they receive at once, each from its own
+// thread: every client must get an object of its own, or they take each other's position.
+TEST_F(ProviderRoutingTest, EverySubscriberGetsItsOwnWholeCopyOfEachEvent) {
+  veltwmi::test::registerGadgetServer();
+  constexpr int kSubscribers = 8, kEvents = 25;
+  Bstr wql(u"WQL"), query(u"select * from GadgetChanged");
+  std::vector<RecordingSink*> subscribers;
+  for (int i = 0; i < kSubscribers; ++i) {
+    subscribers.push_back(RecordingSink::create());
+    ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql, query, 0, nullptr, subscribers.back()),
+              WBEM_S_NO_ERROR);
+  }
+  IWbemClassObject* cls = classOf(ns_, u"Gadget");
+  IWbemClassObject* gadget = nullptr;
+  cls->SpawnInstance(0, &gadget);
+  putText(gadget, u"Name", u"hot");
+  for (int i = 0; i < kEvents; ++i) EXPECT_EQ(put(gadget), WBEM_S_NO_ERROR);
+  for (RecordingSink* s : subscribers) ASSERT_TRUE(s->waitForObjects(kEvents, kWait));
+  EXPECT_NE(subscribers[0]->objects()[0], subscribers[1]->objects()[0]);
+
+  auto namesOf = [](IWbemClassObject* event) {
+    std::vector<std::u16string> names;
+    event->BeginEnumeration(WBEM_FLAG_NONSYSTEM_ONLY);
+    BSTR name = nullptr;
+    while (event->Next(0, &name, nullptr, nullptr, nullptr) == WBEM_S_NO_ERROR) {
+      names.emplace_back(name);
+      SysFreeString(name);
+    }
+    event->EndEnumeration();
+    return names;
+  };
+  const std::vector<std::u16string> whole{u"Name", u"Size"};
+  std::vector<std::thread> clients;
+  std::atomic<int> broken{0};
+  for (RecordingSink* s : subscribers) {
+    clients.emplace_back([&, s] {
+      for (IWbemClassObject* event : s->objects()) broken += namesOf(event) != whole;
+    });
+  }
+  for (std::thread& t : clients) t.join();
+  EXPECT_EQ(broken, 0);
+  for (RecordingSink* s : subscribers) {
+    EXPECT_EQ(ns_->CancelAsyncCall(s), WBEM_S_NO_ERROR);
+    s->Release();
+  }
+  gadget->Release();
+  cls->Release();
 }
 
 TEST_F(ProviderRoutingTest, ArgumentAndPathFaultsAreAnswered) {

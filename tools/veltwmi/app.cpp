@@ -1,5 +1,6 @@
 #include "app.h"
 
+#include <filesystem>
 #include <fstream>
 
 #include "batch.h"
@@ -26,6 +27,10 @@ int runParsed(const Invocation& invocation, Console& console, Environment& envir
   std::string sourceName = "stdin";
   if (command.name == "run" && !command.operands.empty() && command.operands[0] != "-") {
     sourceName = command.operands[0];
+    std::error_code ignored;
+    if (std::filesystem::is_directory(sourceName, ignored)) {
+      throw Failure(kExitSetup, "the script " + sourceName + " is a folder, not a file");
+    }
     script.open(sourceName);
     if (!script) throw Failure(kExitSetup, "cannot read the script " + sourceName);
   }

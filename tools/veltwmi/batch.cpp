@@ -9,6 +9,7 @@
 #include "app.h"
 #include "interrupt.h"
 #include "status_text.h"
+#include "wait_time.h"
 
 namespace veltwmi {
 namespace {
@@ -29,9 +30,7 @@ void pause(double seconds) {
   std::mutex mutex;
   std::condition_variable never;
   std::unique_lock<std::mutex> lock(mutex);
-  auto until = std::chrono::steady_clock::now() +
-               std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                   std::chrono::duration<double>(seconds));
+  auto until = deadlineAfter(seconds);
   while (!interrupted() && std::chrono::steady_clock::now() < until) {
     never.wait_until(
         lock, std::min(until, std::chrono::steady_clock::now() + std::chrono::milliseconds(100)));
@@ -56,7 +55,8 @@ int runBatch(std::istream& input, const std::string& sourceName, CommandContext&
   int lineNumber = 0;
   int exitCode = kExitOk;
   while (exitCode == kExitOk && !interrupted() && std::getline(input, line)) {
-    ++lineNumber;
+    // Editors on Windows start a UTF-8 file with a byte-order mark; it is no part of the text.
+    if (++lineNumber == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
     std::string where = sourceName + ":" + std::to_string(lineNumber) + ": ";
     try {
       std::vector<std::string> words = splitWords(line);

@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "interrupt.h"
 #include "request.h"
+#include "wait_time.h"
 
 namespace veltwmi {
 namespace {
@@ -38,7 +39,9 @@ class EventWatch final : public Watch {
  private:
   void run() {
     std::size_t events = 0;
-    for (;;) {
+    // The end is checked before every event, not only when none came: a provider that fires
+    // without pause would otherwise keep the watch printing for ever.
+    while (!stopping_ && !interrupted() && !(deadline_ && Clock::now() >= *deadline_)) {
       Clock::time_point until = Clock::now() + std::chrono::milliseconds(100);
       if (deadline_ && *deadline_ < until) until = *deadline_;
       Ref<IWbemClassObject> event;
@@ -47,13 +50,10 @@ class EventWatch final : public Watch {
       if (next == ResultSink::Next::kObject) {
         format_->object(viewOf(event.get()));
         context_.console.showCount(++events);
-        continue;
-      }
-      if (next == ResultSink::Next::kDone) {
+      } else if (next == ResultSink::Next::kDone) {
         endStatus_ = status;
         return;
       }
-      if (stopping_ || interrupted() || (deadline_ && Clock::now() >= *deadline_)) return;
     }
   }
 
@@ -64,6 +64,11 @@ class EventWatch final : public Watch {
     {
       std::lock_guard<std::mutex> lock(context_.console.mutex);
       context_.console.clearCounterLocked();
+    }
+    if (std::size_t dropped = sink_->dropped()) {
+      context_.console.message("watch " + eventClass_ + ": " + std::to_string(dropped) +
+                               (dropped == 1 ? " event" : " events") +
+                               " dropped: they came faster than they could be printed");
     }
     if (endStatus_ && FAILED(*endStatus_) && *endStatus_ != WBEM_E_CALL_CANCELLED) {
       context_.console.message(context_.session.failureText("watch " + eventClass_, *endStatus_));
@@ -91,17 +96,14 @@ std::unique_ptr<Watch> startWatch(const Command& command, CommandContext& contex
   const std::string& eventClass = command.operands.at(0);
   IWbemServices* ns = context.session.nameSpace(context.nameSpace);
   context.session.classObject(ns, eventClass);
-  Ref<ResultSink> sink = ResultSink::create();
+  Ref<ResultSink> sink = ResultSink::create(kWatchQueueLimit);
   Bstr language(u"WQL"), query(widen("select * from " + eventClass));
   HRESULT hr = ns->ExecNotificationQueryAsync(language, query, 0, nullptr, sink.get());
   if (FAILED(hr)) {
     throw Failure(kExitRequestFailed, context.session.failureText("watch " + eventClass, hr));
   }
   std::optional<Clock::time_point> deadline;
-  if (command.forSeconds) {
-    deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                  std::chrono::duration<double>(*command.forSeconds));
-  }
+  if (command.forSeconds) deadline = deadlineAfter(*command.forSeconds);
   return std::make_unique<EventWatch>(context, ns, std::move(sink), eventClass, deadline);
 }
 

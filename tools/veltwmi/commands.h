@@ -25,6 +25,9 @@ int runPut(const Command& command, CommandContext& context);
 int runCall(const Command& command, CommandContext& context);
 int runClasses(const Command& command, CommandContext& context);
 
+// Events a watch holds while it prints; beyond them it drops what arrives (and says so).
+constexpr std::size_t kWatchQueueLimit = 10000;
+
 // A running event subscription whose events print as they come.
 class Watch {
  public:

@@ -88,7 +88,9 @@ constexpr const char* kWatchHelp =
 Subscribes to EVENTCLASS and prints each event as the provider fires it, until Ctrl-C or for
 SECONDS. In a batch the watch runs beside the following commands (so a put of the same
 session shows up in it) until its time is up, `wait`, or the batch ends. JSON output is one
-object per line.
+object per line. Events that come faster than they can be printed wait in a queue of 10000;
+beyond it they are dropped, and the watch says how many at its end. SECONDS beyond a century
+(inf among them) are a century.
 )";
 
 constexpr const char* kClassesHelp = R"(Usage: veltwmi classes [CLASS] [--format F] [--namespace NS]

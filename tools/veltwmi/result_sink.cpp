@@ -18,6 +18,11 @@ ResultSink::Next ResultSink::next(Ref<IWbemClassObject>& object, HRESULT& status
   return Next::kTimedOut;
 }
 
+std::size_t ResultSink::dropped() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return dropped_;
+}
+
 STDMETHODIMP ResultSink::QueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;
   if (iid == IID_IUnknown || iid == IID_IWbemObjectSink) {
@@ -41,7 +46,12 @@ STDMETHODIMP ResultSink::Indicate(LONG count, IWbemClassObject** objects) {
   if (count < 0 || (count > 0 && !objects)) return WBEM_E_INVALID_PARAMETER;
   std::lock_guard<std::mutex> lock(mutex_);
   for (LONG i = 0; i < count; ++i) {
-    if (objects[i]) queue_.push_back(Ref<IWbemClassObject>::share(objects[i]));
+    if (!objects[i]) continue;
+    if (queue_.size() >= limit_) {
+      ++dropped_;
+      continue;
+    }
+    queue_.push_back(Ref<IWbemClassObject>::share(objects[i]));
   }
   arrived_.notify_all();
   return WBEM_S_NO_ERROR;

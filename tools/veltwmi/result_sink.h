@@ -1,9 +1,12 @@
 // The sink a request's results arrive in: objects queue up from the provider's threads and
-// the client takes them one at a time, so it can print each as soon as it is delivered.
+// the client takes them one at a time, so it can print each as soon as it is delivered. A
+// watch bounds the queue: a provider may fire faster than anyone can print, and holding
+// every event would grow without end, so what does not fit is dropped and counted.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -14,13 +17,17 @@ namespace veltwmi {
 
 class ResultSink final : public IWbemObjectSink {
  public:
-  static Ref<ResultSink> create() { return Ref<ResultSink>(new ResultSink()); }
+  static Ref<ResultSink> create(std::size_t limit = SIZE_MAX) {
+    return Ref<ResultSink>(new ResultSink(limit));
+  }
 
   enum class Next { kObject, kDone, kTimedOut };
   // The next object, or the final status once every object was taken, or kTimedOut at
   // `until`.
   Next next(Ref<IWbemClassObject>& object, HRESULT& status,
             std::chrono::steady_clock::time_point until);
+  // Objects that arrived while the queue was full.
+  std::size_t dropped() const;
 
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
   ULONG STDMETHODCALLTYPE AddRef() override;
@@ -29,14 +36,16 @@ class ResultSink final : public IWbemObjectSink {
   STDMETHODIMP SetStatus(LONG flags, HRESULT status, BSTR text, IWbemClassObject* object) override;
 
  private:
-  ResultSink() = default;
+  explicit ResultSink(std::size_t limit) : limit_(limit) {}
   ~ResultSink() = default;
 
   std::atomic<ULONG> refs_{1};
-  std::mutex mutex_;
+  const std::size_t limit_;
+  mutable std::mutex mutex_;
   std::condition_variable arrived_;
   std::deque<Ref<IWbemClassObject>> queue_;
   std::optional<HRESULT> final_;
+  std::size_t dropped_ = 0;
 };
 
 }  // namespace veltwmi

@@ -62,7 +62,12 @@ class EventFanout final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink>
       for (Subscription& s : subscribers) {
         if (equalsIgnoreCase(cls.asText(), s.eventClass) ||
             event->InheritsFrom(s.eventClass.c_str()) == WBEM_S_NO_ERROR) {
-          s.sink->Indicate(1, &event);
+          // Each client gets an object of its own: one shared object has one enumeration
+          // position, which clients enumerating at once would take from each other.
+          ComPtr<IWbemClassObject> copy;
+          if (FAILED(event->Clone(copy.put()))) continue;
+          IWbemClassObject* own = copy.get();
+          s.sink->Indicate(1, &own);
         }
       }
     }

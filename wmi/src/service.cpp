@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -55,6 +56,11 @@ Service::Service(ServiceOptions options) : state_(std::make_shared<detail::Servi
 Service::~Service() { shutdown(); }
 
 void Service::loadMof(const std::string& path) {
+  // A folder opens like a file here and reads as empty: it would load nothing, silently.
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored)) {
+    throw MofError(path, 0, 0, "this is a folder, not a MOF file");
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) throw MofError(path, 0, 0, "cannot open the file");
   std::stringstream text;

@@ -1,10 +1,13 @@
 // The command line, batch words and the typing of values by their CIM type.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "cli_args.h"
 #include "commands.h"
 #include "status_text.h"
 #include "value_typing.h"
+#include "wait_time.h"
 
 namespace veltwmi {
 namespace {
@@ -37,6 +40,16 @@ TEST(VeltwmiArgs, OptionsMayStandAnywhereAndMofFilesFollowOneOption) {
   Invocation help = parseCommandLine({"put", "--help"});
   EXPECT_TRUE(help.command.help);  // help needs no operands
   EXPECT_TRUE(parseCommandLine({}).command.name.empty());
+}
+
+// `watch --for` and `sleep` take any number of seconds; those the clock cannot hold used to
+// overflow into a time already past.
+TEST(VeltwmiArgs, SecondsBeyondTheClockWaitForEver) {
+  auto from = std::chrono::steady_clock::now();
+  for (double seconds : {1e10, 1e300, std::numeric_limits<double>::infinity()}) {
+    EXPECT_GT(deadlineAfter(seconds, from) - from, std::chrono::hours(24 * 365 * 99)) << seconds;
+  }
+  EXPECT_EQ(deadlineAfter(2.5, from) - from, std::chrono::milliseconds(2500));
 }
 
 TEST(VeltwmiArgs, FaultsAreUsageErrors) {

@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "../../wmi/test_support.h"
 #include "wbem_provider_base.h"
@@ -33,6 +34,9 @@ std::condition_variable g_released;
 bool g_hold = false;
 std::map<std::u16string, LONG> g_gadgets;  // name -> size
 IWbemObjectSink* g_eventSink = nullptr;
+bool g_flood = false;
+std::condition_variable g_floodChanged;
+std::atomic<unsigned long> g_flooded{0};
 
 LONG numberOf(IWbemClassObject* object, const char16_t* name) {
   velt::wmi::test::Var value;
@@ -43,6 +47,12 @@ LONG numberOf(IWbemClassObject* object, const char16_t* name) {
 class GadgetProvider final : public velt::test::WbemProviderBase {
  public:
   ~GadgetProvider() {
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      stopFlood_ = true;
+      g_floodChanged.notify_all();
+    }
+    if (flood_.joinable()) flood_.join();
     if (namespace_) namespace_->Release();
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_eventSink) g_eventSink->Release();
@@ -63,6 +73,7 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
     sink->AddRef();
     if (g_eventSink) g_eventSink->Release();
     g_eventSink = sink;
+    if (!flood_.joinable()) flood_ = std::thread([this] { flood(); });
     return WBEM_S_NO_ERROR;
   }
 
@@ -138,7 +149,22 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
     return object;
   }
 
+  void flood() {
+    std::unique_lock<std::mutex> lock(g_mutex);
+    for (;;) {
+      g_floodChanged.wait(lock, [&] { return stopFlood_ || (g_flood && g_eventSink); });
+      if (stopFlood_) return;
+      IWbemClassObject* event = make(u"GadgetChanged", u"flood", LONG(g_flooded++));
+      g_eventSink->Indicate(1, &event);
+      event->Release();
+      lock.unlock();  // lets the others at the sink between two events
+      lock.lock();
+    }
+  }
+
   IWbemServices* namespace_ = nullptr;
+  bool stopFlood_ = false;  // guarded by g_mutex
+  std::thread flood_;
 };
 
 velt::test::StaticProviderFactory<GadgetProvider> g_factory;
@@ -148,6 +174,13 @@ velt::test::StaticProviderFactory<GadgetProvider> g_factory;
 int WINAPI gadgetProviderMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   return velt::test::serveClassFactory(CLSID_GadgetProvider, &g_factory, g_serverThread);
 }
+
+void floodEvents(bool on) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_flood = on;
+  g_floodChanged.notify_all();
+}
+unsigned long floodedEvents() { return g_flooded; }
 
 void holdEnumerations(bool hold) {
   std::lock_guard<std::mutex> lock(g_mutex);

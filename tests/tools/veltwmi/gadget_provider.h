@@ -1,6 +1,7 @@
 // A provider server for the client's tests: a WinMain-shaped entry serving a small class of
-// gadgets kept in memory, firing an event on every write, and an enumeration that can be held
-// after its first object so a test sees whether the client prints rows as they come.
+// gadgets kept in memory, firing an event on every write (or a flood of them), and an enumeration
+// that can be held after its first object so a test sees whether the client prints rows as they
+// come.
 #pragma once
 
 #include <objbase.h>
@@ -16,6 +17,10 @@ extern const char* const kGadgetMof;  // namespace root\test, provider "GadgetPr
 
 int WINAPI gadgetProviderMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
 
+// While on, the provider fires GadgetChanged events without pause into its event sink.
+void floodEvents(bool on);
+// Events the flood fired so far.
+unsigned long floodedEvents();
 // Holds every enumeration after its first object until released (or 20 s pass).
 void holdEnumerations(bool hold);
 // Registers the server's class in the registry the process uses, as its installation would.

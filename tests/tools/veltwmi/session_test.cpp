@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <thread>
 
 #include "app.h"
+#include "commands.h"
 #include "gadget_provider.h"
+#include "interrupt.h"
 #include "status_text.h"
 #include "winplatform/posix_hooks.h"
 
@@ -48,6 +52,33 @@ class WatchedBuffer : public std::stringbuf {
   std::condition_variable_any grew_;
 };
 
+// An output stream whose first write waits until `release` holds (or 20 s pass): a reader
+// that cannot keep up.
+class HeldBuffer : public std::stringbuf {
+ public:
+  explicit HeldBuffer(std::function<bool()> release) : release_(std::move(release)) {}
+
+ protected:
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    hold();
+    return std::stringbuf::xsputn(s, n);
+  }
+  int_type overflow(int_type c) override {
+    hold();
+    return std::stringbuf::overflow(c);
+  }
+
+ private:
+  void hold() {
+    for (int i = 0; !held_ && i < 20000 && !release_(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    held_ = true;
+  }
+  std::function<bool()> release_;
+  bool held_ = false;
+};
+
 struct Result {
   int exitCode;
   std::string out;
@@ -68,6 +99,7 @@ class VeltwmiSessionTest : public ::testing::Test {
     resetGadgets();
   }
   void TearDown() override {
+    floodEvents(false);
     VeltRegistryReset();
     std::filesystem::remove_all(folder_);
   }
@@ -80,6 +112,25 @@ class VeltwmiSessionTest : public ::testing::Test {
     Environment environment{{gadgetProviderMain, (folder_ / "server").string()}, "", in, false};
     int code = runVeltwmi(args, console, environment);
     return {code, ownOut.str(), err.str()};
+  }
+
+  // Runs the client on a thread of its own and answers whether it ended within 20 s; if not,
+  // the flood stops and the client is interrupted, so the test still ends.
+  bool endsUnderAFlood(
+      std::vector<std::string> args, std::ostream& out, Result& result,
+      const std::function<void()>& whileRunning = [] {}) {
+    std::promise<void> ended;
+    std::thread client([&] {
+      result = run(std::move(args), "", &out);
+      ended.set_value();
+    });
+    whileRunning();
+    bool inTime =
+        ended.get_future().wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    floodEvents(false);
+    setInterrupted(true);
+    client.join();
+    return inTime;
   }
 
   std::filesystem::path folder_;
@@ -202,7 +253,55 @@ TEST_F(VeltwmiSessionTest, ABatchSharesOneServerSoAPutShowsUpInAWatch) {
       << stopped.err;
   EXPECT_EQ(stopped.out.find("g1"), std::string::npos);  // line 3 never ran
   EXPECT_EQ(run({"run", (folder_ / "none.txt").string()}).exitCode, kExitSetup);
+  Result folder = run({"run", folder_.string()});
+  EXPECT_EQ(folder.exitCode, kExitSetup);
+  EXPECT_NE(folder.err.find("is a folder"), std::string::npos) << folder.err;
+  folder = run({"--mof", folder_.string(), "classes"});
+  EXPECT_EQ(folder.exitCode, kExitSetup);
+  EXPECT_NE(folder.err.find("is a folder"), std::string::npos) << folder.err;
+  std::ofstream(script) << "\xEF\xBB\xBF"
+                           "echo marked\n";  // as Windows editors save UTF-8
+  Result marked = run({"run", script.string()});
+  EXPECT_EQ(marked.exitCode, kExitOk) << marked.err;
+  EXPECT_EQ(marked.out, "marked\n");
   EXPECT_EQ(run({"run"}, "put Gadget Name='open\n").exitCode, kExitUsage);
+}
+
+// A provider that fires without pause: the watch still ends on time, holds no more than its
+// queue, and says how many events it dropped.
+TEST_F(VeltwmiSessionTest, AWatchUnderAFloodEndsOnTimeAndCountsWhatItDropped) {
+  registerGadgetServer();
+  floodEvents(true);
+  unsigned long before = floodedEvents();
+  // The first event is printed only after the flood overran the queue twice.
+  HeldBuffer held([&] { return floodedEvents() - before > 2 * kWatchQueueLimit; });
+  std::ostream out(&held);
+  Result result{};
+  ASSERT_TRUE(
+      endsUnderAFlood({"watch", "GadgetChanged", "--for", "0.2", "-f", "json"}, out, result));
+  EXPECT_EQ(result.exitCode, kExitOk) << result.err;
+  EXPECT_NE(result.err.find(" events dropped: they came faster than they could be printed"),
+            std::string::npos)
+      << result.err;
+  EXPECT_NE(held.str().find("\"Name\": \"flood\""), std::string::npos);
+}
+
+// --for beyond what the clock holds waits (it used to end at once); SIGTERM ends it.
+TEST_F(VeltwmiSessionTest, SigtermEndsAnEndlessWatchUnderAFlood) {
+  registerGadgetServer();
+  floodEvents(true);
+  installInterruptHandler();
+  WatchedBuffer buffer;
+  std::ostream out(&buffer);
+  Result result{};
+  EXPECT_TRUE(
+      endsUnderAFlood({"watch", "GadgetChanged", "--for", "inf", "-f", "json"}, out, result, [&] {
+        EXPECT_TRUE(buffer.waitFor("flood"));
+        std::raise(SIGTERM);
+      }));
+  std::signal(SIGTERM, SIG_DFL);
+  std::signal(SIGINT, SIG_DFL);
+  EXPECT_EQ(result.exitCode, kExitOk) << result.err;
 }
 
 }  // namespace

@@ -3,15 +3,19 @@ package com.norvex.samples.jvm;
 import java.io.IOException;
 import java.io.Reader;
 import java.io.Writer;
+import java.nio.channels.FileChannel;
+import java.nio.channels.FileLock;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.nio.file.StandardCopyOption;
+import java.nio.file.StandardOpenOption;
 import java.util.Map;
 import java.util.Properties;
 import java.util.TreeMap;
 import java.util.concurrent.CopyOnWriteArrayList;
+import java.util.concurrent.atomic.AtomicLong;
 import java.util.function.BiConsumer;
 
 /**
@@ -34,6 +38,8 @@ final class SettingsStore {
 
     private final Path file;
     private final Map<String, String> values = new TreeMap<>();
+    /** Names this process's temporary files. */
+    private final AtomicLong writes = new AtomicLong();
     /** Told (name, old value) after every change. */
     private final CopyOnWriteArrayList<BiConsumer<String, String>> listeners =
             new CopyOnWriteArrayList<>();
@@ -53,16 +59,9 @@ final class SettingsStore {
     private SettingsStore(Path file) {
         this.file = file;
         values.putAll(DEFAULTS);
-        if (Files.isReadable(file)) {
-            Properties stored = new Properties();
-            try (Reader in = Files.newBufferedReader(file, StandardCharsets.UTF_8)) {
-                stored.load(in);
-                for (String name : stored.stringPropertyNames()) {
-                    values.put(name, stored.getProperty(name));
-                }
-            } catch (IOException e) {
-                // An unreadable file leaves the defaults; the next write replaces it.
-            }
+        Map<String, String> stored = readStored();
+        if (stored != null) {
+            values.putAll(stored);
         }
     }
 
@@ -92,8 +91,7 @@ final class SettingsStore {
         checkValue(name, value);
         String old;
         synchronized (this) {
-            old = values.put(name, value);
-            save();
+            old = saveMerged(name, value);
         }
         for (BiConsumer<String, String> listener : listeners) {
             listener.accept(name, old);
@@ -131,15 +129,82 @@ final class SettingsStore {
                         + ", not '" + value + "'");
     }
 
-    /** Writes a new file beside the old one and moves it over, so a crash never leaves half. */
-    private void save() throws IOException {
+    /**
+     * Every server process keeps its own copy of the settings and may write at the same time as
+     * the others: under a lock that all of them take, the file is read again, this one change is
+     * applied to what it holds, and the whole is written, so no process undoes another's write.
+     * A file lock belongs to the process; the caller's monitor keeps this process's threads out.
+     */
+    private String saveMerged(String name, String value) throws IOException {
         Files.createDirectories(file.getParent());
-        Path next = file.resolveSibling(FILE_NAME + ".new");
-        Properties stored = new Properties();
-        stored.putAll(values);
-        try (Writer out = Files.newBufferedWriter(next, StandardCharsets.UTF_8)) {
-            stored.store(out, "NorvexVelt sample provider settings");
+        Path lockFile = file.resolveSibling(FILE_NAME + ".lock");
+        try (FileChannel channel = FileChannel.open(lockFile, StandardOpenOption.CREATE,
+                StandardOpenOption.WRITE)) {
+            FileLock lock = channel.lock();
+            try {
+                Map<String, String> stored = readStored();
+                if (stored != null) {
+                    values.clear();
+                    values.putAll(DEFAULTS);
+                    values.putAll(stored);
+                }
+                String old = values.put(name, value);
+                try {
+                    save();
+                } catch (IOException e) {
+                    // Not saved, so not set: the next read must not show it.
+                    if (old == null) {
+                        values.remove(name);
+                    } else {
+                        values.put(name, old);
+                    }
+                    throw e;
+                }
+                return old;
+            } finally {
+                lock.release();
+            }
         }
-        Files.move(next, file, StandardCopyOption.REPLACE_EXISTING, StandardCopyOption.ATOMIC_MOVE);
+    }
+
+    /** What the file holds; null when there is no file or it cannot be read. */
+    private Map<String, String> readStored() {
+        if (!Files.isReadable(file)) {
+            return null;
+        }
+        Properties stored = new Properties();
+        try (Reader in = Files.newBufferedReader(file, StandardCharsets.UTF_8)) {
+            stored.load(in);
+        } catch (IOException e) {
+            // An unreadable file leaves what this process knows; the next write replaces it.
+            return null;
+        }
+        Map<String, String> result = new TreeMap<>();
+        for (String name : stored.stringPropertyNames()) {
+            result.put(name, stored.getProperty(name));
+        }
+        return result;
+    }
+
+    /**
+     * Writes a new file beside the old one and moves it over, so a crash never leaves half. The
+     * new file's name is this write's own: a name shared by every writer would let one process
+     * move (or overwrite) another's half-written file.
+     */
+    private void save() throws IOException {
+        Path next = file.resolveSibling(FILE_NAME + "." + ProcessHandle.current().pid() + "."
+                + writes.incrementAndGet() + ".new");
+        try {
+            Properties stored = new Properties();
+            stored.putAll(values);
+            try (Writer out = Files.newBufferedWriter(next, StandardCharsets.UTF_8,
+                    StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE)) {
+                stored.store(out, "NorvexVelt sample provider settings");
+            }
+            Files.move(next, file, StandardCopyOption.REPLACE_EXISTING,
+                    StandardCopyOption.ATOMIC_MOVE);
+        } finally {
+            Files.deleteIfExists(next);
+        }
     }
 }
