@@ -23,14 +23,14 @@ CREATE TABLE IF NOT EXISTS reg_key(
   parent INTEGER REFERENCES reg_key(id) ON DELETE CASCADE,
   name TEXT NOT NULL COLLATE NOCASE);
 CREATE UNIQUE INDEX IF NOT EXISTS reg_key_child ON reg_key(parent, name);
-CREATE INDEX IF NOT EXISTS reg_key_fold ON reg_key(parent, velt_fold(name));
+CREATE UNIQUE INDEX IF NOT EXISTS reg_key_fold ON reg_key(parent, velt_fold(name));
 CREATE TABLE IF NOT EXISTS reg_value(
   key INTEGER NOT NULL REFERENCES reg_key(id) ON DELETE CASCADE,
   name TEXT NOT NULL COLLATE NOCASE,
   type INTEGER NOT NULL,
   data BLOB NOT NULL,
   PRIMARY KEY(key, name)) WITHOUT ROWID;
-CREATE INDEX IF NOT EXISTS reg_value_fold ON reg_value(key, velt_fold(name));
+CREATE UNIQUE INDEX IF NOT EXISTS reg_value_fold ON reg_value(key, velt_fold(name));
 INSERT OR IGNORE INTO reg_key(id, parent, name) VALUES
   (1, NULL, 'HKEY_CLASSES_ROOT'), (2, NULL, 'HKEY_CURRENT_USER'),
   (3, NULL, 'HKEY_LOCAL_MACHINE'), (4, NULL, 'HKEY_USERS');
