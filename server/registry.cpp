@@ -8,7 +8,9 @@
 namespace {
 
 constexpr DWORD kModulePathSize = 512;
-constexpr DWORD kSubkeyNameSize = 256;
+// A key name holds up to 255 characters; in a multi-byte code page (UTF-8 on POSIX) each may
+// take three bytes.
+constexpr DWORD kSubkeyNameSize = 256 * 3;
 
 // A condition the registration code requires; when it fails, says which, where, and in which
 // module, to the trace log and the debug output.
@@ -34,8 +36,32 @@ DWORD textSize(const char* text) {
   return static_cast<DWORD>(std::char_traits<char>::length(text) + 1);
 }
 
-void writeText(const char* key, const char* subkey, const char* text) {
-  writeKeyValue(HKEY_CLASSES_ROOT, key, subkey, text, REG_SZ, textSize(text));
+bool writeText(const char* key, const char* subkey, const char* text) {
+  return writeKeyValue(HKEY_CLASSES_ROOT, key, subkey, text, REG_SZ, textSize(text));
+}
+
+const char* rootName(HKEY root) {
+  if (root == HKEY_CLASSES_ROOT) return "HKEY_CLASSES_ROOT";
+  if (root == HKEY_LOCAL_MACHINE) return "HKEY_LOCAL_MACHINE";
+  if (root == HKEY_CURRENT_USER) return "HKEY_CURRENT_USER";
+  return "(key)";
+}
+
+// Names the registry call that failed, its key and the system's reason.
+void reportFailedCall(const char* call, HKEY root, const std::string& key, LSTATUS status) {
+  char reason[256] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                 static_cast<DWORD>(status), 0, reason, sizeof reason, nullptr);
+  size_t length = std::char_traits<char>::length(reason);
+  while (length > 0 && (reason[length - 1] == '\n' || reason[length - 1] == '\r')) {
+    reason[--length] = '\0';
+  }
+  char message[1024];
+  std::snprintf(message, sizeof message, "%s(%s\\%s) failed: error %ld %s", call, rootName(root),
+                key.c_str(), static_cast<long>(status), reason);
+  trace("registry", message, 0);
+  OutputDebugStringA(message);
+  OutputDebugStringA("\n");
 }
 
 }  // namespace
@@ -53,16 +79,18 @@ HRESULT registerComponent(HMODULE module, REFCLSID classId, const char* friendly
   if (!clsidToText(classId, classIdText, sizeof classIdText)) return E_FAIL;
   std::string classKey = std::string("CLSID\\") + classIdText;
 
-  writeText(classKey.c_str(), nullptr, friendlyName);
-  writeText(classKey.c_str(), "LocalServer32", modulePath);
-  writeText(classKey.c_str(), "ProgID", progId);
-  writeText(classKey.c_str(), "VersionIndependentProgID", versionIndependentProgId);
-  writeText(versionIndependentProgId, nullptr, friendlyName);
-  writeText(versionIndependentProgId, "CLSID", classIdText);
-  writeText(versionIndependentProgId, "CurVer", progId);
-  writeText(progId, nullptr, friendlyName);
-  writeText(progId, "CLSID", classIdText);
-  return S_OK;
+  // Every entry is tried; one that could not be written fails the registration, since COM
+  // could not start a server registered in part.
+  bool written = writeText(classKey.c_str(), nullptr, friendlyName);
+  written &= writeText(classKey.c_str(), "LocalServer32", modulePath);
+  written &= writeText(classKey.c_str(), "ProgID", progId);
+  written &= writeText(classKey.c_str(), "VersionIndependentProgID", versionIndependentProgId);
+  written &= writeText(versionIndependentProgId, nullptr, friendlyName);
+  written &= writeText(versionIndependentProgId, "CLSID", classIdText);
+  written &= writeText(versionIndependentProgId, "CurVer", progId);
+  written &= writeText(progId, nullptr, friendlyName);
+  written &= writeText(progId, "CLSID", classIdText);
+  return written ? S_OK : E_FAIL;
 }
 
 HRESULT unregisterComponent(REFCLSID classId, const char* versionIndependentProgId,
@@ -110,15 +138,19 @@ bool clsidToText(REFCLSID classId, char* buffer, int length) {
 bool writeKeyValue(HKEY root, const char* key, const char* subkey, const char* value, DWORD type,
                    DWORD size) {
   HKEY opened = nullptr;
-  LSTATUS status =
-      RegCreateKeyExA(root, keyPath(key, subkey).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_ALL_ACCESS, nullptr, &opened, nullptr);
-  if (status != ERROR_SUCCESS) return false;
+  std::string path = keyPath(key, subkey);
+  LSTATUS status = RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                   KEY_ALL_ACCESS, nullptr, &opened, nullptr);
+  if (status != ERROR_SUCCESS) {
+    reportFailedCall("RegCreateKeyExA", root, path, status);
+    return false;
+  }
   if (value != nullptr) {
-    RegSetValueExA(opened, nullptr, 0, type, reinterpret_cast<const BYTE*>(value), size);
+    status = RegSetValueExA(opened, nullptr, 0, type, reinterpret_cast<const BYTE*>(value), size);
+    if (status != ERROR_SUCCESS) reportFailedCall("RegSetValueExA", root, path, status);
   }
   RegCloseKey(opened);
-  return true;
+  return status == ERROR_SUCCESS;
 }
 
 LONG deleteKeyTree(HKEY parent, const char* name) {

@@ -9,9 +9,8 @@
 // A class identifier as text, braces included, plus the terminating zero.
 constexpr int CLSID_STRING_SIZE = 39;
 
-// Both return S_OK, or E_FAIL when one of their checks failed; each failed check has already
-// been reported (trace log and debug output) by then. A failed write of a single entry is not
-// a failed check and is not reported.
+// Both return S_OK, or E_FAIL when one of their checks failed or an entry could not be
+// written; each failure has already been reported (trace log and debug output) by then.
 HRESULT registerComponent(HMODULE module, REFCLSID classId, const char* friendlyName,
                           const char* versionIndependentProgId, const char* progId);
 HRESULT unregisterComponent(REFCLSID classId, const char* versionIndependentProgId,
@@ -22,7 +21,8 @@ HRESULT unregisterComponent(REFCLSID classId, const char* versionIndependentProg
 bool clsidToText(REFCLSID classId, char* buffer, int length);
 
 // Creates or opens root\key[\subkey] and, when `value` is given, sets its default value.
-// True when the key could be created or opened.
+// True when both succeeded; otherwise the failing call, its key and the system's reason are
+// reported (trace log and debug output).
 bool writeKeyValue(HKEY root, const char* key, const char* subkey, const char* value, DWORD type,
                    DWORD size);
 

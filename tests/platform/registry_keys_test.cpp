@@ -1,3 +1,5 @@
+#include <sys/wait.h>
+#include <unistd.h>
 #include <windows.h>
 
 #include <string>
@@ -127,6 +129,79 @@ TEST_F(RegistryKeysTest, AHandleToADeletedKeyReportsKeyDeletedAndItsValuesGoWith
   EXPECT_EQ(RegQueryValueExA(doomed, "v", nullptr, nullptr, nullptr, &size), ERROR_KEY_DELETED);
   EXPECT_EQ(RegCloseKey(doomed), ERROR_SUCCESS);
   RegCloseKey(reborn);
+}
+
+TEST_F(RegistryKeysTest, NamesIgnoreCaseBeyondAsciiAndCountCharactersNotBytes) {
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  RegCloseKey(create("Ünï\\Ωmega"));
+  ASSERT_EQ(tryCreate(HKEY_CURRENT_USER, "ünÏ\\ωMEGA", &key, &disposition), ERROR_SUCCESS);
+  EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+  setString(key, "Grüße", "1");
+  setString(key, "GRÜSSE", "2");  // no simple case mapping makes ß two letters
+  setString(key, "grÜße", "3");
+  EXPECT_EQ(queryString(key, "GRÜßE"), "3");
+  RegCloseKey(key);
+  EXPECT_EQ(subkeys(HKEY_CURRENT_USER), std::vector<std::string>{"Ünï"});
+
+  // 255 characters, whatever their bytes; a character beyond the basic plane counts two.
+  std::string umlauts;
+  for (int i = 0; i < 255; ++i) umlauts += "ü";
+  RegCloseKey(create(umlauts.c_str()));
+  EXPECT_EQ(tryCreate(HKEY_CURRENT_USER, (umlauts + "ü").c_str(), &key), ERROR_INVALID_PARAMETER);
+  std::string clefs;
+  for (int i = 0; i < 127; ++i) clefs += "\U0001D11E";
+  RegCloseKey(create(clefs.c_str()));
+  EXPECT_EQ(tryCreate(HKEY_CURRENT_USER, (clefs + "\U0001D11E").c_str(), &key),
+            ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(RegistryKeysTest, EnumerationByIndexIsLinearAndSeesEveryChange) {
+  constexpr DWORD kCount = 300;
+  HKEY parent = create("Many");
+  for (DWORD i = 0; i < kCount; ++i) {
+    std::string name = "k" + std::to_string(1000 + i);
+    RegCloseKey(create(name.c_str(), parent));
+    setString(parent, name.c_str(), "v");
+  }
+  unsigned long long before = VeltRegistryStatementSteps();
+  EXPECT_EQ(subkeys(parent).size(), kCount);
+  char name[32];
+  DWORD index = 0;
+  for (DWORD size = sizeof name; RegEnumValueA(parent, index, name, &size, nullptr, nullptr,
+                                               nullptr, nullptr) == ERROR_SUCCESS;
+       size = sizeof name) {
+    ++index;
+  }
+  EXPECT_EQ(index, kCount);
+  // A bounded amount of work per item; a query that skips to the index each time does work
+  // in proportion to the index.
+  EXPECT_LT(VeltRegistryStatementSteps() - before, 60ull * 2 * kCount);
+
+  // Index-based as on Windows: a change made meanwhile, through another handle or by another
+  // process, shows at the next call.
+  DWORD size = sizeof name;
+  ASSERT_EQ(RegEnumKeyExA(parent, 0, name, &size, nullptr, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(name, "k1000");
+  ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Many\\k1000"), ERROR_SUCCESS);
+  size = sizeof name;
+  ASSERT_EQ(RegEnumKeyExA(parent, 0, name, &size, nullptr, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(name, "k1001");
+  pid_t child = fork();
+  if (child == 0) {
+    HKEY added = nullptr;
+    _exit(tryCreate(HKEY_CURRENT_USER, "Many\\a", &added) == ERROR_SUCCESS ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_EQ(status, 0);
+  size = sizeof name;
+  ASSERT_EQ(RegEnumKeyExA(parent, 0, name, &size, nullptr, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(name, "a");
+  RegCloseKey(parent);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
+#include <gmock/gmock.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <windows.h>
 
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,14 +13,46 @@
 
 namespace {
 
+using ::testing::AllOf;
+using ::testing::HasSubstr;
 using RegistryStoreTest = TempRegistryTest;
+
+std::string lastFailure() {
+  char text[1024];
+  VeltRegistryLastFailure(text, sizeof text);
+  return text;
+}
+
+// Runs `body` in a child process that, when this one is root, first becomes "nobody", so that
+// file permissions hold for it; answers what the body answered.
+template <class Body>
+std::string asUnprivilegedUser(Body body) {
+  int channel[2];
+  if (pipe(channel) != 0) return "<no pipe>";
+  pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    std::string answer = "<could not drop privileges>";
+    if (geteuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0)) answer = body();
+    [[maybe_unused]] ssize_t written = write(channel[1], answer.data(), answer.size());
+    _exit(0);
+  }
+  close(channel[1]);
+  std::string answer;
+  char buffer[256];
+  for (ssize_t got; (got = read(channel[0], buffer, sizeof buffer)) > 0;)
+    answer.append(buffer, got);
+  close(channel[0]);
+  waitpid(child, nullptr, 0);
+  return answer;
+}
 
 std::string integrityOf(const std::filesystem::path& file) {
   sqlite3* db = nullptr;
   std::string answer = "cannot open";
   if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
     sqlite3_exec(
-        db, "PRAGMA integrity_check",
+        db, "PRAGMA quick_check",
         [](void* out, int, char** values, char**) {
           *static_cast<std::string*>(out) = values[0];
           return 0;
@@ -48,7 +82,8 @@ TEST_F(RegistryStoreTest, KeysAndValuesSurviveAReopenInTheChosenFile) {
   HKEY missing = nullptr;
   EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Norvex", 0, KEY_READ, &missing),
             ERROR_FILE_NOT_FOUND);
-  EXPECT_TRUE(std::filesystem::exists(other));
+  // Reading a registry that does not exist yet leaves the disk as it was.
+  EXPECT_FALSE(std::filesystem::exists(other));
 }
 
 TEST_F(RegistryStoreTest, WithoutTheVariableTheStoreLivesInTheXdgDataFolder) {
@@ -68,12 +103,52 @@ TEST_F(RegistryStoreTest, WithoutTheVariableTheStoreLivesInTheXdgDataFolder) {
   }
 }
 
-TEST_F(RegistryStoreTest, AnUnusableFileIsReportedNotCrashedOn) {
-  std::filesystem::path folderAsFile = m_folder / "no-such-dir" / "x.db";
-  setenv("VELT_REGISTRY", folderAsFile.c_str(), 1);
+TEST_F(RegistryStoreTest, AnUnusableFileIsReportedWithTheFileAndTheSystemsReason) {
+  std::filesystem::create_directory(m_folder / "folder");
+  std::ofstream(m_folder / "garbage.db") << std::string(4096, 'g');
+  const struct Case {
+    const char* file;
+    LSTATUS read;  // opening a subkey to read
+    LSTATUS write;
+    const char* why;
+  } cases[] = {{"no-such-dir/x.db", ERROR_FILE_NOT_FOUND, ERROR_CANTOPEN, "No such file"},
+               {"folder", ERROR_CANTREAD, ERROR_CANTOPEN, "Is a directory"},
+               {"garbage.db", ERROR_BADDB, ERROR_BADDB, "file is not a database"}};
+  for (const Case& c : cases) {
+    std::string file = (m_folder / c.file).string();
+    setenv("VELT_REGISTRY", file.c_str(), 1);
+    VeltRegistryReset();
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key), c.read) << c.file;
+    // A registry that is not there yet reads as empty; that is no failure of the store.
+    EXPECT_THAT(lastFailure(), HasSubstr(c.read == ERROR_FILE_NOT_FOUND ? "" : c.why));
+    EXPECT_EQ(tryCreate(HKEY_CURRENT_USER, "Software", &key), c.write) << c.file;
+    EXPECT_EQ(key, nullptr);
+    EXPECT_THAT(lastFailure(), AllOf(HasSubstr(file), HasSubstr(c.why))) << lastFailure();
+  }
+  EXPECT_FALSE(std::filesystem::exists(m_folder / "no-such-dir"));
+}
+
+TEST_F(RegistryStoreTest, AReadOnlyFileCanBeReadButNotWritten) {
+  HKEY key = create("SOFTWARE\\Norvex", HKEY_LOCAL_MACHINE);
+  setString(key, "Version", "2.0");
+  RegCloseKey(key);
   VeltRegistryReset();
-  HKEY key = nullptr;
-  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "", 0, KEY_READ, &key), ERROR_CANTOPEN);
+  std::filesystem::permissions(m_file, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::group_read |
+                                           std::filesystem::perms::others_read);
+  // The folder stays writable, as a user's own folder is.
+  std::filesystem::permissions(m_folder, std::filesystem::perms::all);
+  std::string seen = asUnprivilegedUser([] {
+    HKEY opened = nullptr;
+    LSTATUS open = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Norvex", 0, KEY_READ, &opened);
+    std::string version = queryString(opened, "Version");
+    LSTATUS set =
+        RegSetValueExA(opened, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("3.0"), 4);
+    return std::to_string(open) + " " + version + " " + std::to_string(set) + " " + lastFailure();
+  });
+  EXPECT_EQ(seen,
+            "0 2.0 1013 cannot write the registry file " + m_file.string() + ": Permission denied");
 }
 
 TEST_F(RegistryStoreTest, ProcessesWritingAtOnceLoseNothing) {

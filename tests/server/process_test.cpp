@@ -121,4 +121,46 @@ TEST_F(ServerProcessTest, ServerEndedByTerminationExitsCleanly) {
   EXPECT_FALSE(classKeyExists());
 }
 
+// Runs "-RegServer" against the given registry file, as "nobody" when asked and this process
+// is root (so that file permissions hold); the exit code, and the debug output in `output`.
+int registerWith(const fs::path& registry, bool unprivileged, const fs::path& output) {
+  pid_t child = fork();
+  if (child == 0) {
+    setenv("VELT_REGISTRY", registry.c_str(), 1);
+    setenv("VELT_DEBUG_OUTPUT", "1", 1);
+    if (freopen(output.c_str(), "w", stderr) == nullptr) _exit(100);
+    if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(101);
+    execl(VELT_SERVER_EXECUTABLE, VELT_SERVER_EXECUTABLE, "-RegServer", nullptr);
+    _exit(102);
+  }
+  return exitStatusOf(child);
+}
+
+TEST_F(ServerProcessTest, ARegistrationThatCouldNotWriteFailsAndNamesTheCall) {
+  fs::create_directory(directory_ / "folder");
+  std::ofstream(directory_ / "garbage.db") << std::string(4096, 'g');
+  // A registry the server may read but not write: written once, then made read-only.
+  EXPECT_EQ(exitStatusOf(startServer(VELT_SERVER_EXECUTABLE, "-RegServer")), 0);
+  fs::permissions(directory_ / "registry.db",
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(directory_, fs::perms::all);
+  const struct Case {
+    const char* registry;
+    const char* reason;
+    bool unprivileged = false;
+  } cases[] = {{"no-such-dir/registry.db", "error 1011"},
+               {"folder", "error 1011"},
+               {"garbage.db", "error 1009"},
+               {"registry.db", "error 1013", true}};
+  for (const Case& c : cases) {
+    fs::path output = directory_ / "output.txt";
+    EXPECT_EQ(registerWith(directory_ / c.registry, c.unprivileged, output), 2) << c.registry;
+    std::string said = readFile(output);
+    EXPECT_THAT(said, HasSubstr(std::string("RegCreateKeyExA(HKEY_CLASSES_ROOT\\") + kClassKey +
+                                ") failed: " + c.reason))
+        << c.registry;
+    EXPECT_THAT(said, HasSubstr("FAILED: registered")) << c.registry;
+  }
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -126,11 +127,13 @@ TEST_F(VeltregTest, MissingKeysAndValuesFailWithTheToolsMessage) {
 TEST_F(VeltregTest, AddStoresEachTypeAsItsBytes) {
   expectSuccess({"add", "HKCU\\T", "/v", "S", "/d", "text"});
   expectSuccess({"add", "HKCU\\T", "/v", "D", "/t", "REG_DWORD", "/d", "0x2A"});
+  expectSuccess({"add", "HKCU\\T", "/v", "Ten", "/t", "REG_DWORD", "/d", "010"});
   expectSuccess({"add", "HKCU\\T", "/v", "Q", "/t", "reg_qword", "/d", "4294967296"});
   expectSuccess({"add", "HKCU\\T", "/v", "M", "/t", "REG_MULTI_SZ", "/d", "a\\0bc"});
   expectSuccess({"add", "HKCU\\T", "/v", "B", "/t", "REG_BINARY", "/d", "00ff"});
   EXPECT_EQ(bytesOf("T", "S"), std::string("text\0", 5));
   EXPECT_EQ(bytesOf("T", "D"), std::string("\x2a\0\0\0", 4));
+  EXPECT_EQ(bytesOf("T", "Ten"), std::string("\x0a\0\0\0", 4));  // decimal, not octal
   EXPECT_EQ(bytesOf("T", "Q"), std::string("\0\0\0\0\1\0\0\0", 8));
   EXPECT_EQ(bytesOf("T", "M"), std::string("a\0bc\0\0", 6));
   EXPECT_EQ(bytesOf("T", "B"), std::string("\0\xff", 2));
@@ -175,23 +178,79 @@ TEST_F(VeltregTest, ExportWritesTheTreeAsARegFile) {
   expectSuccess({"add", "HKCR\\NorvexVeltProxyProvider.Cmpnt1", "/v", "Path", "/d", "C:\\\"P\""});
   expectSuccess({"add", "HKCR\\NorvexVeltProxyProvider.Cmpnt1\\CLSID", "/v", "N", "/t", "REG_DWORD",
                  "/d", "10"});
+  expectSuccess({"add", "HKCR\\NorvexVeltProxyProvider.Cmpnt1\\Ünï", "/v", "Lines", "/d", "a\nb"});
+  expectSuccess({"add", "HKCR\\NorvexVeltProxyProvider.Cmpnt1\\Ünï", "/v", "X", "/t",
+                 "REG_EXPAND_SZ", "/d", "%é%"});
+  expectSuccess({"add", "HKCR\\NorvexVeltProxyProvider.Cmpnt1\\Ünï", "/v", "M", "/t",
+                 "REG_MULTI_SZ", "/d", "a\\0b"});
   std::filesystem::path file = m_folder / "out.reg";
   expectSuccess({"export", "HKCR\\NorvexVeltProxyProvider.Cmpnt1", file.string()});
-  EXPECT_EQ(slurp(file),
-            "Windows Registry Editor Version 5.00\n\n"
-            "[HKEY_CLASSES_ROOT\\NorvexVeltProxyProvider.Cmpnt1]\n"
-            "@=\"NorvexVelt Proxy Provider, Release 1.0\"\n"
-            "\"Path\"=\"C:\\\\\\\"P\\\"\"\n\n"
-            "[HKEY_CLASSES_ROOT\\NorvexVeltProxyProvider.Cmpnt1\\CLSID]\n"
-            "@=\"{G}\"\n"
-            "\"N\"=dword:0000000a\n\n"
-            "[HKEY_CLASSES_ROOT\\NorvexVeltProxyProvider.Cmpnt1\\CurVer]\n"
-            "@=\"NorvexVeltProxyProvider.Cmpnt1.1\"\n\n");
+  // UTF-16LE with its byte-order mark and Windows line ends, as the format's readers take it.
+  std::string bytes = slurp(file);
+  ASSERT_EQ(bytes.substr(0, 2), "\xff\xfe");
+  std::string text;
+  for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+    unsigned unit = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1])
+                                                               << 8;
+    text += unit == 0xDC ? "Ü" : unit == 0xEF ? "ï" : std::string(1, static_cast<char>(unit));
+  }
+  EXPECT_EQ(text,
+            "Windows Registry Editor Version 5.00\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\NorvexVeltProxyProvider.Cmpnt1]\r\n"
+            "@=\"NorvexVelt Proxy Provider, Release 1.0\"\r\n"
+            "\"Path\"=\"C:\\\\\\\"P\\\"\"\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\NorvexVeltProxyProvider.Cmpnt1\\CLSID]\r\n"
+            "@=\"{G}\"\r\n"
+            "\"N\"=dword:0000000a\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\NorvexVeltProxyProvider.Cmpnt1\\CurVer]\r\n"
+            "@=\"NorvexVeltProxyProvider.Cmpnt1.1\"\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\NorvexVeltProxyProvider.Cmpnt1\\Ünï]\r\n"
+            // A line break cannot stand in a quoted string; text types are UTF-16 bytes.
+            "\"Lines\"=hex(1):61,00,0a,00,62,00,00,00\r\n"
+            "\"M\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
+            "\"X\"=hex(2):25,00,e9,00,25,00,00,00\r\n\r\n");
   Outcome kept =
       veltreg({"export", "HKCR\\NorvexVeltProxyProvider.Cmpnt1\\CurVer", file.string()}, "n\n");
   EXPECT_EQ(kept.exitCode, 1);
-  EXPECT_NE(slurp(file).find("[HKEY_CLASSES_ROOT\\NorvexVeltProxyProvider.Cmpnt1]"),
-            std::string::npos);
+  EXPECT_EQ(slurp(file), bytes);
+}
+
+TEST_F(VeltregTest, AFailedExportLeavesTheOldFileWhole) {
+  for (const char* name : {"V", "W"}) {
+    expectSuccess({"add", "HKCU\\Big", "/v", name, "/d", std::string(100000, 'v')});
+  }
+  std::filesystem::path file = m_folder / "out.reg";
+  std::ofstream(file) << "old content";
+  // Files cannot grow beyond 256 KB or less, as on a full disk; the export needs 400 KB.
+  std::string command = "trap '' XFSZ; ulimit -f 256; " + std::string(VELTREG_PATH) +
+                        " export HKCU\\\\Big " + file.string() + " /y 2>" +
+                        (m_folder / "err").string();
+  int status = std::system(command.c_str());
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+  EXPECT_EQ(slurp(m_folder / "err"),
+            "ERROR: Unable to write to the file " + file.string() + ": File too large.\n");
+  EXPECT_EQ(slurp(file), "old content");
+  for (const auto& entry : std::filesystem::directory_iterator(m_folder)) {
+    EXPECT_EQ(entry.path().string().find("out.reg."), std::string::npos) << "left behind";
+  }
+}
+
+TEST_F(VeltregTest, StoreFailuresSayWhichFileAndWhyAndQueriesCreateNothing) {
+  std::filesystem::path missing = m_folder / "missing.db";
+  setenv("VELT_REGISTRY", missing.c_str(), 1);
+  Outcome run = veltreg({"query", "HKCU\\Software"});
+  EXPECT_EQ(run.err, kNotFound);
+  EXPECT_FALSE(std::filesystem::exists(missing));
+
+  std::filesystem::path garbage = m_folder / "garbage.db";
+  std::ofstream(garbage) << std::string(4096, 'g');
+  setenv("VELT_REGISTRY", garbage.c_str(), 1);
+  run = veltreg({"query", "HKCU\\Software"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err,
+            "ERROR: The registry operation on HKEY_CURRENT_USER\\Software failed: the "
+            "registry file " +
+                garbage.string() + " is damaged or is no registry: file is not a database.\n");
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ int runAdd(const Args& args) {
           RegCreateKeyExA(keyName->root, keyName->subKey.c_str(), 0, nullptr,
                           REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &created, nullptr);
       status != ERROR_SUCCESS) {
-    return reportStatus(status);
+    return reportStatus(status, keyName->full());
   }
   OpenKey key(created);
   // A bare "add KEY" only makes the key; any value option or data sets a value (the default
@@ -46,7 +46,7 @@ int runAdd(const Args& args) {
                                       reinterpret_cast<const BYTE*>(data->data()),
                                       static_cast<DWORD>(data->size()));
       status != ERROR_SUCCESS) {
-    return reportStatus(status);
+    return reportStatus(status, keyName->full());
   }
   return reportSuccess();
 }

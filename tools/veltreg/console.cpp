@@ -2,6 +2,9 @@
 
 #include <strings.h>
 
+#include <winplatform/registry_hooks.h>
+
+#include <cstdio>
 #include <iostream>
 
 namespace veltreg {
@@ -16,7 +19,7 @@ int reportError(const std::string& message) {
   return kFailure;
 }
 
-int reportStatus(LSTATUS status) {
+int reportStatus(LSTATUS status, const std::string& key) {
   switch (status) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_KEY_DELETED:
@@ -25,10 +28,23 @@ int reportStatus(LSTATUS status) {
       return reportError("Access is denied.");
     case ERROR_INVALID_PARAMETER:
       return reportError("Invalid key name.");
-    case ERROR_CANTOPEN:
-      return reportError("The registry store could not be opened.");
-    default:
-      return reportError("The registry operation failed (error " + std::to_string(status) + ").");
+    default: {
+      // The store says which file failed and why; other codes get the system's text.
+      char detail[1024] = "";
+      VeltRegistryLastFailure(detail, sizeof detail);
+      if (detail[0] == '\0') {
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(status), 0, detail, sizeof detail, nullptr);
+        std::string text(detail);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.'))
+          text.pop_back();
+        std::snprintf(detail, sizeof detail, "%s (error %ld)", text.c_str(),
+                      static_cast<long>(status));
+      }
+      return reportError((key.empty() ? std::string("The registry operation")
+                                      : "The registry operation on " + key) +
+                         " failed: " + detail + ".");
+    }
   }
 }
 

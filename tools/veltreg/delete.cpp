@@ -7,13 +7,15 @@
 namespace veltreg {
 namespace {
 
-int deleteAllValues(HKEY key) {
+int deleteAllValues(HKEY key, const KeyName& keyName) {
   std::vector<Value> values;
-  if (LSTATUS status = allValues(key, values); status != ERROR_SUCCESS) return reportStatus(status);
+  if (LSTATUS status = allValues(key, values); status != ERROR_SUCCESS) {
+    return reportStatus(status, keyName.full());
+  }
   for (const Value& value : values) {
     if (LSTATUS status = RegDeleteValueA(key, value.name.c_str());
         status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-      return reportStatus(status);
+      return reportStatus(status, keyName.full());
     }
   }
   return reportSuccess();
@@ -33,26 +35,26 @@ int runDelete(const Args& args) {
   OpenKey key;
   if (LSTATUS status = openKey(keyName->root, keyName->subKey, KEY_ALL_ACCESS, key);
       status != ERROR_SUCCESS) {
-    return reportStatus(status);
+    return reportStatus(status, keyName->full());
   }
 
   if (parsed->has("va")) {
     if (!force && !confirm("Delete all values under the registry key " + keyName->full())) {
       return reportCancelled();
     }
-    return deleteAllValues(key.get());
+    return deleteAllValues(key.get(), *keyName);
   }
   if (parsed->has("v") || parsed->has("ve")) {
     std::string name = parsed->value("v").value_or("");
     Value existing;
     if (LSTATUS status = readValue(key.get(), name, existing); status != ERROR_SUCCESS) {
-      return reportStatus(status);
+      return reportStatus(status, keyName->full());
     }
     if (!force && !confirm("Delete the registry value " + (name.empty() ? "(Default)" : name))) {
       return reportCancelled();
     }
     LSTATUS status = RegDeleteValueA(key.get(), name.c_str());
-    return status == ERROR_SUCCESS ? reportSuccess() : reportStatus(status);
+    return status == ERROR_SUCCESS ? reportSuccess() : reportStatus(status, keyName->full());
   }
 
   if (keyName->subKey.empty()) return reportError("Invalid key name.");  // roots stay
@@ -61,7 +63,7 @@ int runDelete(const Args& args) {
   }
   key = OpenKey();
   LSTATUS status = deleteTree(keyName->root, keyName->subKey);
-  return status == ERROR_SUCCESS ? reportSuccess() : reportStatus(status);
+  return status == ERROR_SUCCESS ? reportSuccess() : reportStatus(status, keyName->full());
 }
 
 }  // namespace veltreg

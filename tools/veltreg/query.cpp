@@ -63,7 +63,7 @@ int queryOneValue(HKEY key, const KeyName& keyName, const std::string& name, boo
     std::cout << "\n" << keyName.full() << "\n    (Default)    REG_SZ    (value not set)\n\n";
     return kSuccess;
   }
-  if (status != ERROR_SUCCESS) return reportStatus(status);
+  if (status != ERROR_SUCCESS) return reportStatus(status, keyName.full());
   std::cout << "\n" << keyName.full() << "\n";
   printValue(value);
   std::cout << "\n";
@@ -73,9 +73,10 @@ int queryOneValue(HKEY key, const KeyName& keyName, const std::string& name, boo
 int queryKey(HKEY key, const KeyName& keyName) {
   std::vector<Value> values;
   std::vector<std::string> children;
-  if (LSTATUS status = allValues(key, values); status != ERROR_SUCCESS) return reportStatus(status);
+  if (LSTATUS status = allValues(key, values); status != ERROR_SUCCESS)
+    return reportStatus(status, keyName.full());
   if (LSTATUS status = subkeyNames(key, children); status != ERROR_SUCCESS) {
-    return reportStatus(status);
+    return reportStatus(status, keyName.full());
   }
   std::cout << "\n" << keyName.full() << "\n";
   for (const Value& value : values) printValue(value);
@@ -96,7 +97,7 @@ int runQuery(const Args& args) {
   OpenKey key;
   if (LSTATUS status = openKey(keyName->root, keyName->subKey, KEY_READ, key);
       status != ERROR_SUCCESS) {
-    return reportStatus(status);
+    return reportStatus(status, keyName->full());
   }
   bool recursive = parsed->has("s");
   bool isDefault = parsed->has("ve");
@@ -105,13 +106,13 @@ int runQuery(const Args& args) {
     if (!recursive) return queryKey(key.get(), *keyName);
     LSTATUS status = listTree(key.get(), keyName->full());
     std::cout << "\n";
-    return status == ERROR_SUCCESS ? kSuccess : reportStatus(status);
+    return status == ERROR_SUCCESS ? kSuccess : reportStatus(status, keyName->full());
   }
   if (!recursive) return queryOneValue(key.get(), *keyName, *name, isDefault);
   int matches = 0;
   if (LSTATUS status = searchTree(key.get(), keyName->full(), *name, matches);
       status != ERROR_SUCCESS) {
-    return reportStatus(status);
+    return reportStatus(status, keyName->full());
   }
   std::cout << "\nEnd of search: " << matches << " match(es) found.\n";
   return matches > 0 ? kSuccess : kFailure;

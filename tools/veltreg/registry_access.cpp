@@ -2,8 +2,10 @@
 
 namespace veltreg {
 namespace {
-constexpr DWORD kMaxKeyName = 256;
-constexpr DWORD kMaxValueName = 16384;
+// Names are limited in characters; in UTF-8 a character takes up to three bytes (a pair of
+// UTF-16 units, counted as two characters, takes four).
+constexpr DWORD kMaxKeyName = 256 * 3;
+constexpr DWORD kMaxValueName = 16384 * 3;
 }  // namespace
 
 LSTATUS openKey(HKEY parent, const std::string& path, REGSAM access, OpenKey& key) {

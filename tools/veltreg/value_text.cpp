@@ -47,9 +47,13 @@ std::string littleEndianBytes(uint64_t number, size_t size) {
 std::optional<uint64_t> parseNumber(const std::string& text, uint64_t limit) {
   if (text.empty()) return 0;
   if (text[0] == '-' || text[0] == '+' || text[0] == ' ') return std::nullopt;
+  // A leading zero does not make octal: "010" is ten, as the help promises.
+  bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const char* digits = text.c_str() + (hex ? 2 : 0);
+  if (digits[0] == '-' || digits[0] == '+' || digits[0] == ' ') return std::nullopt;
   errno = 0;
   char* end = nullptr;
-  uint64_t number = std::strtoull(text.c_str(), &end, 0);
+  uint64_t number = std::strtoull(digits, &end, hex ? 16 : 10);
   if (errno != 0 || *end != '\0' || number > limit) return std::nullopt;
   return number;
 }
@@ -153,10 +157,46 @@ std::optional<std::string> dataFromText(DWORD type, const std::string& text,
   }
 }
 
+std::string utf16le(const std::string& text) {
+  std::string out;
+  auto unit = [&out](uint32_t u) {
+    out += static_cast<char>(u & 0xff);
+    out += static_cast<char>(u >> 8);
+  };
+  for (size_t at = 0; at < text.size();) {
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    unsigned char lead = byte(at);
+    size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+    bool valid = length != 0 && at + length <= text.size();
+    for (size_t i = 1; valid && i < length; ++i) {
+      valid = (byte(at + i) & 0xC0) == 0x80;
+      code = (code << 6) | (byte(at + i) & 0x3F);
+    }
+    static constexpr uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    valid = valid && code >= kSmallest[length] && code <= 0x10FFFF &&
+            !(code >= 0xD800 && code <= 0xDFFF);
+    if (!valid) {
+      unit(0xFFFD);  // not UTF-8: the format can only carry text
+      ++at;
+      continue;
+    }
+    if (code >= 0x10000) {
+      unit(0xD800 + ((code - 0x10000) >> 10));
+      unit(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+      unit(code);
+    }
+    at += length;
+  }
+  return out;
+}
+
 std::string exportLine(const Value& value) {
   std::string line = value.name.empty() ? "@=" : quoted(value.name) + "=";
   bool plainText = value.type == REG_SZ && !value.data.empty() && value.data.back() == '\0' &&
-                   std::strlen(value.data.c_str()) + 1 == value.data.size();
+                   std::strlen(value.data.c_str()) + 1 == value.data.size() &&
+                   value.data.find_first_of("\r\n") == std::string::npos;
   if (plainText) return line + quoted(value.data.substr(0, value.data.size() - 1));
   if (value.type == REG_DWORD && value.data.size() == 4) {
     char text[16];
@@ -164,9 +204,12 @@ std::string exportLine(const Value& value) {
     return line + text;
   }
   if (value.type == REG_BINARY) return line + "hex:" + hexBytes(value.data, ",", "%02x");
+  // Readers take the bytes of text types as the UTF-16 they store. A REG_SZ with a line break
+  // or without its single terminating zero goes this way too: a quoted string cannot hold it.
+  bool text = value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ;
   char prefix[24];
   std::snprintf(prefix, sizeof prefix, "hex(%" PRIx32 "):", value.type);
-  return line + prefix + hexBytes(value.data, ",", "%02x");
+  return line + prefix + hexBytes(text ? utf16le(value.data) : value.data, ",", "%02x");
 }
 
 }  // namespace veltreg

@@ -27,7 +27,11 @@ std::string displayData(const Value& value);
 std::optional<std::string> dataFromText(DWORD type, const std::string& text,
                                         const std::string& separator);
 
-// One line of an exported file, without its line end: @="..." or "name"=dword:..., hex:...
+// One line of an exported file (version 5.00 format), in UTF-8 and without its line end:
+// @="..." or "name"=dword:..., hex:..., hex(2):... (text types as UTF-16 bytes).
 std::string exportLine(const Value& value);
+
+// UTF-8 text as UTF-16LE bytes; a byte that is not UTF-8 becomes U+FFFD.
+std::string utf16le(const std::string& text);
 
 }  // namespace veltreg

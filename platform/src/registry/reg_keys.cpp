@@ -110,8 +110,10 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize
         found != ERROR_SUCCESS) {
       return found;
     }
-    std::optional<std::string> child = store.childNameAt(parent, index);
-    if (!child) return ERROR_NO_MORE_ITEMS;
+    const std::vector<std::string>& children =
+        session.listing(store, key, parent, Session::Listing::Subkeys);
+    if (index >= children.size()) return ERROR_NO_MORE_ITEMS;
+    const std::string* child = &children[index];
     if (child->size() >= *nameSize) return ERROR_MORE_DATA;
     std::memcpy(name, child->c_str(), child->size() + 1);
     *nameSize = static_cast<DWORD>(child->size());

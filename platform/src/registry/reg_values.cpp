@@ -36,7 +36,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, con
                               DWORD size) {
   if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
   std::string name = valueNameOf(valueName);
-  if (name.size() > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
+  if (velt::registry::nameLength(name) > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
   Session& session = Session::instance();
   return session.run(true, [&](KeyStore& store) -> LSTATUS {
     KeyId target = 0;
@@ -93,7 +93,10 @@ LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD val
         found != ERROR_SUCCESS) {
       return found;
     }
-    std::optional<StoredValue> value = store.valueAt(target, index);
+    const std::vector<std::string>& names =
+        session.listing(store, key, target, Session::Listing::Values);
+    if (index >= names.size()) return ERROR_NO_MORE_ITEMS;
+    std::optional<StoredValue> value = store.value(target, names[index]);
     if (!value) return ERROR_NO_MORE_ITEMS;
     // As on Windows, a short name buffer leaves its size untouched.
     if (value->name.size() >= *valueNameSize) return ERROR_MORE_DATA;

@@ -6,13 +6,14 @@
 
 namespace velt::registry {
 
-std::string registryFilePath() {
+std::string registryFilePath(bool createFolders) {
   const char* chosen = std::getenv("VELT_REGISTRY");
   if (chosen != nullptr && chosen[0] != '\0') return chosen;
   std::string data = velt::platform::xdgDataHome();
   if (data.empty()) return {};
   std::string folder = data + "/norvexvelt";
-  if (!velt::platform::createDirectories(folder)) return {};
+  // A folder that cannot be made shows as the file failing to open, with the system's reason.
+  if (createFolders) velt::platform::createDirectories(folder);
   return folder + "/registry.db";
 }
 

@@ -5,8 +5,9 @@
 
 namespace velt::registry {
 
-// $VELT_REGISTRY when set and not empty, else <XDG data home>/norvexvelt/registry.db.
-// Creates the folders of the default location; empty when no location can be found.
-std::string registryFilePath();
+// $VELT_REGISTRY when set and not empty, else <XDG data home>/norvexvelt/registry.db, whose
+// folders are created when `createFolders` (a reader leaves the disk as it is). Empty when no
+// location can be found.
+std::string registryFilePath(bool createFolders);
 
 }  // namespace velt::registry
