@@ -28,7 +28,10 @@ function(velt_add_test)
     add_test(NAME ${T_NAME} COMMAND ${T_NAME})
     set_tests_properties(${T_NAME} PROPERTIES LABELS "nojvm;windows" ${VELT_WINDOWS_TEST_PROPERTIES})
   elseif(T_JVM)
-    # Every test that starts the VM runs with JNI checking, and any JNI warning fails it.
+    # Every test that starts the VM runs with JNI checking, and any JNI warning fails it, as
+    # does a crash file of the VM.
+    set_target_properties(${T_NAME} PROPERTIES
+      CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tests/support/jvm_test_guard.sh)
     gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS jvm
       ENVIRONMENT JAVA_TOOL_OPTIONS=-Xcheck:jni
       FAIL_REGULAR_EXPRESSION "WARNING.in.native.method")

@@ -56,6 +56,18 @@ ElementOutcome readElement(JNIEnv* env, jobject vector, const VectorAccess& acce
   return isInteger && value != 0 ? ElementOutcome::kObject : ElementOutcome::kNotAnObject;
 }
 
+// After a failed read: every later element still carries a reference for this call, which is
+// given back without delivering the object.
+void releaseUnreached(JNIEnv* env, jobject vector, const VectorAccess& access, jint from,
+                      jint count) {
+  for (jint index = from; index < count; ++index) {
+    jint value = 0;
+    if (readElement(env, vector, access, index, value) == ElementOutcome::kObject) {
+      pointerFromJava<IWbemClassObject>(value)->Release();
+    }
+  }
+}
+
 }  // namespace
 
 HRESULT CProxyProvider::CreateInstanceEnumAsync(const BSTR strFilter, LONG, IWbemContext* pCtx,
@@ -100,6 +112,7 @@ HRESULT CProxyProvider::CreateInstanceEnumAsync(const BSTR strFilter, LONG, IWbe
     jint value = 0;
     switch (readElement(env, vector, access, index, value)) {
       case ElementOutcome::kJavaFailed:
+        releaseUnreached(env, vector, access, index + 1, count);
         return WBEM_E_FAILED;
       case ElementOutcome::kNotAnObject: {
         char text[96];

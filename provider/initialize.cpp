@@ -72,7 +72,12 @@ HRESULT CProxyProvider::Initialize(LPWSTR, LONG, LPWSTR wszNamespace, LPWSTR,
   debugOutput("CProxyProvider::Initialize()\n");
   if (pNamespace == nullptr || pInitSink == nullptr) return WBEM_E_INVALID_PARAMETER;
 
-  if (m_pNamespace != nullptr) m_pNamespace->Release();
+  // Requests, and Java's own threads, may be using the namespace and the Glue object of the
+  // first Initialize: a later one cannot replace them safely, so it changes nothing.
+  if (InterlockedExchange(&m_initializeTaken, 1) != 0) {
+    providerTrace("Initialize refused: this provider object was initialised before.");
+    return reportFailure(pInitSink);
+  }
   pNamespace->AddRef();
   m_pNamespace = pNamespace;
 
@@ -109,8 +114,6 @@ HRESULT CProxyProvider::Initialize(LPWSTR, LONG, LPWSTR wszNamespace, LPWSTR,
     thread.detach();
     return reportFailure(pInitSink);
   }
-  // A repeated Initialize replaces the object it made before.
-  if (m_glueObject != nullptr) env->DeleteGlobalRef(m_glueObject);
   m_glueObject = env->NewGlobalRef(created);
   env->DeleteLocalRef(created);
 

@@ -1,50 +1,85 @@
 // ProvideEvents keeps WMI's event sink and tells the Glue object where to fire; Java fires
-// through the native CheckForEvents, registered on the Glue class here.
+// through the native CheckForEvents, registered on the Glue class here. A sink is released only
+// once Java has been told to let go of it: setEventSink returns after the fires under way.
+#include "critical_section_lock.h"
 #include "glue_contract.h"
 #include "java_call.h"
 #include "java_pointer.h"
 #include "provider_trace.h"
 #include "proxy_provider.h"
 
-HRESULT CProxyProvider::ProvideEvents(IWbemObjectSink* pSink, LONG) {
-  providerTrace("CProxyProvider::ProvideEvents()");
-  debugOutput("CProxyProvider::ProvideEvents()\n");
-  if (pSink == nullptr) return WBEM_E_INVALID_PARAMETER;
+namespace {
 
-  if (m_pEventSink != nullptr) m_pEventSink->Release();
-  pSink->AddRef();
-  m_pEventSink = pSink;
+enum class SinkCall { kNotMade, kMade, kThrew };
 
-  if (!hasGlueObject()) return WBEM_E_FAILED;
-  JavaThread thread(sm_pJVM);
-  if (!thread.attached()) return WBEM_E_FAILED;
-  JNIEnv* env = thread.env();
-
+bool registerCheckForEvents(JNIEnv* env) {
   jclass glueClass = env->FindClass(glue::kClassPath);
-  if (reportPendingException(env) || glueClass == nullptr) return WBEM_E_FAILED;
+  if (reportPendingException(env) || glueClass == nullptr) return false;
   providerTrace("About to RegisterNatives");
   JNINativeMethod checkForEvents = {
       const_cast<char*>(glue::kCheckForEvents), const_cast<char*>(glue::kCheckForEventsSignature),
       reinterpret_cast<void*>(&Java_com_norvex_sysmgt_proxy_Glue_CheckForEvents)};
   env->RegisterNatives(glueClass, &checkForEvents, 1);
-  if (reportPendingException(env)) return WBEM_E_FAILED;
+  return !reportPendingException(env);
+}
 
-  jmethodID setEventSink =
-      env->GetMethodID(sm_glueClass, glue::kSetEventSink, glue::kSetEventSinkSignature);
-  if (reportPendingException(env) || setEventSink == nullptr) return WBEM_E_FAILED;
-  providerTrace("Calling setEventSink");
-  std::optional<jlong> sinkValue = pointerToJava(m_pEventSink);
+// Glue.setEventSink with `sink` (null: none). A call that threw still reached Java, which may
+// have let go of its old sink.
+SinkCall setEventSink(JNIEnv* env, jobject glueObject, IWbemObjectSink* sink) {
+  jmethodID method = env->GetMethodID(CProxyProvider::sm_glueClass, glue::kSetEventSink,
+                                      glue::kSetEventSinkSignature);
+  if (reportPendingException(env) || method == nullptr) return SinkCall::kNotMade;
+  std::optional<jlong> sinkValue = pointerToJava(sink);
   if (!sinkValue) {
     providerTrace(kPointerTooWideForJava);
+    return SinkCall::kNotMade;
+  }
+  providerTrace("Calling setEventSink");
+  env->CallVoidMethod(glueObject, method, *sinkValue);
+  return reportPendingException(env) ? SinkCall::kThrew : SinkCall::kMade;
+}
+
+}  // namespace
+
+HRESULT CProxyProvider::ProvideEvents(IWbemObjectSink* pSink, LONG) {
+  providerTrace("CProxyProvider::ProvideEvents()");
+  debugOutput("CProxyProvider::ProvideEvents()\n");
+  if (pSink == nullptr) return WBEM_E_INVALID_PARAMETER;
+
+  CriticalSectionLock serialised(&m_csEvents);
+  pSink->AddRef();
+  SinkCall call = SinkCall::kNotMade;
+  {
+    JavaThread thread(hasGlueObject() ? sm_pJVM : nullptr);
+    if (thread.attached() && registerCheckForEvents(thread.env())) {
+      call = setEventSink(thread.env(), m_glueObject, pSink);
+    }
+  }
+  if (call == SinkCall::kNotMade && m_sinkGivenToJava) {
+    // Java still fires into the sink it has: that one stays held.
+    pSink->Release();
     return WBEM_E_FAILED;
   }
-  env->CallVoidMethod(m_glueObject, setEventSink, *sinkValue);
-  if (reportPendingException(env)) return WBEM_E_FAILED;
+  IWbemObjectSink* previous = m_pEventSink;
+  m_pEventSink = pSink;
+  m_sinkGivenToJava = call != SinkCall::kNotMade;
+  if (previous != nullptr) previous->Release();
+  if (call != SinkCall::kMade) return WBEM_E_FAILED;
 
-  thread.detach();
   providerTrace("Leaving CProxyProvider::ProvideEvents()");
   debugOutput("Leaving CProxyProvider::ProvideEvents()\n");
   return WBEM_S_NO_ERROR;
+}
+
+bool CProxyProvider::takeSinkFromJava() {
+  if (!m_sinkGivenToJava) return true;
+  JavaThread thread(hasGlueObject() ? sm_pJVM : nullptr);
+  if (!thread.attached() ||
+      setEventSink(thread.env(), m_glueObject, nullptr) == SinkCall::kNotMade) {
+    return false;
+  }
+  m_sinkGivenToJava = false;
+  return true;
 }
 
 extern "C" JNIEXPORT void JNICALL Java_com_norvex_sysmgt_proxy_Glue_CheckForEvents(JNIEnv*, jobject,

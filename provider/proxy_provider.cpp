@@ -27,15 +27,26 @@ CProxyProvider::CProxyProvider(IUnknown* pOuter)
       m_glueObject(nullptr),
       m_pNamespace(nullptr),
       m_pEventSink(nullptr),
-      m_countedAsJvmUser(0) {
+      m_countedAsJvmUser(0),
+      m_initializeTaken(0),
+      m_sinkGivenToJava(false) {
+  InitializeCriticalSection(&m_csEvents);
   providerTrace("CProxyProvider::CProxyProvider()");
 }
 
 CProxyProvider::~CProxyProvider() {
   providerTrace("CProxyProvider::~CProxyProvider()");
   debugOutput("CProxyProvider::~CProxyProvider()\n");
-  if (m_pNamespace != nullptr) m_pNamespace->Release();
-  if (m_pEventSink != nullptr) m_pEventSink->Release();
+  // Java's event sources use the sink and the namespace: they stop, and the fires under way
+  // end, before either is released. A Java side that cannot be told keeps both.
+  if (takeSinkFromJava()) {
+    if (m_pNamespace != nullptr) m_pNamespace->Release();
+    if (m_pEventSink != nullptr) m_pEventSink->Release();
+  } else {
+    providerTrace(
+        "The namespace and the event sink are kept: Java could not be told to stop "
+        "firing events.");
+  }
   // The Glue object goes before this object stops counting as a user, so that no other
   // provider's shutdown can take the VM away while it is being finalised.
   if (m_glueObject != nullptr) finaliseGlueObject();
@@ -43,6 +54,7 @@ CProxyProvider::~CProxyProvider() {
       InterlockedDecrement(&sm_cJvmUsers) == 0) {
     shutDownJvm();
   }
+  DeleteCriticalSection(&m_csEvents);
 }
 
 bool CProxyProvider::CanShutdownJVM() { return sm_cJvmUsers == 0; }
@@ -76,8 +88,7 @@ void CProxyProvider::finaliseGlueObject() {
     if (clearPendingException(env)) gc = nullptr;
   }
 
-  env->DeleteGlobalRef(m_glueObject);
-  m_glueObject = nullptr;
+  env->DeleteGlobalRef(m_glueObject.exchange(nullptr));
 
   debugOutput("Calling finalize method\n");
   providerTrace("Calling finalize method\n");

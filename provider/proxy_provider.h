@@ -7,6 +7,8 @@
 #include <jni.h>
 #include <wbemprov.h>
 
+#include <atomic>
+
 #include "unknown.h"
 
 class JvmServices;
@@ -106,16 +108,27 @@ class CProxyProvider : public CUnknown,
   // Counts this object as a user of the VM, once in its life.
   void countAsJvmUser();
   void finaliseGlueObject();
+  // Before the held event sink is released: Java must have stopped firing into it. False when
+  // Java may still hold the sink, which then must not be released.
+  bool takeSinkFromJava();
   static void shutDownJvm();
   // Whether Initialize made this object's Glue object: without it no request can reach Java.
   bool hasGlueObject() const { return m_glueObject != nullptr && sm_glueClass != nullptr; }
 
-  jobject m_glueObject;
+  // Written once, by the one Initialize this object accepts; requests read it concurrently.
+  std::atomic<jobject> m_glueObject;
   IWbemServices* m_pNamespace;
   IWbemObjectSink* m_pEventSink;
   // Whether this object counted itself in sm_cJvmUsers, so its destructor takes back exactly
   // what it added.
   LONG m_countedAsJvmUser;
+  // Set by the first Initialize that gets past its argument checks: the namespace and the Glue
+  // object it keeps are never replaced while requests and Java may be using them.
+  LONG m_initializeTaken;
+  // Whether Java may hold m_pEventSink: then it is released only after Java let go of it.
+  bool m_sinkGivenToJava;
+  // Serialises ProvideEvents on this object, so that every sink is released exactly once.
+  CRITICAL_SECTION m_csEvents;
 };
 
 // The native method Java calls to fire an event into the sink it was given.

@@ -143,7 +143,12 @@ ProviderHost::ProviderHost(HostOptions options) {
   std::filesystem::create_directories(m_root / "appdata");
   link(VELT_HOST_SIBLING_LIBRARY, m_programDirectory / "libqelvor.so");
   link(VELT_HOST_SDK_JAR, m_programDirectory / "velt-sdk.jar");
-  link(VELT_HOST_GLUE_JAR, m_programDirectory / "velt-cheap-glue.jar");
+  if (options.javaJars.empty()) {
+    link(VELT_HOST_GLUE_JAR, m_programDirectory / "velt-cheap-glue.jar");
+  }
+  for (const std::filesystem::path& jar : options.javaJars) {
+    link(jar, m_programDirectory / jar.filename());
+  }
   link(VELT_HOST_LIBJVM, m_root / "jre/lib/server/libjvm.so");
   // VELT_HOST_TRACE keeps the installation with its trace log, to see why a run failed.
   m_keep = std::getenv("VELT_HOST_TRACE") != nullptr;

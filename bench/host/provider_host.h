@@ -9,12 +9,16 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace velt::host {
 
 struct HostOptions {
   // Switches the trace log on (the marker file beside the executable).
   bool traceLog = false;
+  // Jars laid beside the server in place of the cheap Glue (the SDK is always there), such as
+  // the real Glue with providers of a test's own.
+  std::vector<std::filesystem::path> javaJars;
 };
 
 class ProviderHost {

@@ -1,8 +1,9 @@
 // The provider under load for a bounded time: request threads mix every served operation, with
 // successes and failures, on one provider object; another thread makes provider objects of its
-// own and releases them; Java threads fire events. Afterwards every request must have had its
+// own and releases them. Afterwards every request must have had its
 // expected outcome, every stand-in object must be gone again, and the trace log must hold
-// exactly the records that were written, each whole.
+// exactly the records that were written, each whole, and no warning of the VM. Events go
+// through the real Glue in the event storm test.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -31,8 +32,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kRequestThreads = 4;
 constexpr int kEnumerationSize = 5;
-constexpr int kEventThreads = 2;
-constexpr int kEventsPerThread = 200;
 
 std::chrono::seconds runTime() {
   const char* configured = std::getenv("VELT_STRESS_SECONDS");
@@ -74,24 +73,20 @@ TEST(ProviderStress, EveryOperationFromManyThreadsHasItsOutcomeAndLeavesNothingB
   ProviderHost host(options);
   IWbemServices* services = host.services();
 
-  auto* events = new CountingSink();
-  Bstr language(u"WQL"), query(u"select * from Bench_Event");
-  ASSERT_EQ(services->ExecNotificationQueryAsync(language.value, query.value, 0, nullptr, events),
-            WBEM_S_NO_ERROR);
+  Bstr itemPath(u"Bench_Item.Name=\"a\""), missingPath(u"Bench_Item.Name=\"missing\"");
+  Bstr itemClass(u"Bench_Item"), method(u"Grow");
+  // A first request starts the server and its VM, which the host's hand on Java then joins.
+  auto* first = new CountingSink();
+  services->GetObjectAsync(missingPath.value, 0, nullptr, first);
+  first->Release();
   velt::host::JavaControl java;
   ASSERT_TRUE(java.ready());
   IWbemClassObject* item = host.newItem(u"a");
   IWbemClassObject* keyless = host.newItem(nullptr);
-  IWbemClassObject* event = host.newEvent();
   ASSERT_NE(item, nullptr);
   ASSERT_NE(keyless, nullptr);
-  ASSERT_NE(event, nullptr);
   java.setInstance(item);
-  java.setEventObject(event);
   java.setEnumerationSize(kEnumerationSize);
-
-  Bstr itemPath(u"Bench_Item.Name=\"a\""), missingPath(u"Bench_Item.Name=\"missing\"");
-  Bstr itemClass(u"Bench_Item"), method(u"Grow");
 
   auto run = [&](Operation operation, IWbemObjectSink* sink) {
     switch (operation) {
@@ -118,7 +113,6 @@ TEST(ProviderStress, EveryOperationFromManyThreadsHasItsOutcomeAndLeavesNothingB
   std::atomic<long> requests[kCount] = {};
   std::atomic<long> wrongOutcomes{0};
   std::atomic<long> providersMade{0}, providersFailed{0};
-  std::atomic<long> eventsFired{0};
 
   std::vector<std::thread> threads;
   for (int t = 0; t < kRequestThreads; ++t) {
@@ -148,27 +142,17 @@ TEST(ProviderStress, EveryOperationFromManyThreadsHasItsOutcomeAndLeavesNothingB
       provider->Release();
     }
   });
-  threads.emplace_back([&] {
-    while (Clock::now() < deadline) {
-      java.fireFromJavaThreads(kEventThreads, kEventsPerThread);
-      eventsFired += kEventThreads * kEventsPerThread;
-    }
-  });
   for (std::thread& thread : threads) thread.join();
 
   EXPECT_EQ(wrongOutcomes.load(), 0);
   EXPECT_EQ(providersFailed.load(), 0);
   EXPECT_GT(providersMade.load(), 0);
-  EXPECT_EQ(events->indicated(), eventsFired.load());
   for (int operation = 0; operation < kCount; ++operation) EXPECT_GT(requests[operation], 0);
 
   java.setInstance(nullptr);
-  java.setEventObject(nullptr);
   item->Release();
   keyless->Release();
-  event->Release();
   EXPECT_TRUE(host.shutDown());
-  events->Release();
   EXPECT_EQ(velt::wmi::liveObjectCount(), host.liveObjectsAtStart());
 
   // Every record of the provider is one line "0x<thread> <text>"; counting the texts each
@@ -177,6 +161,7 @@ TEST(ProviderStress, EveryOperationFromManyThreadsHasItsOutcomeAndLeavesNothingB
   std::regex record("^0x[0-9a-f]+ (.*)$");
   long brokenProviderLines = 0;
   for (const std::string& line : readLines(host.logPath())) {
+    EXPECT_EQ(line.find("WARNING"), std::string::npos) << "the VM reported: " << line;
     std::smatch parts;
     if (std::regex_match(line, parts, record)) {
       texts[parts[1]]++;
@@ -194,11 +179,11 @@ TEST(ProviderStress, EveryOperationFromManyThreadsHasItsOutcomeAndLeavesNothingB
   long gets = requests[kGet] + requests[kGetMissing];
   long puts = requests[kPut] + requests[kPutKeyless];
   long execs = requests[kExec] + requests[kExecMissing];
-  EXPECT_EQ(texts["CProxyProvider::GetObjectAsync()"], gets);
+  EXPECT_EQ(texts["CProxyProvider::GetObjectAsync()"], gets + 1);
   EXPECT_EQ(texts["Glue::getInstance() invoked successfully..."], requests[kGet]);
   EXPECT_EQ(texts["Leaving CProxyProvider::GetObjectAsync()"], requests[kGet]);
   EXPECT_EQ(texts["A JNI Exception occurred: No instance Bench_Item.Name=\"missing\""],
-            requests[kGetMissing]);
+            requests[kGetMissing] + 1);
   EXPECT_EQ(texts["CProxyProvider::PutInstanceAsync()"], puts);
   EXPECT_EQ(texts["Leaving CProxyProvider::PutInstanceAsync()"], requests[kPut]);
   EXPECT_EQ(texts["CProxyProvider::CreateInstanceEnumAsync"], requests[kEnumerate]);

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # The demo end to end: registration, then one veltwmi session against the Java sample provider.
-# Checks what a user sees of each operation and what the session leaves behind.
+# Checks what a user sees of each operation and what the session leaves behind, and that the VM
+# neither crashed nor warned.
 set -uo pipefail
 source_dir=$1
 build=$2
-work=$(mktemp -d)
+source "$source_dir/tests/tools/vm_session.sh"
+work=$(mktemp -d "$build/demo-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 export VELT_REGISTRY=$work/registry.db VELT_DEMO_DATA=$work/data
+velt_install "$build" "$work/build" || exit 1
 
-output=$("$source_dir/scripts/demo-run.sh" "$build" 2>"$work/stderr")
+output=$(cd "$work" && "$source_dir/scripts/demo-run.sh" "$work/build" 2>"$work/stderr")
 status=$?
 echo "$output"
 cat "$work/stderr" >&2
@@ -36,6 +39,7 @@ heartbeats=$(sed -n '/^== watch NorvexJvm_Heartbeat/,/^== enum NorvexJvm_Setting
 settings=$work/data/norvex-sample-settings.properties
 grep -q '^Greeting=hello from veltwmi$' "$settings" ||
   { echo "MISSING: $settings holds the setting" >&2; failures=$((failures + 1)); }
+velt_vm_faults "$work" "$work/build" "$work/build/bin" || failures=$((failures + 1))
 # Nothing may be left of the batch's failures.
 if grep -q "the batch stops" "$work/stderr"; then
   echo "UNEXPECTED: a command failed" >&2

@@ -118,7 +118,8 @@ public class Glue {
 
     /**
      * Takes WMI's event sink (0: none). The providers of events are stopped on the old sink, if
-     * any, and started on the new one.
+     * any, and started on the new one. When this returns, nothing fires into the old sink any
+     * more, nor makes events through the namespace for it: the server releases it then.
      */
     public void setEventSink(long sink) {
         synchronized (eventLock) {
@@ -137,22 +138,6 @@ public class Glue {
 
     static void deliverEvent(int sink, int object) {
         EVENT_DELIVERY.CheckForEvents(sink, object);
-    }
-
-    // The server drops its Glue, then runs the collector and finalisation: stop firing to the
-    // sink it is about to lose.
-    @Override
-    @SuppressWarnings("deprecation")
-    protected void finalize() throws Throwable {
-        try {
-            if (providers != null) {
-                synchronized (eventLock) {
-                    stopEvents();
-                }
-            }
-        } finally {
-            super.finalize();
-        }
     }
 
     private void stopEvents() {

@@ -6,10 +6,11 @@ import com.norvex.sysmgt.provider.Instance;
 import java.util.concurrent.locks.ReentrantReadWriteLock;
 
 /**
- * Fires events to one WMI event sink until closed. Closing waits for the events being fired,
- * so once {@link #close} returns the sink is never touched again. The channel holds no
- * reference to the Glue that made it, so a provider thread that keeps firing does not keep the
- * Glue alive past the server's release of it.
+ * Fires events to one WMI event sink until closed. Making an event and firing one both work
+ * under the channel's lock and only while it is open, and closing waits for those under way:
+ * once {@link #close} returns, neither the sink nor the namespace is touched again, and the
+ * server may release them. The channel holds no reference to the Glue that made it, so a
+ * provider thread that keeps firing does not keep the Glue alive.
  */
 final class SinkChannel implements EventChannel {
     private final int sink;
@@ -24,7 +25,15 @@ final class SinkChannel implements EventChannel {
 
     @Override
     public Instance newEvent(String eventClass) {
-        return new Instance(WbemClassObject.spawn(namespacePointer, eventClass));
+        lock.readLock().lock();
+        try {
+            if (!open) {
+                return null;
+            }
+            return new Instance(WbemClassObject.spawn(namespacePointer, eventClass));
+        } finally {
+            lock.readLock().unlock();
+        }
     }
 
     @Override

@@ -20,6 +20,7 @@ public class DiskProvider implements InstanceProvider, InstanceEnumerator, Insta
         MethodProvider, EventProvider {
     private static final Map<String, Long> DISKS = new TreeMap<>();
     private static volatile EventChannel events;
+    private static volatile EventChannel lastChannel;
 
     @Override
     public String wmiClass() {
@@ -57,13 +58,7 @@ public class DiskProvider implements InstanceProvider, InstanceEnumerator, Insta
         synchronized (DISKS) {
             DISKS.put(name, size);
         }
-        EventChannel channel = events;
-        if (channel != null) {
-            try (Instance event = channel.newEvent("Velt_DiskEvent")) {
-                event.setString("Disk", name);
-                channel.fire(event);
-            }
-        }
+        fire(events, name);
     }
 
     @Override
@@ -88,6 +83,7 @@ public class DiskProvider implements InstanceProvider, InstanceEnumerator, Insta
     @Override
     public void startEvents(EventChannel channel) {
         events = channel;
+        lastChannel = channel;
     }
 
     @Override
@@ -97,14 +93,27 @@ public class DiskProvider implements InstanceProvider, InstanceEnumerator, Insta
 
     /** Test hooks, called through JNI. */
     public static boolean fireNow(String what) {
-        EventChannel channel = events;
-        if (channel == null) {
+        return fire(events, what);
+    }
+
+    private static boolean fire(EventChannel channel, String what) {
+        Instance event = channel == null ? null : channel.newEvent("Velt_DiskEvent");
+        if (event == null) {
             return false;
         }
-        try (Instance event = channel.newEvent("Velt_DiskEvent")) {
+        try (event) {
             event.setString("Disk", what);
             return channel.fire(event);
         }
+    }
+
+    /** Whether the latest channel, kept past its stop, still makes event objects. */
+    public static boolean lastChannelMakesEvents() {
+        Instance event = lastChannel.newEvent("Velt_DiskEvent");
+        if (event != null) {
+            event.close();
+        }
+        return event != null;
     }
 
     public static boolean started() {

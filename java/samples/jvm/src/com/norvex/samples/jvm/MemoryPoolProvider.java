@@ -63,6 +63,9 @@ public class MemoryPoolProvider implements InstanceProvider, InstanceEnumerator,
             MemoryNotificationInfo info =
                     MemoryNotificationInfo.from((CompositeData) notification.getUserData());
             Instance event = channel.newEvent("NorvexJvm_PoolThresholdExceeded");
+            if (event == null) {
+                return;  // the watch ended while the notification was on its way
+            }
             try {
                 event.setString("Pool", info.getPoolName())
                         .setLong("Used", info.getUsage().getUsed())

@@ -78,6 +78,9 @@ public class RuntimeProvider implements InstanceProvider, InstanceEnumerator, Me
                 return;
             }
             Instance event = channel.newEvent("NorvexJvm_Heartbeat");
+            if (event == null) {
+                return;  // the session ended while this thread slept
+            }
             try {
                 event.setLong("Sequence", ++sequence)
                         .setLong("HeapUsed",

@@ -61,6 +61,9 @@ public class SettingsProvider implements InstanceProvider, InstanceEnumerator, I
         stopEvents();
         announcer = (name, old) -> {
             Instance event = channel.newEvent("NorvexJvm_SettingChanged");
+            if (event == null) {
+                return;  // the watch ended while the setting was being written
+            }
             try {
                 event.setString("Name", name).setString("OldValue", old)
                         .setString("NewValue", SettingsStore.get().value(name));

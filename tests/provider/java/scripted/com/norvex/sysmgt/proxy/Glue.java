@@ -60,12 +60,12 @@ public class Glue {
             return null;
         }
         if (shape.equals("throwing")) {
-            // Two instances, then an element whose reading throws, then one never to be read.
+            // Two instances, an element whose reading throws, then one more instance.
             Vector handed = new ThrowingVector(2);
             handed.add(spawnNamed(className, "e0"));
             handed.add(spawnNamed(className, "e1"));
             handed.add(Integer.valueOf(0));
-            handed.add(Integer.valueOf(0));
+            handed.add(spawnNamed(className, "e3"));
             return handed;
         }
         Vector handed = new Vector();
