@@ -7,7 +7,7 @@
 
 #include <unknwn.h>
 
-#include "wmi/low_arena.h"
+#include "wmi_model/low_arena.h"
 
 namespace velt::wmi::detail {
 

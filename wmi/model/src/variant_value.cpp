@@ -1,4 +1,4 @@
-#include "variant_value.h"
+#include "wmi_model/variant_value.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "class_model.h"
+#include "wmi_model/class_model.h"
 
 namespace velt::wmi::detail {
 

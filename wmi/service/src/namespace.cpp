@@ -2,10 +2,10 @@
 // requests routed to the class's provider, event subscriptions to the event provider.
 #include <algorithm>
 
-#include "class_object.h"
-#include "mof_reader.h"
-#include "object_path_text.h"
+#include "event_query.h"
 #include "service_state.h"
+#include "wmi_model/class_object.h"
+#include "wmi_model/object_path_text.h"
 
 namespace velt::wmi::detail {
 namespace {

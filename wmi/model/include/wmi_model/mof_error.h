@@ -1,4 +1,4 @@
-// A MOF text the service cannot accept, with the place of the fault.
+// A MOF text that cannot be accepted, with the place of the fault.
 #pragma once
 
 #include <stdexcept>

@@ -1,8 +1,8 @@
 #include <mutex>
 
-#include "com_object.h"
-#include "variant_value.h"
-#include "wmi/service.h"
+#include "wmi_model/com_object.h"
+#include "wmi_model/objects.h"
+#include "wmi_model/variant_value.h"
 
 namespace velt::wmi {
 namespace {

@@ -1,4 +1,4 @@
-#include "object_path_text.h"
+#include "wmi_model/object_path_text.h"
 
 #include <algorithm>
 

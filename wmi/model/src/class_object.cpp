@@ -1,8 +1,8 @@
-#include "class_object.h"
+#include "wmi_model/class_object.h"
 
 #include <mutex>
 
-#include "object_path_text.h"
+#include "wmi_model/object_path_text.h"
 
 namespace velt::wmi::detail {
 namespace {

@@ -1,4 +1,4 @@
-#include "wmi/low_arena.h"
+#include "wmi_model/low_arena.h"
 
 #include <sys/mman.h>
 

@@ -1,4 +1,4 @@
-#include "mof_reader.h"
+#include "wmi_model/mof_reader.h"
 
 #include <cctype>
 #include <cerrno>
@@ -7,205 +7,11 @@
 #include <mutex>
 #include <optional>
 
-#include "wmi/mof_error.h"
+#include "mof_lexer.h"
+#include "wmi_model/mof_error.h"
 
 namespace velt::wmi::detail {
 namespace {
-
-enum class Tok { kIdent, kString, kInteger, kReal, kChar, kAlias, kPunct, kEnd };
-
-struct Token {
-  Tok kind = Tok::kEnd;
-  std::string text;  // identifier, punctuation, alias name, or the decoded string (UTF-8)
-  int line = 0;
-  int column = 0;
-};
-
-class Lexer {
- public:
-  Lexer(std::string_view text, const std::string& file) : s_(text), file_(file) {}
-
-  [[noreturn]] void fail(int line, int column, const std::string& message) const {
-    throw MofError(file_, line, column, message);
-  }
-
-  Token next() {
-    skipSpace();
-    Token t;
-    t.line = line_;
-    t.column = column_;
-    if (at_ >= s_.size()) return t;
-    char c = s_[at_];
-    if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
-      t.kind = Tok::kIdent;
-      while (at_ < s_.size() &&
-             (std::isalnum(static_cast<unsigned char>(s_[at_])) || s_[at_] == '_')) {
-        t.text += advance();
-      }
-      return t;
-    }
-    if (c == '$') {
-      advance();
-      t.kind = Tok::kAlias;
-      while (at_ < s_.size() &&
-             (std::isalnum(static_cast<unsigned char>(s_[at_])) || s_[at_] == '_')) {
-        t.text += advance();
-      }
-      if (t.text.empty()) fail(t.line, t.column, "alias name expected after '$'");
-      return t;
-    }
-    if (c == '"') return quoted(t, '"');
-    if (c == '\'') {
-      quoted(t, '\'');
-      t.kind = Tok::kChar;
-      if (t.text.empty()) fail(t.line, t.column, "empty character literal");
-      return t;
-    }
-    if (std::isdigit(static_cast<unsigned char>(c)) ||
-        ((c == '-' || c == '+') && at_ + 1 < s_.size() &&
-         std::isdigit(static_cast<unsigned char>(s_[at_ + 1])))) {
-      return number(t);
-    }
-    if (std::string_view("{}[]();,=:#").find(c) != std::string_view::npos) {
-      t.kind = Tok::kPunct;
-      t.text = std::string(1, advance());
-      return t;
-    }
-    fail(t.line, t.column, std::string("unexpected character '") + c + "'");
-  }
-
- private:
-  char advance() {
-    char c = s_[at_++];
-    if (c == '\n') {
-      ++line_;
-      column_ = 1;
-    } else {
-      ++column_;
-    }
-    return c;
-  }
-
-  void skipSpace() {
-    while (at_ < s_.size()) {
-      char c = s_[at_];
-      if (std::isspace(static_cast<unsigned char>(c))) {
-        advance();
-      } else if (s_.substr(at_, 2) == "//") {
-        while (at_ < s_.size() && s_[at_] != '\n') advance();
-      } else if (s_.substr(at_, 2) == "/*") {
-        int line = line_, column = column_;
-        advance(), advance();
-        while (at_ < s_.size() && s_.substr(at_, 2) != "*/") advance();
-        if (at_ >= s_.size()) fail(line, column, "comment not closed");
-        advance(), advance();
-      } else {
-        return;
-      }
-    }
-  }
-
-  Token& quoted(Token& t, char quote) {
-    advance();
-    t.kind = Tok::kString;
-    while (true) {
-      if (at_ >= s_.size() || s_[at_] == '\n') fail(t.line, t.column, "string not closed");
-      char c = advance();
-      if (c == quote) break;
-      if (c != '\\') {
-        t.text += c;
-        continue;
-      }
-      if (at_ >= s_.size()) fail(t.line, t.column, "string not closed");
-      int line = line_, column = column_ - 1;
-      char e = advance();
-      switch (e) {
-        case '\\':
-          t.text += '\\';
-          break;
-        case '"':
-          t.text += '"';
-          break;
-        case '\'':
-          t.text += '\'';
-          break;
-        case 'n':
-          t.text += '\n';
-          break;
-        case 't':
-          t.text += '\t';
-          break;
-        case 'r':
-          t.text += '\r';
-          break;
-        case 'b':
-          t.text += '\b';
-          break;
-        case 'f':
-          t.text += '\f';
-          break;
-        case 'x':
-        case 'X': {
-          unsigned value = 0;
-          int digits = 0;
-          while (digits < 4 && at_ < s_.size() &&
-                 std::isxdigit(static_cast<unsigned char>(s_[at_]))) {
-            char h = advance();
-            value = value * 16 + unsigned(std::isdigit(static_cast<unsigned char>(h))
-                                              ? h - '0'
-                                              : (std::tolower(h) - 'a' + 10));
-            ++digits;
-          }
-          if (digits == 0) fail(line, column, "hexadecimal digits expected after \\x");
-          t.text += narrow(std::u16string(1, char16_t(value)));
-          break;
-        }
-        default:
-          fail(line, column, std::string("unknown escape \\") + e);
-      }
-    }
-    return t;
-  }
-
-  Token& number(Token& t) {
-    std::string text;
-    if (s_[at_] == '-' || s_[at_] == '+') text += advance();
-    bool real = false;
-    if (s_.substr(at_, 2) == "0x" || s_.substr(at_, 2) == "0X") {
-      text += advance();
-      text += advance();
-      while (at_ < s_.size() && std::isxdigit(static_cast<unsigned char>(s_[at_])))
-        text += advance();
-    } else {
-      while (at_ < s_.size()) {
-        char c = s_[at_];
-        if (std::isdigit(static_cast<unsigned char>(c))) {
-          text += advance();
-        } else if (c == '.' || c == 'e' || c == 'E') {
-          real = true;
-          text += advance();
-          if ((c == 'e' || c == 'E') && at_ < s_.size() && (s_[at_] == '-' || s_[at_] == '+')) {
-            text += advance();
-          }
-        } else {
-          break;
-        }
-      }
-    }
-    if (at_ < s_.size() && (std::isalpha(static_cast<unsigned char>(s_[at_])) || s_[at_] == '_')) {
-      fail(line_, column_, "malformed number");
-    }
-    t.kind = real ? Tok::kReal : Tok::kInteger;
-    t.text = text;
-    return t;
-  }
-
-  std::string_view s_;
-  const std::string& file_;
-  std::size_t at_ = 0;
-  int line_ = 1;
-  int column_ = 1;
-};
 
 CIMTYPE typeFromName(const std::string& name) {
   static const std::pair<const char*, CIMTYPE> kTypes[] = {
@@ -231,46 +37,20 @@ bool sameWord(const std::string& a, const char* b) {
   return true;
 }
 
-// A value as written, with where it was written.
-struct Value {
-  Token at;
-  bool isArray = false;
-  bool isAlias = false;
-  std::vector<Variant> items;  // one item for a scalar
-};
+using Value = MofValue;
 
-std::optional<CLSID> parseClsid(const std::string& text) {
-  // {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}
-  if (text.size() != 38 || text.front() != '{' || text.back() != '}') return std::nullopt;
-  std::string hex;
-  for (std::size_t i = 1; i + 1 < text.size(); ++i) {
-    bool dash = i == 9 || i == 14 || i == 19 || i == 24;
-    if (dash != (text[i] == '-')) return std::nullopt;
-    if (!dash) {
-      if (!std::isxdigit(static_cast<unsigned char>(text[i]))) return std::nullopt;
-      hex += text[i];
-    }
-  }
-  auto part = [&](std::size_t from, std::size_t n) {
-    return std::stoull(hex.substr(from, n), nullptr, 16);
-  };
-  CLSID id{};
-  id.Data1 = DWORD(part(0, 8));
-  id.Data2 = WORD(part(8, 4));
-  id.Data3 = WORD(part(12, 4));
-  for (int i = 0; i < 8; ++i) id.Data4[i] = BYTE(part(16 + 2 * i, 2));
-  return id;
-}
+MofPlace placeOf(const Token& t) { return {t.line, t.column}; }
 
 class Parser {
  public:
   Parser(std::string_view text, const std::string& file, const std::u16string& server,
-         Repository& repository)
-      : lexer_(text, file), repository_(repository), server_(server) {
+         const EarlierClasses& earlier)
+      : lexer_(text, file), earlier_(earlier), server_(server) {
+    document_.fileName = file;
     token_ = lexer_.next();
   }
 
-  void run() {
+  MofDocument run() {
     while (token_.kind != Tok::kEnd) {
       if (isPunct("#")) {
         pragma();
@@ -285,12 +65,14 @@ class Parser {
         fail(token_, "'class' or 'instance' expected");
       }
     }
-    std::unique_lock lock(repository_.mutex());
-    for (auto& [key, data] : staged_) repository_.edit(data.name) = std::move(data);
+    return std::move(document_);
   }
 
  private:
   [[noreturn]] void fail(const Token& at, const std::string& message) {
+    lexer_.fail(at.line, at.column, message);
+  }
+  [[noreturn]] void fail(MofPlace at, const std::string& message) {
     lexer_.fail(at.line, at.column, message);
   }
 
@@ -313,19 +95,11 @@ class Parser {
     return take();
   }
 
-  NamespaceData& current() {
-    std::u16string key = toLower(namespace_);
-    auto it = staged_.find(key);
-    if (it == staged_.end()) {
-      NamespaceData copy;
-      if (std::optional<NamespaceData> existing = repository_.snapshot(namespace_)) {
-        copy = std::move(*existing);
-      } else {
-        copy.name = namespace_;
-      }
-      it = staged_.emplace(key, std::move(copy)).first;
-    }
-    return it->second;
+  // A class of this text in the namespace in force, else one read before.
+  std::shared_ptr<const ClassDef> findClass(const std::u16string& name) const {
+    auto it = classes_.find(toLower(namespace_) + u'|' + toLower(name));
+    if (it != classes_.end()) return it->second;
+    return earlier_ ? earlier_(namespace_, name) : nullptr;
   }
 
   void pragma() {
@@ -392,7 +166,7 @@ class Parser {
 
   Value constant() {
     Value v;
-    v.at = token_;
+    v.at = placeOf(token_);
     bool negative = false;
     switch (token_.kind) {
       case Tok::kString: {
@@ -459,7 +233,7 @@ class Parser {
 
   Value arrayValue() {
     Value v;
-    v.at = expectPunct("{");
+    v.at = placeOf(expectPunct("{"));
     v.isArray = true;
     if (!isPunct("}")) {
       while (true) {
@@ -534,13 +308,12 @@ class Parser {
     def->nameSpace = namespace_;
     def->server = server_;
     def->qualifiers = std::move(qualifiers);
-    NamespaceData& ns = current();
     if (isPunct(":")) {
       take();
       Token super = expectIdent("superclass name");
-      auto base = ns.classes.find(toLower(widen(super.text)));
-      if (base == ns.classes.end()) fail(super, "unknown superclass " + super.text);
-      const ClassDef& b = *base->second;
+      std::shared_ptr<const ClassDef> base = findClass(widen(super.text));
+      if (!base) fail(super, "unknown superclass " + super.text);
+      const ClassDef& b = *base;
       def->derivation.push_back(b.name);
       def->derivation.insert(def->derivation.end(), b.derivation.begin(), b.derivation.end());
       def->properties = b.properties;
@@ -555,7 +328,8 @@ class Parser {
         !findQualifier(def->qualifiers, u"provider")) {
       fail(name, "dynamic class " + name.text + " names no provider");
     }
-    ns.classes[toLower(def->name)] = std::move(def);
+    classes_[toLower(namespace_) + u'|' + toLower(def->name)] = def;
+    document_.classes.push_back(std::move(def));
   }
 
   void feature(ClassDef& def, std::size_t inherited) {
@@ -656,26 +430,19 @@ class Parser {
                            out->properties.empty() ? nullptr : out, def.name});
   }
 
-  struct InstanceBody {
-    Token className;
-    std::map<std::string, std::pair<Token, Value>> values;  // by lower-case property name
-    const Value* find(const char* name) const {
-      auto it = values.find(name);
-      return it == values.end() ? nullptr : &it->second.second;
-    }
-  };
-
   void instanceDeclaration() {
     take();
     if (!isWord("of")) fail(token_, "'of' expected");
     take();
-    InstanceBody body;
-    body.className = expectIdent("class name");
-    std::optional<Token> alias;
+    MofInstance instance;
+    instance.nameSpace = namespace_;
+    Token className = expectIdent("class name");
+    instance.className = className.text;
+    instance.at = placeOf(className);
     if (isWord("as")) {
       take();
       if (token_.kind != Tok::kAlias) fail(token_, "alias expected after 'as'");
-      alias = take();
+      instance.alias = take().text;
     }
     expectPunct("{");
     while (!isPunct("}")) {
@@ -686,129 +453,33 @@ class Parser {
       expectPunct(";");
       std::string key;
       for (char c : property.text) key += char(std::tolower(static_cast<unsigned char>(c)));
-      if (body.values.count(key)) fail(property, "property " + property.text + " given twice");
-      body.values.emplace(key, std::make_pair(property, std::move(v)));
+      if (instance.values.count(key)) fail(property, "property " + property.text + " given twice");
+      instance.values.emplace(key, std::move(v));
     }
     take();
     expectPunct(";");
-    registration(body, alias);
-  }
-
-  std::u16string text(const InstanceBody& body, const char* property, bool required) {
-    const Value* v = body.find(property);
-    if (!v) {
-      if (required) fail(body.className, std::string("property ") + property + " is required");
-      return {};
-    }
-    if (v->isArray || v->items.front().vt() != VT_BSTR) fail(v->at, "string expected");
-    return v->items.front().asText();
-  }
-
-  bool flag(const InstanceBody& body, const char* property) {
-    const Value* v = body.find(property);
-    if (!v) return true;
-    if (v->isArray || v->items.front().vt() != VT_BOOL) fail(v->at, "boolean expected");
-    return v->items.front().get()->boolVal != VARIANT_FALSE;
-  }
-
-  ProviderRegistration& providerOf(const InstanceBody& body) {
-    const Value* v = body.find("provider");
-    if (!v) fail(body.className, "property Provider is required");
-    std::u16string name;
-    if (v->isAlias) {
-      auto it = aliases_.find(narrow(v->items.front().asText()));
-      if (it == aliases_.end())
-        fail(v->at, "undefined alias $" + narrow(v->items.front().asText()));
-      name = it->second;
-    } else if (!v->isArray && v->items.front().vt() == VT_BSTR) {
-      // __Win32Provider.Name="X"
-      std::u16string path = v->items.front().asText();
-      std::size_t open = path.find(u'"');
-      std::size_t close = path.rfind(u'"');
-      if (open == std::u16string::npos || close <= open) fail(v->at, "provider path expected");
-      name = path.substr(open + 1, close - open - 1);
-    } else {
-      fail(v->at, "provider alias or path expected");
-    }
-    auto it = current().providers.find(toLower(name));
-    if (it == current().providers.end()) fail(v->at, "unknown provider " + narrow(name));
-    return it->second;
-  }
-
-  void registration(const InstanceBody& body, const std::optional<Token>& alias) {
-    const std::string& cls = body.className.text;
-    if (sameWord(cls, "__win32provider")) {
-      ProviderRegistration r;
-      r.name = text(body, "name", true);
-      std::u16string clsid = text(body, "clsid", true);
-      std::optional<CLSID> id = parseClsid(narrow(clsid));
-      if (!id) fail(body.find("clsid")->at, "malformed CLSID " + narrow(clsid));
-      r.clsid = *id;
-      current().providers[toLower(r.name)] = r;
-      if (alias) aliases_[alias->text] = r.name;
-    } else if (sameWord(cls, "__instanceproviderregistration")) {
-      ProviderRegistration& r = providerOf(body);
-      r.instanceProvider = true;
-      r.supportsGet = flag(body, "supportsget");
-      r.supportsPut = flag(body, "supportsput");
-      r.supportsEnumeration = flag(body, "supportsenumeration");
-    } else if (sameWord(cls, "__methodproviderregistration")) {
-      providerOf(body).methodProvider = true;
-    } else if (sameWord(cls, "__eventproviderregistration")) {
-      ProviderRegistration& r = providerOf(body);
-      r.eventProvider = true;
-      const Value* queries = body.find("eventquerylist");
-      if (!queries) fail(body.className, "property EventQueryList is required");
-      for (const Variant& q : queries->items) {
-        std::optional<std::u16string> c = queriedClass(q.asText());
-        if (!c) fail(queries->at, "event query of the form \"select * from Class\" expected");
-        r.eventClasses.push_back(*c);
-      }
-    } else {
-      fail(body.className,
-           "instances of " + cls + " are not supported; only provider registrations");
-    }
-  }
-
- public:
-  // The class of "select * from Class [where ...]".
-  static std::optional<std::u16string> queriedClass(const std::u16string& query) {
-    std::vector<std::u16string> words;
-    std::u16string word;
-    for (char16_t c : query + u" ") {
-      if (c == u' ' || c == u'\t' || c == u'\n') {
-        if (!word.empty()) words.push_back(word);
-        word.clear();
-      } else {
-        word += c;
-      }
-    }
-    if (words.size() < 4 || !equalsIgnoreCase(words[0], u"select") ||
-        !equalsIgnoreCase(words[2], u"from")) {
-      return std::nullopt;
-    }
-    return words[3];
+    document_.instances.push_back(std::move(instance));
   }
 
  private:
   Lexer lexer_;
-  Repository& repository_;
+  const EarlierClasses& earlier_;
   Token token_;
   std::u16string namespace_ = u"root\\default";
   std::u16string server_;
-  std::map<std::u16string, NamespaceData> staged_;
-  std::map<std::string, std::u16string> aliases_;  // alias -> provider name
+  MofDocument document_;
+  std::map<std::u16string, std::shared_ptr<const ClassDef>> classes_;  // by "namespace|class"
 };
 
 }  // namespace
 
-void readMof(std::string_view text, const std::string& fileName, const std::u16string& server,
-             Repository& repository) {
-  Parser(text, fileName, server, repository).run();
+void MofDocument::fail(MofPlace at, const std::string& message) const {
+  throw MofError(fileName, at.line, at.column, message);
 }
 
-std::optional<std::u16string> eventQueryClass(const std::u16string& query) {
-  return Parser::queriedClass(query);
+MofDocument readMof(std::string_view text, const std::string& fileName,
+                    const std::u16string& server, const EarlierClasses& earlier) {
+  return Parser(text, fileName, server, earlier).run();
 }
 
 }  // namespace velt::wmi::detail

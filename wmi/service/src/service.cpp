@@ -5,16 +5,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "mof_reader.h"
+#include "mof_loading.h"
 #include "service_state.h"
 
 namespace velt::wmi {
 namespace detail {
-
-std::atomic<long>& liveObjects() {
-  static std::atomic<long> count{0};
-  return count;
-}
 
 void shutdownProviders(ServiceState& state);
 
@@ -63,7 +58,7 @@ void Service::loadMof(const std::string& path) {
 }
 
 void Service::loadMofText(std::string_view text, const std::string& fileName) {
-  detail::readMof(text, fileName, state_->serverName, state_->repository);
+  detail::loadMof(text, fileName, state_->serverName, state_->repository);
 }
 
 HRESULT Service::openNamespace(const std::u16string& name, IWbemServices** out) {
@@ -76,7 +71,5 @@ std::size_t Service::activeProviderCount() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   return state_->providers.size();
 }
-
-long liveObjectCount() { return detail::liveObjects().load(); }
 
 }  // namespace velt::wmi

@@ -18,8 +18,9 @@
 
 #include <wbemprov.h>
 
-#include "wmi/mof_error.h"
-#include "wmi/recording_sink.h"
+#include "wmi_model/mof_error.h"
+#include "wmi_model/objects.h"
+#include "wmi_model/recording_sink.h"
 
 namespace velt::wmi {
 
@@ -56,12 +57,5 @@ class Service {
  private:
   std::shared_ptr<detail::ServiceState> state_;
 };
-
-// How many COM objects handed out by the service (class objects, instances, qualifier sets,
-// sinks, contexts, namespaces, init sinks) are alive.
-long liveObjectCount();
-
-// An empty IWbemContext.
-HRESULT createContext(IWbemContext** out);
 
 }  // namespace velt::wmi

@@ -1,9 +1,9 @@
-#include "wmi/recording_sink.h"
+#include "wmi_model/recording_sink.h"
 
 #include <condition_variable>
 #include <mutex>
 
-#include "com_object.h"
+#include "wmi_model/com_object.h"
 
 namespace velt::wmi {
 namespace {

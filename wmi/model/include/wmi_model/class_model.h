@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "variant_value.h"
+#include "wmi_model/variant_value.h"
 
 namespace velt::wmi::detail {
 

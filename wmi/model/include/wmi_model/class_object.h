@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "class_model.h"
-#include "com_object.h"
+#include "wmi_model/class_model.h"
+#include "wmi_model/com_object.h"
 
 namespace velt::wmi::detail {
 

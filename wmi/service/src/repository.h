@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "class_model.h"
+#include "wmi_model/class_model.h"
 
 namespace velt::wmi::detail {
 

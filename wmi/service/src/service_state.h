@@ -5,10 +5,10 @@
 #include <map>
 #include <mutex>
 
-#include "class_model.h"
-#include "com_object.h"
 #include "repository.h"
 #include "wmi/service.h"
+#include "wmi_model/class_model.h"
+#include "wmi_model/com_object.h"
 
 namespace velt::wmi::detail {
 
