@@ -79,7 +79,7 @@ class QualifierSet final : public ComObject<IWbemQualifierSet, IID_IWbemQualifie
 
 class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObject> {
  public:
-  ClassObject(std::shared_ptr<const ClassDef> def, WBEM_GENUS_TYPE genus,
+  ClassObject(std::shared_ptr<const ClassLayout> def, WBEM_GENUS_TYPE genus,
               std::vector<Variant> values)
       : def_(std::move(def)), genus_(genus), values_(std::move(values)) {}
 
@@ -136,7 +136,7 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
       Variant stored;
       HRESULT hr = coerceToCimType(in, type, stored);
       if (FAILED(hr)) return hr;
-      auto def = std::make_shared<ClassDef>(*def_);
+      auto def = std::make_shared<ClassLayout>(*def_);
       def->properties.push_back({wanted, type, {}, stored, def->name});
       def_ = std::move(def);
       values_.push_back(std::move(stored));
@@ -165,7 +165,7 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
     if (!equalsIgnoreCase(def_->properties[index].originClass, def_->name)) {
       return WBEM_E_PROPAGATED_PROPERTY;
     }
-    auto def = std::make_shared<ClassDef>(*def_);
+    auto def = std::make_shared<ClassLayout>(*def_);
     def->properties.erase(def->properties.begin() + index);
     def_ = std::move(def);
     values_.erase(values_.begin() + index);
@@ -331,7 +331,7 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
     return WBEM_S_NO_ERROR;
   }
 
-  static HRESULT create(std::shared_ptr<const ClassDef> def, WBEM_GENUS_TYPE genus,
+  static HRESULT create(std::shared_ptr<const ClassLayout> def, WBEM_GENUS_TYPE genus,
                         std::vector<Variant> values, IWbemClassObject** out) {
     try {
       *out = new ClassObject(std::move(def), genus, std::move(values));
@@ -442,7 +442,7 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
   }
 
   mutable std::mutex mutex_;
-  std::shared_ptr<const ClassDef> def_;
+  std::shared_ptr<const ClassLayout> def_;
   const WBEM_GENUS_TYPE genus_;
   std::vector<Variant> values_;
   std::vector<std::u16string> enumeration_;
@@ -450,7 +450,7 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
   std::size_t methodAt_ = 0;
 };
 
-std::vector<Variant> defaultsOf(const ClassDef& def) {
+std::vector<Variant> defaultsOf(const ClassLayout& def) {
   std::vector<Variant> values;
   for (const PropertyDef& p : def.properties) values.push_back(p.defaultValue);
   return values;
@@ -458,7 +458,7 @@ std::vector<Variant> defaultsOf(const ClassDef& def) {
 
 }  // namespace
 
-ComPtr<IWbemClassObject> makeClassObject(std::shared_ptr<const ClassDef> def) {
+ComPtr<IWbemClassObject> makeClassObject(std::shared_ptr<const ClassLayout> def) {
   IWbemClassObject* out = nullptr;
   std::vector<Variant> values = defaultsOf(*def);
   if (FAILED(ClassObject::create(std::move(def), WBEM_GENUS_CLASS, std::move(values), &out))) {
@@ -467,13 +467,8 @@ ComPtr<IWbemClassObject> makeClassObject(std::shared_ptr<const ClassDef> def) {
   return ComPtr<IWbemClassObject>(out);
 }
 
-ComPtr<IWbemClassObject> makeInstance(std::shared_ptr<const ClassDef> def) {
-  IWbemClassObject* out = nullptr;
-  std::vector<Variant> values = defaultsOf(*def);
-  if (FAILED(ClassObject::create(std::move(def), WBEM_GENUS_INSTANCE, std::move(values), &out))) {
-    throw std::bad_alloc();
-  }
-  return ComPtr<IWbemClassObject>(out);
+ComPtr<IWbemClassObject> makeClassObject(const std::shared_ptr<const ClassDef>& def) {
+  return makeClassObject(layoutOf(*def));
 }
 
 ComPtr<IWbemQualifierSet> makeQualifierSet(const Qualifiers& qualifiers) {

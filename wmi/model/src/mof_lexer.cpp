@@ -5,6 +5,32 @@
 #include "wmi_model/variant_value.h"
 
 namespace velt::wmi::detail {
+namespace {
+
+// [sign] digits [. digits] [e [sign] digits], with digits on at least one side of the point.
+bool wellFormedReal(std::string_view text) {
+  std::size_t at = 0;
+  auto digits = [&] {
+    std::size_t from = at;
+    while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
+    return at - from;
+  };
+  if (at < text.size() && (text[at] == '-' || text[at] == '+')) ++at;
+  std::size_t mantissa = digits();
+  if (at < text.size() && text[at] == '.') {
+    ++at;
+    mantissa += digits();
+  }
+  if (mantissa == 0) return false;
+  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    if (at < text.size() && (text[at] == '-' || text[at] == '+')) ++at;
+    if (digits() == 0) return false;
+  }
+  return at == text.size();
+}
+
+}  // namespace
 
 Token Lexer::next() {
   skipSpace();
@@ -36,6 +62,8 @@ Token Lexer::next() {
     quoted(t, '\'');
     t.kind = Tok::kChar;
     if (t.text.empty()) fail(t.line, t.column, "empty character literal");
+    if (widen(t.text).size() != 1)
+      fail(t.line, t.column, "a character literal holds one character");
     return t;
   }
   if (std::isdigit(static_cast<unsigned char>(c)) ||
@@ -151,6 +179,7 @@ Token& Lexer::number(Token& t) {
     text += advance();
     text += advance();
     while (at_ < s_.size() && std::isxdigit(static_cast<unsigned char>(s_[at_]))) text += advance();
+    if (text.back() == 'x' || text.back() == 'X') fail(t.line, t.column, "malformed number");
   } else {
     while (at_ < s_.size()) {
       char c = s_[at_];
@@ -170,6 +199,7 @@ Token& Lexer::number(Token& t) {
   if (at_ < s_.size() && (std::isalpha(static_cast<unsigned char>(s_[at_])) || s_[at_] == '_')) {
     fail(line_, column_, "malformed number");
   }
+  if (real && !wellFormedReal(text)) fail(t.line, t.column, "malformed number " + text);
   t.kind = real ? Tok::kReal : Tok::kInteger;
   t.text = text;
   return t;

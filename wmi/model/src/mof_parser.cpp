@@ -2,12 +2,14 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <optional>
+#include <unordered_set>
 
 #include "mof_lexer.h"
+#include "mof_values.h"
 #include "wmi_model/mof_error.h"
 
 namespace velt::wmi::detail {
@@ -113,15 +115,21 @@ class Parser {
     expectPunct(")");
     if (!sameWord(which.text, "namespace")) return;  // other pragmas do not change the model
     std::u16string ns = widen(value.text);
+    while (!ns.empty() && ns.back() == u'\\') ns.pop_back();
     if (ns.rfind(u"\\\\", 0) == 0) {  // \\server\namespace
       std::size_t slash = ns.find(u'\\', 2);
       if (slash == std::u16string::npos) fail(value, "namespace expected after the server name");
       ns = ns.substr(slash + 1);
-    } else if (toLower(ns.substr(0, 4)) != u"root") {
+    } else if (ns.rfind(u"\\", 0) == 0) {  // \root\...: from the top
+      ns = ns.substr(1);
+    } else if (!equalsIgnoreCase(ns.substr(0, ns.find(u'\\')), u"root")) {
       ns = namespace_ + u"\\" + ns;  // relative to the namespace in force
     }
-    while (!ns.empty() && ns.back() == u'\\') ns.pop_back();
     if (ns.empty()) fail(value, "empty namespace name");
+    if (ns.find(u"\\\\") != std::u16string::npos) fail(value, "empty part in namespace name");
+    if (!equalsIgnoreCase(ns.substr(0, ns.find(u'\\')), u"root")) {
+      fail(value, "namespace " + narrow(ns) + " is not under root");
+    }
     namespace_ = ns;
   }
 
@@ -129,11 +137,14 @@ class Parser {
     Qualifiers out;
     if (!isPunct("[")) return out;
     take();
+    std::unordered_set<std::u16string> names;
     while (true) {
       Token name = expectIdent("qualifier name");
       Qualifier q;
       q.name = widen(name.text);
-      if (findQualifier(out, q.name)) fail(name, "qualifier " + name.text + " given twice");
+      if (!names.insert(toLower(q.name)).second) {
+        fail(name, "qualifier " + name.text + " given twice");
+      }
       if (isPunct("(")) {
         take();
         Value v = constant();
@@ -207,6 +218,7 @@ class Parser {
         Variant x;
         x.get()->vt = VT_R8;
         x.get()->dblVal = std::strtod(take().text.c_str(), nullptr);
+        if (!std::isfinite(x.get()->dblVal)) fail(v.at, "real number out of range");
         v.items.push_back(std::move(x));
         return v;
       }
@@ -256,6 +268,11 @@ class Parser {
     if (!v.isArray && v.items.front().isNull()) return Variant::null();
     if (wantArray != v.isArray) {
       fail(v.at, wantArray ? "array value expected" : "single value expected");
+    }
+    for (const Variant& item : v.items) {
+      if (std::optional<std::string> fault = mofValueFault(item, type & ~CIM_FLAG_ARRAY)) {
+        fail(v.at, *fault);
+      }
     }
     Variant out;
     HRESULT hr = wantArray ? coerceElements(v.items, type, out)
@@ -313,35 +330,48 @@ class Parser {
       Token super = expectIdent("superclass name");
       std::shared_ptr<const ClassDef> base = findClass(widen(super.text));
       if (!base) fail(super, "unknown superclass " + super.text);
-      const ClassDef& b = *base;
-      def->derivation.push_back(b.name);
-      def->derivation.insert(def->derivation.end(), b.derivation.begin(), b.derivation.end());
-      def->properties = b.properties;
-      def->methods = b.methods;
+      def->base = std::move(base);
     }
-    std::size_t inherited = def->properties.size();
+    Declared declared;
     expectPunct("{");
-    while (!isPunct("}")) feature(*def, inherited);
+    while (!isPunct("}")) feature(*def, declared);
     take();
     expectPunct(";");
     if (qualifierIsSet(def->qualifiers, u"dynamic") &&
         !findQualifier(def->qualifiers, u"provider")) {
       fail(name, "dynamic class " + name.text + " names no provider");
     }
+    def->index();
     classes_[toLower(namespace_) + u'|' + toLower(def->name)] = def;
     document_.classes.push_back(std::move(def));
   }
 
-  void feature(ClassDef& def, std::size_t inherited) {
+  // The names a class body declared so far, lower case.
+  struct Declared {
+    std::unordered_set<std::u16string> properties;
+    std::unordered_set<std::u16string> methods;
+  };
+
+  // System properties (__CLASS, __PATH, ...) are the service's: a declared one could be
+  // neither read nor written.
+  void requireOrdinaryName(const Token& name, const char* what) {
+    if (name.text.rfind("__", 0) == 0) {
+      fail(name, std::string(what) + " " + name.text +
+                     ": names beginning with __ are reserved for system properties");
+    }
+  }
+
+  void feature(ClassDef& def, Declared& declared) {
     Qualifiers qualifiers = qualifierList();
     Token typeAt;
     CIMTYPE type = dataType(true, typeAt);
     Token name = expectIdent("property or method name");
     std::u16string wname = widen(name.text);
     if (isPunct("(")) {
-      method(def, std::move(qualifiers), type, name);
+      method(def, declared, std::move(qualifiers), type, name);
       return;
     }
+    requireOrdinaryName(name, "property");
     if (type == CIM_EMPTY) fail(typeAt, "a property cannot be void");
     type = arraySuffix(type);
     PropertyDef p{wname, type, std::move(qualifiers), Variant::null(), def.name};
@@ -354,41 +384,31 @@ class Parser {
                       type == CIM_OBJECT)) {
       fail(name, "property " + name.text + " cannot be a key");
     }
-    int existing = def.findProperty(wname);
-    if (existing >= 0 && std::size_t(existing) >= inherited) {
+    if (!declared.properties.insert(toLower(wname)).second) {
       fail(name, "property " + name.text + " declared twice");
     }
-    if (existing >= 0) {  // an override keeps the origin and the type
-      PropertyDef& base = def.properties[existing];
-      if (base.type != type) fail(name, "override of " + name.text + " changes its type");
-      for (Qualifier& q : p.qualifiers) {
-        Qualifier* old = nullptr;
-        for (Qualifier& b : base.qualifiers) {
-          if (equalsIgnoreCase(b.name, q.name)) old = &b;
-        }
-        if (old) {
-          *old = q;
-        } else {
-          base.qualifiers.push_back(q);
-        }
-      }
-      if (!p.defaultValue.isNull()) base.defaultValue = p.defaultValue;
-      return;
+    // An override keeps the inherited origin and type; the layout merges the rest.
+    const PropertyDef* inherited = def.base ? def.base->findProperty(wname) : nullptr;
+    if (inherited && inherited->type != type) {
+      fail(name, "override of " + name.text + " changes its type");
     }
     def.properties.push_back(std::move(p));
   }
 
-  void method(ClassDef& def, Qualifiers qualifiers, CIMTYPE returnType, const Token& name) {
+  void method(ClassDef& def, Declared& declared, Qualifiers qualifiers, CIMTYPE returnType,
+              const Token& name) {
     take();  // (
-    auto in = std::make_shared<ClassDef>();
-    auto out = std::make_shared<ClassDef>();
+    auto in = std::make_shared<ClassLayout>();
+    auto out = std::make_shared<ClassLayout>();
     in->name = out->name = u"__PARAMETERS";
+    std::unordered_set<std::u16string> parameters;
     LONG id = 0;
     while (!isPunct(")")) {
       Qualifiers pq = qualifierList();
       Token typeAt;
       CIMTYPE type = dataType(false, typeAt);
       Token param = expectIdent("parameter name");
+      requireOrdinaryName(param, "parameter");
       type = arraySuffix(type);
       Variant defaultValue = Variant::null();
       if (isPunct("=")) {
@@ -399,7 +419,7 @@ class Parser {
       bool isOut = qualifierIsSet(pq, u"out");
       if (!isIn && !isOut) isIn = true;
       std::u16string pname = widen(param.text);
-      if (in->findProperty(pname) >= 0 || out->findProperty(pname) >= 0) {
+      if (!parameters.insert(toLower(pname)).second) {
         fail(param, "parameter " + param.text + " declared twice");
       }
       pq.push_back({u"ID", Variant::int32(id++), 0});
@@ -420,12 +440,9 @@ class Parser {
                                          u"__PARAMETERS"});
     }
     std::u16string wname = widen(name.text);
-    for (MethodDef& m : def.methods) {
-      if (!equalsIgnoreCase(m.name, wname)) continue;
-      if (equalsIgnoreCase(m.originClass, def.name))
-        fail(name, "method " + name.text + " declared twice");
+    if (!declared.methods.insert(toLower(wname)).second) {
+      fail(name, "method " + name.text + " declared twice");
     }
-    std::erase_if(def.methods, [&](const MethodDef& m) { return equalsIgnoreCase(m.name, wname); });
     def.methods.push_back({wname, std::move(qualifiers), in->properties.empty() ? nullptr : in,
                            out->properties.empty() ? nullptr : out, def.name});
   }

@@ -93,11 +93,7 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
     std::u16string base = textOf(superclass);
     for (const auto& [key, def] : data->classes) {
       if (def->name.rfind(u"__", 0) == 0) continue;
-      if (!base.empty() &&
-          std::none_of(def->derivation.begin(), def->derivation.end(),
-                       [&](const std::u16string& s) { return equalsIgnoreCase(s, base); })) {
-        continue;
-      }
+      if (!base.empty() && !def->derivesFrom(base)) continue;
       ComPtr<IWbemClassObject> object = makeClassObject(def);
       IWbemClassObject* one = object.get();
       sink->Indicate(1, &one);

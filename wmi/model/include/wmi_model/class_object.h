@@ -10,9 +10,9 @@
 namespace velt::wmi::detail {
 
 // A class object for the definition; its property values start as the defaults.
-ComPtr<IWbemClassObject> makeClassObject(std::shared_ptr<const ClassDef> def);
-// A blank instance of the definition.
-ComPtr<IWbemClassObject> makeInstance(std::shared_ptr<const ClassDef> def);
+ComPtr<IWbemClassObject> makeClassObject(std::shared_ptr<const ClassLayout> def);
+// A class object for the whole class the declaration stands for.
+ComPtr<IWbemClassObject> makeClassObject(const std::shared_ptr<const ClassDef>& def);
 // A read-only qualifier set over a copy of the qualifiers.
 ComPtr<IWbemQualifierSet> makeQualifierSet(const Qualifiers& qualifiers);
 
