@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include <wmi/recording_sink.h>
+#include <wmi_model/recording_sink.h>
 
 #include "bench_world.h"
 

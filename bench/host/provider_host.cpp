@@ -15,8 +15,8 @@
 #include <optional>
 #include <stdexcept>
 
-#include <wmi/low_arena.h>
 #include <wmi/service.h>
+#include <wmi_model/low_arena.h>
 
 #include "provider_class_id.h"
 

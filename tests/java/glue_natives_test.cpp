@@ -2,8 +2,8 @@
 // dispatch to a provider found by ServiceLoader, and events while a sink is held. Each test runs
 // in a process of its own, so each starts its own VM.
 #include <jvm/JvmServices.h>
-#include <wmi/low_arena.h>
 #include <wmi/service.h>
+#include <wmi_model/low_arena.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

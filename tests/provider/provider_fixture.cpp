@@ -10,7 +10,7 @@
 
 #include "factory.h"
 #include "provider_class_id.h"
-#include "wmi/low_arena.h"
+#include "wmi_model/low_arena.h"
 
 extern "C" int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
                               int showCommand);

@@ -13,8 +13,8 @@
 #include "proxy_provider.h"
 #include "scripted_class_object.h"
 #include "wbem_provider_base.h"
-#include "wmi/low_arena.h"
-#include "wmi/recording_sink.h"
+#include "wmi_model/low_arena.h"
+#include "wmi_model/recording_sink.h"
 
 namespace velt::provider::test {
 namespace {

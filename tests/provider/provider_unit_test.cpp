@@ -9,9 +9,9 @@
 #include "java_pointer.h"
 #include "proxy_provider.h"
 #include "test_layout.h"
-#include "wmi/low_arena.h"
-#include "wmi/recording_sink.h"
 #include "wmi/service.h"
+#include "wmi_model/low_arena.h"
+#include "wmi_model/recording_sink.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "test_support.h"
-#include "wmi/low_arena.h"
+#include "wmi_model/low_arena.h"
 
 namespace velt::wmi::test {
 namespace {

@@ -1,0 +1,158 @@
+#include "wmi_model/low_arena.h"
+
+#include <sys/mman.h>
+
+#include <array>
+#include <mutex>
+#include <new>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define VELT_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define VELT_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define VELT_POISON(p, n) ((void)(p), (void)(n))
+#define VELT_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+namespace velt::wmi {
+namespace {
+
+constexpr std::size_t kRegionBytes = 64u << 20;
+constexpr std::size_t kSmallestBlock = 64;
+constexpr std::size_t kClassCount = 7;  // 64 .. 4096 bytes
+constexpr std::uintptr_t kTwoGiB = 0x80000000u;
+
+// Where the regions are tried, in order. The low hints stay under AddressSanitizer's shadow
+// (which begins just below 2 GiB); the high hints lie between 2 and 4 GiB.
+constexpr std::array<std::uintptr_t, 5> kLowHints = {0x70000000u, 0x60000000u, 0x50000000u,
+                                                     0x40000000u, 0x30000000u};
+constexpr std::array<std::uintptr_t, 6> kHighHints = {0x80000000u, 0x90000000u, 0xA0000000u,
+                                                      0xB0000000u, 0xC0000000u, 0xD0000000u};
+
+int sizeClass(std::size_t bytes) {
+  std::size_t block = kSmallestBlock;
+  for (std::size_t c = 0; c < kClassCount; ++c, block <<= 1) {
+    if (bytes <= block) return static_cast<int>(c);
+  }
+  return -1;
+}
+
+struct FreeBlock {
+  FreeBlock* next;
+};
+
+struct Region {
+  std::uintptr_t base = 0;
+  std::uintptr_t next = 0;
+  std::uintptr_t end = 0;
+  std::array<FreeBlock*, kClassCount> freeLists{};
+
+  bool contains(const void* p) const {
+    auto a = reinterpret_cast<std::uintptr_t>(p);
+    return a >= base && a < end;
+  }
+
+  void* take(int cls) {
+    std::size_t block = kSmallestBlock << cls;
+    if (FreeBlock* f = freeLists[cls]) {
+      VELT_UNPOISON(f, block);
+      freeLists[cls] = f->next;
+      return f;
+    }
+    if (end - next < block) return nullptr;
+    void* p = reinterpret_cast<void*>(next);
+    next += block;
+    VELT_UNPOISON(p, block);
+    return p;
+  }
+
+  void give(void* p, int cls) {
+    auto* f = static_cast<FreeBlock*>(p);
+    f->next = freeLists[cls];
+    freeLists[cls] = f;
+    // The link stays readable; the rest of the block is poisoned to catch use after release.
+    VELT_POISON(reinterpret_cast<char*>(p) + sizeof(FreeBlock),
+                (kSmallestBlock << cls) - sizeof(FreeBlock));
+  }
+};
+
+template <std::size_t N>
+bool reserveAt(const std::array<std::uintptr_t, N>& hints, Region& region) {
+  for (std::uintptr_t hint : hints) {
+    void* want = reinterpret_cast<void*>(hint);
+    void* got = mmap(want, kRegionBytes, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED_NOREPLACE, -1, 0);
+    if (got == MAP_FAILED) continue;
+    if (got != want) {  // a kernel that ignores the no-replace flag placed it elsewhere
+      munmap(got, kRegionBytes);
+      continue;
+    }
+    region.base = region.next = hint;
+    region.end = hint + kRegionBytes;
+    VELT_POISON(got, kRegionBytes);
+    return true;
+  }
+  return false;
+}
+
+class Arena {
+ public:
+  Arena() {
+#if !defined(__SANITIZE_ADDRESS__)
+    if (reserveAt(kHighHints, regions_[count_])) ++count_;
+#endif
+    if (reserveAt(kLowHints, regions_[count_])) ++count_;
+    hasHigh_ = count_ > 0 && regions_[0].base >= kTwoGiB;
+  }
+
+  bool usable() const { return count_ > 0; }
+  bool hasHigh() const { return hasHigh_; }
+
+  void* allocate(std::size_t bytes) {
+    int cls = sizeClass(bytes);
+    if (cls < 0 || count_ == 0) return nullptr;
+    std::lock_guard<std::mutex> lock(mutex_);
+    unsigned first = turn_++ % count_;
+    for (unsigned i = 0; i < count_; ++i) {
+      if (void* p = regions_[(first + i) % count_].take(cls)) return p;
+    }
+    return nullptr;
+  }
+
+  void release(void* p, std::size_t bytes) {
+    int cls = sizeClass(bytes);
+    if (!p || cls < 0) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (unsigned i = 0; i < count_; ++i) {
+      if (regions_[i].contains(p)) {
+        regions_[i].give(p, cls);
+        return;
+      }
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  std::array<Region, 2> regions_{};
+  unsigned count_ = 0;
+  unsigned turn_ = 0;
+  bool hasHigh_ = false;
+};
+
+Arena& arena() {
+  static Arena* instance = new Arena();  // never destroyed: objects may outlive static teardown
+  return *instance;
+}
+
+// Taken as the library loads, ahead of any Java VM that might claim the low addresses.
+[[maybe_unused]] const bool g_reservedAtLoad = reserveLowArena();
+
+}  // namespace
+
+bool reserveLowArena() { return arena().usable(); }
+void* lowArenaAllocate(std::size_t bytes) { return arena().allocate(bytes); }
+void lowArenaFree(void* block, std::size_t bytes) { arena().release(block, bytes); }
+bool lowArenaHasHighRegion() { return arena().hasHigh(); }
+
+}  // namespace velt::wmi

@@ -1,0 +1,45 @@
+// The tokens of MOF text: names, strings, numbers, character literals, aliases and
+// punctuation, each with the line and column where it starts.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "wmi_model/mof_error.h"
+
+namespace velt::wmi::detail {
+
+enum class Tok { kIdent, kString, kInteger, kReal, kChar, kAlias, kPunct, kEnd };
+
+struct Token {
+  Tok kind = Tok::kEnd;
+  std::string text;  // identifier, punctuation, alias name, or the decoded string (UTF-8)
+  int line = 0;
+  int column = 0;
+};
+
+class Lexer {
+ public:
+  Lexer(std::string_view text, const std::string& file) : s_(text), file_(file) {}
+
+  [[noreturn]] void fail(int line, int column, const std::string& message) const {
+    throw MofError(file_, line, column, message);
+  }
+
+  // The next token; a token of kind kEnd at the end of the text.
+  Token next();
+
+ private:
+  char advance();
+  void skipSpace();
+  Token& quoted(Token& t, char quote);
+  Token& number(Token& t);
+
+  std::string_view s_;
+  const std::string& file_;
+  std::size_t at_ = 0;
+  int line_ = 1;
+  int column_ = 1;
+};
+
+}  // namespace velt::wmi::detail
