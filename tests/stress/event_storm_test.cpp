@@ -4,7 +4,7 @@
 // then: nothing may, and every sink must be released exactly once.
 #include <gtest/gtest.h>
 
-#include <wmi/low_arena.h>
+#include <wmi_model/low_arena.h>
 #include <wmi/service.h>
 
 #include <atomic>
