@@ -17,7 +17,7 @@ constexpr char kPathSeparator = '/';
 
 constexpr char kMarkerName[] = "qelvor.dbg";
 constexpr char kLogName[] = "qelvor.log";
-constexpr DWORD kModulePathSize = 260;
+constexpr DWORD kModulePathSize = MAX_PATH;
 constexpr size_t kRecordSize = 2048;
 constexpr DWORD kDefaultLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
 

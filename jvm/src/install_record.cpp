@@ -21,7 +21,7 @@ class OpenKey {
   HKEY m_key;
 };
 
-// A text value that fits the 260-byte buffer; a longer one is refused rather than cut, since a
+// A text value that fits the path buffer; a longer one is refused rather than cut, since a
 // cut path or version would name a place that does not exist.
 std::optional<std::string> readText(HKEY key, const char* name) {
   BYTE value[MAX_PATH] = {};

@@ -3,7 +3,9 @@
 
 #include <string>
 
+#include "executable_path.h"
 #include "jdk11_init_args.h"
+#include "path_rules.h"
 #include "platform_names.h"
 #include "process_state.h"
 #include "trace.h"
@@ -59,10 +61,17 @@ int JvmServices::startJvm() {
   std::string homeOption = "-D" + homeDefine;
   std::string directoryOption = "-D" + directoryDefine;
   std::string reducedSignalsOption = std::string("-X") + "rs";
+  // Two more behind the fixed eight: the sibling file Java must bind its natives to, and the
+  // place of the VM's crash report, which would otherwise land in the caller's current folder.
+  std::string siblingOption = "-Dqelvor.library=" + siblingLibraryPath();
+  // The class path was built, so the executable's path has a usable separator.
+  std::string crashReportOption =
+      "-XX:ErrorFile=" +
+      crashReportPattern(programDirectory(executablePath()).value_or("") + kDirectorySeparator);
 
   appendProgramDirToPath();
 
-  JavaVMOption options[8] = {};
+  JavaVMOption options[10] = {};
   options[0].optionString = classPathOption.data();
   options[1].optionString = const_cast<char*>("-verbose:jni");
   options[2].optionString = const_cast<char*>("vfprintf");
@@ -72,10 +81,12 @@ int JvmServices::startJvm() {
   options[5].optionString = homeOption.data();
   options[6].optionString = directoryOption.data();
   options[7].optionString = reducedSignalsOption.data();
+  options[8].optionString = siblingOption.data();
+  options[9].optionString = crashReportOption.data();
 
   JavaVMInitArgs startArgs = {};
   startArgs.version = JNI_VERSION_1_2;
-  startArgs.nOptions = 8;
+  startArgs.nOptions = 10;
   startArgs.options = options;
   startArgs.ignoreUnrecognized = JNI_TRUE;
 

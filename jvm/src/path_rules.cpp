@@ -42,6 +42,15 @@ std::string extendedPath(std::string_view path, std::string_view directory) {
   return result;
 }
 
+std::string crashReportPattern(std::string_view programDirectory) {
+  std::string pattern;
+  for (char c : programDirectory) {
+    pattern += c;
+    if (c == '%') pattern += '%';
+  }
+  return pattern + "hs_err_pid%p.log";
+}
+
 std::string_view fitWholeCharacters(std::string_view text, size_t capacity) {
   if (text.size() <= capacity) return text;
   size_t end = capacity;

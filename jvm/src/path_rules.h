@@ -29,6 +29,11 @@ std::string installationDirectory(std::string_view installPath);
 // entry would add the current directory to the search.
 std::string extendedPath(std::string_view path, std::string_view directory);
 
+// Where the VM writes its report when it crashes: beside the trace log, in the program's
+// directory (with its trailing separator), never in whatever folder the process runs in. The VM
+// expands %p to its process id, so a '%' of the directory itself is doubled.
+std::string crashReportPattern(std::string_view programDirectory);
+
 // The longest prefix of modified UTF-8 `text` that fits in `capacity` bytes without splitting
 // a character.
 std::string_view fitWholeCharacters(std::string_view text, size_t capacity);

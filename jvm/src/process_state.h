@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include <qelvor/qelvor.h>
 
 namespace velt::jvm {
@@ -12,6 +14,10 @@ extern HMODULE runtimeLibrary;
 extern HMODULE siblingLibrary;
 // Set before the VM starts and unchanged while it runs, so the attaching threads only read it.
 extern QELVOR_SetThreadWbemContextFunction pfnSetThreadWbemContext;
+
+// The full path of the sibling library file loaded, or empty. Java binds its natives to this
+// very file: a second copy would keep thread contexts of its own that the server never sets.
+std::string siblingLibraryPath();
 
 inline constexpr const char* kTraceClass = "JvmServices";
 

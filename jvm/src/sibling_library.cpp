@@ -43,3 +43,11 @@ void unloadSiblingLibrary() {
   siblingLibrary = nullptr;
   pfnSetThreadWbemContext = nullptr;
 }
+
+std::string velt::jvm::siblingLibraryPath() {
+  if (siblingLibrary == nullptr) return std::string();
+  char path[MAX_PATH] = {};
+  DWORD length = GetModuleFileNameA(siblingLibrary, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::string();
+  return std::string(path, length);
+}

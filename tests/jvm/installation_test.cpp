@@ -99,8 +99,8 @@ TEST_F(Installation, MissingOrOversizedRecordLeavesHomeEmpty) {
   EXPECT_EQ(homeDefine, "");
   EXPECT_EQ(tempDefine, "TEMPDIR=" + (layout.root() / "appdata").string());
 
-  // A value longer than the 260-byte buffer is refused, not cut.
-  velt::test::writeInstallRecord("/" + std::string(300, 'q') + "/", "4.1");
+  // A value longer than the path buffer is refused, not cut.
+  velt::test::writeInstallRecord("/" + std::string(MAX_PATH, 'q') + "/", "4.1");
   std::string home = "before", directory = "before", version = "before";
   EXPECT_FALSE(services->readInstallRecord(home, directory, version));
   EXPECT_EQ(home, "before");

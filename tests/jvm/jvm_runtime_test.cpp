@@ -11,6 +11,7 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <qelvor/qelvor.h>
@@ -43,9 +44,12 @@ jlong JNICALL currentContext(JNIEnv*, jclass) {
 
 class RealRuntime : public ::testing::Test {
  protected:
+  explicit RealRuntime(std::string programFolder = "ab")
+      : folder(std::move(programFolder)), layout(folder) {}
+
   void SetUp() override {
-    layout.link(VELT_TEST_SIBLING_LIBRARY, "ab/libqelvor.so");
-    layout.link(VELT_TEST_CLASSES_JAR, "ab/" + jarName);
+    layout.link(VELT_TEST_SIBLING_LIBRARY, folder + "/libqelvor.so");
+    layout.link(VELT_TEST_CLASSES_JAR, folder + "/" + jarName);
     SetEnvironmentVariableA("PATH", "/nonexistent-velt");
     layout.openLog();
     velt::test::removeInstallRecord();
@@ -134,9 +138,16 @@ class RealRuntime : public ::testing::Test {
     return static_cast<uintptr_t>(value);
   }
 
+  std::string folder;
   TestLayout layout;
   JvmServices* services = nullptr;
   jclass probeClass = nullptr;
+};
+
+// Deeper than the 260 characters of a Windows path, as Linux installations often are.
+class DeepInstallation : public RealRuntime {
+ protected:
+  DeepInstallation() : RealRuntime(std::string(120, 'd') + "/" + std::string(120, 'e') + "/ab") {}
 };
 
 TEST_F(RealRuntime, StartsTheRuntimeBesideTheInstallation) {
@@ -175,6 +186,17 @@ TEST_F(RealRuntime, FindsTheRuntimeThroughPathWithoutAnInstallation) {
   // Without the record the home definition is "-D" alone, which defines nothing.
   EXPECT_EQ(property("TARVO_HOME"), "<null>");
   EXPECT_EQ(property("TEMPDIR"), (layout.root() / "appdata").string());
+}
+
+TEST_F(DeepInstallation, FindsTheRuntimeThroughPathAndTraces) {
+  ASSERT_GT(layout.executable().string().size(), 260u);
+  SetEnvironmentVariableA("PATH", VELT_TEST_JDK_LIB);
+  ASSERT_EQ(services->startJvm(), 1);
+  EXPECT_EQ(layout.logLines().front(), layout.executable().string());
+  EXPECT_TRUE(containsInOrder(records(), {"ucTemp = " + layout.executable().string(),
+                                          "Attempting in the case where Tarvo isn't installed.",
+                                          "Found jvm.dll and loaded it."}));
+  EXPECT_EQ(property("CWD"), layout.programDirectory().string() + "/");
 }
 
 TEST_F(RealRuntime, SecondStartUsesTheRunningVm) {

@@ -27,3 +27,7 @@ TEST(FitWholeCharacters, CutsLongTextBetweenCharacters) {
   EXPECT_EQ(fitWholeCharacters("ab\xe2\x82\xac", 4), "ab");
   EXPECT_EQ(fitWholeCharacters("ab\xe2\x82\xac", 5), "ab\xe2\x82\xac");
 }
+
+TEST(CrashReportPattern, KeepsAPercentOfTheFolderFromTheVmsExpansion) {
+  EXPECT_EQ(crashReportPattern("/opt/100%/p%d/"), "/opt/100%%/p%%d/hs_err_pid%p.log");
+}

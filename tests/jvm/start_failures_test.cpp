@@ -103,6 +103,7 @@ TEST_F(StartFailure, RuntimeWithoutCreateJavaVM) {
                           ucTemp(), candidate("server/libjvm.so"), "Found jvm.dll and loaded it."));
 }
 
+// The fixed eight options, then the sibling file Java binds and the crash report's place.
 TEST_F(StartFailure, RefusedStartGetsTheEightOptionsAndCanBeTriedAgain) {
   layout.link(VELT_TEST_SIBLING_LIBRARY, "ab/libqelvor.so");
   layout.link(VELT_TEST_FAKE_RUNTIME_REFUSING, "jre/lib/server/libjvm.so");
@@ -139,7 +140,12 @@ TEST_F(StartFailure, RefusedStartGetsTheEightOptionsAndCanBeTriedAgain) {
                 "-DCWD=" +
                 directory +
                 "/\n"
-                "-Xrs\n");
+                "-Xrs\n"
+                "-Dqelvor.library=" +
+                directory +
+                "/libqelvor.so\n"
+                "-XX:ErrorFile=" +
+                directory + "/hs_err_pid%p.log\n");
   FreeLibrary(runtime);
 
   // Both attempts extend the PATH the process started with, so the directory is there once.

@@ -83,6 +83,17 @@ TEST_F(ModuleTest, RelativeNamesSearchTheExecutableDirectoryThenEachPathEntry) {
   ASSERT_NE(module, nullptr);
   EXPECT_EQ(moduleFileName(module), dir_ / "second/sub/probe.so");
   FreeLibrary(module);
+
+  // A relative PATH entry is taken from the current folder; the module's name is full anyway.
+  std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(dir_ / "second");
+  VeltSetModuleFileNameOverride((dir_ / "none/server.exe").c_str());
+  SetEnvironmentVariableA("PATH", "sub");
+  module = LoadLibraryA("probe.so");
+  std::filesystem::current_path(before);
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(moduleFileName(module), dir_ / "second/sub/probe.so");
+  FreeLibrary(module);
 }
 
 TEST_F(ModuleTest, FailuresReportModuleAndProcedure) {

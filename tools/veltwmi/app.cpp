@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "batch.h"
+#include "crash_report.h"
 #include "interrupt.h"
 #include "status_text.h"
 
@@ -49,12 +50,19 @@ int runParsed(const Invocation& invocation, Console& console, Environment& envir
 
 int runVeltwmi(const std::vector<std::string>& args, Console& console, Environment& environment) {
   setInterrupted(false);
+  int exitCode = kExitOk;
   try {
-    return runParsed(parseCommandLine(args), console, environment);
+    exitCode = runParsed(parseCommandLine(args), console, environment);
   } catch (const Failure& failure) {
     console.message(failure.what());
-    return failure.exitCode();
+    exitCode = failure.exitCode();
   }
+  // A VM that crashed while the session ended may not have taken the process down yet.
+  if (auto report = findCrashReport(environment.host.executablePath)) {
+    console.message("the provider's Java VM crashed; its report: " + *report);
+    return kExitVmCrashed;
+  }
+  return exitCode;
 }
 
 }  // namespace veltwmi

@@ -47,6 +47,7 @@ Exit codes:
   2    usage: bad option or operand, unknown class, property, method or parameter, a value
        that does not fit its type
   3    setup: a MOF file unreadable or faulty, an unknown namespace
+  4    the provider's Java VM crashed; the message names its crash report
   130  interrupted by Ctrl-C before the request completed (a watch ends normally with 0)
 )";
 

@@ -13,6 +13,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitRequestFailed = 1;  // WMI answered the request with a failure status
 constexpr int kExitUsage = 2;          // bad command line, unknown name, value not of its type
 constexpr int kExitSetup = 3;          // MOF unreadable or faulty, namespace unknown
+constexpr int kExitVmCrashed = 4;      // the provider's Java VM crashed
 constexpr int kExitInterrupted = 130;  // Ctrl-C ended a request before it completed
 
 // "WBEM_E_NOT_FOUND"; "unknown status" for a failure code not in the table.

@@ -2,6 +2,7 @@
 // Every width is fixed explicitly: on LP64 `long` is 64 bits, Windows' LONG is 32.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 
@@ -92,13 +93,15 @@ typedef ACCESS_MASK REGSAM;
 
 #define TRUE 1
 #define FALSE 0
-#define MAX_PATH 260
+// A path is as long as the host allows: 260 is Windows' limit, and a deep POSIX installation
+// goes well beyond it.
+#define MAX_PATH PATH_MAX
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 #define INFINITE 0xFFFFFFFFu
 
 #define MAKEWORD(a, b) ((WORD)(((BYTE)(a)) | ((WORD)((BYTE)(b))) << 8))
 #define MAKELONG(a, b) ((LONG)(((WORD)(a)) | ((DWORD)((WORD)(b))) << 16))
-#define LOWORD(l) ((WORD)((DWORD_PTR)(l) & 0xffff))
+#define LOWORD(l) ((WORD)((DWORD_PTR)(l)&0xffff))
 #define HIWORD(l) ((WORD)((DWORD_PTR)(l) >> 16))
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
 #define LANG_NEUTRAL 0x00
@@ -109,9 +112,8 @@ typedef ACCESS_MASK REGSAM;
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
 #define MAKE_HRESULT(sev, fac, code) \
   ((HRESULT)(((uint32_t)(sev) << 31) | ((uint32_t)(fac) << 16) | ((uint32_t)(code))))
-#define HRESULT_FROM_WIN32(x)                    \
-  ((HRESULT)(x) <= 0 ? ((HRESULT)(x))            \
-                     : ((HRESULT)(((x)&0x0000FFFF) | (7 << 16) | 0x80000000)))
+#define HRESULT_FROM_WIN32(x) \
+  ((HRESULT)(x) <= 0 ? ((HRESULT)(x)) : ((HRESULT)(((x)&0x0000FFFF) | (7 << 16) | 0x80000000)))
 #define FACILITY_WIN32 7
 #define FACILITY_ITF 4
 

@@ -3,6 +3,7 @@
 #include <link.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -68,8 +69,18 @@ std::vector<std::string> searchDirectories() {
   return directories;
 }
 
+// The loader keeps the name it was given, and a module's name must be a full path as on
+// Windows, so a name relative to the current folder is made full while that folder holds.
 HMODULE openLibrary(const std::string& path) {
-  return reinterpret_cast<HMODULE>(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
+  std::string name = path;
+  if (name.front() != '/' && name.find('/') != std::string::npos) {
+    char* current = getcwd(nullptr, 0);
+    if (current != nullptr) {
+      name = std::string(current) + "/" + name;
+      free(current);
+    }
+  }
+  return reinterpret_cast<HMODULE>(dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL));
 }
 
 }  // namespace
