@@ -8,7 +8,9 @@
 #include <oleauto.h>
 #include <wbemcli.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 
 #include <qelvor/qelvor.h>
@@ -59,12 +61,13 @@ bool propertyName(JNIEnv* env, jstring name, BstrHolder& wideName) {
   return false;
 }
 
-bool readValue(JNIEnv* env, jlong pointer, jstring name, VariantHolder& value) {
+bool readValue(JNIEnv* env, jlong pointer, jstring name, VariantHolder& value,
+               CIMTYPE* type = nullptr) {
   auto* object = objectOrThrow<IWbemClassObject>(env, pointer, "IWbemClassObject::Get");
   if (object == nullptr) return false;
   BstrHolder wideName;
   if (!propertyName(env, name, wideName)) return false;
-  HRESULT hr = object->Get(wideName.get(), 0, value.get(), nullptr, nullptr);
+  HRESULT hr = object->Get(wideName.get(), 0, value.get(), type, nullptr);
   if (FAILED(hr)) {
     qelvor::throwWbemException(env, describe(env, "IWbemClassObject::Get", name).c_str(), hr);
     return false;
@@ -195,15 +198,60 @@ bool makeArray(JNIEnv* env, VARIANT* value, VARTYPE type, jsize count) {
   return true;
 }
 
+// The SAFEARRAY of an array value whose elements are of one of `types`; null, with
+// `isNull` set, for a null value; null with a ClassCastException pending for any other value.
+SAFEARRAY* arrayOf(JNIEnv* env, jstring name, const VARIANT& v, const char* wanted,
+                   std::initializer_list<VARTYPE> types, bool& isNull) {
+  isNull = v.vt == VT_NULL || v.vt == VT_EMPTY;
+  if (isNull) return nullptr;
+  for (VARTYPE type : types) {
+    if (v.vt == (VT_ARRAY | type) && v.parray != nullptr) return v.parray;
+  }
+  throwWrongType(env, name, wanted, v.vt);
+  return nullptr;
+}
+
+// Writes a Java primitive array as a SAFEARRAY of `type`, each element converted by `convert`.
+template <typename JavaArray, typename JavaElement, typename Convert>
+void putPrimitives(JNIEnv* env, jlong object, jstring name, JavaArray values, VARTYPE type,
+                   void (JNIEnv::*region)(JavaArray, jsize, jsize, JavaElement*), Convert convert) {
+  VariantHolder value;
+  if (values == nullptr) {
+    value.get()->vt = VT_NULL;
+  } else {
+    const jsize count = env->GetArrayLength(values);
+    if (!makeArray(env, value.get(), type, count)) return;
+    for (jsize i = 0; i < count; ++i) {
+      JavaElement element{};
+      (env->*region)(values, i, 1, &element);
+      if (env->ExceptionCheck()) return;
+      VARIANT slot;
+      slot.vt = type;
+      slot.llVal = 0;
+      convert(element, slot);
+      LONG index = i;
+      if (FAILED(SafeArrayPutElement(value.get()->parray, &index, &slot.llVal))) {
+        qelvor::throwJava(env, "java/lang/OutOfMemoryError", "no memory for a SAFEARRAY");
+        return;
+      }
+    }
+  }
+  writeValue(env, object, name, value.get());
+}
+
 }  // namespace
 
 extern "C" {
 
-JNIEXPORT jint JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nValueType(
-    JNIEnv* env, jclass, jlong object, jstring name) {
+// The value's variant type in the low 16 bits and the property's CIM type in the high ones.
+JNIEXPORT jint JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nTypes(JNIEnv* env,
+                                                                                  jclass,
+                                                                                  jlong object,
+                                                                                  jstring name) {
   VariantHolder value;
-  if (!readValue(env, object, name, value)) return VT_EMPTY;
-  return value.value().vt;
+  CIMTYPE type = CIM_EMPTY;
+  if (!readValue(env, object, name, value, &type)) return VT_EMPTY;
+  return static_cast<jint>((static_cast<uint32_t>(type) << 16) | value.value().vt);
 }
 
 JNIEXPORT jstring JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nGetString(
@@ -365,20 +413,91 @@ JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutS
   writeValue(env, object, name, value.get());
 }
 
-JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutInts(
-    JNIEnv* env, jclass, jlong object, jstring name, jintArray numbers) {
+// Integers of any width but 64 bits, as a SAFEARRAY of `type` (VT_I2, VT_UI1 or VT_I4); the
+// caller has checked that each value fits the property.
+JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutIntegers(
+    JNIEnv* env, jclass, jlong object, jstring name, jlongArray numbers, jint type) {
+  putPrimitives(env, object, name, numbers, static_cast<VARTYPE>(type), &JNIEnv::GetLongArrayRegion,
+                [](jlong number, VARIANT& slot) {
+                  if (slot.vt == VT_I2) slot.iVal = static_cast<SHORT>(number);
+                  if (slot.vt == VT_UI1) slot.bVal = static_cast<BYTE>(number);
+                  if (slot.vt == VT_I4) slot.lVal = static_cast<LONG>(number);
+                });
+}
+
+JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutBooleans(
+    JNIEnv* env, jclass, jlong object, jstring name, jbooleanArray flags) {
+  putPrimitives(
+      env, object, name, flags, VT_BOOL, &JNIEnv::GetBooleanArrayRegion,
+      [](jboolean flag, VARIANT& slot) { slot.boolVal = flag ? VARIANT_TRUE : VARIANT_FALSE; });
+}
+
+// Reals as a SAFEARRAY of `type` (VT_R4 or VT_R8).
+JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutDoubles(
+    JNIEnv* env, jclass, jlong object, jstring name, jdoubleArray numbers, jint type) {
+  putPrimitives(env, object, name, numbers, static_cast<VARTYPE>(type),
+                &JNIEnv::GetDoubleArrayRegion, [](jdouble number, VARIANT& slot) {
+                  if (slot.vt == VT_R4) slot.fltVal = static_cast<float>(number);
+                  if (slot.vt == VT_R8) slot.dblVal = number;
+                });
+}
+
+JNIEXPORT jbooleanArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nGetBooleans(
+    JNIEnv* env, jclass, jlong object, jstring name) {
   VariantHolder value;
-  const jsize count = numbers == nullptr ? 0 : env->GetArrayLength(numbers);
-  if (numbers == nullptr) {
-    value.get()->vt = VT_NULL;
-  } else if (!makeArray(env, value.get(), VT_I4, count)) {
-    return;
-  } else {
-    ArrayData data(value.get()->parray);
-    static_assert(sizeof(jint) == sizeof(LONG));
-    env->GetIntArrayRegion(numbers, 0, count, reinterpret_cast<jint*>(data.as<LONG>()));
+  if (!readValue(env, object, name, value)) return nullptr;
+  bool isNull = false;
+  SAFEARRAY* array = arrayOf(env, name, value.value(), "an array of booleans", {VT_BOOL}, isNull);
+  if (array == nullptr) return nullptr;
+  const jsize count = lengthOf(array);
+  jbooleanArray result = env->NewBooleanArray(count);
+  if (result == nullptr || count == 0) return result;
+  ArrayData data(array);
+  for (jsize i = 0; i < count; ++i) {
+    jboolean flag = data.as<VARIANT_BOOL>()[i] != VARIANT_FALSE ? JNI_TRUE : JNI_FALSE;
+    env->SetBooleanArrayRegion(result, i, 1, &flag);
   }
-  writeValue(env, object, name, value.get());
+  return result;
+}
+
+JNIEXPORT jdoubleArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nGetDoubles(
+    JNIEnv* env, jclass, jlong object, jstring name) {
+  VariantHolder value;
+  if (!readValue(env, object, name, value)) return nullptr;
+  bool isNull = false;
+  SAFEARRAY* array = arrayOf(env, name, value.value(), "an array of reals", {VT_R4, VT_R8}, isNull);
+  if (array == nullptr) return nullptr;
+  const jsize count = lengthOf(array);
+  jdoubleArray result = env->NewDoubleArray(count);
+  if (result == nullptr || count == 0) return result;
+  const bool single = value.value().vt == (VT_ARRAY | VT_R4);
+  ArrayData data(array);
+  for (jsize i = 0; i < count; ++i) {
+    jdouble number = single ? data.as<float>()[i] : data.as<double>()[i];
+    env->SetDoubleArrayRegion(result, i, 1, &number);
+  }
+  return result;
+}
+
+// Whether the namespace knows the class: false for WBEM_E_NOT_FOUND and WBEM_E_INVALID_CLASS,
+// a WbemException for any other failure.
+JNIEXPORT jboolean JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nClassExists(
+    JNIEnv* env, jclass, jlong namespacePointer, jstring className) {
+  auto* services = objectOrThrow<IWbemServices>(env, namespacePointer, "IWbemServices::GetObject");
+  if (services == nullptr) return JNI_FALSE;
+  BstrHolder name(qelvor::bstrFromJava(env, className));
+  if (name.get() == nullptr) {
+    qelvor::throwJava(env, "java/lang/NullPointerException", "class name is null");
+    return JNI_FALSE;
+  }
+  IWbemClassObject* classObject = nullptr;
+  HRESULT hr =
+      services->GetObject(name.get(), 0, QELVOR_GetThreadWbemContext(), &classObject, nullptr);
+  if (classObject != nullptr) classObject->Release();
+  if (SUCCEEDED(hr)) return JNI_TRUE;
+  if (hr == WBEM_E_NOT_FOUND || hr == WBEM_E_INVALID_CLASS) return JNI_FALSE;
+  qelvor::throwWbemException(env, describe(env, "IWbemServices::GetObject", className).c_str(), hr);
+  return JNI_FALSE;
 }
 
 JNIEXPORT jobjectArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nNames(

@@ -29,7 +29,24 @@ class Velt_Disk {
   uint32 Grow([in] sint32 By, [out] uint64 NewSize);
 };
 class Velt_DiskEvent { string Disk; };
+class Velt_Types {
+  [key] string Id;
+  sint8 S8; uint8 U8; sint16 S16; uint16 U16; sint32 S32; uint32 U32; sint64 S64; uint64 U64;
+  uint64 Huge; real32 R32; real64 R64; boolean B; char16 C; string Text; datetime When;
+  datetime Span; uint32 Nothing;
+  sint8 S8s[]; uint8 U8s[]; sint16 S16s[]; uint16 U16s[]; sint32 S32s[]; uint32 U32s[];
+  sint64 S64s[]; uint64 U64s[]; real32 R32s[]; real64 R64s[]; boolean Bs[]; char16 Cs[];
+  string Texts[]; datetime Whens[];
+};
 )MOF";
+
+// A namespace of its own that registers none of the test providers' classes.
+const char* const kOtherMof = R"MOF(
+#pragma namespace("\\\\.\\root\\other")
+class Other_Thing { [key] string Id; };
+)MOF";
+
+const char* const kDiskProvider = "com/norvex/test/providers/DiskProvider";
 
 jlong toJava(const void* pointer) {
   return static_cast<jlong>(static_cast<int32_t>(reinterpret_cast<uintptr_t>(pointer)));
@@ -84,7 +101,9 @@ class JavaSide : public ::testing::Test {
     ASSERT_NE(services, nullptr);
     ASSERT_EQ(services->startJvm(), 1);
     service.loadMofText(kMof, "velt.mof");
+    service.loadMofText(kOtherMof, "other.mof");
     ASSERT_EQ(service.openNamespace(u"root\\velt", &ns), S_OK);
+    ASSERT_EQ(service.openNamespace(u"root\\other", &other), S_OK);
     liveAtStart = velt::wmi::liveObjectCount();
     ASSERT_EQ(services->attach(&env), JNI_OK);
     env->EnsureLocalCapacity(512);
@@ -93,6 +112,7 @@ class JavaSide : public ::testing::Test {
   void TearDown() override {
     if (env != nullptr) services->detach();
     if (ns != nullptr) ns->Release();
+    if (other != nullptr) other->Release();
     service.shutdown();
     if (services != nullptr) JvmServices::release();
     for (const auto& line : velt::test::recordTexts(layout.logLines())) {
@@ -129,20 +149,26 @@ class JavaSide : public ::testing::Test {
     return narrow(text(env, message));
   }
 
-  // The text a static String method of the test's Natives class answers.
+  // The text a static String method of the test's Natives class (or another) answers.
   template <typename... Args>
   std::u16string nativesText(const char* name, const char* signature, Args... args) {
-    jclass natives = findClass("com/norvex/test/providers/Natives");
+    return staticText("com/norvex/test/providers/Natives", name, signature, args...);
+  }
+  template <typename... Args>
+  std::u16string staticText(const char* className, const char* name, const char* signature,
+                            Args... args) {
+    jclass natives = findClass(className);
     auto result = static_cast<jstring>(env->CallStaticObjectMethod(
         natives, env->GetStaticMethodID(natives, name, signature), args...));
     EXPECT_EQ(takeException(), "") << name;
     return text(env, result);
   }
 
-  jobject newGlue() {
+  jobject newGlue(IWbemServices* where = nullptr, const char* name = "root\\velt") {
     jclass glueClass = findClass("com/norvex/sysmgt/proxy/Glue");
     jmethodID make = env->GetMethodID(glueClass, "<init>", "(JLjava/lang/String;)V");
-    jobject glue = env->NewObject(glueClass, make, toJava(ns), env->NewStringUTF("root\\velt"));
+    jobject glue = env->NewObject(glueClass, make, toJava(where != nullptr ? where : ns),
+                                  env->NewStringUTF(name));
     EXPECT_EQ(takeException(), "");
     return glue;
   }
@@ -164,11 +190,15 @@ class JavaSide : public ::testing::Test {
     IWbemClassObject* disk = spawn(classOf(ns, u"Velt_Disk"));
     putText(disk, u"Name", name);
     putInt(disk, u"Size", size);
+    setInstance(glue, "Velt_Disk", disk);
+    return disk;
+  }
+
+  void setInstance(jobject glue, const char* className, IWbemClassObject* object) {
     jmethodID method =
         env->GetMethodID(env->GetObjectClass(glue), "setInstance", "(Ljava/lang/String;J)V");
-    env->CallVoidMethod(glue, method, env->NewStringUTF("Velt_Disk"), toJava(disk));
+    env->CallVoidMethod(glue, method, env->NewStringUTF(className), toJava(object));
     EXPECT_EQ(takeException(), "");
-    return disk;
   }
 
   bool callStaticBoolean(const char* name, const char* argument = nullptr) {
@@ -186,6 +216,7 @@ class JavaSide : public ::testing::Test {
   JvmServices* services = nullptr;
   velt::wmi::Service service;
   IWbemServices* ns = nullptr;
+  IWbemServices* other = nullptr;  // registers none of the test providers' classes
   JNIEnv* env = nullptr;
   long liveAtStart = 0;
 };
@@ -300,6 +331,43 @@ TEST_F(JavaSide, GlueDispatchesEveryRequestToTheProvider) {
   EXPECT_EQ(velt::wmi::liveObjectCount(), liveAtStart);
 }
 
+TEST_F(JavaSide, EveryCimTypeRoundTripsThroughAProvider) {
+  jobject glue = newGlue();
+  IWbemClassObject* sent = spawn(classOf(ns, u"Velt_Types"));
+  jclass natives = findClass("com/norvex/test/providers/Natives");
+  env->CallStaticVoidMethod(natives, env->GetStaticMethodID(natives, "fillTypes", "(J)V"),
+                            toJava(sent));
+  ASSERT_EQ(takeException(), "");
+  // Kept as WMI keeps them: 64-bit integers, datetimes and intervals as text.
+  EXPECT_EQ(getText(sent, u"U64"), u"18446744073709551615");
+  EXPECT_EQ(getText(sent, u"When"), u"20240229235958.123456-330");
+  EXPECT_EQ(getText(sent, u"Span"), u"12345678230000.001000:000");
+  const std::u16string expected =
+      u"S8=-128 U8=255 S16=-32768 U16=65535 S32=-2147483648 U32=4294967295 "
+      u"S64=-9223372036854775808 C=65535 U64=18446744073709551615 Huge=9223372036854775808 "
+      u"R32=0.5 R64=-1.0E300 B=true When=2024-02-29T23:59:58.123456-05:30 "
+      u"Span=PT296296295H0.001S Nothing=truenullnullnullnullnulltrue\n"
+      u"S8s=[-128, 127] U8s=[0, 255] S16s=[-32768] U16s=[65535] S32s=[-2147483648, 0] "
+      u"U32s=[4294967295] S64s=[-9223372036854775808, 9223372036854775807] Cs=[65535, 65] "
+      u"U64s=[-1, 0] R32s=[0.25, -2.0] R64s=[1.0E-300] Bs=[true, false, true] Texts=true "
+      u"Whens=[20240229235958.123456-330]";
+  EXPECT_EQ(nativesText("describeTypes", "(J)Ljava/lang/String;", toJava(sent)), expected);
+
+  // Through the provider and back: it reads every value and writes each again.
+  setInstance(glue, "Velt_Types", sent);
+  sent->Release();
+  sent->Release();
+  auto* returned = fromJava<IWbemClassObject>(getInstance(glue, "Velt_Types.Id=\"t1\""));
+  ASSERT_EQ(takeException(), "");
+  EXPECT_EQ(nativesText("describeTypes", "(J)Ljava/lang/String;", toJava(returned)), expected);
+  EXPECT_EQ(narrow(nativesText("refusals", "(J)Ljava/lang/String;", toJava(returned))),
+            "ArithmeticException NullPointerException ArithmeticException ArithmeticException "
+            "IllegalArgumentException IllegalArgumentException IllegalArgumentException "
+            "DateTimeException DateTimeException DateTimeException");
+  returned->Release();
+  EXPECT_EQ(velt::wmi::liveObjectCount(), liveAtStart);
+}
+
 TEST_F(JavaSide, EventsFireOnlyWhileTheGlueHoldsASink) {
   jclass glueClass = findClass("com/norvex/sysmgt/proxy/Glue");
   JNINativeMethod native = {const_cast<char*>("CheckForEvents"), const_cast<char*>("(II)V"),
@@ -329,6 +397,26 @@ TEST_F(JavaSide, EventsFireOnlyWhileTheGlueHoldsASink) {
   setEventSink(glue, nullptr);
   EXPECT_FALSE(callStaticBoolean("started"));
   EXPECT_FALSE(callStaticBoolean("lastChannelMakesEvents"));
+
+  // The channel names its namespace and the classes it carries, and refuses others.
+  setEventSink(glue, sink);
+  const char* channelInfo = "channelInfo";
+  EXPECT_EQ(staticText(kDiskProvider, channelInfo, "()Ljava/lang/String;"),
+            u"3|root\\velt|[Velt_DiskEvent]|refused");
+  // A namespace that registers none of a provider's event classes does not start it.
+  jobject otherGlue = newGlue(other, "root\\other");
+  setEventSink(otherGlue, sink);
+  EXPECT_EQ(staticText(kDiskProvider, channelInfo, "()Ljava/lang/String;"),
+            u"3|root\\velt|[Velt_DiskEvent]|refused");
+  setEventSink(otherGlue, nullptr);
+  // An event that cannot be made does not fail the put that announced it: the disk is stored.
+  IWbemClassObject* unannounced = putDisk(glue, u"bad-event", 5);
+  unannounced->Release();
+  unannounced->Release();
+  fromJava<IWbemClassObject>(getInstance(glue, "Velt_Disk.Name=\"bad-event\""))->Release();
+  EXPECT_EQ(takeException(), "");
+  setEventSink(glue, nullptr);
+
   env->DeleteGlobalRef(glue);
   EXPECT_EQ(sink->objects().size(), 2u);
   sink->Release();

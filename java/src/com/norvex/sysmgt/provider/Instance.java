@@ -1,6 +1,9 @@
 package com.norvex.sysmgt.provider;
 
 import com.norvex.sysmgt.cim.wmi.wbem.WbemClassObject;
+import java.math.BigInteger;
+import java.time.Duration;
+import java.time.OffsetDateTime;
 import java.util.List;
 import java.util.Objects;
 
@@ -8,6 +11,13 @@ import java.util.Objects;
  * A WMI instance or parameter object with typed property access. Instances made through
  * {@link ProviderContext} belong to the provider until it returns them to the server; close the
  * ones it makes and does not return.
+ *
+ * <p>Null values: {@link #isNull} tells them. Getters of objects ({@code getString},
+ * {@code getBigInteger}, {@code getDateTime}, {@code getInterval}, every array getter and
+ * {@code get}) answer null for them; getters of primitives ({@code getInt}, {@code getLong},
+ * {@code getUnsignedLong}, {@code getBoolean}, {@code getDouble}) throw NullPointerException.
+ * A property the class does not have throws {@code WbemException}; a value of a type the getter
+ * cannot read throws ClassCastException.
  */
 public final class Instance implements AutoCloseable {
     private final WbemClassObject object;
@@ -42,41 +52,92 @@ public final class Instance implements AutoCloseable {
         return object.propertyNames(false);
     }
 
+    /** Whether the property holds no value. */
     public boolean isNull(String name) {
         return object.isNull(name);
     }
 
-    /** The value in the Java type that fits it (see {@link WbemClassObject#get}). */
+    /** The property's CIM type ({@code WbemClassObject.CIM_...}, array flag included). */
+    public int cimType(String name) {
+        return object.cimType(name);
+    }
+
+    /** The value in the Java type that fits it, or null (see {@link WbemClassObject#get}). */
     public Object get(String name) {
         return object.get(name);
     }
 
+    /** Text, or any value as text; null for a null value. */
     public String getString(String name) {
         return object.getString(name);
     }
 
+    /** See {@link WbemClassObject#getInt}; throws NullPointerException for a null value. */
     public int getInt(String name) {
         return object.getInt(name);
     }
 
+    /**
+     * Any integer, uint32 and uint64 as unsigned; throws NullPointerException for a null value
+     * and ArithmeticException for a uint64 value above {@code Long.MAX_VALUE}.
+     */
     public long getLong(String name) {
         return object.getLong(name);
     }
 
+    /** Every uint64 value, in the bits of a long; throws NullPointerException for null. */
+    public long getUnsignedLong(String name) {
+        return object.getUnsignedLong(name);
+    }
+
+    /** Any integer, exactly; null for a null value. */
+    public BigInteger getBigInteger(String name) {
+        return object.getBigInteger(name);
+    }
+
+    /** Throws NullPointerException for a null value. */
     public boolean getBoolean(String name) {
         return object.getBoolean(name);
     }
 
+    /** Throws NullPointerException for a null value. */
     public double getDouble(String name) {
         return object.getDouble(name);
     }
 
+    /** A datetime value; null for a null value. */
+    public OffsetDateTime getDateTime(String name) {
+        return object.getDateTime(name);
+    }
+
+    /** An interval value; null for a null value. */
+    public Duration getInterval(String name) {
+        return object.getInterval(name);
+    }
+
+    /** Null for a null value, as every array getter. */
     public String[] getStrings(String name) {
         return object.getStrings(name);
     }
 
     public int[] getInts(String name) {
         return object.getInts(name);
+    }
+
+    public long[] getLongs(String name) {
+        return object.getLongs(name);
+    }
+
+    public long[] getUnsignedLongs(String name) {
+        return object.getUnsignedLongs(name);
+    }
+
+    public boolean[] getBooleans(String name) {
+        return object.getBooleans(name);
+    }
+
+    public double[] getDoubles(String name) {
+        return object.getDoubles(name);
     }
 
     /** Writes any value {@link #get} returns; null writes a null value. */
@@ -100,6 +161,17 @@ public final class Instance implements AutoCloseable {
         return this;
     }
 
+    /** Writes the long's bits as unsigned: the counterpart of {@link #getUnsignedLong}. */
+    public Instance setUnsignedLong(String name, long value) {
+        object.putUnsignedLong(name, value);
+        return this;
+    }
+
+    public Instance setBigInteger(String name, BigInteger value) {
+        object.putBigInteger(name, value);
+        return this;
+    }
+
     public Instance setBoolean(String name, boolean value) {
         object.putBoolean(name, value);
         return this;
@@ -110,6 +182,18 @@ public final class Instance implements AutoCloseable {
         return this;
     }
 
+    /** Cut to microseconds; null writes a null value. */
+    public Instance setDateTime(String name, OffsetDateTime value) {
+        object.putDateTime(name, value);
+        return this;
+    }
+
+    /** Cut to microseconds; null writes a null value. */
+    public Instance setInterval(String name, Duration value) {
+        object.putInterval(name, value);
+        return this;
+    }
+
     public Instance setStrings(String name, String... values) {
         object.putStrings(name, values);
         return this;
@@ -117,6 +201,26 @@ public final class Instance implements AutoCloseable {
 
     public Instance setInts(String name, int... values) {
         object.putInts(name, values);
+        return this;
+    }
+
+    public Instance setLongs(String name, long... values) {
+        object.putLongs(name, values);
+        return this;
+    }
+
+    public Instance setUnsignedLongs(String name, long... values) {
+        object.putUnsignedLongs(name, values);
+        return this;
+    }
+
+    public Instance setBooleans(String name, boolean... values) {
+        object.putBooleans(name, values);
+        return this;
+    }
+
+    public Instance setDoubles(String name, double... values) {
+        object.putDoubles(name, values);
         return this;
     }
 

@@ -11,7 +11,11 @@ import com.norvex.sysmgt.provider.ObjectPath;
 import com.norvex.sysmgt.provider.ProviderContext;
 import com.norvex.sysmgt.provider.ProviderException;
 import java.util.ArrayList;
+import java.util.LinkedHashMap;
 import java.util.List;
+import java.util.Map;
+import java.util.Set;
+import java.util.TreeSet;
 import java.util.Vector;
 
 /**
@@ -31,7 +35,8 @@ public class Glue {
     private final String namespaceName;
     private final ProviderTable providers;
     private final Object eventLock = new Object();
-    private SinkChannel channel;
+    /** The providers started on the current sink, each with its own channel. */
+    private final Map<EventProvider, SinkChannel> started = new LinkedHashMap<>();
 
     private Glue() {
         namespacePointer = 0;
@@ -118,19 +123,65 @@ public class Glue {
 
     /**
      * Takes WMI's event sink (0: none). The providers of events are stopped on the old sink, if
-     * any, and started on the new one. When this returns, nothing fires into the old sink any
-     * more, nor makes events through the namespace for it: the server releases it then.
+     * any, and those whose event classes this namespace registers are started on the new one,
+     * each with a channel that carries only those classes. When this returns, nothing fires into
+     * the old sink any more, nor makes events through the namespace for it: the server releases
+     * it then.
      */
     public void setEventSink(long sink) {
         synchronized (eventLock) {
             stopEvents();
-            if (sink != 0) {
-                channel = new SinkChannel((int) sink, namespacePointer);
-                for (EventProvider provider : providers.all(EventProvider.class)) {
+            if (sink == 0) {
+                return;
+            }
+            RuntimeException first = null;
+            for (EventProvider provider : providers.all(EventProvider.class)) {
+                try {
+                    Set<String> declared = declaredEventClasses(provider);
+                    Set<String> classes = registeredClasses(
+                            declared.isEmpty() ? Set.of(provider.wmiClass()) : declared);
+                    if (classes.isEmpty()) {
+                        continue;
+                    }
+                    SinkChannel channel = new SinkChannel(
+                            (int) sink, namespacePointer, namespaceName, classes, declared);
+                    started.put(provider, channel);
                     provider.startEvents(channel);
+                } catch (RuntimeException e) {
+                    // One provider that cannot watch leaves the others watching.
+                    if (first == null) {
+                        first = e;
+                    }
+                }
+            }
+            if (first != null) {
+                throw first;
+            }
+        }
+    }
+
+    private static Set<String> declaredEventClasses(EventProvider provider) {
+        Set<String> declared = new TreeSet<>(String.CASE_INSENSITIVE_ORDER);
+        Set<String> named = provider.eventClasses();
+        if (named != null) {
+            for (String eventClass : named) {
+                if (eventClass != null && !eventClass.isEmpty()) {
+                    declared.add(eventClass);
                 }
             }
         }
+        return declared;
+    }
+
+    /** Those of the classes that this namespace registers. */
+    private Set<String> registeredClasses(Set<String> wanted) {
+        Set<String> result = new TreeSet<>(String.CASE_INSENSITIVE_ORDER);
+        for (String wmiClass : wanted) {
+            if (WbemClassObject.classExists(namespacePointer, wmiClass)) {
+                result.add(wmiClass);
+            }
+        }
+        return result;
     }
 
     /** Implemented by the server, which binds it with RegisterNatives. */
@@ -141,13 +192,14 @@ public class Glue {
     }
 
     private void stopEvents() {
-        if (channel == null) {
+        if (started.isEmpty()) {
             return;
         }
-        channel.close();
-        channel = null;
+        for (SinkChannel channel : started.values()) {
+            channel.close();
+        }
         RuntimeException first = null;
-        for (EventProvider provider : providers.all(EventProvider.class)) {
+        for (EventProvider provider : started.keySet()) {
             try {
                 provider.stopEvents();
             } catch (RuntimeException e) {
@@ -156,6 +208,7 @@ public class Glue {
                 }
             }
         }
+        started.clear();
         if (first != null) {
             throw first;
         }

@@ -13,7 +13,9 @@ import com.norvex.sysmgt.provider.ProviderException;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
+import java.util.Set;
 import java.util.TreeMap;
+import java.util.concurrent.atomic.AtomicInteger;
 
 /** Serves Velt_Disk from memory and fires Velt_DiskEvent whenever a disk is stored. */
 public class DiskProvider implements InstanceProvider, InstanceEnumerator, InstanceWriter,
@@ -21,6 +23,7 @@ public class DiskProvider implements InstanceProvider, InstanceEnumerator, Insta
     private static final Map<String, Long> DISKS = new TreeMap<>();
     private static volatile EventChannel events;
     private static volatile EventChannel lastChannel;
+    private static final AtomicInteger STARTS = new AtomicInteger();
 
     @Override
     public String wmiClass() {
@@ -81,9 +84,15 @@ public class DiskProvider implements InstanceProvider, InstanceEnumerator, Insta
     }
 
     @Override
+    public Set<String> eventClasses() {
+        return Set.of("Velt_DiskEvent");
+    }
+
+    @Override
     public void startEvents(EventChannel channel) {
         events = channel;
         lastChannel = channel;
+        STARTS.incrementAndGet();
     }
 
     @Override
@@ -96,15 +105,23 @@ public class DiskProvider implements InstanceProvider, InstanceEnumerator, Insta
         return fire(events, what);
     }
 
+    /** A disk named "bad..." makes an event that cannot be filled. */
     private static boolean fire(EventChannel channel, String what) {
-        Instance event = channel == null ? null : channel.newEvent("Velt_DiskEvent");
-        if (event == null) {
-            return false;
+        return channel != null && channel.fire("Velt_DiskEvent",
+                event -> event.setString(what.startsWith("bad") ? "NoSuchProperty" : "Disk", what));
+    }
+
+    /** How often events were started, and what the latest channel says of itself. */
+    public static String channelInfo() {
+        String undeclared;
+        try {
+            lastChannel.newEvent("Velt_Disk");
+            undeclared = "made";
+        } catch (IllegalArgumentException e) {
+            undeclared = "refused";
         }
-        try (event) {
-            event.setString("Disk", what);
-            return channel.fire(event);
-        }
+        return STARTS.get() + "|" + lastChannel.namespaceName() + "|" + lastChannel.eventClasses()
+                + "|" + undeclared;
     }
 
     /** Whether the latest channel, kept past its stop, still makes event objects. */

@@ -2,7 +2,13 @@ package com.norvex.test.providers;
 
 import com.norvex.sysmgt.cim.wmi.wbem.WbemClassObject;
 import com.norvex.sysmgt.cim.wmi.wbem.WbemException;
+import com.norvex.sysmgt.provider.Instance;
+import java.math.BigInteger;
+import java.time.Duration;
+import java.time.OffsetDateTime;
+import java.time.ZoneOffset;
 import java.util.Arrays;
+import java.util.List;
 
 /** Exercises WbemClassObject's natives on objects a C++ test made; called through JNI. */
 public final class Natives {
@@ -54,5 +60,77 @@ public final class Natives {
         } catch (WbemException e) {
             return e.getMessage();
         }
+    }
+
+    /** Writes a Velt_Types instance with every type at the edges of its range. */
+    public static void fillTypes(long pointer) {
+        Instance t = new Instance(new WbemClassObject(pointer));
+        t.setString("Id", "t1").setInt("S8", -128).setInt("U8", 255).setInt("S16", -32768)
+                .setInt("U16", 65535).setInt("S32", Integer.MIN_VALUE).setLong("U32", 4294967295L)
+                .setLong("S64", Long.MIN_VALUE).setUnsignedLong("U64", -1L)
+                .setBigInteger("Huge", BigInteger.ONE.shiftLeft(63)).setDouble("R32", 0.5)
+                .setDouble("R64", -1e300).setBoolean("B", true).setInt("C", 0xFFFF)
+                .setString("Text", TEXT)
+                .setDateTime("When", OffsetDateTime.of(2024, 2, 29, 23, 59, 58, 123456789,
+                        ZoneOffset.ofHoursMinutes(-5, -30)))
+                .setInterval("Span", Duration.ofDays(12345678).plusHours(23).plusMillis(1))
+                .setNull("Nothing")
+                .setLongs("S8s", -128, 127).setLongs("U8s", 0, 255).setLongs("S16s", -32768)
+                .setLongs("U16s", 65535).setInts("S32s", Integer.MIN_VALUE, 0)
+                .setLongs("U32s", 4294967295L).setLongs("S64s", Long.MIN_VALUE, Long.MAX_VALUE)
+                .setUnsignedLongs("U64s", -1L, 0L).setDoubles("R32s", 0.25, -2)
+                .setDoubles("R64s", 1e-300).setBooleans("Bs", true, false, true)
+                .setLongs("Cs", 0xFFFF, 65).setStrings("Texts", TEXT, "")
+                .setStrings("Whens", "20240229235958.123456-330");
+    }
+
+    /** Every property of a Velt_Types instance read back through the typed getters. */
+    public static String describeTypes(long pointer) {
+        Instance t = new Instance(new WbemClassObject(pointer));
+        StringBuilder text = new StringBuilder();
+        for (String name : new String[] {"S8", "U8", "S16", "U16", "S32", "U32", "S64", "C"}) {
+            text.append(name).append('=').append(t.getLong(name)).append(' ');
+        }
+        text.append("U64=").append(Long.toUnsignedString(t.getUnsignedLong("U64")))
+                .append(" Huge=").append(t.getBigInteger("Huge")).append(" R32=")
+                .append(t.getDouble("R32")).append(" R64=").append(t.getDouble("R64"))
+                .append(" B=").append(t.getBoolean("B")).append(" When=")
+                .append(t.getDateTime("When")).append(" Span=").append(t.getInterval("Span"))
+                .append(" Nothing=").append(t.isNull("Nothing")).append(t.get("Nothing"))
+                .append(t.getString("Nothing")).append(t.getBigInteger("Nothing"))
+                .append(t.getDateTime("Nothing")).append(t.getLongs("Nothing"))
+                .append(TEXT.equals(t.getString("Text"))).append('\n');
+        for (String name : new String[] {"S8s", "U8s", "S16s", "U16s", "S32s", "U32s", "S64s",
+                "Cs"}) {
+            text.append(name).append('=').append(Arrays.toString(t.getLongs(name))).append(' ');
+        }
+        text.append("U64s=").append(Arrays.toString(t.getUnsignedLongs("U64s")))
+                .append(" R32s=").append(Arrays.toString(t.getDoubles("R32s")))
+                .append(" R64s=").append(Arrays.toString(t.getDoubles("R64s")))
+                .append(" Bs=").append(Arrays.toString(t.getBooleans("Bs")))
+                .append(" Texts=").append(Arrays.toString(t.getStrings("Texts")).equals(
+                        Arrays.toString(new String[] {TEXT, ""})))
+                .append(" Whens=").append(Arrays.toString(t.getStrings("Whens")));
+        return text.toString();
+    }
+
+    /** What the getters and setters refuse, one failure class per case. */
+    public static String refusals(long pointer) {
+        Instance t = new Instance(new WbemClassObject(pointer));
+        List<Runnable> cases = List.of(() -> t.getLong("U64"), () -> t.getLong("Nothing"),
+                () -> t.getLongs("U64s"), () -> t.getInts("S64s"),
+                () -> t.setLongs("U8s", 256), () -> t.setLongs("S8s", -129),
+                () -> t.setLongs("U32s", -1), () -> t.getInterval("When"),
+                () -> t.getDateTime("Span"), () -> t.setInterval("Span", Duration.ofSeconds(-1)));
+        StringBuilder text = new StringBuilder();
+        for (Runnable check : cases) {
+            try {
+                check.run();
+                text.append("none ");
+            } catch (RuntimeException e) {
+                text.append(e.getClass().getSimpleName()).append(' ');
+            }
+        }
+        return text.toString().trim();
     }
 }

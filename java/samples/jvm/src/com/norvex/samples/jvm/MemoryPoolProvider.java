@@ -13,6 +13,7 @@ import java.lang.management.MemoryPoolMXBean;
 import java.lang.management.MemoryUsage;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.Set;
 import java.util.function.BiConsumer;
 import javax.management.ListenerNotFoundException;
 import javax.management.NotificationEmitter;
@@ -53,6 +54,11 @@ public class MemoryPoolProvider implements InstanceProvider, InstanceEnumerator,
     }
 
     @Override
+    public Set<String> eventClasses() {
+        return Set.of("NorvexJvm_PoolThresholdExceeded");
+    }
+
+    @Override
     public synchronized void startEvents(EventChannel channel) {
         stopEvents();
         applyThresholds();
@@ -62,18 +68,10 @@ public class MemoryPoolProvider implements InstanceProvider, InstanceEnumerator,
             }
             MemoryNotificationInfo info =
                     MemoryNotificationInfo.from((CompositeData) notification.getUserData());
-            Instance event = channel.newEvent("NorvexJvm_PoolThresholdExceeded");
-            if (event == null) {
-                return;  // the watch ended while the notification was on its way
-            }
-            try {
-                event.setString("Pool", info.getPoolName())
-                        .setLong("Used", info.getUsage().getUsed())
-                        .setLong("Threshold", thresholdOf(info.getUsage()));
-                channel.fire(event);
-            } finally {
-                event.close();
-            }
+            channel.fire("NorvexJvm_PoolThresholdExceeded", event -> event
+                    .setString("Pool", info.getPoolName())
+                    .setLong("Used", info.getUsage().getUsed())
+                    .setLong("Threshold", thresholdOf(info.getUsage())));
         };
         ((NotificationEmitter) ManagementFactory.getMemoryMXBean())
                 .addNotificationListener(listener, null, null);

@@ -13,6 +13,7 @@ import java.lang.management.ManagementFactory;
 import java.lang.management.MemoryMXBean;
 import java.lang.management.RuntimeMXBean;
 import java.util.List;
+import java.util.Set;
 
 /**
  * NorvexJvm_Runtime: the one Java VM of the server process, its CollectGarbage method, and a
@@ -54,6 +55,11 @@ public class RuntimeProvider implements InstanceProvider, InstanceEnumerator, Me
     }
 
     @Override
+    public Set<String> eventClasses() {
+        return Set.of("NorvexJvm_Heartbeat");
+    }
+
+    @Override
     public synchronized void startEvents(EventChannel channel) {
         stopEvents();
         heartbeat = new Thread(() -> beat(channel), "NorvexJvm heartbeat");
@@ -77,19 +83,11 @@ public class RuntimeProvider implements InstanceProvider, InstanceEnumerator, Me
             } catch (InterruptedException e) {
                 return;
             }
-            Instance event = channel.newEvent("NorvexJvm_Heartbeat");
-            if (event == null) {
-                return;  // the session ended while this thread slept
-            }
-            try {
-                event.setLong("Sequence", ++sequence)
-                        .setLong("HeapUsed",
-                                ManagementFactory.getMemoryMXBean().getHeapMemoryUsage().getUsed())
-                        .setInt("ThreadCount", ManagementFactory.getThreadMXBean().getThreadCount());
-                channel.fire(event);
-            } finally {
-                event.close();
-            }
+            long number = ++sequence;
+            channel.fire("NorvexJvm_Heartbeat", event -> event.setLong("Sequence", number)
+                    .setLong("HeapUsed",
+                            ManagementFactory.getMemoryMXBean().getHeapMemoryUsage().getUsed())
+                    .setInt("ThreadCount", ManagementFactory.getThreadMXBean().getThreadCount()));
         }
     }
 

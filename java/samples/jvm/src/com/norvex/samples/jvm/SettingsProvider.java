@@ -13,6 +13,7 @@ import java.io.IOException;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
+import java.util.Set;
 import java.util.function.BiConsumer;
 
 /** NorvexJvm_Setting: the writable settings, and NorvexJvm_SettingChanged after each write. */
@@ -57,20 +58,17 @@ public class SettingsProvider implements InstanceProvider, InstanceEnumerator, I
     }
 
     @Override
+    public Set<String> eventClasses() {
+        return Set.of("NorvexJvm_SettingChanged");
+    }
+
+    @Override
     public synchronized void startEvents(EventChannel channel) {
         stopEvents();
         announcer = (name, old) -> {
-            Instance event = channel.newEvent("NorvexJvm_SettingChanged");
-            if (event == null) {
-                return;  // the watch ended while the setting was being written
-            }
-            try {
-                event.setString("Name", name).setString("OldValue", old)
-                        .setString("NewValue", SettingsStore.get().value(name));
-                channel.fire(event);
-            } finally {
-                event.close();
-            }
+            channel.fire("NorvexJvm_SettingChanged", event -> event.setString("Name", name)
+                    .setString("OldValue", old)
+                    .setString("NewValue", SettingsStore.get().value(name)));
         };
         SettingsStore.get().addListener(announcer);
     }

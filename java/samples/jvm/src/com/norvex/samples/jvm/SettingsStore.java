@@ -93,8 +93,13 @@ final class SettingsStore {
         synchronized (this) {
             old = saveMerged(name, value);
         }
+        // The value is saved: what a listener does about it cannot make the write fail.
         for (BiConsumer<String, String> listener : listeners) {
-            listener.accept(name, old);
+            try {
+                listener.accept(name, old);
+            } catch (RuntimeException e) {
+                System.err.println("Setting " + name + " saved; a listener failed: " + e);
+            }
         }
         return old;
     }

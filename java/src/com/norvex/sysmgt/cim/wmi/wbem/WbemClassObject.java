@@ -1,7 +1,11 @@
 package com.norvex.sysmgt.cim.wmi.wbem;
 
+import java.math.BigInteger;
+import java.time.Duration;
+import java.time.OffsetDateTime;
 import java.util.Arrays;
 import java.util.List;
+import java.util.Map;
 import java.util.Objects;
 
 /**
@@ -30,6 +34,35 @@ public class WbemClassObject implements AutoCloseable {
     static final int VT_I8 = 20;
     static final int VT_UI8 = 21;
     static final int VT_ARRAY = 0x2000;
+
+    /** CIM types, as {@link #cimType} answers them. */
+    public static final int CIM_SINT8 = 16;
+    public static final int CIM_UINT8 = 17;
+    public static final int CIM_SINT16 = 2;
+    public static final int CIM_UINT16 = 18;
+    public static final int CIM_SINT32 = 3;
+    public static final int CIM_UINT32 = 19;
+    public static final int CIM_SINT64 = 20;
+    public static final int CIM_UINT64 = 21;
+    public static final int CIM_REAL32 = 4;
+    public static final int CIM_REAL64 = 5;
+    public static final int CIM_BOOLEAN = 11;
+    public static final int CIM_STRING = 8;
+    public static final int CIM_DATETIME = 101;
+    public static final int CIM_REFERENCE = 102;
+    public static final int CIM_CHAR16 = 103;
+    public static final int CIM_OBJECT = 13;
+    public static final int CIM_FLAG_ARRAY = 0x2000;
+
+    /** The elements each narrower integer array type holds. */
+    private static final Map<Integer, long[]> INTEGER_RANGES = Map.of(
+            CIM_SINT8, new long[] {Byte.MIN_VALUE, Byte.MAX_VALUE},
+            CIM_UINT8, new long[] {0, 0xFF},
+            CIM_SINT16, new long[] {Short.MIN_VALUE, Short.MAX_VALUE},
+            CIM_UINT16, new long[] {0, 0xFFFF},
+            CIM_CHAR16, new long[] {0, 0xFFFF},
+            CIM_SINT32, new long[] {Integer.MIN_VALUE, Integer.MAX_VALUE},
+            CIM_UINT32, new long[] {0, 0xFFFFFFFFL});
 
     static {
         NativeLibrary.ensureLoaded();
@@ -93,15 +126,64 @@ public class WbemClassObject implements AutoCloseable {
     }
 
     /**
-     * The value as the Java type that fits it: String, Integer (up to 32-bit signed), Long
-     * (unsigned 32-bit and 64-bit), Boolean, Double, String[] or long[]; null for a null value.
+     * The value as the Java type that fits the property's CIM type, or null for a null value:
+     * <ul>
+     * <li>String for string, datetime, interval and reference properties (the text WMI keeps);
+     * <li>Integer for sint8, uint8, sint16, uint16, char16, sint32, and uint32 values up to
+     *     {@code Integer.MAX_VALUE}; Long for larger uint32 values and for sint64; Long for
+     *     uint64 values up to {@code Long.MAX_VALUE} and {@link BigInteger} above it;
+     * <li>Boolean; Double for real32 and real64;
+     * <li>for arrays: String[], long[] (every integer type; a uint64 array holding a value above
+     *     {@code Long.MAX_VALUE} comes as BigInteger[]), boolean[], double[].
+     * </ul>
+     * {@link #put} takes every one of these back.
      */
     public Object get(String name) {
-        int type = valueType(name);
+        int types = types(name);
+        int type = types & 0xFFFF;
+        int cim = types >>> 16;
+        if (type == VT_NULL || type == VT_EMPTY) {
+            return null;
+        }
+        if ((cim & CIM_FLAG_ARRAY) != 0) {
+            switch (cim & ~CIM_FLAG_ARRAY) {
+                case CIM_BOOLEAN:
+                    return getBooleans(name);
+                case CIM_REAL32:
+                case CIM_REAL64:
+                    return getDoubles(name);
+                case CIM_UINT64: {
+                    BigInteger[] values = bigIntegers(nGetStrings(live(), name));
+                    for (BigInteger value : values) {
+                        if (value.bitLength() > 63) {
+                            return values;
+                        }
+                    }
+                    return getLongs(name);
+                }
+                case CIM_STRING:
+                case CIM_DATETIME:
+                case CIM_REFERENCE:
+                    return getStrings(name);
+                default:
+                    return getLongs(name);
+            }
+        }
+        switch (cim) {
+            case CIM_SINT64:
+                return getLong(name);
+            case CIM_UINT64: {
+                BigInteger value = getBigInteger(name);
+                return value.bitLength() > 63 ? value : (Object) value.longValue();
+            }
+            case CIM_UINT32: {
+                long value = getLong(name);
+                return value > Integer.MAX_VALUE ? (Object) value : (Object) (int) value;
+            }
+            default:
+                break;
+        }
         switch (type) {
-            case VT_EMPTY:
-            case VT_NULL:
-                return null;
             case VT_BSTR:
                 return nGetString(live(), name);
             case VT_BOOL:
@@ -119,22 +201,26 @@ public class WbemClassObject implements AutoCloseable {
             case VT_I8:
             case VT_UI8:
                 return nGetInteger(live(), name);
-            case VT_ARRAY | VT_BSTR:
-                return nGetStrings(live(), name);
             default:
-                if ((type & VT_ARRAY) != 0) {
-                    return nGetIntegers(live(), name);
-                }
                 throw new UnsupportedOperationException(
                         "Property " + name + " has variant type " + type + ", which Java cannot read");
         }
     }
 
-    /** The variant type of the property's current value. */
+    /** The variant type of the property's current value (VT_NULL for a null value). */
     public int valueType(String name) {
-        return nValueType(live(), requireName(name));
+        return types(name) & 0xFFFF;
     }
 
+    /**
+     * The property's CIM type as the class declares it: one of the {@code CIM_} constants,
+     * with {@link #CIM_FLAG_ARRAY} added for an array.
+     */
+    public int cimType(String name) {
+        return types(name) >>> 16;
+    }
+
+    /** Whether the property holds no value. Every getter below says what it does then. */
     public boolean isNull(String name) {
         int type = valueType(name);
         return type == VT_NULL || type == VT_EMPTY;
@@ -145,34 +231,73 @@ public class WbemClassObject implements AutoCloseable {
         return nGetString(live(), requireName(name));
     }
 
-    /** An integer value; 64-bit values, which WMI keeps as text, are parsed. */
+    /**
+     * An integer value of any CIM integer type, uint32 and uint64 read as unsigned.
+     *
+     * @throws NullPointerException for a null value
+     * @throws ArithmeticException for a uint64 value above {@code Long.MAX_VALUE}: read it with
+     *     {@link #getUnsignedLong} or {@link #getBigInteger}
+     */
     public long getLong(String name) {
-        int type = valueType(name);
+        int types = types(name);
+        int type = types & 0xFFFF;
+        int cim = types >>> 16;
         if (type == VT_NULL || type == VT_EMPTY) {
             throw new NullPointerException("Property " + name + " is null");
         }
         if (type == VT_BSTR) {
-            String text = getString(name);
-            try {
-                return Long.parseLong(text.trim());
-            } catch (NumberFormatException e) {
-                if (!text.trim().isEmpty() && !text.trim().startsWith("-")) {
-                    return Long.parseUnsignedLong(text.trim());
-                }
-                throw e;
+            BigInteger value = new BigInteger(getString(name).trim());
+            if (value.bitLength() > 63) {
+                throw new ArithmeticException("Property " + name + " holds " + value
+                        + ", beyond a long: read it with getUnsignedLong or getBigInteger");
             }
+            return value.longValue();
         }
-        return nGetInteger(live(), name);
+        return unsigned(cim, nGetInteger(live(), name));
     }
 
+    /**
+     * An unsigned 64-bit value in the bits of a long: every uint64 value, 2^63 and above as a
+     * negative long (see {@code Long.toUnsignedString}, {@code Long.compareUnsigned}).
+     * {@link #putUnsignedLong} writes it back unchanged.
+     *
+     * @throws NullPointerException for a null value
+     * @throws ArithmeticException for a negative value of a signed property
+     */
+    public long getUnsignedLong(String name) {
+        if (isNull(name)) {
+            throw new NullPointerException("Property " + name + " is null");
+        }
+        BigInteger value = getBigInteger(name);
+        if (value.signum() < 0 || value.bitLength() > 64) {
+            throw new ArithmeticException("Property " + name + " holds " + value
+                    + ", which is not an unsigned 64-bit value");
+        }
+        return value.longValue();
+    }
+
+    /** An integer value of any CIM integer type, exactly; null for a null value. */
+    public BigInteger getBigInteger(String name) {
+        int type = valueType(name);
+        if (type == VT_NULL || type == VT_EMPTY) {
+            return null;
+        }
+        return type == VT_BSTR ? new BigInteger(getString(name).trim())
+                : BigInteger.valueOf(getLong(name));
+    }
+
+    /**
+     * An integer value that fits an int; a uint32 value above {@code Integer.MAX_VALUE} comes
+     * back as its bits (negative), as before: read such values with {@link #getLong}.
+     *
+     * @throws NullPointerException for a null value
+     * @throws ArithmeticException for a value beyond 32 bits
+     */
     public int getInt(String name) {
-        long value = getLong(name);
-        if (value != (int) value && value != (value & 0xFFFFFFFFL)) {
-            throw new ArithmeticException("Property " + name + " holds " + value + ", beyond an int");
-        }
-        return (int) value;
+        return narrow(name, getLong(name));
     }
 
+    /** @throws NullPointerException for a null value */
     public boolean getBoolean(String name) {
         if (isNull(name)) {
             throw new NullPointerException("Property " + name + " is null");
@@ -180,6 +305,7 @@ public class WbemClassObject implements AutoCloseable {
         return nGetBoolean(live(), name);
     }
 
+    /** Any number, as a double. @throws NullPointerException for a null value */
     public double getDouble(String name) {
         if (isNull(name)) {
             throw new NullPointerException("Property " + name + " is null");
@@ -187,17 +313,85 @@ public class WbemClassObject implements AutoCloseable {
         return nGetDouble(live(), name);
     }
 
-    /** An array of text, or null. */
+    /**
+     * A datetime value; null for a null value. WMI keeps microseconds and the offset from UTC in
+     * whole minutes.
+     *
+     * @throws java.time.DateTimeException when the value is an interval, or not a complete time
+     */
+    public OffsetDateTime getDateTime(String name) {
+        String text = getString(name);
+        return text == null ? null : DmtfTime.parseDateTime(text);
+    }
+
+    /**
+     * An interval value (a datetime property that holds a span); null for a null value.
+     *
+     * @throws java.time.DateTimeException when the value is a point in time
+     */
+    public Duration getInterval(String name) {
+        String text = getString(name);
+        return text == null ? null : DmtfTime.parseInterval(text);
+    }
+
+    /** An array of text (also of datetime and reference values), or null. */
     public String[] getStrings(String name) {
         return nGetStrings(live(), requireName(name));
     }
 
-    /** An array of integers of any width, or null. */
+    /**
+     * An array of integers of any CIM integer type, uint32 and uint64 read as unsigned; null
+     * for a null value.
+     *
+     * @throws ArithmeticException for a uint64 element above {@code Long.MAX_VALUE}: read those
+     *     with {@link #getUnsignedLongs}
+     */
     public long[] getLongs(String name) {
-        return nGetIntegers(live(), requireName(name));
+        int cim = cimType(name) & ~CIM_FLAG_ARRAY;
+        if (cim == CIM_SINT64 || cim == CIM_UINT64) {
+            BigInteger[] values = bigIntegers(getStrings(name));
+            if (values == null) {
+                return null;
+            }
+            long[] result = new long[values.length];
+            for (int i = 0; i < values.length; i++) {
+                if (values[i].bitLength() > 63) {
+                    throw new ArithmeticException("Property " + name + " holds " + values[i]
+                            + ", beyond a long: read it with getUnsignedLongs");
+                }
+                result[i] = values[i].longValue();
+            }
+            return result;
+        }
+        long[] values = nGetIntegers(live(), name);
+        for (int i = 0; values != null && i < values.length; i++) {
+            values[i] = unsigned(cim, values[i]);
+        }
+        return values;
     }
 
-    /** An array of 32-bit integers, or null. */
+    /** Every uint64 element in the bits of a long (see {@link #getUnsignedLong}); null for null. */
+    public long[] getUnsignedLongs(String name) {
+        if ((cimType(name) & ~CIM_FLAG_ARRAY) != CIM_UINT64) {
+            return getLongs(name);
+        }
+        String[] texts = getStrings(name);
+        if (texts == null) {
+            return null;
+        }
+        long[] result = new long[texts.length];
+        for (int i = 0; i < texts.length; i++) {
+            result[i] = Long.parseUnsignedLong(texts[i].trim());
+        }
+        return result;
+    }
+
+    /**
+     * An array of integers that fit an int (uint32 elements as their bits, see
+     * {@link #getInt}), or null.
+     *
+     * @throws ArithmeticException for an element beyond 32 bits
+     */
     public int[] getInts(String name) {
         long[] values = getLongs(name);
         if (values == null) {
@@ -205,9 +399,19 @@ public class WbemClassObject implements AutoCloseable {
         }
         int[] result = new int[values.length];
         for (int i = 0; i < values.length; i++) {
-            result[i] = (int) values[i];
+            result[i] = narrow(name, values[i]);
         }
         return result;
+    }
+
+    /** An array of booleans, or null. */
+    public boolean[] getBooleans(String name) {
+        return nGetBooleans(live(), requireName(name));
+    }
+
+    /** An array of real32 or real64 values, or null. */
+    public double[] getDoubles(String name) {
+        return nGetDoubles(live(), requireName(name));
     }
 
     /** Writes text; null writes a null value. */
@@ -224,6 +428,16 @@ public class WbemClassObject implements AutoCloseable {
         nPutString(live(), requireName(name), Long.toString(value));
     }
 
+    /** Writes the long's bits as an unsigned value: the counterpart of {@link #getUnsignedLong}. */
+    public void putUnsignedLong(String name, long value) {
+        nPutString(live(), requireName(name), Long.toUnsignedString(value));
+    }
+
+    /** Writes an integer of any size the property takes; null writes a null value. */
+    public void putBigInteger(String name, BigInteger value) {
+        nPutString(live(), requireName(name), value == null ? null : value.toString());
+    }
+
     public void putBoolean(String name, boolean value) {
         nPutBoolean(live(), requireName(name), value);
     }
@@ -232,12 +446,66 @@ public class WbemClassObject implements AutoCloseable {
         nPutDouble(live(), requireName(name), value);
     }
 
+    /** Writes a datetime value, cut to microseconds; null writes a null value. */
+    public void putDateTime(String name, OffsetDateTime value) {
+        putString(name, value == null ? null : DmtfTime.formatDateTime(value));
+    }
+
+    /** Writes an interval value, cut to microseconds; null writes a null value. */
+    public void putInterval(String name, Duration value) {
+        putString(name, value == null ? null : DmtfTime.formatInterval(value));
+    }
+
+    /** Writes an array of text (also datetime and reference values); null writes a null value. */
     public void putStrings(String name, String[] values) {
         nPutStrings(live(), requireName(name), values);
     }
 
     public void putInts(String name, int[] values) {
-        nPutInts(live(), requireName(name), values);
+        putLongs(name, values == null ? null : Arrays.stream(values).asLongStream().toArray());
+    }
+
+    /**
+     * Writes an array of integers to a property of any CIM integer array type, each element
+     * checked against that type (uint32 elements from 0 to 2^32-1); null writes a null value.
+     *
+     * @throws IllegalArgumentException for an element the property's type cannot hold
+     */
+    public void putLongs(String name, long[] values) {
+        int cim = cimType(name) & ~CIM_FLAG_ARRAY;
+        if (values == null) {
+            putNull(name);
+        } else if (cim == CIM_SINT64 || cim == CIM_UINT64) {
+            putStrings(name, Arrays.stream(values).mapToObj(Long::toString).toArray(String[]::new));
+        } else {
+            long low = INTEGER_RANGES.getOrDefault(cim, new long[] {Integer.MIN_VALUE, 0})[0];
+            long high = INTEGER_RANGES.getOrDefault(cim, new long[] {0, Integer.MAX_VALUE})[1];
+            for (long value : values) {
+                if (value < low || value > high) {
+                    throw new IllegalArgumentException("Property " + name + " takes elements from "
+                            + low + " to " + high + ", not " + value);
+                }
+            }
+            int element = cim == CIM_UINT8 ? VT_UI1
+                    : cim == CIM_SINT8 || cim == CIM_SINT16 || cim == CIM_CHAR16 ? VT_I2 : VT_I4;
+            nPutIntegers(live(), name, values, element);
+        }
+    }
+
+    /** Writes each long's bits as an unsigned 64-bit element; null writes a null value. */
+    public void putUnsignedLongs(String name, long[] values) {
+        putStrings(name, values == null ? null
+                : Arrays.stream(values).mapToObj(Long::toUnsignedString).toArray(String[]::new));
+    }
+
+    public void putBooleans(String name, boolean[] values) {
+        nPutBooleans(live(), requireName(name), values);
+    }
+
+    /** Writes an array of reals to a real32 or real64 array property; null writes null. */
+    public void putDoubles(String name, double[] values) {
+        int cim = cimType(name) & ~CIM_FLAG_ARRAY;
+        nPutDoubles(live(), name, values, cim == CIM_REAL32 ? VT_R4 : VT_R8);
     }
 
     public void putNull(String name) {
@@ -245,8 +513,9 @@ public class WbemClassObject implements AutoCloseable {
     }
 
     /**
-     * Writes a value of any type {@link #get} returns (Integer, Short and Byte as 32-bit,
-     * Long as 64-bit text); null writes a null value.
+     * Writes a value of any type {@link #get} returns (Integer, Short and Byte as 32-bit, Long
+     * and BigInteger as 64-bit text), an OffsetDateTime or a Duration, or an int[]; null writes
+     * a null value.
      */
     public void put(String name, Object value) {
         if (value == null) {
@@ -257,18 +526,41 @@ public class WbemClassObject implements AutoCloseable {
             putInt(name, ((Number) value).intValue());
         } else if (value instanceof Long) {
             putLong(name, (Long) value);
+        } else if (value instanceof BigInteger) {
+            putBigInteger(name, (BigInteger) value);
         } else if (value instanceof Boolean) {
             putBoolean(name, (Boolean) value);
         } else if (value instanceof Double || value instanceof Float) {
             putDouble(name, ((Number) value).doubleValue());
+        } else if (value instanceof OffsetDateTime) {
+            putDateTime(name, (OffsetDateTime) value);
+        } else if (value instanceof Duration) {
+            putInterval(name, (Duration) value);
         } else if (value instanceof String[]) {
             putStrings(name, (String[]) value);
         } else if (value instanceof int[]) {
             putInts(name, (int[]) value);
+        } else if (value instanceof long[]) {
+            putLongs(name, (long[]) value);
+        } else if (value instanceof BigInteger[]) {
+            putStrings(name, Arrays.stream((BigInteger[]) value).map(BigInteger::toString)
+                    .toArray(String[]::new));
+        } else if (value instanceof boolean[]) {
+            putBooleans(name, (boolean[]) value);
+        } else if (value instanceof double[]) {
+            putDoubles(name, (double[]) value);
         } else {
             throw new IllegalArgumentException(
                     "Property " + name + " cannot take a value of " + value.getClass().getName());
         }
+    }
+
+    /**
+     * Whether the namespace {@code services} (an IWbemServices pointer) knows the class; asked
+     * with the WMI call context of the current thread.
+     */
+    public static boolean classExists(long services, String className) {
+        return nClassExists(services, Objects.requireNonNull(className, "className"));
     }
 
     /** Adds one reference; the new count. */
@@ -321,11 +613,39 @@ public class WbemClassObject implements AutoCloseable {
         return pointer;
     }
 
+    /** The value type in the low 16 bits, the CIM type in the high ones: one Get for both. */
+    private int types(String name) {
+        return nTypes(live(), requireName(name));
+    }
+
+    /** WMI carries uint32 in a signed 32-bit variant and char16 in a signed 16-bit one. */
+    private static long unsigned(int cim, long value) {
+        return cim == CIM_UINT32 ? value & 0xFFFFFFFFL : cim == CIM_CHAR16 ? value & 0xFFFF : value;
+    }
+
+    private static int narrow(String name, long value) {
+        if (value != (int) value && value != (value & 0xFFFFFFFFL)) {
+            throw new ArithmeticException("Property " + name + " holds " + value + ", beyond an int");
+        }
+        return (int) value;
+    }
+
+    private static BigInteger[] bigIntegers(String[] texts) {
+        if (texts == null) {
+            return null;
+        }
+        BigInteger[] result = new BigInteger[texts.length];
+        for (int i = 0; i < texts.length; i++) {
+            result[i] = new BigInteger(texts[i].trim());
+        }
+        return result;
+    }
+
     private static String requireName(String name) {
         return Objects.requireNonNull(name, "property name");
     }
 
-    static native int nValueType(long object, String name);
+    static native int nTypes(long object, String name);
 
     static native String nGetString(long object, String name);
 
@@ -349,7 +669,17 @@ public class WbemClassObject implements AutoCloseable {
 
     static native void nPutStrings(long object, String name, String[] values);
 
-    static native void nPutInts(long object, String name, int[] values);
+    static native void nPutIntegers(long object, String name, long[] values, int elementType);
+
+    static native void nPutBooleans(long object, String name, boolean[] values);
+
+    static native void nPutDoubles(long object, String name, double[] values, int elementType);
+
+    static native boolean[] nGetBooleans(long object, String name);
+
+    static native double[] nGetDoubles(long object, String name);
+
+    static native boolean nClassExists(long services, String className);
 
     static native String[] nNames(long object, boolean keysOnly);
 
