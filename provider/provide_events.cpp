@@ -2,7 +2,7 @@
 // through the native CheckForEvents, registered on the Glue class here.
 #include "glue_contract.h"
 #include "java_call.h"
-#include "java_pointer.h"
+#include "javapointer/java_pointer.h"
 #include "provider_trace.h"
 #include "proxy_provider.h"
 
