@@ -7,8 +7,8 @@
 #include <mutex>
 #include <string>
 
-#include "../../wmi/test_support.h"
 #include "wbem_provider_base.h"
+#include "wmi_test_support.h"
 
 namespace veltwmi::test {
 
