@@ -338,7 +338,7 @@ class Parser {
     Token value = take();
     expectPunct(")");
     if (!sameWord(which.text, "namespace")) return;  // other pragmas do not change the model
-    std::u16string ns = widen(value.text);
+    std::u16string ns = utf16FromUtf8(value.text);
     if (ns.rfind(u"\\\\", 0) == 0) {  // \\server\namespace
       std::size_t slash = ns.find(u'\\', 2);
       if (slash == std::u16string::npos) fail(value, "namespace expected after the server name");
@@ -358,7 +358,7 @@ class Parser {
     while (true) {
       Token name = expectIdent("qualifier name");
       Qualifier q;
-      q.name = widen(name.text);
+      q.name = utf16FromUtf8(name.text);
       if (findQualifier(out, q.name)) fail(name, "qualifier " + name.text + " given twice");
       if (isPunct("(")) {
         take();
@@ -398,11 +398,11 @@ class Parser {
       case Tok::kString: {
         std::string text;
         while (token_.kind == Tok::kString) text += take().text;  // adjacent strings join
-        v.items.push_back(Variant::text(widen(text)));
+        v.items.push_back(Variant::text(utf16FromUtf8(text)));
         return v;
       }
       case Tok::kChar: {
-        std::u16string c = widen(take().text);
+        std::u16string c = utf16FromUtf8(take().text);
         Variant x;
         x.get()->vt = VT_UI2;
         x.get()->uiVal = c.empty() ? 0 : c[0];
@@ -438,7 +438,7 @@ class Parser {
       }
       case Tok::kAlias:
         v.isAlias = true;
-        v.items.push_back(Variant::text(widen(take().text)));
+        v.items.push_back(Variant::text(utf16FromUtf8(take().text)));
         return v;
       case Tok::kIdent:
         if (isWord("true") || isWord("false")) {
@@ -530,7 +530,7 @@ class Parser {
     take();
     Token name = expectIdent("class name");
     auto def = std::make_shared<ClassDef>();
-    def->name = widen(name.text);
+    def->name = utf16FromUtf8(name.text);
     def->nameSpace = namespace_;
     def->server = server_;
     def->qualifiers = std::move(qualifiers);
@@ -538,7 +538,7 @@ class Parser {
     if (isPunct(":")) {
       take();
       Token super = expectIdent("superclass name");
-      auto base = ns.classes.find(toLower(widen(super.text)));
+      auto base = ns.classes.find(toLower(utf16FromUtf8(super.text)));
       if (base == ns.classes.end()) fail(super, "unknown superclass " + super.text);
       const ClassDef& b = *base->second;
       def->derivation.push_back(b.name);
@@ -563,7 +563,7 @@ class Parser {
     Token typeAt;
     CIMTYPE type = dataType(true, typeAt);
     Token name = expectIdent("property or method name");
-    std::u16string wname = widen(name.text);
+    std::u16string wname = utf16FromUtf8(name.text);
     if (isPunct("(")) {
       method(def, std::move(qualifiers), type, name);
       return;
@@ -624,7 +624,7 @@ class Parser {
       bool isIn = qualifierIsSet(pq, u"in");
       bool isOut = qualifierIsSet(pq, u"out");
       if (!isIn && !isOut) isIn = true;
-      std::u16string pname = widen(param.text);
+      std::u16string pname = utf16FromUtf8(param.text);
       if (in->findProperty(pname) >= 0 || out->findProperty(pname) >= 0) {
         fail(param, "parameter " + param.text + " declared twice");
       }
@@ -645,7 +645,7 @@ class Parser {
                                          Variant::null(),
                                          u"__PARAMETERS"});
     }
-    std::u16string wname = widen(name.text);
+    std::u16string wname = utf16FromUtf8(name.text);
     for (MethodDef& m : def.methods) {
       if (!equalsIgnoreCase(m.name, wname)) continue;
       if (equalsIgnoreCase(m.originClass, def.name))
