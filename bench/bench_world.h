@@ -8,8 +8,8 @@
 #include <string>
 
 #include "counting_sink.h"
+#include "in_process_server.h"
 #include "java_control.h"
-#include "provider_host.h"
 
 namespace velt::bench {
 
@@ -20,7 +20,7 @@ class World {
   // Ends it (the server's entry returns); called once at the end of main.
   static void end();
 
-  velt::host::ProviderHost& host() { return m_host; }
+  velt::host::InProcessServer& host() { return m_host; }
   IWbemServices* services() const { return m_host.services(); }
   velt::host::JavaControl& java() { return *m_java; }
   JavaVM* vm() const { return m_java->vm(); }
@@ -39,7 +39,7 @@ class World {
   World();
   ~World();
 
-  velt::host::ProviderHost m_host;
+  velt::host::InProcessServer m_host;
   velt::host::CountingSink* m_events = nullptr;
   velt::host::JavaControl* m_java = nullptr;
   IWbemClassObject* m_item = nullptr;

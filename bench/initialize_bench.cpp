@@ -76,7 +76,7 @@ BENCHMARK(BM_Floor_LaterInitialize)->Unit(benchmark::kMicrosecond);
 
 // Child mode "first-initialize": microseconds of the process's first Initialize.
 double firstInitializeMicroseconds() {
-  velt::host::ProviderHost host;
+  velt::host::InProcessServer host;
   IUnknown* object = nullptr;
   if (FAILED(CoCreateInstance(CLSID_NorvexVeltProxyProvider, nullptr, CLSCTX_LOCAL_SERVER,
                               IID_IUnknown, reinterpret_cast<void**>(&object)))) {
@@ -91,7 +91,7 @@ double firstInitializeMicroseconds() {
 
 // Child mode "first-vm-start": microseconds of the runtime services starting the VM.
 double firstVmStartMicroseconds() {
-  velt::host::ProviderHost host;
+  velt::host::InProcessServer host;
   Clock::time_point start = Clock::now();
   JvmServices* services = JvmServices::acquire();
   int started = services != nullptr ? services->startJvm() : 0;

@@ -2,8 +2,8 @@
 // is walked and delivered object by object.
 #include "glue_contract.h"
 #include "java_call.h"
-#include "java_pointer.h"
 #include "java_text.h"
+#include "javapointer/java_pointer.h"
 #include "provider_trace.h"
 #include "proxy_provider.h"
 #include "sink_delivery.h"

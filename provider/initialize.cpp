@@ -5,8 +5,8 @@
 #include "critical_section_lock.h"
 #include "glue_contract.h"
 #include "java_call.h"
-#include "java_pointer.h"
 #include "java_text.h"
+#include "javapointer/java_pointer.h"
 #include "provider_trace.h"
 #include "proxy_provider.h"
 

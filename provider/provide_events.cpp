@@ -4,7 +4,7 @@
 #include "critical_section_lock.h"
 #include "glue_contract.h"
 #include "java_call.h"
-#include "java_pointer.h"
+#include "javapointer/java_pointer.h"
 #include "provider_trace.h"
 #include "proxy_provider.h"
 

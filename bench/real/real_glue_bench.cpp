@@ -80,7 +80,7 @@ BENCHMARK(BM_GetObjectOnNewThread)->UseRealTime()->Unit(benchmark::kMicrosecond)
 double realGlueGetMicroseconds() {
   velt::host::HostOptions options;
   options.javaJars = {VELT_BENCH_GLUE_JAR, VELT_BENCH_ITEM_PROVIDER_JAR};
-  velt::host::ProviderHost host(options);
+  velt::host::InProcessServer host(options);
   return cpuMicrosecondsPerGet(host.services(), kGets, kWarmUpGets);
 }
 

@@ -11,8 +11,6 @@ extern "C" {
 
 // ---- threads and synchronisation ----
 DWORD WINAPI GetCurrentThreadId(void);
-DWORD WINAPI GetCurrentProcessId(void);
-void WINAPI Sleep(DWORD dwMilliseconds);
 
 LONG WINAPI InterlockedIncrement(LONG volatile* addend);
 LONG WINAPI InterlockedDecrement(LONG volatile* addend);
@@ -33,20 +31,6 @@ void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs);
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs);
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs);
 BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION cs);
-
-typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID parameter);
-HANDLE WINAPI CreateThread(void* security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
-                           LPVOID parameter, DWORD creationFlags, LPDWORD threadId);
-HANDLE WINAPI CreateEventA(void* security, BOOL manualReset, BOOL initialState, LPCSTR name);
-BOOL WINAPI SetEvent(HANDLE event);
-BOOL WINAPI ResetEvent(HANDLE event);
-DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
-BOOL WINAPI GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
-BOOL WINAPI CloseHandle(HANDLE handle);
-#define WAIT_OBJECT_0 0x00000000u
-#define WAIT_TIMEOUT 0x00000102u
-#define WAIT_FAILED 0xFFFFFFFFu
-#define STILL_ACTIVE 259u
 
 // Error codes of these functions that the shared base types do not carry.
 #ifndef ERROR_NO_UNICODE_TRANSLATION
@@ -91,7 +75,6 @@ HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData);
 BOOL WINAPI FindNextFileA(HANDLE findFile, LPWIN32_FIND_DATAA findData);
 BOOL WINAPI FindClose(HANDLE findFile);
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
-DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 
 // ---- environment ----
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
@@ -122,7 +105,6 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
                                int multiSize, LPCSTR defaultChar, LPBOOL usedDefaultChar);
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int multiCount,
                                LPWSTR wide, int wideCount);
-int WINAPI lstrlenW(LPCWSTR text);
 
 // ---- process start-up ----
 typedef struct _STARTUPINFOA {

@@ -11,16 +11,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
+#include <optional>
 #include <string>
 
+#include <javapointer/java_pointer.h>
 #include <qelvor/qelvor.h>
 
 #include "java_text.h"
-#include "pointer_value.h"
 #include "wbem_exception.h"
 
 using qelvor::BstrHolder;
-using qelvor::pointerFromJava;
 using qelvor::VariantHolder;
 
 namespace {
@@ -545,13 +545,14 @@ JNIEXPORT jlong JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nSpa
                                FAILED(hr) ? hr : static_cast<HRESULT>(WBEM_E_FAILED));
     return 0;
   }
-  if (!qelvor::fitsJava(instance)) {
+  std::optional<jlong> value = pointerToJava(instance);
+  if (!value) {
     instance->Release();
     qelvor::throwWbemException(env, "Handing a spawned instance to Java (above 4 GiB)",
                                WBEM_E_OUT_OF_MEMORY);
     return 0;
   }
-  return qelvor::pointerToJava(instance);
+  return *value;
 }
 
 JNIEXPORT jint JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nAddRef(JNIEnv* env,

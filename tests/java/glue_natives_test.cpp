@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "../jvm/test_layout.h"
-#include "../wmi/test_support.h"
+#include "test_layout.h"
+#include "wmi_test_support.h"
 
 using ::testing::HasSubstr;
 using velt::test::TestLayout;

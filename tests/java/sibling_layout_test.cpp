@@ -2,7 +2,7 @@
 // server found it: a second copy keeps thread contexts of its own, which the server never sets.
 // Each layout holds real copies (not links), so two places are two different files.
 #include <jvm/JvmServices.h>
-#include <wmi/low_arena.h>
+#include <wmi_model/low_arena.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "../jvm/test_layout.h"
+#include "test_layout.h"
 #include "wbem_provider_base.h"
 
 using ::testing::HasSubstr;

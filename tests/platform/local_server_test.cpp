@@ -13,12 +13,16 @@
 namespace {
 
 std::atomic<int> serverStarts{0};
+std::atomic<HRESULT> securitySeenByServer{E_UNEXPECTED};
 std::string pathSeenByServer;  // written by the server before it registers, read after
 std::string commandLineSeen;
 
 // A local server in the usual shape: register, loop until the last object goes, revoke.
 int WINAPI serverEntry(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
   ++serverStarts;
+  securitySeenByServer =
+      CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_CONNECT,
+                           RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
   commandLineSeen = commandLine;
   char path[MAX_PATH];
   pathSeenByServer.assign(path, GetModuleFileNameA(nullptr, path, sizeof path));
@@ -53,6 +57,7 @@ TEST_F(LocalServerTest, StartsServerRunsUntilLastObjectAndRestartsLater) {
     IUnknown* object = nullptr;
     ASSERT_EQ(activate(&object), S_OK);
     EXPECT_EQ(serverStarts, round);
+    EXPECT_EQ(securitySeenByServer, S_OK) << "every start is a process of its own";
     IUnknown* second = nullptr;
     ASSERT_EQ(activate(&second), S_OK);
     EXPECT_EQ(serverStarts, round) << "a running server is reused";

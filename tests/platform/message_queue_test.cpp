@@ -3,6 +3,7 @@
 #include <winplatform/posix_hooks.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -10,17 +11,17 @@ namespace {
 
 TEST(MessageQueueTest, PostingNeedsAQueueThenMessagesFromManyThreadsArriveAndQuitEndsTheLoop) {
   std::atomic<DWORD> loopThread{0};
-  HANDLE idKnown = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE triedWithoutQueue = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE queueReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::promise<void> idKnown;
+  std::promise<void> triedWithoutQueue;
+  std::promise<void> queueReady;
   std::vector<WPARAM> received;
   int quitCode = -1;
   std::thread loop([&] {
     loopThread = GetCurrentThreadId();
-    SetEvent(idKnown);
-    WaitForSingleObject(triedWithoutQueue, INFINITE);
+    idKnown.set_value();
+    triedWithoutQueue.get_future().wait();
     VeltCreateThreadMessageQueue();
-    SetEvent(queueReady);
+    queueReady.set_value();
     MSG msg;
     BOOL result;
     while ((result = GetMessageA(&msg, nullptr, 0, 0)) > 0) {
@@ -29,11 +30,11 @@ TEST(MessageQueueTest, PostingNeedsAQueueThenMessagesFromManyThreadsArriveAndQui
     }
     quitCode = static_cast<int>(msg.wParam);
   });
-  WaitForSingleObject(idKnown, INFINITE);
+  idKnown.get_future().wait();
   EXPECT_FALSE(PostThreadMessageA(loopThread, WM_USER, 0, 0));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_THREAD_ID));
-  SetEvent(triedWithoutQueue);
-  WaitForSingleObject(queueReady, INFINITE);
+  triedWithoutQueue.set_value();
+  queueReady.get_future().wait();
   std::vector<std::thread> posters;
   for (int t = 0; t < 4; ++t) {
     posters.emplace_back([&, t] {
@@ -47,7 +48,6 @@ TEST(MessageQueueTest, PostingNeedsAQueueThenMessagesFromManyThreadsArriveAndQui
   loop.join();
   EXPECT_EQ(received.size(), 200u);
   EXPECT_EQ(quitCode, 3);
-  for (HANDLE event : {idKnown, triedWithoutQueue, queueReady}) CloseHandle(event);
   EXPECT_FALSE(PostThreadMessageA(loopThread, WM_USER, 0, 0)) << "the queue ends with its thread";
 }
 

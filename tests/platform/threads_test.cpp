@@ -62,40 +62,6 @@ TEST(CriticalSectionTest, OwnerReentersOthersWait) {
   DeleteCriticalSection(&cs);
 }
 
-DWORD WINAPI waitThenAnswer(LPVOID parameter) {
-  WaitForSingleObject(static_cast<HANDLE>(parameter), INFINITE);
-  return GetCurrentThreadId() == 0 ? 0 : 77;
-}
-
-TEST(ThreadTest, ExitCodeAndWaitFollowTheThreadAndEventsKeepTheirReset) {
-  HANDLE autoReset = CreateEventA(nullptr, FALSE, TRUE, nullptr);
-  EXPECT_EQ(WaitForSingleObject(autoReset, 0), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(autoReset, 0), WAIT_TIMEOUT) << "an auto-reset event wakes one";
-  CloseHandle(autoReset);
-  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  DWORD id = 0;
-  HANDLE thread = CreateThread(nullptr, 0, waitThenAnswer, go, 0, &id);
-  ASSERT_NE(thread, nullptr);
-  EXPECT_NE(id, 0u);
-  EXPECT_NE(id, GetCurrentThreadId());
-  DWORD code = 0;
-  ASSERT_TRUE(GetExitCodeThread(thread, &code));
-  EXPECT_EQ(code, STILL_ACTIVE);
-  EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT);
-  SetEvent(go);
-  EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(go, 0), WAIT_OBJECT_0) << "a manual-reset event stays set";
-  ResetEvent(go);
-  EXPECT_EQ(WaitForSingleObject(go, 1), WAIT_TIMEOUT);
-  ASSERT_TRUE(GetExitCodeThread(thread, &code));
-  EXPECT_EQ(code, 77u);
-  EXPECT_TRUE(CloseHandle(thread));
-  EXPECT_TRUE(CloseHandle(go));
-  EXPECT_FALSE(CloseHandle(go));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  EXPECT_EQ(WaitForSingleObject(go, 0), WAIT_FAILED);
-}
-
 TEST(LastErrorTest, IsPerThread) {
   SetLastError(ERROR_ACCESS_DENIED);
   DWORD seenElsewhere = 1;

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "java_pointer.h"
+#include "javapointer/java_pointer.h"
 #include "proxy_provider.h"
 #include "test_layout.h"
 #include "wmi/service.h"

@@ -107,6 +107,8 @@ TEST_F(ServerProcessTest, RegistersAndUnregistersItself) {
 TEST_F(ServerProcessTest, ServerEndedByTerminationExitsCleanly) {
   fs::path executable = directory_ / "VeltProxyProvider";
   fs::copy_file(VELT_SERVER_EXECUTABLE, executable);
+  // An installed server has the platform library beside it.
+  fs::copy_file(VELT_PLATFORM_LIBRARY, directory_ / fs::path(VELT_PLATFORM_LIBRARY).filename());
   std::ofstream(directory_ / "qelvor.dbg");
   pid_t server = startServer(executable.string(), "-Embedding");
   ASSERT_TRUE(waitForText(directory_ / "qelvor.log", "Registering class factory."));

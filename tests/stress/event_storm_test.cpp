@@ -15,11 +15,11 @@
 #include <thread>
 #include <vector>
 
-#include "provider_host.h"
+#include "in_process_server.h"
 
 namespace {
 
-using velt::host::ProviderHost;
+using velt::host::InProcessServer;
 
 constexpr int kRoundsPerEnding = 15;
 constexpr long kEventsBeforeTheEnd = 20;
@@ -110,7 +110,7 @@ class EventStorm : public ::testing::Test {
     ASSERT_GE(sink->indicated.load(), kEventsBeforeTheEnd) << "the storm never arrived";
   }
 
-  ProviderHost host{velt::host::HostOptions{true, {VELT_TEST_GLUE_JAR, VELT_TEST_STORM_JAR}}};
+  InProcessServer host{velt::host::HostOptions{true, {VELT_TEST_GLUE_JAR, VELT_TEST_STORM_JAR}}};
   IWbemServices* anchor = nullptr;
   std::vector<TrackedSink*> sinks;
 };

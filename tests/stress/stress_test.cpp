@@ -21,13 +21,13 @@
 #include <vector>
 
 #include "counting_sink.h"
+#include "in_process_server.h"
 #include "java_control.h"
-#include "provider_host.h"
 
 namespace {
 
 using velt::host::CountingSink;
-using velt::host::ProviderHost;
+using velt::host::InProcessServer;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kRequestThreads = 4;
@@ -70,7 +70,7 @@ std::vector<std::string> readLines(const std::filesystem::path& path) {
 TEST(ProviderStress, EveryOperationFromManyThreadsHasItsOutcomeAndLeavesNothingBehind) {
   velt::host::HostOptions options;
   options.traceLog = true;
-  ProviderHost host(options);
+  InProcessServer host(options);
   IWbemServices* services = host.services();
 
   Bstr itemPath(u"Bench_Item.Name=\"a\""), missingPath(u"Bench_Item.Name=\"missing\"");

@@ -7,7 +7,7 @@
 velt_install() {
   local bin=$2/bin file
   mkdir -p "$bin" || return 1
-  for file in "$1"/bin/{VeltProxyProvider,veltwmi,veltreg,libqelvor.so,norvex_sample.mof} \
+  for file in "$1"/bin/{VeltProxyProvider,veltwmi,veltreg,libqelvor.so,libvelt_platform.so,norvex_sample.mof} \
               "$1"/bin/*.jar; do
     ln "$file" "$bin/" 2>/dev/null || cp "$file" "$bin/" || return 1
   done

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "test_support.h"
+#include "wmi_test_support.h"
 
 namespace velt::wmi::test {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "test_support.h"
+#include "wmi_test_support.h"
 
 namespace velt::wmi::test {
 namespace {

@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <thread>
 
-#include "../tools/veltwmi/gadget_provider.h"
-#include "test_support.h"
+#include "gadget_provider.h"
 #include "winplatform/posix_hooks.h"
 #include "winplatform/registry_hooks.h"
+#include "wmi_test_support.h"
 
 namespace velt::wmi::test {
 namespace {

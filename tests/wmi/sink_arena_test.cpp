@@ -3,8 +3,8 @@
 #include <set>
 #include <thread>
 
-#include "test_support.h"
 #include "wmi_model/low_arena.h"
+#include "wmi_test_support.h"
 
 namespace velt::wmi::test {
 namespace {

@@ -19,9 +19,6 @@ Session::Session(const std::vector<std::string>& mofFiles, ServerHost host)
       throw Failure(kExitSetup, fault.what());
     }
   }
-  // The server's process-wide COM security is set once per process; each session starts the
-  // server anew.
-  VeltResetComSecurityForTesting();
   VeltSetLocalServerEntry(host_.entry, nullptr,
                           host_.executablePath.empty() ? nullptr : host_.executablePath.c_str());
 }

@@ -25,7 +25,8 @@ void VeltSetDebugOutputHook(VeltDebugOutputHook hook, void* context);
 void VeltCreateThreadMessageQueue(void);
 
 // The local server COM starts for CLSCTX_LOCAL_SERVER activations of an unregistered class.
-// `entry` runs with the command line "-Embedding" on a thread of its own; it sees `module`
+// `entry` runs with the command line "-Embedding" on a thread of its own, which stands for the
+// server's process: each start may set the process's COM security anew; it sees `module`
 // as its instance handle (NULL: the executable's) and, when `executablePath` is not NULL,
 // GetModuleFileNameA(NULL) answers that path from the moment the entry starts. Passing a
 // NULL entry removes it.

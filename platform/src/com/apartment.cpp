@@ -20,6 +20,7 @@ std::atomic<bool> securityInitialised{false};
 
 namespace velt::platform::com {
 bool callingThreadInCom() { return apartment.initCount > 0 || multithreadedMembers.load() > 0; }
+void startProcessSecurityAnew() { securityInitialised = false; }
 }  // namespace velt::platform::com
 
 extern "C" {
@@ -55,6 +56,6 @@ HRESULT STDAPICALLTYPE CoInitializeSecurity(PSECURITY_DESCRIPTOR, LONG,
   return securityInitialised.compare_exchange_strong(expected, true) ? S_OK : RPC_E_TOO_LATE;
 }
 
-void VeltResetComSecurityForTesting(void) { securityInitialised = false; }
+void VeltResetComSecurityForTesting(void) { velt::platform::com::startProcessSecurityAnew(); }
 
 }  // extern "C"

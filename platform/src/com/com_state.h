@@ -9,6 +9,10 @@ namespace velt::platform::com {
 // a multithreaded apartment, which threads that never joined one belong to implicitly.
 bool callingThreadInCom();
 
+// Forgets that the process set its COM security. A local server started in-process stands for
+// a process of its own, which sets its security once for itself.
+void startProcessSecurityAnew();
+
 // Whether a class object for `clsid` usable in `context` is registered now.
 bool classRegistered(REFCLSID clsid, DWORD context);
 

@@ -66,6 +66,7 @@ HRESULT activateLocalServer(REFCLSID clsid, DWORD context) {
     if (state.thread.joinable()) state.thread.join();  // the last run has ended
     state.running = true;
     ++state.runs;
+    startProcessSecurityAnew();
     state.thread = std::thread(runEntry, state.entry, state.module, state.executablePath);
   }
   const auto run = state.runs;

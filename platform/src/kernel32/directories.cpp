@@ -1,9 +1,4 @@
-// The Windows directory and the current directory.
-#include <unistd.h>
-
-#include <cerrno>
-#include <vector>
-
+// The Windows directory.
 #include <windows.h>
 
 #include "text_out.h"
@@ -17,18 +12,6 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
   DWORD length = GetEnvironmentVariableA("WINDIR", value, sizeof value);
   const char* directory = (length > 0 && length < sizeof value) ? value : "/etc";
   return velt::platform::copyOrNeededSize(directory, buffer, size);
-}
-
-DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
-  std::vector<char> path(4096);
-  while (getcwd(path.data(), path.size()) == nullptr) {
-    if (errno != ERANGE) {
-      SetLastError(ERROR_PATH_NOT_FOUND);
-      return 0;
-    }
-    path.resize(path.size() * 2);
-  }
-  return velt::platform::copyOrNeededSize(path.data(), buffer, size);
 }
 
 }  // extern "C"

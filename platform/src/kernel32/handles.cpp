@@ -21,11 +21,6 @@ HandleTable& table() {
 
 }  // namespace
 
-bool KernelObject::wait(DWORD, bool& waitable) {
-  waitable = false;
-  return false;
-}
-
 HANDLE insertHandle(std::shared_ptr<KernelObject> object) {
   auto& handles = table();
   std::lock_guard lock(handles.mutex);

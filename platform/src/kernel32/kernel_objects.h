@@ -1,5 +1,5 @@
-// Kernel objects behind HANDLE values: threads, events and file searches share one table so
-// that a stale or foreign handle is refused instead of dereferenced.
+// Kernel objects behind HANDLE values (today the file searches) live in one table, so that a
+// stale or foreign handle is refused instead of dereferenced.
 #pragma once
 
 #include <windows.h>
@@ -11,9 +11,6 @@ namespace velt::platform {
 class KernelObject {
  public:
   virtual ~KernelObject() = default;
-  // Waits until the object is signalled; false on timeout. Objects that cannot be waited on
-  // answer false at once and set `waitable` to false.
-  virtual bool wait(DWORD milliseconds, bool& waitable);
 };
 
 HANDLE insertHandle(std::shared_ptr<KernelObject> object);

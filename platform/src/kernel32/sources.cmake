@@ -12,7 +12,6 @@ target_sources(velt_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/modules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/startup_info.cpp
   ${CMAKE_CURRENT_LIST_DIR}/string_compare.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/sync_objects.cpp
   ${CMAKE_CURRENT_LIST_DIR}/system_messages.cpp
   ${CMAKE_CURRENT_LIST_DIR}/text_conversion.cpp
   ${CMAKE_CURRENT_LIST_DIR}/text_out.cpp

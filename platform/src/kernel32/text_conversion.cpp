@@ -151,11 +151,4 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int mul
   return deliver(converted, wide, wideCount);
 }
 
-int WINAPI lstrlenW(LPCWSTR text) {
-  if (text == nullptr) return 0;
-  int length = 0;
-  while (text[length] != 0) ++length;
-  return length;
-}
-
 }  // extern "C"

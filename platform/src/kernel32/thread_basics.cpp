@@ -1,9 +1,5 @@
-// Thread identity, the per-thread last error and Sleep.
-#include <sched.h>
+// Thread identity and the per-thread last error.
 #include <unistd.h>
-
-#include <chrono>
-#include <thread>
 
 #include <windows.h>
 
@@ -19,16 +15,6 @@ extern "C" {
 DWORD WINAPI GetCurrentThreadId(void) {
   if (cachedThreadId == 0) cachedThreadId = static_cast<DWORD>(gettid());
   return cachedThreadId;
-}
-
-DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
-
-void WINAPI Sleep(DWORD milliseconds) {
-  if (milliseconds == 0) {
-    sched_yield();
-    return;
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 DWORD WINAPI GetLastError(void) { return lastError; }

@@ -9,7 +9,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/bin" "$work/cwd"
 cp "$build/bin/veltwmi" "$work/bin/"
-for file in "$build/bin/libqelvor.so" "$build/bin/velt-glue.jar" "$build/bin/velt-sdk.jar" \
+for file in "$build/bin/libqelvor.so" "$build/bin/libvelt_platform.so" "$build/bin/velt-glue.jar" "$build/bin/velt-sdk.jar" \
   "$jar" "$native"; do
   ln -s "$file" "$work/bin/"
 done

@@ -62,7 +62,7 @@ Token Lexer::next() {
     quoted(t, '\'');
     t.kind = Tok::kChar;
     if (t.text.empty()) fail(t.line, t.column, "empty character literal");
-    if (widen(t.text).size() != 1)
+    if (utf16FromUtf8(t.text).size() != 1)
       fail(t.line, t.column, "a character literal holds one character");
     return t;
   }

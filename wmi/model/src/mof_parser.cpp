@@ -114,7 +114,7 @@ class Parser {
     Token value = take();
     expectPunct(")");
     if (!sameWord(which.text, "namespace")) return;  // other pragmas do not change the model
-    std::u16string ns = widen(value.text);
+    std::u16string ns = utf16FromUtf8(value.text);
     while (!ns.empty() && ns.back() == u'\\') ns.pop_back();
     if (ns.rfind(u"\\\\", 0) == 0) {  // \\server\namespace
       std::size_t slash = ns.find(u'\\', 2);
@@ -141,7 +141,7 @@ class Parser {
     while (true) {
       Token name = expectIdent("qualifier name");
       Qualifier q;
-      q.name = widen(name.text);
+      q.name = utf16FromUtf8(name.text);
       if (!names.insert(toLower(q.name)).second) {
         fail(name, "qualifier " + name.text + " given twice");
       }
@@ -183,11 +183,11 @@ class Parser {
       case Tok::kString: {
         std::string text;
         while (token_.kind == Tok::kString) text += take().text;  // adjacent strings join
-        v.items.push_back(Variant::text(widen(text)));
+        v.items.push_back(Variant::text(utf16FromUtf8(text)));
         return v;
       }
       case Tok::kChar: {
-        std::u16string c = widen(take().text);
+        std::u16string c = utf16FromUtf8(take().text);
         Variant x;
         x.get()->vt = VT_UI2;
         x.get()->uiVal = c.empty() ? 0 : c[0];
@@ -224,7 +224,7 @@ class Parser {
       }
       case Tok::kAlias:
         v.isAlias = true;
-        v.items.push_back(Variant::text(widen(take().text)));
+        v.items.push_back(Variant::text(utf16FromUtf8(take().text)));
         return v;
       case Tok::kIdent:
         if (isWord("true") || isWord("false")) {
@@ -321,14 +321,14 @@ class Parser {
     take();
     Token name = expectIdent("class name");
     auto def = std::make_shared<ClassDef>();
-    def->name = widen(name.text);
+    def->name = utf16FromUtf8(name.text);
     def->nameSpace = namespace_;
     def->server = server_;
     def->qualifiers = std::move(qualifiers);
     if (isPunct(":")) {
       take();
       Token super = expectIdent("superclass name");
-      std::shared_ptr<const ClassDef> base = findClass(widen(super.text));
+      std::shared_ptr<const ClassDef> base = findClass(utf16FromUtf8(super.text));
       if (!base) fail(super, "unknown superclass " + super.text);
       def->base = std::move(base);
     }
@@ -366,7 +366,7 @@ class Parser {
     Token typeAt;
     CIMTYPE type = dataType(true, typeAt);
     Token name = expectIdent("property or method name");
-    std::u16string wname = widen(name.text);
+    std::u16string wname = utf16FromUtf8(name.text);
     if (isPunct("(")) {
       method(def, declared, std::move(qualifiers), type, name);
       return;
@@ -418,7 +418,7 @@ class Parser {
       bool isIn = qualifierIsSet(pq, u"in");
       bool isOut = qualifierIsSet(pq, u"out");
       if (!isIn && !isOut) isIn = true;
-      std::u16string pname = widen(param.text);
+      std::u16string pname = utf16FromUtf8(param.text);
       if (!parameters.insert(toLower(pname)).second) {
         fail(param, "parameter " + param.text + " declared twice");
       }
@@ -439,7 +439,7 @@ class Parser {
                                          Variant::null(),
                                          u"__PARAMETERS"});
     }
-    std::u16string wname = widen(name.text);
+    std::u16string wname = utf16FromUtf8(name.text);
     if (!declared.methods.insert(toLower(wname)).second) {
       fail(name, "method " + name.text + " declared twice");
     }

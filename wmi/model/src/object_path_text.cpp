@@ -30,16 +30,16 @@ std::optional<std::u16string> keyText(const KeyValue& key) {
       return std::u16string(v->boolVal ? u"TRUE" : u"FALSE");
     case CIM_SINT8:
     case CIM_SINT16:
-      return widen(std::to_string(v->iVal));
+      return utf16FromUtf8(std::to_string(v->iVal));
     case CIM_CHAR16:
-      return widen(std::to_string(uint16_t(v->iVal)));
+      return utf16FromUtf8(std::to_string(uint16_t(v->iVal)));
     case CIM_UINT8:
-      return widen(std::to_string(v->bVal));
+      return utf16FromUtf8(std::to_string(v->bVal));
     case CIM_UINT16:
     case CIM_SINT32:
-      return widen(std::to_string(v->lVal));
+      return utf16FromUtf8(std::to_string(v->lVal));
     case CIM_UINT32:
-      return widen(std::to_string(uint32_t(v->lVal)));
+      return utf16FromUtf8(std::to_string(uint32_t(v->lVal)));
     default:
       return std::nullopt;  // reals and objects cannot be keys
   }

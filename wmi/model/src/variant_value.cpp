@@ -134,7 +134,7 @@ int64_t asSigned(const Scalar& v) { return v.kind == Scalar::kSigned ? v.s : int
 
 std::u16string decimal(const Scalar& v) {
   std::string digits = v.kind == Scalar::kSigned ? std::to_string(v.s) : std::to_string(v.u);
-  return widen(digits);
+  return utf16FromUtf8(digits);
 }
 
 HRESULT makeScalar(const Scalar& in, CIMTYPE type, Variant& result) {
@@ -428,16 +428,16 @@ bool equalsIgnoreCase(const std::u16string& a, const std::u16string& b) {
   return a.size() == b.size() && toLower(a) == toLower(b);
 }
 
-std::u16string widen(const std::string& ascii) {
+std::u16string utf16FromUtf8(const std::string& utf8) {
   std::u16string out;
-  // UTF-8 in, UTF-16 out; MOF files and test texts are UTF-8.
-  for (std::size_t i = 0; i < ascii.size();) {
-    unsigned char c = ascii[i];
+  // MOF files and test texts are UTF-8.
+  for (std::size_t i = 0; i < utf8.size();) {
+    unsigned char c = utf8[i];
     char32_t cp = c;
     int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
     if (extra) cp = c & (0x3F >> extra);
     ++i;
-    for (int k = 0; k < extra && i < ascii.size(); ++k, ++i) cp = (cp << 6) | (ascii[i] & 0x3F);
+    for (int k = 0; k < extra && i < utf8.size(); ++k, ++i) cp = (cp << 6) | (utf8[i] & 0x3F);
     if (cp >= 0x10000) {
       cp -= 0x10000;
       out.push_back(char16_t(0xD800 + (cp >> 10)));

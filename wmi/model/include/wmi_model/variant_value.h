@@ -55,7 +55,7 @@ SAFEARRAY* makeStringArray(const std::vector<std::u16string>& items);
 
 bool equalsIgnoreCase(const std::u16string& a, const std::u16string& b);
 std::u16string toLower(std::u16string s);
-std::u16string widen(const std::string& ascii);
+std::u16string utf16FromUtf8(const std::string& utf8);
 std::string narrow(const std::u16string& text);  // UTF-8
 
 }  // namespace velt::wmi::detail

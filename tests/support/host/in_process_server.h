@@ -21,18 +21,18 @@ struct HostOptions {
   std::vector<std::filesystem::path> javaJars;
 };
 
-class ProviderHost {
+class InProcessServer {
  public:
   // The namespace served, its instance class (key "Name", method "Grow") and its event class.
   static constexpr const char16_t* kNamespace = u"root\\bench";
   static constexpr const char16_t* kItemClass = u"Bench_Item";
   static constexpr const char16_t* kEventClass = u"Bench_Event";
 
-  explicit ProviderHost(HostOptions options = {});
+  explicit InProcessServer(HostOptions options = {});
   // Shuts the stand-in down and waits for the server's entry to end.
-  ~ProviderHost();
-  ProviderHost(const ProviderHost&) = delete;
-  ProviderHost& operator=(const ProviderHost&) = delete;
+  ~InProcessServer();
+  InProcessServer(const InProcessServer&) = delete;
+  InProcessServer& operator=(const InProcessServer&) = delete;
 
   IWbemServices* services() const { return m_namespace; }
 

@@ -1,4 +1,4 @@
-#include "provider_host.h"
+#include "in_process_server.h"
 
 #include <stdlib.h>
 
@@ -127,11 +127,11 @@ class WaitingInitSink final : public IWbemProviderInitSink {
 
 }  // namespace
 
-struct ProviderHost::Stand {
+struct InProcessServer::Stand {
   velt::wmi::Service service;
 };
 
-ProviderHost::ProviderHost(HostOptions options) {
+InProcessServer::InProcessServer(HostOptions options) {
   velt::wmi::reserveLowArena();
   std::string pattern = (std::filesystem::temp_directory_path() / "velt-host-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no temporary folder");
@@ -171,7 +171,7 @@ ProviderHost::ProviderHost(HostOptions options) {
   }
 }
 
-bool ProviderHost::shutDown() {
+bool InProcessServer::shutDown() {
   if (m_shutDown) return true;
   m_shutDown = true;
   if (m_namespace != nullptr) m_namespace->Release();
@@ -182,7 +182,7 @@ bool ProviderHost::shutDown() {
   return ended && exitCode == 0;
 }
 
-ProviderHost::~ProviderHost() {
+InProcessServer::~InProcessServer() {
   shutDown();
   delete m_stand;
   VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
@@ -197,26 +197,26 @@ ProviderHost::~ProviderHost() {
   std::filesystem::remove_all(m_root, ignored);
 }
 
-IWbemClassObject* ProviderHost::newItem(const char16_t* name) const {
+IWbemClassObject* InProcessServer::newItem(const char16_t* name) const {
   IWbemClassObject* item = spawn(m_namespace, kItemClass);
   if (item != nullptr && name != nullptr) putText(item, u"Name", name);
   return item;
 }
 
-IWbemClassObject* ProviderHost::newEvent() const {
+IWbemClassObject* InProcessServer::newEvent() const {
   IWbemClassObject* event = spawn(m_namespace, kEventClass);
   if (event != nullptr) putText(event, u"What", u"bench");
   return event;
 }
 
-std::filesystem::path ProviderHost::logPath() const { return m_programDirectory / "qelvor.log"; }
+std::filesystem::path InProcessServer::logPath() const { return m_programDirectory / "qelvor.log"; }
 
 HRESULT initializeProvider(IUnknown* provider, IWbemServices* nameSpace) {
   IWbemProviderInit* init = nullptr;
   HRESULT hr = provider->QueryInterface(IID_IWbemProviderInit, reinterpret_cast<void**>(&init));
   if (FAILED(hr)) return hr;
   auto* sink = new WaitingInitSink();
-  std::u16string name = ProviderHost::kNamespace;
+  std::u16string name = InProcessServer::kNamespace;
   hr = init->Initialize(nullptr, 0, name.data(), nullptr, nameSpace, nullptr, sink);
   init->Release();
   std::optional<LONG> status = SUCCEEDED(hr) ? sink->wait() : std::optional<LONG>(hr);
@@ -224,7 +224,7 @@ HRESULT initializeProvider(IUnknown* provider, IWbemServices* nameSpace) {
   return status.value_or(WBEM_E_TIMED_OUT);
 }
 
-IWbemServices* ProviderHost::newProviderObject() const {
+IWbemServices* InProcessServer::newProviderObject() const {
   IUnknown* object = nullptr;
   if (FAILED(CoCreateInstance(CLSID_NorvexVeltProxyProvider, nullptr, CLSCTX_LOCAL_SERVER,
                               IID_IUnknown, reinterpret_cast<void**>(&object)))) {

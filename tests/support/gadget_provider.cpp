@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "../../wmi/test_support.h"
 #include "wbem_provider_base.h"
+#include "wmi_test_support.h"
 
 namespace veltwmi::test {
 

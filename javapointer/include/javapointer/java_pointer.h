@@ -1,7 +1,8 @@
-// The one place where WMI interface pointers cross into and out of Java. Java knows them as
-// 32-bit numbers: a sign-extended long going in, an int coming back. On a 64-bit host a pointer
-// that does not fit 32 bits cannot be named that way, and truncating it would hand Java
-// someone else's object, so such a pointer is refused instead.
+// How WMI interface pointers cross between C++ and Java, for the provider and the sibling
+// library alike. Java knows them as 32-bit numbers: a sign-extended long going in, an int or a
+// long whose low 32 bits are the pointer coming back. On a 64-bit host a pointer that does not
+// fit 32 bits cannot be named that way, and truncating it would hand Java someone else's
+// object, so such a pointer is refused instead.
 #pragma once
 
 #include <jni.h>
@@ -16,8 +17,9 @@ inline std::optional<jlong> pointerToJava(const void* pointer) {
   return static_cast<jlong>(static_cast<std::int32_t>(static_cast<std::uint32_t>(value)));
 }
 
+// The pointer a Java value names; a jint widens to the same low 32 bits.
 template <class Interface>
-Interface* pointerFromJava(jint value) {
+Interface* pointerFromJava(jlong value) {
   return reinterpret_cast<Interface*>(
       static_cast<std::uintptr_t>(static_cast<std::uint32_t>(value)));
 }

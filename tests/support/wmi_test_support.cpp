@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "wmi_test_support.h"
 
 namespace velt::wmi::test {
 
