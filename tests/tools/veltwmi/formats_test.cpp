@@ -60,7 +60,9 @@ class FormatsTest : public ::testing::Test {
   Ref<IWbemClassObject> class_;
 };
 
-TEST_F(FormatsTest, TableTakesWidthsFromHeaderAndFirstRow) {
+// Every column fits its widest cell as a terminal shows it: a wide character takes two
+// columns, a combining mark none. A watch's table cannot wait for its end and streams.
+TEST_F(FormatsTest, TableColumnsFitTheirWidestCellByDisplayWidth) {
   ObjectView first = thing({{u"Name", "say \"hi\""},
                             {u"Count", "4000000000"},
                             {u"On", "true"},
@@ -68,11 +70,31 @@ TEST_F(FormatsTest, TableTakesWidthsFromHeaderAndFirstRow) {
                             {u"Ratio", "0.5"},
                             {u"Big", "-5"}});
   ObjectView second = thing({{u"Name", "a-much-longer-name"}, {u"C", "x"}});
-  EXPECT_EQ(render(Format::kTable, Shape::kMany, {first, second}),
-            "Name      Count       On    Tags      Ratio  Big  C\n"
-            "--------  ----------  ----  --------  -----  ---  -\n"
-            "say \"hi\"  4000000000  true  {a, b c}  0.5    -5\n"
-            "a-much-longer-name                                x\n");
+  ObjectView third = thing({{u"Name", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"},  // three wide
+                            {u"Tags", "{e\xCC\x81, \"\"}"}});                   // e + acute
+  EXPECT_EQ(render(Format::kTable, Shape::kMany, {first, second, third}),
+            "Name                Count       On    Tags        Ratio  Big  C\n"
+            "------------------  ----------  ----  ----------  -----  ---  -\n"
+            "say \"hi\"            4000000000  true  {a, \"b c\"}  0.5    -5\n"
+            "a-much-longer-name                                            x\n"
+            "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E                                "
+            "{e\xCC\x81, \"\"}\n");
+  EXPECT_EQ(render(Format::kTable, Shape::kStream, {first, second}),
+            "Name      Count       On    Tags        Ratio  Big  C\n"
+            "--------  ----------  ----  ----------  -----  ---  -\n"
+            "say \"hi\"  4000000000  true  {a, \"b c\"}  0.5    -5\n"
+            "a-much-longer-name                                  x\n");
+}
+
+// What a table or list shows of an array reads back through put as the same items.
+TEST_F(FormatsTest, ArraysPrintAsPutReadsThem) {
+  for (const char* tags : {R"({a, "b,c", " pad ", "say \"hi\" \\ok", "{x}", ""})", "{}"}) {
+    ObjectView shown = thing({{u"Tags", tags}});
+    std::string text = plainText(shown.properties[3]);
+    ObjectView pasted = thing({{u"Tags", text}});
+    EXPECT_EQ(jsonText(pasted.properties[3]), jsonText(shown.properties[3])) << text;
+  }
+  EXPECT_EQ(plainText(thing({{u"Tags", R"({a, "b c"})"}}).properties[3]), R"({a, "b c"})");
 }
 
 TEST_F(FormatsTest, ListJsonAndMof) {
@@ -83,7 +105,7 @@ TEST_F(FormatsTest, ListJsonAndMof) {
                           {u"Big", "-9223372036854775808"},
                           {u"C", "q"}});
   EXPECT_EQ(render(Format::kList, Shape::kOne, {one}),
-            "Name  : say \"hi\"\\\nCount : 7\nOn    : false\nTags  : {a, b c}\nRatio : \n"
+            "Name  : say \"hi\"\\\nCount : 7\nOn    : false\nTags  : {a, \"b c\"}\nRatio : \n"
             "Big   : -9223372036854775808\nC     : q\n");
   EXPECT_EQ(
       render(Format::kJson, Shape::kOne, {one}),

@@ -168,13 +168,14 @@ TEST_F(VeltwmiSessionTest, EachCommandReachesTheProvider) {
   EXPECT_NE(classes.out.find("GadgetChanged\n"), std::string::npos);
 }
 
-TEST_F(VeltwmiSessionTest, RowsPrintAsTheProviderDeliversThem) {
+// A list streams; a table waits for its last row to align its columns.
+TEST_F(VeltwmiSessionTest, ListRowsPrintAsTheProviderDeliversThem) {
   registerGadgetServer();
   holdEnumerations(true);
   WatchedBuffer buffer;
   std::ostream out(&buffer);
   Result result{};
-  std::thread client([&] { result = run({"enum", "Gadget"}, "", &out); });
+  std::thread client([&] { result = run({"enum", "Gadget", "-f", "list"}, "", &out); });
   EXPECT_TRUE(buffer.waitFor("g0"));
   EXPECT_EQ(buffer.text().find("g1"), std::string::npos);  // the provider still holds the rest
   holdEnumerations(false);
