@@ -12,7 +12,7 @@ Usage: veltwmi [options] COMMAND [operands]
 
 Commands:
   enum CLASS                      list the instances of CLASS
-  get PATH                        one instance, e.g. 'NorvexSample_Device.Name="d1"'
+  get PATH                        one instance, e.g. 'NorvexJvm_Runtime.Name="jvm"'
   put CLASS Prop=Value ...        create an instance, or change the named properties of an
                                   existing one (the keys say which)
   call PATH METHOD Param=Value ...
@@ -52,16 +52,19 @@ Exit codes:
 
 constexpr const char* kEnumHelp = R"(Usage: veltwmi enum CLASS [--format F] [--namespace NS]
 
-Lists every instance of CLASS as the provider delivers it: the first rows print at once, and
-on a terminal stderr shows how many rows have arrived. JSON output is one array.
+Lists every instance of CLASS as the provider delivers it. A table waits for the last row so
+that every column fits its widest cell; list and json print each row as it arrives. On a
+terminal stderr shows how many rows have arrived. JSON output is one array.
 )";
 
 constexpr const char* kGetHelp = R"(Usage: veltwmi get PATH [--format F] [--namespace NS]
 
 Fetches one instance by its object path, for example
-  veltwmi get 'NorvexSample_Device.Name="d1"'
-  veltwmi get 'NorvexSample_Slot.Device="d1",Index=2'
-A path that does not parse fails with WBEM_E_INVALID_OBJECT_PATH (0x8004103A).
+  veltwmi get 'NorvexJvm_MemoryPool.Name="Metaspace"'
+  veltwmi get 'NorvexJvm_Thread.Id=1'
+The path must name every key of the class and nothing else (usage error otherwise). A path
+that does not parse fails with WBEM_E_INVALID_OBJECT_PATH (0x8004103A); an answer of another
+class than the one asked for is a failure.
 )";
 
 constexpr const char* kPutHelp =
@@ -69,8 +72,9 @@ constexpr const char* kPutHelp =
 
 Writes an instance. When the key properties name an instance the provider already has, the
 other properties keep their values and only the named ones change; otherwise a new instance
-with these values is created. Prints the instance as written.
-  veltwmi put NorvexSample_Device Name=d1 Capacity=10 'Labels={a, "b c"}'
+with these values is created. Prints the instance as the provider stored it, read back by its
+keys after the put.
+  veltwmi put NorvexJvm_Setting Name=Greeting 'Value=hello there'
 )";
 
 constexpr const char* kCallHelp =
@@ -78,8 +82,8 @@ constexpr const char* kCallHelp =
 
 Executes METHOD on the instance at PATH (or on the class, for a static method) with the
 in-parameters typed by the method's definition, and prints the out-parameters with the
-ReturnValue.
-  veltwmi call 'NorvexSample_Device.Name="d1"' Resize NewCapacity=20 Force=true
+ReturnValue. Out-parameters cannot be given.
+  veltwmi call 'NorvexJvm_Runtime.Name="jvm"' CollectGarbage
 )";
 
 constexpr const char* kWatchHelp =
@@ -111,7 +115,8 @@ own --format and --namespace. Besides the commands above a batch knows:
   sleep SECONDS     pauses (Ctrl-C ends the pause)
   wait              waits until every watch started so far has ended
 The batch stops at the first command that fails and exits with its code.
-  printf '%s\n' 'watch NorvexSample_Alert --for 2' 'put NorvexSample_Device Name=d1' | veltwmi
+  printf '%s\n' 'watch NorvexJvm_SettingChanged --for 2' 'put NorvexJvm_Setting Name=A Value=1' |
+    veltwmi
 )";
 
 }  // namespace

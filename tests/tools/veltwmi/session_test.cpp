@@ -149,10 +149,11 @@ TEST_F(VeltwmiSessionTest, EachCommandReachesTheProvider) {
   EXPECT_EQ(got.exitCode, kExitOk) << got.err;
   EXPECT_NE(got.out.find("Size   : 1\n"), std::string::npos);
 
-  // A change keeps what it does not name: Size comes from the provider's instance.
+  // A change keeps what it does not name (Size comes from the provider's instance), and what
+  // prints is what the provider stored: it keeps no tags.
   Result put = run({"put", "Gadget", "Name=g2", "Tags={x, \"y z\"}", "-f", "json"});
   EXPECT_EQ(put.exitCode, kExitOk) << put.err;
-  EXPECT_NE(put.out.find("\"Size\": 2, \"Tags\": [\"x\", \"y z\"]"), std::string::npos) << put.out;
+  EXPECT_NE(put.out.find("\"Size\": 2, \"Tags\": null"), std::string::npos) << put.out;
 
   Result called = run({"call", "Gadget.Name=\"g0\"", "Grow", "By=5", "-f", "mof"});
   EXPECT_EQ(called.exitCode, kExitOk) << called.err;
@@ -220,14 +221,45 @@ TEST_F(VeltwmiSessionTest, FailuresNameTheStatusAndExitByKind) {
   EXPECT_EQ(badValue.err, "veltwmi: Size: 'big' is not a sint32\n");
   EXPECT_EQ(run({"put", "Gadget", "Nme=x"}).exitCode, kExitUsage);
   EXPECT_EQ(run({"call", "Gadget.Name=\"g0\"", "Shrink"}).exitCode, kExitUsage);
-  EXPECT_EQ(run({"call", "Gadget.Name=\"g0\"", "Grow", "Bye=1"}).exitCode, kExitUsage);
-  EXPECT_EQ(run({"enum", "Nothing"}).exitCode, kExitUsage);
+  EXPECT_EQ(run({"call", "Gadget.Name=\"g0\"", "Grow", "Bye=1"}).err,
+            "veltwmi: Grow() has no in-parameter 'Bye'\n");
+  Result outParameter = run({"call", "Gadget.Name=\"g0\"", "Grow", "NewSize=1"});
+  EXPECT_EQ(outParameter.exitCode, kExitUsage);
+  EXPECT_NE(outParameter.err.find("'NewSize' is an out-parameter"), std::string::npos);
+  // An unknown class is one fault, whichever command meets it.
+  for (std::vector<std::string> command :
+       {std::vector<std::string>{"enum", "Nothing"}, {"get", "Nothing.Name=\"x\""},
+        {"put", "Nothing", "Name=x"}, {"call", "Nothing.Name=\"x\"", "Grow"},
+        {"watch", "Nothing", "--for", "0"}, {"classes", "Nothing"}}) {
+    Result unknown = run(command);
+    EXPECT_EQ(unknown.exitCode, kExitUsage) << command[0];
+    EXPECT_NE(unknown.err.find("class Nothing: WBEM_E_INVALID_CLASS (0x80041010)"),
+              std::string::npos)
+        << unknown.err;
+  }
   EXPECT_EQ(run({"enum", "Gadget", "-n", "root\\none"}).exitCode, kExitSetup);
   EXPECT_EQ(run({"--mof", (folder_ / "absent.mof").string(), "classes"}).exitCode, kExitSetup);
   EXPECT_EQ(run({"sleep", "1"}).exitCode, kExitUsage);
   Result help = run({"call", "--help"});
   EXPECT_EQ(help.exitCode, kExitOk);
   EXPECT_EQ(help.out.rfind("Usage: veltwmi call", 0), 0u);
+}
+
+// get checks its path against the class before anything is sent, and its answer against the
+// class it asked for.
+TEST_F(VeltwmiSessionTest, GetChecksItsKeysAndTheClassOfItsAnswer) {
+  registerGadgetServer();
+  for (const char* path : {"Gadget.Nme=\"g1\"", "Gadget.Size=1", "Gadget", "\\\\.\\root\\test:Gadget"}) {
+    Result refused = run({"get", path});
+    EXPECT_EQ(refused.exitCode, kExitUsage) << path;
+    EXPECT_NE(refused.err.find("(its keys: Name)"), std::string::npos) << refused.err;
+  }
+  Result stranger = run({"get", "Gadget.Name=\"Stranger\""});
+  EXPECT_EQ(stranger.exitCode, kExitRequestFailed);
+  EXPECT_EQ(stranger.out, "");
+  EXPECT_NE(stranger.err.find("an instance of GadgetChanged, not of Gadget"), std::string::npos)
+      << stranger.err;
+  EXPECT_EQ(run({"get", "gadget.name=\"g1\""}).exitCode, kExitOk);  // names ignore case
 }
 
 TEST_F(VeltwmiSessionTest, ABatchSharesOneServerSoAPutShowsUpInAWatch) {
