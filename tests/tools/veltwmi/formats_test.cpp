@@ -13,9 +13,10 @@ namespace {
 
 const char* const kMof = R"MOF(
 #pragma namespace("\\\\.\\root\\fmt")
-[dynamic, provider("P")] class Thing {
+[dynamic, provider("P"), Description("A \"thing\"")] class Thing {
   [key] string Name; uint32 Count; boolean On; string Tags[]; real64 Ratio; sint64 Big; char16 C;
   uint32 Poke([in] sint32 Times, [in, out] string Note, [out] boolean Done);
+  [static, Description("Makes one")] void Make([in, Description("Its name")] string Name);
 };
 )MOF";
 
@@ -131,9 +132,12 @@ TEST_F(FormatsTest, JsonShapes) {
   EXPECT_EQ(stream.front(), '{');
 }
 
+// The listing marks static methods; the MOF declaration keeps every qualifier and reads back
+// as the same class.
 TEST_F(FormatsTest, ClassListingNamesKeysTypesAndSignatures) {
   ClassInfo info = classInfoOf(class_.get());
-  EXPECT_EQ(classListing(info),
+  std::string listing = classListing(info);
+  EXPECT_EQ(listing,
             "Thing  (provider P)\n"
             "  key string    Name\n"
             "      uint32    Count\n"
@@ -142,14 +146,34 @@ TEST_F(FormatsTest, ClassListingNamesKeysTypesAndSignatures) {
             "      real64    Ratio\n"
             "      sint64    Big\n"
             "      char16    C\n"
-            "  method uint32 Poke(in sint32 Times, in, out string Note, out boolean Done)\n");
+            "  method uint32 Poke(in sint32 Times, in, out string Note, out boolean Done)\n"
+            "  static method void Make(in string Name)\n");
   std::string mof = classMof(info);
-  EXPECT_NE(mof.find("[dynamic, provider(\"P\")]\nclass Thing\n{\n    [key] string Name;\n"),
-            std::string::npos);
+  EXPECT_NE(mof.find("[dynamic, provider(\"P\"), Description(\"A \\\"thing\\\"\")]\nclass Thing\n{\n"
+                     "    [key] string Name;\n"),
+            std::string::npos)
+      << mof;
   EXPECT_NE(mof.find("    string Tags[];\n"), std::string::npos);
   EXPECT_NE(mof.find("uint32 Poke([in] sint32 Times, [in, out] string Note, [out] boolean Done);"),
             std::string::npos);
+  EXPECT_NE(mof.find("    [static, Description(\"Makes one\")] void Make([in, Description(\"Its "
+                     "name\")] string Name);\n"),
+            std::string::npos)
+      << mof;
+  velt::wmi::Service again;
+  again.loadMofText("#pragma namespace(\"\\\\\\\\.\\\\root\\\\fmt\")\n" + mof, "again.mof");
+  Ref<IWbemServices> ns;
+  ASSERT_EQ(again.openNamespace(u"root\\fmt", ns.put()), WBEM_S_NO_ERROR);
+  Ref<IWbemClassObject> reread;
+  Bstr name(u"Thing");
+  ASSERT_EQ(ns->GetObject(name, 0, nullptr, reread.put(), nullptr), WBEM_S_NO_ERROR);
+  EXPECT_EQ(classMof(classInfoOf(reread.get())), mof);
   EXPECT_NE(classJson(info).find("\"keys\": [\"Name\"]"), std::string::npos);
+  EXPECT_NE(classJson(info).find("\"name\": \"Make\", \"returns\": \"void\", \"static\": true"),
+            std::string::npos);
+  reread = {};
+  ns = {};
+  again.shutdown();
 }
 
 }  // namespace
