@@ -20,6 +20,9 @@ Commands:
   watch EVENTCLASS [--for SECONDS]
                                   print events as they come, until Ctrl-C or SECONDS
   classes [CLASS]                 the classes of the loaded MOF: keys, properties, methods
+  check                           cross-checks the loaded MOF and the registry: classes without
+                                  a provider, registrations that match nothing, unknown
+                                  qualifiers, an unregistered server (exit 1 on an error)
   run [SCRIPT]                    run the commands of SCRIPT (standard input without it or
                                   with -) in one session
   help [COMMAND]                  this text, or a command's
@@ -105,6 +108,20 @@ gives objects with class, superclass, provider, keys, properties and methods; --
 gives class declarations.
 )";
 
+constexpr const char* kCheckHelp = R"(Usage: veltwmi check [--mof FILE...] [--namespace NS]
+
+Checks every namespace the loaded MOF declares (or only NS) and prints one line per fault:
+  error    a dynamic class without a [key] property, a provider("...") that no
+           __Win32Provider registers, a provider with neither an instance nor a method
+           registration, an EventQueryList class no MOF declares, a CLSID whose server is not
+           registered (VeltProxyProvider -RegServer), an unknown qualifier such as [kye]
+  warning  a class nothing serves (not dynamic, in no EventQueryList), a provider no class
+           names, methods without a method registration
+The last line counts them. Exit 1 when there is an error, 0 otherwise. What the providers'
+jars serve is not looked at: a class whose provider is registered but that no jar serves
+still fails on its first request.
+)";
+
 constexpr const char* kRunHelp =
     R"(Usage: veltwmi run [SCRIPT | -] [--mof FILE...] [--namespace NS] [--format F]
 
@@ -128,6 +145,7 @@ std::string helpText(const std::string& command) {
   if (command == "call") return kCallHelp;
   if (command == "watch") return kWatchHelp;
   if (command == "classes") return kClassesHelp;
+  if (command == "check") return kCheckHelp;
   if (command == "run" || command == "echo" || command == "sleep" || command == "wait") {
     return kRunHelp;
   }

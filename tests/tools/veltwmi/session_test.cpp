@@ -262,6 +262,41 @@ TEST_F(VeltwmiSessionTest, GetChecksItsKeysAndTheClassOfItsAnswer) {
   EXPECT_EQ(run({"get", "gadget.name=\"g1\""}).exitCode, kExitOk);  // names ignore case
 }
 
+// check reports what would fail only on a request, and exits 1 on an error.
+TEST_F(VeltwmiSessionTest, CheckCrossChecksTheMofAndTheRegistry) {
+  Result unregistered = run({"check"});
+  EXPECT_EQ(unregistered.exitCode, kExitRequestFailed);
+  EXPECT_NE(unregistered.out.find("root\\test: error: provider GadgetProvider: CLSID "
+                                  "{3C2B7A10-5E4F-4D21-8B6A-910E2D447FC3} is not registered"),
+            std::string::npos)
+      << unregistered.out;
+  registerGadgetServer();
+  Result sound = run({"check"});
+  EXPECT_EQ(sound.exitCode, kExitOk) << sound.out;
+  EXPECT_EQ(sound.out, "1 namespace checked: 0 errors, 0 warnings\n");
+
+  std::string faulty = (folder_ / "faulty.mof").string();
+  std::ofstream(faulty) << R"MOF(
+#pragma namespace("\\\\.\\root\\test")
+[dynamic, provider("GadgetProvider")] class Keyless { [kye] string Name; };
+[dynamic, provider("Nobody")] class Orphan { [key] string Name; };
+class Lonely { [key] string Name; };
+instance of __Win32Provider as $Q { Name = "Unused"; CLSID = "{3C2B7A10-5E4F-4D21-8B6A-910E2D447FC3}"; };
+instance of __EventProviderRegistration { Provider = $Q; EventQueryList = {"select * from Missing"}; };
+)MOF";
+  Result found = run({"--mof", faulty, "check"});
+  EXPECT_EQ(found.exitCode, kExitRequestFailed);
+  for (const char* line :
+       {"error: class Keyless: unknown qualifier [kye] on property Name\n",
+        "error: class Keyless is dynamic but has no [key] property",
+        "error: class Orphan: provider(\"Nobody\") matches no __Win32Provider",
+        "warning: class Lonely has no provider",
+        "error: provider Unused: its EventQueryList names Missing, a class no loaded MOF declares",
+        "1 namespace checked: 4 errors, 1 warning\n"}) {
+    EXPECT_NE(found.out.find(line), std::string::npos) << line << "\n" << found.out;
+  }
+}
+
 TEST_F(VeltwmiSessionTest, ABatchSharesOneServerSoAPutShowsUpInAWatch) {
   registerGadgetServer();
   Result batch = run({"run"},
