@@ -93,8 +93,7 @@ std::string signatureOf(const ClassInfo::Method& m, bool mof) {
     bool array = type.size() > 2 && type.compare(type.size() - 2, 2, "[]") == 0;
     if (mof) {
       text += qualifierList({direction(p)}, p.qualifiers) +
-              (array ? type.substr(0, type.size() - 2) : type) + " " + p.name +
-              (array ? "[]" : "");
+              (array ? type.substr(0, type.size() - 2) : type) + " " + p.name + (array ? "[]" : "");
     } else {
       text += direction(p) + " " + type + " " + p.name;
     }
@@ -178,7 +177,8 @@ std::string classListing(const ClassInfo& info) {
             std::string(width - type.size(), ' ') + "  " + p.name + "\n";
   }
   for (const auto& m : info.methods) {
-    text += std::string(m.isStatic ? "  static method " : "  method ") + signatureOf(m, false) + "\n";
+    text +=
+        std::string(m.isStatic ? "  static method " : "  method ") + signatureOf(m, false) + "\n";
   }
   return text;
 }

@@ -16,19 +16,66 @@ namespace {
 
 // The qualifiers of the published schema; anything else is most likely a typo ([kye]) that
 // the reader keeps without complaint and the service then ignores.
-const char* const kKnownQualifiers[] = {
-    "abstract",     "aggregate",     "aggregation",   "alias",       "amendment",
-    "arraytype",    "association",   "bitmap",        "bitvalues",   "cimtype",
-    "classcontext", "composition",   "constructor",   "counter",     "create",
-    "delete",       "deprecated",    "description",   "destructor",  "displayname",
-    "dynamic",      "enumprivileges", "experimental", "gauge",       "implemented",
-    "in",           "indication",    "key",           "large",       "locale",
-    "mappingstrings", "max",         "maxlen",        "maxvalue",    "min",
-    "minlen",       "minvalue",      "modelcorrespondence", "nonlocal", "nullvalue",
-    "out",          "override",      "privileges",    "propagated",  "provider",
-    "read",         "required",      "revision",      "singleton",   "static",
-    "subtype",      "terminal",      "units",         "uuid",        "valuemap",
-    "values",       "version",       "weak",          "write",       "writeprivileges"};
+const char* const kKnownQualifiers[] = {"abstract",
+                                        "aggregate",
+                                        "aggregation",
+                                        "alias",
+                                        "amendment",
+                                        "arraytype",
+                                        "association",
+                                        "bitmap",
+                                        "bitvalues",
+                                        "cimtype",
+                                        "classcontext",
+                                        "composition",
+                                        "constructor",
+                                        "counter",
+                                        "create",
+                                        "delete",
+                                        "deprecated",
+                                        "description",
+                                        "destructor",
+                                        "displayname",
+                                        "dynamic",
+                                        "enumprivileges",
+                                        "experimental",
+                                        "gauge",
+                                        "implemented",
+                                        "in",
+                                        "indication",
+                                        "key",
+                                        "large",
+                                        "locale",
+                                        "mappingstrings",
+                                        "max",
+                                        "maxlen",
+                                        "maxvalue",
+                                        "min",
+                                        "minlen",
+                                        "minvalue",
+                                        "modelcorrespondence",
+                                        "nonlocal",
+                                        "nullvalue",
+                                        "out",
+                                        "override",
+                                        "privileges",
+                                        "propagated",
+                                        "provider",
+                                        "read",
+                                        "required",
+                                        "revision",
+                                        "singleton",
+                                        "static",
+                                        "subtype",
+                                        "terminal",
+                                        "units",
+                                        "uuid",
+                                        "valuemap",
+                                        "values",
+                                        "version",
+                                        "weak",
+                                        "write",
+                                        "writeprivileges"};
 
 std::string lower(std::string text) {
   for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -102,7 +149,8 @@ void checkQualifiers(Report& report, const ClassInfo& info) {
   }
 }
 
-void checkNamespace(const std::string& name, const std::vector<velt::wmi::RegisteredProvider>& providers,
+void checkNamespace(const std::string& name,
+                    const std::vector<velt::wmi::RegisteredProvider>& providers,
                     CommandContext& context, Report& report) {
   IWbemServices* ns = context.session.nameSpace(name);
   std::vector<ClassInfo> classes;
@@ -146,7 +194,8 @@ void checkNamespace(const std::string& name, const std::vector<velt::wmi::Regist
                               [](const ClassInfo::Property& p) { return p.key; });
     if (!dynamic) {
       if (!info.provider.empty() || flagged(info.qualifiers, "provider")) {
-        report.warning("class " + info.name + " names a provider but is not dynamic: it is never asked");
+        report.warning("class " + info.name +
+                       " names a provider but is not dynamic: it is never asked");
       }
       bool served = eventClasses.count(lower(info.name)) || superclasses.count(lower(info.name)) ||
                     flagged(info.qualifiers, "abstract");
@@ -203,10 +252,9 @@ int runCheck(const Command& command, CommandContext& context) {
   if (command.nameSpace && checked == 0) context.session.nameSpace(*command.nameSpace);  // throws
   {
     std::lock_guard<std::mutex> lock(context.console.mutex);
-    context.console.out << checked << (checked == 1 ? " namespace" : " namespaces") << " checked: "
-                        << errors << (errors == 1 ? " error, " : " errors, ") << warnings
-                        << (warnings == 1 ? " warning\n" : " warnings\n")
-                        << std::flush;
+    context.console.out << checked << (checked == 1 ? " namespace" : " namespaces")
+                        << " checked: " << errors << (errors == 1 ? " error, " : " errors, ")
+                        << warnings << (warnings == 1 ? " warning\n" : " warnings\n") << std::flush;
   }
   return errors ? kExitRequestFailed : kExitOk;
 }

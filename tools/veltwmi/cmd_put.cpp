@@ -80,8 +80,8 @@ int runPut(const Command& command, CommandContext& context) {
   Ref<IWbemClassObject> stored;
   if (relPath.get()->vt == VT_BSTR) stored = instanceAt(ns, narrow(relPath.get()->bstrVal), status);
   if (!stored) {
-    context.console.message("put " + className + ": written, but it cannot be read back: " +
-                            describeStatus(status));
+    context.console.message("put " + className +
+                            ": written, but it cannot be read back: " + describeStatus(status));
     return kExitOk;
   }
   auto format = makeFormatter(context.format, Shape::kOne, context.console);

@@ -13,7 +13,8 @@ namespace {
 
 bool sameName(const std::string& a, const std::string& b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
   });
 }
 
@@ -57,8 +58,8 @@ void checkPathKeys(IWbemClassObject* cls, const std::string& className, const st
   for (const std::string& key : keys) {
     if (std::none_of(given.begin(), given.end(),
                      [&](const std::string& name) { return sameName(name, key); })) {
-      throw usageError("get " + path + ": the key '" + key + "' is missing (its keys: " +
-                       keyList + ")");
+      throw usageError("get " + path + ": the key '" + key + "' is missing (its keys: " + keyList +
+                       ")");
     }
   }
 }

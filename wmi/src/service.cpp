@@ -83,8 +83,8 @@ std::map<std::u16string, std::vector<RegisteredProvider>> Service::registrations
   for (const detail::NamespaceData& ns : state_->repository.snapshots()) {
     std::vector<RegisteredProvider>& providers = all[ns.name];
     for (const auto& [key, r] : ns.providers) {
-      providers.push_back({r.name, r.clsid, r.instanceProvider, r.methodProvider, r.eventProvider,
-                           r.eventClasses});
+      providers.push_back(
+          {r.name, r.clsid, r.instanceProvider, r.methodProvider, r.eventProvider, r.eventClasses});
     }
   }
   return all;

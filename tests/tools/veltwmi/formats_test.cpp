@@ -149,9 +149,10 @@ TEST_F(FormatsTest, ClassListingNamesKeysTypesAndSignatures) {
             "  method uint32 Poke(in sint32 Times, in, out string Note, out boolean Done)\n"
             "  static method void Make(in string Name)\n");
   std::string mof = classMof(info);
-  EXPECT_NE(mof.find("[dynamic, provider(\"P\"), Description(\"A \\\"thing\\\"\")]\nclass Thing\n{\n"
-                     "    [key] string Name;\n"),
-            std::string::npos)
+  EXPECT_NE(
+      mof.find("[dynamic, provider(\"P\"), Description(\"A \\\"thing\\\"\")]\nclass Thing\n{\n"
+               "    [key] string Name;\n"),
+      std::string::npos)
       << mof;
   EXPECT_NE(mof.find("    string Tags[];\n"), std::string::npos);
   EXPECT_NE(mof.find("uint32 Poke([in] sint32 Times, [in, out] string Note, [out] boolean Done);"),

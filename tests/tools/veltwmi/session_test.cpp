@@ -227,10 +227,12 @@ TEST_F(VeltwmiSessionTest, FailuresNameTheStatusAndExitByKind) {
   EXPECT_EQ(outParameter.exitCode, kExitUsage);
   EXPECT_NE(outParameter.err.find("'NewSize' is an out-parameter"), std::string::npos);
   // An unknown class is one fault, whichever command meets it.
-  for (std::vector<std::string> command :
-       {std::vector<std::string>{"enum", "Nothing"}, {"get", "Nothing.Name=\"x\""},
-        {"put", "Nothing", "Name=x"}, {"call", "Nothing.Name=\"x\"", "Grow"},
-        {"watch", "Nothing", "--for", "0"}, {"classes", "Nothing"}}) {
+  for (std::vector<std::string> command : {std::vector<std::string>{"enum", "Nothing"},
+                                           {"get", "Nothing.Name=\"x\""},
+                                           {"put", "Nothing", "Name=x"},
+                                           {"call", "Nothing.Name=\"x\"", "Grow"},
+                                           {"watch", "Nothing", "--for", "0"},
+                                           {"classes", "Nothing"}}) {
     Result unknown = run(command);
     EXPECT_EQ(unknown.exitCode, kExitUsage) << command[0];
     EXPECT_NE(unknown.err.find("class Nothing: WBEM_E_INVALID_CLASS (0x80041010)"),
@@ -249,7 +251,8 @@ TEST_F(VeltwmiSessionTest, FailuresNameTheStatusAndExitByKind) {
 // class it asked for.
 TEST_F(VeltwmiSessionTest, GetChecksItsKeysAndTheClassOfItsAnswer) {
   registerGadgetServer();
-  for (const char* path : {"Gadget.Nme=\"g1\"", "Gadget.Size=1", "Gadget", "\\\\.\\root\\test:Gadget"}) {
+  for (const char* path :
+       {"Gadget.Nme=\"g1\"", "Gadget.Size=1", "Gadget", "\\\\.\\root\\test:Gadget"}) {
     Result refused = run({"get", path});
     EXPECT_EQ(refused.exitCode, kExitUsage) << path;
     EXPECT_NE(refused.err.find("(its keys: Name)"), std::string::npos) << refused.err;
