@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 #include <set>
+#include <string_view>
 
 #include "class_info.h"
 #include "commands.h"
@@ -16,66 +17,14 @@ namespace {
 
 // The qualifiers of the published schema; anything else is most likely a typo ([kye]) that
 // the reader keeps without complaint and the service then ignores.
-const char* const kKnownQualifiers[] = {"abstract",
-                                        "aggregate",
-                                        "aggregation",
-                                        "alias",
-                                        "amendment",
-                                        "arraytype",
-                                        "association",
-                                        "bitmap",
-                                        "bitvalues",
-                                        "cimtype",
-                                        "classcontext",
-                                        "composition",
-                                        "constructor",
-                                        "counter",
-                                        "create",
-                                        "delete",
-                                        "deprecated",
-                                        "description",
-                                        "destructor",
-                                        "displayname",
-                                        "dynamic",
-                                        "enumprivileges",
-                                        "experimental",
-                                        "gauge",
-                                        "implemented",
-                                        "in",
-                                        "indication",
-                                        "key",
-                                        "large",
-                                        "locale",
-                                        "mappingstrings",
-                                        "max",
-                                        "maxlen",
-                                        "maxvalue",
-                                        "min",
-                                        "minlen",
-                                        "minvalue",
-                                        "modelcorrespondence",
-                                        "nonlocal",
-                                        "nullvalue",
-                                        "out",
-                                        "override",
-                                        "privileges",
-                                        "propagated",
-                                        "provider",
-                                        "read",
-                                        "required",
-                                        "revision",
-                                        "singleton",
-                                        "static",
-                                        "subtype",
-                                        "terminal",
-                                        "units",
-                                        "uuid",
-                                        "valuemap",
-                                        "values",
-                                        "version",
-                                        "weak",
-                                        "write",
-                                        "writeprivileges"};
+constexpr std::string_view kKnownQualifiers =
+    " abstract aggregate aggregation alias amendment arraytype association bitmap bitvalues"
+    " cimtype classcontext composition constructor counter create delete deprecated description"
+    " destructor displayname dynamic enumprivileges experimental gauge implemented in indication"
+    " key large locale mappingstrings max maxlen maxvalue min minlen minvalue"
+    " modelcorrespondence nonlocal nullvalue out override privileges propagated provider read"
+    " required revision singleton static subtype terminal units uuid valuemap values version"
+    " weak write writeprivileges ";
 
 std::string lower(std::string text) {
   for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -83,9 +32,7 @@ std::string lower(std::string text) {
 }
 
 bool known(const std::string& qualifier) {
-  std::string name = lower(qualifier);
-  return std::any_of(std::begin(kKnownQualifiers), std::end(kKnownQualifiers),
-                     [&](const char* k) { return name == k; });
+  return kKnownQualifiers.find(" " + lower(qualifier) + " ") != std::string_view::npos;
 }
 
 bool flagged(const QualifierTexts& qualifiers, const char* name) {
