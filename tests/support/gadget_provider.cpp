@@ -81,6 +81,13 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
                               IWbemObjectSink* sink) override {
     std::u16string p(path);
     if (p.find(u"Broken") != std::u16string::npos) return WBEM_E_FAILED;
+    if (p.find(u"Stranger") != std::u16string::npos) {  // answers with another class
+      IWbemClassObject* event = make(u"GadgetChanged", u"Stranger", 0);
+      sink->Indicate(1, &event);
+      sink->SetStatus(WBEM_STATUS_COMPLETE, WBEM_S_NO_ERROR, nullptr, nullptr);
+      event->Release();
+      return WBEM_S_NO_ERROR;
+    }
     std::size_t open = p.find(u'"'), close = p.rfind(u'"');
     std::u16string name = open < close ? p.substr(open + 1, close - open - 1) : u"";
     LONG size = 0;

@@ -1,7 +1,7 @@
 // A provider server for the client's tests: a WinMain-shaped entry serving a small class of
-// gadgets kept in memory, firing an event on every write (or a flood of them), and an enumeration
-// that can be held after its first object so a test sees whether the client prints rows as they
-// come.
+// gadgets kept in memory (only their names and sizes; a get of "Stranger" answers an event), firing
+// an event on every write (or a flood of them), and an enumeration that can be held after its first
+// object so a test sees whether the client prints rows as they come.
 #pragma once
 
 #include <objbase.h>

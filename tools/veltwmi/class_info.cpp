@@ -1,6 +1,7 @@
 #include "class_info.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "object_view.h"
 #include "value_typing.h"
@@ -22,6 +23,23 @@ std::string textProperty(IWbemClassObject* object, const char16_t* name) {
   return value.get()->vt == VT_BSTR ? narrow(value.get()->bstrVal) : std::string();
 }
 
+bool sameWord(const std::string& a, const char* b) {
+  std::size_t i = 0;
+  for (; i < a.size() && b[i]; ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != b[i]) return false;
+  }
+  return i == a.size() && !b[i];
+}
+
+QualifierTexts propertyQualifiers(IWbemClassObject* object, const std::string& name) {
+  IWbemQualifierSet* set = nullptr;
+  std::u16string wide = widen(name);
+  if (FAILED(object->GetPropertyQualifierSet(wide.c_str(), &set))) return {};
+  QualifierTexts texts = qualifierTexts(set);
+  set->Release();
+  return texts;
+}
+
 void addParameters(IWbemClassObject* signature, bool in, ClassInfo::Method& method) {
   if (!signature) return;
   for (const PropertyValue& p : viewOf(signature).properties) {
@@ -32,11 +50,34 @@ void addParameters(IWbemClassObject* signature, bool in, ClassInfo::Method& meth
     auto known = std::find_if(method.parameters.begin(), method.parameters.end(),
                               [&](const ClassInfo::Parameter& q) { return q.name == p.name; });
     if (known == method.parameters.end()) {
-      method.parameters.push_back({p.name, p.type, in, !in});
+      QualifierTexts qualifiers;
+      for (QualifierText& q : propertyQualifiers(signature, p.name)) {
+        if (!sameWord(q.name, "in") && !sameWord(q.name, "out") && !sameWord(q.name, "id")) {
+          qualifiers.push_back(std::move(q));
+        }
+      }
+      method.parameters.push_back({p.name, p.type, in, !in, std::move(qualifiers)});
     } else {
       (in ? known->in : known->out) = true;
     }
   }
+}
+
+// "[a, b(\"x\")] " or nothing; `first` come before the qualifiers of the set.
+std::string qualifierList(std::vector<std::string> first, const QualifierTexts& qualifiers) {
+  for (const QualifierText& q : qualifiers) {
+    if (q.value == "TRUE") {
+      first.push_back(q.name);
+    } else if (!q.value.empty() && q.value.front() == '{') {
+      first.push_back(q.name + q.value);
+    } else {
+      first.push_back(q.name + "(" + q.value + ")");
+    }
+  }
+  if (first.empty()) return {};
+  std::string text = "[";
+  for (std::size_t i = 0; i < first.size(); ++i) text += (i ? ", " : "") + first[i];
+  return text + "] ";
 }
 
 std::string direction(const ClassInfo::Parameter& p) {
@@ -51,8 +92,8 @@ std::string signatureOf(const ClassInfo::Method& m, bool mof) {
     std::string type = cimTypeName(p.type);
     bool array = type.size() > 2 && type.compare(type.size() - 2, 2, "[]") == 0;
     if (mof) {
-      text += "[" + direction(p) + "] " + (array ? type.substr(0, type.size() - 2) : type) + " " +
-              p.name + (array ? "[]" : "");
+      text += qualifierList({direction(p)}, p.qualifiers) +
+              (array ? type.substr(0, type.size() - 2) : type) + " " + p.name + (array ? "[]" : "");
     } else {
       text += direction(p) + " " + type + " " + p.name;
     }
@@ -62,6 +103,21 @@ std::string signatureOf(const ClassInfo::Method& m, bool mof) {
 
 }  // namespace
 
+QualifierTexts qualifierTexts(IWbemQualifierSet* set) {
+  QualifierTexts texts;
+  if (!set) return texts;
+  set->BeginEnumeration(0);
+  for (;;) {
+    BSTR name = nullptr;
+    PropertyValue value;
+    if (set->Next(0, &name, value.value.get(), nullptr) != WBEM_S_NO_ERROR) break;
+    texts.push_back({narrow(name), mofText(value)});
+    SysFreeString(name);
+  }
+  set->EndEnumeration();
+  return texts;
+}
+
 ClassInfo classInfoOf(IWbemClassObject* cls) {
   ClassInfo info;
   info.name = textProperty(cls, u"__CLASS");
@@ -70,14 +126,16 @@ ClassInfo classInfoOf(IWbemClassObject* cls) {
   if (SUCCEEDED(cls->GetQualifierSet(&qualifiers))) {
     if (qualifierSet(qualifiers, u"dynamic")) qualifierSet(qualifiers, u"provider", &info.provider);
     info.singleton = qualifierSet(qualifiers, u"singleton");
+    info.qualifiers = qualifierTexts(qualifiers);
     qualifiers->Release();
   }
   for (const PropertyValue& p : viewOf(cls).properties) {
-    ClassInfo::Property property{p.name, p.type, false};
+    ClassInfo::Property property{p.name, p.type, false, {}};
     IWbemQualifierSet* set = nullptr;
     std::u16string wide = widen(p.name);
     if (SUCCEEDED(cls->GetPropertyQualifierSet(wide.c_str(), &set))) {
       property.key = qualifierSet(set, u"key");
+      property.qualifiers = qualifierTexts(set);
       set->Release();
     }
     info.properties.push_back(property);
@@ -87,7 +145,13 @@ ClassInfo classInfoOf(IWbemClassObject* cls) {
     BSTR name = nullptr;
     IWbemClassObject *in = nullptr, *out = nullptr;
     if (cls->NextMethod(0, &name, &in, &out) != WBEM_S_NO_ERROR) break;
-    ClassInfo::Method method{narrow(name), "void", {}};
+    ClassInfo::Method method{narrow(name), "void", {}, false, {}};
+    IWbemQualifierSet* set = nullptr;
+    if (SUCCEEDED(cls->GetMethodQualifierSet(name, &set))) {
+      method.isStatic = qualifierSet(set, u"static");
+      method.qualifiers = qualifierTexts(set);
+      set->Release();
+    }
     SysFreeString(name);
     addParameters(in, true, method);
     addParameters(out, false, method);
@@ -112,7 +176,10 @@ std::string classListing(const ClassInfo& info) {
     text += std::string(p.key ? "  key " : "      ") + type +
             std::string(width - type.size(), ' ') + "  " + p.name + "\n";
   }
-  for (const auto& m : info.methods) text += "  method " + signatureOf(m, false) + "\n";
+  for (const auto& m : info.methods) {
+    text +=
+        std::string(m.isStatic ? "  static method " : "  method ") + signatureOf(m, false) + "\n";
+  }
   return text;
 }
 
@@ -138,7 +205,8 @@ std::string classJson(const ClassInfo& info) {
   for (std::size_t i = 0; i < info.methods.size(); ++i) {
     const auto& m = info.methods[i];
     text += (i ? ", " : "") + std::string("{\"name\": ") + jsonQuote(m.name) +
-            ", \"returns\": " + jsonQuote(m.returns) + ", \"parameters\": [";
+            ", \"returns\": " + jsonQuote(m.returns) +
+            ", \"static\": " + (m.isStatic ? "true" : "false") + ", \"parameters\": [";
     for (std::size_t j = 0; j < m.parameters.size(); ++j) {
       const auto& p = m.parameters[j];
       text += (j ? ", " : "") + std::string("{\"name\": ") + jsonQuote(p.name) +
@@ -151,27 +219,19 @@ std::string classJson(const ClassInfo& info) {
 }
 
 std::string classMof(const ClassInfo& info) {
-  std::string text;
-  std::vector<std::string> qualifiers;
-  if (!info.provider.empty()) {
-    qualifiers.push_back("dynamic");
-    qualifiers.push_back("provider(\"" + info.provider + "\")");
-  }
-  if (info.singleton) qualifiers.push_back("singleton");
-  if (!qualifiers.empty()) {
-    text += "[";
-    for (std::size_t i = 0; i < qualifiers.size(); ++i) text += (i ? ", " : "") + qualifiers[i];
-    text += "]\n";
-  }
+  std::string text = qualifierList({}, info.qualifiers);
+  if (!text.empty()) text.back() = '\n';
   text += "class " + info.name + (info.superclass.empty() ? "" : " : " + info.superclass) + "\n{\n";
   for (const auto& p : info.properties) {
     std::string type = cimTypeName(p.type);
     bool array = type.size() > 2 && type.compare(type.size() - 2, 2, "[]") == 0;
-    text += std::string("    ") + (p.key ? "[key] " : "") +
+    text += "    " + qualifierList({}, p.qualifiers) +
             (array ? type.substr(0, type.size() - 2) : type) + " " + p.name + (array ? "[]" : "") +
             ";\n";
   }
-  for (const auto& m : info.methods) text += "    " + signatureOf(m, true) + ";\n";
+  for (const auto& m : info.methods) {
+    text += "    " + qualifierList({}, m.qualifiers) + signatureOf(m, true) + ";\n";
+  }
   return text + "};\n";
 }
 

@@ -16,7 +16,8 @@ struct Assignment {
 };
 
 struct Command {
-  std::string name;  // enum, get, put, call, watch, classes, run, help; empty: batch from stdin
+  std::string
+      name;  // enum, get, put, call, watch, classes, check, run, help; empty: batch from stdin
   std::vector<std::string> operands;
   std::vector<Assignment> assignments;  // put and call: Prop=Value
   std::optional<Format> format;

@@ -11,9 +11,21 @@ int runCall(const Command& command, CommandContext& context) {
   IWbemServices* ns = context.session.nameSpace(context.nameSpace);
   Ref<IWbemClassObject> cls = context.session.classObject(ns, className);
   std::u16string wideMethod = widen(method);
-  Ref<IWbemClassObject> inDef;
-  if (FAILED(cls->GetMethod(wideMethod.c_str(), 0, inDef.put(), nullptr))) {
+  Ref<IWbemClassObject> inDef, outDef;
+  if (FAILED(cls->GetMethod(wideMethod.c_str(), 0, inDef.put(), outDef.put()))) {
     throw usageError(className + " has no method '" + method + "'");
+  }
+  for (const Assignment& a : command.assignments) {
+    std::u16string name = widen(a.name);
+    bool isIn = inDef && SUCCEEDED(inDef->Get(name.c_str(), 0, nullptr, nullptr, nullptr));
+    bool isOut = outDef && SUCCEEDED(outDef->Get(name.c_str(), 0, nullptr, nullptr, nullptr));
+    if (isIn) continue;
+    if (isOut) {
+      throw usageError(method + "(): '" + a.name +
+                       "' is an out-parameter; the method sets it, the call cannot");
+    }
+    if (!inDef) throw usageError(method + "() takes no parameters");
+    throw usageError(method + "() has no in-parameter '" + a.name + "'");
   }
   Ref<IWbemClassObject> in;
   if (inDef) {
@@ -21,8 +33,6 @@ int runCall(const Command& command, CommandContext& context) {
     for (const Assignment& a : command.assignments) {
       putTyped(in.get(), method + "()", a.name, a.value);
     }
-  } else if (!command.assignments.empty()) {
-    throw usageError(method + "() takes no parameters");
   }
 
   Bstr widePath(widen(path)), methodName(wideMethod);

@@ -1,18 +1,18 @@
-// put: creates an instance or changes the named properties of an existing one.
+// put: creates an instance or changes the named properties of an existing one, and shows what
+// the provider stored.
 #include "commands.h"
 #include "request.h"
 
 namespace veltwmi {
 namespace {
 
-// The current instance when the provider knows it, so that a change keeps the properties the
-// user did not name; null when it does not exist yet.
-Ref<IWbemClassObject> existingInstance(IWbemServices* ns, const std::string& relPath) {
+// The instance the provider holds at `relPath` (a copy), or null with `status` saying why.
+Ref<IWbemClassObject> instanceAt(IWbemServices* ns, const std::string& relPath, HRESULT& status) {
   Ref<ResultSink> sink = ResultSink::create();
   Bstr path(widen(relPath));
   HRESULT hr = ns->GetObjectAsync(path, 0, nullptr, sink.get());
   Ref<IWbemClassObject> found;
-  HRESULT status = hr;
+  status = hr;
   if (SUCCEEDED(hr)) {
     for (;;) {
       Ref<IWbemClassObject> object;
@@ -26,14 +26,20 @@ Ref<IWbemClassObject> existingInstance(IWbemServices* ns, const std::string& rel
       }
     }
   }
-  if (SUCCEEDED(status) && found) {
-    Ref<IWbemClassObject> copy;
-    if (SUCCEEDED(found->Clone(copy.put()))) return copy;
-    return found;
-  }
-  // Not there, or a provider that cannot read it (this server answers a missing instance
-  // with a plain failure): the put creates it, and the put's own status tells the outcome.
-  return {};
+  if (SUCCEEDED(status) && !found) status = WBEM_E_NOT_FOUND;
+  if (FAILED(status)) return {};
+  Ref<IWbemClassObject> copy;
+  if (SUCCEEDED(found->Clone(copy.put()))) return copy;
+  return found;
+}
+
+// The current instance when the provider knows it, so that a change keeps the properties the
+// user did not name; null when it does not exist yet, or a provider that cannot read it (this
+// server answers a missing instance with a plain failure): the put creates it, and the put's
+// own status tells the outcome.
+Ref<IWbemClassObject> existingInstance(IWbemServices* ns, const std::string& relPath) {
+  HRESULT ignored = WBEM_S_NO_ERROR;
+  return instanceAt(ns, relPath, ignored);
 }
 
 }  // namespace
@@ -61,16 +67,25 @@ int runPut(const Command& command, CommandContext& context) {
     }
   }
 
-  Ref<IWbemClassObject> written;
   Delivery delivered = request(
       context, "put " + className,
       [&](IWbemObjectSink* sink) {
         return ns->PutInstanceAsync(instance.get(), WBEM_FLAG_CREATE_OR_UPDATE, nullptr, sink);
       },
-      [&](IWbemClassObject* object) { written = Ref<IWbemClassObject>::share(object); }, false);
+      [](IWbemClassObject*) {}, false);
   if (delivered.exitCode != kExitOk) return delivered.exitCode;
+  // What the provider kept, which may differ from what was sent (a value it ignores, clamps or
+  // computes): read back by the keys.
+  HRESULT status = WBEM_E_INVALID_OBJECT_PATH;
+  Ref<IWbemClassObject> stored;
+  if (relPath.get()->vt == VT_BSTR) stored = instanceAt(ns, narrow(relPath.get()->bstrVal), status);
+  if (!stored) {
+    context.console.message("put " + className +
+                            ": written, but it cannot be read back: " + describeStatus(status));
+    return kExitOk;
+  }
   auto format = makeFormatter(context.format, Shape::kOne, context.console);
-  format->object(viewOf(written ? written.get() : instance.get()));
+  format->object(viewOf(stored.get()));
   format->end();
   return kExitOk;
 }

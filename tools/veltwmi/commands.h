@@ -24,6 +24,8 @@ int runGet(const Command& command, CommandContext& context);
 int runPut(const Command& command, CommandContext& context);
 int runCall(const Command& command, CommandContext& context);
 int runClasses(const Command& command, CommandContext& context);
+// Reports every fault of the loaded MOF and its registrations; 1 when there is an error.
+int runCheck(const Command& command, CommandContext& context);
 
 // Events a watch holds while it prints; beyond them it drops what arrives (and says so).
 constexpr std::size_t kWatchQueueLimit = 10000;

@@ -4,62 +4,104 @@
 #include <string>
 #include <vector>
 
+#include "display_width.h"
+
 namespace veltwmi {
 namespace {
 
-// Columns take their widths from the header and the first row; later rows that are wider
-// push their neighbours right rather than wait for the whole result.
+// A table for a whole result waits for its last row, so every column is as wide as its widest
+// cell. A watch cannot wait for an end that may never come: its columns take their widths from
+// the header and the first event, and a later, wider cell pushes its neighbours right.
 class TableFormatter final : public Formatter {
  public:
-  explicit TableFormatter(Console& console) : console_(console) {}
+  TableFormatter(Console& console, bool streaming) : console_(console), streaming_(streaming) {}
 
   void object(const ObjectView& view) override {
+    std::vector<std::string> names, cells;
+    for (const PropertyValue& p : view.properties) {
+      names.push_back(p.name);
+      cells.push_back(plainText(p));
+    }
+    bool fresh = blocks_.empty() || names != blocks_.back().header ||
+                 view.className != blocks_.back().className;
+    if (!streaming_) {
+      if (fresh) blocks_.push_back({view.className, names, {}});
+      blocks_.back().rows.push_back(std::move(cells));
+      return;
+    }
     std::lock_guard<std::mutex> lock(console_.mutex);
     console_.clearCounterLocked();
-    std::vector<std::string> names;
-    for (const PropertyValue& p : view.properties) names.push_back(p.name);
-    if (names != columns_ || view.className != className_) {
-      columns_ = names;
-      className_ = view.className;
-      widths_.clear();
-      for (const PropertyValue& p : view.properties) {
-        widths_.push_back(std::max(p.name.size(), plainText(p).size()));
-      }
-      if (rows_ > 0) console_.out << '\n';
-      writeRow(columns_);
-      std::vector<std::string> rules;
-      for (std::size_t w : widths_) rules.push_back(std::string(w, '-'));
-      writeRow(rules);
+    if (fresh) {
+      if (!blocks_.empty()) console_.out << '\n';
+      blocks_.assign(1, {view.className, names, {cells}});
+      widths_ = widthsOf(blocks_.back());
+      writeHeader(names);
     }
-    std::vector<std::string> cells;
-    for (const PropertyValue& p : view.properties) cells.push_back(plainText(p));
     writeRow(cells);
-    ++rows_;
+    console_.out.flush();
+  }
+
+  void end() override {
+    if (streaming_ || blocks_.empty()) return;
+    std::lock_guard<std::mutex> lock(console_.mutex);
+    console_.clearCounterLocked();
+    for (std::size_t b = 0; b < blocks_.size(); ++b) {
+      if (b > 0) console_.out << '\n';
+      widths_ = widthsOf(blocks_[b]);
+      writeHeader(blocks_[b].header);
+      for (const auto& row : blocks_[b].rows) writeRow(row);
+    }
     console_.out.flush();
   }
 
  private:
+  // Consecutive objects of one class with the same properties share a header.
+  struct Block {
+    std::string className;
+    std::vector<std::string> header;
+    std::vector<std::vector<std::string>> rows;
+  };
+
+  static std::vector<std::size_t> widthsOf(const Block& block) {
+    std::vector<std::size_t> widths;
+    for (const std::string& name : block.header) widths.push_back(displayWidth(name));
+    for (const auto& row : block.rows) {
+      for (std::size_t i = 0; i < row.size(); ++i) {
+        widths[i] = std::max(widths[i], displayWidth(row[i]));
+      }
+    }
+    return widths;
+  }
+
+  void writeHeader(const std::vector<std::string>& names) {
+    writeRow(names);
+    std::vector<std::string> rules;
+    for (std::size_t w : widths_) rules.push_back(std::string(w, '-'));
+    writeRow(rules);
+  }
+
   // A cell wider than its column pushes only as far as the next columns' padding absorbs.
   void writeRow(const std::vector<std::string>& cells) {
     std::string line;
-    std::size_t columnStart = 0;
+    std::size_t lineWidth = 0, columnStart = 0;
     for (std::size_t i = 0; i < cells.size(); ++i) {
       if (i > 0) {
         columnStart += widths_[i - 1] + 2;
-        std::size_t pad = line.size() + 2 <= columnStart ? columnStart - line.size() : 2;
+        std::size_t pad = lineWidth + 2 <= columnStart ? columnStart - lineWidth : 2;
         line += std::string(pad, ' ');
+        lineWidth += pad;
       }
       line += cells[i];
+      lineWidth += displayWidth(cells[i]);
     }
     line.erase(line.find_last_not_of(' ') + 1);
     console_.out << line << '\n';
   }
 
   Console& console_;
-  std::vector<std::string> columns_;
-  std::string className_;
+  const bool streaming_;
+  std::vector<Block> blocks_;  // streaming: the current header only
   std::vector<std::size_t> widths_;
-  std::size_t rows_ = 0;
 };
 
 class ListFormatter final : public Formatter {
@@ -148,7 +190,7 @@ std::unique_ptr<Formatter> makeFormatter(Format format, Shape shape, Console& co
     case Format::kTable:
       break;
   }
-  return std::make_unique<TableFormatter>(console);
+  return std::make_unique<TableFormatter>(console, shape == Shape::kStream);
 }
 
 }  // namespace veltwmi

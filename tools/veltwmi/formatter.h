@@ -1,5 +1,6 @@
 // The output formats: a table for people, a list of Name : Value blocks, JSON for scripts and
-// MOF instance declarations. Each writes an object as soon as it arrives.
+// MOF instance declarations. Each writes an object as soon as it arrives, but for a table of a
+// whole result, which waits for its last row so that every column fits its widest cell.
 #pragma once
 
 #include <memory>

@@ -12,7 +12,7 @@ Usage: veltwmi [options] COMMAND [operands]
 
 Commands:
   enum CLASS                      list the instances of CLASS
-  get PATH                        one instance, e.g. 'NorvexSample_Device.Name="d1"'
+  get PATH                        one instance, e.g. 'NorvexJvm_Runtime.Name="jvm"'
   put CLASS Prop=Value ...        create an instance, or change the named properties of an
                                   existing one (the keys say which)
   call PATH METHOD Param=Value ...
@@ -20,6 +20,9 @@ Commands:
   watch EVENTCLASS [--for SECONDS]
                                   print events as they come, until Ctrl-C or SECONDS
   classes [CLASS]                 the classes of the loaded MOF: keys, properties, methods
+  check                           cross-checks the loaded MOF and the registry: classes without
+                                  a provider, registrations that match nothing, unknown
+                                  qualifiers, an unregistered server (exit 1 on an error)
   run [SCRIPT]                    run the commands of SCRIPT (standard input without it or
                                   with -) in one session
   help [COMMAND]                  this text, or a command's
@@ -53,16 +56,19 @@ Exit codes:
 
 constexpr const char* kEnumHelp = R"(Usage: veltwmi enum CLASS [--format F] [--namespace NS]
 
-Lists every instance of CLASS as the provider delivers it: the first rows print at once, and
-on a terminal stderr shows how many rows have arrived. JSON output is one array.
+Lists every instance of CLASS as the provider delivers it. A table waits for the last row so
+that every column fits its widest cell; list and json print each row as it arrives. On a
+terminal stderr shows how many rows have arrived. JSON output is one array.
 )";
 
 constexpr const char* kGetHelp = R"(Usage: veltwmi get PATH [--format F] [--namespace NS]
 
 Fetches one instance by its object path, for example
-  veltwmi get 'NorvexSample_Device.Name="d1"'
-  veltwmi get 'NorvexSample_Slot.Device="d1",Index=2'
-A path that does not parse fails with WBEM_E_INVALID_OBJECT_PATH (0x8004103A).
+  veltwmi get 'NorvexJvm_MemoryPool.Name="Metaspace"'
+  veltwmi get 'NorvexJvm_Thread.Id=1'
+The path must name every key of the class and nothing else (usage error otherwise). A path
+that does not parse fails with WBEM_E_INVALID_OBJECT_PATH (0x8004103A); an answer of another
+class than the one asked for is a failure.
 )";
 
 constexpr const char* kPutHelp =
@@ -70,8 +76,9 @@ constexpr const char* kPutHelp =
 
 Writes an instance. When the key properties name an instance the provider already has, the
 other properties keep their values and only the named ones change; otherwise a new instance
-with these values is created. Prints the instance as written.
-  veltwmi put NorvexSample_Device Name=d1 Capacity=10 'Labels={a, "b c"}'
+with these values is created. Prints the instance as the provider stored it, read back by its
+keys after the put.
+  veltwmi put NorvexJvm_Setting Name=Greeting 'Value=hello there'
 )";
 
 constexpr const char* kCallHelp =
@@ -79,8 +86,8 @@ constexpr const char* kCallHelp =
 
 Executes METHOD on the instance at PATH (or on the class, for a static method) with the
 in-parameters typed by the method's definition, and prints the out-parameters with the
-ReturnValue.
-  veltwmi call 'NorvexSample_Device.Name="d1"' Resize NewCapacity=20 Force=true
+ReturnValue. Out-parameters cannot be given.
+  veltwmi call 'NorvexJvm_Runtime.Name="jvm"' CollectGarbage
 )";
 
 constexpr const char* kWatchHelp =
@@ -102,6 +109,20 @@ gives objects with class, superclass, provider, keys, properties and methods; --
 gives class declarations.
 )";
 
+constexpr const char* kCheckHelp = R"(Usage: veltwmi check [--mof FILE...] [--namespace NS]
+
+Checks every namespace the loaded MOF declares (or only NS) and prints one line per fault:
+  error    a dynamic class without a [key] property, a provider("...") that no
+           __Win32Provider registers, a provider with neither an instance nor a method
+           registration, an EventQueryList class no MOF declares, a CLSID whose server is not
+           registered (VeltProxyProvider -RegServer), an unknown qualifier such as [kye]
+  warning  a class nothing serves (not dynamic, in no EventQueryList), a provider no class
+           names, methods without a method registration
+The last line counts them. Exit 1 when there is an error, 0 otherwise. What the providers'
+jars serve is not looked at: a class whose provider is registered but that no jar serves
+still fails on its first request.
+)";
+
 constexpr const char* kRunHelp =
     R"(Usage: veltwmi run [SCRIPT | -] [--mof FILE...] [--namespace NS] [--format F]
 
@@ -112,7 +133,8 @@ own --format and --namespace. Besides the commands above a batch knows:
   sleep SECONDS     pauses (Ctrl-C ends the pause)
   wait              waits until every watch started so far has ended
 The batch stops at the first command that fails and exits with its code.
-  printf '%s\n' 'watch NorvexSample_Alert --for 2' 'put NorvexSample_Device Name=d1' | veltwmi
+  printf '%s\n' 'watch NorvexJvm_SettingChanged --for 2' 'put NorvexJvm_Setting Name=A Value=1' |
+    veltwmi
 )";
 
 }  // namespace
@@ -124,6 +146,7 @@ std::string helpText(const std::string& command) {
   if (command == "call") return kCallHelp;
   if (command == "watch") return kWatchHelp;
   if (command == "classes") return kClassesHelp;
+  if (command == "check") return kCheckHelp;
   if (command == "run" || command == "echo" || command == "sleep" || command == "wait") {
     return kRunHelp;
   }

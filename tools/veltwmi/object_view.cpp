@@ -28,6 +28,18 @@ std::string mofQuote(const std::string& text) {
   return out + "\"";
 }
 
+// An array item as `put` reads it back: bare when it is plain, quoted when it is empty or holds
+// a space (put would trim it at the ends) or what would end or quote it.
+std::string arrayItemText(const std::string& text) {
+  if (!text.empty() && text.find_first_of(",\"\\{} \t\r\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
 bool isNumericText(CIMTYPE base) { return base == CIM_SINT64 || base == CIM_UINT64; }
 
 std::string quoted(const std::string& text, Style style) {
@@ -112,7 +124,8 @@ std::string render(const PropertyValue& property, Style style) {
     VARIANT* slot = item.get();
     if (SUCCEEDED(SafeArrayGetElement(v.parray, &i, &slot->bVal))) slot->vt = element;
     if (i > low) out += ", ";
-    out += scalarText(*slot, base, style == Style::kPlain ? Style::kPlain : style);
+    std::string text = scalarText(*slot, base, style);
+    out += style == Style::kPlain ? arrayItemText(text) : text;
   }
   return out + (style == Style::kJson ? "]" : "}");
 }

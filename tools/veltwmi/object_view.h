@@ -23,7 +23,8 @@ struct ObjectView {
 
 ObjectView viewOf(IWbemClassObject* object);
 
-// For people: strings as they are, arrays as {a, b}, NULL as the empty text.
+// For people: strings as they are, arrays as {a, "b c"} with items quoted where `put` needs them
+// quoted to read them back, NULL as the empty text.
 std::string plainText(const PropertyValue& property);
 // A JSON value: numbers and booleans bare, strings quoted and escaped, NULL as null.
 std::string jsonText(const PropertyValue& property);

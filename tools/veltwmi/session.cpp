@@ -49,6 +49,9 @@ Ref<IWbemClassObject> Session::classObject(IWbemServices* ns, const std::string&
   Bstr path(widen(className));
   HRESULT hr = ns->GetObject(path, 0, nullptr, cls.put(), nullptr);
   if (FAILED(hr) || !cls) {
+    // The stand-in answers a class path it does not know with WBEM_E_NOT_FOUND and an
+    // instance path with WBEM_E_INVALID_CLASS; every command names the one status.
+    if (hr == WBEM_E_NOT_FOUND || SUCCEEDED(hr)) hr = WBEM_E_INVALID_CLASS;
     throw Failure(kExitUsage, "class " + className + ": " + describeStatus(hr) +
                                   " (veltwmi classes lists the known ones)");
   }

@@ -31,6 +31,9 @@ class Session {
   // The class definition; throws Failure(kExitUsage) when the namespace has no such class.
   Ref<IWbemClassObject> classObject(IWbemServices* ns, const std::string& className);
 
+  // The loaded MOF, for what the namespaces' services do not tell (the registrations).
+  const velt::wmi::Service& service() const { return service_; }
+
   // The failure message for a WMI status: its name and code, and where to look further.
   std::string failureText(const std::string& what, HRESULT status) const;
 

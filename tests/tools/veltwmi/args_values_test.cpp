@@ -2,12 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <regex>
+
+#include "app.h"
 
 #include "cli_args.h"
 #include "commands.h"
 #include "status_text.h"
 #include "value_typing.h"
 #include "wait_time.h"
+#include "wmi/service.h"
 
 namespace veltwmi {
 namespace {
@@ -170,6 +174,29 @@ TEST(VeltwmiValues, ArraysSplitOnCommasOutsideQuotes) {
   EXPECT_EQ(Typed(CIM_STRING | CIM_FLAG_ARRAY, "{}").v().vt, VT_ARRAY | VT_BSTR);
   EXPECT_THROW(Typed(CIM_UINT8 | CIM_FLAG_ARRAY, "1,300"), Failure);
   EXPECT_THROW(Typed(CIM_UINT8 | CIM_FLAG_ARRAY, "1,,2"), Failure);
+}
+
+// Every class the usage texts show is one the sample declares, so each example can be run.
+TEST(VeltwmiHelp, ExamplesUseTheClassesThatShip) {
+  velt::wmi::Service sample;
+  sample.loadMof(VELT_SAMPLE_MOF);
+  Ref<IWbemServices> ns;
+  ASSERT_EQ(sample.openNamespace(u"root\\norvex\\sample", ns.put()), WBEM_S_NO_ERROR);
+  std::regex className("\\bNorvex[A-Za-z]*_[A-Za-z]+");
+  int examples = 0;
+  for (const char* command : {"", "enum", "get", "put", "call", "watch", "classes", "run"}) {
+    std::string text = helpText(command);
+    for (std::sregex_iterator it(text.begin(), text.end(), className), end; it != end; ++it) {
+      Ref<IWbemClassObject> cls;
+      Bstr name(widen(it->str()));
+      EXPECT_EQ(ns->GetObject(name, 0, nullptr, cls.put(), nullptr), WBEM_S_NO_ERROR)
+          << it->str() << " in the help of '" << command << "'";
+      ++examples;
+    }
+  }
+  EXPECT_GE(examples, 6);
+  ns = {};
+  sample.shutdown();
 }
 
 TEST(VeltwmiStatus, NamesCarryTheirCodes) {

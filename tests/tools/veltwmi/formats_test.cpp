@@ -13,9 +13,10 @@ namespace {
 
 const char* const kMof = R"MOF(
 #pragma namespace("\\\\.\\root\\fmt")
-[dynamic, provider("P")] class Thing {
+[dynamic, provider("P"), Description("A \"thing\"")] class Thing {
   [key] string Name; uint32 Count; boolean On; string Tags[]; real64 Ratio; sint64 Big; char16 C;
   uint32 Poke([in] sint32 Times, [in, out] string Note, [out] boolean Done);
+  [static, Description("Makes one")] void Make([in, Description("Its name")] string Name);
 };
 )MOF";
 
@@ -60,7 +61,9 @@ class FormatsTest : public ::testing::Test {
   Ref<IWbemClassObject> class_;
 };
 
-TEST_F(FormatsTest, TableTakesWidthsFromHeaderAndFirstRow) {
+// Every column fits its widest cell as a terminal shows it: a wide character takes two
+// columns, a combining mark none. A watch's table cannot wait for its end and streams.
+TEST_F(FormatsTest, TableColumnsFitTheirWidestCellByDisplayWidth) {
   ObjectView first = thing({{u"Name", "say \"hi\""},
                             {u"Count", "4000000000"},
                             {u"On", "true"},
@@ -68,11 +71,31 @@ TEST_F(FormatsTest, TableTakesWidthsFromHeaderAndFirstRow) {
                             {u"Ratio", "0.5"},
                             {u"Big", "-5"}});
   ObjectView second = thing({{u"Name", "a-much-longer-name"}, {u"C", "x"}});
-  EXPECT_EQ(render(Format::kTable, Shape::kMany, {first, second}),
-            "Name      Count       On    Tags      Ratio  Big  C\n"
-            "--------  ----------  ----  --------  -----  ---  -\n"
-            "say \"hi\"  4000000000  true  {a, b c}  0.5    -5\n"
-            "a-much-longer-name                                x\n");
+  ObjectView third = thing({{u"Name", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"},  // three wide
+                            {u"Tags", "{e\xCC\x81, \"\"}"}});                   // e + acute
+  EXPECT_EQ(render(Format::kTable, Shape::kMany, {first, second, third}),
+            "Name                Count       On    Tags        Ratio  Big  C\n"
+            "------------------  ----------  ----  ----------  -----  ---  -\n"
+            "say \"hi\"            4000000000  true  {a, \"b c\"}  0.5    -5\n"
+            "a-much-longer-name                                            x\n"
+            "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E                                "
+            "{e\xCC\x81, \"\"}\n");
+  EXPECT_EQ(render(Format::kTable, Shape::kStream, {first, second}),
+            "Name      Count       On    Tags        Ratio  Big  C\n"
+            "--------  ----------  ----  ----------  -----  ---  -\n"
+            "say \"hi\"  4000000000  true  {a, \"b c\"}  0.5    -5\n"
+            "a-much-longer-name                                  x\n");
+}
+
+// What a table or list shows of an array reads back through put as the same items.
+TEST_F(FormatsTest, ArraysPrintAsPutReadsThem) {
+  for (const char* tags : {R"({a, "b,c", " pad ", "say \"hi\" \\ok", "{x}", ""})", "{}"}) {
+    ObjectView shown = thing({{u"Tags", tags}});
+    std::string text = plainText(shown.properties[3]);
+    ObjectView pasted = thing({{u"Tags", text}});
+    EXPECT_EQ(jsonText(pasted.properties[3]), jsonText(shown.properties[3])) << text;
+  }
+  EXPECT_EQ(plainText(thing({{u"Tags", R"({a, "b c"})"}}).properties[3]), R"({a, "b c"})");
 }
 
 TEST_F(FormatsTest, ListJsonAndMof) {
@@ -83,7 +106,7 @@ TEST_F(FormatsTest, ListJsonAndMof) {
                           {u"Big", "-9223372036854775808"},
                           {u"C", "q"}});
   EXPECT_EQ(render(Format::kList, Shape::kOne, {one}),
-            "Name  : say \"hi\"\\\nCount : 7\nOn    : false\nTags  : {a, b c}\nRatio : \n"
+            "Name  : say \"hi\"\\\nCount : 7\nOn    : false\nTags  : {a, \"b c\"}\nRatio : \n"
             "Big   : -9223372036854775808\nC     : q\n");
   EXPECT_EQ(
       render(Format::kJson, Shape::kOne, {one}),
@@ -109,9 +132,12 @@ TEST_F(FormatsTest, JsonShapes) {
   EXPECT_EQ(stream.front(), '{');
 }
 
+// The listing marks static methods; the MOF declaration keeps every qualifier and reads back
+// as the same class.
 TEST_F(FormatsTest, ClassListingNamesKeysTypesAndSignatures) {
   ClassInfo info = classInfoOf(class_.get());
-  EXPECT_EQ(classListing(info),
+  std::string listing = classListing(info);
+  EXPECT_EQ(listing,
             "Thing  (provider P)\n"
             "  key string    Name\n"
             "      uint32    Count\n"
@@ -120,14 +146,35 @@ TEST_F(FormatsTest, ClassListingNamesKeysTypesAndSignatures) {
             "      real64    Ratio\n"
             "      sint64    Big\n"
             "      char16    C\n"
-            "  method uint32 Poke(in sint32 Times, in, out string Note, out boolean Done)\n");
+            "  method uint32 Poke(in sint32 Times, in, out string Note, out boolean Done)\n"
+            "  static method void Make(in string Name)\n");
   std::string mof = classMof(info);
-  EXPECT_NE(mof.find("[dynamic, provider(\"P\")]\nclass Thing\n{\n    [key] string Name;\n"),
-            std::string::npos);
+  EXPECT_NE(
+      mof.find("[dynamic, provider(\"P\"), Description(\"A \\\"thing\\\"\")]\nclass Thing\n{\n"
+               "    [key] string Name;\n"),
+      std::string::npos)
+      << mof;
   EXPECT_NE(mof.find("    string Tags[];\n"), std::string::npos);
   EXPECT_NE(mof.find("uint32 Poke([in] sint32 Times, [in, out] string Note, [out] boolean Done);"),
             std::string::npos);
+  EXPECT_NE(mof.find("    [static, Description(\"Makes one\")] void Make([in, Description(\"Its "
+                     "name\")] string Name);\n"),
+            std::string::npos)
+      << mof;
+  velt::wmi::Service again;
+  again.loadMofText("#pragma namespace(\"\\\\\\\\.\\\\root\\\\fmt\")\n" + mof, "again.mof");
+  Ref<IWbemServices> ns;
+  ASSERT_EQ(again.openNamespace(u"root\\fmt", ns.put()), WBEM_S_NO_ERROR);
+  Ref<IWbemClassObject> reread;
+  Bstr name(u"Thing");
+  ASSERT_EQ(ns->GetObject(name, 0, nullptr, reread.put(), nullptr), WBEM_S_NO_ERROR);
+  EXPECT_EQ(classMof(classInfoOf(reread.get())), mof);
   EXPECT_NE(classJson(info).find("\"keys\": [\"Name\"]"), std::string::npos);
+  EXPECT_NE(classJson(info).find("\"name\": \"Make\", \"returns\": \"void\", \"static\": true"),
+            std::string::npos);
+  reread = {};
+  ns = {};
+  again.shutdown();
 }
 
 }  // namespace

@@ -31,6 +31,13 @@ std::optional<NamespaceData> Repository::snapshot(const std::u16string& name) co
   return ns->second;
 }
 
+std::vector<NamespaceData> Repository::snapshots() const {
+  std::shared_lock lock(mutex_);
+  std::vector<NamespaceData> all;
+  for (const auto& [key, data] : namespaces_) all.push_back(data);
+  return all;
+}
+
 std::u16string Repository::canonicalNamespaceName(const std::u16string& name) const {
   std::shared_lock lock(mutex_);
   auto ns = namespaces_.find(toLower(name));

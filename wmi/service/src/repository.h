@@ -39,6 +39,7 @@ class Repository {
                                             const std::u16string& className) const;
   bool hasNamespace(const std::u16string& name) const;
   std::optional<NamespaceData> snapshot(const std::u16string& name) const;
+  std::vector<NamespaceData> snapshots() const;
   // A copy of the registration, or nullopt.
   std::optional<ProviderRegistration> findProvider(const std::u16string& nameSpace,
                                                    const std::u16string& providerName) const;

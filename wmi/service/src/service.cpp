@@ -73,6 +73,18 @@ HRESULT Service::openNamespace(const std::u16string& name, IWbemServices** out) 
 
 void Service::shutdown() { detail::shutdownProviders(*state_); }
 
+std::map<std::u16string, std::vector<RegisteredProvider>> Service::registrations() const {
+  std::map<std::u16string, std::vector<RegisteredProvider>> all;
+  for (const detail::NamespaceData& ns : state_->repository.snapshots()) {
+    std::vector<RegisteredProvider>& providers = all[ns.name];
+    for (const auto& [key, r] : ns.providers) {
+      providers.push_back(
+          {r.name, r.clsid, r.instanceProvider, r.methodProvider, r.eventProvider, r.eventClasses});
+    }
+  }
+  return all;
+}
+
 std::size_t Service::activeProviderCount() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   return state_->providers.size();

@@ -12,9 +12,11 @@
 //   velt::wmi::liveObjectCount() == 0
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <wbemprov.h>
 
@@ -33,6 +35,14 @@ namespace detail {
 struct ServiceState;
 }
 
+// A provider registration as the loaded MOF declared it, for tools that check it.
+struct RegisteredProvider {
+  std::u16string name;
+  CLSID clsid{};
+  bool instances = false, methods = false, events = false;
+  std::vector<std::u16string> eventClasses;  // from the EventQueryList
+};
+
 class Service {
  public:
   explicit Service(ServiceOptions options = {});
@@ -50,6 +60,9 @@ class Service {
 
   // Ends event subscriptions and releases every provider; the namespaces stop serving.
   void shutdown();
+
+  // Every namespace the loaded MOF declared, with its provider registrations.
+  std::map<std::u16string, std::vector<RegisteredProvider>> registrations() const;
 
   // How many providers are active (cached) now.
   std::size_t activeProviderCount() const;

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# The README's steps for a provider of one's own, as written: a provider class, its service
+# entry and jar beside the server, the guide's MOF, then the README's own veltwmi commands.
+# With the trace log on, the log has the form the README describes.
+set -uo pipefail
+source_dir=$1
+build=$2
+java_home=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export VELT_REGISTRY=$work/registry.db PATH=$work/bin:$PATH:$java_home/lib/server
+failures=0
+fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
+
+# 1-3: the class, its service entry, a jar beside the server.
+mkdir -p "$work/bin" "$work/src" "$work/classes/META-INF/services"
+cp "$build"/bin/{VeltProxyProvider,veltwmi,libqelvor.so,velt-sdk.jar,velt-glue.jar} "$work/bin/"
+cat >"$work/src/PrinterProvider.java" <<'JAVA'
+package com.acme.printing;
+
+import com.norvex.sysmgt.provider.*;
+import java.util.*;
+
+public class PrinterProvider implements InstanceProvider, InstanceEnumerator {
+    public String wmiClass() { return "Acme_Printer"; }
+
+    public Instance getInstance(ObjectPath path, ProviderContext context) {
+        return toInstance(path.requireKey("Name"), context);
+    }
+
+    public List<Instance> enumerateInstances(ProviderContext context) {
+        return List.of(toInstance("laser", context), toInstance("\u5370\u5237", context));
+    }
+
+    private static Instance toInstance(String name, ProviderContext context) {
+        return context.newInstance().setString("Name", name).setInt("Jobs", name.length());
+    }
+}
+JAVA
+"$java_home/bin/javac" -d "$work/classes" -cp "$work/bin/velt-sdk.jar" "$work/src/PrinterProvider.java" ||
+  fail "javac"
+echo com.acme.printing.PrinterProvider \
+  >"$work/classes/META-INF/services/com.norvex.sysmgt.provider.WmiProvider"
+"$java_home/bin/jar" cf "$work/bin/acme-printing.jar" -C "$work/classes" . || fail "jar"
+
+# 4: the guide's MOF and the README's commands, run as they stand there.
+awk '/^## 3/{f=1} f&&/^```$/{n++; next} f&&n==1{print}' "$source_dir/docs/WRITING_A_PROVIDER.md" \
+  >"$work/acme.mof"
+"$work/bin/VeltProxyProvider" -RegServer >/dev/null || fail "-RegServer"
+touch "$work/bin/qelvor.dbg"
+step4=$(awk '/^4\. /{f=1} f&&/^$/{exit} f' "$source_dir/README.md" | tr '\n' ' ' | tr -s ' ')
+mapfile -t commands < <(grep -o '`veltwmi --mof acme.mof[^`]*`' <<<"$step4" | tr -d '`')
+[[ ${#commands[@]} -ge 2 ]] || fail "step 4 names its veltwmi commands (${#commands[@]} found)"
+cd "$work" || exit 1
+for command in "${commands[@]}"; do
+  output=$(eval "$command" 2>&1) || fail "$command: $output"
+  echo "\$ $command"
+  echo "$output"
+done
+# The provider's rows, aligned by display width (the second name is two wide characters).
+grep -q '^laser  5$' <<<"$output" || fail "enum lists laser"
+grep -q $'^\u5370\u5237   2$' <<<"$output" || fail "enum aligns wide characters"
+
+# The trace log: the path, then records each followed by an empty line; the VM's messages in
+# pieces, several records each.
+log=$work/bin/qelvor.log
+[[ $(head -1 "$log") == "$work/bin/VeltProxyProvider" ]] || fail "the log starts with the path"
+awk 'NR > 2 && prev ~ /^0x[0-9a-f]+ / && $0 != "" {bad++} {prev = $0} END {exit bad > 0}' "$log" ||
+  fail "a record not followed by an empty line"
+grep -q '^0x[0-9a-f]* \[jni,resolve\]$' "$log" || fail "the VM's messages arrive in pieces"
+exit $((failures > 0))
