@@ -313,6 +313,23 @@ class Parser {
     return take();
   }
 
+  // Every namespace has the classes of the status objects that providers attach to a failure.
+  void addStatusClasses(NamespaceData& ns) {
+    auto notify = std::make_shared<ClassDef>();
+    notify->name = u"__NotifyStatus";
+    notify->nameSpace = namespace_;
+    notify->server = server_;
+    notify->properties.push_back({u"StatusCode", CIM_UINT32, {}, Variant::null(), notify->name});
+    auto extended = std::make_shared<ClassDef>(*notify);
+    extended->name = u"__ExtendedStatus";
+    extended->derivation = {notify->name};
+    for (const char16_t* name : {u"Description", u"Operation", u"ParameterInfo", u"ProviderName"}) {
+      extended->properties.push_back({name, CIM_STRING, {}, Variant::null(), extended->name});
+    }
+    ns.classes[u"__notifystatus"] = std::move(notify);
+    ns.classes[u"__extendedstatus"] = std::move(extended);
+  }
+
   NamespaceData& current() {
     std::u16string key = toLower(namespace_);
     auto it = staged_.find(key);
@@ -322,6 +339,7 @@ class Parser {
         copy = std::move(*existing);
       } else {
         copy.name = namespace_;
+        addStatusClasses(copy);
       }
       it = staged_.emplace(key, std::move(copy)).first;
     }
