@@ -83,6 +83,8 @@ grep -q 'at com.norvex.test.faults.FaultyProvider.getInstance(FaultyProvider.jav
   fail "the trace has no stack frame"
 grep -q 'Caused by: java.io.UncheckedIOException: java.io.IOException: device busy' "$log" ||
   fail "the trace has not the cause"
+grep -q 'The Glue failed: .*BrokenProvider .*configuration /etc/velt-broken.conf is missing' "$log" ||
+  fail "the trace has not why a provider could not be loaded"
 grep -n 'A JNI Exception occurred' "$log" >&2 && fail "a provider's exception called a JNI exception"
 grep -n 'WARNING' "$log" >&2 && fail "the VM warned"
 [[ $failures -eq 0 ]] || sed -n '1,200p' "$log" >&2
