@@ -1,6 +1,7 @@
 // CreateInstanceEnumAsync: one call of Glue.enumInstances, whose Vector of Integer elements
 // is walked and delivered object by object.
 #include "glue_contract.h"
+#include "glue_failure.h"
 #include "java_call.h"
 #include "java_text.h"
 #include "javapointer/java_pointer.h"
@@ -94,7 +95,10 @@ HRESULT CProxyProvider::CreateInstanceEnumAsync(const BSTR strFilter, LONG, IWbe
   debugOutput("About to call Glue::enumInstances.\n");
   jobject vector =
       env->CallObjectMethod(m_glueObject, enumInstances, className, JNI_FALSE, sameClassName);
-  if (reportPendingException(env)) return WBEM_E_FAILED;
+  if (std::optional<GlueFailure> failure = takeGlueFailure(env, sm_glueClass)) {
+    return answerGlueFailure(*failure, m_pNamespace, pCtx, pResponseHandler,
+                             OLESTR("CreateInstanceEnum"));
+  }
   if (vector == nullptr) {
     providerTrace("Glue::enumInstances() returned no vector.");
     return WBEM_E_FAILED;

@@ -3,6 +3,7 @@
 // out-parameters, which then go to WMI.
 #include "com_ref.h"
 #include "glue_contract.h"
+#include "glue_failure.h"
 #include "java_call.h"
 #include "java_text.h"
 #include "javapointer/java_pointer.h"
@@ -77,7 +78,9 @@ HRESULT CProxyProvider::ExecMethodAsync(const BSTR strObjectPath, const BSTR str
   if (wrapper == nullptr) return WBEM_E_FAILED;
 
   env->CallVoidMethod(m_glueObject, invokeMethod, pathText, methodName, wrapper, *outValue);
-  if (reportPendingException(env)) return WBEM_E_FAILED;
+  if (std::optional<GlueFailure> failure = takeGlueFailure(env, sm_glueClass)) {
+    return answerGlueFailure(*failure, m_pNamespace, pCtx, pResponseHandler, OLESTR("ExecMethod"));
+  }
 
   if (outParameters) {
     indicateOne(pResponseHandler, outParameters.get());

@@ -2,6 +2,7 @@
 // the instance and hands it to WMI.
 #include "com_ref.h"
 #include "glue_contract.h"
+#include "glue_failure.h"
 #include "java_call.h"
 #include "java_text.h"
 #include "javapointer/java_pointer.h"
@@ -39,7 +40,9 @@ HRESULT CProxyProvider::GetObjectAsync(const BSTR strObjectPath, LONG, IWbemCont
   jstring pathText = javaString(env, strObjectPath);
   if (reportPendingException(env)) return WBEM_E_FAILED;
   jint result = env->CallIntMethod(m_glueObject, getInstance, pathText);
-  if (reportPendingException(env)) return WBEM_E_FAILED;
+  if (std::optional<GlueFailure> failure = takeGlueFailure(env, sm_glueClass)) {
+    return answerGlueFailure(*failure, m_pNamespace, pCtx, pResponseHandler, OLESTR("GetObject"));
+  }
   if (result == 0) {
     // Java found nothing: there is no object to deliver or to release.
     providerTrace("Glue::getInstance() returned no instance.");

@@ -3,6 +3,7 @@
 // once Java has been told to let go of it: setEventSink returns after the fires under way.
 #include "critical_section_lock.h"
 #include "glue_contract.h"
+#include "glue_failure.h"
 #include "java_call.h"
 #include "javapointer/java_pointer.h"
 #include "provider_trace.h"
@@ -36,7 +37,8 @@ SinkCall setEventSink(JNIEnv* env, jobject glueObject, IWbemObjectSink* sink) {
   }
   providerTrace("Calling setEventSink");
   env->CallVoidMethod(glueObject, method, *sinkValue);
-  return reportPendingException(env) ? SinkCall::kThrew : SinkCall::kMade;
+  // Traced as the Glue describes it; the event sink takes no status.
+  return takeGlueFailure(env, CProxyProvider::sm_glueClass) ? SinkCall::kThrew : SinkCall::kMade;
 }
 
 }  // namespace

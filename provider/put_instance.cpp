@@ -2,6 +2,7 @@
 // the instance itself to Glue.setInstance and gives the instance back to WMI.
 #include "com_ref.h"
 #include "glue_contract.h"
+#include "glue_failure.h"
 #include "java_call.h"
 #include "java_text.h"
 #include "javapointer/java_pointer.h"
@@ -24,7 +25,7 @@ bool hasValidPath(IWbemClassObject* instance) {
 
 }  // namespace
 
-HRESULT CProxyProvider::PutInstanceAsync(IWbemClassObject* pInst, LONG, IWbemContext*,
+HRESULT CProxyProvider::PutInstanceAsync(IWbemClassObject* pInst, LONG, IWbemContext* pCtx,
                                          IWbemObjectSink* pResponseHandler) {
   providerTrace("CProxyProvider::PutInstanceAsync()");
   debugOutput("CProxyProvider::PutInstanceAsync()\n");
@@ -66,7 +67,9 @@ HRESULT CProxyProvider::PutInstanceAsync(IWbemClassObject* pInst, LONG, IWbemCon
   if (reportPendingException(env)) return WBEM_E_FAILED;
 
   env->CallVoidMethod(m_glueObject, setInstance, classNameText, *instanceValue);
-  if (reportPendingException(env)) return WBEM_E_FAILED;
+  if (std::optional<GlueFailure> failure = takeGlueFailure(env, sm_glueClass)) {
+    return answerGlueFailure(*failure, m_pNamespace, pCtx, pResponseHandler, OLESTR("PutInstance"));
+  }
 
   indicateOne(pResponseHandler, pInst);
   completeWithSuccess(pResponseHandler);

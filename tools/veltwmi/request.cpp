@@ -37,7 +37,11 @@ Delivery deliver(ResultSink& sink, CommandContext& context, const std::string& w
     context.console.clearCounterLocked();
   }
   if (FAILED(result.status)) {
-    context.console.message(context.session.failureText(what, result.status));
+    // A provider's own account of the failure replaces the advice to look in the trace log.
+    Ref<IWbemClassObject> statusObject = sink.statusObject();
+    std::string detail = extendedStatusText(statusObject.get());
+    context.console.message(detail.empty() ? context.session.failureText(what, result.status)
+                                           : what + ": " + describeStatus(result.status) + detail);
     result.exitCode = kExitRequestFailed;
   }
   return result;

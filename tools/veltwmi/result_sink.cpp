@@ -57,10 +57,18 @@ STDMETHODIMP ResultSink::Indicate(LONG count, IWbemClassObject** objects) {
   return WBEM_S_NO_ERROR;
 }
 
-STDMETHODIMP ResultSink::SetStatus(LONG flags, HRESULT status, BSTR, IWbemClassObject*) {
+Ref<IWbemClassObject> ResultSink::statusObject() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return statusObject_;
+}
+
+STDMETHODIMP ResultSink::SetStatus(LONG flags, HRESULT status, BSTR, IWbemClassObject* object) {
   if (flags != WBEM_STATUS_COMPLETE) return WBEM_S_NO_ERROR;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!final_) final_ = status;
+  if (!final_) {
+    final_ = status;
+    if (object) statusObject_ = Ref<IWbemClassObject>::share(object);
+  }
   arrived_.notify_all();
   return WBEM_S_NO_ERROR;
 }

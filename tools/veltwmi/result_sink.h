@@ -28,6 +28,8 @@ class ResultSink final : public IWbemObjectSink {
             std::chrono::steady_clock::time_point until);
   // Objects that arrived while the queue was full.
   std::size_t dropped() const;
+  // The status object that came with the final status (a provider's __ExtendedStatus), if any.
+  Ref<IWbemClassObject> statusObject() const;
 
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
   ULONG STDMETHODCALLTYPE AddRef() override;
@@ -45,6 +47,7 @@ class ResultSink final : public IWbemObjectSink {
   std::condition_variable arrived_;
   std::deque<Ref<IWbemClassObject>> queue_;
   std::optional<HRESULT> final_;
+  Ref<IWbemClassObject> statusObject_;
   std::size_t dropped_ = 0;
 };
 

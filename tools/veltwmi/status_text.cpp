@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "com_support.h"
+
 namespace veltwmi {
 namespace {
 
@@ -170,7 +172,28 @@ const StatusName kNames[] = {
     {CO_E_SERVER_EXEC_FAILURE, "CO_E_SERVER_EXEC_FAILURE"},
 };
 
+std::string textProperty(IWbemClassObject* object, const char16_t* name) {
+  Var value;
+  if (FAILED(object->Get(name, 0, value.get(), nullptr, nullptr)) || value.get()->vt != VT_BSTR) {
+    return "";
+  }
+  return narrow(value.get()->bstrVal);
+}
+
 }  // namespace
+
+std::string extendedStatusText(IWbemClassObject* status) {
+  if (status == nullptr) return "";
+  std::string description = textProperty(status, u"Description");
+  std::string provider = textProperty(status, u"ProviderName");
+  std::string operation = textProperty(status, u"Operation");
+  if (description.empty() && provider.empty()) return "";
+  std::string text;
+  if (!description.empty()) text += "\n  " + description;
+  if (!provider.empty()) text += "\n  provider: " + provider;
+  if (!operation.empty()) text += (provider.empty() ? "\n  " : ", ") + ("operation: " + operation);
+  return text;
+}
 
 std::string statusName(HRESULT status) {
   for (const StatusName& entry : kNames) {

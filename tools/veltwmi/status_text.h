@@ -20,6 +20,10 @@ constexpr int kExitInterrupted = 130;  // Ctrl-C ended a request before it compl
 std::string statusName(HRESULT status);
 // "WBEM_E_INVALID_OBJECT_PATH (0x8004103A)".
 std::string describeStatus(HRESULT status);
+// What a provider's status object (__ExtendedStatus) says, as indented lines that follow a
+// failure message: its Description, then its ProviderName and Operation. "" when it says
+// nothing.
+std::string extendedStatusText(IWbemClassObject* status);
 
 // A failure that ends the command with `exitCode` after its message went to stderr.
 class Failure : public std::runtime_error {

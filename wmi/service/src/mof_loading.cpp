@@ -7,6 +7,30 @@
 #include "wmi_model/mof_reader.h"
 
 namespace velt::wmi::detail {
+namespace {
+
+// Every namespace has the classes of the status objects that providers attach to a failure.
+void addStatusClasses(NamespaceData& ns, const std::u16string& server) {
+  auto notify = std::make_shared<ClassDef>();
+  notify->name = u"__NotifyStatus";
+  notify->nameSpace = ns.name;
+  notify->server = server;
+  notify->properties.push_back({u"StatusCode", CIM_UINT32, {}, Variant::null(), notify->name});
+  notify->index();
+  auto extended = std::make_shared<ClassDef>();
+  extended->name = u"__ExtendedStatus";
+  extended->base = notify;
+  extended->nameSpace = ns.name;
+  extended->server = server;
+  for (const char16_t* name : {u"Description", u"Operation", u"ParameterInfo", u"ProviderName"}) {
+    extended->properties.push_back({name, CIM_STRING, {}, Variant::null(), extended->name});
+  }
+  extended->index();
+  ns.classes[u"__notifystatus"] = std::move(notify);
+  ns.classes[u"__extendedstatus"] = std::move(extended);
+}
+
+}  // namespace
 
 void loadMof(std::string_view text, const std::string& fileName, const std::u16string& server,
              Repository& repository) {
@@ -24,6 +48,7 @@ void loadMof(std::string_view text, const std::string& fileName, const std::u16s
         copy = std::move(*existing);
       } else {
         copy.name = name;
+        addStatusClasses(copy, server);
       }
       it = staged.emplace(toLower(name), std::move(copy)).first;
     }

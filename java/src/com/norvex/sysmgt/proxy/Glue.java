@@ -9,7 +9,6 @@ import com.norvex.sysmgt.provider.InstanceWriter;
 import com.norvex.sysmgt.provider.MethodProvider;
 import com.norvex.sysmgt.provider.ObjectPath;
 import com.norvex.sysmgt.provider.ProviderContext;
-import com.norvex.sysmgt.provider.ProviderException;
 import java.util.ArrayList;
 import java.util.LinkedHashMap;
 import java.util.List;
@@ -23,8 +22,9 @@ import java.util.Vector;
  * each WMI request to the provider registered for the request's class.
  *
  * <p>WMI objects cross as pointer values: in as sign-extended {@code long}s, out as {@code int}s
- * carrying one reference for the server. Every failure is thrown; the server traces the
- * exception's message and fails the request.
+ * carrying one reference for the server. Every failure is thrown; a provider's own exception is
+ * marked as the provider's. The server asks {@link #failureStatus} and {@link #describeFailure}
+ * what to answer and what to tell the client and the trace log.
  */
 public class Glue {
     // Fires for every channel: the server binds CheckForEvents to the class, whatever instance
@@ -50,16 +50,33 @@ public class Glue {
         this.providers = new ProviderTable(Glue.class.getClassLoader());
     }
 
-    /** The instance the path names, with one reference for the caller. */
+    /**
+     * The instance the path names, with one reference for the caller; 0 when the provider has
+     * none, which the server answers with WBEM_E_NOT_FOUND.
+     */
     public int getInstance(String objectPath) {
         ObjectPath path = ObjectPath.parse(objectPath);
         InstanceProvider provider =
                 providers.require(path.className(), InstanceProvider.class, "get instances");
-        Instance found = provider.getInstance(path, context(path.className()));
+        Instance found = Failures.call(provider, "getInstance",
+                () -> provider.getInstance(path, context(path.className())));
         if (found == null || found.isEmpty()) {
-            throw new ProviderException("No instance found for " + objectPath);
+            return 0;
         }
         return found.wbemObject().handOver();
+    }
+
+    /** The WMI status that an exception of a Glue member answers. */
+    public static int failureStatus(Throwable failure) {
+        return Failures.status(failure);
+    }
+
+    /**
+     * What the client and the trace log are told of an exception of a Glue member: the
+     * description, the provider's name, and the trace record (with the first stack frames).
+     */
+    public static String[] describeFailure(Throwable failure) {
+        return Failures.describe(failure);
     }
 
     /**
@@ -73,7 +90,8 @@ public class Glue {
         WbemClassObject object = new WbemClassObject(instancePointer);
         String wmiClass = className != null ? className : object.className();
         InstanceWriter writer = providers.require(wmiClass, InstanceWriter.class, "put instances");
-        writer.putInstance(new Instance(object), context(wmiClass));
+        Failures.run(writer, "putInstance",
+                () -> writer.putInstance(new Instance(object), context(wmiClass)));
         object.addRef();
     }
 
@@ -81,7 +99,8 @@ public class Glue {
     public Vector<Integer> enumInstances(String className, boolean deep, String requestedClass) {
         InstanceEnumerator enumerator =
                 providers.require(className, InstanceEnumerator.class, "enumerate instances");
-        List<Instance> instances = enumerator.enumerateInstances(context(className));
+        List<Instance> instances = Failures.call(enumerator, "enumerateInstances",
+                () -> enumerator.enumerateInstances(context(className)));
         Vector<Integer> handed = new Vector<>();
         if (instances == null) {
             return handed;
@@ -118,7 +137,8 @@ public class Glue {
                 providers.require(path.className(), MethodProvider.class, "run methods");
         Instance in = new Instance(inParameters != null ? inParameters : new WbemClassObject(0));
         Instance out = new Instance(new WbemClassObject(outParameters));
-        provider.invokeMethod(path, method, in, out, context(path.className()));
+        Failures.run(provider, "invokeMethod",
+                () -> provider.invokeMethod(path, method, in, out, context(path.className())));
     }
 
     /**

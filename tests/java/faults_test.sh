@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# A provider written against the SDK alone, through veltwmi: each way a request fails reaches
+# the client with the provider's status and its own account of the failure, and the trace log
+# names the provider and the exception's first frames. Beside it, providers that cannot be
+# loaded fail only their own classes, saying why.
+set -uo pipefail
+source_dir=$1 build=$2 java_home=$3 faults_jar=$4 rival_jar=$5 mof=$6
+source "$source_dir/tests/tools/vm_session.sh"
+work=$(mktemp -d "$build/faults-test.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+velt_install "$build" "$work" || exit 1
+bin=$work/bin
+jar=$java_home/bin/jar
+
+# The faults jar, with one class file marked as built for Java 99; an old build of one of its
+# providers in a jar of its own; a rival provider of one of its classes.
+mkdir "$work/old" && cd "$work/old" || exit 1
+"$jar" xf "$faults_jar" com/norvex/test/faults/FutureProvider.class \
+  com/norvex/test/faults/TwiceProvider.class || exit 1
+printf '\x00\x63' | dd of=com/norvex/test/faults/FutureProvider.class bs=1 seek=6 conv=notrunc \
+  2>/dev/null || exit 1
+cp "$faults_jar" "$bin/velt-test-faults.jar" && cp "$rival_jar" "$bin/velt-test-rival.jar" || exit 1
+"$jar" uf "$bin/velt-test-faults.jar" com/norvex/test/faults/FutureProvider.class || exit 1
+mkdir -p META-INF/services &&
+  echo com.norvex.test.faults.TwiceProvider >META-INF/services/com.norvex.sysmgt.provider.WmiProvider
+"$jar" cf "$bin/velt-test-twice-old.jar" META-INF com/norvex/test/faults/TwiceProvider.class ||
+  exit 1
+
+export VELT_REGISTRY=$work/registry.db XDG_DATA_HOME=$work/data
+export PATH=$PATH:$java_home/lib/server
+cd "$work" || exit 1
+"$bin/VeltProxyProvider" -RegServer >/dev/null || { echo "registration failed" >&2; exit 1; }
+
+failures=0
+fail() {
+  echo "FAILED: $*" >&2
+  failures=$((failures + 1))
+}
+# expect EXIT-CODE VELTWMI-ARGS... -- EXTENDED-REGEX...: every pattern is in the output.
+expect() {
+  local code=$1 args=() output status pattern
+  shift
+  while [[ $1 != -- ]]; do args+=("$1"); shift; done
+  shift
+  output=$("$bin/veltwmi" --mof "$mof" --namespace 'root\veltfaults' "${args[@]}" 2>&1)
+  status=$?
+  cat "$bin/qelvor.log" >>"$work/all.log"  # each session starts the log afresh
+  [[ $status -eq $code ]] || fail "${args[*]}: exit $status, not $code"$'\n'"$output"
+  for pattern in "$@"; do
+    grep -Eq -- "$pattern" <<<"$output" || fail "${args[*]}: no /$pattern/ in"$'\n'"$output"
+  done
+  if grep -q "switch the trace log on" <<<"$output"; then
+    fail "${args[*]}: tells the user to repeat the request"
+  fi
+}
+
+# Errors that reach the client.
+expect 0 get 'Velt_Fault.Name="well"' -- 'fine'
+expect 1 get 'Velt_Fault.Name="absent"' -- 'WBEM_E_NOT_FOUND'
+expect 1 get 'Velt_Fault.Name="crash"' -- 'WBEM_E_FAILED \(0x80041001\)' \
+  'java.lang.IllegalStateException: disk d1 is offline \(provider com.norvex.test.faults.FaultyProvider\)' \
+  'provider: com.norvex.test.faults.FaultyProvider, operation: GetObject'
+expect 1 get 'Velt_Fault.Name="denied"' -- 'WBEM_E_ACCESS_DENIED' 'no access to d1'
+expect 1 get 'Velt_Fault.Name="invalid"' -- 'WBEM_E_INVALID_PARAMETER' 'Name is not a disk'
+expect 1 enum Velt_Fault -- 'WBEM_E_FAILED' 'the disk list is locked' 'CreateInstanceEnum'
+expect 1 put Velt_Fault Name=well Label=new -- 'WBEM_E_NOT_SUPPORTED' 'cannot put instances'
+expect 1 call 'Velt_Fault.Name="well"' Reset -- 'WBEM_E_FAILED' 'Reset failed' 'ExecMethod'
+
+# One bad provider fails only itself.
+expect 1 get 'Velt_Shared.Name="a"' -- 'WBEM_E_PROVIDER_LOAD_FAILURE' \
+  'SharedProvider \(velt-test-faults.jar\) and com.norvex.test.rival.RivalProvider \(velt-test-rival.jar\)'
+expect 1 get 'Velt_Twice.Name="a"' -- 'WBEM_E_PROVIDER_LOAD_FAILURE' \
+  'TwiceProvider of class Velt_Twice is in more than one jar' 'velt-test-twice-old.jar' \
+  'velt-test-faults.jar'
+expect 1 get 'Velt_Broken.Name="a"' -- 'WBEM_E_PROVIDER_LOAD_FAILURE' \
+  'BrokenProvider .*configuration /etc/velt-broken.conf is missing' \
+  'Ghost .*ClassNotFoundException' 'FutureProvider .*UnsupportedClassVersionError'
+
+log=$work/all.log
+grep -q 'Provider com.norvex.test.faults.FaultyProvider failed in getInstance: java.lang.IllegalStateException: disk d1 is offline' "$log" ||
+  fail "the trace names neither the provider nor the exception"
+grep -q 'at com.norvex.test.faults.FaultyProvider.getInstance(FaultyProvider.java' "$log" ||
+  fail "the trace has no stack frame"
+grep -q 'Caused by: java.io.UncheckedIOException: java.io.IOException: device busy' "$log" ||
+  fail "the trace has not the cause"
+grep -q 'The Glue failed: .*BrokenProvider .*configuration /etc/velt-broken.conf is missing' "$log" ||
+  fail "the trace has not why a provider could not be loaded"
+grep -n 'A JNI Exception occurred' "$log" >&2 && fail "a provider's exception called a JNI exception"
+grep -n 'WARNING' "$log" >&2 && fail "the VM warned"
+[[ $failures -eq 0 ]] || sed -n '1,200p' "$log" >&2
+velt_vm_faults "$work" "$bin" || failures=$((failures + 1))
+exit $((failures > 0))
