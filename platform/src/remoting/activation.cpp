@@ -62,6 +62,12 @@ std::map<std::string, kj::Own<ClientConnection>>& connections() {
   return *all;
 }
 
+// Loop thread: drops the connection of `key` if it still is `which` (not a newer one).
+void forget(const std::string& key, const ClientConnection* which) {
+  auto found = connections().find(key);
+  if (found != connections().end() && found->second.get() == which) connections().erase(found);
+}
+
 std::optional<std::string> localServerCommand(REFCLSID clsid) {
   OLECHAR wide[40] = {};
   StringFromGUID2(clsid, wide, 40);
@@ -172,20 +178,24 @@ HRESULT askClassObject(const std::string& key, int fd, REFCLSID clsid, REFIID ii
       close(fd);
     }
     auto connection = kj::addRef(*found->second);
+    const ClientConnection* asked = connection.get();
     auto request = connection->source().getClassObjectRequest();
     request.setClsid(iidBytes(wantedClass));
     request.setIid(iidBytes(wanted));
     return request.send().then(
-        [connection = kj::mv(connection), wanted, out](auto response) mutable -> HRESULT {
+        [key, asked, connection = kj::mv(connection), wanted,
+         out](auto response) mutable -> HRESULT {
           HRESULT status = response.getStatus();
+          // A server that revoked its class is on its way out: the next attempt starts another.
+          if (status == CO_E_OBJNOTREG) forget(key, asked);
           if (FAILED(status)) return status;
           auto remote =
               kj::heap<RemoteObject>(RemoteObject{kj::mv(connection), response.getObject()});
           return toInterface(wanted, kj::mv(remote), out);
         },
-        [key](kj::Exception&& failure) -> HRESULT {
+        [key, asked](kj::Exception&& failure) -> HRESULT {
           // The server is gone: the next activation must not wait on this connection again.
-          connections().erase(key);
+          forget(key, asked);
           return statusOf(failure);
         });
   });
@@ -211,8 +221,8 @@ HRESULT remoteClassObject(REFCLSID clsid, REFIID iid, void** out) {
   if (!interfaceRegistered(iid)) return E_NOINTERFACE;
   auto paths = endpointFor(clsid);
   if (!paths) return CO_E_SERVER_EXEC_FAILURE;
-  // A server that ended since the last activation is noticed on the first call; the second
-  // attempt reaches (or starts) its successor.
+  // A server that ended (or is ending) since the last activation is noticed on the first
+  // call; the second attempt reaches (or starts) its successor.
   HRESULT status = CO_E_SERVER_EXEC_FAILURE;
   for (int attempt = 0; attempt < 2; ++attempt) {
     int fd = -1;
@@ -221,7 +231,7 @@ HRESULT remoteClassObject(REFCLSID clsid, REFIID iid, void** out) {
       if (fd < 0) return status;
     }
     status = askClassObject(paths->socket, fd, clsid, iid, out);
-    if (status != RPC_E_DISCONNECTED) return status;
+    if (status != RPC_E_DISCONNECTED && status != CO_E_OBJNOTREG) return status;
   }
   return status;
 }
