@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -126,6 +127,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                                    REGCLS_MULTIPLEUSE, &cookie))) {
     return 2;
   }
+  // Where this goes shows where a server's output lands: its log, never a client's terminal.
+  std::fputs("probe server ready\n", stdout);
+  std::fflush(stdout);
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
   CoRevokeClassObject(cookie);
