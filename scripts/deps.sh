@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3 libutf8proc-dev
+  libcapnp-dev capnproto
   openjdk-17-jdk-headless
   clang libclang-rt-14-dev
   "$@"

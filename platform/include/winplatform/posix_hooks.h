@@ -29,7 +29,8 @@ void VeltCreateThreadMessageQueue(void);
 // server's process: each start may set the process's COM security anew; it sees `module`
 // as its instance handle (NULL: the executable's) and, when `executablePath` is not NULL,
 // GetModuleFileNameA(NULL) answers that path from the moment the entry starts. Passing a
-// NULL entry removes it.
+// NULL entry removes it. While no entry is set, such activations start the class's
+// registered LocalServer32 command as a process of its own and call it across processes.
 typedef int(WINAPI* VeltWinMainFunction)(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
                                          int showCommand);
 void VeltSetLocalServerEntry(VeltWinMainFunction entry, HINSTANCE module,

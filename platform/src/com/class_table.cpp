@@ -2,6 +2,8 @@
 #include <mutex>
 #include <vector>
 
+#include "../remoting/activation.h"
+#include "../remoting/publisher.h"
 #include "com_state.h"
 
 namespace {
@@ -31,7 +33,9 @@ bool usable(const Registration& entry, REFCLSID clsid, DWORD context) {
          !(entry.flags == REGCLS_SINGLEUSE && entry.handedOut);
 }
 
-// The registered object with a new reference for the caller, or null.
+}  // namespace
+
+namespace velt::platform::com {
 IUnknown* takeClassObject(REFCLSID clsid, DWORD context) {
   auto& classes = table();
   std::lock_guard lock(classes.mutex);
@@ -44,9 +48,6 @@ IUnknown* takeClassObject(REFCLSID clsid, DWORD context) {
   return nullptr;
 }
 
-}  // namespace
-
-namespace velt::platform::com {
 bool classRegistered(REFCLSID clsid, DWORD context) {
   auto& classes = table();
   std::lock_guard lock(classes.mutex);
@@ -75,6 +76,15 @@ HRESULT STDAPICALLTYPE CoRegisterClassObject(REFCLSID clsid, IUnknown* unknown, 
     classes.entries.push_back({cookie, clsid, unknown, clsContext, flags, false});
     *registrationCookie = cookie;
   }
+  // A process COM started for a local server serves its classes to other processes.
+  if ((clsContext & CLSCTX_LOCAL_SERVER) != 0 && velt::remoting::startedForEmbedding()) {
+    HRESULT published = velt::remoting::publishClass(clsid, *registrationCookie);
+    if (FAILED(published)) {
+      CoRevokeClassObject(*registrationCookie);
+      *registrationCookie = 0;
+      return published;
+    }
+  }
   classTableChanged();
   return S_OK;
 }
@@ -93,6 +103,7 @@ HRESULT STDAPICALLTYPE CoRevokeClassObject(DWORD registrationCookie) {
     }
   }
   if (object == nullptr) return CO_E_OBJNOTREG;
+  velt::remoting::withdrawClass(registrationCookie);
   object->Release();  // outside the lock: the object may revoke or register in its release
   return S_OK;
 }
@@ -104,6 +115,9 @@ HRESULT STDAPICALLTYPE CoGetClassObject(REFCLSID clsid, DWORD clsContext, LPVOID
   if (!callingThreadInCom()) return CO_E_NOTINITIALIZED;
   IUnknown* classObject = takeClassObject(clsid, clsContext);
   if (classObject == nullptr && (clsContext & CLSCTX_LOCAL_SERVER) != 0) {
+    if (!inProcessLocalServer()) {
+      return velt::remoting::remoteClassObject(clsid, iid, object);
+    }
     HRESULT started = activateLocalServer(clsid, CLSCTX_LOCAL_SERVER);
     if (FAILED(started)) return started;
     classObject = takeClassObject(clsid, clsContext);

@@ -21,7 +21,17 @@ bool classRegistered(REFCLSID clsid, DWORD context);
 // the wait ran out; REGDB_E_CLASSNOTREG when there is no entry to start.
 HRESULT activateLocalServer(REFCLSID clsid, DWORD context);
 
+// Whether a local-server entry runs in-process for activations (the test seam); without one,
+// activations start the registered executable as a process of its own.
+bool inProcessLocalServer();
+// How long an activation waits for a started server to register its class.
+DWORD localServerStartTimeout();
+
 // Told by the class table after each registration.
 void classTableChanged();
+
+// The registered class object for `clsid` usable in `context`, with a new reference for the
+// caller, or null.
+IUnknown* takeClassObject(REFCLSID clsid, DWORD context);
 
 }  // namespace velt::platform::com

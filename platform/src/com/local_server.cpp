@@ -58,6 +58,18 @@ void classTableChanged() {
   state.changed.notify_all();
 }
 
+bool inProcessLocalServer() {
+  auto& state = server();
+  std::lock_guard lock(state.mutex);
+  return state.entry != nullptr;
+}
+
+DWORD localServerStartTimeout() {
+  auto& state = server();
+  std::lock_guard lock(state.mutex);
+  return state.startTimeout;
+}
+
 HRESULT activateLocalServer(REFCLSID clsid, DWORD context) {
   auto& state = server();
   std::unique_lock lock(state.mutex);

@@ -1,0 +1,239 @@
+#include "activation.h"
+
+#include <capnp/rpc-twoparty.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include <windows.h>
+#include <winplatform/remoting.h>
+
+#include "../com/com_state.h"
+#include "endpoint.h"
+#include "generic_marshalers.h"
+#include "runtime.h"
+#include "server_launch.h"
+
+namespace velt::remoting {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One connection to one class's server, shared by every proxy that came over it.
+class ClientConnection final : public kj::Refcounted {
+ public:
+  ClientConnection(kj::Own<kj::AsyncIoStream> socket)
+      : stream_(kj::mv(socket)),
+        network_(*stream_, capnp::rpc::twoparty::Side::CLIENT),
+        rpc_(capnp::makeRpcClient(network_)),
+        watching_(network_.onDisconnect()
+                      .then([this] { dead_ = true; }, [this](kj::Exception&&) { dead_ = true; })
+                      .eagerlyEvaluate(nullptr)) {}
+
+  bool dead() const { return dead_; }
+  rpc::ClassSource::Client source() {
+    capnp::word scratch[4] = {};
+    capnp::MallocMessageBuilder message(scratch);
+    auto vat = message.getRoot<capnp::rpc::twoparty::VatId>();
+    vat.setSide(capnp::rpc::twoparty::Side::SERVER);
+    return rpc_.bootstrap(vat).castAs<rpc::ClassSource>();
+  }
+
+ private:
+  kj::Own<kj::AsyncIoStream> stream_;
+  capnp::TwoPartyVatNetwork network_;
+  capnp::RpcSystem<capnp::rpc::twoparty::VatId> rpc_;
+  bool dead_ = false;
+  kj::Promise<void> watching_;
+};
+
+// Loop thread only: the live connection of each class, reused by later activations.
+std::map<std::string, kj::Own<ClientConnection>>& connections() {
+  static auto* all = new std::map<std::string, kj::Own<ClientConnection>>;
+  return *all;
+}
+
+// Loop thread: drops the connection of `key` if it still is `which` (not a newer one).
+void forget(const std::string& key, const ClientConnection* which) {
+  auto found = connections().find(key);
+  if (found != connections().end() && found->second.get() == which) connections().erase(found);
+}
+
+std::optional<std::string> localServerCommand(REFCLSID clsid) {
+  OLECHAR wide[40] = {};
+  StringFromGUID2(clsid, wide, 40);
+  std::string key = "CLSID\\";
+  for (const OLECHAR* c = wide; *c != 0; ++c) key.push_back(static_cast<char>(*c));
+  key += "\\LocalServer32";
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  char value[4096];
+  DWORD size = sizeof value;
+  DWORD type = 0;
+  LSTATUS read =
+      RegQueryValueExA(opened, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+  RegCloseKey(opened);
+  if (read != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0) {
+    return std::nullopt;
+  }
+  std::string command(value, strnlen(value, size));
+  if (command.empty()) return std::nullopt;
+  return command;
+}
+
+// A connected socket to the server at `path` that runs as this user, or -1.
+int connectTo(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() + 1 > sizeof address.sun_path) return -1;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      !peerIsSameUser(fd)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Serialises the start of one class's server between clients, for a bounded time.
+class StartLock {
+ public:
+  StartLock(const std::string& path, Clock::time_point deadline) {
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ < 0) return;
+    while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      if (Clock::now() >= deadline) {
+        close(fd_);
+        fd_ = -1;
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    held_ = true;
+  }
+  ~StartLock() {
+    if (fd_ >= 0) close(fd_);  // releases the lock
+  }
+  StartLock(const StartLock&) = delete;
+  StartLock& operator=(const StartLock&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  int fd_ = -1;
+  bool held_ = false;
+};
+
+// A socket to the class's server, started first when none answers; -1 with `status` set.
+int reachServer(const std::string& command, const EndpointPaths& paths, HRESULT& status) {
+  int fd = connectTo(paths.socket);
+  if (fd >= 0) return fd;
+  const auto deadline =
+      Clock::now() + std::chrono::milliseconds(platform::com::localServerStartTimeout());
+  status = CO_E_SERVER_EXEC_FAILURE;
+  StartLock lock(paths.lock, deadline);
+  if (!lock.held()) return -1;
+  fd = connectTo(paths.socket);  // another client may have started it while we waited
+  if (fd >= 0) return fd;
+  auto server = launchServer(command, paths.socket + ".log");
+  if (!server) return -1;
+  while (Clock::now() < deadline) {
+    fd = connectTo(paths.socket);
+    if (fd >= 0) return fd;
+    if (processEnded(*server)) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return -1;
+}
+
+HRESULT askClassObject(const std::string& key, int fd, REFCLSID clsid, REFIID iid, void** out) {
+  CLSID wantedClass = clsid;
+  IID wanted = iid;
+  return runOnLoop([key, fd, wantedClass, wanted, out]() -> kj::Promise<HRESULT> {
+    auto& known = connections();
+    auto found = known.find(key);
+    if (found != known.end() && found->second->dead()) {
+      known.erase(found);
+      found = known.end();
+    }
+    if (found == known.end()) {
+      if (fd < 0) return RPC_E_DISCONNECTED;
+      auto stream = Runtime::get().io().lowLevelProvider->wrapSocketFd(
+          fd, kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP |
+                  kj::LowLevelAsyncIoProvider::ALREADY_CLOEXEC);
+      found = known.emplace(key, kj::refcounted<ClientConnection>(kj::mv(stream))).first;
+    } else if (fd >= 0) {
+      close(fd);
+    }
+    auto connection = kj::addRef(*found->second);
+    const ClientConnection* asked = connection.get();
+    auto request = connection->source().getClassObjectRequest();
+    request.setClsid(iidBytes(wantedClass));
+    request.setIid(iidBytes(wanted));
+    return request.send().then(
+        [key, asked, connection = kj::mv(connection), wanted,
+         out](auto response) mutable -> HRESULT {
+          HRESULT status = response.getStatus();
+          // A server that revoked its class is on its way out: the next attempt starts another.
+          if (status == CO_E_OBJNOTREG) forget(key, asked);
+          if (FAILED(status)) return status;
+          auto remote =
+              kj::heap<RemoteObject>(RemoteObject{kj::mv(connection), response.getObject()});
+          return toInterface(wanted, kj::mv(remote), out);
+        },
+        [key, asked](kj::Exception&& failure) -> HRESULT {
+          // The server is gone: the next activation must not wait on this connection again.
+          forget(key, asked);
+          return statusOf(failure);
+        });
+  });
+}
+
+bool haveLiveConnection(const std::string& key) {
+  bool live = false;
+  runOnLoop([&key, &live]() -> kj::Promise<HRESULT> {
+    auto found = connections().find(key);
+    live = found != connections().end() && !found->second->dead();
+    return S_OK;
+  });
+  return live;
+}
+
+}  // namespace
+
+HRESULT remoteClassObject(REFCLSID clsid, REFIID iid, void** out) {
+  *out = nullptr;
+  registerGenericMarshalers();
+  auto command = localServerCommand(clsid);
+  if (!command) return REGDB_E_CLASSNOTREG;
+  if (!interfaceRegistered(iid)) return E_NOINTERFACE;
+  auto paths = endpointFor(clsid);
+  if (!paths) return CO_E_SERVER_EXEC_FAILURE;
+  // A server that ended (or is ending) since the last activation is noticed on the first
+  // call; the second attempt reaches (or starts) its successor.
+  HRESULT status = CO_E_SERVER_EXEC_FAILURE;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    int fd = -1;
+    if (!haveLiveConnection(paths->socket)) {
+      fd = reachServer(*command, *paths, status);
+      if (fd < 0) return status;
+    }
+    status = askClassObject(paths->socket, fd, clsid, iid, out);
+    if (status != RPC_E_DISCONNECTED && status != CO_E_OBJNOTREG) return status;
+  }
+  return status;
+}
+
+}  // namespace velt::remoting

@@ -1,0 +1,14 @@
+// The client side of local-server activation: reach the class's server, starting it first
+// when none runs.
+#pragma once
+
+#include <objbase.h>
+
+namespace velt::remoting {
+
+// The class object of `clsid` from its local server, as interface `iid`. REGDB_E_CLASSNOTREG
+// when the class has no LocalServer32 command; CO_E_SERVER_EXEC_FAILURE when the server could
+// not be started or did not register the class in time.
+HRESULT remoteClassObject(REFCLSID clsid, REFIID iid, void** out);
+
+}  // namespace velt::remoting

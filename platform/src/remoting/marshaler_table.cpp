@@ -1,0 +1,106 @@
+// The marshalers by interface identifier, and the conversions between interface pointers and
+// capabilities that every stub and proxy goes through.
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include <kj/debug.h>
+#include <winplatform/remoting.h>
+
+namespace velt::remoting {
+namespace {
+
+struct Entry {
+  IID iid;
+  InterfaceMarshaler marshaler;
+};
+
+struct Table {
+  std::mutex mutex;
+  std::vector<Entry> entries;
+};
+
+Table& table() {
+  static auto* marshalers = new Table;
+  return *marshalers;
+}
+
+std::optional<InterfaceMarshaler> find(REFIID iid) {
+  auto& marshalers = table();
+  std::lock_guard lock(marshalers.mutex);
+  for (const auto& entry : marshalers.entries) {
+    if (IsEqualIID(entry.iid, iid)) return entry.marshaler;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+void registerInterface(REFIID iid, InterfaceMarshaler marshaler) {
+  auto& marshalers = table();
+  std::lock_guard lock(marshalers.mutex);
+  for (auto& entry : marshalers.entries) {
+    if (IsEqualIID(entry.iid, iid)) {
+      entry.marshaler = std::move(marshaler);
+      return;
+    }
+  }
+  marshalers.entries.push_back({iid, std::move(marshaler)});
+}
+
+bool interfaceRegistered(REFIID iid) { return find(iid).has_value(); }
+
+rpc::Unknown::Client toCapability(REFIID iid, IUnknown* object) {
+  auto marshaler = find(iid);
+  if (!marshaler) {
+    // Only reachable when a marshaler was withdrawn between the check and the answer.
+    releaseLater(object);
+    return KJ_EXCEPTION(FAILED, "no marshaler for the interface");
+  }
+  return marshaler->makeStub(object);
+}
+
+HRESULT toInterface(REFIID iid, kj::Own<RemoteObject> remote, void** out) {
+  *out = nullptr;
+  auto marshaler = find(iid);
+  if (!marshaler) return E_NOINTERFACE;
+  *out = marshaler->makeProxy(kj::mv(remote));
+  return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+kj::Own<RemoteObject> sameConnection(const RemoteObject& from, rpc::Unknown::Client capability) {
+  kj::Own<kj::Refcounted> connection;
+  if (from.connection.get() != nullptr) {
+    connection = kj::addRef(*const_cast<kj::Refcounted*>(from.connection.get()));
+  }
+  return kj::heap<RemoteObject>(RemoteObject{kj::mv(connection), kj::mv(capability)});
+}
+
+IID iidFrom(capnp::Data::Reader data) {
+  IID iid{};
+  if (data.size() == sizeof iid) std::memcpy(&iid, data.begin(), sizeof iid);
+  return iid;
+}
+
+kj::ArrayPtr<const capnp::byte> iidBytes(REFIID iid) {
+  return kj::arrayPtr(reinterpret_cast<const capnp::byte*>(&iid), sizeof iid);
+}
+
+kj::Promise<void> UnknownStub::queryInterface(QueryInterfaceContext context) {
+  IID iid = iidFrom(context.getParams().getIid());
+  if (!interfaceRegistered(iid)) {
+    context.getResults().setStatus(E_NOINTERFACE);
+    return kj::READY_NOW;
+  }
+  return onWorker<InterfaceOutcome>([target = hold(), iid] {
+           void* found = nullptr;
+           HRESULT status = target.get()->QueryInterface(iid, &found);
+           return InterfaceOutcome{status, HeldReference(static_cast<IUnknown*>(found))};
+         })
+      .then([context, iid](InterfaceOutcome outcome) mutable {
+        answerInterface(context.getResults(), iid, kj::mv(outcome));
+      });
+}
+
+}  // namespace velt::remoting

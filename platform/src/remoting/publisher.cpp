@@ -1,0 +1,189 @@
+#include "publisher.h"
+
+#include <capnp/rpc-twoparty.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include <winplatform/remoting.h>
+
+#include "../com/com_state.h"
+#include "endpoint.h"
+#include "generic_marshalers.h"
+#include "runtime.h"
+
+namespace velt::remoting {
+namespace {
+
+// The first thing a client reaches: the class object, as the client asks for it.
+class ClassSource final : public rpc::ClassSource::Server {
+ public:
+  explicit ClassSource(const CLSID& clsid) : clsid_(clsid) {}
+
+ protected:
+  kj::Promise<void> getClassObject(GetClassObjectContext context) override {
+    auto params = context.getParams();
+    CLSID clsid = iidFrom(params.getClsid());
+    IID iid = iidFrom(params.getIid());
+    if (!IsEqualGUID(clsid, clsid_)) {
+      context.getResults().setStatus(REGDB_E_CLASSNOTREG);
+      return kj::READY_NOW;
+    }
+    if (!interfaceRegistered(iid)) {
+      context.getResults().setStatus(E_NOINTERFACE);
+      return kj::READY_NOW;
+    }
+    return onWorker<InterfaceOutcome>([clsid, iid] {
+             HeldReference classObject(platform::com::takeClassObject(clsid, CLSCTX_LOCAL_SERVER));
+             if (classObject.get() == nullptr) return InterfaceOutcome{CO_E_OBJNOTREG, {}};
+             void* found = nullptr;
+             HRESULT status = classObject.get()->QueryInterface(iid, &found);
+             return InterfaceOutcome{status, HeldReference(static_cast<IUnknown*>(found))};
+           })
+        .then([context, iid](InterfaceOutcome outcome) mutable {
+          answerInterface(context.getResults(), iid, kj::mv(outcome));
+        });
+  }
+
+ private:
+  CLSID clsid_;
+};
+
+// One client's connection: its stubs live as long as it does.
+struct ServerConnection {
+  explicit ServerConnection(kj::Own<kj::AsyncIoStream> socket, const CLSID& clsid)
+      : stream(kj::mv(socket)),
+        network(*stream, capnp::rpc::twoparty::Side::SERVER),
+        rpc(capnp::makeRpcServer(network, kj::heap<ClassSource>(clsid))) {}
+
+  kj::Own<kj::AsyncIoStream> stream;
+  capnp::TwoPartyVatNetwork network;
+  capnp::RpcSystem<capnp::rpc::twoparty::VatId> rpc;
+};
+
+struct Publication {
+  CLSID clsid;
+  std::string path;
+  ino_t inode = 0;
+  kj::Own<kj::ConnectionReceiver> listener;
+  kj::Promise<void> accepting = nullptr;
+};
+
+std::map<DWORD, kj::Own<Publication>>& publications() {  // loop thread only
+  static auto* all = new std::map<DWORD, kj::Own<Publication>>;
+  return *all;
+}
+
+void serve(kj::Own<kj::AsyncIoStream> stream, const CLSID& clsid) {
+  struct ucred peer {};
+  kj::uint length = sizeof peer;
+  stream->getsockopt(SOL_SOCKET, SO_PEERCRED, &peer, &length);
+  if (length != sizeof peer || peer.uid != geteuid()) return;  // dropped unanswered
+  auto connection = kj::heap<ServerConnection>(kj::mv(stream), clsid);
+  auto ended = connection->network.onDisconnect();
+  // Garbage or a vanished client ends this connection only; its stubs go with it.
+  Runtime::get().addTask(ended.attach(kj::mv(connection)));
+}
+
+kj::Promise<void> acceptLoop(Publication& publication) {
+  return publication.listener->accept().then([&publication](kj::Own<kj::AsyncIoStream> stream) {
+    serve(kj::mv(stream), publication.clsid);
+    return acceptLoop(publication);
+  });
+}
+
+// A listening socket at `path`, put in place by rename so a client never sees a half-made one.
+int listenAt(const std::string& path, ino_t& inode) {
+  std::string temporary = path + "." + std::to_string(getpid());
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() + 1 > sizeof address.sun_path || temporary.size() + 1 > sizeof address.sun_path) {
+    return -1;
+  }
+  std::memcpy(address.sun_path, temporary.c_str(), temporary.size() + 1);
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  unlink(temporary.c_str());
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      chmod(temporary.c_str(), 0600) != 0 || listen(fd, SOMAXCONN) != 0 ||
+      rename(temporary.c_str(), path.c_str()) != 0) {
+    unlink(temporary.c_str());
+    close(fd);
+    return -1;
+  }
+  struct stat status {};
+  inode = stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
+  return fd;
+}
+
+std::atomic<bool> anyPublished{false};  // spares the loop thread in processes that never serve
+
+}  // namespace
+
+bool startedForEmbedding() {
+  static const bool embedding = [] {
+    std::ifstream file("/proc/self/cmdline", std::ios::binary);
+    std::string argument;
+    bool first = true;
+    while (std::getline(file, argument, '\0')) {
+      if (!first && (strcasecmp(argument.c_str(), "-Embedding") == 0 ||
+                     strcasecmp(argument.c_str(), "/Embedding") == 0)) {
+        return true;
+      }
+      first = false;
+    }
+    return false;
+  }();
+  return embedding;
+}
+
+HRESULT publishClass(REFCLSID clsid, DWORD cookie) {
+  registerGenericMarshalers();
+  auto paths = endpointFor(clsid);
+  if (!paths) return E_ACCESSDENIED;
+  CLSID wanted = clsid;
+  std::string path = paths->socket;
+  anyPublished = true;
+  return runOnLoop([wanted, path, cookie]() -> kj::Promise<HRESULT> {
+    auto publication = kj::heap<Publication>();
+    publication->clsid = wanted;
+    publication->path = path;
+    int fd = listenAt(path, publication->inode);
+    if (fd < 0) return E_ACCESSDENIED;
+    publication->listener = Runtime::get().io().lowLevelProvider->wrapListenSocketFd(
+        fd, kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP |
+                kj::LowLevelAsyncIoProvider::ALREADY_NONBLOCK |
+                kj::LowLevelAsyncIoProvider::ALREADY_CLOEXEC);
+    publication->accepting = acceptLoop(*publication).eagerlyEvaluate(nullptr);
+    publications()[cookie] = kj::mv(publication);
+    return S_OK;
+  });
+}
+
+void withdrawClass(DWORD cookie) {
+  if (!anyPublished) return;
+  runOnLoop([cookie]() -> kj::Promise<HRESULT> {
+    auto found = publications().find(cookie);
+    if (found == publications().end()) return S_OK;
+    auto& publication = *found->second;
+    struct stat status {};
+    // A server started after this one may have put its own endpoint in place.
+    if (stat(publication.path.c_str(), &status) == 0 && status.st_ino == publication.inode) {
+      unlink(publication.path.c_str());
+    }
+    publications().erase(found);
+    return S_OK;
+  });
+  // Revoking is what a server does on its way out: the answers it owes go first.
+  answerCallsInProgress();
+}
+
+}  // namespace velt::remoting

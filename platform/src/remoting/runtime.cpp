@@ -1,0 +1,149 @@
+// The process's remoting threads: one event-loop thread that owns every connection and
+// capability, and a pool of workers on which stubs call the real objects.
+#include "runtime.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include <winplatform/remoting.h>
+
+namespace velt::remoting {
+namespace {
+
+class LoggingErrorHandler final : public kj::TaskSet::ErrorHandler {
+ public:
+  void taskFailed(kj::Exception&&) override {}  // a failed background task ends only itself
+};
+
+// The pool grows when every worker is busy, so a call that blocks (on a callback into its
+// client, say) never holds up the calls behind it. Workers live as long as the process.
+class WorkerPool {
+ public:
+  void post(std::function<void()> work) {
+    std::lock_guard lock(mutex_);
+    queue_.push_back(std::move(work));
+    // Idle workers already woken for earlier work still count as idle until they take it.
+    if (queue_.size() > static_cast<size_t>(idle_)) {
+      std::thread([this] { run(); }).detach();
+    } else {
+      wake_.notify_one();
+    }
+  }
+
+ private:
+  void run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      ++idle_;
+      wake_.wait(lock, [this] { return !queue_.empty(); });
+      --idle_;
+      auto work = std::move(queue_.front());
+      queue_.pop_front();
+      lock.unlock();
+      work();
+      work = nullptr;  // what it held may post more work, which takes the lock
+      lock.lock();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::function<void()>> queue_;
+  int idle_ = 0;
+};
+
+}  // namespace
+
+struct Runtime::State {
+  std::mutex mutex;
+  std::condition_variable ready;
+  kj::AsyncIoContext* io = nullptr;
+  kj::TaskSet* tasks = nullptr;
+  kj::Own<const kj::Executor> executor;
+  std::thread::id loopThread;
+  WorkerPool workers;
+};
+
+Runtime& Runtime::get() {
+  // Never destroyed: the loop thread and the workers run until the process ends.
+  static Runtime* runtime = new Runtime;
+  return *runtime;
+}
+
+Runtime::Runtime() : state_(new State) {
+  std::thread([this] {
+    auto io = kj::setupAsyncIo();
+    LoggingErrorHandler errors;
+    kj::TaskSet tasks(errors);
+    {
+      std::lock_guard lock(state_->mutex);
+      state_->io = &io;
+      state_->tasks = &tasks;
+      state_->executor = kj::getCurrentThreadExecutor().addRef();
+      state_->loopThread = std::this_thread::get_id();
+    }
+    state_->ready.notify_all();
+    kj::NEVER_DONE.wait(io.waitScope);
+  }).detach();
+  std::unique_lock lock(state_->mutex);
+  state_->ready.wait(lock, [this] { return state_->io != nullptr; });
+}
+
+const kj::Executor& Runtime::executor() const { return *state_->executor; }
+kj::AsyncIoContext& Runtime::io() const { return *state_->io; }
+bool Runtime::onLoopThread() const { return std::this_thread::get_id() == state_->loopThread; }
+void Runtime::addTask(kj::Promise<void> task) const { state_->tasks->add(kj::mv(task)); }
+void Runtime::post(std::function<void()> work) const { state_->workers.post(std::move(work)); }
+
+HRESULT statusOf(const kj::Exception& failure) {
+  // A peer that vanished and a peer that answered nonsense leave the object equally unusable.
+  (void)failure;
+  return RPC_E_DISCONNECTED;
+}
+
+HRESULT runOnLoop(std::function<kj::Promise<HRESULT>()> start) {
+  auto& runtime = Runtime::get();
+  if (runtime.onLoopThread()) return RPC_E_CANTCALLOUT_ININPUTSYNCCALL;
+  HRESULT status = E_UNEXPECTED;
+  KJ_IF_MAYBE (failure, kj::runCatchingExceptions([&] {
+                 status = runtime.executor().executeSync([&] { return start(); });
+               })) {
+    return statusOf(*failure);
+  }
+  return status;
+}
+
+namespace {
+std::atomic<int> callsInProgress{0};
+
+// A few turns of the loop: an answer is written in the turns after its call's promise settles.
+kj::Promise<void> turns(int left) {
+  if (left == 0) return kj::READY_NOW;
+  return kj::evalLater([left] { return turns(left - 1); });
+}
+}  // namespace
+
+void callStarted() { ++callsInProgress; }
+void callFinished() { --callsInProgress; }
+
+void answerCallsInProgress() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (callsInProgress.load() > 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  runOnLoop([]() -> kj::Promise<HRESULT> { return turns(16).then([] { return S_OK; }); });
+}
+
+bool onLoopThread() { return Runtime::get().onLoopThread(); }
+void postWork(std::function<void()> work) { Runtime::get().post(std::move(work)); }
+
+void releaseLater(IUnknown* object) {
+  if (object == nullptr) return;
+  postWork([object] { object->Release(); });
+}
+
+}  // namespace velt::remoting

@@ -1,0 +1,35 @@
+// The remoting threads of the process (see runtime.cpp).
+#pragma once
+
+#include <kj/async-io.h>
+
+#include <functional>
+#include <memory>
+
+namespace velt::remoting {
+
+class Runtime {
+ public:
+  // Starts the loop thread on first use.
+  static Runtime& get();
+
+  const kj::Executor& executor() const;
+  // Loop thread only.
+  kj::AsyncIoContext& io() const;
+  void addTask(kj::Promise<void> task) const;
+
+  bool onLoopThread() const;
+  void post(std::function<void()> work) const;
+
+ private:
+  Runtime();
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Waits (a bounded time) until the calls being answered have been answered and their answers
+// handed to the connections, so a server that ends right after an answer (the last
+// LockServer(FALSE), say) still delivers it. Any thread but the loop thread.
+void answerCallsInProgress();
+
+}  // namespace velt::remoting

@@ -1,0 +1,106 @@
+#include "server_launch.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+namespace velt::remoting {
+namespace {
+
+std::vector<std::string> splitArguments(const std::string& line) {
+  std::vector<std::string> arguments;
+  std::string current;
+  bool inQuotes = false;
+  bool any = false;
+  for (char c : line) {
+    if (c == '"') {
+      inQuotes = !inQuotes;
+      any = true;
+    } else if ((c == ' ' || c == '\t') && !inQuotes) {
+      if (any) arguments.push_back(current);
+      current.clear();
+      any = false;
+    } else {
+      current.push_back(c);
+      any = true;
+    }
+  }
+  if (any) arguments.push_back(current);
+  return arguments;
+}
+
+int openLog(const std::string& path) {
+  return open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+}
+
+}  // namespace
+
+std::optional<pid_t> launchServer(const std::string& commandLine, const std::string& fallbackLog) {
+  auto arguments = splitArguments(commandLine);
+  if (arguments.empty() || access(arguments.front().c_str(), X_OK) != 0) return std::nullopt;
+  arguments.push_back("-Embedding");
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  // The server's own output goes beside its trace log, never to the client's terminal.
+  int log = openLog(arguments.front() + ".console.log");
+  if (log < 0) log = openLog(fallbackLog);
+  int nothing = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  int report[2];
+  if (log < 0 || nothing < 0 || pipe2(report, O_CLOEXEC) != 0) {
+    if (log >= 0) close(log);
+    if (nothing >= 0) close(nothing);
+    return std::nullopt;
+  }
+
+  // Two forks: the server belongs to no client, so no client has to reap it, and a client's
+  // end (or its terminal's signals) does not reach it. Only async-signal-safe calls follow.
+  pid_t middle = fork();
+  if (middle == 0) {
+    setsid();
+    pid_t server = fork();
+    if (server == 0) {
+      dup2(nothing, STDIN_FILENO);
+      dup2(log, STDOUT_FILENO);
+      dup2(log, STDERR_FILENO);
+      close_range(3, ~0U, 0);  // the client's descriptors are none of the server's business
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    ssize_t written = write(report[1], &server, sizeof server);
+    _exit(written == sizeof server ? 0 : 1);
+  }
+  close(report[1]);
+  close(log);
+  close(nothing);
+  pid_t server = -1;
+  ssize_t got = -1;
+  if (middle > 0) {
+    do {
+      got = read(report[0], &server, sizeof server);
+    } while (got < 0 && errno == EINTR);
+    while (waitpid(middle, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+  close(report[0]);
+  if (got != sizeof server || server <= 0) return std::nullopt;
+  return server;
+}
+
+bool processEnded(pid_t pid) {
+  if (kill(pid, 0) != 0 && errno == ESRCH) return true;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;
+  auto close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
+}
+
+}  // namespace velt::remoting

@@ -1,0 +1,130 @@
+#include <initguid.h>  // defines the identifiers of probe.h here
+
+#include "probe.h"
+
+#include <winplatform/remoting.h>
+
+#include <utility>
+
+#include "probe.capnp.h"
+
+namespace {
+
+using velt::remoting::HeldReference;
+using velt::remoting::onWorker;
+using velt::remoting::runOnLoop;
+using velt::test::rpc::RemoteProbe;
+
+IRemoteProbe* probeOf(const HeldReference& held) { return static_cast<IRemoteProbe*>(held.get()); }
+
+class ProbeStub final : public RemoteProbe::Server, public velt::remoting::UnknownStub {
+ public:
+  explicit ProbeStub(IUnknown* object) : UnknownStub(object) {}
+
+ protected:
+  kj::Promise<void> processId(ProcessIdContext context) override {
+    return onWorker<std::pair<HRESULT, LONG>>([probe = hold()] {
+             LONG pid = 0;
+             HRESULT status = probeOf(probe)->ProcessId(&pid);
+             return std::make_pair(status, pid);
+           })
+        .then([context](std::pair<HRESULT, LONG> answer) mutable {
+          context.getResults().setStatus(answer.first);
+          context.getResults().setPid(answer.second);
+        });
+  }
+  kj::Promise<void> add(AddContext context) override {
+    LONG a = context.getParams().getA();
+    LONG b = context.getParams().getB();
+    return onWorker<std::pair<HRESULT, LONG>>([probe = hold(), a, b] {
+             LONG sum = 0;
+             HRESULT status = probeOf(probe)->Add(a, b, &sum);
+             return std::make_pair(status, sum);
+           })
+        .then([context](std::pair<HRESULT, LONG> answer) mutable {
+          context.getResults().setStatus(answer.first);
+          context.getResults().setSum(answer.second);
+        });
+  }
+  kj::Promise<void> meet(MeetContext context) override {
+    LONG parties = context.getParams().getParties();
+    return onWorker<HRESULT>([probe = hold(), parties] { return probeOf(probe)->Meet(parties); })
+        .then([context](HRESULT status) mutable { context.getResults().setStatus(status); });
+  }
+  kj::Promise<void> hang(HangContext context) override {
+    return onWorker<HRESULT>([probe = hold()] { return probeOf(probe)->Hang(); })
+        .then([context](HRESULT status) mutable { context.getResults().setStatus(status); });
+  }
+  kj::Promise<void> hanging(HangingContext context) override {
+    return onWorker<std::pair<HRESULT, LONG>>([probe = hold()] {
+             LONG count = 0;
+             HRESULT status = probeOf(probe)->Hanging(&count);
+             return std::make_pair(status, count);
+           })
+        .then([context](std::pair<HRESULT, LONG> answer) mutable {
+          context.getResults().setStatus(answer.first);
+          context.getResults().setCount(answer.second);
+        });
+  }
+};
+
+class ProbeProxy final : public velt::remoting::ProxyBase<IRemoteProbe> {
+ public:
+  explicit ProbeProxy(kj::Own<velt::remoting::RemoteObject> remote)
+      : ProxyBase(IID_IRemoteProbe, kj::mv(remote)) {}
+
+  HRESULT STDMETHODCALLTYPE ProcessId(LONG* pid) override {
+    return runOnLoop([this, pid]() -> kj::Promise<HRESULT> {
+      return probe().processIdRequest().send().then([pid](auto answer) -> HRESULT {
+        *pid = answer.getPid();
+        return answer.getStatus();
+      });
+    });
+  }
+  HRESULT STDMETHODCALLTYPE Add(LONG a, LONG b, LONG* sum) override {
+    return runOnLoop([this, a, b, sum]() -> kj::Promise<HRESULT> {
+      auto request = probe().addRequest();
+      request.setA(a);
+      request.setB(b);
+      return request.send().then([sum](auto answer) -> HRESULT {
+        *sum = answer.getSum();
+        return answer.getStatus();
+      });
+    });
+  }
+  HRESULT STDMETHODCALLTYPE Meet(LONG parties) override {
+    return runOnLoop([this, parties]() -> kj::Promise<HRESULT> {
+      auto request = probe().meetRequest();
+      request.setParties(parties);
+      return request.send().then([](auto answer) -> HRESULT { return answer.getStatus(); });
+    });
+  }
+  HRESULT STDMETHODCALLTYPE Hang() override {
+    return runOnLoop([this]() -> kj::Promise<HRESULT> {
+      return probe().hangRequest().send().then(
+          [](auto answer) -> HRESULT { return answer.getStatus(); });
+    });
+  }
+  HRESULT STDMETHODCALLTYPE Hanging(LONG* count) override {
+    return runOnLoop([this, count]() -> kj::Promise<HRESULT> {
+      return probe().hangingRequest().send().then([count](auto answer) -> HRESULT {
+        *count = answer.getCount();
+        return answer.getStatus();
+      });
+    });
+  }
+
+ private:
+  RemoteProbe::Client probe() { return capabilityAs<RemoteProbe>(); }
+};
+
+}  // namespace
+
+void registerRemoteProbeMarshaler() {
+  velt::remoting::registerInterface(
+      IID_IRemoteProbe,
+      {[](IUnknown* object) -> velt::rpc::Unknown::Client { return kj::heap<ProbeStub>(object); },
+       [](kj::Own<velt::remoting::RemoteObject> remote) -> IUnknown* {
+         return new ProbeProxy(kj::mv(remote));
+       }});
+}

@@ -1,0 +1,138 @@
+// A local server of the probe class, in the usual shape: register, loop until the last object
+// and the last lock are gone, revoke.
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "probe.h"
+
+namespace {
+
+DWORD mainThread = 0;
+std::atomic<LONG> liveObjects{0};
+std::atomic<LONG> serverLocks{0};
+
+void quitIfIdle() {
+  if (liveObjects.load() == 0 && serverLocks.load() <= 0) {
+    PostThreadMessageA(mainThread, WM_QUIT, 0, 0);
+  }
+}
+
+std::mutex meeting;
+std::condition_variable arrivals;
+LONG arrived = 0;
+std::atomic<LONG> hanging{0};
+
+class Probe final : public IRemoteProbe {
+ public:
+  Probe() { ++liveObjects; }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IRemoteProbe) &&
+        !IsEqualIID(iid, IID_IUnmarshaled)) {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    *out = static_cast<IRemoteProbe*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG left = --refs_;
+    if (left == 0) {
+      delete this;
+      --liveObjects;
+      quitIfIdle();
+    }
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE ProcessId(LONG* pid) override {
+    *pid = static_cast<LONG>(getpid());
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Add(LONG a, LONG b, LONG* sum) override {
+    *sum = a + b;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Meet(LONG parties) override {
+    std::unique_lock lock(meeting);
+    ++arrived;
+    arrivals.notify_all();
+    bool met =
+        arrivals.wait_for(lock, std::chrono::seconds(20), [&] { return arrived >= parties; });
+    return met ? S_OK : E_FAIL;
+  }
+  HRESULT STDMETHODCALLTYPE Hang() override {
+    ++hanging;
+    std::this_thread::sleep_for(std::chrono::seconds(60));
+    return E_FAIL;
+  }
+  HRESULT STDMETHODCALLTYPE Hanging(LONG* count) override {
+    *count = hanging.load();
+    return S_OK;
+  }
+
+ private:
+  ~Probe() = default;
+  std::atomic<ULONG> refs_{1};
+};
+
+class Factory final : public IClassFactory {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IClassFactory)) {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    *out = static_cast<IClassFactory*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }  // static: lives as long as the process
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    *out = nullptr;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    auto* probe = new Probe;
+    HRESULT status = probe->QueryInterface(iid, out);
+    probe->Release();
+    return status;
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+    if (lock) {
+      ++serverLocks;
+    } else {
+      --serverLocks;
+    }
+    quitIfIdle();
+    return S_OK;
+  }
+};
+
+Factory factory;
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
+  registerRemoteProbeMarshaler();
+  mainThread = GetCurrentThreadId();
+  DWORD cookie = 0;
+  if (FAILED(CoRegisterClassObject(CLSID_RemoteProbe, &factory, CLSCTX_LOCAL_SERVER,
+                                   REGCLS_MULTIPLEUSE, &cookie))) {
+    return 2;
+  }
+  // Where this goes shows where a server's output lands: its log, never a client's terminal.
+  std::fputs("probe server ready\n", stdout);
+  std::fflush(stdout);
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+  CoRevokeClassObject(cookie);
+  CoUninitialize();
+  return 0;
+}

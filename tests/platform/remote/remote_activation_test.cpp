@@ -1,0 +1,418 @@
+// Local servers as processes of their own: started by COM from the registered command line,
+// shared by clients, ended by their lifetime rule, and failing calls when they die.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <winplatform/registry_hooks.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "probe.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// A scratch folder for one test (the runtime folder, the registry, the server's copy).
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string pattern = (fs::temp_directory_path() / "velt-remote-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const fs::path& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  fs::path path_;
+};
+
+bool processEnded(pid_t pid) {
+  if (kill(pid, 0) != 0) return true;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;
+  auto close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
+}
+
+bool endsWithin(pid_t pid, std::chrono::seconds bound) {
+  const auto deadline = Clock::now() + bound;
+  while (!processEnded(pid)) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+bool isDisconnection(HRESULT status) {
+  return status == RPC_E_DISCONNECTED || status == static_cast<HRESULT>(0x800706BA);
+}
+
+// A client program run as a process of its own: its standard input holds it, its first line
+// says which server it reached.
+class ClientProcess {
+ public:
+  ClientProcess() {
+    int input[2];
+    int output[2];
+    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(input[0], STDIN_FILENO);
+      dup2(output[1], STDOUT_FILENO);
+      execl(PROBE_CLIENT, PROBE_CLIENT, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(input[0]);
+    close(output[1]);
+    hold_ = input[1];
+    answers_ = output[0];
+  }
+  ~ClientProcess() {
+    release();
+    if (answers_ >= 0) close(answers_);
+    if (pid_ > 0 && !reaped_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  ClientProcess(const ClientProcess&) = delete;
+  ClientProcess& operator=(const ClientProcess&) = delete;
+
+  // The server's process id the client reported, or nullopt (within 30 s).
+  std::optional<pid_t> serverPid() {
+    std::string line;
+    char c;
+    while (line.find('\n') == std::string::npos) {
+      pollfd ready{answers_, POLLIN, 0};
+      if (poll(&ready, 1, 30000) != 1 || read(answers_, &c, 1) != 1) return std::nullopt;
+      line.push_back(c);
+    }
+    if (line.rfind("pid ", 0) != 0) return std::nullopt;
+    return static_cast<pid_t>(std::stol(line.substr(4)));
+  }
+  // What the client wrote after its first line, once its output ends (within 30 s). The
+  // server it started must not hold that output open or write to it.
+  std::string rest() {
+    std::string text;
+    char buffer[256];
+    for (;;) {
+      pollfd ready{answers_, POLLIN, 0};
+      if (poll(&ready, 1, 30000) != 1) return text + "<output still open>";
+      ssize_t got = read(answers_, buffer, sizeof buffer);
+      if (got <= 0) return text;
+      text.append(buffer, static_cast<size_t>(got));
+    }
+  }
+  void release() {
+    if (hold_ >= 0) close(hold_);
+    hold_ = -1;
+  }
+  int exitCode() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    reaped_ = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  void killHard() {
+    kill(pid_, SIGKILL);
+    exitCode();
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int hold_ = -1;
+  int answers_ = -1;
+  bool reaped_ = false;
+};
+
+class RemoteActivationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("XDG_RUNTIME_DIR", folder_.path().c_str(), 1);
+    setenv("VELT_REGISTRY", (folder_ / "registry.db").c_str(), 1);
+    VeltRegistryReset();
+    // A copy of its own, so the server's console log lands in this test's folder.
+    fs::copy_file(PROBE_SERVER, server_);
+    fs::copy_file(fs::path(PROBE_SERVER).parent_path() / "libvelt_platform.so",
+                  folder_ / "libvelt_platform.so");
+    registerServer(server_);
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    registerRemoteProbeMarshaler();
+  }
+  void TearDown() override {
+    CoUninitialize();
+    for (pid_t pid : servers_) {
+      if (!processEnded(pid)) kill(pid, SIGKILL);
+    }
+    VeltRegistryReset();
+    unsetenv("VELT_REGISTRY");
+    unsetenv("XDG_RUNTIME_DIR");
+  }
+
+  static void registerServer(const std::string& commandLine) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(
+                  HKEY_CLASSES_ROOT, "CLSID\\{6B0E2D51-4C3A-4F8E-9A71-2E5D8C1B7A10}\\LocalServer32",
+                  0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(commandLine.c_str()),
+                       static_cast<DWORD>(commandLine.size() + 1)),
+        ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+
+  HRESULT activate(IRemoteProbe** probe) {
+    HRESULT status = CoCreateInstance(CLSID_RemoteProbe, nullptr, CLSCTX_LOCAL_SERVER,
+                                      IID_IRemoteProbe, reinterpret_cast<void**>(probe));
+    if (SUCCEEDED(status)) servers_.insert(serverOf(*probe));
+    return status;
+  }
+  static pid_t serverOf(IRemoteProbe* probe) {
+    LONG pid = 0;
+    EXPECT_EQ(probe->ProcessId(&pid), S_OK);
+    return static_cast<pid_t>(pid);
+  }
+  std::string endpoint() const {
+    return folder_ / "norvexvelt/{6B0E2D51-4C3A-4F8E-9A71-2E5D8C1B7A10}.sock";
+  }
+
+  ScratchFolder folder_;
+  std::string server_ = folder_ / "probe-server";
+  std::set<pid_t> servers_;
+};
+
+TEST_F(RemoteActivationTest, StartsServerProcessCallsAndServerEndsByLifetimeRule) {
+  IRemoteProbe* probe = nullptr;
+  ASSERT_EQ(activate(&probe), S_OK);
+  const pid_t server = serverOf(probe);
+  EXPECT_NE(server, getpid());
+  LONG sum = 0;
+  EXPECT_EQ(probe->Add(40, 2, &sum), S_OK);
+  EXPECT_EQ(sum, 42);
+
+  // Interfaces with a proxy cross; one without answers as COM does for it.
+  IUnknown* unknown = nullptr;
+  ASSERT_EQ(probe->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
+  IRemoteProbe* again = nullptr;
+  ASSERT_EQ(unknown->QueryInterface(IID_IRemoteProbe, reinterpret_cast<void**>(&again)), S_OK);
+  EXPECT_EQ(serverOf(again), server);
+  void* none = nullptr;
+  EXPECT_EQ(probe->QueryInterface(IID_IUnmarshaled, &none), E_NOINTERFACE);
+  EXPECT_EQ(none, nullptr);
+  unknown->Release();
+  again->Release();
+
+  // A second activation reaches the running server.
+  IRemoteProbe* second = nullptr;
+  ASSERT_EQ(activate(&second), S_OK);
+  EXPECT_EQ(serverOf(second), server);
+  second->Release();
+  EXPECT_FALSE(processEnded(server));
+  probe->Release();
+  EXPECT_TRUE(endsWithin(server, std::chrono::seconds(20)));
+  EXPECT_FALSE(fs::exists(endpoint())) << "revoking the class withdraws its endpoint";
+  // The server's output went to its log, and nothing else did (no crash report).
+  std::ifstream log(server_ + ".console.log");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(log), {}), "probe server ready\n");
+
+  // The next activation starts a new server.
+  ASSERT_EQ(activate(&probe), S_OK);
+  EXPECT_NE(serverOf(probe), server);
+  const pid_t successor = serverOf(probe);
+  probe->Release();
+  EXPECT_TRUE(endsWithin(successor, std::chrono::seconds(20)));
+}
+
+TEST_F(RemoteActivationTest, ServerLockKeepsServerUntilUnlocked) {
+  IClassFactory* factory = nullptr;
+  ASSERT_EQ(CoGetClassObject(CLSID_RemoteProbe, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
+                             reinterpret_cast<void**>(&factory)),
+            S_OK);
+  ASSERT_EQ(factory->LockServer(TRUE), S_OK);
+  IRemoteProbe* probe = nullptr;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IRemoteProbe, reinterpret_cast<void**>(&probe)),
+            S_OK);
+  const pid_t server = serverOf(probe);
+  servers_.insert(server);
+  void* none = nullptr;
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnmarshaled, &none), E_NOINTERFACE);
+  probe->Release();
+
+  IRemoteProbe* later = nullptr;
+  ASSERT_EQ(activate(&later), S_OK) << "the lock keeps the server with no object";
+  EXPECT_EQ(serverOf(later), server);
+  later->Release();
+  EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+  EXPECT_TRUE(endsWithin(server, std::chrono::seconds(20)));
+  factory->Release();
+}
+
+TEST_F(RemoteActivationTest, CallsFromSeveralThreadsRunAtOnceInServer) {
+  IRemoteProbe* probe = nullptr;
+  ASSERT_EQ(activate(&probe), S_OK);
+  // Each call returns only once all three are inside the server together.
+  std::vector<std::future<HRESULT>> calls;
+  for (int i = 0; i < 3; ++i) {
+    calls.push_back(std::async(std::launch::async, [probe] { return probe->Meet(3); }));
+  }
+  for (auto& call : calls) EXPECT_EQ(call.get(), S_OK);
+  probe->Release();
+}
+
+TEST_F(RemoteActivationTest, TwoClientProcessesStartingAtOnceShareOneServer) {
+  ClientProcess first;
+  ClientProcess second;
+  auto firstServer = first.serverPid();
+  auto secondServer = second.serverPid();
+  ASSERT_TRUE(firstServer && secondServer);
+  servers_.insert(*firstServer);
+  EXPECT_EQ(*firstServer, *secondServer);
+  first.release();
+  EXPECT_EQ(first.exitCode(), 0);
+  EXPECT_FALSE(processEnded(*firstServer)) << "the second client still holds its object";
+  second.release();
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_EQ(first.rest(), "");
+  EXPECT_EQ(second.rest(), "");
+  EXPECT_TRUE(endsWithin(*firstServer, std::chrono::seconds(20)));
+}
+
+TEST_F(RemoteActivationTest, KilledClientsObjectsAreReleasedAndServerEnds) {
+  ClientProcess client;
+  auto server = client.serverPid();
+  ASSERT_TRUE(server);
+  servers_.insert(*server);
+  client.killHard();
+  EXPECT_TRUE(endsWithin(*server, std::chrono::seconds(20)));
+}
+
+TEST_F(RemoteActivationTest, KilledServerFailsCallInProgressAndNextActivationStartsAnother) {
+  IRemoteProbe* probe = nullptr;
+  ASSERT_EQ(activate(&probe), S_OK);
+  const pid_t server = serverOf(probe);
+  auto hung = std::async(std::launch::async, [probe] { return probe->Hang(); });
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  LONG inside = 0;
+  while (inside == 0 && Clock::now() < deadline) {
+    ASSERT_EQ(probe->Hanging(&inside), S_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(inside, 1);
+  kill(server, SIGKILL);
+  ASSERT_EQ(hung.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_PRED1(isDisconnection, hung.get());
+  LONG sum = 0;
+  EXPECT_PRED1(isDisconnection, probe->Add(1, 1, &sum));
+  probe->Release();
+
+  ASSERT_EQ(activate(&probe), S_OK);
+  EXPECT_NE(serverOf(probe), server);
+  probe->Release();
+}
+
+TEST_F(RemoteActivationTest, GarbageOnEndpointDropsThatConnectionOnly) {
+  IRemoteProbe* probe = nullptr;
+  ASSERT_EQ(activate(&probe), S_OK);
+  const pid_t server = serverOf(probe);
+
+  int raw = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::string path = endpoint();
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  ASSERT_EQ(connect(raw, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  std::mt19937 noise(16);
+  std::vector<unsigned char> bytes(4096);
+  for (auto& byte : bytes) byte = static_cast<unsigned char>(noise());
+  ASSERT_EQ(write(raw, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  // The server hangs up on it: the read ends (end of stream or reset) instead of waiting.
+  pollfd closed{raw, POLLIN, 0};
+  ASSERT_EQ(poll(&closed, 1, 20000), 1);
+  char answer[64];
+  while (read(raw, answer, sizeof answer) > 0) {
+  }
+  close(raw);
+
+  LONG sum = 0;
+  EXPECT_EQ(probe->Add(2, 2, &sum), S_OK);
+  EXPECT_EQ(sum, 4);
+  IRemoteProbe* other = nullptr;
+  ASSERT_EQ(activate(&other), S_OK);
+  EXPECT_EQ(serverOf(other), server);
+  other->Release();
+  probe->Release();
+  EXPECT_TRUE(endsWithin(server, std::chrono::seconds(20)));
+}
+
+// Past the private folder (opened here on purpose), the server still turns away a peer that
+// runs as another user.
+TEST_F(RemoteActivationTest, ServerHangsUpOnPeerOfAnotherUser) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
+  IRemoteProbe* probe = nullptr;
+  ASSERT_EQ(activate(&probe), S_OK);
+  const pid_t server = serverOf(probe);
+  const std::string path = endpoint();
+  ASSERT_EQ(chmod(folder_.path().c_str(), 0711), 0);
+  ASSERT_EQ(chmod((folder_ / "norvexvelt").c_str(), 0711), 0);
+  ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+
+  pid_t stranger = fork();
+  if (stranger == 0) {
+    // 0: hung up on; 1: could not connect; 2: the server kept the connection.
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
+    int raw = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    if (connect(raw, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) _exit(1);
+    pollfd closed{raw, POLLIN, 0};
+    char byte;
+    _exit(poll(&closed, 1, 20000) == 1 && read(raw, &byte, 1) <= 0 ? 0 : 2);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(stranger, &status, 0), stranger);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+
+  LONG sum = 0;
+  EXPECT_EQ(probe->Add(1, 2, &sum), S_OK) << "the server keeps serving its own user";
+  probe->Release();
+  EXPECT_TRUE(endsWithin(server, std::chrono::seconds(20)));
+}
+
+TEST_F(RemoteActivationTest, ServerThatCannotStartOrEndsUnregisteredFailsActivation) {
+  IRemoteProbe* probe = nullptr;
+  registerServer(folder_ / "missing-server");
+  EXPECT_EQ(activate(&probe), CO_E_SERVER_EXEC_FAILURE);
+  registerServer("/bin/false");
+  EXPECT_EQ(activate(&probe), CO_E_SERVER_EXEC_FAILURE);
+  EXPECT_EQ(probe, nullptr);
+}
+
+}  // namespace
