@@ -104,7 +104,7 @@ TEST_F(StartFailure, RuntimeWithoutCreateJavaVM) {
 }
 
 // The fixed eight options, then the sibling file Java binds and the crash report's place.
-TEST_F(StartFailure, RefusedStartGetsTheEightOptionsAndCanBeTriedAgain) {
+TEST_F(StartFailure, RefusedStartGetsItsOptionsAndCanBeTriedAgain) {
   layout.link(VELT_TEST_SIBLING_LIBRARY, "ab/libqelvor.so");
   layout.link(VELT_TEST_FAKE_RUNTIME_REFUSING, "jre/lib/server/libjvm.so");
   layout.touch("ab/a.jar");
