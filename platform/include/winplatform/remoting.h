@@ -81,8 +81,10 @@ kj::Promise<T> onWorker(Work work) {
 
 // A COM reference that crosses threads inside the runtime: released on a worker thread.
 // (GCC cannot see through the optional value a promise carries it in, hence the pragma.)
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 class HeldReference {
  public:
   HeldReference() = default;
@@ -104,7 +106,9 @@ class HeldReference {
  private:
   IUnknown* object_ = nullptr;
 };
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 // The outcome of a COM call that answers an interface pointer.
 struct InterfaceOutcome {
@@ -117,7 +121,8 @@ struct InterfaceOutcome {
 class UnknownStub : public virtual rpc::Unknown::Server {
  public:
   explicit UnknownStub(IUnknown* object) : object_(object) {}
-  ~UnknownStub() { releaseLater(object_); }
+  // Virtual: stubs are deleted through this base by the RPC system's heap disposers.
+  virtual ~UnknownStub() { releaseLater(object_); }
   UnknownStub(const UnknownStub&) = delete;
   UnknownStub& operator=(const UnknownStub&) = delete;
 
