@@ -44,14 +44,16 @@ fail() {
   failures=$((failures + 1))
 }
 # expect EXIT-CODE VELTWMI-ARGS... -- EXTENDED-REGEX...: every pattern is in the output, which
-# has no warning of the VM. Requests go to $session_mof in $session_namespace.
-session_mof=$mof session_namespace='root\veltfaults'
+# has no warning of the VM. Requests go to $session_mofs in $session_namespace.
+session_mofs=("$mof") session_namespace='root\veltfaults'
 expect() {
   local code=$1 args=() output status pattern
   shift
   while [[ $1 != -- ]]; do args+=("$1"); shift; done
   shift
-  output=$("$bin/veltwmi" --mof "$session_mof" --namespace "$session_namespace" "${args[@]}" 2>&1)
+  local where=(--mof "${session_mofs[@]}")
+  [[ -n $session_namespace ]] && where+=(--namespace "$session_namespace")
+  output=$("$bin/veltwmi" "${where[@]}" "${args[@]}" 2>&1)
   status=$?
   if grep -Eq '^WARNING|^\s+at [[:alnum:]_.$]+\(' <<<"$output"; then
     fail "${args[*]}: warnings or stack traces in"$'\n'"$output"
@@ -90,7 +92,7 @@ expect 1 get 'Velt_Broken.Name="a"' -- 'WBEM_E_PROVIDER_LOAD_FAILURE' \
 
 # The SDK's types through put and get: uint64 above 2^63, uint64 and boolean arrays, datetime
 # and interval; what put prints was read back from the provider.
-session_mof=$providers_mof session_namespace='root\veltsdk'
+session_mofs=("$providers_mof") session_namespace='root\veltsdk'
 types=(Id=t1 U64=18446744073709551615 Huge=9223372036854775808 B=true
   When=20240229235958.123456-330 Span=12345678235958.000001:000
   'U64s=18446744073709551615,0,9223372036854775808' 'Bs=true,false,true' 'Texts={"a,b", Ωmega}')
@@ -109,17 +111,26 @@ expect 0 run - <<<$'watch Velt_DiskEvent --for 3\nput Velt_Disk Name=d1 Size=1\n
 
 # Finding the Java runtime: without one on PATH and without JAVA_HOME the client learns what
 # was tried and how to mend it; JAVA_HOME is tried last.
-session_mof=$mof session_namespace='root\veltfaults'
+session_mofs=("$mof") session_namespace='root\veltfaults'
 PATH=$plain_path expect 1 get 'Velt_Fault.Name="well"' -- 'WBEM_E_PROVIDER_LOAD_FAILURE' \
   'The Java runtime was not found. Tried: .*/bjre/lib/server/libjvm.so; .*libjvm.so through the library search \(PATH\)' \
   'put the folder holding libjvm.so on PATH, or set JAVA_HOME' 'operation: Initialize'
 PATH=$plain_path JAVA_HOME=$java_home expect 0 get 'Velt_Fault.Name="well"' -- 'fine'
 if [[ -n $newer_java_home ]]; then
   PATH=$plain_path JAVA_HOME=$newer_java_home expect 0 get 'Velt_Fault.Name="well"' -- 'fine'
-  session_mof=$providers_mof session_namespace='root\veltsdk'
+  session_mofs=("$providers_mof") session_namespace='root\veltsdk'
   PATH=$plain_path JAVA_HOME=$newer_java_home expect 0 put Velt_Types "${types[@]}" \
     --format list -- "${types_out[@]}"
 fi
+
+# check looks inside the jars: a registered class no provider serves, a class two providers
+# serve, an event class no provider fires, and a provider whose class no MOF declares.
+session_mofs=("$mof" "$providers_mof") session_namespace=''
+expect 1 check -- \
+  'root\\veltfaults: error: class Velt_Shared: class Velt_Shared has more than one provider' \
+  'root\\veltfaults: error: class Velt_Twice: provider .*TwiceProvider of class Velt_Twice is in more than one jar' \
+  'root\\veltfaults: error: class Velt_Broken: its provider is registered, but no provider in the jars serves it; provider com.norvex.test.faults.Ghost' \
+  'jars: warning: provider com.norvex.samples.jvm.RuntimeProvider \(norvex-sample.jar\) serves class NorvexJvm_Runtime, which no loaded MOF declares'
 
 log=$work/all.log
 grep -q 'Provider com.norvex.test.faults.FaultyProvider failed in getInstance: java.lang.IllegalStateException: disk d1 is offline' "$log" ||
