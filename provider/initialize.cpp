@@ -4,6 +4,7 @@
 
 #include "critical_section_lock.h"
 #include "glue_contract.h"
+#include "init_failure.h"
 #include "java_call.h"
 #include "java_text.h"
 #include "javapointer/java_pointer.h"
@@ -81,7 +82,16 @@ HRESULT CProxyProvider::Initialize(LPWSTR, LONG, LPWSTR wszNamespace, LPWSTR,
   pNamespace->AddRef();
   m_pNamespace = pNamespace;
 
-  if (!setUpJava(pCtx)) return reportFailure(pInitSink);
+  if (!setUpJava(pCtx)) {
+    // A runtime that was not found is the one failure here its user can mend alone.
+    std::string reason;
+    {
+      CriticalSectionLock lock(&sm_csJvm);  // another Initialize may be searching again
+      if (sm_pJVM != nullptr) reason = sm_pJVM->runtimeSearchFailure();
+    }
+    describeInitFailure(pInitSink, m_pNamespace, pCtx, reason);
+    return reportFailure(pInitSink);
+  }
 
   JavaThread thread(sm_pJVM, pCtx);
   if (!thread.attached()) return reportFailure(pInitSink);

@@ -26,6 +26,8 @@ struct CFactoryEntry {
 // may link a table of its own in its place.
 extern CFactoryEntry g_factoryEntries[];
 extern int g_factoryEntryCount;
+// What the hosted components serve, written to standard output (-ListProviders); 0 on success.
+int listHostedProviders();
 
 class CFactory final : public IClassFactory {
  public:

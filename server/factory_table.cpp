@@ -1,6 +1,7 @@
 // The components this server hosts: the provider alone.
 #include "factory.h"
 #include "provider_class_id.h"
+#include "provider_listing.h"
 #include "proxy_provider.h"
 
 CFactoryEntry g_factoryEntries[] = {
@@ -9,3 +10,5 @@ CFactoryEntry g_factoryEntries[] = {
      "NorvexVeltProxyProvider.Cmpnt1", nullptr, 0},
 };
 int g_factoryEntryCount = sizeof g_factoryEntries / sizeof g_factoryEntries[0];
+
+int listHostedProviders() { return listJavaProviders(stdout, stderr); }

@@ -8,3 +8,5 @@ constexpr int kExitComFailed = 1;
 constexpr int kExitRegistrationFailed = 2;
 // A class factory could not be registered with COM; the server did not serve.
 constexpr int kExitFactoriesFailed = 3;
+// -ListProviders could not list what the jars serve; standard error says why.
+constexpr int kExitListingFailed = 4;

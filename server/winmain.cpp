@@ -63,6 +63,12 @@ extern "C" int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR 
       registrationSeen = true;
     } else if (_stricmp(token, "Embedding") == 0) {
       break;
+    } else if (_stricmp(token, "ListProviders") == 0) {
+      // Asked by a check of the registrations: lists and ends, serving nothing.
+      int listed = listHostedProviders();
+      CoUninitialize();
+      closeTraceLog();
+      return listed == 0 ? kExitOk : kExitListingFailed;
     }
   }
 

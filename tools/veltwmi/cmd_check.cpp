@@ -1,5 +1,6 @@
-// check: the loaded MOF cross-checked against itself and the registry, so that a fault shows
-// before a request runs into it rather than as a bare status on the first call.
+// check: the loaded MOF cross-checked against itself, the registry and what the Java providers'
+// jars serve, so that a fault shows before a request runs into it rather than as a bare status
+// on the first call.
 #include <windows.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 
 #include "class_info.h"
 #include "commands.h"
+#include "jar_providers.h"
 #include "request.h"
 
 namespace veltwmi {
@@ -96,9 +98,44 @@ void checkQualifiers(Report& report, const ClassInfo& info) {
   }
 }
 
+// What the jars serve, asked of the server once for every namespace checked.
+struct JarCheck {
+  bool asked = false;
+  std::optional<JarProviders> listed;
+  std::string failure;
+  std::set<std::string> declared;  // lower-case classes of namespaces served by the jars
+
+  const JarProviders* providers() {
+    if (!asked) listed = listJarProviders(kProxyProviderClsid, failure), asked = true;
+    return listed ? &*listed : nullptr;
+  }
+};
+
+bool isProxy(const velt::wmi::RegisteredProvider& provider) {
+  return lower(clsidText(provider.clsid)) == lower(kProxyProviderClsid);
+}
+
+// A class the registrations send to the Java providers, but that no jar serves.
+void checkServed(Report& report, const JarProviders& jars, const std::string& className,
+                 bool event) {
+  auto failed = jars.failedClasses.find(lower(className));
+  if (failed != jars.failedClasses.end()) {
+    report.error("class " + className + ": " + failed->second);
+    return;
+  }
+  const auto& served = event ? jars.events : jars.instances;
+  if (served.count(lower(className))) return;
+  std::string text = "class " + className + ": " +
+                     (event ? "the EventQueryList names it, but no event provider in the jars "
+                              "fires it"
+                            : "its provider is registered, but no provider in the jars serves it");
+  for (const std::string& reason : jars.unloaded) text += "; " + reason;
+  report.error(text);
+}
+
 void checkNamespace(const std::string& name,
                     const std::vector<velt::wmi::RegisteredProvider>& providers,
-                    CommandContext& context, Report& report) {
+                    CommandContext& context, Report& report, JarCheck& jarCheck) {
   IWbemServices* ns = context.session.nameSpace(name);
   std::vector<ClassInfo> classes;
   Delivery delivered = request(
@@ -131,6 +168,18 @@ void checkNamespace(const std::string& name,
       report.error(context.session.failureText(
           "provider " + providerName + ": CLSID " + clsid + " is not registered",
           REGDB_E_CLASSNOTREG));
+      continue;
+    }
+    if (!isProxy(provider)) continue;
+    for (const ClassInfo& info : classes) jarCheck.declared.insert(lower(info.name));
+    if (const JarProviders* jars = jarCheck.providers()) {
+      for (const std::u16string& eventClass : provider.eventClasses) {
+        if (declared.count(lower(narrow(eventClass)))) {
+          checkServed(report, *jars, narrow(eventClass), true);
+        }
+      }
+    } else {
+      report.error("provider " + providerName + ": " + jarCheck.failure);
     }
   }
 
@@ -173,6 +222,11 @@ void checkNamespace(const std::string& name,
       report.warning("class " + info.name + ": its methods cannot be called, provider " +
                      info.provider + " has no __MethodProviderRegistration");
     }
+    if (isProxy(*provider) && registeredAsLocalServer(clsidText(provider->clsid))) {
+      if (const JarProviders* jars = jarCheck.providers()) {
+        checkServed(report, *jars, info.name, false);
+      }
+    }
   }
   for (const auto& provider : providers) {
     if (!named.count(lower(narrow(provider.name))) && provider.eventClasses.empty()) {
@@ -187,14 +241,30 @@ int runCheck(const Command& command, CommandContext& context) {
   auto registrations = context.session.service().registrations();
   int errors = 0, warnings = 0;
   std::size_t checked = 0;
+  JarCheck jarCheck;
   for (const auto& [wideName, providers] : registrations) {
     std::string name = narrow(wideName);
     if (command.nameSpace && lower(name) != lower(*command.nameSpace)) continue;
     Report report(context.console, name);
-    checkNamespace(name, providers, context, report);
+    checkNamespace(name, providers, context, report, jarCheck);
     errors += report.errors();
     warnings += report.warnings();
     ++checked;
+  }
+  // A provider whose class no namespace declares is dead weight, or names its class wrongly;
+  // with one namespace checked, the others may well declare it.
+  if (!command.nameSpace && jarCheck.listed) {
+    Report report(context.console, "jars");
+    for (const auto* served : {&jarCheck.listed->instances, &jarCheck.listed->events}) {
+      for (const auto& [className, provider] : *served) {
+        if (!jarCheck.declared.count(className)) {
+          report.warning("provider " + provider + " serves class " +
+                         jarCheck.listed->spelling[className] +
+                         ", which no loaded MOF declares in a namespace of the Java providers");
+        }
+      }
+    }
+    warnings += report.warnings();
   }
   if (command.nameSpace && checked == 0) context.session.nameSpace(*command.nameSpace);  // throws
   {

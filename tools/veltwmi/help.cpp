@@ -115,12 +115,15 @@ Checks every namespace the loaded MOF declares (or only NS) and prints one line 
   error    a dynamic class without a [key] property, a provider("...") that no
            __Win32Provider registers, a provider with neither an instance nor a method
            registration, an EventQueryList class no MOF declares, a CLSID whose server is not
-           registered (VeltProxyProvider -RegServer), an unknown qualifier such as [kye]
+           registered (VeltProxyProvider -RegServer), an unknown qualifier such as [kye], a
+           class of the Java providers that no provider in the jars serves (or that two
+           serve), an EventQueryList class no event provider in the jars fires
   warning  a class nothing serves (not dynamic, in no EventQueryList), a provider no class
-           names, methods without a method registration
-The last line counts them. Exit 1 when there is an error, 0 otherwise. What the providers'
-jars serve is not looked at: a class whose provider is registered but that no jar serves
-still fails on its first request.
+           names, methods without a method registration, a provider in the jars whose class
+           no loaded MOF declares (checked only without --namespace)
+The jars are read by the registered server itself (VeltProxyProvider -ListProviders), with the
+Java runtime it would use. The last line counts them. Exit 1 when there is an error, 0
+otherwise.
 )";
 
 constexpr const char* kRunHelp =

@@ -226,8 +226,12 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
     if (op == Operation::kEnumerate) capable = capable && registration->supportsEnumeration;
     if (!capable) return complete(sink, WBEM_E_PROVIDER_NOT_CAPABLE);
     std::shared_ptr<ProviderEntry> entry;
-    HRESULT hr = state_->provider(name_, *registration, context, entry);
-    if (FAILED(hr)) return complete(sink, hr);
+    ComPtr<IWbemClassObject> failureStatus;
+    HRESULT hr = state_->provider(name_, *registration, context, entry, &failureStatus);
+    if (FAILED(hr)) {
+      sink->SetStatus(WBEM_STATUS_COMPLETE, hr, nullptr, failureStatus.get());
+      return WBEM_S_NO_ERROR;
+    }
     if (!entry->services) return complete(sink, WBEM_E_PROVIDER_NOT_CAPABLE);
     ComPtr<IWbemObjectSink> forward = makeForwardingSink(sink);
     hr = call(entry->services.get(), forward.get());

@@ -104,25 +104,59 @@ class EventFanout final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink>
 
 namespace {
 
-class InitSink final : public ComObject<IWbemProviderInitSink, IID_IWbemProviderInitSink> {
+// What a provider's Initialize reported.
+struct InitOutcome {
+  std::mutex mutex;
+  std::condition_variable reported;
+  std::optional<LONG> status;
+  ComPtr<IWbemClassObject> statusObject;  // why it failed, when the provider said so
+};
+
+// The init sink also takes, as an IWbemObjectSink, a status object that says why an
+// initialisation failed, which the init sink's own SetStatus has no room for. A provider that
+// does not ask for it works as before.
+class InitStatusSink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
  public:
-  STDMETHODIMP SetStatus(LONG status, LONG) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!status_) status_ = status;
-    reported_.notify_all();
+  explicit InitStatusSink(std::shared_ptr<InitOutcome> outcome) : outcome_(std::move(outcome)) {}
+  STDMETHODIMP Indicate(LONG, IWbemClassObject**) override { return WBEM_E_NOT_SUPPORTED; }
+  STDMETHODIMP SetStatus(LONG, HRESULT, BSTR, IWbemClassObject* object) override {
+    std::lock_guard<std::mutex> lock(outcome_->mutex);
+    if (!outcome_->statusObject) outcome_->statusObject = ComPtr<IWbemClassObject>::share(object);
     return WBEM_S_NO_ERROR;
-  }
-  std::optional<LONG> wait(unsigned timeoutMs) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    reported_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                       [&] { return status_.has_value(); });
-    return status_;
   }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable reported_;
-  std::optional<LONG> status_;
+  std::shared_ptr<InitOutcome> outcome_;
+};
+
+class InitSink final : public ComObject<IWbemProviderInitSink, IID_IWbemProviderInitSink> {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (out != nullptr && iid == IID_IWbemObjectSink) {
+      *out = static_cast<IWbemObjectSink*>(new InitStatusSink(outcome_));
+      return S_OK;
+    }
+    return ComObject::QueryInterface(iid, out);
+  }
+  STDMETHODIMP SetStatus(LONG status, LONG) override {
+    std::lock_guard<std::mutex> lock(outcome_->mutex);
+    if (!outcome_->status) outcome_->status = status;
+    outcome_->reported.notify_all();
+    return WBEM_S_NO_ERROR;
+  }
+  std::optional<LONG> wait(unsigned timeoutMs) {
+    std::unique_lock<std::mutex> lock(outcome_->mutex);
+    outcome_->reported.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                [&] { return outcome_->status.has_value(); });
+    return outcome_->status;
+  }
+  ComPtr<IWbemClassObject> statusObject() {
+    std::lock_guard<std::mutex> lock(outcome_->mutex);
+    return outcome_->statusObject;
+  }
+
+ private:
+  std::shared_ptr<InitOutcome> outcome_ = std::make_shared<InitOutcome>();
 };
 
 std::string clsidText(const CLSID& id) {
@@ -149,7 +183,8 @@ bool registeredAsLocalServer(const CLSID& id) {
 
 HRESULT ServiceState::provider(const std::u16string& nameSpace,
                                const ProviderRegistration& registration, IWbemContext* context,
-                               std::shared_ptr<ProviderEntry>& out) {
+                               std::shared_ptr<ProviderEntry>& out,
+                               ComPtr<IWbemClassObject>* failureStatus) {
   std::u16string key = toLower(nameSpace) + u"|" + toLower(registration.name);
   std::lock_guard<std::mutex> activating(activation);
   {
@@ -180,7 +215,10 @@ HRESULT ServiceState::provider(const std::u16string& nameSpace,
   hr = init->Initialize(nullptr, 0, name.data(), nullptr, ns.get(), context, sink.get());
   if (FAILED(hr)) return WBEM_E_PROVIDER_LOAD_FAILURE;
   std::optional<LONG> status = sink->wait(options.providerInitTimeoutMs);
-  if (!status || FAILED(*status)) return WBEM_E_PROVIDER_LOAD_FAILURE;
+  if (!status || FAILED(*status)) {
+    if (failureStatus != nullptr) *failureStatus = sink->statusObject();
+    return WBEM_E_PROVIDER_LOAD_FAILURE;
+  }
 
   entry->unknown->QueryInterface(IID_IWbemServices,
                                  reinterpret_cast<void**>(entry->services.put()));

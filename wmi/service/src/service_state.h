@@ -32,9 +32,11 @@ struct ServiceState : std::enable_shared_from_this<ServiceState> {
   std::map<std::u16string, std::shared_ptr<ProviderEntry>> providers;  // "ns|provider", lower case
   std::mutex activation;                                               // one activation at a time
 
-  // The cached provider, activated (created, initialised) on first use.
+  // The cached provider, activated (created, initialised) on first use. When its
+  // initialisation fails, `failureStatus` gets the status object the provider gave, if any.
   HRESULT provider(const std::u16string& nameSpace, const ProviderRegistration& registration,
-                   IWbemContext* context, std::shared_ptr<ProviderEntry>& out);
+                   IWbemContext* context, std::shared_ptr<ProviderEntry>& out,
+                   ComPtr<IWbemClassObject>* failureStatus = nullptr);
   // Adds an event subscription of `sink` for `eventClass`, calling ProvideEvents on first use.
   HRESULT subscribe(const std::u16string& nameSpace, const ProviderRegistration& registration,
                     const std::u16string& eventClass, IWbemContext* context, IWbemObjectSink* sink);
