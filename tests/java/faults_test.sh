@@ -5,7 +5,7 @@
 # loaded fail only their own classes, saying why.
 set -uo pipefail
 source_dir=$1 build=$2 java_home=$3 faults_jar=$4 rival_jar=$5 mof=$6
-source "$source_dir/tests/tools/vm_session.sh"
+source "$source_dir/tests/support/vm_session.sh"
 work=$(mktemp -d "$build/faults-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 velt_install "$build" "$work" || exit 1

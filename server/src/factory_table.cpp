@@ -1,7 +1,7 @@
 // The components this server hosts: the provider alone.
-#include "factory.h"
-#include "provider_class_id.h"
-#include "proxy_provider.h"
+#include "provider/provider_class_id.h"
+#include "provider/proxy_provider.h"
+#include "server/factory.h"
 
 CFactoryEntry g_factoryEntries[] = {
     {&CLSID_NorvexVeltProxyProvider, &CProxyProvider::CreateInstance,
