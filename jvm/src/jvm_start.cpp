@@ -8,7 +8,7 @@
 #include "path_rules.h"
 #include "platform_names.h"
 #include "process_state.h"
-#include "trace.h"
+#include "trace/trace.h"
 
 using namespace velt::jvm;
 

@@ -9,7 +9,7 @@
 set -uo pipefail
 source_dir=$1 build=$2 java_home=$3 faults_jar=$4 rival_jar=$5 mof=$6
 providers_jar=$7 providers_mof=$8 newer_java_home=${9:-}
-source "$source_dir/tests/tools/vm_session.sh"
+source "$source_dir/tests/support/vm_session.sh"
 work=$(mktemp -d "$build/faults-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 velt_install "$build" "$work" || exit 1

@@ -8,8 +8,8 @@
 
 #include <winplatform/posix_hooks.h>
 
-#include "factory.h"
-#include "provider_class_id.h"
+#include "provider/provider_class_id.h"
+#include "server/factory.h"
 #include "wmi_model/low_arena.h"
 
 extern "C" int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,

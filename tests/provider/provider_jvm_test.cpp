@@ -9,8 +9,8 @@
 #include <set>
 #include <thread>
 
+#include "provider/proxy_provider.h"
 #include "provider_fixture.h"
-#include "proxy_provider.h"
 #include "scripted_class_object.h"
 #include "wbem_provider_base.h"
 #include "wmi_model/low_arena.h"

@@ -18,13 +18,13 @@
 #include <string>
 #include <vector>
 
-#include "factory.h"
 #include "jvm_lock_setup.h"
-#include "provider_class_id.h"
-#include "proxy_provider.h"
+#include "provider/provider_class_id.h"
+#include "provider/proxy_provider.h"
 #include "registry.h"
 #include "seams.h"
-#include "server_exit_codes.h"
+#include "server/factory.h"
+#include "server/server_exit_codes.h"
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "factory.h"
 #include "failing_nothrow_new.h"
-#include "server_exit_codes.h"
+#include "server/factory.h"
+#include "server/server_exit_codes.h"
 
 namespace {
 

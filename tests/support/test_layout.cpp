@@ -9,7 +9,7 @@
 #include <windows.h>
 #include <winplatform/posix_hooks.h>
 
-#include "trace.h"
+#include "trace/trace.h"
 
 namespace velt::test {
 

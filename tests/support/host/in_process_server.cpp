@@ -18,7 +18,7 @@
 #include <wmi/service.h>
 #include <wmi_model/low_arena.h>
 
-#include "provider_class_id.h"
+#include "provider/provider_class_id.h"
 
 extern "C" int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
                               int showCommand);

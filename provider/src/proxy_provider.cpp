@@ -1,6 +1,6 @@
 // The provider object: creation, identity, destruction and the VM's shutdown with the last
 // initialised provider.
-#include "proxy_provider.h"
+#include "provider/proxy_provider.h"
 
 #include <jvm/JvmServices.h>
 

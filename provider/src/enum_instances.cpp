@@ -5,8 +5,8 @@
 #include "java_call.h"
 #include "java_text.h"
 #include "javapointer/java_pointer.h"
+#include "provider/proxy_provider.h"
 #include "provider_trace.h"
-#include "proxy_provider.h"
 #include "sink_delivery.h"
 
 #include <cstdio>

@@ -1,11 +1,11 @@
-#include "factory.h"
+#include "server/factory.h"
 
 #include <cinttypes>
 #include <cstdio>
 #include <new>
 
-#include "trace.h"
-#include "unknown.h"
+#include "server/unknown.h"
+#include "trace/trace.h"
 
 LONG CFactory::sm_serverLocks = 0;
 DWORD CFactory::sm_mainThreadId = 0;

@@ -1,8 +1,8 @@
 // The components this server hosts: the provider alone.
-#include "factory.h"
-#include "provider_class_id.h"
-#include "provider_listing.h"
-#include "proxy_provider.h"
+#include "provider/provider_class_id.h"
+#include "provider/provider_listing.h"
+#include "provider/proxy_provider.h"
+#include "server/factory.h"
 
 CFactoryEntry g_factoryEntries[] = {
     {&CLSID_NorvexVeltProxyProvider, &CProxyProvider::CreateInstance,

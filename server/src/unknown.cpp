@@ -1,7 +1,7 @@
-#include "unknown.h"
+#include "server/unknown.h"
 
-#include "factory.h"
-#include "trace.h"
+#include "server/factory.h"
+#include "trace/trace.h"
 
 LONG CUnknown::sm_activeComponents = 0;
 

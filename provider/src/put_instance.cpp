@@ -7,8 +7,8 @@
 #include "java_text.h"
 #include "javapointer/java_pointer.h"
 #include "objectpath/object_path.h"
+#include "provider/proxy_provider.h"
 #include "provider_trace.h"
-#include "proxy_provider.h"
 #include "sink_delivery.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The services operations this provider does not serve: only the asynchronous get, put,
 // enumerate and execute-method reach Java. Each answer is immediate and reads nothing.
-#include "proxy_provider.h"
+#include "provider/proxy_provider.h"
 
 HRESULT CProxyProvider::OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**,
                                       IWbemCallResult**) {

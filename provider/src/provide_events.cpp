@@ -6,8 +6,8 @@
 #include "glue_failure.h"
 #include "java_call.h"
 #include "javapointer/java_pointer.h"
+#include "provider/proxy_provider.h"
 #include "provider_trace.h"
-#include "proxy_provider.h"
 
 namespace {
 

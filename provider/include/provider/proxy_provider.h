@@ -9,7 +9,7 @@
 
 #include <atomic>
 
-#include "unknown.h"
+#include "server/unknown.h"
 
 class JvmServices;
 

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "proxy_provider.h"
+#include "provider/proxy_provider.h"
 
 namespace {
 

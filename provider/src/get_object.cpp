@@ -6,8 +6,8 @@
 #include "java_call.h"
 #include "java_text.h"
 #include "javapointer/java_pointer.h"
+#include "provider/proxy_provider.h"
 #include "provider_trace.h"
-#include "proxy_provider.h"
 #include "request_path.h"
 #include "sink_delivery.h"
 

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "trace.h"
+#include "trace/trace.h"
 
 inline void providerTrace(const char* text) { trace("CProxyProvider", text, 0); }
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "trace.h"
+#include "trace/trace.h"
 
 namespace {
 

@@ -7,7 +7,7 @@ source_dir=$1
 build=$2
 java_home=$3
 rounds=${4:-5}
-source "$source_dir/tests/tools/vm_session.sh"
+source "$source_dir/tests/support/vm_session.sh"
 work=$(mktemp -d "$build/heartbeat-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 velt_install "$build" "$work" || exit 1

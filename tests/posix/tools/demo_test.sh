@@ -5,7 +5,7 @@
 set -uo pipefail
 source_dir=$1
 build=$2
-source "$source_dir/tests/tools/vm_session.sh"
+source "$source_dir/tests/support/vm_session.sh"
 work=$(mktemp -d "$build/demo-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 export VELT_REGISTRY=$work/registry.db VELT_DEMO_DATA=$work/data

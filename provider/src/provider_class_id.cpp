@@ -2,4 +2,4 @@
 // against the SDK).
 #include <initguid.h>
 
-#include "provider_class_id.h"
+#include "provider/provider_class_id.h"

@@ -1,4 +1,4 @@
-#include "provider_listing.h"
+#include "provider/provider_listing.h"
 
 #include <jvm/JvmServices.h>
 

@@ -6,9 +6,9 @@
 
 #include <cstring>
 
-#include "factory.h"
-#include "server_exit_codes.h"
-#include "trace.h"
+#include "server/factory.h"
+#include "server/server_exit_codes.h"
+#include "trace/trace.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The factory table's side of self-registration.
-#include "factory.h"
 #include "registry.h"
+#include "server/factory.h"
 
 HRESULT CFactory::RegisterEntries() {
   HRESULT outcome = S_OK;
