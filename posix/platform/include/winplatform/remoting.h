@@ -80,11 +80,6 @@ kj::Promise<T> onWorker(Work work) {
 }
 
 // A COM reference that crosses threads inside the runtime: released on a worker thread.
-// (GCC cannot see through the optional value a promise carries it in, hence the pragma.)
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
 class HeldReference {
  public:
   HeldReference() = default;
@@ -106,9 +101,6 @@ class HeldReference {
  private:
   IUnknown* object_ = nullptr;
 };
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
 // The outcome of a COM call that answers an interface pointer.
 struct InterfaceOutcome {
