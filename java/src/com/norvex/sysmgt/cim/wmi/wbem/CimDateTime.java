@@ -10,11 +10,11 @@ import java.time.ZoneOffset;
  * time, s the sign and UUU the minutes of its offset from UTC) and "ddddddddHHMMSS.mmmmmm:000"
  * (a span). Both carry microseconds; finer parts are cut off when writing.
  */
-final class DmtfTime {
+final class CimDateTime {
     private static final int LENGTH = 25;
     private static final long MAX_DAYS = 99_999_999L;
 
-    private DmtfTime() {}
+    private CimDateTime() {}
 
     static boolean isInterval(String text) {
         return text.length() == LENGTH && text.charAt(21) == ':';
