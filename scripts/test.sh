@@ -7,6 +7,11 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 
 jobs=$(nproc)
+# A compiler cache, where the machine has one, serves every build folder of every clone alike.
+if command -v ccache >/dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+  export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+fi
 build() {  # build <dir> <cmake args...>
   local dir=$1
   shift
