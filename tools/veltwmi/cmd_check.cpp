@@ -117,9 +117,9 @@ void checkNamespace(const std::string& name,
     if (!info.superclass.empty()) superclasses.insert(lower(info.superclass));
   }
   for (const auto& provider : providers) {
-    std::string providerName = narrow(provider.name);
+    std::string providerName = utf8FromUtf16(provider.name);
     for (const std::u16string& eventClass : provider.eventClasses) {
-      std::string text = narrow(eventClass);
+      std::string text = utf8FromUtf16(eventClass);
       eventClasses.insert(lower(text));
       if (!declared.count(lower(text))) {
         report.error("provider " + providerName + ": its EventQueryList names " + text +
@@ -159,7 +159,7 @@ void checkNamespace(const std::string& name,
     }
     named.insert(lower(info.provider));
     auto provider = std::find_if(providers.begin(), providers.end(), [&](const auto& p) {
-      return lower(narrow(p.name)) == lower(info.provider);
+      return lower(utf8FromUtf16(p.name)) == lower(info.provider);
     });
     if (provider == providers.end()) {
       report.error("class " + info.name + ": provider(\"" + info.provider +
@@ -175,8 +175,8 @@ void checkNamespace(const std::string& name,
     }
   }
   for (const auto& provider : providers) {
-    if (!named.count(lower(narrow(provider.name))) && provider.eventClasses.empty()) {
-      report.warning("provider " + narrow(provider.name) + ": no class names it");
+    if (!named.count(lower(utf8FromUtf16(provider.name))) && provider.eventClasses.empty()) {
+      report.warning("provider " + utf8FromUtf16(provider.name) + ": no class names it");
     }
   }
 }
@@ -188,7 +188,7 @@ int runCheck(const Command& command, CommandContext& context) {
   int errors = 0, warnings = 0;
   std::size_t checked = 0;
   for (const auto& [wideName, providers] : registrations) {
-    std::string name = narrow(wideName);
+    std::string name = utf8FromUtf16(wideName);
     if (command.nameSpace && lower(name) != lower(*command.nameSpace)) continue;
     Report report(context.console, name);
     checkNamespace(name, providers, context, report);

@@ -80,7 +80,7 @@ bool isDatetime(const std::string& text) {
 }
 
 void setText(VARIANT* out, const std::string& text) {
-  std::u16string wide = widen(text);
+  std::u16string wide = utf16FromUtf8(text);
   out->vt = VT_BSTR;
   out->bstrVal = SysAllocStringLen(wide.data(), UINT(wide.size()));
 }
@@ -143,7 +143,7 @@ void scalarValue(CIMTYPE type, const std::string& text, const std::string& what,
       return;
     }
     case CIM_CHAR16: {
-      std::u16string wide = widen(text);
+      std::u16string wide = utf16FromUtf8(text);
       if (wide.size() != 1) throw misfit(what, text, type, "one character");
       out->vt = VT_I2, out->iVal = SHORT(wide[0]);
       return;
@@ -236,7 +236,7 @@ void typedValue(CIMTYPE type, const std::string& text, const std::string& what, 
   SAFEARRAY* array = SafeArrayCreateVector(vt, 0, ULONG(items.size()));
   if (!array) throw Failure(kExitRequestFailed, "out of memory");
   for (std::size_t i = 0; i < items.size(); ++i) {
-    Var item;
+    OwnedVariant item;
     try {
       scalarValue(element, items[i], what + "[" + std::to_string(i) + "]", item.get());
     } catch (...) {
