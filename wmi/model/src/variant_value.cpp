@@ -190,7 +190,7 @@ HRESULT makeScalar(const Scalar& in, CIMTYPE type, Variant& result) {
       } else if (in.kind == Scalar::kUnsigned) {
         d = double(in.u);
       } else if (in.kind == Scalar::kText) {
-        std::string s = narrow(in.text);
+        std::string s = utf8FromUtf16(in.text);
         char* end = nullptr;
         d = std::strtod(s.c_str(), &end);
         if (s.empty() || *end != '\0') return WBEM_E_TYPE_MISMATCH;
@@ -242,29 +242,29 @@ HRESULT makeScalar(const Scalar& in, CIMTYPE type, Variant& result) {
 
 Variant Variant::text(const std::u16string& s) {
   Variant v;
-  v.v_.bstrVal = SysAllocStringLen(s.data(), UINT(s.size()));
-  if (!v.v_.bstrVal) throw std::bad_alloc();
-  v.v_.vt = VT_BSTR;
+  v.get()->bstrVal = SysAllocStringLen(s.data(), UINT(s.size()));
+  if (!v.get()->bstrVal) throw std::bad_alloc();
+  v.get()->vt = VT_BSTR;
   return v;
 }
 
 Variant Variant::int32(LONG value) {
   Variant v;
-  v.v_.vt = VT_I4;
-  v.v_.lVal = value;
+  v.get()->vt = VT_I4;
+  v.get()->lVal = value;
   return v;
 }
 
 Variant Variant::boolean(bool value) {
   Variant v;
-  v.v_.vt = VT_BOOL;
-  v.v_.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+  v.get()->vt = VT_BOOL;
+  v.get()->boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
   return v;
 }
 
 std::u16string Variant::asText() const {
-  if (v_.vt != VT_BSTR || !v_.bstrVal) return {};
-  return std::u16string(v_.bstrVal, SysStringLen(v_.bstrVal));
+  if (get()->vt != VT_BSTR || !get()->bstrVal) return {};
+  return std::u16string(get()->bstrVal, SysStringLen(get()->bstrVal));
 }
 
 VARTYPE variantTypeOf(CIMTYPE type) {
@@ -426,53 +426,6 @@ std::u16string toLower(std::u16string s) {
 
 bool equalsIgnoreCase(const std::u16string& a, const std::u16string& b) {
   return a.size() == b.size() && toLower(a) == toLower(b);
-}
-
-std::u16string utf16FromUtf8(const std::string& utf8) {
-  std::u16string out;
-  // MOF files and test texts are UTF-8.
-  for (std::size_t i = 0; i < utf8.size();) {
-    unsigned char c = utf8[i];
-    char32_t cp = c;
-    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-    if (extra) cp = c & (0x3F >> extra);
-    ++i;
-    for (int k = 0; k < extra && i < utf8.size(); ++k, ++i) cp = (cp << 6) | (utf8[i] & 0x3F);
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(char16_t(0xD800 + (cp >> 10)));
-      out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(char16_t(cp));
-    }
-  }
-  return out;
-}
-
-std::string narrow(const std::u16string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t cp = text[i];
-    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size()) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
-    }
-    if (cp < 0x80) {
-      out.push_back(char(cp));
-    } else if (cp < 0x800) {
-      out.push_back(char(0xC0 | (cp >> 6)));
-      out.push_back(char(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(char(0xE0 | (cp >> 12)));
-      out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(char(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(char(0xF0 | (cp >> 18)));
-      out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(char(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
 }
 
 }  // namespace velt::wmi::detail
