@@ -2,6 +2,8 @@
 // before a request runs into it rather than as a bare status on the first call.
 #include <windows.h>
 
+#include <owners/clsid_text.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -41,24 +43,11 @@ bool flagged(const QualifierTexts& qualifiers, const char* name) {
   });
 }
 
-std::string clsidText(const CLSID& id) {
-  char text[40];
-  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                unsigned(id.Data1), unsigned(id.Data2), unsigned(id.Data3), id.Data4[0],
-                id.Data4[1], id.Data4[2], id.Data4[3], id.Data4[4], id.Data4[5], id.Data4[6],
-                id.Data4[7]);
-  return text;
-}
-
 // What COM needs to start the server of a provider.
 bool registeredAsLocalServer(const std::string& clsid) {
-  HKEY key = nullptr;
+  velt::UniqueRegistryKey key;
   std::string path = "CLSID\\" + clsid + "\\LocalServer32";
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    return false;
-  }
-  RegCloseKey(key);
-  return true;
+  return RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
 class Report {
@@ -126,7 +115,7 @@ void checkNamespace(const std::string& name,
                      ", a class no loaded MOF declares");
       }
     }
-    std::string clsid = clsidText(provider.clsid);
+    std::string clsid = velt::clsidText(provider.clsid);
     if (!registeredAsLocalServer(clsid)) {
       report.error(context.session.failureText(
           "provider " + providerName + ": CLSID " + clsid + " is not registered",
