@@ -189,9 +189,9 @@ IWbemEventProvider* eventsOf(IUnknown* provider) {
 }
 
 IWbemClassObject* newGadget(IWbemServices* ns, const char16_t* name) {
-  Bstr className(u"Gadget");
+  velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
   IWbemClassObject* cls = nullptr;
-  ns->GetObject(className, 0, nullptr, &cls, nullptr);
+  ns->GetObject(className.get(), 0, nullptr, &cls, nullptr);
   IWbemClassObject* gadget = nullptr;
   cls->SpawnInstance(0, &gadget);
   cls->Release();

@@ -39,9 +39,9 @@ std::condition_variable g_floodChanged;
 std::atomic<unsigned long> g_flooded{0};
 
 LONG numberOf(IWbemClassObject* object, const char16_t* name) {
-  velt::wmi::test::Var value;
-  object->Get(name, 0, &value.v, nullptr, nullptr);
-  return value.v.vt == VT_I4 ? value.v.lVal : 0;
+  velt::OwnedVariant value;
+  object->Get(name, 0, value.get(), nullptr, nullptr);
+  return value.get()->vt == VT_I4 ? value.get()->lVal : 0;
 }
 
 class GadgetProvider final : public velt::test::WbemProviderBase {

@@ -58,27 +58,27 @@ TEST_F(ClassObjectTest, PropertiesKeepTheirTypesAndConvertWrittenValues) {
                {u"S32", VT_I4, -7, CIM_SINT32, VT_I4},   {u"U32", VT_I4, -1, CIM_UINT32, VT_I4},
                {u"C", VT_I4, 65, CIM_CHAR16, VT_I2},     {u"B", VT_I4, 1, CIM_BOOLEAN, VT_BOOL}};
   for (const Case& c : cases) {
-    Var in;
-    in.v.vt = c.inType;
-    in.v.lVal = c.in;
-    EXPECT_EQ(k->Put(c.name, 0, &in.v, 0), WBEM_S_NO_ERROR);
-    Var out;
+    velt::OwnedVariant in;
+    in.get()->vt = c.inType;
+    in.get()->lVal = c.in;
+    EXPECT_EQ(k->Put(c.name, 0, in.get(), 0), WBEM_S_NO_ERROR);
+    velt::OwnedVariant out;
     CIMTYPE type = 0;
-    ASSERT_EQ(k->Get(c.name, 0, &out.v, &type, nullptr), WBEM_S_NO_ERROR);
+    ASSERT_EQ(k->Get(c.name, 0, out.get(), &type, nullptr), WBEM_S_NO_ERROR);
     EXPECT_EQ(type, c.cim);
-    EXPECT_EQ(out.v.vt, c.stored);
+    EXPECT_EQ(out.get()->vt, c.stored);
   }
   // Out of range or the wrong kind of value is refused and leaves the value alone.
-  Var big;
-  big.v.vt = VT_I4;
-  big.v.lVal = 300;
-  EXPECT_EQ(k->Put(u"U8", 0, &big.v, 0), WBEM_E_TYPE_MISMATCH);
-  EXPECT_EQ(k->Put(u"Name", 0, &big.v, 0), WBEM_E_TYPE_MISMATCH);
+  velt::OwnedVariant big;
+  big.get()->vt = VT_I4;
+  big.get()->lVal = 300;
+  EXPECT_EQ(k->Put(u"U8", 0, big.get(), 0), WBEM_E_TYPE_MISMATCH);
+  EXPECT_EQ(k->Put(u"Name", 0, big.get(), 0), WBEM_E_TYPE_MISMATCH);
   EXPECT_EQ(putText(k, u"S32", u"12x"), WBEM_E_TYPE_MISMATCH);
-  EXPECT_EQ(k->Put(u"S32", 0, &big.v, CIM_STRING), WBEM_E_TYPE_MISMATCH);
-  Var u8;
-  k->Get(u"U8", 0, &u8.v, nullptr, nullptr);
-  EXPECT_EQ(u8.v.bVal, 200);
+  EXPECT_EQ(k->Put(u"S32", 0, big.get(), CIM_STRING), WBEM_E_TYPE_MISMATCH);
+  velt::OwnedVariant u8;
+  k->Get(u"U8", 0, u8.get(), nullptr, nullptr);
+  EXPECT_EQ(u8.get()->bVal, 200);
 
   // 64-bit values travel as decimal text, both ways, to their limits.
   EXPECT_EQ(putText(k, u"S64", u"-9223372036854775808"), WBEM_S_NO_ERROR);
@@ -92,44 +92,44 @@ TEST_F(ClassObjectTest, PropertiesKeepTheirTypesAndConvertWrittenValues) {
   EXPECT_EQ(getText(k, u"S32"), u"<null>");
   EXPECT_EQ(putText(k, u"Nope", u"x"), WBEM_E_NOT_FOUND);
   EXPECT_EQ(putText(k, u"__CLASS", u"x"), WBEM_E_READ_ONLY);
-  Var none;
-  EXPECT_EQ(k->Get(u"Nope", 0, &none.v, nullptr, nullptr), WBEM_E_NOT_FOUND);
+  velt::OwnedVariant none;
+  EXPECT_EQ(k->Get(u"Nope", 0, none.get(), nullptr, nullptr), WBEM_E_NOT_FOUND);
   k->Release();
 }
 
 TEST_F(ClassObjectTest, DefaultsAndArraysRoundTrip) {
   IWbemClassObject* k = spawn(u"Kinds");
-  Var r64, u16, tags;
-  k->Get(u"R64", 0, &r64.v, nullptr, nullptr);
-  EXPECT_EQ(r64.v.dblVal, 2.5);
-  k->Get(u"U16", 0, &u16.v, nullptr, nullptr);
-  EXPECT_EQ(u16.v.lVal, 7);
+  velt::OwnedVariant r64, u16, tags;
+  k->Get(u"R64", 0, r64.get(), nullptr, nullptr);
+  EXPECT_EQ(r64.get()->dblVal, 2.5);
+  k->Get(u"U16", 0, u16.get(), nullptr, nullptr);
+  EXPECT_EQ(u16.get()->lVal, 7);
   CIMTYPE type = 0;
-  k->Get(u"Tags", 0, &tags.v, &type, nullptr);
+  k->Get(u"Tags", 0, tags.get(), &type, nullptr);
   EXPECT_EQ(type, CIM_STRING | CIM_FLAG_ARRAY);
-  ASSERT_EQ(tags.v.vt, VT_ARRAY | VT_BSTR);
-  EXPECT_EQ(names(tags.v.parray), (std::vector<std::u16string>{u"a", u"b"}));
-  tags.v.vt = VT_EMPTY;
+  ASSERT_EQ(tags.get()->vt, VT_ARRAY | VT_BSTR);
+  EXPECT_EQ(names(tags.get()->parray), (std::vector<std::u16string>{u"a", u"b"}));
+  tags.get()->vt = VT_EMPTY;
 
   // An array of VT_I2 written into a sint32[] is converted element by element.
-  Var numbers;
-  numbers.v.vt = VT_ARRAY | VT_I2;
-  numbers.v.parray = SafeArrayCreateVector(VT_I2, 0, 3);
+  velt::OwnedVariant numbers;
+  numbers.get()->vt = VT_ARRAY | VT_I2;
+  numbers.get()->parray = SafeArrayCreateVector(VT_I2, 0, 3);
   for (LONG i = 0; i < 3; ++i) {
     SHORT value = SHORT(10 * (i + 1));
-    SafeArrayPutElement(numbers.v.parray, &i, &value);
+    SafeArrayPutElement(numbers.get()->parray, &i, &value);
   }
-  ASSERT_EQ(k->Put(u"Numbers", 0, &numbers.v, 0), WBEM_S_NO_ERROR);
-  Var back;
-  k->Get(u"Numbers", 0, &back.v, nullptr, nullptr);
-  ASSERT_EQ(back.v.vt, VT_ARRAY | VT_I4);
+  ASSERT_EQ(k->Put(u"Numbers", 0, numbers.get(), 0), WBEM_S_NO_ERROR);
+  velt::OwnedVariant back;
+  k->Get(u"Numbers", 0, back.get(), nullptr, nullptr);
+  ASSERT_EQ(back.get()->vt, VT_ARRAY | VT_I4);
   LONG index = 2, third = 0;
-  SafeArrayGetElement(back.v.parray, &index, &third);
+  SafeArrayGetElement(back.get()->parray, &index, &third);
   EXPECT_EQ(third, 30);
   // A scalar is no array.
-  Var scalar;
-  scalar.v.vt = VT_I4;
-  EXPECT_EQ(k->Put(u"Numbers", 0, &scalar.v, 0), WBEM_E_TYPE_MISMATCH);
+  velt::OwnedVariant scalar;
+  scalar.get()->vt = VT_I4;
+  EXPECT_EQ(k->Put(u"Numbers", 0, scalar.get(), 0), WBEM_E_TYPE_MISMATCH);
   k->Release();
 }
 
@@ -162,9 +162,9 @@ TEST_F(ClassObjectTest, GetNamesSelectsByFlags) {
   EXPECT_EQ(getText(d, u"__SUPERCLASS"), u"Base");
   EXPECT_EQ(getText(d, u"__DYNASTY"), u"Base");
   EXPECT_EQ(d->InheritsFrom(u"base"), WBEM_S_NO_ERROR);
-  Var count;
-  d->Get(u"__PROPERTY_COUNT", 0, &count.v, nullptr, nullptr);
-  EXPECT_EQ(count.v.lVal, 3);
+  velt::OwnedVariant count;
+  d->Get(u"__PROPERTY_COUNT", 0, count.get(), nullptr, nullptr);
+  EXPECT_EQ(count.get()->lVal, 3);
   d->Release();
 }
 
@@ -178,9 +178,9 @@ TEST_F(ClassObjectTest, PathsQuoteStringKeysAndSortKeysByName) {
             u"\\\\HOST1\\root\\test:Pair.Name=\"a \\\"quoted\\\" C:\\\\dir\",Slot=4294967295");
   EXPECT_EQ(getText(p, u"__SERVER"), u"HOST1");
   EXPECT_EQ(getText(p, u"__NAMESPACE"), u"root\\test");
-  Var genus;
-  p->Get(u"__GENUS", 0, &genus.v, nullptr, nullptr);
-  EXPECT_EQ(genus.v.lVal, WBEM_GENUS_INSTANCE);
+  velt::OwnedVariant genus;
+  p->Get(u"__GENUS", 0, genus.get(), nullptr, nullptr);
+  EXPECT_EQ(genus.get()->lVal, WBEM_GENUS_INSTANCE);
 
   IWbemClassObject* copy = nullptr;
   ASSERT_EQ(p->Clone(&copy), WBEM_S_NO_ERROR);
