@@ -1,4 +1,5 @@
 #include "gadget_provider.h"
+#include <owners/unique_handle.h>
 
 #include <atomic>
 #include <chrono>
@@ -196,12 +197,11 @@ void holdEnumerations(bool hold) {
 }
 
 void registerGadgetServer() {
-  HKEY key = nullptr;
+  velt::UniqueRegistryKey key;
   RegCreateKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{3C2B7A10-5E4F-4D21-8B6A-910E2D447FC3}\\LocalServer32",
-                  0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+                  0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
   const char exe[] = "/opt/gadgets/server";
-  RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(exe), sizeof exe);
-  RegCloseKey(key);
+  RegSetValueExA(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(exe), sizeof exe);
 }
 
 void resetGadgets() {
