@@ -1,4 +1,5 @@
 #include "gadget_provider.h"
+
 #include <owners/unique_handle.h>
 
 #include <atomic>

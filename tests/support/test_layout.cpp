@@ -1,4 +1,5 @@
 #include "test_layout.h"
+
 #include <owners/unique_handle.h>
 
 #include <stdlib.h>

@@ -1,4 +1,5 @@
 #include "in_process_server.h"
+
 #include <owners/unique_handle.h>
 
 #include <stdlib.h>
