@@ -52,7 +52,8 @@ bool describe(JNIEnv* env, jclass glueClass, jthrowable thrown, GlueFailure& fai
     if (clearPendingException(env)) complete = false;
   }
   if (complete) {
-    failure.status = FAILED(status) ? static_cast<HRESULT>(status) : WBEM_E_FAILED;
+    failure.status =
+        FAILED(status) ? static_cast<HRESULT>(status) : static_cast<HRESULT>(WBEM_E_FAILED);
     failure.description = wideText(env, parts[kDescription]);
     failure.providerName = wideText(env, parts[kProviderName]);
     traceText(env, parts[kTraceRecord]);

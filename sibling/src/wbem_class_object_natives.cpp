@@ -497,7 +497,10 @@ JNIEXPORT jboolean JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_n
       services->GetObject(name.get(), 0, QELVOR_GetThreadWbemContext(), &classObject, nullptr);
   if (classObject != nullptr) classObject->Release();
   if (SUCCEEDED(hr)) return JNI_TRUE;
-  if (hr == WBEM_E_NOT_FOUND || hr == WBEM_E_INVALID_CLASS) return JNI_FALSE;
+  if (hr == static_cast<HRESULT>(WBEM_E_NOT_FOUND) ||
+      hr == static_cast<HRESULT>(WBEM_E_INVALID_CLASS)) {
+    return JNI_FALSE;
+  }
   qelvor::throwWbemException(env, describe(env, "IWbemServices::GetObject", className).c_str(), hr);
   return JNI_FALSE;
 }
