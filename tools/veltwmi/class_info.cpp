@@ -108,11 +108,10 @@ QualifierTexts qualifierTexts(IWbemQualifierSet* set) {
   if (!set) return texts;
   set->BeginEnumeration(0);
   for (;;) {
-    BSTR name = nullptr;
+    UniqueBstr name;
     PropertyValue value;
-    if (set->Next(0, &name, value.value.get(), nullptr) != WBEM_S_NO_ERROR) break;
-    texts.push_back({utf8FromUtf16(name), mofText(value)});
-    SysFreeString(name);
+    if (set->Next(0, name.put(), value.value.get(), nullptr) != WBEM_S_NO_ERROR) break;
+    texts.push_back({utf8FromUtf16(name.get()), mofText(value)});
   }
   set->EndEnumeration();
   return texts;
@@ -142,21 +141,17 @@ ClassInfo classInfoOf(IWbemClassObject* cls) {
   }
   cls->BeginMethodEnumeration(0);
   for (;;) {
-    BSTR name = nullptr;
-    IWbemClassObject *in = nullptr, *out = nullptr;
-    if (cls->NextMethod(0, &name, &in, &out) != WBEM_S_NO_ERROR) break;
-    ClassInfo::Method method{utf8FromUtf16(name), "void", {}, false, {}};
-    IWbemQualifierSet* set = nullptr;
-    if (SUCCEEDED(cls->GetMethodQualifierSet(name, &set))) {
-      method.isStatic = qualifierSet(set, u"static");
-      method.qualifiers = qualifierTexts(set);
-      set->Release();
+    UniqueBstr name;
+    ComPtr<IWbemClassObject> in, out;
+    if (cls->NextMethod(0, name.put(), in.put(), out.put()) != WBEM_S_NO_ERROR) break;
+    ClassInfo::Method method{utf8FromUtf16(name.get()), "void", {}, false, {}};
+    ComPtr<IWbemQualifierSet> set;
+    if (SUCCEEDED(cls->GetMethodQualifierSet(name.get(), set.put()))) {
+      method.isStatic = qualifierSet(set.get(), u"static");
+      method.qualifiers = qualifierTexts(set.get());
     }
-    SysFreeString(name);
-    addParameters(in, true, method);
-    addParameters(out, false, method);
-    if (in) in->Release();
-    if (out) out->Release();
+    addParameters(in.get(), true, method);
+    addParameters(out.get(), false, method);
     info.methods.push_back(std::move(method));
   }
   cls->EndMethodEnumeration();

@@ -141,13 +141,13 @@ ObjectView viewOf(IWbemClassObject* object) {
   if (relPath.get()->vt == VT_BSTR) view.relPath = utf8FromUtf16(relPath.get()->bstrVal);
   object->BeginEnumeration(WBEM_FLAG_NONSYSTEM_ONLY);
   for (;;) {
-    BSTR name = nullptr;
+    UniqueBstr name;
     PropertyValue property;
-    if (object->Next(0, &name, property.value.get(), &property.type, nullptr) != WBEM_S_NO_ERROR) {
+    if (object->Next(0, name.put(), property.value.get(), &property.type, nullptr) !=
+        WBEM_S_NO_ERROR) {
       break;
     }
-    property.name = utf8FromUtf16(name);
-    SysFreeString(name);
+    property.name = utf8FromUtf16(name.get());
     view.properties.push_back(std::move(property));
   }
   object->EndEnumeration();

@@ -233,27 +233,21 @@ void typedValue(CIMTYPE type, const std::string& text, const std::string& what, 
   }
   std::vector<std::string> items = splitArrayItems(text);
   VARTYPE vt = elementVariantType(element);
-  SAFEARRAY* array = SafeArrayCreateVector(vt, 0, ULONG(items.size()));
+  velt::UniqueSafeArray array(SafeArrayCreateVector(vt, 0, ULONG(items.size())));
   if (!array) throw Failure(kExitRequestFailed, "out of memory");
   for (std::size_t i = 0; i < items.size(); ++i) {
     OwnedVariant item;
-    try {
-      scalarValue(element, items[i], what + "[" + std::to_string(i) + "]", item.get());
-    } catch (...) {
-      SafeArrayDestroy(array);
-      throw;
-    }
+    scalarValue(element, items[i], what + "[" + std::to_string(i) + "]", item.get());
     if (item.isNull()) {
-      SafeArrayDestroy(array);
       throw usageError(what + "[" + std::to_string(i) + "]: an array item cannot be empty");
     }
     LONG index = LONG(i);
     VARIANT* v = item.get();
     void* data = vt == VT_BSTR ? static_cast<void*>(v->bstrVal) : static_cast<void*>(&v->bVal);
-    SafeArrayPutElement(array, &index, data);
+    SafeArrayPutElement(array.get(), &index, data);
   }
   out->vt = VARTYPE(VT_ARRAY | vt);
-  out->parray = array;
+  out->parray = array.release();
 }
 
 std::string cimTypeName(CIMTYPE type) {

@@ -363,21 +363,18 @@ HRESULT coerceElements(const std::vector<Variant>& elements, CIMTYPE arrayType, 
     if (FAILED(hr)) return hr;
     converted.push_back(std::move(c));
   }
-  SAFEARRAY* sa = SafeArrayCreateVector(vt, 0, ULONG(converted.size()));
+  UniqueSafeArray sa(SafeArrayCreateVector(vt, 0, ULONG(converted.size())));
   if (!sa) return WBEM_E_OUT_OF_MEMORY;
   for (LONG i = 0; i < LONG(converted.size()); ++i) {
     VARIANT* c = converted[i].get();
     void* value = vt == VT_BSTR      ? static_cast<void*>(c->bstrVal)
                   : vt == VT_UNKNOWN ? static_cast<void*>(c->punkVal)
                                      : static_cast<void*>(&c->llVal);
-    if (FAILED(SafeArrayPutElement(sa, &i, value))) {
-      SafeArrayDestroy(sa);
-      return WBEM_E_OUT_OF_MEMORY;
-    }
+    if (FAILED(SafeArrayPutElement(sa.get(), &i, value))) return WBEM_E_OUT_OF_MEMORY;
   }
   Variant result;
   result.get()->vt = VARTYPE(VT_ARRAY | vt);
-  result.get()->parray = sa;
+  result.get()->parray = sa.release();
   out = std::move(result);
   return S_OK;
 }
@@ -405,16 +402,13 @@ HRESULT coerceToCimType(const VARIANT& in, CIMTYPE type, Variant& out) {
 }
 
 SAFEARRAY* makeStringArray(const std::vector<std::u16string>& items) {
-  SAFEARRAY* sa = SafeArrayCreateVector(VT_BSTR, 0, ULONG(items.size()));
+  UniqueSafeArray sa(SafeArrayCreateVector(VT_BSTR, 0, ULONG(items.size())));
   if (!sa) return nullptr;
   for (LONG i = 0; i < LONG(items.size()); ++i) {
     Variant text = Variant::text(items[i]);
-    if (FAILED(SafeArrayPutElement(sa, &i, text.get()->bstrVal))) {
-      SafeArrayDestroy(sa);
-      return nullptr;
-    }
+    if (FAILED(SafeArrayPutElement(sa.get(), &i, text.get()->bstrVal))) return nullptr;
   }
-  return sa;
+  return sa.release();
 }
 
 std::u16string toLower(std::u16string s) {
