@@ -99,6 +99,8 @@ TEST(UtfTextTest, RoundTripsEveryPlane) {
   EXPECT_EQ(wide, (std::u16string{u'a', 0x00E9, 0x20AC, 0xD83D, 0xDE00}));
   EXPECT_EQ(velt::utf8FromUtf16(wide), utf8);
   EXPECT_EQ(velt::utf8FromUtf16(static_cast<const OLECHAR*>(nullptr)), "");
+  EXPECT_EQ(velt::utf16FromUtf8("a\x80z"), (std::u16string{u'a', 0xFFFD, u'z'}))
+      << "a byte that is no UTF-8 is replaced, not dropped";
   velt::UniqueBstr bstr = velt::bstrFromUtf8(utf8);
   ASSERT_TRUE(bstr);
   EXPECT_EQ(SysStringLen(bstr.get()), wide.size());
