@@ -1,6 +1,8 @@
 // The jar list: every jar file beside the executable, in the order the directory yields them.
 #include <jvm/JvmServices.h>
 
+#include <owners/unique_handle.h>
+
 #include "executable_path.h"
 #include "path_rules.h"
 #include "platform_names.h"
@@ -16,13 +18,13 @@ bool JvmServices::buildClassPath(std::string& jarList) {
 
   jarList = *directory + kSearchPathSeparator;
   WIN32_FIND_DATAA found = {};
-  HANDLE search = FindFirstFileA((directoryWithSeparator + kJarPattern).c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return true;
+  velt::UniqueFindHandle search(
+      FindFirstFileA((directoryWithSeparator + kJarPattern).c_str(), &found));
+  if (!search) return true;
   // Not filtered: a folder named like a jar is listed too (the VM reads it as a class folder).
   do {
     traceLine(kTraceClass, "The File found is %s", found.cFileName, 0);
     jarList += directoryWithSeparator + found.cFileName + kSearchPathSeparator;
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
+  } while (FindNextFileA(search.get(), &found));
   return true;
 }

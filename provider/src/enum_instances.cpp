@@ -1,8 +1,8 @@
 // CreateInstanceEnumAsync: one call of Glue.enumInstances, whose Vector of Integer elements
 // is walked and delivered object by object.
+#include "glue_call.h"
 #include "glue_contract.h"
 #include "glue_failure.h"
-#include "java_call.h"
 #include "java_text.h"
 #include "javapointer/java_pointer.h"
 #include "provider/proxy_provider.h"
@@ -77,14 +77,9 @@ HRESULT CProxyProvider::CreateInstanceEnumAsync(const BSTR strFilter, LONG, IWbe
   debugOutput("CProxyProvider::CreateInstanceEnumAsync\n");
   if (strFilter == nullptr || pResponseHandler == nullptr) return WBEM_E_INVALID_PARAMETER;
 
-  if (!hasGlueObject()) return WBEM_E_FAILED;
-  JavaThread thread(sm_pJVM, pCtx);
-  if (!thread.attached()) return WBEM_E_FAILED;
-  JNIEnv* env = thread.env();
-
-  jmethodID enumInstances =
-      env->GetMethodID(sm_glueClass, glue::kEnumInstances, glue::kEnumInstancesSignature);
-  if (reportPendingException(env) || enumInstances == nullptr) return WBEM_E_FAILED;
+  GlueCall call(glueJvm(), pCtx, sm_glueClass, glue::kEnumInstancesMethod);
+  if (!call.ready()) return WBEM_E_FAILED;
+  JNIEnv* env = call.env();
 
   jstring className = javaString(env, strFilter);
   jstring sameClassName = nullptr;
@@ -94,7 +89,7 @@ HRESULT CProxyProvider::CreateInstanceEnumAsync(const BSTR strFilter, LONG, IWbe
   providerTrace("About to call Glue::enumInstances");
   debugOutput("About to call Glue::enumInstances.\n");
   jobject vector =
-      env->CallObjectMethod(m_glueObject, enumInstances, className, JNI_FALSE, sameClassName);
+      env->CallObjectMethod(m_glueObject, call.method(), className, JNI_FALSE, sameClassName);
   if (std::optional<GlueFailure> failure = takeGlueFailure(env, sm_glueClass)) {
     return answerGlueFailure(*failure, m_pNamespace, pCtx, pResponseHandler,
                              OLESTR("CreateInstanceEnum"));
@@ -138,7 +133,7 @@ HRESULT CProxyProvider::CreateInstanceEnumAsync(const BSTR strFilter, LONG, IWbe
   if (skippedAny) return WBEM_E_FAILED;
 
   completeWithSuccess(pResponseHandler);
-  thread.detach();
+  call.detach();
   debugOutput("Leaving CreateInstanceEnumAsync.\n");
   providerTrace("Leaving CreateInstanceEnumAsync");
   return WBEM_S_NO_ERROR;

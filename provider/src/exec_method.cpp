@@ -2,9 +2,9 @@
 // the in-parameters for Java, and lets Glue.invokeMethod run the method and fill the
 // out-parameters, which then go to WMI.
 #include "com_ref.h"
+#include "glue_call.h"
 #include "glue_contract.h"
 #include "glue_failure.h"
-#include "java_call.h"
 #include "java_text.h"
 #include "javapointer/java_pointer.h"
 #include "provider/proxy_provider.h"
@@ -37,33 +37,25 @@ HRESULT CProxyProvider::ExecMethodAsync(const BSTR strObjectPath, const BSTR str
     return WBEM_E_INVALID_PARAMETER;
   }
 
-  ComRef<IWbemClassObject> classDefinition;
+  ComPtr<IWbemClassObject> classDefinition;
   HRESULT found = classDefinitionOfPath(m_pNamespace, strObjectPath, pCtx, classDefinition);
   if (FAILED(found)) return found;
-  ComRef<IWbemClassObject> outDefinition;
+  ComPtr<IWbemClassObject> outDefinition;
   HRESULT method = classDefinition->GetMethod(strMethodName, 0, nullptr, outDefinition.put());
   classDefinition.reset();
   if (FAILED(method)) return WBEM_E_INVALID_METHOD;
   // A method without out-parameters runs all the same; Java then receives 0 for them and WMI
   // only the final status.
-  ComRef<IWbemClassObject> outParameters;
+  ComPtr<IWbemClassObject> outParameters;
   if (outDefinition) {
     outDefinition->SpawnInstance(0, outParameters.put());
     outDefinition.reset();
     if (!outParameters) return WBEM_E_FAILED;
   }
 
-  if (!hasGlueObject()) return WBEM_E_FAILED;
-  JavaThread thread(sm_pJVM, pCtx);
-  if (!thread.attached()) return WBEM_E_FAILED;
-  JNIEnv* env = thread.env();
-
-  jmethodID invokeMethod =
-      env->GetMethodID(sm_glueClass, glue::kInvokeMethod, glue::kInvokeMethodSignature);
-  if (invokeMethod == nullptr) {
-    if (!reportPendingException(env)) providerTrace(glue::kInvokeMethodNotFound);
-    return WBEM_E_FAILED;
-  }
+  GlueCall call(glueJvm(), pCtx, sm_glueClass, glue::kInvokeMethodMethod);
+  if (!call.ready()) return WBEM_E_FAILED;
+  JNIEnv* env = call.env();
   std::optional<jlong> inValue = pointerToJava(pInParams);
   std::optional<jlong> outValue = pointerToJava(outParameters.get());
   if (!inValue || !outValue) {
@@ -77,7 +69,7 @@ HRESULT CProxyProvider::ExecMethodAsync(const BSTR strObjectPath, const BSTR str
   jobject wrapper = wrapInParameters(env, *inValue);
   if (wrapper == nullptr) return WBEM_E_FAILED;
 
-  env->CallVoidMethod(m_glueObject, invokeMethod, pathText, methodName, wrapper, *outValue);
+  env->CallVoidMethod(m_glueObject, call.method(), pathText, methodName, wrapper, *outValue);
   if (std::optional<GlueFailure> failure = takeGlueFailure(env, sm_glueClass)) {
     return answerGlueFailure(*failure, m_pNamespace, pCtx, pResponseHandler, OLESTR("ExecMethod"));
   }
@@ -88,7 +80,7 @@ HRESULT CProxyProvider::ExecMethodAsync(const BSTR strObjectPath, const BSTR str
   }
   completeWithSuccess(pResponseHandler);
   providerTrace("Glue::invokeMethod() invoked successfully...");
-  thread.detach();
+  call.detach();
   providerTrace("Leaving CProxyProvider::ExecMethodAsync()");
   return WBEM_S_NO_ERROR;
 }

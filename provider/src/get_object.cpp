@@ -1,9 +1,9 @@
 // GetObjectAsync: confirms the path's class in the namespace, then asks Glue.getInstance for
 // the instance and hands it to WMI.
 #include "com_ref.h"
+#include "glue_call.h"
 #include "glue_contract.h"
 #include "glue_failure.h"
-#include "java_call.h"
 #include "java_text.h"
 #include "javapointer/java_pointer.h"
 #include "provider/proxy_provider.h"
@@ -17,29 +17,22 @@ HRESULT CProxyProvider::GetObjectAsync(const BSTR strObjectPath, LONG, IWbemCont
   debugOutput("CProxyProvider::GetObjectAsync()\n");
   if (strObjectPath == nullptr || pResponseHandler == nullptr) return WBEM_E_INVALID_PARAMETER;
 
-  ComRef<IWbemClassObject> classDefinition;
+  ComPtr<IWbemClassObject> classDefinition;
   HRESULT found = classDefinitionOfPath(m_pNamespace, strObjectPath, pCtx, classDefinition);
   if (FAILED(found)) return found;
-  ComRef<IWbemClassObject> blankInstance;
+  ComPtr<IWbemClassObject> blankInstance;
   classDefinition->SpawnInstance(0, blankInstance.put());
   classDefinition.reset();
   if (!blankInstance) return WBEM_E_FAILED;
   blankInstance.reset();
 
-  if (!hasGlueObject()) return WBEM_E_FAILED;
-  JavaThread thread(sm_pJVM, pCtx);
-  if (!thread.attached()) return WBEM_E_FAILED;
-  JNIEnv* env = thread.env();
+  GlueCall call(glueJvm(), pCtx, sm_glueClass, glue::kGetInstanceMethod);
+  if (!call.ready()) return WBEM_E_FAILED;
+  JNIEnv* env = call.env();
 
-  jmethodID getInstance =
-      env->GetMethodID(sm_glueClass, glue::kGetInstance, glue::kGetInstanceSignature);
-  if (getInstance == nullptr) {
-    if (!reportPendingException(env)) providerTrace(glue::kGetInstanceNotFound);
-    return WBEM_E_FAILED;
-  }
   jstring pathText = javaString(env, strObjectPath);
   if (reportPendingException(env)) return WBEM_E_FAILED;
-  jint result = env->CallIntMethod(m_glueObject, getInstance, pathText);
+  jint result = env->CallIntMethod(m_glueObject, call.method(), pathText);
   if (std::optional<GlueFailure> failure = takeGlueFailure(env, sm_glueClass)) {
     return answerGlueFailure(*failure, m_pNamespace, pCtx, pResponseHandler, OLESTR("GetObject"));
   }
@@ -54,7 +47,7 @@ HRESULT CProxyProvider::GetObjectAsync(const BSTR strObjectPath, LONG, IWbemCont
   indicateOne(pResponseHandler, instance);
   completeWithSuccess(pResponseHandler);
   instance->Release();
-  thread.detach();
+  call.detach();
   providerTrace("Leaving CProxyProvider::GetObjectAsync()");
   debugOutput("Leaving CProxyProvider::GetObjectAsync()\n");
   return WBEM_S_NO_ERROR;

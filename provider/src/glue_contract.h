@@ -5,6 +5,15 @@
 
 namespace glue {
 
+// A Glue method an operation calls. With a not-found text, a null method ID is told apart from
+// a lookup that threw; without one, the exception test alone decides, since a failed lookup
+// always leaves an exception pending.
+struct Method {
+  const char* name;
+  const char* signature;
+  const char* notFoundText;
+};
+
 // The Glue class: dotted for loading, slashed for FindClass.
 inline constexpr char kClassName[] = "com.norvex.sysmgt.proxy.Glue";
 inline constexpr char kClassPath[] = "com/norvex/sysmgt/proxy/Glue";
@@ -19,18 +28,23 @@ inline constexpr char kGetInstance[] = "getInstance";
 inline constexpr char kGetInstanceSignature[] = "(Ljava/lang/String;)I";
 inline constexpr char kGetInstanceNotFound[] =
     "No glueGetInstance method found in specified class.";
+inline constexpr Method kGetInstanceMethod{kGetInstance, kGetInstanceSignature,
+                                           kGetInstanceNotFound};
 
 // The instance's class name and the IWbemClassObject* to store.
 inline constexpr char kSetInstance[] = "setInstance";
 inline constexpr char kSetInstanceSignature[] = "(Ljava/lang/String;J)V";
 inline constexpr char kSetInstanceNotFound[] =
     "No glueSetInstance method found in specified class.";
+inline constexpr Method kSetInstanceMethod{kSetInstance, kSetInstanceSignature,
+                                           kSetInstanceNotFound};
 
 // The class name, always false, the class name again; returns a Vector of Integer, each an
 // IWbemClassObject* with one reference handed over.
 inline constexpr char kEnumInstances[] = "enumInstances";
 inline constexpr char kEnumInstancesSignature[] =
     "(Ljava/lang/String;ZLjava/lang/String;)Ljava/util/Vector;";
+inline constexpr Method kEnumInstancesMethod{kEnumInstances, kEnumInstancesSignature, nullptr};
 
 // The object path, the method name, the wrapped in-parameters and the out-parameter instance
 // to fill.
@@ -38,10 +52,13 @@ inline constexpr char kInvokeMethod[] = "invokeMethod";
 inline constexpr char kInvokeMethodSignature[] =
     "(Ljava/lang/String;Ljava/lang/String;Lcom/norvex/sysmgt/cim/wmi/wbem/WbemClassObject;J)V";
 inline constexpr char kInvokeMethodNotFound[] = "No invokeMethod method found in specified class.";
+inline constexpr Method kInvokeMethodMethod{kInvokeMethod, kInvokeMethodSignature,
+                                            kInvokeMethodNotFound};
 
 // The provider's IWbemObjectSink*.
 inline constexpr char kSetEventSink[] = "setEventSink";
 inline constexpr char kSetEventSinkSignature[] = "(J)V";
+inline constexpr Method kSetEventSinkMethod{kSetEventSink, kSetEventSinkSignature, nullptr};
 
 // Registered on the Glue class: the sink and the event object, each as an int.
 inline constexpr char kCheckForEvents[] = "CheckForEvents";

@@ -91,9 +91,9 @@ std::optional<GlueFailure> takeGlueFailure(JNIEnv* env, jclass glueClass) {
 HRESULT answerGlueFailure(const GlueFailure& failure, IWbemServices* nameSpace,
                           IWbemContext* context, IWbemObjectSink* sink, const WCHAR* operation) {
   if (!failure.described) return failure.status;
-  ComRef<IWbemClassObject> statusClass;
-  ComRef<IWbemClassObject> status;
-  OwnedBstr className;
+  ComPtr<IWbemClassObject> statusClass;
+  ComPtr<IWbemClassObject> status;
+  UniqueBstr className;
   *className.put() = SysAllocString(OLESTR("__ExtendedStatus"));
   // Without the class the client still gets the status, only not the texts.
   if (nameSpace != nullptr && className.get() != nullptr &&

@@ -6,7 +6,7 @@
 void describeInitFailure(IWbemProviderInitSink* sink, IWbemServices* nameSpace,
                          IWbemContext* context, const std::string& reason) {
   if (reason.empty() || sink == nullptr) return;
-  ComRef<IWbemObjectSink> statusSink;
+  ComPtr<IWbemObjectSink> statusSink;
   if (FAILED(
           sink->QueryInterface(IID_IWbemObjectSink, reinterpret_cast<void**>(statusSink.put()))) ||
       !statusSink) {

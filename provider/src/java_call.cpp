@@ -38,3 +38,14 @@ bool clearPendingException(JNIEnv* env) {
   env->ExceptionClear();
   return true;
 }
+
+jmethodID lookUpGlueMethod(JNIEnv* env, jclass glueClass, const glue::Method& method) {
+  jmethodID id = env->GetMethodID(glueClass, method.name, method.signature);
+  if (method.notFoundText == nullptr) {
+    // The null test stays as well: no JNI call may be made with a null method ID.
+    if (reportPendingException(env) || id == nullptr) return nullptr;
+    return id;
+  }
+  if (id == nullptr && !reportPendingException(env)) providerTrace(method.notFoundText);
+  return id;
+}

@@ -6,6 +6,8 @@
 
 #include <jvm/JvmServices.h>
 
+#include "glue_contract.h"
+
 struct IWbemContext;
 
 class JavaThread {
@@ -34,3 +36,7 @@ bool reportPendingException(JNIEnv* env, const char* failureText = nullptr);
 
 // Clears a pending exception without reporting it. False when nothing was pending.
 bool clearPendingException(JNIEnv* env);
+
+// The Glue method's ID; null when it cannot be had, with a pending exception reported or else
+// the method's not-found text traced.
+jmethodID lookUpGlueMethod(JNIEnv* env, jclass glueClass, const glue::Method& method);

@@ -27,9 +27,8 @@ bool registerCheckForEvents(JNIEnv* env) {
 // Glue.setEventSink with `sink` (null: none). A call that threw still reached Java, which may
 // have let go of its old sink.
 SinkCall setEventSink(JNIEnv* env, jobject glueObject, IWbemObjectSink* sink) {
-  jmethodID method = env->GetMethodID(CProxyProvider::sm_glueClass, glue::kSetEventSink,
-                                      glue::kSetEventSinkSignature);
-  if (reportPendingException(env) || method == nullptr) return SinkCall::kNotMade;
+  jmethodID method = lookUpGlueMethod(env, CProxyProvider::sm_glueClass, glue::kSetEventSinkMethod);
+  if (method == nullptr) return SinkCall::kNotMade;
   std::optional<jlong> sinkValue = pointerToJava(sink);
   if (!sinkValue) {
     providerTrace(kPointerTooWideForJava);
@@ -52,7 +51,7 @@ HRESULT CProxyProvider::ProvideEvents(IWbemObjectSink* pSink, LONG) {
   pSink->AddRef();
   SinkCall call = SinkCall::kNotMade;
   {
-    JavaThread thread(hasGlueObject() ? sm_pJVM : nullptr);
+    JavaThread thread(glueJvm());
     if (thread.attached() && registerCheckForEvents(thread.env())) {
       call = setEventSink(thread.env(), m_glueObject, pSink);
     }
@@ -75,7 +74,7 @@ HRESULT CProxyProvider::ProvideEvents(IWbemObjectSink* pSink, LONG) {
 
 bool CProxyProvider::takeSinkFromJava() {
   if (!m_sinkGivenToJava) return true;
-  JavaThread thread(hasGlueObject() ? sm_pJVM : nullptr);
+  JavaThread thread(glueJvm());
   if (!thread.attached() ||
       setEventSink(thread.env(), m_glueObject, nullptr) == SinkCall::kNotMade) {
     return false;

@@ -1,9 +1,9 @@
 // PutInstanceAsync: checks that the instance has a valid path, then hands its class name and
 // the instance itself to Glue.setInstance and gives the instance back to WMI.
 #include "com_ref.h"
+#include "glue_call.h"
 #include "glue_contract.h"
 #include "glue_failure.h"
-#include "java_call.h"
 #include "java_text.h"
 #include "javapointer/java_pointer.h"
 #include "objectpath/object_path.h"
@@ -35,18 +35,10 @@ HRESULT CProxyProvider::PutInstanceAsync(IWbemClassObject* pInst, LONG, IWbemCon
   pInst->Get(OLESTR("__CLASS"), 0, classProperty.get(), nullptr, nullptr);
   if (!hasValidPath(pInst)) return WBEM_E_INVALID_OBJECT_PATH;
 
-  if (!hasGlueObject()) return WBEM_E_FAILED;
   // The plain attach: this request's context is not handed to the sibling library.
-  JavaThread thread(sm_pJVM);
-  if (!thread.attached()) return WBEM_E_FAILED;
-  JNIEnv* env = thread.env();
-
-  jmethodID setInstance =
-      env->GetMethodID(sm_glueClass, glue::kSetInstance, glue::kSetInstanceSignature);
-  if (setInstance == nullptr) {
-    if (!reportPendingException(env)) providerTrace(glue::kSetInstanceNotFound);
-    return WBEM_E_FAILED;
-  }
+  GlueCall call(glueJvm(), sm_glueClass, glue::kSetInstanceMethod);
+  if (!call.ready()) return WBEM_E_FAILED;
+  JNIEnv* env = call.env();
 
   const WCHAR* className = nullptr;
   OwnedVariant classText;
@@ -66,7 +58,7 @@ HRESULT CProxyProvider::PutInstanceAsync(IWbemClassObject* pInst, LONG, IWbemCon
   jstring classNameText = javaString(env, className);
   if (reportPendingException(env)) return WBEM_E_FAILED;
 
-  env->CallVoidMethod(m_glueObject, setInstance, classNameText, *instanceValue);
+  env->CallVoidMethod(m_glueObject, call.method(), classNameText, *instanceValue);
   if (std::optional<GlueFailure> failure = takeGlueFailure(env, sm_glueClass)) {
     return answerGlueFailure(*failure, m_pNamespace, pCtx, pResponseHandler, OLESTR("PutInstance"));
   }
@@ -75,7 +67,7 @@ HRESULT CProxyProvider::PutInstanceAsync(IWbemClassObject* pInst, LONG, IWbemCon
   completeWithSuccess(pResponseHandler);
   // Glue.setInstance leaves one reference on the instance it stored; this balances it.
   pInst->Release();
-  thread.detach();
+  call.detach();
   providerTrace("Leaving CProxyProvider::PutInstanceAsync()");
   debugOutput("Leaving CProxyProvider::PutInstanceAsync()\n");
   return WBEM_S_NO_ERROR;

@@ -17,4 +17,4 @@ HRESULT classNameOfPath(BSTR objectPath, BSTR* className);
 // context: S_OK with `definition` set; the failure of classNameOfPath; WBEM_E_FAILED when there
 // is no namespace or it has no such class.
 HRESULT classDefinitionOfPath(IWbemServices* ns, BSTR objectPath, IWbemContext* context,
-                              ComRef<IWbemClassObject>& definition);
+                              ComPtr<IWbemClassObject>& definition);

@@ -1,5 +1,8 @@
 #include "registry.h"
 
+#include <owners/registry_tree.h>
+#include <owners/unique_handle.h>
+
 #include <cstdio>
 #include <string>
 
@@ -8,9 +11,6 @@
 namespace {
 
 constexpr DWORD kModulePathSize = 512;
-// A key name holds up to 255 characters; in a multi-byte code page (UTF-8 on POSIX) each may
-// take three bytes.
-constexpr DWORD kSubkeyNameSize = 256 * 3;
 
 // A condition the registration code requires; when it fails, says which, where, and in which
 // module, to the trace log and the debug output.
@@ -137,50 +137,26 @@ bool clsidToText(REFCLSID classId, char* buffer, int length) {
 
 bool writeKeyValue(HKEY root, const char* key, const char* subkey, const char* value, DWORD type,
                    DWORD size) {
-  HKEY opened = nullptr;
+  velt::UniqueRegistryKey opened;
   std::string path = keyPath(key, subkey);
   LSTATUS status = RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                   KEY_ALL_ACCESS, nullptr, &opened, nullptr);
+                                   KEY_ALL_ACCESS, nullptr, opened.put(), nullptr);
   if (status != ERROR_SUCCESS) {
     reportFailedCall("RegCreateKeyExA", root, path, status);
     return false;
   }
   if (value != nullptr) {
-    status = RegSetValueExA(opened, nullptr, 0, type, reinterpret_cast<const BYTE*>(value), size);
+    status =
+        RegSetValueExA(opened.get(), nullptr, 0, type, reinterpret_cast<const BYTE*>(value), size);
     if (status != ERROR_SUCCESS) reportFailedCall("RegSetValueExA", root, path, status);
   }
-  RegCloseKey(opened);
   return status == ERROR_SUCCESS;
 }
 
-LONG deleteKeyTree(HKEY parent, const char* name) {
-  HKEY opened = nullptr;
-  LONG result = RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &opened);
-  if (result != ERROR_SUCCESS) return result;
-  for (;;) {
-    // Index 0 every time: each subkey found is gone before the next enumeration.
-    char subkeyName[kSubkeyNameSize];
-    DWORD nameSize = kSubkeyNameSize;
-    if (RegEnumKeyExA(opened, 0, subkeyName, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS) {
-      break;
-    }
-    result = deleteKeyTree(opened, subkeyName);
-    if (result != ERROR_SUCCESS) {
-      RegCloseKey(opened);
-      return result;
-    }
-  }
-  RegCloseKey(opened);
-  return RegDeleteKeyA(parent, name);
-}
+LONG deleteKeyTree(HKEY parent, const char* name) { return velt::deleteRegistryTree(parent, name); }
 
 bool hasSubkey(HKEY root, const char* key, const char* subkey) {
-  HKEY opened = nullptr;
-  if (RegOpenKeyExA(root, keyPath(key, subkey).c_str(), 0, KEY_ALL_ACCESS, &opened) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  RegCloseKey(opened);
-  return true;
+  velt::UniqueRegistryKey opened;
+  return RegOpenKeyExA(root, keyPath(key, subkey).c_str(), 0, KEY_ALL_ACCESS, opened.put()) ==
+         ERROR_SUCCESS;
 }

@@ -1,6 +1,7 @@
 // Start attempts that fail before or inside JNI_CreateJavaVM, against stand-in libraries: each
 // fails with its trace and status and leaves the process as it was.
 #include <jvm/JvmServices.h>
+#include <owners/unique_handle.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -166,9 +167,9 @@ TEST_F(StartFailure, RefusedStartGetsItsOptionsAndCanBeTriedAgain) {
                           "Loading ..\\qelvor.dll", "Loading ..\\qelvor", "The File found is a.jar",
                           "fake runtime says hello 42", "Unable to create JVM. Exiting"));
 
-  HMODULE runtime = LoadLibraryA(candidate("server/libjvm.so").c_str());
+  velt::UniqueModule runtime(LoadLibraryA(candidate("server/libjvm.so").c_str()));
   auto recordedStart = velt::jvm::entryPointAs<const char* (*)()>(
-      GetProcAddress(runtime, "fakeRuntimeRecordedStart"));
+      GetProcAddress(runtime.get(), "fakeRuntimeRecordedStart"));
   ASSERT_NE(recordedStart, nullptr);
   EXPECT_EQ(std::string(recordedStart()),
             "version=65538 ignoreUnrecognized=1\n"
@@ -191,7 +192,6 @@ TEST_F(StartFailure, RefusedStartGetsItsOptionsAndCanBeTriedAgain) {
                 "/libqelvor.so\n"
                 "-XX:ErrorFile=" +
                 directory + "/hs_err_pid%p.log\n");
-  FreeLibrary(runtime);
 
   // Both attempts extend the PATH the process started with, so the directory is there once.
   char path[4096] = {};

@@ -1,5 +1,7 @@
 #include "trace/trace.h"
 
+#include <owners/unique_handle.h>
+
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -31,10 +33,8 @@ std::unique_ptr<std::ofstream> logStream;
 
 bool markerExists(const std::string& directory) {
   WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((directory + kMarkerName).c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  FindClose(search);
-  return true;
+  velt::UniqueFindHandle search(FindFirstFileA((directory + kMarkerName).c_str(), &found));
+  return static_cast<bool>(search);
 }
 
 void writeRecord(const char* record) {

@@ -30,7 +30,7 @@ int runAdd(const Args& args) {
       status != ERROR_SUCCESS) {
     return reportStatus(status, keyName->full());
   }
-  OpenKey key(created);
+  velt::UniqueRegistryKey key(created);
   // A bare "add KEY" only makes the key; any value option or data sets a value (the default
   // one unless /v names another).
   bool setsValue = parsed->has("v") || parsed->has("ve") || parsed->has("t") || parsed->has("d");

@@ -4,6 +4,8 @@
 #include "key_name.h"
 #include "registry_access.h"
 
+#include <owners/registry_tree.h>
+
 namespace veltreg {
 namespace {
 
@@ -32,7 +34,7 @@ int runDelete(const Args& args) {
   std::optional<KeyName> keyName = parseKeyName(parsed->positional[0]);
   if (!keyName) return reportError("Invalid key name.");
   bool force = parsed->has("f");
-  OpenKey key;
+  velt::UniqueRegistryKey key;
   if (LSTATUS status = openKey(keyName->root, keyName->subKey, KEY_ALL_ACCESS, key);
       status != ERROR_SUCCESS) {
     return reportStatus(status, keyName->full());
@@ -61,8 +63,8 @@ int runDelete(const Args& args) {
   if (!force && !confirm("Permanently delete the registry key " + keyName->full())) {
     return reportCancelled();
   }
-  key = OpenKey();
-  LSTATUS status = deleteTree(keyName->root, keyName->subKey);
+  key = velt::UniqueRegistryKey();
+  LSTATUS status = velt::deleteRegistryTree(keyName->root, keyName->subKey.c_str());
   return status == ERROR_SUCCESS ? reportSuccess() : reportStatus(status, keyName->full());
 }
 

@@ -29,7 +29,7 @@ LSTATUS writeTree(std::ostream& out, HKEY key, const std::string& fullName) {
   for (const Value& value : values) out << exportLine(value) << "\r\n";
   out << "\r\n";
   for (const std::string& child : children) {
-    OpenKey sub;
+    velt::UniqueRegistryKey sub;
     if (LSTATUS status = openKey(key, child, KEY_READ, sub); status != ERROR_SUCCESS) return status;
     if (LSTATUS status = writeTree(out, sub.get(), fullName + "\\" + child);
         status != ERROR_SUCCESS) {
@@ -79,7 +79,7 @@ int runExport(const Args& args) {
   std::optional<KeyName> keyName = parseKeyName(parsed->positional[0]);
   if (!keyName) return reportError("Invalid key name.");
   const std::string& file = parsed->positional[1];
-  OpenKey key;
+  velt::UniqueRegistryKey key;
   if (LSTATUS status = openKey(keyName->root, keyName->subKey, KEY_READ, key);
       status != ERROR_SUCCESS) {
     return reportStatus(status, keyName->full());

@@ -23,7 +23,7 @@ LSTATUS listTree(HKEY key, const std::string& fullName) {
   std::cout << "\n" << fullName << "\n";
   for (const Value& value : values) printValue(value);
   for (const std::string& child : children) {
-    OpenKey sub;
+    velt::UniqueRegistryKey sub;
     if (LSTATUS status = openKey(key, child, KEY_READ, sub); status != ERROR_SUCCESS) return status;
     if (LSTATUS status = listTree(sub.get(), fullName + "\\" + child); status != ERROR_SUCCESS) {
       return status;
@@ -46,7 +46,7 @@ LSTATUS searchTree(HKEY key, const std::string& fullName, const std::string& nam
   std::vector<std::string> children;
   if (status = subkeyNames(key, children); status != ERROR_SUCCESS) return status;
   for (const std::string& child : children) {
-    OpenKey sub;
+    velt::UniqueRegistryKey sub;
     if (status = openKey(key, child, KEY_READ, sub); status != ERROR_SUCCESS) return status;
     if (status = searchTree(sub.get(), fullName + "\\" + child, name, matches);
         status != ERROR_SUCCESS) {
@@ -94,7 +94,7 @@ int runQuery(const Args& args) {
   }
   std::optional<KeyName> keyName = parseKeyName(parsed->positional[0]);
   if (!keyName) return reportError("Invalid key name.");
-  OpenKey key;
+  velt::UniqueRegistryKey key;
   if (LSTATUS status = openKey(keyName->root, keyName->subKey, KEY_READ, key);
       status != ERROR_SUCCESS) {
     return reportStatus(status, keyName->full());

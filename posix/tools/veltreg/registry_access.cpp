@@ -8,10 +8,10 @@ constexpr DWORD kMaxKeyName = 256 * 3;
 constexpr DWORD kMaxValueName = 16384 * 3;
 }  // namespace
 
-LSTATUS openKey(HKEY parent, const std::string& path, REGSAM access, OpenKey& key) {
+LSTATUS openKey(HKEY parent, const std::string& path, REGSAM access, velt::UniqueRegistryKey& key) {
   HKEY opened = nullptr;
   LSTATUS status = RegOpenKeyExA(parent, path.c_str(), 0, access, &opened);
-  if (status == ERROR_SUCCESS) key = OpenKey(opened);
+  if (status == ERROR_SUCCESS) key.reset(opened);
   return status;
 }
 
@@ -66,23 +66,6 @@ LSTATUS readValue(HKEY key, const std::string& name, Value& value) {
     }
   }
   return status;
-}
-
-LSTATUS deleteTree(HKEY parent, const std::string& name) {
-  {
-    OpenKey key;
-    if (LSTATUS status = openKey(parent, name, KEY_ALL_ACCESS, key); status != ERROR_SUCCESS) {
-      return status;
-    }
-    char child[kMaxKeyName];
-    DWORD size = kMaxKeyName;
-    while (RegEnumKeyExA(key.get(), 0, child, &size, nullptr, nullptr, nullptr, nullptr) ==
-           ERROR_SUCCESS) {
-      if (LSTATUS status = deleteTree(key.get(), child); status != ERROR_SUCCESS) return status;
-      size = kMaxKeyName;
-    }
-  }
-  return RegDeleteKeyA(parent, name.c_str());
 }
 
 }  // namespace veltreg

@@ -1,5 +1,7 @@
 #include "value_text.h"
 
+#include <owners/utf_text.h>
+
 #include <strings.h>
 #include <cerrno>
 #include <cinttypes>
@@ -158,36 +160,11 @@ std::optional<std::string> dataFromText(DWORD type, const std::string& text,
 }
 
 std::string utf16le(const std::string& text) {
+  // Bytes that are not UTF-8 become U+FFFD: the format can only carry text.
   std::string out;
-  auto unit = [&out](uint32_t u) {
-    out += static_cast<char>(u & 0xff);
-    out += static_cast<char>(u >> 8);
-  };
-  for (size_t at = 0; at < text.size();) {
-    auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    unsigned char lead = byte(at);
-    size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-    uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
-    bool valid = length != 0 && at + length <= text.size();
-    for (size_t i = 1; valid && i < length; ++i) {
-      valid = (byte(at + i) & 0xC0) == 0x80;
-      code = (code << 6) | (byte(at + i) & 0x3F);
-    }
-    static constexpr uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    valid = valid && code >= kSmallest[length] && code <= 0x10FFFF &&
-            !(code >= 0xD800 && code <= 0xDFFF);
-    if (!valid) {
-      unit(0xFFFD);  // not UTF-8: the format can only carry text
-      ++at;
-      continue;
-    }
-    if (code >= 0x10000) {
-      unit(0xD800 + ((code - 0x10000) >> 10));
-      unit(0xDC00 + ((code - 0x10000) & 0x3FF));
-    } else {
-      unit(code);
-    }
-    at += length;
+  for (char16_t unit : velt::utf16FromUtf8(text)) {
+    out += static_cast<char>(unit & 0xff);
+    out += static_cast<char>(unit >> 8);
   }
   return out;
 }

@@ -11,16 +11,16 @@ namespace {
 
 bool qualifierSet(IWbemQualifierSet* set, const char16_t* name, std::string* text = nullptr) {
   if (!set) return false;
-  Var value;
+  OwnedVariant value;
   if (FAILED(set->Get(name, 0, value.get(), nullptr))) return false;
-  if (text && value.get()->vt == VT_BSTR) *text = narrow(value.get()->bstrVal);
+  if (text && value.get()->vt == VT_BSTR) *text = utf8FromUtf16(value.get()->bstrVal);
   return value.get()->vt != VT_BOOL || value.get()->boolVal;
 }
 
 std::string textProperty(IWbemClassObject* object, const char16_t* name) {
-  Var value;
+  OwnedVariant value;
   object->Get(name, 0, value.get(), nullptr, nullptr);
-  return value.get()->vt == VT_BSTR ? narrow(value.get()->bstrVal) : std::string();
+  return value.get()->vt == VT_BSTR ? utf8FromUtf16(value.get()->bstrVal) : std::string();
 }
 
 bool sameWord(const std::string& a, const char* b) {
@@ -33,7 +33,7 @@ bool sameWord(const std::string& a, const char* b) {
 
 QualifierTexts propertyQualifiers(IWbemClassObject* object, const std::string& name) {
   IWbemQualifierSet* set = nullptr;
-  std::u16string wide = widen(name);
+  std::u16string wide = utf16FromUtf8(name);
   if (FAILED(object->GetPropertyQualifierSet(wide.c_str(), &set))) return {};
   QualifierTexts texts = qualifierTexts(set);
   set->Release();
@@ -108,11 +108,10 @@ QualifierTexts qualifierTexts(IWbemQualifierSet* set) {
   if (!set) return texts;
   set->BeginEnumeration(0);
   for (;;) {
-    BSTR name = nullptr;
+    UniqueBstr name;
     PropertyValue value;
-    if (set->Next(0, &name, value.value.get(), nullptr) != WBEM_S_NO_ERROR) break;
-    texts.push_back({narrow(name), mofText(value)});
-    SysFreeString(name);
+    if (set->Next(0, name.put(), value.value.get(), nullptr) != WBEM_S_NO_ERROR) break;
+    texts.push_back({utf8FromUtf16(name.get()), mofText(value)});
   }
   set->EndEnumeration();
   return texts;
@@ -132,7 +131,7 @@ ClassInfo classInfoOf(IWbemClassObject* cls) {
   for (const PropertyValue& p : viewOf(cls).properties) {
     ClassInfo::Property property{p.name, p.type, false, {}};
     IWbemQualifierSet* set = nullptr;
-    std::u16string wide = widen(p.name);
+    std::u16string wide = utf16FromUtf8(p.name);
     if (SUCCEEDED(cls->GetPropertyQualifierSet(wide.c_str(), &set))) {
       property.key = qualifierSet(set, u"key");
       property.qualifiers = qualifierTexts(set);
@@ -142,21 +141,17 @@ ClassInfo classInfoOf(IWbemClassObject* cls) {
   }
   cls->BeginMethodEnumeration(0);
   for (;;) {
-    BSTR name = nullptr;
-    IWbemClassObject *in = nullptr, *out = nullptr;
-    if (cls->NextMethod(0, &name, &in, &out) != WBEM_S_NO_ERROR) break;
-    ClassInfo::Method method{narrow(name), "void", {}, false, {}};
-    IWbemQualifierSet* set = nullptr;
-    if (SUCCEEDED(cls->GetMethodQualifierSet(name, &set))) {
-      method.isStatic = qualifierSet(set, u"static");
-      method.qualifiers = qualifierTexts(set);
-      set->Release();
+    UniqueBstr name;
+    ComPtr<IWbemClassObject> in, out;
+    if (cls->NextMethod(0, name.put(), in.put(), out.put()) != WBEM_S_NO_ERROR) break;
+    ClassInfo::Method method{utf8FromUtf16(name.get()), "void", {}, false, {}};
+    ComPtr<IWbemQualifierSet> set;
+    if (SUCCEEDED(cls->GetMethodQualifierSet(name.get(), set.put()))) {
+      method.isStatic = qualifierSet(set.get(), u"static");
+      method.qualifiers = qualifierTexts(set.get());
     }
-    SysFreeString(name);
-    addParameters(in, true, method);
-    addParameters(out, false, method);
-    if (in) in->Release();
-    if (out) out->Release();
+    addParameters(in.get(), true, method);
+    addParameters(out.get(), false, method);
     info.methods.push_back(std::move(method));
   }
   cls->EndMethodEnumeration();

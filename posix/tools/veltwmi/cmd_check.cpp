@@ -3,6 +3,9 @@
 // on the first call.
 #include <windows.h>
 
+#include <owners/clsid_text.h>
+#include <owners/utf_text.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -43,24 +46,11 @@ bool flagged(const QualifierTexts& qualifiers, const char* name) {
   });
 }
 
-std::string clsidText(const CLSID& id) {
-  char text[40];
-  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                unsigned(id.Data1), unsigned(id.Data2), unsigned(id.Data3), id.Data4[0],
-                id.Data4[1], id.Data4[2], id.Data4[3], id.Data4[4], id.Data4[5], id.Data4[6],
-                id.Data4[7]);
-  return text;
-}
-
 // What COM needs to start the server of a provider.
 bool registeredAsLocalServer(const std::string& clsid) {
-  HKEY key = nullptr;
+  velt::UniqueRegistryKey key;
   std::string path = "CLSID\\" + clsid + "\\LocalServer32";
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    return false;
-  }
-  RegCloseKey(key);
-  return true;
+  return RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
 class Report {
@@ -112,7 +102,7 @@ struct JarCheck {
 };
 
 bool isProxy(const velt::wmi::RegisteredProvider& provider) {
-  return lower(clsidText(provider.clsid)) == lower(kProxyProviderClsid);
+  return lower(velt::clsidText(provider.clsid)) == lower(kProxyProviderClsid);
 }
 
 // A class the registrations send to the Java providers, but that no jar serves.
@@ -154,16 +144,16 @@ void checkNamespace(const std::string& name,
     if (!info.superclass.empty()) superclasses.insert(lower(info.superclass));
   }
   for (const auto& provider : providers) {
-    std::string providerName = narrow(provider.name);
+    std::string providerName = utf8FromUtf16(provider.name);
     for (const std::u16string& eventClass : provider.eventClasses) {
-      std::string text = narrow(eventClass);
+      std::string text = utf8FromUtf16(eventClass);
       eventClasses.insert(lower(text));
       if (!declared.count(lower(text))) {
         report.error("provider " + providerName + ": its EventQueryList names " + text +
                      ", a class no loaded MOF declares");
       }
     }
-    std::string clsid = clsidText(provider.clsid);
+    std::string clsid = velt::clsidText(provider.clsid);
     if (!registeredAsLocalServer(clsid)) {
       report.error(context.session.failureText(
           "provider " + providerName + ": CLSID " + clsid + " is not registered",
@@ -174,8 +164,8 @@ void checkNamespace(const std::string& name,
     for (const ClassInfo& info : classes) jarCheck.declared.insert(lower(info.name));
     if (const JarProviders* jars = jarCheck.providers()) {
       for (const std::u16string& eventClass : provider.eventClasses) {
-        if (declared.count(lower(narrow(eventClass)))) {
-          checkServed(report, *jars, narrow(eventClass), true);
+        if (declared.count(lower(velt::utf8FromUtf16(eventClass)))) {
+          checkServed(report, *jars, velt::utf8FromUtf16(eventClass), true);
         }
       }
     } else {
@@ -208,7 +198,7 @@ void checkNamespace(const std::string& name,
     }
     named.insert(lower(info.provider));
     auto provider = std::find_if(providers.begin(), providers.end(), [&](const auto& p) {
-      return lower(narrow(p.name)) == lower(info.provider);
+      return lower(utf8FromUtf16(p.name)) == lower(info.provider);
     });
     if (provider == providers.end()) {
       report.error("class " + info.name + ": provider(\"" + info.provider +
@@ -222,15 +212,15 @@ void checkNamespace(const std::string& name,
       report.warning("class " + info.name + ": its methods cannot be called, provider " +
                      info.provider + " has no __MethodProviderRegistration");
     }
-    if (isProxy(*provider) && registeredAsLocalServer(clsidText(provider->clsid))) {
+    if (isProxy(*provider) && registeredAsLocalServer(velt::clsidText(provider->clsid))) {
       if (const JarProviders* jars = jarCheck.providers()) {
         checkServed(report, *jars, info.name, false);
       }
     }
   }
   for (const auto& provider : providers) {
-    if (!named.count(lower(narrow(provider.name))) && provider.eventClasses.empty()) {
-      report.warning("provider " + narrow(provider.name) + ": no class names it");
+    if (!named.count(lower(utf8FromUtf16(provider.name))) && provider.eventClasses.empty()) {
+      report.warning("provider " + utf8FromUtf16(provider.name) + ": no class names it");
     }
   }
 }
@@ -243,7 +233,7 @@ int runCheck(const Command& command, CommandContext& context) {
   std::size_t checked = 0;
   JarCheck jarCheck;
   for (const auto& [wideName, providers] : registrations) {
-    std::string name = narrow(wideName);
+    std::string name = utf8FromUtf16(wideName);
     if (command.nameSpace && lower(name) != lower(*command.nameSpace)) continue;
     Report report(context.console, name);
     checkNamespace(name, providers, context, report, jarCheck);

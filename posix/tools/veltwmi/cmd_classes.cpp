@@ -7,7 +7,7 @@ namespace veltwmi {
 
 int runClasses(const Command& command, CommandContext& context) {
   IWbemServices* ns = context.session.nameSpace(context.nameSpace);
-  std::vector<Ref<IWbemClassObject>> classes;
+  std::vector<ComPtr<IWbemClassObject>> classes;
   if (!command.operands.empty()) {
     classes.push_back(context.session.classObject(ns, command.operands[0]));
   } else {
@@ -16,7 +16,7 @@ int runClasses(const Command& command, CommandContext& context) {
         [&](IWbemObjectSink* sink) {
           return ns->CreateClassEnumAsync(nullptr, WBEM_FLAG_DEEP, nullptr, sink);
         },
-        [&](IWbemClassObject* cls) { classes.push_back(Ref<IWbemClassObject>::share(cls)); },
+        [&](IWbemClassObject* cls) { classes.push_back(ComPtr<IWbemClassObject>::share(cls)); },
         false);
     if (delivered.exitCode != kExitOk) return delivered.exitCode;
   }

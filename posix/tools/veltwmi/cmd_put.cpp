@@ -7,15 +7,16 @@ namespace veltwmi {
 namespace {
 
 // The instance the provider holds at `relPath` (a copy), or null with `status` saying why.
-Ref<IWbemClassObject> instanceAt(IWbemServices* ns, const std::string& relPath, HRESULT& status) {
-  Ref<ResultSink> sink = ResultSink::create();
-  Bstr path(widen(relPath));
-  HRESULT hr = ns->GetObjectAsync(path, 0, nullptr, sink.get());
-  Ref<IWbemClassObject> found;
+ComPtr<IWbemClassObject> instanceAt(IWbemServices* ns, const std::string& relPath,
+                                    HRESULT& status) {
+  ComPtr<ResultSink> sink = ResultSink::create();
+  UniqueBstr path = bstrFromUtf8(relPath);
+  HRESULT hr = ns->GetObjectAsync(path.get(), 0, nullptr, sink.get());
+  ComPtr<IWbemClassObject> found;
   status = hr;
   if (SUCCEEDED(hr)) {
     for (;;) {
-      Ref<IWbemClassObject> object;
+      ComPtr<IWbemClassObject> object;
       auto until = std::chrono::steady_clock::now() + std::chrono::minutes(5);
       ResultSink::Next next = sink->next(object, status, until);
       if (next == ResultSink::Next::kObject && !found) found = object;
@@ -28,7 +29,7 @@ Ref<IWbemClassObject> instanceAt(IWbemServices* ns, const std::string& relPath, 
   }
   if (SUCCEEDED(status) && !found) status = WBEM_E_NOT_FOUND;
   if (FAILED(status)) return {};
-  Ref<IWbemClassObject> copy;
+  ComPtr<IWbemClassObject> copy;
   if (SUCCEEDED(found->Clone(copy.put()))) return copy;
   return found;
 }
@@ -37,7 +38,7 @@ Ref<IWbemClassObject> instanceAt(IWbemServices* ns, const std::string& relPath, 
 // user did not name; null when it does not exist yet, or a provider that cannot read it (this
 // server answers a missing instance with a plain failure): the put creates it, and the put's
 // own status tells the outcome.
-Ref<IWbemClassObject> existingInstance(IWbemServices* ns, const std::string& relPath) {
+ComPtr<IWbemClassObject> existingInstance(IWbemServices* ns, const std::string& relPath) {
   HRESULT ignored = WBEM_S_NO_ERROR;
   return instanceAt(ns, relPath, ignored);
 }
@@ -47,18 +48,18 @@ Ref<IWbemClassObject> existingInstance(IWbemServices* ns, const std::string& rel
 int runPut(const Command& command, CommandContext& context) {
   const std::string& className = command.operands.at(0);
   IWbemServices* ns = context.session.nameSpace(context.nameSpace);
-  Ref<IWbemClassObject> cls = context.session.classObject(ns, className);
-  Ref<IWbemClassObject> fresh;
+  ComPtr<IWbemClassObject> cls = context.session.classObject(ns, className);
+  ComPtr<IWbemClassObject> fresh;
   if (FAILED(cls->SpawnInstance(0, fresh.put()))) {
     throw usageError(className + " cannot have instances");
   }
   for (const Assignment& a : command.assignments) putTyped(fresh.get(), className, a.name, a.value);
 
-  Var relPath;
+  OwnedVariant relPath;
   fresh->Get(OLESTR("__RELPATH"), 0, relPath.get(), nullptr, nullptr);
-  Ref<IWbemClassObject> instance = fresh;
+  ComPtr<IWbemClassObject> instance = fresh;
   if (relPath.get()->vt == VT_BSTR) {
-    Ref<IWbemClassObject> existing = existingInstance(ns, narrow(relPath.get()->bstrVal));
+    ComPtr<IWbemClassObject> existing = existingInstance(ns, utf8FromUtf16(relPath.get()->bstrVal));
     if (existing) {
       instance = existing;
       for (const Assignment& a : command.assignments) {
@@ -77,8 +78,9 @@ int runPut(const Command& command, CommandContext& context) {
   // What the provider kept, which may differ from what was sent (a value it ignores, clamps or
   // computes): read back by the keys.
   HRESULT status = WBEM_E_INVALID_OBJECT_PATH;
-  Ref<IWbemClassObject> stored;
-  if (relPath.get()->vt == VT_BSTR) stored = instanceAt(ns, narrow(relPath.get()->bstrVal), status);
+  ComPtr<IWbemClassObject> stored;
+  if (relPath.get()->vt == VT_BSTR)
+    stored = instanceAt(ns, utf8FromUtf16(relPath.get()->bstrVal), status);
   if (!stored) {
     context.console.message("put " + className +
                             ": written, but it cannot be read back: " + describeStatus(status));

@@ -1,5 +1,6 @@
 // enum and get: the two reading requests.
 #include <objectpath/object_path.h>
+#include <wmi_model/object_path_text.h>
 
 #include <algorithm>
 #include <cctype>
@@ -66,11 +67,11 @@ void checkPathKeys(IWbemClassObject* cls, const std::string& className, const st
 
 // The class of an object that is not `className` nor derived from it; empty when it fits.
 std::string foreignClass(IWbemClassObject* object, const std::string& className) {
-  Var cls;
+  OwnedVariant cls;
   object->Get(OLESTR("__CLASS"), 0, cls.get(), nullptr, nullptr);
-  std::string actual = cls.get()->vt == VT_BSTR ? narrow(cls.get()->bstrVal) : std::string();
+  std::string actual = cls.get()->vt == VT_BSTR ? utf8FromUtf16(cls.get()->bstrVal) : std::string();
   if (sameName(actual, className)) return {};
-  std::u16string wide = widen(className);
+  std::u16string wide = utf16FromUtf8(className);
   if (object->InheritsFrom(wide.c_str()) == WBEM_S_NO_ERROR) return {};
   return actual.empty() ? "an object without a class" : actual;
 }
@@ -78,23 +79,23 @@ std::string foreignClass(IWbemClassObject* object, const std::string& className)
 }  // namespace
 
 std::string classOfPath(const std::string& path) {
-  std::string rest = path;
-  // A namespace prefix ends in a colon before the class; key values may hold colons too.
-  std::size_t keysAt = rest.find('=');
-  std::size_t colon = rest.rfind(':', keysAt == std::string::npos ? rest.size() : keysAt);
-  if (colon != std::string::npos) rest = rest.substr(colon + 1);
-  return rest.substr(0, rest.find_first_of(".="));
+  // Read as the service reads it, so the class checked here is the one the request reaches. A
+  // path without a class is named whole when its class cannot be found.
+  std::optional<std::u16string> className = velt::wmi::classOfObjectPath(utf16FromUtf8(path));
+  return className ? utf8FromUtf16(*className) : path;
 }
 
 int runEnum(const Command& command, CommandContext& context) {
   const std::string& className = command.operands.at(0);
   IWbemServices* ns = context.session.nameSpace(context.nameSpace);
   context.session.classObject(ns, className);
-  Bstr name(widen(className));
+  UniqueBstr name = bstrFromUtf8(className);
   auto format = makeFormatter(context.format, Shape::kMany, context.console);
   Delivery delivered = request(
       context, "enum " + className,
-      [&](IWbemObjectSink* sink) { return ns->CreateInstanceEnumAsync(name, 0, nullptr, sink); },
+      [&](IWbemObjectSink* sink) {
+        return ns->CreateInstanceEnumAsync(name.get(), 0, nullptr, sink);
+      },
       [&](IWbemClassObject* object) { format->object(viewOf(object)); }, true);
   format->end();
   return delivered.exitCode;
@@ -105,12 +106,12 @@ int runGet(const Command& command, CommandContext& context) {
   IWbemServices* ns = context.session.nameSpace(context.nameSpace);
   std::string className = classOfPath(path);
   checkPathKeys(context.session.classObject(ns, className).get(), className, path);
-  Bstr wide(widen(path));
+  UniqueBstr wide = bstrFromUtf8(path);
   auto format = makeFormatter(context.format, Shape::kOne, context.console);
   std::string foreign;
   Delivery delivered = request(
       context, "get " + path,
-      [&](IWbemObjectSink* sink) { return ns->GetObjectAsync(wide, 0, nullptr, sink); },
+      [&](IWbemObjectSink* sink) { return ns->GetObjectAsync(wide.get(), 0, nullptr, sink); },
       [&](IWbemClassObject* object) {
         std::string other = foreignClass(object, className);
         if (other.empty()) {

@@ -14,10 +14,10 @@ using Clock = std::chrono::steady_clock;
 
 class EventWatch final : public Watch {
  public:
-  EventWatch(CommandContext& context, IWbemServices* ns, Ref<ResultSink> sink,
+  EventWatch(CommandContext& context, IWbemServices* ns, ComPtr<ResultSink> sink,
              std::string eventClass, std::optional<Clock::time_point> deadline)
       : context_(context),
-        ns_(Ref<IWbemServices>::share(ns)),
+        ns_(ComPtr<IWbemServices>::share(ns)),
         sink_(std::move(sink)),
         eventClass_(std::move(eventClass)),
         deadline_(deadline),
@@ -44,7 +44,7 @@ class EventWatch final : public Watch {
     while (!stopping_ && !interrupted() && !(deadline_ && Clock::now() >= *deadline_)) {
       Clock::time_point until = Clock::now() + std::chrono::milliseconds(100);
       if (deadline_ && *deadline_ < until) until = *deadline_;
-      Ref<IWbemClassObject> event;
+      ComPtr<IWbemClassObject> event;
       HRESULT status = WBEM_S_NO_ERROR;
       ResultSink::Next next = sink_->next(event, status, until);
       if (next == ResultSink::Next::kObject) {
@@ -78,8 +78,8 @@ class EventWatch final : public Watch {
   }
 
   CommandContext context_;  // a copy: a batch line's context ends before its watch
-  Ref<IWbemServices> ns_;
-  Ref<ResultSink> sink_;
+  ComPtr<IWbemServices> ns_;
+  ComPtr<ResultSink> sink_;
   std::string eventClass_;
   std::optional<Clock::time_point> deadline_;
   std::unique_ptr<Formatter> format_;
@@ -96,9 +96,10 @@ std::unique_ptr<Watch> startWatch(const Command& command, CommandContext& contex
   const std::string& eventClass = command.operands.at(0);
   IWbemServices* ns = context.session.nameSpace(context.nameSpace);
   context.session.classObject(ns, eventClass);
-  Ref<ResultSink> sink = ResultSink::create(kWatchQueueLimit);
-  Bstr language(u"WQL"), query(widen("select * from " + eventClass));
-  HRESULT hr = ns->ExecNotificationQueryAsync(language, query, 0, nullptr, sink.get());
+  ComPtr<ResultSink> sink = ResultSink::create(kWatchQueueLimit);
+  UniqueBstr language = bstrFromUtf16(u"WQL");
+  UniqueBstr query = bstrFromUtf8("select * from " + eventClass);
+  HRESULT hr = ns->ExecNotificationQueryAsync(language.get(), query.get(), 0, nullptr, sink.get());
   if (FAILED(hr)) {
     throw Failure(kExitRequestFailed, context.session.failureText("watch " + eventClass, hr));
   }

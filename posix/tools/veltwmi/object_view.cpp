@@ -56,7 +56,7 @@ std::string scalarText(const VARIANT& v, CIMTYPE base, Style style) {
     case VT_NULL:
       return style == Style::kPlain ? "" : style == Style::kJson ? "null" : "NULL";
     case VT_BSTR: {
-      std::string text = narrow(v.bstrVal);
+      std::string text = utf8FromUtf16(v.bstrVal);
       return isNumericText(base) && !text.empty() ? text : quoted(text, style);
     }
     case VT_BOOL:
@@ -69,7 +69,7 @@ std::string scalarText(const VARIANT& v, CIMTYPE base, Style style) {
     case VT_I2:
       if (base == CIM_CHAR16) {
         std::u16string one(1, char16_t(uint16_t(v.iVal)));
-        return quoted(narrow(one), style);
+        return quoted(utf8FromUtf16(one), style);
       }
       return base == CIM_UINT16 ? std::to_string(uint16_t(v.iVal)) : std::to_string(v.iVal);
     case VT_UI2:
@@ -120,7 +120,7 @@ std::string render(const PropertyValue& property, Style style) {
   SafeArrayGetUBound(v.parray, 1, &high);
   std::string out = style == Style::kJson ? "[" : "{";
   for (LONG i = low; i <= high; ++i) {
-    Var item;
+    OwnedVariant item;
     VARIANT* slot = item.get();
     if (SUCCEEDED(SafeArrayGetElement(v.parray, &i, &slot->bVal))) slot->vt = element;
     if (i > low) out += ", ";
@@ -134,20 +134,20 @@ std::string render(const PropertyValue& property, Style style) {
 
 ObjectView viewOf(IWbemClassObject* object) {
   ObjectView view;
-  Var cls, relPath;
+  OwnedVariant cls, relPath;
   object->Get(OLESTR("__CLASS"), 0, cls.get(), nullptr, nullptr);
   object->Get(OLESTR("__RELPATH"), 0, relPath.get(), nullptr, nullptr);
-  if (cls.get()->vt == VT_BSTR) view.className = narrow(cls.get()->bstrVal);
-  if (relPath.get()->vt == VT_BSTR) view.relPath = narrow(relPath.get()->bstrVal);
+  if (cls.get()->vt == VT_BSTR) view.className = utf8FromUtf16(cls.get()->bstrVal);
+  if (relPath.get()->vt == VT_BSTR) view.relPath = utf8FromUtf16(relPath.get()->bstrVal);
   object->BeginEnumeration(WBEM_FLAG_NONSYSTEM_ONLY);
   for (;;) {
-    BSTR name = nullptr;
+    UniqueBstr name;
     PropertyValue property;
-    if (object->Next(0, &name, property.value.get(), &property.type, nullptr) != WBEM_S_NO_ERROR) {
+    if (object->Next(0, name.put(), property.value.get(), &property.type, nullptr) !=
+        WBEM_S_NO_ERROR) {
       break;
     }
-    property.name = narrow(name);
-    SysFreeString(name);
+    property.name = utf8FromUtf16(name.get());
     view.properties.push_back(std::move(property));
   }
   object->EndEnumeration();

@@ -12,7 +12,7 @@ namespace veltwmi {
 struct PropertyValue {
   std::string name;
   CIMTYPE type = CIM_EMPTY;
-  Var value;
+  OwnedVariant value;
 };
 
 struct ObjectView {

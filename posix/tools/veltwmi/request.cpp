@@ -15,7 +15,7 @@ Delivery deliver(ResultSink& sink, CommandContext& context, const std::string& w
                  const std::function<void(IWbemClassObject*)>& onObject, bool countRows) {
   Delivery result;
   for (;;) {
-    Ref<IWbemClassObject> object;
+    ComPtr<IWbemClassObject> object;
     HRESULT status = WBEM_S_NO_ERROR;
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
     ResultSink::Next next = sink.next(object, status, until);
@@ -38,7 +38,7 @@ Delivery deliver(ResultSink& sink, CommandContext& context, const std::string& w
   }
   if (FAILED(result.status)) {
     // A provider's own account of the failure replaces the advice to look in the trace log.
-    Ref<IWbemClassObject> statusObject = sink.statusObject();
+    ComPtr<IWbemClassObject> statusObject = sink.statusObject();
     std::string detail = extendedStatusText(statusObject.get());
     context.console.message(detail.empty() ? context.session.failureText(what, result.status)
                                            : what + ": " + describeStatus(result.status) + detail);
@@ -50,7 +50,7 @@ Delivery deliver(ResultSink& sink, CommandContext& context, const std::string& w
 Delivery request(CommandContext& context, const std::string& what,
                  const std::function<HRESULT(IWbemObjectSink*)>& call,
                  const std::function<void(IWbemClassObject*)>& onObject, bool countRows) {
-  Ref<ResultSink> sink = ResultSink::create();
+  ComPtr<ResultSink> sink = ResultSink::create();
   std::thread caller([&call, sink] {
     bool joined = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
     HRESULT hr = call(sink.get());
@@ -64,12 +64,12 @@ Delivery request(CommandContext& context, const std::string& what,
 
 void putTyped(IWbemClassObject* object, const std::string& owner, const std::string& name,
               const std::string& text) {
-  std::u16string wide = widen(name);
+  std::u16string wide = utf16FromUtf8(name);
   CIMTYPE type = CIM_EMPTY;
   if (FAILED(object->Get(wide.c_str(), 0, nullptr, &type, nullptr)) || name.rfind("__", 0) == 0) {
     throw usageError(owner + " has no property '" + name + "'");
   }
-  Var value;
+  OwnedVariant value;
   typedValue(type, text, name, value.get());
   HRESULT hr = object->Put(wide.c_str(), 0, value.get(), 0);
   if (FAILED(hr)) throw usageError(name + ": " + describeStatus(hr));

@@ -2,7 +2,7 @@
 
 namespace veltwmi {
 
-ResultSink::Next ResultSink::next(Ref<IWbemClassObject>& object, HRESULT& status,
+ResultSink::Next ResultSink::next(ComPtr<IWbemClassObject>& object, HRESULT& status,
                                   std::chrono::steady_clock::time_point until) {
   std::unique_lock<std::mutex> lock(mutex_);
   arrived_.wait_until(lock, until, [&] { return !queue_.empty() || final_.has_value(); });
@@ -51,13 +51,13 @@ STDMETHODIMP ResultSink::Indicate(LONG count, IWbemClassObject** objects) {
       ++dropped_;
       continue;
     }
-    queue_.push_back(Ref<IWbemClassObject>::share(objects[i]));
+    queue_.push_back(ComPtr<IWbemClassObject>::share(objects[i]));
   }
   arrived_.notify_all();
   return WBEM_S_NO_ERROR;
 }
 
-Ref<IWbemClassObject> ResultSink::statusObject() const {
+ComPtr<IWbemClassObject> ResultSink::statusObject() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return statusObject_;
 }
@@ -67,7 +67,7 @@ STDMETHODIMP ResultSink::SetStatus(LONG flags, HRESULT status, BSTR, IWbemClassO
   std::lock_guard<std::mutex> lock(mutex_);
   if (!final_) {
     final_ = status;
-    if (object) statusObject_ = Ref<IWbemClassObject>::share(object);
+    if (object) statusObject_ = ComPtr<IWbemClassObject>::share(object);
   }
   arrived_.notify_all();
   return WBEM_S_NO_ERROR;

@@ -17,19 +17,19 @@ namespace veltwmi {
 
 class ResultSink final : public IWbemObjectSink {
  public:
-  static Ref<ResultSink> create(std::size_t limit = SIZE_MAX) {
-    return Ref<ResultSink>(new ResultSink(limit));
+  static ComPtr<ResultSink> create(std::size_t limit = SIZE_MAX) {
+    return ComPtr<ResultSink>(new ResultSink(limit));
   }
 
   enum class Next { kObject, kDone, kTimedOut };
   // The next object, or the final status once every object was taken, or kTimedOut at
   // `until`.
-  Next next(Ref<IWbemClassObject>& object, HRESULT& status,
+  Next next(ComPtr<IWbemClassObject>& object, HRESULT& status,
             std::chrono::steady_clock::time_point until);
   // Objects that arrived while the queue was full.
   std::size_t dropped() const;
   // The status object that came with the final status (a provider's __ExtendedStatus), if any.
-  Ref<IWbemClassObject> statusObject() const;
+  ComPtr<IWbemClassObject> statusObject() const;
 
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
   ULONG STDMETHODCALLTYPE AddRef() override;
@@ -45,9 +45,9 @@ class ResultSink final : public IWbemObjectSink {
   const std::size_t limit_;
   mutable std::mutex mutex_;
   std::condition_variable arrived_;
-  std::deque<Ref<IWbemClassObject>> queue_;
+  std::deque<ComPtr<IWbemClassObject>> queue_;
   std::optional<HRESULT> final_;
-  Ref<IWbemClassObject> statusObject_;
+  ComPtr<IWbemClassObject> statusObject_;
   std::size_t dropped_ = 0;
 };
 

@@ -35,8 +35,8 @@ Session::~Session() {
 IWbemServices* Session::nameSpace(const std::string& name) {
   auto found = namespaces_.find(name);
   if (found != namespaces_.end()) return found->second.get();
-  Ref<IWbemServices> ns;
-  HRESULT hr = service_.openNamespace(widen(name), ns.put());
+  ComPtr<IWbemServices> ns;
+  HRESULT hr = service_.openNamespace(utf16FromUtf8(name), ns.put());
   if (FAILED(hr)) {
     throw Failure(kExitSetup, "namespace " + name + ": " + describeStatus(hr) +
                                   " (no loaded MOF declares it; see --mof and --namespace)");
@@ -44,10 +44,10 @@ IWbemServices* Session::nameSpace(const std::string& name) {
   return namespaces_.emplace(name, ns).first->second.get();
 }
 
-Ref<IWbemClassObject> Session::classObject(IWbemServices* ns, const std::string& className) {
-  Ref<IWbemClassObject> cls;
-  Bstr path(widen(className));
-  HRESULT hr = ns->GetObject(path, 0, nullptr, cls.put(), nullptr);
+ComPtr<IWbemClassObject> Session::classObject(IWbemServices* ns, const std::string& className) {
+  ComPtr<IWbemClassObject> cls;
+  UniqueBstr path = bstrFromUtf8(className);
+  HRESULT hr = ns->GetObject(path.get(), 0, nullptr, cls.put(), nullptr);
   if (FAILED(hr) || !cls) {
     // The stand-in answers a class path it does not know with WBEM_E_NOT_FOUND and an
     // instance path with WBEM_E_INVALID_CLASS; every command names the one status.

@@ -29,7 +29,7 @@ class Session {
   // The namespace's services (kept by the session); throws Failure(kExitSetup).
   IWbemServices* nameSpace(const std::string& name);
   // The class definition; throws Failure(kExitUsage) when the namespace has no such class.
-  Ref<IWbemClassObject> classObject(IWbemServices* ns, const std::string& className);
+  ComPtr<IWbemClassObject> classObject(IWbemServices* ns, const std::string& className);
 
   // The loaded MOF, for what the namespaces' services do not tell (the registrations).
   const velt::wmi::Service& service() const { return service_; }
@@ -42,7 +42,7 @@ class Session {
 
   ServerHost host_;
   velt::wmi::Service service_;
-  std::map<std::string, Ref<IWbemServices>> namespaces_;
+  std::map<std::string, ComPtr<IWbemServices>> namespaces_;
   bool comInitialized_ = false;
 };
 

@@ -173,11 +173,11 @@ const StatusName kNames[] = {
 };
 
 std::string textProperty(IWbemClassObject* object, const char16_t* name) {
-  Var value;
+  OwnedVariant value;
   if (FAILED(object->Get(name, 0, value.get(), nullptr, nullptr)) || value.get()->vt != VT_BSTR) {
     return "";
   }
-  return narrow(value.get()->bstrVal);
+  return utf8FromUtf16(value.get()->bstrVal);
 }
 
 }  // namespace

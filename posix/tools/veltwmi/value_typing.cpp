@@ -80,7 +80,7 @@ bool isDatetime(const std::string& text) {
 }
 
 void setText(VARIANT* out, const std::string& text) {
-  std::u16string wide = widen(text);
+  std::u16string wide = utf16FromUtf8(text);
   out->vt = VT_BSTR;
   out->bstrVal = SysAllocStringLen(wide.data(), UINT(wide.size()));
 }
@@ -143,7 +143,7 @@ void scalarValue(CIMTYPE type, const std::string& text, const std::string& what,
       return;
     }
     case CIM_CHAR16: {
-      std::u16string wide = widen(text);
+      std::u16string wide = utf16FromUtf8(text);
       if (wide.size() != 1) throw misfit(what, text, type, "one character");
       out->vt = VT_I2, out->iVal = SHORT(wide[0]);
       return;
@@ -233,27 +233,21 @@ void typedValue(CIMTYPE type, const std::string& text, const std::string& what, 
   }
   std::vector<std::string> items = splitArrayItems(text);
   VARTYPE vt = elementVariantType(element);
-  SAFEARRAY* array = SafeArrayCreateVector(vt, 0, ULONG(items.size()));
+  velt::UniqueSafeArray array(SafeArrayCreateVector(vt, 0, ULONG(items.size())));
   if (!array) throw Failure(kExitRequestFailed, "out of memory");
   for (std::size_t i = 0; i < items.size(); ++i) {
-    Var item;
-    try {
-      scalarValue(element, items[i], what + "[" + std::to_string(i) + "]", item.get());
-    } catch (...) {
-      SafeArrayDestroy(array);
-      throw;
-    }
+    OwnedVariant item;
+    scalarValue(element, items[i], what + "[" + std::to_string(i) + "]", item.get());
     if (item.isNull()) {
-      SafeArrayDestroy(array);
       throw usageError(what + "[" + std::to_string(i) + "]: an array item cannot be empty");
     }
     LONG index = LONG(i);
     VARIANT* v = item.get();
     void* data = vt == VT_BSTR ? static_cast<void*>(v->bstrVal) : static_cast<void*>(&v->bVal);
-    SafeArrayPutElement(array, &index, data);
+    SafeArrayPutElement(array.get(), &index, data);
   }
   out->vt = VARTYPE(VT_ARRAY | vt);
-  out->parray = array;
+  out->parray = array.release();
 }
 
 std::string cimTypeName(CIMTYPE type) {

@@ -112,8 +112,11 @@ class CProxyProvider : public CUnknown,
   // Java may still hold the sink, which then must not be released.
   bool takeSinkFromJava();
   static void shutDownJvm();
-  // Whether Initialize made this object's Glue object: without it no request can reach Java.
-  bool hasGlueObject() const { return m_glueObject != nullptr && sm_glueClass != nullptr; }
+  // The VM a request reaches Java through; null unless Initialize made this object's Glue
+  // object, without which no request can reach Java.
+  JvmServices* glueJvm() const {
+    return m_glueObject != nullptr && sm_glueClass != nullptr ? sm_pJVM : nullptr;
+  }
 
   // Written once, by the one Initialize this object accepts; requests read it concurrently.
   std::atomic<jobject> m_glueObject;

@@ -10,8 +10,8 @@ static_assert(sizeof(HRESULT) == 4 && sizeof(WCHAR) == 2 && sizeof(GUID) == 16);
 
 TEST(BstrTest, LengthPrefixCountsBytesAndKeepsEmbeddedNuls) {
   const OLECHAR text[] = {u'a', 0, u'b', 0, u'c'};
-  OwnedBstr bstr(SysAllocStringLen(text, 5));
-  ASSERT_NE(bstr, nullptr);
+  UniqueBstr bstr(SysAllocStringLen(text, 5));
+  ASSERT_TRUE(bstr);
   EXPECT_EQ(SysStringLen(bstr.get()), 5u);
   EXPECT_EQ(SysStringByteLen(bstr.get()), 10u);
   DWORD prefix = 0;
@@ -22,23 +22,23 @@ TEST(BstrTest, LengthPrefixCountsBytesAndKeepsEmbeddedNuls) {
 }
 
 TEST(BstrTest, SysAllocStringStopsAtFirstNulAndNullGivesNull) {
-  OwnedBstr bstr(SysAllocString(OLESTR("ab\0cd")));
+  UniqueBstr bstr(SysAllocString(OLESTR("ab\0cd")));
   EXPECT_EQ(storedText(bstr.get()), OLESTR("ab"));
   EXPECT_EQ(SysAllocString(nullptr), nullptr);
   EXPECT_EQ(SysStringLen(nullptr), 0u);
   SysFreeString(nullptr);
-  OwnedBstr empty(SysAllocString(OLESTR("")));
-  ASSERT_NE(empty, nullptr);
+  UniqueBstr empty(SysAllocString(OLESTR("")));
+  ASSERT_TRUE(empty);
   EXPECT_EQ(SysStringLen(empty.get()), 0u);
 }
 
 TEST(BstrTest, NoTextGivesZerosAndAnOddByteLengthIsKeptBothTerminated) {
-  OwnedBstr zeroed(SysAllocStringLen(nullptr, 3));
-  ASSERT_NE(zeroed, nullptr);
+  UniqueBstr zeroed(SysAllocStringLen(nullptr, 3));
+  ASSERT_TRUE(zeroed);
   EXPECT_EQ(storedText(zeroed.get()), OleText(3, u'\0'));
   EXPECT_EQ(zeroed.get()[3], 0);
-  OwnedBstr odd(SysAllocStringByteLen("abc", 3));
-  ASSERT_NE(odd, nullptr);
+  UniqueBstr odd(SysAllocStringByteLen("abc", 3));
+  ASSERT_TRUE(odd);
   EXPECT_EQ(SysStringByteLen(odd.get()), 3u);
   EXPECT_EQ(SysStringLen(odd.get()), 1u);
   EXPECT_EQ(std::memcmp(odd.get(), "abc\0\0", 5), 0);

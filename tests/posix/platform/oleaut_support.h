@@ -1,29 +1,16 @@
-// Test helpers: owning BSTRs and VARIANTs, and a view of a BSTR's whole stored text.
+// Test helpers: the owners of BSTRs and VARIANTs, and a view of a BSTR's whole stored text.
 #pragma once
 
 #include <ole2.h>
 #include <windows.h>
 
-#include <memory>
+#include <owners/owned_variant.h>
+#include <owners/unique_handle.h>
+
 #include <string>
 
-struct BstrDeleter {
-  void operator()(OLECHAR* bstr) const { SysFreeString(bstr); }
-};
-using OwnedBstr = std::unique_ptr<OLECHAR, BstrDeleter>;
-
-class OwnedVariant {
- public:
-  OwnedVariant() { VariantInit(&m_value); }
-  ~OwnedVariant() { VariantClear(&m_value); }
-  OwnedVariant(const OwnedVariant&) = delete;
-  OwnedVariant& operator=(const OwnedVariant&) = delete;
-  VARIANT* get() { return &m_value; }
-  VARIANT* operator->() { return &m_value; }
-
- private:
-  VARIANT m_value;
-};
+using velt::OwnedVariant;
+using velt::UniqueBstr;
 
 // Whether the OLE Automation under test is Wine's, which differs from the published
 // behaviour in a few places the tests name.

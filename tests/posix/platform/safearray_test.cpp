@@ -52,7 +52,7 @@ TEST(SafeArrayTest, IndicesOutsideTheBoundsAreRejected) {
 TEST(SafeArrayTest, BstrElementsAreCopiedInAndOut) {
   OwnedArray array(SafeArrayCreateVector(VT_BSTR, 0, 2));
   const OLECHAR text[] = {u'x', 0, u'y'};
-  OwnedBstr mine(SysAllocStringLen(text, 3));
+  UniqueBstr mine(SysAllocStringLen(text, 3));
   LONG index = 1;
   ASSERT_EQ(SafeArrayPutElement(array.get(), &index, mine.get()), S_OK);
   ASSERT_EQ(SafeArrayPutElement(array.get(), &index, mine.get()), S_OK);  // frees the old one
@@ -93,14 +93,14 @@ TEST(SafeArrayTest, InterfacesAreAddRefedAndReleasedWithTheArray) {
 TEST(SafeArrayTest, VariantElementsOwnTheirValues) {
   OwnedArray array(SafeArrayCreateVector(VT_VARIANT, 0, 2));
   OwnedVariant value;
-  value->vt = VT_BSTR;
-  value->bstrVal = SysAllocString(OLESTR("in a variant"));
+  value.get()->vt = VT_BSTR;
+  value.get()->bstrVal = SysAllocString(OLESTR("in a variant"));
   LONG index = 1;
   ASSERT_EQ(SafeArrayPutElement(array.get(), &index, value.get()), S_OK);
   OwnedVariant got;
   ASSERT_EQ(SafeArrayGetElement(array.get(), &index, got.get()), S_OK);
-  EXPECT_NE(got->bstrVal, value->bstrVal);
-  EXPECT_EQ(storedText(got->bstrVal), OLESTR("in a variant"));
+  EXPECT_NE(got.get()->bstrVal, value.get()->bstrVal);
+  EXPECT_EQ(storedText(got.get()->bstrVal), OLESTR("in a variant"));
   // Wine reads through the missing value instead of refusing it.
   if (!runsUnderWine()) {
     EXPECT_EQ(SafeArrayPutElement(array.get(), &index, nullptr), E_INVALIDARG);

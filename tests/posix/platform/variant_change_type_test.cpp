@@ -15,8 +15,8 @@ OleText textOf(VARIANT& v, USHORT flags = 0) {
   OwnedVariant result;
   const HRESULT hr = VariantChangeType(result.get(), &v, flags, VT_BSTR);
   if (FAILED(hr)) return OLESTR("failed");
-  EXPECT_EQ(result->vt, VT_BSTR);
-  return storedText(result->bstrVal);
+  EXPECT_EQ(result.get()->vt, VT_BSTR);
+  return storedText(result.get()->bstrVal);
 }
 
 VARIANT date(double value) {
@@ -29,14 +29,14 @@ VARIANT date(double value) {
 
 TEST(VariantChangeTypeTest, ConvertsInPlaceAndAFailureLeavesTheDestination) {
   OwnedVariant v;
-  v->vt = VT_I4;
-  v->lVal = -12;
+  v.get()->vt = VT_I4;
+  v.get()->lVal = -12;
   ASSERT_EQ(VariantChangeType(v.get(), v.get(), 0, VT_BSTR), S_OK);
-  EXPECT_EQ(v->vt, VT_BSTR);
-  EXPECT_EQ(storedText(v->bstrVal), OLESTR("-12"));
+  EXPECT_EQ(v.get()->vt, VT_BSTR);
+  EXPECT_EQ(storedText(v.get()->bstrVal), OLESTR("-12"));
   VARIANT null = make(VT_NULL);
   EXPECT_EQ(VariantChangeType(v.get(), &null, 0, VT_BSTR), DISP_E_TYPEMISMATCH);
-  EXPECT_EQ(storedText(v->bstrVal), OLESTR("-12"));
+  EXPECT_EQ(storedText(v.get()->bstrVal), OLESTR("-12"));
 }
 
 TEST(VariantChangeTypeTest, FollowsReferences) {
@@ -46,8 +46,8 @@ TEST(VariantChangeTypeTest, FollowsReferences) {
   EXPECT_EQ(textOf(byRef), OLESTR("77"));
 
   OwnedVariant inner;
-  inner->vt = VT_BSTR;
-  inner->bstrVal = SysAllocString(OLESTR("inner"));
+  inner.get()->vt = VT_BSTR;
+  inner.get()->bstrVal = SysAllocString(OLESTR("inner"));
   VARIANT toVariant = make(VT_VARIANT | VT_BYREF);
   toVariant.pvarVal = inner.get();
   EXPECT_EQ(textOf(toVariant), OLESTR("inner"));
@@ -58,16 +58,16 @@ TEST(VariantChangeTypeTest, FollowsReferences) {
 
 TEST(VariantChangeTypeTest, SameTypeCopiesAndReferenceTargetsAreTypeMismatch) {
   OwnedVariant source;
-  source->vt = VT_I4;
-  source->lVal = 5;
+  source.get()->vt = VT_I4;
+  source.get()->lVal = 5;
   OwnedVariant result;
   ASSERT_EQ(VariantChangeType(result.get(), source.get(), 0, VT_I4), S_OK);
-  EXPECT_EQ(result->lVal, 5);
+  EXPECT_EQ(result.get()->lVal, 5);
   // A reference is a valid type of variant, only not one a value can be coerced into.
   EXPECT_EQ(VariantChangeType(result.get(), source.get(), 0, VT_BSTR | VT_BYREF),
             DISP_E_TYPEMISMATCH);
   EXPECT_EQ(VariantChangeType(result.get(), source.get(), 0, VARTYPE(15)), DISP_E_BADVARTYPE);
-  EXPECT_EQ(result->lVal, 5) << "failures leave the destination alone";
+  EXPECT_EQ(result.get()->lVal, 5) << "failures leave the destination alone";
   if (kPosixLayer) {  // a null destination is left open by the published behaviour
     EXPECT_EQ(VariantChangeType(nullptr, source.get(), 0, VT_BSTR), E_INVALIDARG);
   }

@@ -147,28 +147,28 @@ TEST(VariantNumericTest, NumbersConvertOrOverflow) {
     const HRESULT hr = VariantChangeType(result.get(), &source, 0, c.target);
     EXPECT_EQ(static_cast<ULONG>(hr), static_cast<ULONG>(c.expected));
     if (FAILED(hr)) {
-      EXPECT_EQ(result->vt, VT_EMPTY) << "a failed change leaves the destination alone";
+      EXPECT_EQ(result.get()->vt, VT_EMPTY) << "a failed change leaves the destination alone";
       continue;
     }
-    EXPECT_EQ(result->vt, c.target);
+    EXPECT_EQ(result.get()->vt, c.target);
     EXPECT_EQ(numberIn(*result.get()), c.value);
   }
 }
 
 TEST(VariantNumericTest, ConvertsInPlaceAndThroughReferences) {
   OwnedVariant v;
-  v->vt = VT_R8;
-  v->dblVal = 41.5;
+  v.get()->vt = VT_R8;
+  v.get()->dblVal = 41.5;
   ASSERT_EQ(VariantChangeType(v.get(), v.get(), 0, VT_I2), S_OK);
-  EXPECT_EQ(v->vt, VT_I2);
-  EXPECT_EQ(v->iVal, 42);
+  EXPECT_EQ(v.get()->vt, VT_I2);
+  EXPECT_EQ(v.get()->iVal, 42);
 
   LONG number = 300;
   VARIANT byRef = make(VT_I4 | VT_BYREF);
   byRef.plVal = &number;
   OwnedVariant result;
   ASSERT_EQ(VariantChangeType(result.get(), &byRef, 0, VT_R8), S_OK);
-  EXPECT_EQ(result->dblVal, 300.0);
+  EXPECT_EQ(result.get()->dblVal, 300.0);
   EXPECT_EQ(VariantChangeType(result.get(), &byRef, 0, VT_UI1), DISP_E_OVERFLOW);
-  EXPECT_EQ(result->vt, VT_R8) << "the earlier result stays";
+  EXPECT_EQ(result.get()->vt, VT_R8) << "the earlier result stays";
 }

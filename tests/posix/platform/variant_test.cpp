@@ -48,24 +48,24 @@ TEST(VariantTest, InvalidTypesAreRejected) {
 TEST(VariantCopyTest, StringsAreDeepCopiedWithTheirFullLength) {
   const OLECHAR text[] = {u'a', u'b', 0, u'c', u'd'};
   OwnedVariant source;
-  source->vt = VT_BSTR;
-  source->bstrVal = SysAllocStringLen(text, 5);
+  source.get()->vt = VT_BSTR;
+  source.get()->bstrVal = SysAllocStringLen(text, 5);
   OwnedVariant copy;
   ASSERT_EQ(VariantCopy(copy.get(), source.get()), S_OK);
-  EXPECT_EQ(copy->vt, VT_BSTR);
-  EXPECT_NE(copy->bstrVal, source->bstrVal);
-  EXPECT_EQ(storedText(copy->bstrVal), OleText(text, 5));
+  EXPECT_EQ(copy.get()->vt, VT_BSTR);
+  EXPECT_NE(copy.get()->bstrVal, source.get()->bstrVal);
+  EXPECT_EQ(storedText(copy.get()->bstrVal), OleText(text, 5));
 }
 
 TEST(VariantCopyTest, ReleasesTheOldDestinationAndAddRefsInterfaces) {
   CountedUnknown unknown;
   OwnedVariant source;
-  source->vt = VT_UNKNOWN;
-  source->punkVal = &unknown;
+  source.get()->vt = VT_UNKNOWN;
+  source.get()->punkVal = &unknown;
   unknown.AddRef();  // the reference source owns
   OwnedVariant copy;
-  copy->vt = VT_BSTR;
-  copy->bstrVal = SysAllocString(OLESTR("replaced"));
+  copy.get()->vt = VT_BSTR;
+  copy.get()->bstrVal = SysAllocString(OLESTR("replaced"));
   ASSERT_EQ(VariantCopy(copy.get(), source.get()), S_OK);
   EXPECT_EQ(unknown.references, 3u);
   EXPECT_EQ(VariantCopy(copy.get(), copy.get()), S_OK);
@@ -77,16 +77,16 @@ TEST(VariantCopyTest, ReleasesTheOldDestinationAndAddRefsInterfaces) {
 
 TEST(VariantCopyTest, ArraysAreCopiedElementByElement) {
   OwnedVariant source;
-  source->vt = VT_ARRAY | VT_BSTR;
-  source->parray = SafeArrayCreateVector(VT_BSTR, 0, 1);
+  source.get()->vt = VT_ARRAY | VT_BSTR;
+  source.get()->parray = SafeArrayCreateVector(VT_BSTR, 0, 1);
   LONG index = 0;
-  OwnedBstr x(SysAllocString(OLESTR("x")));
-  ASSERT_EQ(SafeArrayPutElement(source->parray, &index, x.get()), S_OK);
+  UniqueBstr x(SysAllocString(OLESTR("x")));
+  ASSERT_EQ(SafeArrayPutElement(source.get()->parray, &index, x.get()), S_OK);
   OwnedVariant copy;
   ASSERT_EQ(VariantCopy(copy.get(), source.get()), S_OK);
-  ASSERT_NE(copy->parray, source->parray);
+  ASSERT_NE(copy.get()->parray, source.get()->parray);
   BSTR element = nullptr;
-  ASSERT_EQ(SafeArrayGetElement(copy->parray, &index, &element), S_OK);
+  ASSERT_EQ(SafeArrayGetElement(copy.get()->parray, &index, &element), S_OK);
   EXPECT_EQ(storedText(element), OLESTR("x"));
   SysFreeString(element);
 }

@@ -82,34 +82,34 @@ bool makeVariant(const Row& row, OwnedVariant& v) {
     // Every value member starts the union; the low bytes of a little-endian integer are the
     // value cut to the member's width (negative text wraps into the unsigned range).
     const unsigned long long bits = std::stoull(x);
-    v->vt = integer.vt;
-    std::memcpy(&v->ullVal, &bits, integer.size);
+    v.get()->vt = integer.vt;
+    std::memcpy(&v.get()->ullVal, &bits, integer.size);
     return true;
   }
   if (t == "VT_EMPTY") return true;
   if (t == "VT_NULL")
-    v->vt = VT_NULL;
+    v.get()->vt = VT_NULL;
   else if (t == "VT_R4")
-    v->vt = VT_R4, v->fltVal = static_cast<float>(real(x));
+    v.get()->vt = VT_R4, v.get()->fltVal = static_cast<float>(real(x));
   else if (t == "VT_R8")
-    v->vt = VT_R8, v->dblVal = real(x);
+    v.get()->vt = VT_R8, v.get()->dblVal = real(x);
   else if (t == "VT_DATE")
-    v->vt = VT_DATE, v->date = real(x);
+    v.get()->vt = VT_DATE, v.get()->date = real(x);
   else if (t == "VT_CY")
-    v->vt = VT_CY, v->cyVal.int64 = std::llround(real(x) * 10000);
+    v.get()->vt = VT_CY, v.get()->cyVal.int64 = std::llround(real(x) * 10000);
   else if (t == "VT_BOOL")
-    v->vt = VT_BOOL, v->boolVal = x == "VARIANT_TRUE" ? VARIANT_TRUE : 0;
+    v.get()->vt = VT_BOOL, v.get()->boolVal = x == "VARIANT_TRUE" ? VARIANT_TRUE : 0;
   else if (t == "VT_BSTR") {
-    v->vt = VT_BSTR;
+    v.get()->vt = VT_BSTR;
     if (x != "NULL pointer") {
       const OleText text = decodeEscapes(x);
-      v->bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+      v.get()->bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     }
   } else if (t == "VT_UNKNOWN") {
-    v->vt = VT_UNKNOWN;
+    v.get()->vt = VT_UNKNOWN;
   } else if (t == "VT_ARRAY|VT_BSTR") {
-    v->vt = VT_ARRAY | VT_BSTR;
-    v->parray = SafeArrayCreateVector(VT_BSTR, 0, 1);
+    v.get()->vt = VT_ARRAY | VT_BSTR;
+    v.get()->parray = SafeArrayCreateVector(VT_BSTR, 0, 1);
   } else {
     return false;
   }
@@ -131,10 +131,10 @@ TEST(VariantToBstrTableTest, EveryConversionRowMatches) {
     EXPECT_EQ(static_cast<unsigned long>(static_cast<ULONG>(hr)),
               std::stoul(row.hresult, nullptr, 16));
     if (SUCCEEDED(hr)) {
-      EXPECT_EQ(result->vt, VT_BSTR);
-      EXPECT_EQ(utf8(storedText(result->bstrVal)), row.text);
+      EXPECT_EQ(result.get()->vt, VT_BSTR);
+      EXPECT_EQ(utf8(storedText(result.get()->bstrVal)), row.text);
     } else {
-      EXPECT_EQ(result->vt, VT_EMPTY);
+      EXPECT_EQ(result.get()->vt, VT_EMPTY);
     }
     ++checked;
   }

@@ -1,4 +1,5 @@
 // veltreg run as its users run it: a separate process on the same registry file.
+#include <owners/unique_handle.h>
 #include <windows.h>
 
 #include <sys/wait.h>
@@ -62,14 +63,13 @@ class VeltregTest : public TempRegistryTest {
   }
 
   static std::string bytesOf(const char* path, const char* name) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    velt::UniqueRegistryKey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
       return "<no key>";
     std::string data(64, '\0');
     DWORD size = static_cast<DWORD>(data.size());
-    LSTATUS status =
-        RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &size);
-    RegCloseKey(key);
+    LSTATUS status = RegQueryValueExA(key.get(), name, nullptr, nullptr,
+                                      reinterpret_cast<BYTE*>(data.data()), &size);
     return status == ERROR_SUCCESS ? data.substr(0, size) : "<no value>";
   }
 };
@@ -167,9 +167,10 @@ TEST_F(VeltregTest, DeleteRemovesValuesOrWholeTrees) {
 
   Outcome agreed = veltreg({"delete", "HKCR\\NorvexVeltProxyProvider.Cmpnt1"}, "y\n");
   EXPECT_EQ(agreed.exitCode, 0);
-  HKEY gone = nullptr;
-  EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "NorvexVeltProxyProvider.Cmpnt1", 0, KEY_READ, &gone),
-            ERROR_FILE_NOT_FOUND);
+  velt::UniqueRegistryKey gone;
+  EXPECT_EQ(
+      RegOpenKeyExA(HKEY_CLASSES_ROOT, "NorvexVeltProxyProvider.Cmpnt1", 0, KEY_READ, gone.put()),
+      ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(veltreg({"delete", "HKCR", "/f"}).exitCode, 1);  // a root is never deleted
 }
 

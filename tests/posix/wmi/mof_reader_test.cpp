@@ -152,10 +152,10 @@ TEST(MofReaderTest, DerivedClassesShowTheWholeChain) {
   SafeArrayUnaccessData(names);
   SafeArrayDestroy(names);
   EXPECT_EQ(joined, u"K X Y Z ");
-  Var x;
+  velt::OwnedVariant x;
   LONG flavor = 0;
-  ASSERT_EQ(c->Get(u"X", 0, &x.v, nullptr, &flavor), WBEM_S_NO_ERROR);
-  EXPECT_EQ(x.v.lVal, 2);
+  ASSERT_EQ(c->Get(u"X", 0, x.get(), nullptr, &flavor), WBEM_S_NO_ERROR);
+  EXPECT_EQ(x.get()->lVal, 2);
   EXPECT_EQ(flavor, WBEM_FLAVOR_ORIGIN_PROPAGATED);
   BSTR origin = nullptr;
   ASSERT_EQ(c->GetPropertyOrigin(u"X", &origin), WBEM_S_NO_ERROR);

@@ -69,10 +69,12 @@ TEST_F(ProviderRoutingTest, ResultsStatusesAndEventsTravelBetweenClientAndProvid
   veltwmi::test::registerGadgetServer();
   IWbemContext* context = nullptr;
   createContext(&context);
-  Bstr path(u"Gadget.Name=\"g1\""), missing(u"Gadget.Name=\"Missing\"");
+  velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"g1\""),
+                   missing = velt::bstrFromUtf16(u"Gadget.Name=\"Missing\"");
   RecordingSink* got = nullptr;
-  EXPECT_EQ(run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(path, 0, context, s); }, &got),
-            WBEM_S_NO_ERROR);
+  EXPECT_EQ(
+      run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(path.get(), 0, context, s); }, &got),
+      WBEM_S_NO_ERROR);
   ASSERT_EQ(got->objects().size(), 1u);
   EXPECT_EQ(getText(got->objects()[0], u"__RELPATH"), u"Gadget.Name=\"g1\"");
   std::vector<SinkEvent> events = got->events();
@@ -82,13 +84,16 @@ TEST_F(ProviderRoutingTest, ResultsStatusesAndEventsTravelBetweenClientAndProvid
   got->Release();
   context->Release();
   // The provider's failure status reaches the client's sink.
-  EXPECT_EQ(run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(missing, 0, nullptr, s); }),
-            WBEM_E_NOT_FOUND);
+  EXPECT_EQ(
+      run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(missing.get(), 0, nullptr, s); }),
+      WBEM_E_NOT_FOUND);
 
   // Each write fires an event into the subscription, until the subscription is cancelled.
-  Bstr wql(u"WQL"), query(u"select * from GadgetChanged");
+  velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
+                   query = velt::bstrFromUtf16(u"select * from GadgetChanged");
   RecordingSink* subscription = RecordingSink::create();
-  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql, query, 0, nullptr, subscription), WBEM_S_NO_ERROR);
+  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription),
+            WBEM_S_NO_ERROR);
   IWbemClassObject* cls = classOf(ns_, u"Gadget");
   IWbemClassObject* gadget = nullptr;
   cls->SpawnInstance(0, &gadget);
@@ -113,12 +118,14 @@ TEST_F(ProviderRoutingTest, ResultsStatusesAndEventsTravelBetweenClientAndProvid
 TEST_F(ProviderRoutingTest, EverySubscriberGetsItsOwnWholeCopyOfEachEvent) {
   veltwmi::test::registerGadgetServer();
   constexpr int kSubscribers = 8, kEvents = 25;
-  Bstr wql(u"WQL"), query(u"select * from GadgetChanged");
+  velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
+                   query = velt::bstrFromUtf16(u"select * from GadgetChanged");
   std::vector<RecordingSink*> subscribers;
   for (int i = 0; i < kSubscribers; ++i) {
     subscribers.push_back(RecordingSink::create());
-    ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql, query, 0, nullptr, subscribers.back()),
-              WBEM_S_NO_ERROR);
+    ASSERT_EQ(
+        ns_->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscribers.back()),
+        WBEM_S_NO_ERROR);
   }
   IWbemClassObject* cls = classOf(ns_, u"Gadget");
   IWbemClassObject* gadget = nullptr;
@@ -161,13 +168,16 @@ TEST_F(ProviderRoutingTest, ArgumentAndPathFaultsAreAnswered) {
   RecordingSink* sink = RecordingSink::create();
   EXPECT_EQ(ns_->GetObjectAsync(nullptr, 0, nullptr, sink), WBEM_E_INVALID_PARAMETER);
   sink->Release();
-  Bstr bad(u"Gadget."), unknown(u"Nothing.Id=1"), klass(u"Nothing");
-  EXPECT_EQ(run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(bad, 0, nullptr, s); }),
+  velt::UniqueBstr bad = velt::bstrFromUtf16(u"Gadget."),
+                   unknown = velt::bstrFromUtf16(u"Nothing.Id=1"),
+                   klass = velt::bstrFromUtf16(u"Nothing");
+  EXPECT_EQ(run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(bad.get(), 0, nullptr, s); }),
             WBEM_E_INVALID_OBJECT_PATH);
-  EXPECT_EQ(run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(unknown, 0, nullptr, s); }),
-            WBEM_E_INVALID_CLASS);
+  EXPECT_EQ(
+      run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(unknown.get(), 0, nullptr, s); }),
+      WBEM_E_INVALID_CLASS);
   IWbemClassObject* none = nullptr;
-  EXPECT_EQ(ns_->GetObject(klass, 0, nullptr, &none, nullptr), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(ns_->GetObject(klass.get(), 0, nullptr, &none, nullptr), WBEM_E_NOT_FOUND);
 }
 
 }  // namespace

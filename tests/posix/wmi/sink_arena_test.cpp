@@ -40,11 +40,11 @@ TEST(RecordingSinkTest, KeepsEachThreadsOrderUnderConcurrentIndicate) {
   std::vector<int> last(kThreads, -1);
   for (int i = 0; i < kThreads * kEach; ++i) {
     ASSERT_EQ(events[i].kind, SinkEvent::kIndicate);
-    Var id;
-    events[i].objects.at(0)->Get(u"Id", 0, &id.v, nullptr, nullptr);
-    int thread = id.v.lVal / kEach;
-    EXPECT_GT(id.v.lVal, last[thread]);  // each thread's objects arrive in its order
-    last[thread] = id.v.lVal;
+    velt::OwnedVariant id;
+    events[i].objects.at(0)->Get(u"Id", 0, id.get(), nullptr, nullptr);
+    int thread = id.get()->lVal / kEach;
+    EXPECT_GT(id.get()->lVal, last[thread]);  // each thread's objects arrive in its order
+    last[thread] = id.get()->lVal;
   }
   EXPECT_EQ(events.back().kind, SinkEvent::kSetStatus);
   sink->Release();
@@ -79,17 +79,17 @@ TEST(LiveObjectCountTest, CountsEveryObjectHandedOut) {
 TEST(ContextTest, HoldsNamedValues) {
   IWbemContext* context = nullptr;
   ASSERT_EQ(createContext(&context), WBEM_S_NO_ERROR);
-  Var value;
-  value.v.vt = VT_I4;
-  value.v.lVal = 5;
-  EXPECT_EQ(context->SetValue(u"Depth", 0, &value.v), WBEM_S_NO_ERROR);
+  velt::OwnedVariant value;
+  value.get()->vt = VT_I4;
+  value.get()->lVal = 5;
+  EXPECT_EQ(context->SetValue(u"Depth", 0, value.get()), WBEM_S_NO_ERROR);
   IWbemContext* copy = nullptr;
   context->Clone(&copy);
   context->DeleteAll();
-  Var out;
-  EXPECT_EQ(context->GetValue(u"depth", 0, &out.v), WBEM_E_NOT_FOUND);
-  EXPECT_EQ(copy->GetValue(u"DEPTH", 0, &out.v), WBEM_S_NO_ERROR);
-  EXPECT_EQ(out.v.lVal, 5);
+  velt::OwnedVariant out;
+  EXPECT_EQ(context->GetValue(u"depth", 0, out.get()), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(copy->GetValue(u"DEPTH", 0, out.get()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(out.get()->lVal, 5);
   copy->Release();
   context->Release();
 }

@@ -161,7 +161,7 @@ Token& Lexer::quoted(Token& t, char quote) {
           ++digits;
         }
         if (digits == 0) fail(line, column, "hexadecimal digits expected after \\x");
-        t.text += narrow(std::u16string(1, char16_t(value)));
+        t.text += utf8FromUtf16(std::u16string(1, char16_t(value)));
         break;
       }
       default:

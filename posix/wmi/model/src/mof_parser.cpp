@@ -128,7 +128,7 @@ class Parser {
     if (ns.empty()) fail(value, "empty namespace name");
     if (ns.find(u"\\\\") != std::u16string::npos) fail(value, "empty part in namespace name");
     if (!equalsIgnoreCase(ns.substr(0, ns.find(u'\\')), u"root")) {
-      fail(value, "namespace " + narrow(ns) + " is not under root");
+      fail(value, "namespace " + utf8FromUtf16(ns) + " is not under root");
     }
     namespace_ = ns;
   }

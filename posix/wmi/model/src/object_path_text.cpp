@@ -70,9 +70,12 @@ std::u16string formatFullPath(const std::u16string& server, const std::u16string
   return u"\\\\" + server + u"\\" + nameSpace + u":" + relativePath;
 }
 
-std::optional<ParsedPath> parseObjectPath(const std::u16string& path) {
+namespace {
+
+// The server, namespace and class parts of a path; `rest` is left at the class name.
+std::optional<ParsedPath> parseClassPart(const std::u16string& path, std::u16string& rest) {
   ParsedPath out;
-  std::u16string rest = path;
+  rest = path;
   if (rest.rfind(u"\\\\", 0) == 0 || rest.rfind(u"//", 0) == 0) {
     std::size_t slash = rest.find_first_of(u"\\/", 2);
     if (slash == std::u16string::npos) return std::nullopt;
@@ -90,19 +93,39 @@ std::optional<ParsedPath> parseObjectPath(const std::u16string& path) {
       break;
     }
   }
-  std::size_t end = rest.find_first_of(u".=");
-  out.className = rest.substr(0, end);
+  out.className = rest.substr(0, rest.find_first_of(u".="));
   if (out.className.empty()) return std::nullopt;
   for (char16_t c : out.className) {
     bool ok = c == u'_' || (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') ||
               (c >= u'A' && c <= u'Z') || c >= 0x80;
     if (!ok) return std::nullopt;
   }
+  return out;
+}
+
+}  // namespace
+
+std::optional<ParsedPath> parseObjectPath(const std::u16string& path) {
+  std::u16string rest;
+  std::optional<ParsedPath> out = parseClassPart(path, rest);
+  if (!out) return std::nullopt;
+  std::size_t end = rest.find_first_of(u".=");
   if (end != std::u16string::npos) {
     if (end + 1 >= rest.size()) return std::nullopt;
-    out.isInstance = true;
+    out->isInstance = true;
   }
   return out;
 }
 
 }  // namespace velt::wmi::detail
+
+namespace velt::wmi {
+
+std::optional<std::u16string> classOfObjectPath(const std::u16string& path) {
+  std::u16string rest;
+  std::optional<detail::ParsedPath> parsed = detail::parseClassPart(path, rest);
+  if (!parsed) return std::nullopt;
+  return parsed->className;
+}
+
+}  // namespace velt::wmi

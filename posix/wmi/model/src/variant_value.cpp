@@ -190,7 +190,7 @@ HRESULT makeScalar(const Scalar& in, CIMTYPE type, Variant& result) {
       } else if (in.kind == Scalar::kUnsigned) {
         d = double(in.u);
       } else if (in.kind == Scalar::kText) {
-        std::string s = narrow(in.text);
+        std::string s = utf8FromUtf16(in.text);
         char* end = nullptr;
         d = std::strtod(s.c_str(), &end);
         if (s.empty() || *end != '\0') return WBEM_E_TYPE_MISMATCH;
@@ -242,29 +242,29 @@ HRESULT makeScalar(const Scalar& in, CIMTYPE type, Variant& result) {
 
 Variant Variant::text(const std::u16string& s) {
   Variant v;
-  v.v_.bstrVal = SysAllocStringLen(s.data(), UINT(s.size()));
-  if (!v.v_.bstrVal) throw std::bad_alloc();
-  v.v_.vt = VT_BSTR;
+  v.get()->bstrVal = SysAllocStringLen(s.data(), UINT(s.size()));
+  if (!v.get()->bstrVal) throw std::bad_alloc();
+  v.get()->vt = VT_BSTR;
   return v;
 }
 
 Variant Variant::int32(LONG value) {
   Variant v;
-  v.v_.vt = VT_I4;
-  v.v_.lVal = value;
+  v.get()->vt = VT_I4;
+  v.get()->lVal = value;
   return v;
 }
 
 Variant Variant::boolean(bool value) {
   Variant v;
-  v.v_.vt = VT_BOOL;
-  v.v_.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+  v.get()->vt = VT_BOOL;
+  v.get()->boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
   return v;
 }
 
 std::u16string Variant::asText() const {
-  if (v_.vt != VT_BSTR || !v_.bstrVal) return {};
-  return std::u16string(v_.bstrVal, SysStringLen(v_.bstrVal));
+  if (get()->vt != VT_BSTR || !get()->bstrVal) return {};
+  return std::u16string(get()->bstrVal, SysStringLen(get()->bstrVal));
 }
 
 VARTYPE variantTypeOf(CIMTYPE type) {
@@ -363,21 +363,18 @@ HRESULT coerceElements(const std::vector<Variant>& elements, CIMTYPE arrayType, 
     if (FAILED(hr)) return hr;
     converted.push_back(std::move(c));
   }
-  SAFEARRAY* sa = SafeArrayCreateVector(vt, 0, ULONG(converted.size()));
+  UniqueSafeArray sa(SafeArrayCreateVector(vt, 0, ULONG(converted.size())));
   if (!sa) return WBEM_E_OUT_OF_MEMORY;
   for (LONG i = 0; i < LONG(converted.size()); ++i) {
     VARIANT* c = converted[i].get();
     void* value = vt == VT_BSTR      ? static_cast<void*>(c->bstrVal)
                   : vt == VT_UNKNOWN ? static_cast<void*>(c->punkVal)
                                      : static_cast<void*>(&c->llVal);
-    if (FAILED(SafeArrayPutElement(sa, &i, value))) {
-      SafeArrayDestroy(sa);
-      return WBEM_E_OUT_OF_MEMORY;
-    }
+    if (FAILED(SafeArrayPutElement(sa.get(), &i, value))) return WBEM_E_OUT_OF_MEMORY;
   }
   Variant result;
   result.get()->vt = VARTYPE(VT_ARRAY | vt);
-  result.get()->parray = sa;
+  result.get()->parray = sa.release();
   out = std::move(result);
   return S_OK;
 }
@@ -405,16 +402,13 @@ HRESULT coerceToCimType(const VARIANT& in, CIMTYPE type, Variant& out) {
 }
 
 SAFEARRAY* makeStringArray(const std::vector<std::u16string>& items) {
-  SAFEARRAY* sa = SafeArrayCreateVector(VT_BSTR, 0, ULONG(items.size()));
+  UniqueSafeArray sa(SafeArrayCreateVector(VT_BSTR, 0, ULONG(items.size())));
   if (!sa) return nullptr;
   for (LONG i = 0; i < LONG(items.size()); ++i) {
     Variant text = Variant::text(items[i]);
-    if (FAILED(SafeArrayPutElement(sa, &i, text.get()->bstrVal))) {
-      SafeArrayDestroy(sa);
-      return nullptr;
-    }
+    if (FAILED(SafeArrayPutElement(sa.get(), &i, text.get()->bstrVal))) return nullptr;
   }
-  return sa;
+  return sa.release();
 }
 
 std::u16string toLower(std::u16string s) {
@@ -426,53 +420,6 @@ std::u16string toLower(std::u16string s) {
 
 bool equalsIgnoreCase(const std::u16string& a, const std::u16string& b) {
   return a.size() == b.size() && toLower(a) == toLower(b);
-}
-
-std::u16string utf16FromUtf8(const std::string& utf8) {
-  std::u16string out;
-  // MOF files and test texts are UTF-8.
-  for (std::size_t i = 0; i < utf8.size();) {
-    unsigned char c = utf8[i];
-    char32_t cp = c;
-    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-    if (extra) cp = c & (0x3F >> extra);
-    ++i;
-    for (int k = 0; k < extra && i < utf8.size(); ++k, ++i) cp = (cp << 6) | (utf8[i] & 0x3F);
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(char16_t(0xD800 + (cp >> 10)));
-      out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(char16_t(cp));
-    }
-  }
-  return out;
-}
-
-std::string narrow(const std::u16string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t cp = text[i];
-    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size()) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
-    }
-    if (cp < 0x80) {
-      out.push_back(char(cp));
-    } else if (cp < 0x800) {
-      out.push_back(char(0xC0 | (cp >> 6)));
-      out.push_back(char(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(char(0xE0 | (cp >> 12)));
-      out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(char(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(char(0xF0 | (cp >> 18)));
-      out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(char(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
 }
 
 }  // namespace velt::wmi::detail

@@ -5,6 +5,9 @@
 #include <objbase.h>
 #include <windows.h>
 
+#include <owners/clsid_text.h>
+#include <owners/unique_handle.h>
+
 #include "service_state.h"
 
 namespace velt::wmi::detail {
@@ -159,24 +162,11 @@ class InitSink final : public ComObject<IWbemProviderInitSink, IID_IWbemProvider
   std::shared_ptr<InitOutcome> outcome_ = std::make_shared<InitOutcome>();
 };
 
-std::string clsidText(const CLSID& id) {
-  char text[40];
-  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                unsigned(id.Data1), unsigned(id.Data2), unsigned(id.Data3), id.Data4[0],
-                id.Data4[1], id.Data4[2], id.Data4[3], id.Data4[4], id.Data4[5], id.Data4[6],
-                id.Data4[7]);
-  return text;
-}
-
 // COM would start a server only when its LocalServer32 entry exists.
 bool registeredAsLocalServer(const CLSID& id) {
-  std::string key = "CLSID\\" + clsidText(id) + "\\LocalServer32";
-  HKEY handle = nullptr;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
-    return false;
-  }
-  RegCloseKey(handle);
-  return true;
+  std::string key = "CLSID\\" + velt::clsidText(id) + "\\LocalServer32";
+  velt::UniqueRegistryKey handle;
+  return RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, handle.put()) == ERROR_SUCCESS;
 }
 
 }  // namespace

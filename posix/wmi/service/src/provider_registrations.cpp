@@ -4,33 +4,12 @@
 #include <map>
 #include <optional>
 
+#include <owners/clsid_text.h>
+
 #include "event_query.h"
 
 namespace velt::wmi::detail {
 namespace {
-
-std::optional<CLSID> parseClsid(const std::string& text) {
-  // {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}
-  if (text.size() != 38 || text.front() != '{' || text.back() != '}') return std::nullopt;
-  std::string hex;
-  for (std::size_t i = 1; i + 1 < text.size(); ++i) {
-    bool dash = i == 9 || i == 14 || i == 19 || i == 24;
-    if (dash != (text[i] == '-')) return std::nullopt;
-    if (!dash) {
-      if (!std::isxdigit(static_cast<unsigned char>(text[i]))) return std::nullopt;
-      hex += text[i];
-    }
-  }
-  auto part = [&](std::size_t from, std::size_t n) {
-    return std::stoull(hex.substr(from, n), nullptr, 16);
-  };
-  CLSID id{};
-  id.Data1 = DWORD(part(0, 8));
-  id.Data2 = WORD(part(8, 4));
-  id.Data3 = WORD(part(12, 4));
-  for (int i = 0; i < 8; ++i) id.Data4[i] = BYTE(part(16 + 2 * i, 2));
-  return id;
-}
 
 bool sameWord(const std::string& a, const char* b) {
   std::size_t i = 0;
@@ -52,8 +31,8 @@ class Registrar {
       ProviderRegistration r;
       r.name = text(instance, "name", true);
       std::u16string clsid = text(instance, "clsid", true);
-      std::optional<CLSID> id = parseClsid(narrow(clsid));
-      if (!id) fail(instance.find("clsid")->at, "malformed CLSID " + narrow(clsid));
+      std::optional<CLSID> id = velt::clsidFromText(utf8FromUtf16(clsid));
+      if (!id) fail(instance.find("clsid")->at, "malformed CLSID " + utf8FromUtf16(clsid));
       r.clsid = *id;
       ns.providers[toLower(r.name)] = r;
       if (instance.alias) aliases_[*instance.alias] = r.name;
@@ -107,9 +86,9 @@ class Registrar {
     if (!v) fail(instance.at, "property Provider is required");
     std::u16string name;
     if (v->isAlias) {
-      auto it = aliases_.find(narrow(v->items.front().asText()));
+      auto it = aliases_.find(utf8FromUtf16(v->items.front().asText()));
       if (it == aliases_.end())
-        fail(v->at, "undefined alias $" + narrow(v->items.front().asText()));
+        fail(v->at, "undefined alias $" + utf8FromUtf16(v->items.front().asText()));
       name = it->second;
     } else if (!v->isArray && v->items.front().vt() == VT_BSTR) {
       // __Win32Provider.Name="X"
@@ -122,7 +101,7 @@ class Registrar {
       fail(v->at, "provider alias or path expected");
     }
     auto it = ns.providers.find(toLower(name));
-    if (it == ns.providers.end()) fail(v->at, "unknown provider " + narrow(name));
+    if (it == ns.providers.end()) fail(v->at, "unknown provider " + utf8FromUtf16(name));
     return it->second;
   }
 

@@ -98,7 +98,7 @@ TEST(VeltwmiArgs, ClassOfPath) {
 struct Typed {
   Typed(CIMTYPE type, const std::string& text) { typedValue(type, text, "P", value.get()); }
   VARIANT& v() { return *value.get(); }
-  Var value;
+  OwnedVariant value;
 };
 
 TEST(VeltwmiValues, IntegersTakeWmisVariantFormsAndTheirRanges) {
@@ -122,7 +122,7 @@ TEST(VeltwmiValues, IntegersTakeWmisVariantFormsAndTheirRanges) {
            {CIM_SINT16, "12abc"},
            {CIM_SINT32, "1.5"},
        }) {
-    Var out;
+    OwnedVariant out;
     try {
       typedValue(type, text, "Size", out.get());
       ADD_FAILURE() << text << " was accepted as " << cimTypeName(type);
@@ -180,16 +180,16 @@ TEST(VeltwmiValues, ArraysSplitOnCommasOutsideQuotes) {
 TEST(VeltwmiHelp, ExamplesUseTheClassesThatShip) {
   velt::wmi::Service sample;
   sample.loadMof(VELT_SAMPLE_MOF);
-  Ref<IWbemServices> ns;
+  ComPtr<IWbemServices> ns;
   ASSERT_EQ(sample.openNamespace(u"root\\norvex\\sample", ns.put()), WBEM_S_NO_ERROR);
   std::regex className("\\bNorvex[A-Za-z]*_[A-Za-z]+");
   int examples = 0;
   for (const char* command : {"", "enum", "get", "put", "call", "watch", "classes", "run"}) {
     std::string text = helpText(command);
     for (std::sregex_iterator it(text.begin(), text.end(), className), end; it != end; ++it) {
-      Ref<IWbemClassObject> cls;
-      Bstr name(widen(it->str()));
-      EXPECT_EQ(ns->GetObject(name, 0, nullptr, cls.put(), nullptr), WBEM_S_NO_ERROR)
+      ComPtr<IWbemClassObject> cls;
+      UniqueBstr name = bstrFromUtf8(it->str());
+      EXPECT_EQ(ns->GetObject(name.get(), 0, nullptr, cls.put(), nullptr), WBEM_S_NO_ERROR)
           << it->str() << " in the help of '" << command << "'";
       ++examples;
     }

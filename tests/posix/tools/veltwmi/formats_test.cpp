@@ -25,8 +25,8 @@ class FormatsTest : public ::testing::Test {
   void SetUp() override {
     service_.loadMofText(kMof, "fmt.mof");
     ASSERT_EQ(service_.openNamespace(u"root\\fmt", ns_.put()), WBEM_S_NO_ERROR);
-    Bstr name(u"Thing");
-    ASSERT_EQ(ns_->GetObject(name, 0, nullptr, class_.put(), nullptr), WBEM_S_NO_ERROR);
+    UniqueBstr name = bstrFromUtf16(u"Thing");
+    ASSERT_EQ(ns_->GetObject(name.get(), 0, nullptr, class_.put(), nullptr), WBEM_S_NO_ERROR);
   }
   void TearDown() override {
     class_ = {};
@@ -35,12 +35,12 @@ class FormatsTest : public ::testing::Test {
     EXPECT_EQ(velt::wmi::liveObjectCount(), 0);
   }
   ObjectView thing(const std::vector<std::pair<const char16_t*, std::string>>& values) {
-    Ref<IWbemClassObject> object;
+    ComPtr<IWbemClassObject> object;
     class_->SpawnInstance(0, object.put());
     for (auto& [name, text] : values) {
       CIMTYPE type = 0;
       object->Get(name, 0, nullptr, &type, nullptr);
-      Var value;
+      OwnedVariant value;
       typedValue(type, text, "test", value.get());
       EXPECT_EQ(object->Put(name, 0, value.get(), 0), WBEM_S_NO_ERROR);
     }
@@ -57,8 +57,8 @@ class FormatsTest : public ::testing::Test {
   }
 
   velt::wmi::Service service_;
-  Ref<IWbemServices> ns_;
-  Ref<IWbemClassObject> class_;
+  ComPtr<IWbemServices> ns_;
+  ComPtr<IWbemClassObject> class_;
 };
 
 // Every column fits its widest cell as a terminal shows it: a wide character takes two
@@ -163,11 +163,11 @@ TEST_F(FormatsTest, ClassListingNamesKeysTypesAndSignatures) {
       << mof;
   velt::wmi::Service again;
   again.loadMofText("#pragma namespace(\"\\\\\\\\.\\\\root\\\\fmt\")\n" + mof, "again.mof");
-  Ref<IWbemServices> ns;
+  ComPtr<IWbemServices> ns;
   ASSERT_EQ(again.openNamespace(u"root\\fmt", ns.put()), WBEM_S_NO_ERROR);
-  Ref<IWbemClassObject> reread;
-  Bstr name(u"Thing");
-  ASSERT_EQ(ns->GetObject(name, 0, nullptr, reread.put(), nullptr), WBEM_S_NO_ERROR);
+  ComPtr<IWbemClassObject> reread;
+  UniqueBstr name = bstrFromUtf16(u"Thing");
+  ASSERT_EQ(ns->GetObject(name.get(), 0, nullptr, reread.put(), nullptr), WBEM_S_NO_ERROR);
   EXPECT_EQ(classMof(classInfoOf(reread.get())), mof);
   EXPECT_NE(classJson(info).find("\"keys\": [\"Name\"]"), std::string::npos);
   EXPECT_NE(classJson(info).find("\"name\": \"Make\", \"returns\": \"void\", \"static\": true"),

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <new>
 
+#include <owners/com_ptr.h>
+
 #include <unknwn.h>
 
 #include "wmi_model/low_arena.h"
@@ -51,44 +53,6 @@ class ComObject : public ArenaAllocated, public Interface {
 
  private:
   std::atomic<ULONG> refs_{1};
-};
-
-// Owns one reference.
-template <class T>
-class ComPtr {
- public:
-  ComPtr() = default;
-  explicit ComPtr(T* adopted) : p_(adopted) {}
-  ComPtr(const ComPtr& o) : p_(o.p_) {
-    if (p_) p_->AddRef();
-  }
-  ComPtr(ComPtr&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
-  ComPtr& operator=(ComPtr o) noexcept {
-    std::swap(p_, o.p_);
-    return *this;
-  }
-  ~ComPtr() {
-    if (p_) p_->Release();
-  }
-  static ComPtr share(T* p) {
-    if (p) p->AddRef();
-    return ComPtr(p);
-  }
-  T* get() const { return p_; }
-  T* operator->() const { return p_; }
-  explicit operator bool() const { return p_ != nullptr; }
-  T** put() {
-    *this = ComPtr();
-    return &p_;
-  }
-  T* detach() {
-    T* p = p_;
-    p_ = nullptr;
-    return p;
-  }
-
- private:
-  T* p_ = nullptr;
 };
 
 }  // namespace velt::wmi::detail

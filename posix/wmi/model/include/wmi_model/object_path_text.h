@@ -33,3 +33,13 @@ struct ParsedPath {
 std::optional<ParsedPath> parseObjectPath(const std::u16string& path);
 
 }  // namespace velt::wmi::detail
+
+namespace velt::wmi {
+
+// The class an object path names, read as the service reads it: past the server and the
+// namespace, up to the key part, whatever that holds. Nothing when no valid class name stands
+// there. A client that needs the class before its request asks here, so that it names the
+// class the service will look up.
+std::optional<std::u16string> classOfObjectPath(const std::u16string& path);
+
+}  // namespace velt::wmi
