@@ -32,7 +32,7 @@ ctest --test-dir build-asan --output-on-failure -j "$jobs" -L nojvm
 
 echo "== ThreadSanitizer, tests without the Java VM"
 build build-tsan -DVELT_SANITIZE=thread -DVELT_WITH_JAVA=OFF
-TSAN_OPTIONS="halt_on_error=1" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L nojvm
+TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L nojvm
 
 echo "== Windows: cross build, and the tests without the Java VM under Wine"
 scripts/windows.sh
