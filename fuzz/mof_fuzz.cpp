@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include <owners/com_ptr.h>
+
 #include "wmi_model/class_object.h"
 #include "wmi_model/low_arena.h"
 #include "wmi_model/mof_error.h"
@@ -19,7 +21,7 @@ void require(bool condition) {
 }
 
 void checkClass(const std::shared_ptr<const ClassDef>& def) {
-  ComPtr<IWbemClassObject> object = makeClassObject(def);
+  velt::ComPtr<IWbemClassObject> object = makeClassObject(def);
   Variant name;
   require(object->Get(u"__CLASS", 0, name.get(), nullptr, nullptr) == WBEM_S_NO_ERROR);
   require(name.asText() == def->name);
