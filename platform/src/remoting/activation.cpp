@@ -29,7 +29,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // One connection to one class's server, shared by every proxy that came over it.
-class ClientConnection final : public kj::Refcounted {
+class ClientConnection final : public Connection {
  public:
   ClientConnection(kj::Own<kj::AsyncIoStream> socket)
       : stream_(kj::mv(socket)),
