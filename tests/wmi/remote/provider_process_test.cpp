@@ -1,0 +1,293 @@
+// A provider in a process of its own, reached as WMI reaches one: COM starts the registered
+// server, the service initialises it with a namespace that is a capability back into the
+// service, and requests, results, statuses and events cross both ways.
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <winplatform/registry_hooks.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gadget_provider.h"
+#include "temp_dir.h"
+#include "wmi_model/com_object.h"
+#include "wmi_model/objects.h"
+#include "wmi_model/recording_sink.h"
+#include "wmi_test_support.h"
+
+namespace velt::wmi::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using detail::ComPtr;
+constexpr auto kWait = std::chrono::seconds(20);
+
+// Processes whose program is `path`.
+std::vector<pid_t> processesOf(const std::string& path) {
+  std::vector<pid_t> found;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code error;
+    fs::path program = fs::read_symlink(entry.path() / "exe", error);
+    if (error || program.string() != path) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    auto close = line.rfind(')');
+    if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z') continue;
+    found.push_back(static_cast<pid_t>(std::stol(name)));
+  }
+  return found;
+}
+
+template <typename Condition>
+bool within(std::chrono::seconds bound, Condition condition) {
+  const auto deadline = Clock::now() + bound;
+  while (!condition()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+class InitStatus final : public IWbemProviderInitSink {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (iid != IID_IUnknown && iid != IID_IWbemProviderInitSink) {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    *out = this;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs; }  // lives on the test's stack
+  HRESULT STDMETHODCALLTYPE SetStatus(LONG status, LONG) override {
+    reported = status;
+    return WBEM_S_NO_ERROR;
+  }
+  std::atomic<LONG> reported{-1};
+  std::atomic<ULONG> refs{0};
+};
+
+class ProviderProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("XDG_RUNTIME_DIR", folder_.path().c_str(), 1);
+    setenv("VELT_REGISTRY", (folder_ / "registry.db").c_str(), 1);
+    VeltRegistryReset();
+    fs::copy_file(GADGET_SERVER, server_);
+    fs::copy_file(fs::path(GADGET_SERVER).parent_path() / "libvelt_platform.so",
+                  folder_ / "libvelt_platform.so");
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT,
+                              "CLSID\\{3C2B7A10-5E4F-4D21-8B6A-910E2D447FC3}\\LocalServer32", 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(server_.c_str()),
+                   static_cast<DWORD>(server_.size() + 1));
+    RegCloseKey(key);
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    liveAtStart_ = liveObjectCount();
+    service_.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
+    ASSERT_EQ(service_.openNamespace(u"root\\test", ns_.put()), WBEM_S_NO_ERROR);
+  }
+  void TearDown() override {
+    ns_ = {};
+    service_.shutdown();
+    EXPECT_TRUE(within(kWait, [&] { return processesOf(server_).empty(); }))
+        << "the server ends by its lifetime rule once the service lets its provider go";
+    EXPECT_TRUE(within(kWait, [&] { return liveObjectCount() == liveAtStart_; }))
+        << "every sink and namespace handed to the server came back: " << liveObjectCount();
+    for (pid_t pid : processesOf(server_)) kill(pid, SIGKILL);
+    CoUninitialize();
+    VeltRegistryReset();
+    unsetenv("VELT_REGISTRY");
+    unsetenv("XDG_RUNTIME_DIR");
+  }
+
+  template <class Call>
+  HRESULT run(Call call, ComPtr<RecordingSink>* keep = nullptr) {
+    ComPtr<RecordingSink> sink(RecordingSink::create());
+    HRESULT started = call(sink.get());
+    if (FAILED(started)) return started;
+    HRESULT status = sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
+    if (keep) *keep = sink;
+    return status;
+  }
+  ComPtr<IWbemClassObject> gadget(const char16_t* name, LONG size) {
+    ComPtr<IWbemClassObject> cls(classOf(ns_.get(), u"Gadget"));
+    ComPtr<IWbemClassObject> instance;
+    cls->SpawnInstance(0, instance.put());
+    putText(instance.get(), u"Name", name);
+    putInt(instance.get(), u"Size", size);
+    return instance;
+  }
+  LONG sizeOf(IWbemClassObject* object) {
+    Var size;
+    object->Get(u"Size", 0, &size.v, nullptr, nullptr);
+    return size.v.vt == VT_I4 ? size.v.lVal : -1;
+  }
+
+  TempDir folder_;
+  std::string server_ = folder_ / "gadget-server";
+  long liveAtStart_ = 0;
+  Service service_;
+  ComPtr<IWbemServices> ns_;
+};
+
+TEST_F(ProviderProcessTest, ServiceRequestsResultsStatusesAndEventsCrossToTheServerProcess) {
+  Bstr path(u"Gadget.Name=\"g1\""), missing(u"Gadget.Name=\"Missing\"");
+  ComPtr<RecordingSink> got;
+  // The provider makes its answer from the class it asks the service for through the namespace
+  // it was handed: a capability back into this process.
+  ASSERT_EQ(run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(path, 0, nullptr, s); }, &got),
+            WBEM_S_NO_ERROR);
+  ASSERT_EQ(got->objects().size(), 1u);
+  EXPECT_EQ(getText(got->objects()[0], u"__RELPATH"), u"Gadget.Name=\"g1\"");
+  EXPECT_EQ(sizeOf(got->objects()[0]), 1);
+  std::vector<pid_t> servers = processesOf(server_);
+  ASSERT_EQ(servers.size(), 1u);
+  EXPECT_NE(servers[0], getpid());
+  EXPECT_EQ(run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(missing, 0, nullptr, s); }),
+            WBEM_E_NOT_FOUND);
+
+  // An instance written crosses by value and is kept by the server.
+  ComPtr<IWbemClassObject> hot = gadget(u"hot", 5);
+  EXPECT_EQ(
+      run([&](IWbemObjectSink* s) { return ns_->PutInstanceAsync(hot.get(), 0, nullptr, s); }),
+      WBEM_S_NO_ERROR);
+  Bstr hotPath(u"Gadget.Name=\"hot\"");
+  ASSERT_EQ(
+      run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(hotPath, 0, nullptr, s); }, &got),
+      WBEM_S_NO_ERROR);
+  ASSERT_EQ(got->objects().size(), 1u);
+  EXPECT_EQ(sizeOf(got->objects()[0]), 5);
+
+  Bstr className(u"Gadget");
+  ASSERT_EQ(run(
+                [&](IWbemObjectSink* s) {
+                  return ns_->CreateInstanceEnumAsync(className, 0, nullptr, s);
+                },
+                &got),
+            WBEM_S_NO_ERROR);
+  EXPECT_EQ(got->objects().size(), 4u);
+
+  // A method: its in-parameters cross by value, its out-parameters come back the same way.
+  ComPtr<IWbemClassObject> cls(classOf(ns_.get(), u"Gadget"));
+  ComPtr<IWbemClassObject> inDefinition, in;
+  ASSERT_EQ(cls->GetMethod(u"Grow", 0, inDefinition.put(), nullptr), WBEM_S_NO_ERROR);
+  inDefinition->SpawnInstance(0, in.put());
+  putInt(in.get(), u"By", 3);
+  Bstr grow(u"Grow");
+  ASSERT_EQ(run(
+                [&](IWbemObjectSink* s) {
+                  return ns_->ExecMethodAsync(path, grow, 0, nullptr, in.get(), s);
+                },
+                &got),
+            WBEM_S_NO_ERROR);
+  ASSERT_EQ(got->objects().size(), 1u);
+  Var newSize;
+  got->objects()[0]->Get(u"NewSize", 0, &newSize.v, nullptr, nullptr);
+  EXPECT_EQ(newSize.v.lVal, 13);
+
+  // Events reach the subscription through the sink the service handed the provider.
+  Bstr wql(u"WQL"), query(u"select * from GadgetChanged");
+  ComPtr<RecordingSink> subscription(RecordingSink::create());
+  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql, query, 0, nullptr, subscription.get()),
+            WBEM_S_NO_ERROR);
+  ComPtr<IWbemClassObject> warm = gadget(u"warm", 9);
+  EXPECT_EQ(
+      run([&](IWbemObjectSink* s) { return ns_->PutInstanceAsync(warm.get(), 0, nullptr, s); }),
+      WBEM_S_NO_ERROR);
+  ASSERT_TRUE(subscription->waitForObjects(1, kWait));
+  EXPECT_EQ(getText(subscription->objects()[0], u"Name"), u"warm");
+  EXPECT_EQ(ns_->CancelAsyncCall(subscription.get()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(subscription->waitForFinalStatus(kWait), WBEM_E_CALL_CANCELLED);
+
+  EXPECT_EQ(processesOf(server_), servers) << "one server served every request";
+  EXPECT_EQ(service_.activeProviderCount(), 1u);
+}
+
+TEST_F(ProviderProcessTest, EveryProviderMethodAnswersItsOwnStatusAcrossTheBoundary) {
+  ComPtr<IWbemProviderInit> init;
+  ASSERT_EQ(CoCreateInstance(veltwmi::test::CLSID_GadgetProvider, nullptr, CLSCTX_LOCAL_SERVER,
+                             IID_IWbemProviderInit, reinterpret_cast<void**>(init.put())),
+            S_OK);
+  InitStatus initStatus;
+  ComPtr<IWbemContext> context;
+  createContext(context.put());
+  std::u16string nameSpace = u"root\\test";
+  ASSERT_EQ(init->Initialize(nullptr, 0, nameSpace.data(), nullptr, ns_.get(), context.get(),
+                             &initStatus),
+            WBEM_S_NO_ERROR);
+  EXPECT_EQ(initStatus.reported.load(), WBEM_S_INITIALIZED);
+  ComPtr<IWbemServices> provider;
+  ASSERT_EQ(init->QueryInterface(IID_IWbemServices, reinterpret_cast<void**>(provider.put())),
+            S_OK);
+  ComPtr<IWbemEventProvider> events;
+  ASSERT_EQ(init->QueryInterface(IID_IWbemEventProvider, reinterpret_cast<void**>(events.put())),
+            S_OK);
+
+  // What the provider declines answers its own code, and no out pointer is filled.
+  Bstr path(u"Gadget.Name=\"g1\""), wql(u"WQL"), query(u"select * from Gadget"), grow(u"Grow"),
+      className(u"Gadget");
+  ComPtr<RecordingSink> sink(RecordingSink::create());
+  ComPtr<IWbemClassObject> instance = gadget(u"g9", 1);
+  IWbemServices* working = ns_.get();
+  IWbemCallResult* result = reinterpret_cast<IWbemCallResult*>(&initStatus);
+  IWbemObjectSink* handler = sink.get();
+  IEnumWbemClassObject* enumerator = reinterpret_cast<IEnumWbemClassObject*>(&initStatus);
+  IWbemClassObject* object = instance.get();
+  const HRESULT declined = WBEM_E_NOT_SUPPORTED;
+  EXPECT_EQ(provider->OpenNamespace(path, 0, context.get(), &working, &result), declined);
+  EXPECT_EQ(working, nullptr);
+  EXPECT_EQ(result, nullptr);
+  EXPECT_EQ(provider->CancelAsyncCall(sink.get()), declined);
+  EXPECT_EQ(provider->QueryObjectSink(0, &handler), declined);
+  EXPECT_EQ(handler, nullptr);
+  EXPECT_EQ(provider->GetObject(path, 0, context.get(), &object, &result), declined);
+  EXPECT_EQ(object, nullptr);
+  EXPECT_EQ(provider->PutClass(instance.get(), 0, nullptr, nullptr), declined);
+  EXPECT_EQ(provider->PutClassAsync(instance.get(), 0, nullptr, sink.get()), declined);
+  EXPECT_EQ(provider->DeleteClass(className, 0, nullptr, nullptr), declined);
+  EXPECT_EQ(provider->DeleteClassAsync(className, 0, nullptr, sink.get()), declined);
+  EXPECT_EQ(provider->CreateClassEnum(className, 0, nullptr, &enumerator), declined);
+  EXPECT_EQ(enumerator, nullptr);
+  EXPECT_EQ(provider->CreateClassEnumAsync(className, 0, nullptr, sink.get()), declined);
+  EXPECT_EQ(provider->PutInstance(instance.get(), 0, nullptr, nullptr), declined);
+  EXPECT_EQ(provider->DeleteInstance(path, 0, nullptr, nullptr), declined);
+  EXPECT_EQ(provider->DeleteInstanceAsync(path, 0, nullptr, sink.get()), declined);
+  EXPECT_EQ(provider->CreateInstanceEnum(className, 0, nullptr, &enumerator), declined);
+  EXPECT_EQ(provider->ExecQuery(wql, query, 0, nullptr, &enumerator), declined);
+  EXPECT_EQ(provider->ExecQueryAsync(wql, query, 0, nullptr, sink.get()), declined);
+  EXPECT_EQ(provider->ExecNotificationQuery(wql, query, 0, nullptr, &enumerator), declined);
+  EXPECT_EQ(provider->ExecNotificationQueryAsync(wql, query, 0, nullptr, sink.get()), declined);
+  EXPECT_EQ(provider->ExecMethod(path, grow, 0, nullptr, nullptr, &object, nullptr), declined);
+  EXPECT_EQ(sink->events().size(), 0u) << "a declined call never completes its sink";
+
+  // A failure the provider returns at once crosses as it is.
+  Bstr broken(u"Gadget.Name=\"Broken\"");
+  EXPECT_EQ(provider->GetObjectAsync(broken, 0, nullptr, sink.get()), WBEM_E_FAILED);
+
+  // Events go to the sink handed to ProvideEvents, a capability into this process.
+  ComPtr<RecordingSink> eventSink(RecordingSink::create());
+  ASSERT_EQ(events->ProvideEvents(eventSink.get(), 0), WBEM_S_NO_ERROR);
+  ComPtr<RecordingSink> written(RecordingSink::create());
+  ASSERT_EQ(provider->PutInstanceAsync(instance.get(), 0, context.get(), written.get()),
+            WBEM_S_NO_ERROR);
+  EXPECT_EQ(written->waitForFinalStatus(kWait), WBEM_S_NO_ERROR);
+  ASSERT_TRUE(eventSink->waitForObjects(1, kWait));
+  EXPECT_EQ(getText(eventSink->objects()[0], u"Name"), u"g9");
+  EXPECT_NE(eventSink->objects()[0], instance.get());
+}
+
+}  // namespace
+}  // namespace velt::wmi::test
