@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace velt::remoting {
 
@@ -32,9 +33,32 @@ class Connection : public kj::Refcounted {
   ~Connection() noexcept(false) { *anchor_ = nullptr; }
   const Anchor& anchor() const { return anchor_; }
 
+  // Runs `lost` on a worker thread once the peer is gone (at once when it already is).
+  void whenLost(std::function<void()> lost);
+  // Called by the connection when its peer is gone; runs what waits for that, once.
+  void markLost();
+  bool isLost() const { return lost_; }
+
  private:
   Anchor anchor_;
+  bool lost_ = false;
+  std::vector<std::function<void()>> whenLost_;
 };
+
+// What every proxy is besides its interface: the connection it stands on.
+class ProxyIdentity {
+ public:
+  // Loop thread.
+  virtual Connection* connection() = 0;
+
+ protected:
+  ~ProxyIdentity() = default;
+};
+
+// Runs `lost` on a worker thread once the connection behind `proxy` is lost (at once when it
+// already is). False when `proxy` is an object of this process, which no loss can take.
+// Any thread but the loop thread.
+bool whenDisconnected(IUnknown* proxy, std::function<void()> lost);
 
 // Loop thread: a reference on the connection `anchor` names; null when it is gone or unnamed.
 kj::Own<Connection> keepConnection(const Connection::Anchor& anchor);
@@ -176,7 +200,7 @@ kj::ArrayPtr<const capnp::byte> iidBytes(REFIID iid);
 // The client side of one interface: local reference counts over one remote object, whose
 // capability the last Release drops. QueryInterface for other interfaces goes to the server.
 template <typename Interface>
-class ProxyBase : public Interface {
+class ProxyBase : public Interface, public ProxyIdentity {
  public:
   ProxyBase(REFIID iid, kj::Own<RemoteObject> remote) : iid_(iid), remote_(kj::mv(remote)) {}
 
@@ -209,6 +233,7 @@ class ProxyBase : public Interface {
     }
     return left;
   }
+  Connection* connection() override { return remote_->connection.get(); }
 
  protected:
   virtual ~ProxyBase() = default;

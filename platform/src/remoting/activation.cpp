@@ -36,10 +36,14 @@ class ClientConnection final : public Connection {
         network_(*stream_, capnp::rpc::twoparty::Side::CLIENT),
         rpc_(capnp::makeRpcClient(network_)),
         watching_(network_.onDisconnect()
-                      .then([this] { dead_ = true; }, [this](kj::Exception&&) { dead_ = true; })
+                      .then([this] { lose(); }, [this](kj::Exception&&) { lose(); })
                       .eagerlyEvaluate(nullptr)) {}
 
   bool dead() const { return dead_; }
+  void lose() {
+    dead_ = true;
+    markLost();
+  }
   rpc::ClassSource::Client source() {
     capnp::word scratch[4] = {};
     capnp::MallocMessageBuilder message(scratch);

@@ -51,6 +51,34 @@ void registerInterface(REFIID iid, InterfaceMarshaler marshaler) {
 
 bool interfaceRegistered(REFIID iid) { return find(iid).has_value(); }
 
+void Connection::whenLost(std::function<void()> lost) {
+  if (lost_) {
+    postWork(std::move(lost));
+    return;
+  }
+  whenLost_.push_back(std::move(lost));
+}
+
+void Connection::markLost() {
+  if (lost_) return;
+  lost_ = true;
+  for (auto& lost : whenLost_) postWork(std::move(lost));
+  whenLost_.clear();
+}
+
+bool whenDisconnected(IUnknown* proxy, std::function<void()> lost) {
+  auto* identity = dynamic_cast<ProxyIdentity*>(proxy);
+  if (identity == nullptr) return false;
+  auto callback = std::make_shared<std::function<void()>>(std::move(lost));
+  HRESULT watched = runOnLoop([identity, callback]() -> kj::Promise<HRESULT> {
+    Connection* connection = identity->connection();
+    if (connection == nullptr) return S_FALSE;
+    connection->whenLost(std::move(*callback));
+    return S_OK;
+  });
+  return watched == S_OK;
+}
+
 kj::Own<Connection> keepConnection(const Connection::Anchor& anchor) {
   if (anchor == nullptr || *anchor == nullptr) return kj::Own<Connection>();
   return kj::addRef(**anchor);

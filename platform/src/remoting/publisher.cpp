@@ -93,7 +93,8 @@ void serve(kj::Own<kj::AsyncIoStream> stream, const CLSID& clsid) {
   auto connection = kj::refcounted<ServerConnection>(kj::mv(stream), clsid);
   auto ended = connection->network.onDisconnect();
   // Garbage or a vanished client ends this connection only; its stubs go with it.
-  Runtime::get().addTask(ended.attach(kj::mv(connection)));
+  ServerConnection* served = connection.get();
+  Runtime::get().addTask(ended.then([served] { served->markLost(); }).attach(kj::mv(connection)));
 }
 
 kj::Promise<void> acceptLoop(Publication& publication) {

@@ -5,9 +5,12 @@
 #include <unistd.h>
 #include <winplatform/registry_hooks.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,6 +110,7 @@ class ProviderProcessTest : public ::testing::Test {
     EXPECT_TRUE(within(kWait, [&] { return liveObjectCount() == liveAtStart_; }))
         << "every sink and namespace handed to the server came back: " << liveObjectCount();
     for (pid_t pid : processesOf(server_)) kill(pid, SIGKILL);
+    unsetenv("VELT_GADGET_HOLD_ENUMERATIONS");
     CoUninitialize();
     VeltRegistryReset();
     unsetenv("VELT_REGISTRY");
@@ -129,6 +133,16 @@ class ProviderProcessTest : public ::testing::Test {
     putText(instance.get(), u"Name", name);
     putInt(instance.get(), u"Size", size);
     return instance;
+  }
+  // The one server process, once it runs.
+  pid_t theServer() {
+    std::vector<pid_t> servers;
+    within(kWait, [&] { return (servers = processesOf(server_)).size() == 1; });
+    return servers.size() == 1 ? servers[0] : -1;
+  }
+  HRESULT getG1() {
+    Bstr path(u"Gadget.Name=\"g1\"");
+    return run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(path, 0, nullptr, s); });
   }
   LONG sizeOf(IWbemClassObject* object) {
     Var size;
@@ -287,6 +301,57 @@ TEST_F(ProviderProcessTest, EveryProviderMethodAnswersItsOwnStatusAcrossTheBound
   ASSERT_TRUE(eventSink->waitForObjects(1, kWait));
   EXPECT_EQ(getText(eventSink->objects()[0], u"Name"), u"g9");
   EXPECT_NE(eventSink->objects()[0], instance.get());
+}
+
+// A server that dies fails what it was doing with the status WMI gives a provider that failed,
+// at once rather than when some wait runs out, and the next request starts a new server.
+TEST_F(ProviderProcessTest, ServerKilledMidEnumerationFailsTheRequestAndTheNextStartsAnother) {
+  setenv("VELT_GADGET_HOLD_ENUMERATIONS", "1", 1);  // the server stops after the first gadget
+  ComPtr<RecordingSink> sink(RecordingSink::create());
+  Bstr className(u"Gadget");
+  auto request = std::async(std::launch::async, [&] {
+    return ns_->CreateInstanceEnumAsync(className, 0, nullptr, sink.get());
+  });
+  ASSERT_TRUE(sink->waitForObjects(1, kWait));
+  const pid_t first = theServer();
+  ASSERT_GT(first, 0);
+  ASSERT_EQ(kill(first, SIGKILL), 0);
+  // The held enumeration would go on for 20 s: only the lost connection ends it sooner.
+  EXPECT_EQ(sink->waitForFinalStatus(std::chrono::seconds(15)), WBEM_E_PROVIDER_FAILURE);
+  EXPECT_EQ(request.get(), WBEM_S_NO_ERROR);
+  EXPECT_EQ(sink->objects().size(), 1u);
+
+  unsetenv("VELT_GADGET_HOLD_ENUMERATIONS");
+  EXPECT_EQ(getG1(), WBEM_S_NO_ERROR);
+  const pid_t second = theServer();
+  EXPECT_GT(second, 0);
+  EXPECT_NE(second, first);
+}
+
+TEST_F(ProviderProcessTest, ServerKilledDuringASubscriptionEndsItWithProviderFailure) {
+  Bstr wql(u"WQL"), query(u"select * from GadgetChanged");
+  ComPtr<RecordingSink> subscription(RecordingSink::create());
+  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql, query, 0, nullptr, subscription.get()),
+            WBEM_S_NO_ERROR);
+  ComPtr<IWbemClassObject> warm = gadget(u"warm", 9);
+  auto put = [&] {
+    return run(
+        [&](IWbemObjectSink* s) { return ns_->PutInstanceAsync(warm.get(), 0, nullptr, s); });
+  };
+  ASSERT_EQ(put(), WBEM_S_NO_ERROR);
+  ASSERT_TRUE(subscription->waitForObjects(1, kWait));
+  const pid_t first = theServer();
+  ASSERT_GT(first, 0);
+  ASSERT_EQ(kill(first, SIGKILL), 0);
+  EXPECT_EQ(subscription->waitForFinalStatus(kWait), WBEM_E_PROVIDER_FAILURE);
+
+  // The next request reaches a new server, and a new subscription its events.
+  ComPtr<RecordingSink> again(RecordingSink::create());
+  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql, query, 0, nullptr, again.get()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(put(), WBEM_S_NO_ERROR);
+  ASSERT_TRUE(again->waitForObjects(1, kWait));
+  EXPECT_NE(theServer(), first);
+  EXPECT_EQ(ns_->CancelAsyncCall(again.get()), WBEM_S_NO_ERROR);
 }
 
 }  // namespace
