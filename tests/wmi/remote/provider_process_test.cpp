@@ -5,12 +5,18 @@
 #include <unistd.h>
 #include <winplatform/registry_hooks.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,6 +64,71 @@ bool within(std::chrono::seconds bound, Condition condition) {
   }
   return true;
 }
+
+// A client program in a process of its own; its standard input holds it.
+class ClientProcess {
+ public:
+  explicit ClientProcess(std::vector<std::string> arguments) {
+    int input[2], output[2];
+    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(input[0], STDIN_FILENO);
+      dup2(output[1], STDOUT_FILENO);
+      std::vector<char*> argv{const_cast<char*>(GADGET_CLIENT)};
+      for (std::string& a : arguments) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(GADGET_CLIENT, argv.data());
+      _exit(127);
+    }
+    close(input[0]);
+    close(output[1]);
+    hold_ = input[1];
+    output_ = output[0];
+  }
+  ~ClientProcess() {
+    if (hold_ >= 0) close(hold_);
+    if (output_ >= 0) close(output_);
+    if (pid_ > 0 && !ended_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  ClientProcess(const ClientProcess&) = delete;
+  ClientProcess& operator=(const ClientProcess&) = delete;
+
+  // The first line the client wrote (within 30 s), without its end.
+  std::string firstLine() {
+    std::string line;
+    char c;
+    while (true) {
+      pollfd ready{output_, POLLIN, 0};
+      if (poll(&ready, 1, 30000) != 1 || read(output_, &c, 1) != 1 || c == '\n') return line;
+      line.push_back(c);
+    }
+  }
+  // The exit code once ended, or nothing while it runs.
+  std::optional<int> exited() {
+    if (ended_) return code_;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) != pid_) return std::nullopt;
+    ended_ = true;
+    code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return code_;
+  }
+  void killHard() {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    ended_ = true;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int hold_ = -1;
+  int output_ = -1;
+  bool ended_ = false;
+  int code_ = -1;
+};
 
 class InitStatus final : public IWbemProviderInitSink {
  public:
@@ -352,6 +423,52 @@ TEST_F(ProviderProcessTest, ServerKilledDuringASubscriptionEndsItWithProviderFai
   ASSERT_TRUE(again->waitForObjects(1, kWait));
   EXPECT_NE(theServer(), first);
   EXPECT_EQ(ns_->CancelAsyncCall(again.get()), WBEM_S_NO_ERROR);
+}
+
+// Clients started at once start one server, which serves them all at the same time, and lets
+// go of everything they held: once they are done, it ends by its lifetime rule.
+TEST_F(ProviderProcessTest, EightClientsWithMixedRequestsShareOneServerAndLeaveNothingBehind) {
+  // An object of this process keeps the server between clients, which come and go at their
+  // own pace: a server whose last client left ends, and the next client starts another.
+  ComPtr<IWbemProviderInit> keeper;
+  ASSERT_EQ(CoCreateInstance(veltwmi::test::CLSID_GadgetProvider, nullptr, CLSCTX_LOCAL_SERVER,
+                             IID_IWbemProviderInit, reinterpret_cast<void**>(keeper.put())),
+            S_OK);
+  std::vector<std::unique_ptr<ClientProcess>> clients;
+  for (int i = 0; i < 8; ++i) {
+    clients.push_back(std::make_unique<ClientProcess>(std::vector<std::string>{"mixed", "4"}));
+  }
+  std::set<pid_t> servers;
+  std::vector<int> codes(clients.size(), -1);
+  bool done = within(std::chrono::seconds(180), [&] {
+    for (pid_t pid : processesOf(server_)) servers.insert(pid);
+    bool all = true;
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+      std::optional<int> code = clients[i]->exited();
+      if (code) codes[i] = *code;
+      all = all && code.has_value();
+    }
+    return all;
+  });
+  ASSERT_TRUE(done) << "the clients did not finish";
+  EXPECT_EQ(codes, std::vector<int>(clients.size(), 0)) << "every outcome right";
+  EXPECT_EQ(servers.size(), 1u) << "one server for every client";
+  EXPECT_FALSE(processesOf(server_).empty());
+  keeper = {};
+  EXPECT_TRUE(within(kWait, [&] { return processesOf(server_).empty(); }))
+      << "what the clients held in the server is gone";
+}
+
+// A client that dies with a subscription open leaves nothing in the server: the provider it
+// held is released and the server ends.
+TEST_F(ProviderProcessTest, ClientKilledDuringAWatchLeavesNothingInTheServer) {
+  ClientProcess client({"watch"});
+  ASSERT_EQ(client.firstLine(), "watching");
+  const pid_t server = theServer();
+  ASSERT_GT(server, 0);
+  client.killHard();
+  EXPECT_TRUE(within(kWait, [&] { return processesOf(server_).empty(); }))
+      << "the server still runs after its only client died";
 }
 
 }  // namespace

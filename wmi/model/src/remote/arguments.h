@@ -4,7 +4,13 @@
 
 #include <winplatform/remoting.h>
 
+#include "wmi_model/com_object.h"
+
 namespace velt::wmi::remote {
+
+// The proxies of the WMI interfaces derive from detail::ArenaAllocated: like every WMI object
+// they live in the low arena, as a provider hands their pointers to code that keeps them in
+// 32 bits.
 
 // Loop thread, proxy side: the capability for an interface pointer argument (a new reference
 // goes to its stub), or an unset capability for null.

@@ -58,7 +58,8 @@ class ProviderInitStub final : public rpc::ProviderInit::Server, public remoting
   }
 };
 
-class ProviderInitProxy final : public remoting::ProxyBase<IWbemProviderInit> {
+class ProviderInitProxy final : public remoting::ProxyBase<IWbemProviderInit>,
+                                public detail::ArenaAllocated {
  public:
   explicit ProviderInitProxy(kj::Own<remoting::RemoteObject> remote)
       : ProxyBase(IID_IWbemProviderInit, kj::mv(remote)) {}
@@ -106,7 +107,8 @@ class EventProviderStub final : public rpc::EventProvider::Server, public remoti
   }
 };
 
-class EventProviderProxy final : public remoting::ProxyBase<IWbemEventProvider> {
+class EventProviderProxy final : public remoting::ProxyBase<IWbemEventProvider>,
+                                 public detail::ArenaAllocated {
  public:
   explicit EventProviderProxy(kj::Own<remoting::RemoteObject> remote)
       : ProxyBase(IID_IWbemEventProvider, kj::mv(remote)) {}

@@ -279,7 +279,8 @@ struct Sent {
   IID interfaceIid = IID_NULL;
 };
 
-class ServicesProxy final : public remoting::ProxyBase<IWbemServices> {
+class ServicesProxy final : public remoting::ProxyBase<IWbemServices>,
+                            public detail::ArenaAllocated {
  public:
   explicit ServicesProxy(kj::Own<remoting::RemoteObject> remote)
       : ProxyBase(IID_IWbemServices, kj::mv(remote)) {}

@@ -61,7 +61,8 @@ class ObjectSinkStub final : public rpc::ObjectSink::Server, public remoting::Un
   }
 };
 
-class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink> {
+class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
+                              public detail::ArenaAllocated {
  public:
   explicit ObjectSinkProxy(kj::Own<remoting::RemoteObject> remote)
       : ProxyBase(IID_IWbemObjectSink, kj::mv(remote)) {}
@@ -110,7 +111,8 @@ class InitSinkStub final : public rpc::ProviderInitSink::Server, public remoting
   }
 };
 
-class InitSinkProxy final : public remoting::ProxyBase<IWbemProviderInitSink> {
+class InitSinkProxy final : public remoting::ProxyBase<IWbemProviderInitSink>,
+                            public detail::ArenaAllocated {
  public:
   explicit InitSinkProxy(kj::Own<remoting::RemoteObject> remote)
       : ProxyBase(IID_IWbemProviderInitSink, kj::mv(remote)) {}
