@@ -44,11 +44,10 @@ World::World() {
   // Subscribing activates the provider (the process's first Initialize, which starts the VM)
   // and hands it the event sink; the events then reach m_events.
   m_events = new velt::host::CountingSink();
-  BSTR language = SysAllocString(u"WQL");
-  BSTR query = SysAllocString(u"select * from Bench_Event");
-  HRESULT hr = services()->ExecNotificationQueryAsync(language, query, 0, nullptr, m_events);
-  SysFreeString(language);
-  SysFreeString(query);
+  velt::UniqueBstr language(SysAllocString(u"WQL"));
+  velt::UniqueBstr query(SysAllocString(u"select * from Bench_Event"));
+  HRESULT hr =
+      services()->ExecNotificationQueryAsync(language.get(), query.get(), 0, nullptr, m_events);
   if (FAILED(hr))
     std::fprintf(stderr, "bench_provider: subscribing failed with 0x%08x\n", unsigned(hr));
   require(SUCCEEDED(hr), "the provider did not start");
@@ -60,14 +59,14 @@ World::World() {
   require(m_item != nullptr && m_event != nullptr, "no instances to hand out");
   m_java->setInstance(m_item);
   m_java->setEventObject(m_event);
-  m_itemPath = SysAllocString(u"Bench_Item.Name=\"a\"");
-  m_itemClass = SysAllocString(u"Bench_Item");
-  m_methodName = SysAllocString(u"Grow");
+  m_itemPath.reset(SysAllocString(u"Bench_Item.Name=\"a\""));
+  m_itemClass.reset(SysAllocString(u"Bench_Item"));
+  m_methodName.reset(SysAllocString(u"Grow"));
 
   IWbemClassObject* definition = nullptr;
-  services()->GetObject(m_itemClass, 0, nullptr, &definition, nullptr);
+  services()->GetObject(itemClass(), 0, nullptr, &definition, nullptr);
   IWbemClassObject* inDefinition = nullptr;
-  if (definition != nullptr) definition->GetMethod(m_methodName, 0, &inDefinition, nullptr);
+  if (definition != nullptr) definition->GetMethod(methodName(), 0, &inDefinition, nullptr);
   if (inDefinition != nullptr) inDefinition->SpawnInstance(0, &m_inParameters);
   if (inDefinition != nullptr) inDefinition->Release();
   if (definition != nullptr) definition->Release();
@@ -92,9 +91,6 @@ World::~World() {
   }
   m_java->setInstance(nullptr);
   m_java->setEventObject(nullptr);
-  SysFreeString(m_itemPath);
-  SysFreeString(m_itemClass);
-  SysFreeString(m_methodName);
   m_inParameters->Release();
   m_item->Release();
   m_event->Release();

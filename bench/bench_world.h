@@ -5,6 +5,8 @@
 #include <jni.h>
 #include <wbemprov.h>
 
+#include <owners/unique_handle.h>
+
 #include <string>
 
 #include "counting_sink.h"
@@ -27,9 +29,9 @@ class World {
 
   IWbemClassObject* item() const { return m_item; }
   IWbemClassObject* inParameters() const { return m_inParameters; }
-  BSTR itemPath() const { return m_itemPath; }
-  BSTR itemClass() const { return m_itemClass; }
-  BSTR methodName() const { return m_methodName; }
+  BSTR itemPath() const { return m_itemPath.get(); }
+  BSTR itemClass() const { return m_itemClass.get(); }
+  BSTR methodName() const { return m_methodName.get(); }
 
   // The floor class and one instance of it (global references).
   jclass floorClass() const { return m_floorClass; }
@@ -45,9 +47,9 @@ class World {
   IWbemClassObject* m_item = nullptr;
   IWbemClassObject* m_event = nullptr;
   IWbemClassObject* m_inParameters = nullptr;
-  BSTR m_itemPath = nullptr;
-  BSTR m_itemClass = nullptr;
-  BSTR m_methodName = nullptr;
+  velt::UniqueBstr m_itemPath;
+  velt::UniqueBstr m_itemClass;
+  velt::UniqueBstr m_methodName;
   jclass m_floorClass = nullptr;
   jobject m_floorObject = nullptr;
 };

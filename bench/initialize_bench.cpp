@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "bench_world.h"
-#include "provider_class_id.h"
+#include "provider/provider_class_id.h"
 
 namespace velt::bench {
 namespace {

@@ -1,5 +1,6 @@
 // Parsing typical object paths: a class alone, a full path with two keys, and long key lists.
 #include <benchmark/benchmark.h>
+#include <owners/unique_handle.h>
 
 #include <string>
 
@@ -39,13 +40,13 @@ void BM_ParseKeyList(benchmark::State& state) {
 }
 
 void BM_PathTextFromBstr(benchmark::State& state) {
-  BSTR path = SysAllocString(OLESTR("\\\\srv\\root\\cimv2:Win32_LogicalDisk.DeviceID=\"C:\""));
+  velt::UniqueBstr path(
+      SysAllocString(OLESTR("\\\\srv\\root\\cimv2:Win32_LogicalDisk.DeviceID=\"C:\"")));
   for (auto _ : state) {
-    WbemObjectPath parsed(toUtf8(wideFromBstr(path)));
+    WbemObjectPath parsed(toUtf8(wideFromBstr(path.get())));
     benchmark::DoNotOptimize(parsed);
   }
   state.SetItemsProcessed(state.iterations());
-  SysFreeString(path);
 }
 
 }  // namespace

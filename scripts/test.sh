@@ -7,6 +7,11 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 
 jobs=$(nproc)
+# A compiler cache, where the machine has one, serves every build folder of every clone alike.
+if command -v ccache >/dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+  export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+fi
 build() {  # build <dir> <cmake args...>
   local dir=$1
   shift
@@ -27,7 +32,7 @@ ctest --test-dir build-asan --output-on-failure -j "$jobs" -L nojvm
 
 echo "== ThreadSanitizer, tests without the Java VM"
 build build-tsan -DVELT_SANITIZE=thread -DVELT_WITH_JAVA=OFF
-TSAN_OPTIONS="halt_on_error=1" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L nojvm
+TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L nojvm
 
 echo "== Windows: cross build, and the tests without the Java VM under Wine"
 scripts/windows.sh

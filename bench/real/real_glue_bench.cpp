@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <oleauto.h>
+#include <owners/unique_handle.h>
 
 #include <thread>
 
@@ -20,20 +21,20 @@ constexpr int kWarmUpGets = 20000;
 
 // CPU time per get, in microseconds, of `count` gets of Bench_Item.Name="a" after a warm-up.
 double cpuMicrosecondsPerGet(IWbemServices* services, int count, int warmUp) {
-  BSTR path = SysAllocString(u"Bench_Item.Name=\"a\"");
+  velt::UniqueBstr path(SysAllocString(u"Bench_Item.Name=\"a\""));
   auto* sink = new velt::host::CountingSink();
   double result = -1;
   bool failed = false;
   for (int i = 0; i < warmUp && !failed; ++i) {
-    failed = FAILED(services->GetObjectAsync(path, 0, nullptr, sink));
+    failed = FAILED(services->GetObjectAsync(path.get(), 0, nullptr, sink));
   }
   double start = threadCpuSeconds();
   for (int i = 0; i < count && !failed; ++i) {
-    failed = FAILED(services->GetObjectAsync(path, 0, nullptr, sink)) || FAILED(sink->lastStatus());
+    failed = FAILED(services->GetObjectAsync(path.get(), 0, nullptr, sink)) ||
+             FAILED(sink->lastStatus());
   }
   if (!failed) result = (threadCpuSeconds() - start) / count * 1e6;
   sink->Release();
-  SysFreeString(path);
   return result;
 }
 

@@ -1,6 +1,8 @@
 // The installation record the management product keeps in the registry.
 #include <jvm/JvmServices.h>
 
+#include <owners/unique_handle.h>
+
 #include <optional>
 
 #include "path_rules.h"
@@ -8,18 +10,6 @@
 using namespace velt::jvm;
 
 namespace {
-
-class OpenKey {
- public:
-  explicit OpenKey(HKEY key) : m_key(key) {}
-  ~OpenKey() { RegCloseKey(m_key); }
-  OpenKey(const OpenKey&) = delete;
-  OpenKey& operator=(const OpenKey&) = delete;
-  HKEY get() const { return m_key; }
-
- private:
-  HKEY m_key;
-};
 
 // A text value that fits the path buffer; a longer one is refused rather than cut, since a
 // cut path or version would name a place that does not exist.
@@ -38,15 +28,14 @@ std::optional<std::string> readText(HKEY key, const char* name) {
 
 bool JvmServices::readInstallRecord(std::string& homeDefine, std::string& installDirectory,
                                     std::string& version) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Norvex\\TARVO", 0, KEY_QUERY_VALUE, &key) !=
+  velt::UniqueRegistryKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Norvex\\TARVO", 0, KEY_QUERY_VALUE, key.put()) !=
       ERROR_SUCCESS) {
     return false;
   }
-  OpenKey openKey(key);
-  auto installPath = readText(key, "Install Path");
+  auto installPath = readText(key.get(), "Install Path");
   if (!installPath) return false;
-  auto versionText = readText(key, "Version");
+  auto versionText = readText(key.get(), "Version");
   if (!versionText) return false;
 
   version = *versionText;

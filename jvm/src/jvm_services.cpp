@@ -8,7 +8,7 @@
 
 #include "created_java_vm.h"
 #include "process_state.h"
-#include "trace.h"
+#include "trace/trace.h"
 
 using namespace velt::jvm;
 

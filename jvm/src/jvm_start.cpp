@@ -8,9 +8,14 @@
 #include "path_rules.h"
 #include "platform_names.h"
 #include "process_state.h"
-#include "trace.h"
+#include "trace/trace.h"
 
 using namespace velt::jvm;
+
+namespace {
+// Spelled out: the headers of an older JDK do not define it.
+constexpr jint kJniVersion24 = 0x00180000;
+}  // namespace
 
 extern "C" jint JNICALL jvmVfprintfHook(FILE*, const char* format, va_list arguments) {
   va_list copy;
@@ -34,9 +39,15 @@ int JvmServices::startJvm() {
 
   JDK1_1InitArgs defaults = {};
   defaults.version = JNI_VERSION_1_1;
+  m_triedRuntimes.clear();
+  m_runtimeSearchFailure.clear();
   GetDefaultInitArgsFunction getDefaultInitArgs = findGetDefaultInitArgs(kPreferredRuntime);
   if (getDefaultInitArgs == nullptr) getDefaultInitArgs = findGetDefaultInitArgs(kFallbackRuntime);
-  if (getDefaultInitArgs == nullptr) return 0;
+  if (getDefaultInitArgs == nullptr) getDefaultInitArgs = findInJavaHome();
+  if (getDefaultInitArgs == nullptr) {
+    describeRuntimeNotFound();
+    return 0;
+  }
 
   // A process runs one VM at most, and an earlier object's VM outlives it: take that one up.
   if (adoptExistingJavaVM()) {
@@ -45,6 +56,13 @@ int JvmServices::startJvm() {
   }
 
   getDefaultInitArgs(&defaults);
+  // From Java 24 on, the VM warns about every native library the SDK's code loads unless that
+  // code may use native access; an older VM would refuse the option, so it is given only to a
+  // VM that knows the JNI version of Java 24.
+  // The 1.1 record's size, for a runtime that fills it whatever version it is asked about.
+  JDK1_1InitArgs probe = {};
+  probe.version = kJniVersion24;
+  bool nativeAccessOption = getDefaultInitArgs(&probe) == JNI_OK;
 
   std::string jarList;
   if (!buildClassPath(jarList)) {
@@ -71,7 +89,7 @@ int JvmServices::startJvm() {
 
   appendProgramDirToPath();
 
-  JavaVMOption options[10] = {};
+  JavaVMOption options[11] = {};
   options[0].optionString = classPathOption.data();
   options[1].optionString = const_cast<char*>("-verbose:jni");
   options[2].optionString = const_cast<char*>("vfprintf");
@@ -83,10 +101,11 @@ int JvmServices::startJvm() {
   options[7].optionString = reducedSignalsOption.data();
   options[8].optionString = siblingOption.data();
   options[9].optionString = crashReportOption.data();
+  options[10].optionString = const_cast<char*>("--enable-native-access=ALL-UNNAMED");
 
   JavaVMInitArgs startArgs = {};
   startArgs.version = JNI_VERSION_1_2;
-  startArgs.nOptions = 10;
+  startArgs.nOptions = nativeAccessOption ? 11 : 10;
   startArgs.options = options;
   startArgs.ignoreUnrecognized = JNI_TRUE;
 

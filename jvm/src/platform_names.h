@@ -10,6 +10,7 @@ inline constexpr char kSearchPathSeparator = ';';  // PATH and the class path al
 inline constexpr const char* kRuntimeSubdirectory = "jre\\bin\\";
 inline constexpr const char* kPreferredRuntime = "classic\\jvm.dll";
 inline constexpr const char* kFallbackRuntime = "jvm.dll";
+inline constexpr const char* kRuntimeFileName = "jvm.dll";
 inline constexpr const char* kSiblingInParent = "..\\qelvor.dll";
 inline constexpr const char* kSiblingByName = "qelvor";
 #else
@@ -19,6 +20,9 @@ inline constexpr char kSearchPathSeparator = ':';
 inline constexpr const char* kRuntimeSubdirectory = "jre/lib/";
 inline constexpr const char* kPreferredRuntime = "server/libjvm.so";
 inline constexpr const char* kFallbackRuntime = "libjvm.so";
+inline constexpr const char* kRuntimeFileName = "libjvm.so";
+// Tried last, where a Java installation is usually announced on POSIX systems.
+inline constexpr const char* kRuntimeUnderJavaHome = "lib/server/libjvm.so";
 inline constexpr const char* kSiblingInParent = "../libqelvor.so";
 inline constexpr const char* kSiblingByName = "libqelvor.so";
 #endif

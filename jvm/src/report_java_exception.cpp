@@ -5,7 +5,7 @@
 
 #include "path_rules.h"
 #include "process_state.h"
-#include "trace.h"
+#include "trace/trace.h"
 
 using namespace velt::jvm;
 

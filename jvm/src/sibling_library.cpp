@@ -4,7 +4,7 @@
 #include "entry_point.h"
 #include "platform_names.h"
 #include "process_state.h"
-#include "trace.h"
+#include "trace/trace.h"
 
 using namespace velt::jvm;
 

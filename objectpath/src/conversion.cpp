@@ -1,26 +1,10 @@
 #include "objectpath/conversion.h"
 
 #include <comdef.h>
+#include <owners/owned_variant.h>
+#include <owners/unique_handle.h>
 
 namespace {
-
-// Frees a temporary VARIANT on the way out of an exception; the normal path clears it itself
-// so that a failing VariantClear can be reported.
-class TemporaryVariant {
- public:
-  TemporaryVariant() { VariantInit(&m_value); }
-  ~TemporaryVariant() { VariantClear(&m_value); }
-  TemporaryVariant(const TemporaryVariant&) = delete;
-  TemporaryVariant& operator=(const TemporaryVariant&) = delete;
-  VARIANT* get() { return &m_value; }
-  void clear() {
-    const HRESULT hr = VariantClear(&m_value);
-    if (FAILED(hr)) _com_issue_error(hr);
-  }
-
- private:
-  VARIANT m_value;
-};
 
 void checked(HRESULT hr) {
   if (FAILED(hr)) _com_issue_error(hr);
@@ -52,32 +36,26 @@ std::string toUtf8(WideTextView wide) {
 WideText wideFromBstr(BSTR bstr) {
   if (bstr == nullptr) return WideText();
   // SysAllocString copies up to the first NUL, whatever length the BSTR stores.
-  BSTR copy = SysAllocString(bstr);
-  if (copy == nullptr) _com_issue_error(E_OUTOFMEMORY);
-  WideText wide;
-  try {
-    wide = copy;
-  } catch (...) {
-    SysFreeString(copy);
-    throw;
-  }
-  SysFreeString(copy);
-  return wide;
+  velt::UniqueBstr copy(SysAllocString(bstr));
+  if (!copy) _com_issue_error(E_OUTOFMEMORY);
+  return WideText(copy.get());
 }
 
 WideText wideFromVariant(const VARIANT& value) {
-  TemporaryVariant copy;
+  // Freed on the way out of an exception; the normal path clears them itself so that a failing
+  // VariantClear can be reported.
+  velt::OwnedVariant copy;
   // The published source parameter is const; not every SDK's header says so.
   checked(VariantCopy(copy.get(), const_cast<VARIANT*>(&value)));
   WideText wide;
   if (copy.get()->vt == VT_BSTR) {
     wide = wideFromBstr(copy.get()->bstrVal);
   } else {
-    TemporaryVariant text;
+    velt::OwnedVariant text;
     checked(VariantChangeType(text.get(), copy.get(), 0, VT_BSTR));
     wide = wideFromBstr(text.get()->bstrVal);
-    text.clear();
+    checked(text.clear());
   }
-  copy.clear();
+  checked(copy.clear());
   return wide;
 }

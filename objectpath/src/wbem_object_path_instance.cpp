@@ -1,5 +1,7 @@
 // The path of a WMI object: its __SERVER, __NAMESPACE and __CLASS, and its key properties.
 #include <comdef.h>
+#include <owners/owned_variant.h>
+#include <owners/unique_handle.h>
 #include <wbemcli.h>
 
 #include <new>
@@ -12,47 +14,25 @@
 
 namespace {
 
-// The one VARIANT every property is read into in turn.
+// The one VARIANT every property is read into in turn; a failing clear is the caller's error.
 class WorkingVariant {
  public:
-  WorkingVariant() { VariantInit(&m_value); }
-  ~WorkingVariant() { VariantClear(&m_value); }
-  WorkingVariant(const WorkingVariant&) = delete;
-  WorkingVariant& operator=(const WorkingVariant&) = delete;
-
   void clear() {
-    HRESULT hr = VariantClear(&m_value);
+    HRESULT hr = m_value.clear();
     if (FAILED(hr)) throw _com_error(hr);
   }
-  VARIANT* get() { return &m_value; }
-  const VARIANT& value() const { return m_value; }
+  VARIANT* get() { return m_value.get(); }
+  const VARIANT& value() const { return m_value.value(); }
 
  private:
-  VARIANT m_value;
-};
-
-class OwnedSafeArray {
- public:
-  ~OwnedSafeArray() {
-    if (m_array != nullptr) SafeArrayDestroy(m_array);
-  }
-  SAFEARRAY** put() { return &m_array; }
-  SAFEARRAY* get() const { return m_array; }
-  void destroy() {
-    if (m_array != nullptr) SafeArrayDestroy(m_array);
-    m_array = nullptr;
-  }
-
- private:
-  SAFEARRAY* m_array = nullptr;
+  velt::OwnedVariant m_value;
 };
 
 // Reads a property by name; an absent property leaves the VARIANT empty.
 void readProperty(IWbemClassObject* object, const OLECHAR* name, WorkingVariant& value) {
-  BSTR propertyName = SysAllocString(name);
-  if (propertyName == nullptr) throw _com_error(E_OUTOFMEMORY);
-  object->Get(propertyName, 0, value.get(), nullptr, nullptr);
-  SysFreeString(propertyName);
+  velt::UniqueBstr propertyName(SysAllocString(name));
+  if (!propertyName) throw _com_error(E_OUTOFMEMORY);
+  object->Get(propertyName.get(), 0, value.get(), nullptr, nullptr);
 }
 
 std::string textOf(const VARIANT& value) { return toUtf8(wideFromVariant(value)); }
@@ -63,7 +43,7 @@ std::string textOf(const VARIANT& value) { return toUtf8(wideFromVariant(value))
 // that cannot be fetched, leaves the keys unknown: the path is then refused rather than built
 // with keys missing.
 std::vector<WideText> keyNames(IWbemClassObject* object) {
-  OwnedSafeArray names;
+  velt::UniqueSafeArray names;
   if (FAILED(object->GetNames(nullptr, WBEM_FLAG_KEYS_ONLY, nullptr, names.put()))) {
     keyValueMissing();
   }
@@ -76,20 +56,17 @@ std::vector<WideText> keyNames(IWbemClassObject* object) {
     keyValueMissing();
   }
   for (LONG index = lower; index <= upper; ++index) {
-    BSTR element = nullptr;
-    if (FAILED(SafeArrayGetElement(names.get(), &index, &element)) || element == nullptr) {
-      SysFreeString(element);
+    velt::UniqueBstr element;
+    if (FAILED(SafeArrayGetElement(names.get(), &index, element.put())) || !element) {
       keyValueMissing();
     }
     try {
-      list.emplace_back(element, SysStringLen(element));
+      list.emplace_back(element.get(), SysStringLen(element.get()));
     } catch (const std::bad_alloc&) {
-      SysFreeString(element);
       throw _com_error(E_OUTOFMEMORY);
     }
-    SysFreeString(element);
   }
-  names.destroy();
+  names.reset();
   return list;
 }
 

@@ -19,36 +19,4 @@ inline jstring javaFromBstr(JNIEnv* env, BSTR text) {
   return javaFromText(env, text, text == nullptr ? 0 : SysStringLen(text));
 }
 
-// Owns one BSTR.
-class BstrHolder {
- public:
-  explicit BstrHolder(BSTR value = nullptr) : m_value(value) {}
-  ~BstrHolder() { SysFreeString(m_value); }
-  BstrHolder(const BstrHolder&) = delete;
-  BstrHolder& operator=(const BstrHolder&) = delete;
-  BSTR get() const { return m_value; }
-  BSTR* out() {
-    SysFreeString(m_value);
-    m_value = nullptr;
-    return &m_value;
-  }
-
- private:
-  BSTR m_value;
-};
-
-// Owns one VARIANT.
-class VariantHolder {
- public:
-  VariantHolder() { VariantInit(&m_value); }
-  ~VariantHolder() { VariantClear(&m_value); }
-  VariantHolder(const VariantHolder&) = delete;
-  VariantHolder& operator=(const VariantHolder&) = delete;
-  VARIANT* get() { return &m_value; }
-  const VARIANT& value() const { return m_value; }
-
- private:
-  VARIANT m_value;
-};
-
 }  // namespace qelvor

@@ -15,13 +15,15 @@
 #include <string>
 
 #include <javapointer/java_pointer.h>
+#include <owners/owned_variant.h>
+#include <owners/unique_handle.h>
 #include <qelvor/qelvor.h>
 
 #include "java_text.h"
 #include "wbem_exception.h"
 
-using qelvor::BstrHolder;
-using qelvor::VariantHolder;
+using velt::OwnedVariant;
+using velt::UniqueBstr;
 
 namespace {
 
@@ -54,18 +56,18 @@ Interface* objectOrThrow(JNIEnv* env, jlong pointer, const char* operation) {
 }
 
 // The property name as a BSTR; false with a NullPointerException pending when there is none.
-bool propertyName(JNIEnv* env, jstring name, BstrHolder& wideName) {
-  *wideName.out() = qelvor::bstrFromJava(env, name);
+bool propertyName(JNIEnv* env, jstring name, UniqueBstr& wideName) {
+  wideName.reset(qelvor::bstrFromJava(env, name));
   if (wideName.get() != nullptr) return true;
   qelvor::throwJava(env, "java/lang/NullPointerException", "property name is null");
   return false;
 }
 
-bool readValue(JNIEnv* env, jlong pointer, jstring name, VariantHolder& value,
+bool readValue(JNIEnv* env, jlong pointer, jstring name, OwnedVariant& value,
                CIMTYPE* type = nullptr) {
   auto* object = objectOrThrow<IWbemClassObject>(env, pointer, "IWbemClassObject::Get");
   if (object == nullptr) return false;
-  BstrHolder wideName;
+  UniqueBstr wideName;
   if (!propertyName(env, name, wideName)) return false;
   HRESULT hr = object->Get(wideName.get(), 0, value.get(), type, nullptr);
   if (FAILED(hr)) {
@@ -79,7 +81,7 @@ bool readValue(JNIEnv* env, jlong pointer, jstring name, VariantHolder& value,
 void writeValue(JNIEnv* env, jlong pointer, jstring name, VARIANT* value) {
   auto* object = objectOrThrow<IWbemClassObject>(env, pointer, "IWbemClassObject::Put");
   if (object == nullptr) return;
-  BstrHolder wideName;
+  UniqueBstr wideName;
   if (!propertyName(env, name, wideName)) return;
   HRESULT hr = object->Put(wideName.get(), 0, value, 0);
   if (FAILED(hr)) {
@@ -215,7 +217,7 @@ SAFEARRAY* arrayOf(JNIEnv* env, jstring name, const VARIANT& v, const char* want
 template <typename JavaArray, typename JavaElement, typename Convert>
 void putPrimitives(JNIEnv* env, jlong object, jstring name, JavaArray values, VARTYPE type,
                    void (JNIEnv::*region)(JavaArray, jsize, jsize, JavaElement*), Convert convert) {
-  VariantHolder value;
+  OwnedVariant value;
   if (values == nullptr) {
     value.get()->vt = VT_NULL;
   } else {
@@ -248,7 +250,7 @@ JNIEXPORT jint JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nType
                                                                                   jclass,
                                                                                   jlong object,
                                                                                   jstring name) {
-  VariantHolder value;
+  OwnedVariant value;
   CIMTYPE type = CIM_EMPTY;
   if (!readValue(env, object, name, value, &type)) return VT_EMPTY;
   return static_cast<jint>((static_cast<uint32_t>(type) << 16) | value.value().vt);
@@ -256,12 +258,12 @@ JNIEXPORT jint JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nType
 
 JNIEXPORT jstring JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nGetString(
     JNIEnv* env, jclass, jlong object, jstring name) {
-  VariantHolder value;
+  OwnedVariant value;
   if (!readValue(env, object, name, value)) return nullptr;
   const VARIANT& v = value.value();
   if (v.vt == VT_NULL || v.vt == VT_EMPTY) return nullptr;
   if (v.vt == VT_BSTR) return qelvor::javaFromBstr(env, v.bstrVal);
-  VariantHolder text;
+  OwnedVariant text;
   HRESULT hr = VariantChangeType(text.get(), value.get(), 0, VT_BSTR);
   if (FAILED(hr)) {
     throwWrongType(env, name, "text", v.vt);
@@ -272,7 +274,7 @@ JNIEXPORT jstring JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nG
 
 JNIEXPORT jlong JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nGetInteger(
     JNIEnv* env, jclass, jlong object, jstring name) {
-  VariantHolder value;
+  OwnedVariant value;
   if (!readValue(env, object, name, value)) return 0;
   jlong result = 0;
   if (!integerOf(value.value(), result)) throwWrongType(env, name, "an integer", value.value().vt);
@@ -281,7 +283,7 @@ JNIEXPORT jlong JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nGet
 
 JNIEXPORT jboolean JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nGetBoolean(
     JNIEnv* env, jclass, jlong object, jstring name) {
-  VariantHolder value;
+  OwnedVariant value;
   if (!readValue(env, object, name, value)) return JNI_FALSE;
   jlong result = 0;
   if (!integerOf(value.value(), result)) throwWrongType(env, name, "a boolean", value.value().vt);
@@ -290,7 +292,7 @@ JNIEXPORT jboolean JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_n
 
 JNIEXPORT jdouble JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nGetDouble(
     JNIEnv* env, jclass, jlong object, jstring name) {
-  VariantHolder value;
+  OwnedVariant value;
   if (!readValue(env, object, name, value)) return 0;
   const VARIANT& v = value.value();
   if (v.vt == VT_R8) return v.dblVal;
@@ -303,7 +305,7 @@ JNIEXPORT jdouble JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nG
 
 JNIEXPORT jobjectArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nGetStrings(
     JNIEnv* env, jclass, jlong object, jstring name) {
-  VariantHolder value;
+  OwnedVariant value;
   if (!readValue(env, object, name, value)) return nullptr;
   const VARIANT& v = value.value();
   if (v.vt == VT_NULL || v.vt == VT_EMPTY) return nullptr;
@@ -316,7 +318,7 @@ JNIEXPORT jobjectArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObje
 
 JNIEXPORT jlongArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nGetIntegers(
     JNIEnv* env, jclass, jlong object, jstring name) {
-  VariantHolder value;
+  OwnedVariant value;
   if (!readValue(env, object, name, value)) return nullptr;
   const VARIANT& v = value.value();
   if (v.vt == VT_NULL || v.vt == VT_EMPTY) return nullptr;
@@ -328,7 +330,7 @@ JNIEXPORT jlongArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject
   jlongArray result = env->NewLongArray(count);
   if (result == nullptr) return nullptr;
   for (LONG i = 0; i < count; ++i) {
-    VariantHolder element;
+    OwnedVariant element;
     element.get()->vt = static_cast<VARTYPE>(v.vt & ~VT_ARRAY);
     // Elements are read one by one into a VARIANT of the array's type, so every integer
     // width shares the one conversion.
@@ -351,7 +353,7 @@ JNIEXPORT jlongArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject
 
 JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutString(
     JNIEnv* env, jclass, jlong object, jstring name, jstring text) {
-  VariantHolder value;
+  OwnedVariant value;
   if (text == nullptr) {
     value.get()->vt = VT_NULL;
   } else {
@@ -365,7 +367,7 @@ JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutS
 
 JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutInt(
     JNIEnv* env, jclass, jlong object, jstring name, jint number) {
-  VariantHolder value;
+  OwnedVariant value;
   value.get()->vt = VT_I4;
   value.get()->lVal = number;
   writeValue(env, object, name, value.get());
@@ -373,7 +375,7 @@ JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutI
 
 JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutBoolean(
     JNIEnv* env, jclass, jlong object, jstring name, jboolean flag) {
-  VariantHolder value;
+  OwnedVariant value;
   value.get()->vt = VT_BOOL;
   value.get()->boolVal = flag ? VARIANT_TRUE : VARIANT_FALSE;
   writeValue(env, object, name, value.get());
@@ -381,7 +383,7 @@ JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutB
 
 JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutDouble(
     JNIEnv* env, jclass, jlong object, jstring name, jdouble number) {
-  VariantHolder value;
+  OwnedVariant value;
   value.get()->vt = VT_R8;
   value.get()->dblVal = number;
   writeValue(env, object, name, value.get());
@@ -389,7 +391,7 @@ JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutD
 
 JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutStrings(
     JNIEnv* env, jclass, jlong object, jstring name, jobjectArray texts) {
-  VariantHolder value;
+  OwnedVariant value;
   const jsize count = texts == nullptr ? 0 : env->GetArrayLength(texts);
   if (texts == nullptr) {
     value.get()->vt = VT_NULL;
@@ -444,7 +446,7 @@ JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutD
 
 JNIEXPORT jbooleanArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nGetBooleans(
     JNIEnv* env, jclass, jlong object, jstring name) {
-  VariantHolder value;
+  OwnedVariant value;
   if (!readValue(env, object, name, value)) return nullptr;
   bool isNull = false;
   SAFEARRAY* array = arrayOf(env, name, value.value(), "an array of booleans", {VT_BOOL}, isNull);
@@ -462,7 +464,7 @@ JNIEXPORT jbooleanArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObj
 
 JNIEXPORT jdoubleArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nGetDoubles(
     JNIEnv* env, jclass, jlong object, jstring name) {
-  VariantHolder value;
+  OwnedVariant value;
   if (!readValue(env, object, name, value)) return nullptr;
   bool isNull = false;
   SAFEARRAY* array = arrayOf(env, name, value.value(), "an array of reals", {VT_R4, VT_R8}, isNull);
@@ -485,7 +487,7 @@ JNIEXPORT jboolean JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_n
     JNIEnv* env, jclass, jlong namespacePointer, jstring className) {
   auto* services = objectOrThrow<IWbemServices>(env, namespacePointer, "IWbemServices::GetObject");
   if (services == nullptr) return JNI_FALSE;
-  BstrHolder name(qelvor::bstrFromJava(env, className));
+  UniqueBstr name(qelvor::bstrFromJava(env, className));
   if (name.get() == nullptr) {
     qelvor::throwJava(env, "java/lang/NullPointerException", "class name is null");
     return JNI_FALSE;
@@ -495,7 +497,10 @@ JNIEXPORT jboolean JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_n
       services->GetObject(name.get(), 0, QELVOR_GetThreadWbemContext(), &classObject, nullptr);
   if (classObject != nullptr) classObject->Release();
   if (SUCCEEDED(hr)) return JNI_TRUE;
-  if (hr == WBEM_E_NOT_FOUND || hr == WBEM_E_INVALID_CLASS) return JNI_FALSE;
+  if (hr == static_cast<HRESULT>(WBEM_E_NOT_FOUND) ||
+      hr == static_cast<HRESULT>(WBEM_E_INVALID_CLASS)) {
+    return JNI_FALSE;
+  }
   qelvor::throwWbemException(env, describe(env, "IWbemServices::GetObject", className).c_str(), hr);
   return JNI_FALSE;
 }
@@ -511,7 +516,7 @@ JNIEXPORT jobjectArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObje
     qelvor::throwWbemException(env, "IWbemClassObject::GetNames", hr);
     return nullptr;
   }
-  VariantHolder owner;  // frees the array on every way out
+  OwnedVariant owner;  // frees the array on every way out
   owner.get()->vt = VT_ARRAY | VT_BSTR;
   owner.get()->parray = names;
   return javaStrings(env, names);
@@ -523,7 +528,7 @@ JNIEXPORT jlong JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nSpa
     JNIEnv* env, jclass, jlong namespacePointer, jstring className) {
   auto* services = objectOrThrow<IWbemServices>(env, namespacePointer, "IWbemServices::GetObject");
   if (services == nullptr) return 0;
-  BstrHolder name(qelvor::bstrFromJava(env, className));
+  UniqueBstr name(qelvor::bstrFromJava(env, className));
   if (name.get() == nullptr) {
     qelvor::throwJava(env, "java/lang/NullPointerException", "class name is null");
     return 0;

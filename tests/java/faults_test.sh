@@ -2,10 +2,14 @@
 # A provider written against the SDK alone, through veltwmi: each way a request fails reaches
 # the client with the provider's status and its own account of the failure, and the trace log
 # names the provider and the exception's first frames. Beside it, providers that cannot be
-# loaded fail only their own classes, saying why.
+# loaded fail only their own classes, saying why. The test providers beside them carry every
+# type of the SDK through put and get and watch only their own namespace; the server says what
+# it tried when no Java runtime is found, finds one under JAVA_HOME, and a runtime of Java 24 or
+# later (the optional last argument) starts without warnings.
 set -uo pipefail
 source_dir=$1 build=$2 java_home=$3 faults_jar=$4 rival_jar=$5 mof=$6
-source "$source_dir/tests/tools/vm_session.sh"
+providers_jar=$7 providers_mof=$8 newer_java_home=${9:-}
+source "$source_dir/tests/support/vm_session.sh"
 work=$(mktemp -d "$build/faults-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 velt_install "$build" "$work" || exit 1
@@ -19,7 +23,8 @@ mkdir "$work/old" && cd "$work/old" || exit 1
   com/norvex/test/faults/TwiceProvider.class || exit 1
 printf '\x00\x63' | dd of=com/norvex/test/faults/FutureProvider.class bs=1 seek=6 conv=notrunc \
   2>/dev/null || exit 1
-cp "$faults_jar" "$bin/velt-test-faults.jar" && cp "$rival_jar" "$bin/velt-test-rival.jar" || exit 1
+cp "$faults_jar" "$bin/velt-test-faults.jar" && cp "$rival_jar" "$bin/velt-test-rival.jar" &&
+  cp "$providers_jar" "$bin/velt-test-providers.jar" || exit 1
 "$jar" uf "$bin/velt-test-faults.jar" com/norvex/test/faults/FutureProvider.class || exit 1
 mkdir -p META-INF/services &&
   echo com.norvex.test.faults.TwiceProvider >META-INF/services/com.norvex.sysmgt.provider.WmiProvider
@@ -27,6 +32,8 @@ mkdir -p META-INF/services &&
   exit 1
 
 export VELT_REGISTRY=$work/registry.db XDG_DATA_HOME=$work/data
+unset JAVA_HOME
+plain_path=$PATH
 export PATH=$PATH:$java_home/lib/server
 cd "$work" || exit 1
 "$bin/VeltProxyProvider" -RegServer >/dev/null || { echo "registration failed" >&2; exit 1; }
@@ -36,14 +43,21 @@ fail() {
   echo "FAILED: $*" >&2
   failures=$((failures + 1))
 }
-# expect EXIT-CODE VELTWMI-ARGS... -- EXTENDED-REGEX...: every pattern is in the output.
+# expect EXIT-CODE VELTWMI-ARGS... -- EXTENDED-REGEX...: every pattern is in the output, which
+# has no warning of the VM. Requests go to $session_mofs in $session_namespace.
+session_mofs=("$mof") session_namespace='root\veltfaults'
 expect() {
   local code=$1 args=() output status pattern
   shift
   while [[ $1 != -- ]]; do args+=("$1"); shift; done
   shift
-  output=$("$bin/veltwmi" --mof "$mof" --namespace 'root\veltfaults' "${args[@]}" 2>&1)
+  local where=(--mof "${session_mofs[@]}")
+  [[ -n $session_namespace ]] && where+=(--namespace "$session_namespace")
+  output=$("$bin/veltwmi" "${where[@]}" "${args[@]}" 2>&1)
   status=$?
+  if grep -Eq '^WARNING|^\s+at [[:alnum:]_.$]+\(' <<<"$output"; then
+    fail "${args[*]}: warnings or stack traces in"$'\n'"$output"
+  fi
   cat "$bin/qelvor.log" >>"$work/all.log"  # each session starts the log afresh
   [[ $status -eq $code ]] || fail "${args[*]}: exit $status, not $code"$'\n'"$output"
   for pattern in "$@"; do
@@ -75,6 +89,48 @@ expect 1 get 'Velt_Twice.Name="a"' -- 'WBEM_E_PROVIDER_LOAD_FAILURE' \
 expect 1 get 'Velt_Broken.Name="a"' -- 'WBEM_E_PROVIDER_LOAD_FAILURE' \
   'BrokenProvider .*configuration /etc/velt-broken.conf is missing' \
   'Ghost .*ClassNotFoundException' 'FutureProvider .*UnsupportedClassVersionError'
+
+# The SDK's types through put and get: uint64 above 2^63, uint64 and boolean arrays, datetime
+# and interval; what put prints was read back from the provider.
+session_mofs=("$providers_mof") session_namespace='root\veltsdk'
+types=(Id=t1 U64=18446744073709551615 Huge=9223372036854775808 B=true
+  When=20240229235958.123456-330 Span=12345678235958.000001:000
+  'U64s=18446744073709551615,0,9223372036854775808' 'Bs=true,false,true' 'Texts={"a,b", Ωmega}')
+types_out=('U64 +: 18446744073709551615$' 'Huge +: 9223372036854775808$' 'B +: (TRUE|true)$'
+  'When +: 20240229235958.123456-330$' 'Span +: 12345678235958.000001:000$'
+  'U64s +: \{?18446744073709551615, ?0, ?9223372036854775808\}?$'
+  'Bs +: \{?(TRUE|true), ?(FALSE|false), ?(TRUE|true)\}?$' 'Texts +: \{"a,b", "?Ωmega"?\}$')
+expect 0 put Velt_Types "${types[@]}" --format list -- "${types_out[@]}"
+expect 0 run - --format list <<<"put Velt_Types ${types[*]@Q}"$'\nget Velt_Types.Id="t1"' -- \
+  "${types_out[@]}"
+
+# Events stay in their namespace: a watch here starts neither the sample's heartbeat nor
+# anything else that cannot fire here, and a put whose event cannot be filled still succeeds.
+expect 0 run - <<<$'watch Velt_DiskEvent --for 3\nput Velt_Disk Name=d1 Size=1\nput Velt_Disk Name=bad1 Size=2\nwait' -- \
+  '^d1$' '^bad1 +2$'
+
+# Finding the Java runtime: without one on PATH and without JAVA_HOME the client learns what
+# was tried and how to mend it; JAVA_HOME is tried last.
+session_mofs=("$mof") session_namespace='root\veltfaults'
+PATH=$plain_path expect 1 get 'Velt_Fault.Name="well"' -- 'WBEM_E_PROVIDER_LOAD_FAILURE' \
+  'The Java runtime was not found. Tried: .*/bjre/lib/server/libjvm.so; .*libjvm.so through the library search \(PATH\)' \
+  'put the folder holding libjvm.so on PATH, or set JAVA_HOME' 'operation: Initialize'
+PATH=$plain_path JAVA_HOME=$java_home expect 0 get 'Velt_Fault.Name="well"' -- 'fine'
+if [[ -n $newer_java_home ]]; then
+  PATH=$plain_path JAVA_HOME=$newer_java_home expect 0 get 'Velt_Fault.Name="well"' -- 'fine'
+  session_mofs=("$providers_mof") session_namespace='root\veltsdk'
+  PATH=$plain_path JAVA_HOME=$newer_java_home expect 0 put Velt_Types "${types[@]}" \
+    --format list -- "${types_out[@]}"
+fi
+
+# check looks inside the jars: a registered class no provider serves, a class two providers
+# serve, an event class no provider fires, and a provider whose class no MOF declares.
+session_mofs=("$mof" "$providers_mof") session_namespace=''
+expect 1 check -- \
+  'root\\veltfaults: error: class Velt_Shared: class Velt_Shared has more than one provider' \
+  'root\\veltfaults: error: class Velt_Twice: provider .*TwiceProvider of class Velt_Twice is in more than one jar' \
+  'root\\veltfaults: error: class Velt_Broken: its provider is registered, but no provider in the jars serves it; provider com.norvex.test.faults.Ghost' \
+  'jars: warning: provider com.norvex.samples.jvm.RuntimeProvider \(norvex-sample.jar\) serves class NorvexJvm_Runtime, which no loaded MOF declares'
 
 log=$work/all.log
 grep -q 'Provider com.norvex.test.faults.FaultyProvider failed in getInstance: java.lang.IllegalStateException: disk d1 is offline' "$log" ||

@@ -7,6 +7,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
@@ -47,8 +48,14 @@ struct OldStyleHead {
   char* classpath;
 };
 
+// Any other version is asked only to learn whether the runtime knows it: this one knows the
+// version of Java 24 when VELT_FAKE_JAVA_24 is set, and no other.
 FAKE_EXPORT jint JNICALL JNI_GetDefaultJavaVMInitArgs(void* initArgs) {
-  static_cast<OldStyleHead*>(initArgs)->classpath = defaultClassPath;
+  auto* head = static_cast<OldStyleHead*>(initArgs);
+  if (head->version != JNI_VERSION_1_1) {
+    return head->version == 0x00180000 && std::getenv("VELT_FAKE_JAVA_24") ? JNI_OK : JNI_EVERSION;
+  }
+  head->classpath = defaultClassPath;
   return JNI_OK;
 }
 

@@ -1,6 +1,7 @@
 // Start attempts that fail before or inside JNI_CreateJavaVM, against stand-in libraries: each
 // fails with its trace and status and leaves the process as it was.
 #include <jvm/JvmServices.h>
+#include <owners/unique_handle.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -32,6 +33,8 @@ class StartFailure : public ::testing::Test {
     unsetenv("WINDIR");
     // No runtime and no sibling library anywhere on the search path.
     SetEnvironmentVariableA("PATH", "/nonexistent-velt");
+    SetEnvironmentVariableA("JAVA_HOME", nullptr);
+    SetEnvironmentVariableA("VELT_FAKE_JAVA_24", nullptr);
     layout.openLog();
     services = JvmServices::acquire();
     ASSERT_NE(services, nullptr);
@@ -75,12 +78,51 @@ TEST_F(StartFailure, NoRuntimeAnywhere) {
   // The parent of the program's directory comes before the directory itself.
   layout.link(VELT_TEST_SIBLING_LIBRARY, "libqelvor.so");
   layout.link(VELT_TEST_EMPTY_LIBRARY, "ab/libqelvor.so");
+  SetEnvironmentVariableA("JAVA_HOME", (layout.root() / "nojava").string().c_str());
   EXPECT_EQ(services->startJvm(), 0);
+  std::string javaHomeCandidate = (layout.root() / "nojava/lib/server/libjvm.so").string();
+  std::string failure = "The Java runtime was not found. Tried: " + candidate("server/libjvm.so") +
+                        "; server/libjvm.so through the library search (PATH); " +
+                        candidate("libjvm.so") + "; libjvm.so through the library search (PATH); " +
+                        javaHomeCandidate +
+                        " (JAVA_HOME); put the folder holding libjvm.so on PATH, or set "
+                        "JAVA_HOME to the Java installation.";
   EXPECT_THAT(startRecords(), ElementsAre("JvmServices::startJvm", "Loading ..\\qelvor.dll",
                                           ucTemp(), candidate("server/libjvm.so"),
                                           "Attempting in the case where Tarvo isn't installed.",
                                           ucTemp(), candidate("libjvm.so"),
-                                          "Attempting in the case where Tarvo isn't installed."));
+                                          "Attempting in the case where Tarvo isn't installed.",
+                                          javaHomeCandidate, failure));
+  EXPECT_EQ(services->runtimeSearchFailure(), failure);
+}
+
+// Where nothing beside the installation or on PATH is a runtime, JAVA_HOME's is used; a
+// runtime that knows Java 24 is told that the SDK's code may load native libraries.
+TEST_F(StartFailure, RuntimeUnderJavaHomeIsTriedLast) {
+  layout.link(VELT_TEST_SIBLING_LIBRARY, "ab/libqelvor.so");
+  layout.link(VELT_TEST_FAKE_RUNTIME_REFUSING, "java/lib/server/libjvm.so");
+  SetEnvironmentVariableA("JAVA_HOME", (layout.root() / "java/").string().c_str());
+  SetEnvironmentVariableA("VELT_FAKE_JAVA_24", "1");
+  std::string runtimeFile = (layout.root() / "java/lib/server/libjvm.so").string();
+
+  EXPECT_EQ(services->startJvm(), 0);
+
+  EXPECT_THAT(
+      startRecords(),
+      ElementsAre("JvmServices::startJvm", "Loading ..\\qelvor.dll", "Loading ..\\qelvor", ucTemp(),
+                  candidate("server/libjvm.so"),
+                  "Attempting in the case where Tarvo isn't installed.", ucTemp(),
+                  candidate("libjvm.so"), "Attempting in the case where Tarvo isn't installed.",
+                  runtimeFile, "Found jvm.dll and loaded it.", "fake runtime says hello 42",
+                  "Unable to create JVM. Exiting"));
+  EXPECT_EQ(services->runtimeSearchFailure(), "");
+  HMODULE runtime = LoadLibraryA(runtimeFile.c_str());
+  auto recordedStart = velt::jvm::entryPointAs<const char* (*)()>(
+      GetProcAddress(runtime, "fakeRuntimeRecordedStart"));
+  ASSERT_NE(recordedStart, nullptr);
+  EXPECT_THAT(std::string(recordedStart()),
+              ::testing::EndsWith("/hs_err_pid%p.log\n--enable-native-access=ALL-UNNAMED\n"));
+  FreeLibrary(runtime);
 }
 
 TEST_F(StartFailure, RuntimeWithoutTheEntryPointsIsKept) {
@@ -89,9 +131,13 @@ TEST_F(StartFailure, RuntimeWithoutTheEntryPointsIsKept) {
   layout.link(VELT_TEST_FAKE_RUNTIME_REFUSING, "jre/lib/libjvm.so");
   EXPECT_EQ(services->startJvm(), 0);
   // The first library that loads stays the runtime: the second candidate is never tried.
-  EXPECT_THAT(startRecords(),
-              ElementsAre("JvmServices::startJvm", "Loading ..\\qelvor.dll", "Loading ..\\qelvor",
-                          ucTemp(), candidate("server/libjvm.so"), "Found jvm.dll and loaded it."));
+  std::string failure = "The Java runtime " + candidate("server/libjvm.so") +
+                        " has no JNI_GetDefaultJavaVMInitArgs: it is not a Java VM library.";
+  EXPECT_THAT(
+      startRecords(),
+      ElementsAre("JvmServices::startJvm", "Loading ..\\qelvor.dll", "Loading ..\\qelvor", ucTemp(),
+                  candidate("server/libjvm.so"), "Found jvm.dll and loaded it.", failure));
+  EXPECT_EQ(services->runtimeSearchFailure(), failure);
 }
 
 TEST_F(StartFailure, RuntimeWithoutCreateJavaVM) {
@@ -104,7 +150,7 @@ TEST_F(StartFailure, RuntimeWithoutCreateJavaVM) {
 }
 
 // The fixed eight options, then the sibling file Java binds and the crash report's place.
-TEST_F(StartFailure, RefusedStartGetsTheEightOptionsAndCanBeTriedAgain) {
+TEST_F(StartFailure, RefusedStartGetsItsOptionsAndCanBeTriedAgain) {
   layout.link(VELT_TEST_SIBLING_LIBRARY, "ab/libqelvor.so");
   layout.link(VELT_TEST_FAKE_RUNTIME_REFUSING, "jre/lib/server/libjvm.so");
   layout.touch("ab/a.jar");
@@ -121,9 +167,9 @@ TEST_F(StartFailure, RefusedStartGetsTheEightOptionsAndCanBeTriedAgain) {
                           "Loading ..\\qelvor.dll", "Loading ..\\qelvor", "The File found is a.jar",
                           "fake runtime says hello 42", "Unable to create JVM. Exiting"));
 
-  HMODULE runtime = LoadLibraryA(candidate("server/libjvm.so").c_str());
+  velt::UniqueModule runtime(LoadLibraryA(candidate("server/libjvm.so").c_str()));
   auto recordedStart = velt::jvm::entryPointAs<const char* (*)()>(
-      GetProcAddress(runtime, "fakeRuntimeRecordedStart"));
+      GetProcAddress(runtime.get(), "fakeRuntimeRecordedStart"));
   ASSERT_NE(recordedStart, nullptr);
   EXPECT_EQ(std::string(recordedStart()),
             "version=65538 ignoreUnrecognized=1\n"
@@ -146,7 +192,6 @@ TEST_F(StartFailure, RefusedStartGetsTheEightOptionsAndCanBeTriedAgain) {
                 "/libqelvor.so\n"
                 "-XX:ErrorFile=" +
                 directory + "/hs_err_pid%p.log\n");
-  FreeLibrary(runtime);
 
   // Both attempts extend the PATH the process started with, so the directory is there once.
   char path[4096] = {};

@@ -1,10 +1,10 @@
 #include <comdef.h>
 #include <gtest/gtest.h>
+#include <owners/owned_variant.h>
 
 #include <string>
 
 #include "objectpath/conversion.h"
-#include "test_variant.h"
 
 namespace {
 
@@ -12,7 +12,7 @@ std::string bytes(std::initializer_list<unsigned char> list) {
   return std::string(list.begin(), list.end());
 }
 
-using velt::objectpath::test::Variant;
+using velt::OwnedVariant;
 
 HRESULT comErrorOf(const VARIANT& value) {
   try {
@@ -56,30 +56,30 @@ TEST(WideFromBstrTest, StopsAtEmbeddedNulAndNullIsEmpty) {
 }
 
 TEST(WideFromVariantTest, StringsAsTheyAreOtherValuesAsTheirText) {
-  Variant text;
-  text->vt = VT_BSTR;
-  text->bstrVal = SysAllocString(OLESTR("C:\\ \u00E9"));
-  EXPECT_EQ(wideFromVariant(*text), OLESTR("C:\\ \u00E9"));
-  EXPECT_EQ(text->vt, VT_BSTR);
+  OwnedVariant text;
+  text.get()->vt = VT_BSTR;
+  text.get()->bstrVal = SysAllocString(OLESTR("C:\\ \u00E9"));
+  EXPECT_EQ(wideFromVariant(text.value()), OLESTR("C:\\ \u00E9"));
+  EXPECT_EQ(text.get()->vt, VT_BSTR);
 
-  Variant number;
-  number->vt = VT_I4;
-  number->lVal = 42;
-  EXPECT_EQ(wideFromVariant(*number), OLESTR("42"));
-  EXPECT_EQ(toUtf8(wideFromVariant(*number)), "42");
+  OwnedVariant number;
+  number.get()->vt = VT_I4;
+  number.get()->lVal = 42;
+  EXPECT_EQ(wideFromVariant(number.value()), OLESTR("42"));
+  EXPECT_EQ(toUtf8(wideFromVariant(number.value())), "42");
 
-  EXPECT_EQ(wideFromVariant(*Variant()), OLESTR("")) << "VT_EMPTY";
+  EXPECT_EQ(wideFromVariant(OwnedVariant().value()), OLESTR("")) << "VT_EMPTY";
 }
 
 TEST(WideFromVariantTest, FailuresRaiseTheirStatus) {
-  Variant null;
-  null->vt = VT_NULL;
-  EXPECT_EQ(comErrorOf(*null), DISP_E_TYPEMISMATCH);
-  Variant bad;
-  bad->vt = VT_VOID;
-  EXPECT_EQ(comErrorOf(*bad), DISP_E_BADVARTYPE);
-  Variant array;
-  array->vt = VT_ARRAY | VT_BSTR;
-  array->parray = SafeArrayCreateVector(VT_BSTR, 0, 1);
-  EXPECT_EQ(comErrorOf(*array), DISP_E_TYPEMISMATCH) << "and the copy is freed (ASan)";
+  OwnedVariant null;
+  null.get()->vt = VT_NULL;
+  EXPECT_EQ(comErrorOf(null.value()), DISP_E_TYPEMISMATCH);
+  OwnedVariant bad;
+  bad.get()->vt = VT_VOID;
+  EXPECT_EQ(comErrorOf(bad.value()), DISP_E_BADVARTYPE);
+  OwnedVariant array;
+  array.get()->vt = VT_ARRAY | VT_BSTR;
+  array.get()->parray = SafeArrayCreateVector(VT_BSTR, 0, 1);
+  EXPECT_EQ(comErrorOf(array.value()), DISP_E_TYPEMISMATCH) << "and the copy is freed (ASan)";
 }

@@ -3,12 +3,12 @@
 // and a VARIANT that cannot be cleared as a COM error carrying the status VariantClear gave.
 #include <comdef.h>
 #include <gtest/gtest.h>
+#include <owners/owned_variant.h>
 #include <winplatform/posix_hooks.h>
 
 #include "objectpath/conversion.h"
 #include "objectpath/object_path.h"
 #include "scripted_class_object.h"
-#include "test_variant.h"
 
 namespace {
 
@@ -26,23 +26,24 @@ HRESULT statusWithAllocationRefused(Step step) {
   return status;
 }
 
-using velt::objectpath::test::Variant;
+using velt::OwnedVariant;
 
 TEST(OleFailureTest, ConversionsRaiseOutOfMemory) {
   BSTR text = SysAllocString(OLESTR("text"));
   EXPECT_EQ(statusWithAllocationRefused([&] { wideFromBstr(text); }), E_OUTOFMEMORY);
   SysFreeString(text);
 
-  Variant textValue;  // the VariantCopy of a BSTR fails
-  textValue->vt = VT_BSTR;
-  textValue->bstrVal = SysAllocString(OLESTR("text"));
-  EXPECT_EQ(statusWithAllocationRefused([&] { wideFromVariant(*textValue); }), E_OUTOFMEMORY);
+  OwnedVariant textValue;  // the VariantCopy of a BSTR fails
+  textValue.get()->vt = VT_BSTR;
+  textValue.get()->bstrVal = SysAllocString(OLESTR("text"));
+  EXPECT_EQ(statusWithAllocationRefused([&] { wideFromVariant(textValue.value()); }),
+            E_OUTOFMEMORY);
 
-  Variant number;  // the text VariantChangeType makes cannot be allocated
-  number->vt = VT_I4;
-  number->lVal = 42;
-  EXPECT_EQ(statusWithAllocationRefused([&] { wideFromVariant(*number); }), E_OUTOFMEMORY);
-  EXPECT_EQ(wideFromVariant(*number), OLESTR("42")) << "and works again once memory is back";
+  OwnedVariant number;  // the text VariantChangeType makes cannot be allocated
+  number.get()->vt = VT_I4;
+  number.get()->lVal = 42;
+  EXPECT_EQ(statusWithAllocationRefused([&] { wideFromVariant(number.value()); }), E_OUTOFMEMORY);
+  EXPECT_EQ(wideFromVariant(number.value()), OLESTR("42")) << "and works again once memory is back";
 }
 
 TEST(OleFailureTest, AnInstancePathWhosePropertyNameCannotBeAllocatedRaisesOutOfMemory) {

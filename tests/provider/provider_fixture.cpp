@@ -1,5 +1,7 @@
 #include "provider_fixture.h"
 
+#include <owners/owned_variant.h>
+
 #include <stdlib.h>
 
 #include <cstdint>
@@ -8,8 +10,8 @@
 
 #include <winplatform/posix_hooks.h>
 
-#include "factory.h"
-#include "provider_class_id.h"
+#include "provider/provider_class_id.h"
+#include "server/factory.h"
 #include "wmi_model/low_arena.h"
 
 extern "C" int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
@@ -189,28 +191,23 @@ IWbemEventProvider* eventsOf(IUnknown* provider) {
 }
 
 IWbemClassObject* newGadget(IWbemServices* ns, const char16_t* name) {
-  Bstr className(u"Gadget");
+  velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
   IWbemClassObject* cls = nullptr;
-  ns->GetObject(className, 0, nullptr, &cls, nullptr);
+  ns->GetObject(className.get(), 0, nullptr, &cls, nullptr);
   IWbemClassObject* gadget = nullptr;
   cls->SpawnInstance(0, &gadget);
   cls->Release();
-  VARIANT value;
-  VariantInit(&value);
-  value.vt = VT_BSTR;
-  value.bstrVal = SysAllocString(name);
-  gadget->Put(u"Name", 0, &value, 0);
-  VariantClear(&value);
+  velt::OwnedVariant value;
+  value.get()->vt = VT_BSTR;
+  value.get()->bstrVal = SysAllocString(name);
+  gadget->Put(u"Name", 0, value.get(), 0);
   return gadget;
 }
 
 std::u16string textProperty(IWbemClassObject* object, const char16_t* name) {
-  VARIANT value;
-  VariantInit(&value);
-  object->Get(name, 0, &value, nullptr, nullptr);
-  std::u16string text = value.vt == VT_BSTR ? std::u16string(value.bstrVal) : u"<not text>";
-  VariantClear(&value);
-  return text;
+  velt::OwnedVariant value;
+  object->Get(name, 0, value.get(), nullptr, nullptr);
+  return value.vt() == VT_BSTR ? std::u16string(value.value().bstrVal) : u"<not text>";
 }
 
 }  // namespace velt::provider::test

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <objbase.h>
+#include <owners/unique_handle.h>
+#include <owners/utf_text.h>
 #include <wbemprov.h>
 
 #include <filesystem>
@@ -71,14 +73,6 @@ IWbemEventProvider* eventsOf(IUnknown* provider);
 
 // A blank Gadget with Name set, one reference for the caller.
 IWbemClassObject* newGadget(IWbemServices* ns, const char16_t* name);
-
-// Owns a BSTR for a call.
-struct Bstr {
-  explicit Bstr(const char16_t* text) : value(SysAllocString(text)) {}
-  ~Bstr() { SysFreeString(value); }
-  operator BSTR() const { return value; }
-  BSTR value;
-};
 
 std::u16string textProperty(IWbemClassObject* object, const char16_t* name);
 

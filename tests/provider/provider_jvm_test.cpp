@@ -9,8 +9,8 @@
 #include <set>
 #include <thread>
 
+#include "provider/proxy_provider.h"
 #include "provider_fixture.h"
-#include "proxy_provider.h"
 #include "scripted_class_object.h"
 #include "wbem_provider_base.h"
 #include "wmi_model/low_arena.h"
@@ -101,9 +101,9 @@ TEST_F(ProviderJvmTest, ServedOperationsDeliverExactlyWhatJavaMade) {
   IWbemServices* services = servicesOf(provider);
 
   // get: the path reaches Java as WMI wrote it, non-ASCII and escapes included.
-  Bstr path(u"Gadget.Name=\"Zo\u00eb \\\"q\\\"\"");
+  velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"Zo\u00eb \\\"q\\\"\"");
   RecordingSink* got = RecordingSink::create();
-  EXPECT_EQ(services->GetObjectAsync(path, 0, nullptr, got), WBEM_S_NO_ERROR);
+  EXPECT_EQ(services->GetObjectAsync(path.get(), 0, nullptr, got), WBEM_S_NO_ERROR);
   EXPECT_EQ(kinds(got), "IS");
   ASSERT_EQ(got->objects().size(), 1u);
   EXPECT_EQ(textProperty(got->objects()[0], u"Name"), u"found");
@@ -123,9 +123,9 @@ TEST_F(ProviderJvmTest, ServedOperationsDeliverExactlyWhatJavaMade) {
   // enumerate: 0, 3 and many, in vector order, each object indicated on its own.
   for (int count : {0, 3, 200}) {
     setControl("enum=" + std::to_string(count));
-    Bstr className(u"Gadget");
+    velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
     RecordingSink* all = RecordingSink::create();
-    EXPECT_EQ(services->CreateInstanceEnumAsync(className, 0, nullptr, all), WBEM_S_NO_ERROR);
+    EXPECT_EQ(services->CreateInstanceEnumAsync(className.get(), 0, nullptr, all), WBEM_S_NO_ERROR);
     EXPECT_EQ(kinds(all), std::string(static_cast<size_t>(count), 'I') + "S");
     for (int i = 0; i < count && i < 5; ++i) {
       EXPECT_EQ(textProperty(all->objects()[static_cast<size_t>(i)], u"Name"),
@@ -136,9 +136,10 @@ TEST_F(ProviderJvmTest, ServedOperationsDeliverExactlyWhatJavaMade) {
   EXPECT_THAT(glueCalls(), Contains("enumInstances Gadget false Gadget true"));
 
   // execute: the out-parameters Java filled; a method without out-parameters completes only.
-  Bstr method(u"Resize");
+  velt::UniqueBstr method = velt::bstrFromUtf16(u"Resize");
   RecordingSink* ran = RecordingSink::create();
-  EXPECT_EQ(services->ExecMethodAsync(path, method, 0, nullptr, nullptr, ran), WBEM_S_NO_ERROR);
+  EXPECT_EQ(services->ExecMethodAsync(path.get(), method.get(), 0, nullptr, nullptr, ran),
+            WBEM_S_NO_ERROR);
   EXPECT_EQ(kinds(ran), "IS");
   VARIANT old;
   VariantInit(&old);
@@ -146,9 +147,9 @@ TEST_F(ProviderJvmTest, ServedOperationsDeliverExactlyWhatJavaMade) {
   EXPECT_EQ(old.vt, VT_I4);
   EXPECT_EQ(old.lVal, 42);
   ran->Release();
-  Bstr reset(u"Reset");
+  velt::UniqueBstr reset = velt::bstrFromUtf16(u"Reset");
   RecordingSink* resetSink = RecordingSink::create();
-  EXPECT_EQ(services->ExecMethodAsync(path, reset, 0, nullptr, nullptr, resetSink),
+  EXPECT_EQ(services->ExecMethodAsync(path.get(), reset.get(), 0, nullptr, nullptr, resetSink),
             WBEM_S_NO_ERROR);
   EXPECT_EQ(kinds(resetSink), "S");
   EXPECT_THAT(glueCalls(), Contains("invokeMethod Gadget.Name=\"Zo\xc3\xab \\\"q\\\"\" Reset 0 0"));
@@ -184,23 +185,26 @@ struct FailureRow {
 HRESULT runOperation(IUnknown* provider, IWbemServices* ns, const std::string& operation,
                      RecordingSink* sink) {
   IWbemServices* services = servicesOf(provider);
-  Bstr path(u"Gadget.Name=\"a\"");
+  velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"a\"");
   HRESULT result = E_FAIL;
-  if (operation == "get") result = services->GetObjectAsync(path, 0, nullptr, sink);
+  if (operation == "get") result = services->GetObjectAsync(path.get(), 0, nullptr, sink);
   if (operation == "badpath")
-    result = services->GetObjectAsync(Bstr(u"Bad Class.Name=1"), 0, nullptr, sink);
+    result =
+        services->GetObjectAsync(velt::bstrFromUtf16(u"Bad Class.Name=1").get(), 0, nullptr, sink);
   if (operation == "noclass")
-    result = services->GetObjectAsync(Bstr(u"Nothing.Name=1"), 0, nullptr, sink);
+    result =
+        services->GetObjectAsync(velt::bstrFromUtf16(u"Nothing.Name=1").get(), 0, nullptr, sink);
   if (operation == "put") {
     IWbemClassObject* gadget = newGadget(ns, u"a");
     result = services->PutInstanceAsync(gadget, 0, nullptr, sink);
     gadget->Release();
   }
   if (operation == "enum")
-    result = services->CreateInstanceEnumAsync(Bstr(u"Gadget"), 0, nullptr, sink);
+    result =
+        services->CreateInstanceEnumAsync(velt::bstrFromUtf16(u"Gadget").get(), 0, nullptr, sink);
   if (operation == "exec" || operation == "nomethod") {
-    Bstr method(operation == "exec" ? u"Resize" : u"Missing");
-    result = services->ExecMethodAsync(path, method, 0, nullptr, nullptr, sink);
+    velt::UniqueBstr method = velt::bstrFromUtf16(operation == "exec" ? u"Resize" : u"Missing");
+    result = services->ExecMethodAsync(path.get(), method.get(), 0, nullptr, nullptr, sink);
   }
   if (operation == "events") {
     IWbemEventProvider* events = eventsOf(provider);
@@ -305,7 +309,9 @@ TEST_F(ProviderJvmTest, AGlueWithoutItsConstructorFailsTheInitialize) {
   // Without a Glue object every request fails.
   IWbemServices* services = servicesOf(provider);
   RecordingSink* sink = RecordingSink::create();
-  EXPECT_EQ(services->CreateInstanceEnumAsync(Bstr(u"Gadget"), 0, nullptr, sink), WBEM_E_FAILED);
+  EXPECT_EQ(
+      services->CreateInstanceEnumAsync(velt::bstrFromUtf16(u"Gadget").get(), 0, nullptr, sink),
+      WBEM_E_FAILED);
   EXPECT_EQ(kinds(sink), "");
   sink->Release();
   services->Release();
@@ -413,7 +419,9 @@ TEST_F(ProviderJvmTest, AMissingGlueClassFailsEveryInitialize) {
       4);  // the class load's own record and the provider's, twice
   IWbemServices* services = servicesOf(first);
   RecordingSink* sink = RecordingSink::create();
-  EXPECT_EQ(services->CreateInstanceEnumAsync(Bstr(u"Gadget"), 0, nullptr, sink), WBEM_E_FAILED);
+  EXPECT_EQ(
+      services->CreateInstanceEnumAsync(velt::bstrFromUtf16(u"Gadget").get(), 0, nullptr, sink),
+      WBEM_E_FAILED);
   sink->Release();
   services->Release();
   second->Release();
@@ -456,7 +464,9 @@ TEST_F(ProviderJvmTest, PointersAboveTwoGigabytesCrossBothWays) {
   IWbemServices* services = servicesOf(provider);
   setControl("enum=8");
   RecordingSink* all = RecordingSink::create();
-  EXPECT_EQ(services->CreateInstanceEnumAsync(Bstr(u"Gadget"), 0, nullptr, all), WBEM_S_NO_ERROR);
+  EXPECT_EQ(
+      services->CreateInstanceEnumAsync(velt::bstrFromUtf16(u"Gadget").get(), 0, nullptr, all),
+      WBEM_S_NO_ERROR);
   std::string handed = "handed";
   bool sawHigh = false;
   for (IWbemClassObject* object : all->objects()) {
@@ -486,7 +496,8 @@ TEST_F(ProviderJvmTest, PointersAboveTwoGigabytesCrossBothWays) {
 TEST_F(ProviderJvmTest, TheStandInRoutesRequestsToTheProvider) {
   install();
   RecordingSink* got = RecordingSink::create();
-  EXPECT_EQ(ns->GetObjectAsync(Bstr(u"Gadget.Name=\"x\""), 0, nullptr, got), WBEM_S_NO_ERROR);
+  EXPECT_EQ(ns->GetObjectAsync(velt::bstrFromUtf16(u"Gadget.Name=\"x\"").get(), 0, nullptr, got),
+            WBEM_S_NO_ERROR);
   EXPECT_EQ(got->waitForFinalStatus(std::chrono::seconds(60)), WBEM_S_NO_ERROR);
   EXPECT_EQ(kinds(got), "IS");
   got->Release();

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "javapointer/java_pointer.h"
-#include "proxy_provider.h"
+#include "provider/proxy_provider.h"
 #include "test_layout.h"
 #include "wmi/service.h"
 #include "wmi_model/low_arena.h"

@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "factory.h"
 #include "seams.h"
-#include "unknown.h"
+#include "server/factory.h"
+#include "server/unknown.h"
 
 // Last: the test's own GUIDs below are defined here, not only declared.
 #include <initguid.h>

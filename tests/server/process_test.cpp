@@ -1,6 +1,7 @@
 // The built server executable, run as its own process.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <owners/unique_handle.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -53,11 +54,10 @@ int exitStatusOf(pid_t pid) {
 }
 
 bool classKeyExists() {
-  HKEY opened = nullptr;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kClassKey, 0, KEY_READ, &opened) != ERROR_SUCCESS) {
+  velt::UniqueRegistryKey opened;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kClassKey, 0, KEY_READ, opened.put()) != ERROR_SUCCESS) {
     return false;
   }
-  RegCloseKey(opened);
   return true;
 }
 

@@ -1,6 +1,7 @@
 // Self-registration and the entry's command line, against a registry the test may clear.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <owners/unique_handle.h>
 #include <windows.h>
 #ifndef _WIN32
 #include <winplatform/posix_hooks.h>  // VeltSetLocalServerEntry
@@ -18,13 +19,13 @@
 #include <string>
 #include <vector>
 
-#include "factory.h"
 #include "jvm_lock_setup.h"
-#include "provider_class_id.h"
-#include "proxy_provider.h"
+#include "provider/provider_class_id.h"
+#include "provider/proxy_provider.h"
 #include "registry.h"
 #include "seams.h"
-#include "server_exit_codes.h"
+#include "server/factory.h"
+#include "server/server_exit_codes.h"
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
@@ -40,16 +41,15 @@ constexpr char kFriendlyName[] = "NorvexVelt Proxy Provider, Release 1.0";
 
 // The default value of HKEY_CLASSES_ROOT\key, or "<absent>".
 std::string defaultValue(const std::string& key) {
-  HKEY opened = nullptr;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) {
+  velt::UniqueRegistryKey opened;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, opened.put()) != ERROR_SUCCESS) {
     return "<absent>";
   }
   char value[1024] = {};
   DWORD size = sizeof value;
   DWORD type = REG_NONE;
-  LSTATUS status =
-      RegQueryValueExA(opened, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
-  RegCloseKey(opened);
+  LSTATUS status = RegQueryValueExA(opened.get(), nullptr, nullptr, &type,
+                                    reinterpret_cast<BYTE*>(value), &size);
   if (status != ERROR_SUCCESS) return "<no value>";
   EXPECT_EQ(type, REG_SZ) << key;
   EXPECT_EQ(size, std::char_traits<char>::length(value) + 1) << key;

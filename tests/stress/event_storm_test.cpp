@@ -4,8 +4,8 @@
 // then: nothing may, and every sink must be released exactly once.
 #include <gtest/gtest.h>
 
-#include <wmi_model/low_arena.h>
 #include <wmi/service.h>
+#include <wmi_model/low_arena.h>
 
 #include <atomic>
 #include <chrono>

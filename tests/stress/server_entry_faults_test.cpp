@@ -2,6 +2,7 @@
 // entry asks for, COM refusing process-wide security, a class factory that cannot be made, and
 // a module without a path or a class identifier without text to register.
 #include <gtest/gtest.h>
+#include <owners/unique_handle.h>
 #include <windows.h>
 #include <winplatform/posix_hooks.h>
 
@@ -16,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "factory.h"
 #include "failing_nothrow_new.h"
-#include "server_exit_codes.h"
+#include "server/factory.h"
+#include "server/server_exit_codes.h"
 
 namespace {
 
@@ -46,12 +47,11 @@ class ServerEntryFaults : public ::testing::Test {
   }
 
   static bool registered() {
-    HKEY key = nullptr;
+    velt::UniqueRegistryKey key;
     if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{6D0F4A2E-93B7-4C51-A8E2-5F19C3D7B06A}", 0,
-                      KEY_READ, &key) != ERROR_SUCCESS) {
+                      KEY_READ, key.put()) != ERROR_SUCCESS) {
       return false;
     }
-    RegCloseKey(key);
     return true;
   }
 

@@ -6,6 +6,8 @@
 // through the real Glue in the event storm test.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <owners/unique_handle.h>
+#include <owners/utf_text.h>
 
 #include <oleauto.h>
 #include <wmi/service.h>
@@ -38,12 +40,6 @@ std::chrono::seconds runTime() {
   return std::chrono::seconds(configured != nullptr ? std::atoi(configured) : 20);
 }
 
-struct Bstr {
-  explicit Bstr(const char16_t* text) : value(SysAllocString(text)) {}
-  ~Bstr() { SysFreeString(value); }
-  BSTR value;
-};
-
 // What one kind of request sends and what must come back.
 struct Expectation {
   long objects;
@@ -73,11 +69,13 @@ TEST(ProviderStress, EveryOperationFromManyThreadsHasItsOutcomeAndLeavesNothingB
   InProcessServer host(options);
   IWbemServices* services = host.services();
 
-  Bstr itemPath(u"Bench_Item.Name=\"a\""), missingPath(u"Bench_Item.Name=\"missing\"");
-  Bstr itemClass(u"Bench_Item"), method(u"Grow");
+  velt::UniqueBstr itemPath = velt::bstrFromUtf16(u"Bench_Item.Name=\"a\""),
+                   missingPath = velt::bstrFromUtf16(u"Bench_Item.Name=\"missing\"");
+  velt::UniqueBstr itemClass = velt::bstrFromUtf16(u"Bench_Item"),
+                   method = velt::bstrFromUtf16(u"Grow");
   // A first request starts the server and its VM, which the host's hand on Java then joins.
   auto* first = new CountingSink();
-  services->GetObjectAsync(missingPath.value, 0, nullptr, first);
+  services->GetObjectAsync(missingPath.get(), 0, nullptr, first);
   first->Release();
   velt::host::JavaControl java;
   ASSERT_TRUE(java.ready());
@@ -91,20 +89,20 @@ TEST(ProviderStress, EveryOperationFromManyThreadsHasItsOutcomeAndLeavesNothingB
   auto run = [&](Operation operation, IWbemObjectSink* sink) {
     switch (operation) {
       case kGet:
-        return services->GetObjectAsync(itemPath.value, 0, nullptr, sink);
+        return services->GetObjectAsync(itemPath.get(), 0, nullptr, sink);
       case kGetMissing:
-        return services->GetObjectAsync(missingPath.value, 0, nullptr, sink);
+        return services->GetObjectAsync(missingPath.get(), 0, nullptr, sink);
       case kPut:
         return services->PutInstanceAsync(item, 0, nullptr, sink);
       case kPutKeyless:
         return services->PutInstanceAsync(keyless, 0, nullptr, sink);
       case kEnumerate:
-        return services->CreateInstanceEnumAsync(itemClass.value, 0, nullptr, sink);
+        return services->CreateInstanceEnumAsync(itemClass.get(), 0, nullptr, sink);
       case kExec:
-        return services->ExecMethodAsync(itemPath.value, method.value, 0, nullptr, nullptr, sink);
+        return services->ExecMethodAsync(itemPath.get(), method.get(), 0, nullptr, nullptr, sink);
       case kExecMissing:
       default:
-        return services->ExecMethodAsync(missingPath.value, method.value, 0, nullptr, nullptr,
+        return services->ExecMethodAsync(missingPath.get(), method.get(), 0, nullptr, nullptr,
                                          sink);
     }
   };

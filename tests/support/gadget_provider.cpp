@@ -1,5 +1,7 @@
 #include "gadget_provider.h"
 
+#include <owners/unique_handle.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -43,9 +45,9 @@ std::condition_variable g_floodChanged;
 std::atomic<unsigned long> g_flooded{0};
 
 LONG numberOf(IWbemClassObject* object, const char16_t* name) {
-  velt::wmi::test::Var value;
-  object->Get(name, 0, &value.v, nullptr, nullptr);
-  return value.v.vt == VT_I4 ? value.v.lVal : 0;
+  velt::OwnedVariant value;
+  object->Get(name, 0, value.get(), nullptr, nullptr);
+  return value.get()->vt == VT_I4 ? value.get()->lVal : 0;
 }
 
 bool fitsIn32Bits(const void* pointer) {
@@ -220,12 +222,11 @@ void holdEnumerations(bool hold) {
 }
 
 void registerGadgetServer() {
-  HKEY key = nullptr;
+  velt::UniqueRegistryKey key;
   RegCreateKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{3C2B7A10-5E4F-4D21-8B6A-910E2D447FC3}\\LocalServer32",
-                  0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+                  0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
   const char exe[] = "/opt/gadgets/server";
-  RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(exe), sizeof exe);
-  RegCloseKey(key);
+  RegSetValueExA(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(exe), sizeof exe);
 }
 
 void resetGadgets() {

@@ -1,5 +1,7 @@
 #include "test_layout.h"
 
+#include <owners/unique_handle.h>
+
 #include <stdlib.h>
 
 #include <algorithm>
@@ -9,7 +11,7 @@
 #include <windows.h>
 #include <winplatform/posix_hooks.h>
 
-#include "trace.h"
+#include "trace/trace.h"
 
 namespace velt::test {
 
@@ -84,17 +86,17 @@ bool containsInOrder(const std::vector<std::string>& actual,
 }
 
 void writeInstallRecord(const std::string& installPath, const std::string& version) {
-  HKEY key = nullptr;
+  velt::UniqueRegistryKey key;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Norvex\\TARVO", 0, nullptr,
-                      REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                      REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.put(),
                       nullptr) != ERROR_SUCCESS) {
     throw std::runtime_error("cannot write the installation record");
   }
-  RegSetValueExA(key, "Install Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(installPath.c_str()),
+  RegSetValueExA(key.get(), "Install Path", 0, REG_SZ,
+                 reinterpret_cast<const BYTE*>(installPath.c_str()),
                  static_cast<DWORD>(installPath.size() + 1));
-  RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
+  RegSetValueExA(key.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
                  static_cast<DWORD>(version.size() + 1));
-  RegCloseKey(key);
 }
 
 void removeInstallRecord() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Norvex\\TARVO"); }

@@ -1,5 +1,9 @@
 #include "wbem_provider_base.h"
 
+#include <owners/com_ptr.h>
+#include <owners/owned_variant.h>
+#include <owners/unique_handle.h>
+
 namespace velt::test {
 
 STDMETHODIMP WbemProviderBase::QueryInterface(REFIID iid, void** out) {
@@ -58,44 +62,37 @@ NOT_SUPPORTED(ExecMethodAsync, const BSTR, const BSTR, LONG, IWbemContext*, IWbe
               IWbemObjectSink*)
 
 IWbemClassObject* spawnInstance(IWbemServices* nameSpace, const OLECHAR* className) {
-  BSTR name = SysAllocString(className);
-  IWbemClassObject *definition = nullptr, *instance = nullptr;
-  nameSpace->GetObject(name, 0, nullptr, &definition, nullptr);
-  SysFreeString(name);
+  velt::ComPtr<IWbemClassObject> definition;
+  IWbemClassObject* instance = nullptr;
+  nameSpace->GetObject(velt::UniqueBstr(SysAllocString(className)).get(), 0, nullptr,
+                       definition.put(), nullptr);
   if (definition) definition->SpawnInstance(0, &instance);
-  if (definition) definition->Release();
   return instance;
 }
 
 namespace {
 void putNumber(IWbemClassObject* object, const OLECHAR* name, LONG number) {
-  VARIANT value;
-  VariantInit(&value);
-  value.vt = VT_I4;
-  value.lVal = number;
-  object->Put(name, 0, &value, 0);
+  velt::OwnedVariant value;
+  value.get()->vt = VT_I4;
+  value.get()->lVal = number;
+  object->Put(name, 0, value.get(), 0);
 }
 }  // namespace
 
 HRESULT answerGrow(IWbemServices* nameSpace, const OLECHAR* className, const BSTR method,
                    IWbemClassObject* in, IWbemObjectSink* sink) {
-  VARIANT by;
-  VariantInit(&by);
-  in->Get(OLESTR("By"), 0, &by, nullptr, nullptr);
-  BSTR name = SysAllocString(className);
-  IWbemClassObject *definition = nullptr, *outDefinition = nullptr, *out = nullptr;
-  nameSpace->GetObject(name, 0, nullptr, &definition, nullptr);
-  SysFreeString(name);
-  definition->GetMethod(method, 0, nullptr, &outDefinition);
-  outDefinition->SpawnInstance(0, &out);
-  putNumber(out, OLESTR("NewSize"), 10 + (by.vt == VT_I4 ? by.lVal : 0));
-  putNumber(out, OLESTR("ReturnValue"), 0);
-  VariantClear(&by);
-  sink->Indicate(1, &out);
+  velt::OwnedVariant by;
+  in->Get(OLESTR("By"), 0, by.get(), nullptr, nullptr);
+  velt::ComPtr<IWbemClassObject> definition, outDefinition, out;
+  nameSpace->GetObject(velt::UniqueBstr(SysAllocString(className)).get(), 0, nullptr,
+                       definition.put(), nullptr);
+  definition->GetMethod(method, 0, nullptr, outDefinition.put());
+  outDefinition->SpawnInstance(0, out.put());
+  putNumber(out.get(), OLESTR("NewSize"), 10 + (by.vt() == VT_I4 ? by.value().lVal : 0));
+  putNumber(out.get(), OLESTR("ReturnValue"), 0);
+  IWbemClassObject* result = out.get();
+  sink->Indicate(1, &result);
   sink->SetStatus(WBEM_STATUS_COMPLETE, WBEM_S_NO_ERROR, nullptr, nullptr);
-  out->Release();
-  outDefinition->Release();
-  definition->Release();
   return WBEM_S_NO_ERROR;
 }
 

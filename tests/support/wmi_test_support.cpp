@@ -21,31 +21,31 @@ class Pair { [key] string Name; [key] uint32 Slot; sint32 Data; };
 )MOF";
 
 std::u16string getText(IWbemClassObject* object, const char16_t* name) {
-  Var v;
-  if (FAILED(object->Get(name, 0, &v.v, nullptr, nullptr))) return u"<failed>";
-  if (v.v.vt == VT_NULL) return u"<null>";
-  return v.text();
+  velt::OwnedVariant v;
+  if (FAILED(object->Get(name, 0, v.get(), nullptr, nullptr))) return u"<failed>";
+  if (v.get()->vt == VT_NULL) return u"<null>";
+  return v.vt() == VT_BSTR ? std::u16string(v.value().bstrVal) : u"<not text>";
 }
 
 IWbemClassObject* classOf(IWbemServices* ns, const char16_t* name) {
-  Bstr path(name);
+  velt::UniqueBstr path = velt::bstrFromUtf16(name);
   IWbemClassObject* cls = nullptr;
-  if (FAILED(ns->GetObject(path, 0, nullptr, &cls, nullptr))) return nullptr;
+  if (FAILED(ns->GetObject(path.get(), 0, nullptr, &cls, nullptr))) return nullptr;
   return cls;
 }
 
 HRESULT putText(IWbemClassObject* object, const char16_t* name, const char16_t* value) {
-  Var v;
-  v.v.vt = VT_BSTR;
-  v.v.bstrVal = SysAllocString(value);
-  return object->Put(name, 0, &v.v, 0);
+  velt::OwnedVariant v;
+  v.get()->vt = VT_BSTR;
+  v.get()->bstrVal = SysAllocString(value);
+  return object->Put(name, 0, v.get(), 0);
 }
 
 HRESULT putInt(IWbemClassObject* object, const char16_t* name, LONG value) {
-  Var v;
-  v.v.vt = VT_I4;
-  v.v.lVal = value;
-  return object->Put(name, 0, &v.v, 0);
+  velt::OwnedVariant v;
+  v.get()->vt = VT_I4;
+  v.get()->lVal = value;
+  return object->Put(name, 0, v.get(), 0);
 }
 
 }  // namespace velt::wmi::test

@@ -2,6 +2,10 @@
 
 #include <string>
 
+#include <owners/owned_variant.h>
+#include <owners/unique_handle.h>
+#include <owners/utf_text.h>
+
 #include <wbemcli.h>
 
 #include "wmi/service.h"
@@ -10,22 +14,6 @@ namespace velt::wmi::test {
 
 // A MOF with every CIM type, keys, a method, inheritance and a singleton.
 extern const char* const kTestMof;
-
-struct Bstr {
-  explicit Bstr(const char16_t* text) : value(SysAllocString(text)) {}
-  ~Bstr() { SysFreeString(value); }
-  operator BSTR() const { return value; }
-  BSTR value;
-};
-
-struct Var {
-  Var() { VariantInit(&v); }
-  ~Var() { VariantClear(&v); }
-  std::u16string text() const {
-    return v.vt == VT_BSTR ? std::u16string(v.bstrVal) : u"<not text>";
-  }
-  VARIANT v;
-};
 
 std::u16string getText(IWbemClassObject* object, const char16_t* name);
 IWbemClassObject* classOf(IWbemServices* ns, const char16_t* name);  // one reference

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "seams.h"
-#include "trace.h"
+#include "trace/trace.h"
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;

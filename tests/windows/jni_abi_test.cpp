@@ -2,6 +2,8 @@
 #include <jni.h>
 #include <windows.h>
 
+#include <owners/unique_handle.h>
+
 #include <cstring>
 #include <type_traits>
 
@@ -59,13 +61,13 @@ TEST(CheckForEventsExportTest, PlainJniNameLeadsToTheNative) {
 
 #ifdef VELT_TEST_SIBLING_NATIVES
 TEST(SiblingNativesExportTest, VmFindsThemByTheirPlainJniNames) {
-  HMODULE library = LoadLibraryA("qelvor.dll");
-  ASSERT_NE(library, nullptr);
-  EXPECT_NE(GetProcAddress(library, "Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nAddRef"),
-            nullptr);
+  velt::UniqueModule library(LoadLibraryA("qelvor.dll"));
+  ASSERT_TRUE(library);
   EXPECT_NE(
-      GetProcAddress(library, "Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutString"),
+      GetProcAddress(library.get(), "Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nAddRef"),
       nullptr);
-  FreeLibrary(library);
+  EXPECT_NE(GetProcAddress(library.get(),
+                           "Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutString"),
+            nullptr);
 }
 #endif

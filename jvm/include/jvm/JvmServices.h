@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 struct IWbemContext;
 
@@ -24,6 +25,9 @@ class JvmServices {
 
   // 1 when the VM runs after the call (started now or earlier), 0 on failure.
   int startJvm();
+  // Why the last startJvm found no Java runtime: the files it tried and how to make one found.
+  // Empty when the runtime was found.
+  const std::string& runtimeSearchFailure() const { return m_runtimeSearchFailure; }
 
   // A global reference to the class named in dotted form, or null. Attaches and detaches the
   // calling thread by itself.
@@ -57,9 +61,13 @@ class JvmServices {
   JvmServices& operator=(const JvmServices&) = delete;
 
   FARPROC findEntryPoint(const char* candidate, const char* entryPointName, bool traced);
+  GetDefaultInitArgsFunction findInJavaHome();
+  void describeRuntimeNotFound();
   bool adoptExistingJavaVM();
 
   JavaVM* m_pJavaVM = nullptr;
+  std::vector<std::string> m_triedRuntimes;
+  std::string m_runtimeSearchFailure;
 
   static JvmServices* sm_pInstance;
   static LONG sm_cUsers;

@@ -1,5 +1,7 @@
 #include "in_process_server.h"
 
+#include <owners/unique_handle.h>
+
 #include <stdlib.h>
 
 #include <objbase.h>
@@ -18,7 +20,7 @@
 #include <wmi/service.h>
 #include <wmi_model/low_arena.h>
 
-#include "provider_class_id.h"
+#include "provider/provider_class_id.h"
 
 extern "C" int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
                               int showCommand);
@@ -56,14 +58,13 @@ void link(const std::filesystem::path& target, const std::filesystem::path& wher
 }
 
 void registerServer(const std::string& executable) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CLASSES_ROOT, kClassKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS) {
+  velt::UniqueRegistryKey key;
+  if (RegCreateKeyExA(HKEY_CLASSES_ROOT, kClassKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      key.put(), nullptr) != ERROR_SUCCESS) {
     throw std::runtime_error("cannot register the server");
   }
-  RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(executable.c_str()),
+  RegSetValueExA(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(executable.c_str()),
                  static_cast<DWORD>(executable.size() + 1));
-  RegCloseKey(key);
 }
 
 HRESULT putText(IWbemClassObject* object, const char16_t* name, const char16_t* text) {

@@ -66,6 +66,14 @@ public class Glue {
         return found.wbemObject().handOver();
     }
 
+    /**
+     * What the jars on the class path serve, for a check of the registrations against them: see
+     * {@code ProviderTable.listing}. Makes every provider once, as a namespace's Glue does.
+     */
+    public static String listProviders() {
+        return new ProviderTable(Glue.class.getClassLoader()).listing();
+    }
+
     /** The WMI status that an exception of a Glue member answers. */
     public static int failureStatus(Throwable failure) {
         return Failures.status(failure);

@@ -1,6 +1,7 @@
 package com.norvex.sysmgt.proxy;
 
 import com.norvex.sysmgt.cim.wmi.wbem.WbemException;
+import com.norvex.sysmgt.provider.EventProvider;
 import com.norvex.sysmgt.provider.WbemStatus;
 import com.norvex.sysmgt.provider.WmiProvider;
 import java.io.BufferedReader;
@@ -16,6 +17,7 @@ import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Locale;
 import java.util.Map;
+import java.util.Set;
 import java.util.TreeMap;
 
 /**
@@ -102,6 +104,39 @@ final class ProviderTable {
             }
         }
         return Collections.unmodifiableList(result);
+    }
+
+    /**
+     * One line per fact, fields separated by tabs: "serves" or "events", the WMI class, the
+     * provider class and its jar; "fails", the WMI class and why; "unloaded" and why.
+     */
+    String listing() {
+        StringBuilder text = new StringBuilder();
+        for (Map.Entry<String, WmiProvider> entry : byClass.entrySet()) {
+            WmiProvider provider = entry.getValue();
+            String origin = "\t" + provider.getClass().getName() + "\t" + jarOf(provider.getClass());
+            if (!(provider instanceof EventProvider)) {
+                text.append("serves\t").append(entry.getKey()).append(origin).append('\n');
+                continue;
+            }
+            Set<String> events = ((EventProvider) provider).eventClasses();
+            if (events == null || events.isEmpty()) {
+                events = Set.of(entry.getKey());
+            } else {
+                text.append("serves\t").append(entry.getKey()).append(origin).append('\n');
+            }
+            for (String eventClass : events) {
+                text.append("events\t").append(eventClass).append(origin).append('\n');
+            }
+        }
+        for (Map.Entry<String, String> failed : failedClasses.entrySet()) {
+            text.append("fails\t").append(failed.getKey()).append('\t')
+                    .append(failed.getValue()).append('\n');
+        }
+        for (String reason : unloaded) {
+            text.append("unloaded\t").append(reason).append('\n');
+        }
+        return text.toString();
     }
 
     @Override

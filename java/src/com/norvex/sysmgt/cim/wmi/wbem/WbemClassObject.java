@@ -321,7 +321,7 @@ public class WbemClassObject implements AutoCloseable {
      */
     public OffsetDateTime getDateTime(String name) {
         String text = getString(name);
-        return text == null ? null : DmtfTime.parseDateTime(text);
+        return text == null ? null : CimDateTime.parseDateTime(text);
     }
 
     /**
@@ -331,7 +331,7 @@ public class WbemClassObject implements AutoCloseable {
      */
     public Duration getInterval(String name) {
         String text = getString(name);
-        return text == null ? null : DmtfTime.parseInterval(text);
+        return text == null ? null : CimDateTime.parseInterval(text);
     }
 
     /** An array of text (also of datetime and reference values), or null. */
@@ -448,12 +448,12 @@ public class WbemClassObject implements AutoCloseable {
 
     /** Writes a datetime value, cut to microseconds; null writes a null value. */
     public void putDateTime(String name, OffsetDateTime value) {
-        putString(name, value == null ? null : DmtfTime.formatDateTime(value));
+        putString(name, value == null ? null : CimDateTime.formatDateTime(value));
     }
 
     /** Writes an interval value, cut to microseconds; null writes a null value. */
     public void putInterval(String name, Duration value) {
-        putString(name, value == null ? null : DmtfTime.formatInterval(value));
+        putString(name, value == null ? null : CimDateTime.formatInterval(value));
     }
 
     /** Writes an array of text (also datetime and reference values); null writes a null value. */

@@ -1,0 +1,265 @@
+// POSIX only: the proxies and stubs that carry interface pointers between processes. The
+// runtime carries IUnknown and IClassFactory itself; a layer that owns other interfaces writes
+// their schema (extending velt.rpc.Unknown, imported as "/velt/com.capnp") and registers a
+// marshaler per interface identifier, as a proxy/stub library does on Windows.
+//
+// Threads: every capability lives on the runtime's event-loop thread. Stubs are created and
+// answer there, and hand the call to the real object on a worker thread (onWorker), so calls
+// from several clients run at once. Proxies are called on any thread but the loop thread; they
+// block in callRemote until the answer arrives.
+#pragma once
+
+#include <capnp/capability.h>
+#include <kj/async.h>
+#include <kj/refcount.h>
+#include <objbase.h>
+#include <velt/com.capnp.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace velt::remoting {
+
+// One connection between two processes (loop thread only). Proxies keep it alive; stubs know
+// it only through its anchor, which it clears when it goes: a stub must not keep its own
+// connection alive, or a client that vanished would leave its stubs behind.
+class Connection : public kj::Refcounted {
+ public:
+  using Anchor = std::shared_ptr<Connection*>;
+  Connection() : anchor_(std::make_shared<Connection*>(this)) {}
+  ~Connection() noexcept(false) { *anchor_ = nullptr; }
+  const Anchor& anchor() const { return anchor_; }
+
+  // Runs `lost` on a worker thread once the peer is gone (at once when it already is).
+  void whenLost(std::function<void()> lost);
+  // Called by the connection when its peer is gone; runs what waits for that, once.
+  void markLost();
+  bool isLost() const { return lost_; }
+
+ private:
+  Anchor anchor_;
+  bool lost_ = false;
+  std::vector<std::function<void()>> whenLost_;
+};
+
+// What every proxy is besides its interface: the connection it stands on.
+class ProxyIdentity {
+ public:
+  // Loop thread.
+  virtual Connection* connection() = 0;
+
+ protected:
+  ~ProxyIdentity() = default;
+};
+
+// Runs `lost` on a worker thread once the connection behind `proxy` is lost (at once when it
+// already is). False when `proxy` is an object of this process, which no loss can take.
+// Any thread but the loop thread.
+bool whenDisconnected(IUnknown* proxy, std::function<void()> lost);
+
+// Loop thread: a reference on the connection `anchor` names; null when it is gone or unnamed.
+kj::Own<Connection> keepConnection(const Connection::Anchor& anchor);
+
+// What a proxy stands on: one capability and the connection it came over (kept alive as long
+// as the capability). Created, used and destroyed on the loop thread only.
+struct RemoteObject {
+  kj::Own<Connection> connection;  // may be null
+  rpc::Unknown::Client capability;
+};
+
+struct InterfaceMarshaler {
+  // Loop thread: the stub for `object`, which already is this interface, serving the
+  // connection `origin` names (the capabilities it receives in calls came over it). The stub
+  // takes over the caller's reference and must release it (releaseLater) when destroyed.
+  std::function<rpc::Unknown::Client(IUnknown* object, Connection::Anchor origin)> makeStub;
+  // Loop thread: a proxy for `remote`, returned with one reference.
+  std::function<IUnknown*(kj::Own<RemoteObject> remote)> makeProxy;
+};
+
+// Registers (or replaces) the marshaler of `iid`. Any thread.
+void registerInterface(REFIID iid, InterfaceMarshaler marshaler);
+bool interfaceRegistered(REFIID iid);
+
+// Loop thread: the stub / proxy for an interface pointer of interface `iid`. toCapability takes
+// over `object`'s reference; toInterface answers E_NOINTERFACE when `iid` has no marshaler.
+rpc::Unknown::Client toCapability(REFIID iid, IUnknown* object, Connection::Anchor origin);
+HRESULT toInterface(REFIID iid, kj::Own<RemoteObject> remote, void** out);
+kj::Own<RemoteObject> sameConnection(const RemoteObject& from, rpc::Unknown::Client capability);
+
+// The status a failed remote call answers: a lost connection or server is the disconnection
+// status; other transport failures are RPC_E_DISCONNECTED too, as the object is unusable.
+HRESULT statusOf(const kj::Exception& failure);
+
+// Runs `start` on the loop thread and blocks the calling thread until the promise it returns
+// (of HRESULT) settles. A transport failure answers statusOf(failure).
+HRESULT runOnLoop(std::function<kj::Promise<HRESULT>()> start);
+bool onLoopThread();
+
+// Queues `work` on a worker thread of the process (never the loop thread).
+void postWork(std::function<void()> work);
+// Releases `object` on a worker thread: its last release may call other proxies, which cannot
+// be called from the loop thread.
+void releaseLater(IUnknown* object);
+
+// Counts the calls a stub is answering, so a server that ends answers them first.
+void callStarted();
+void callFinished();
+
+// Loop thread: runs `work` (returning T, never throwing) on a worker thread; the promise settles
+// on the loop thread with its value.
+template <typename T, typename Work>
+kj::Promise<T> onWorker(Work work) {
+  auto pair = kj::newPromiseAndCrossThreadFulfiller<T>();
+  auto fulfiller =
+      std::make_shared<kj::Own<kj::CrossThreadPromiseFulfiller<T>>>(kj::mv(pair.fulfiller));
+  auto task = std::make_shared<Work>(std::move(work));
+  callStarted();
+  postWork([fulfiller, task] { (*fulfiller)->fulfill((*task)()); });
+  return kj::mv(pair.promise).attach(kj::defer([] { callFinished(); }));
+}
+
+// A COM reference that crosses threads inside the runtime: released on a worker thread.
+class HeldReference {
+ public:
+  HeldReference() = default;
+  explicit HeldReference(IUnknown* object) : object_(object) {}
+  HeldReference(HeldReference&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+  HeldReference& operator=(HeldReference&& other) noexcept {
+    if (this != &other) {
+      if (object_ != nullptr) releaseLater(object_);
+      object_ = std::exchange(other.object_, nullptr);
+    }
+    return *this;
+  }
+  ~HeldReference() {
+    if (object_ != nullptr) releaseLater(object_);
+  }
+  IUnknown* get() const { return object_; }
+  IUnknown* detach() { return std::exchange(object_, nullptr); }
+
+ private:
+  IUnknown* object_ = nullptr;
+};
+
+// The outcome of a COM call that answers an interface pointer.
+struct InterfaceOutcome {
+  HRESULT status = E_UNEXPECTED;
+  HeldReference object;
+};
+
+// The server side of one interface: holds one reference on the real object and answers
+// QueryInterface. Interface stubs derive from it and from their schema's Server.
+class UnknownStub : public virtual rpc::Unknown::Server {
+ public:
+  UnknownStub(IUnknown* object, Connection::Anchor origin)
+      : object_(object), origin_(kj::mv(origin)) {}
+  // Virtual: stubs are deleted through this base by the RPC system's heap disposers.
+  virtual ~UnknownStub() { releaseLater(object_); }
+  UnknownStub(const UnknownStub&) = delete;
+  UnknownStub& operator=(const UnknownStub&) = delete;
+
+ protected:
+  kj::Promise<void> queryInterface(QueryInterfaceContext context) override;
+  // A reference for a call on a worker: the stub may go (its client gone) while the call runs.
+  HeldReference hold() const {
+    object_->AddRef();
+    return HeldReference(object_);
+  }
+  // Loop thread: the connection the stub serves, for the stubs of what its calls answer.
+  const Connection::Anchor& origin() const { return origin_; }
+  // Loop thread: a capability received in a call, standing on this stub's connection (which
+  // its proxy keeps alive, so the provider's copy of a sink outlives the call that brought it).
+  kj::Own<RemoteObject> received(rpc::Unknown::Client capability) const {
+    return kj::heap<RemoteObject>(RemoteObject{keepConnection(origin_), kj::mv(capability)});
+  }
+
+ private:
+  IUnknown* object_;
+  Connection::Anchor origin_;
+};
+
+// Fills an answer's status and object from an InterfaceOutcome (loop thread).
+template <typename Results>
+void answerInterface(Results results, REFIID iid, InterfaceOutcome outcome,
+                     const Connection::Anchor& origin) {
+  results.setStatus(outcome.status);
+  if (SUCCEEDED(outcome.status) && outcome.object.get() != nullptr) {
+    results.setObject(toCapability(iid, outcome.object.detach(), origin));
+  }
+}
+
+IID iidFrom(capnp::Data::Reader data);
+kj::ArrayPtr<const capnp::byte> iidBytes(REFIID iid);
+
+// The client side of one interface: local reference counts over one remote object, whose
+// capability the last Release drops. QueryInterface for other interfaces goes to the server.
+template <typename Interface>
+class ProxyBase : public Interface, public ProxyIdentity {
+ public:
+  ProxyBase(REFIID iid, kj::Own<RemoteObject> remote) : iid_(iid), remote_(kj::mv(remote)) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, iid_)) {
+      *out = static_cast<Interface*>(this);
+      AddRef();
+      return S_OK;
+    }
+    if (!interfaceRegistered(iid)) return E_NOINTERFACE;
+    IID wanted = iid;
+    return runOnLoop([this, wanted, out]() -> kj::Promise<HRESULT> {
+      auto request = remote_->capability.queryInterfaceRequest();
+      request.setIid(iidBytes(wanted));
+      return request.send().then([this, wanted, out](auto response) -> HRESULT {
+        HRESULT status = response.getStatus();
+        if (FAILED(status)) return status;
+        return toInterface(wanted, sameConnection(*remote_, response.getObject()), out);
+      });
+    });
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG left = --refs_;
+    if (left == 0) {
+      dropRemote();
+      delete this;
+    }
+    return left;
+  }
+  Connection* connection() override { return remote_->connection.get(); }
+
+ protected:
+  virtual ~ProxyBase() = default;
+  // Loop thread only.
+  RemoteObject& remote() { return *remote_; }
+  // Loop thread: the connection the proxy's calls go over, for the stubs of their arguments.
+  Connection::Anchor origin() const {
+    return remote_->connection.get() != nullptr ? remote_->connection->anchor() : nullptr;
+  }
+  template <typename Schema>
+  typename Schema::Client capabilityAs() {
+    return remote_->capability.template castAs<Schema>();
+  }
+
+ private:
+  void dropRemote() {
+    if (onLoopThread()) {
+      remote_ = nullptr;
+      return;
+    }
+    runOnLoop([this]() -> kj::Promise<HRESULT> {
+      remote_ = nullptr;
+      return S_OK;
+    });
+  }
+
+  IID iid_;
+  kj::Own<RemoteObject> remote_;
+  std::atomic<ULONG> refs_{1};
+};
+
+}  // namespace velt::remoting

@@ -1,0 +1,96 @@
+#include "session.h"
+
+#include <objbase.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "status_text.h"
+
+namespace veltwmi {
+
+Session::Session(const std::vector<std::string>& mofFiles, ServerHost host)
+    : host_(std::move(host)) {
+  comInitialized_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+  for (const std::string& file : mofFiles) {
+    try {
+      service_.loadMof(file);
+    } catch (const std::exception& fault) {
+      throw Failure(kExitSetup, fault.what());
+    }
+  }
+  VeltSetLocalServerEntry(host_.entry, nullptr,
+                          host_.executablePath.empty() ? nullptr : host_.executablePath.c_str());
+}
+
+Session::~Session() {
+  namespaces_.clear();
+  service_.shutdown();
+  int exitCode = 0;
+  VeltWaitForLocalServerExit(30000, &exitCode);
+  VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
+  if (comInitialized_) CoUninitialize();
+}
+
+IWbemServices* Session::nameSpace(const std::string& name) {
+  auto found = namespaces_.find(name);
+  if (found != namespaces_.end()) return found->second.get();
+  ComPtr<IWbemServices> ns;
+  HRESULT hr = service_.openNamespace(utf16FromUtf8(name), ns.put());
+  if (FAILED(hr)) {
+    throw Failure(kExitSetup, "namespace " + name + ": " + describeStatus(hr) +
+                                  " (no loaded MOF declares it; see --mof and --namespace)");
+  }
+  return namespaces_.emplace(name, ns).first->second.get();
+}
+
+ComPtr<IWbemClassObject> Session::classObject(IWbemServices* ns, const std::string& className) {
+  ComPtr<IWbemClassObject> cls;
+  UniqueBstr path = bstrFromUtf8(className);
+  HRESULT hr = ns->GetObject(path.get(), 0, nullptr, cls.put(), nullptr);
+  if (FAILED(hr) || !cls) {
+    // The stand-in answers a class path it does not know with WBEM_E_NOT_FOUND and an
+    // instance path with WBEM_E_INVALID_CLASS; every command names the one status.
+    if (hr == WBEM_E_NOT_FOUND || SUCCEEDED(hr)) hr = WBEM_E_INVALID_CLASS;
+    throw Failure(kExitUsage, "class " + className + ": " + describeStatus(hr) +
+                                  " (veltwmi classes lists the known ones)");
+  }
+  return cls;
+}
+
+std::string Session::serverFolder() const {
+  if (host_.executablePath.empty()) return ".";
+  return std::filesystem::path(host_.executablePath).parent_path().string();
+}
+
+std::string Session::failureText(const std::string& what, HRESULT status) const {
+  std::string text = what + ": " + describeStatus(status);
+  std::string folder = serverFolder();
+  switch (status) {
+    case REGDB_E_CLASSNOTREG: {
+      const char* store = std::getenv("VELT_REGISTRY");
+      text += "\n  the provider's server is not registered: run " + folder +
+              "/VeltProxyProvider -RegServer";
+      if (store) text += std::string(" (registry: ") + store + ")";
+      break;
+    }
+    case WBEM_E_FAILED:
+    case WBEM_E_PROVIDER_LOAD_FAILURE:
+    case WBEM_E_PROVIDER_FAILURE:
+    case WBEM_E_INITIALIZATION_FAILURE:
+    case CO_E_SERVER_EXEC_FAILURE:
+    case E_FAIL:
+      if (std::filesystem::exists(folder + "/qelvor.dbg")) {
+        text += "\n  the provider's trace log has the details: " + folder + "/qelvor.log";
+      } else {
+        text +=
+            "\n  for details switch the trace log on (touch " + folder + "/qelvor.dbg) and repeat";
+      }
+      break;
+    default:
+      break;
+  }
+  return text;
+}
+
+}  // namespace veltwmi

@@ -1,0 +1,253 @@
+// IWbemServices of one namespace: class definitions from the repository, instance and method
+// requests routed to the class's provider, event subscriptions to the event provider.
+#include <algorithm>
+
+#include "event_query.h"
+#include "service_state.h"
+#include "wmi_model/class_object.h"
+#include "wmi_model/object_path_text.h"
+
+namespace velt::wmi::detail {
+namespace {
+
+enum class Operation { kGet, kPut, kEnumerate, kMethod };
+
+std::u16string textOf(const BSTR s) { return s ? std::u16string(s, SysStringLen(s)) : u""; }
+
+class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
+ public:
+  Namespace(std::shared_ptr<ServiceState> state, std::u16string name)
+      : state_(std::move(state)), name_(std::move(name)) {}
+
+  STDMETHODIMP OpenNamespace(const BSTR child, LONG, IWbemContext*, IWbemServices** out,
+                             IWbemCallResult** result) override {
+    if (result) *result = nullptr;
+    if (!child || !out) return WBEM_E_INVALID_PARAMETER;
+    return state_->namespaceServices(name_ + u"\\" + textOf(child), out);
+  }
+
+  STDMETHODIMP CancelAsyncCall(IWbemObjectSink* sink) override {
+    if (!sink) return WBEM_E_INVALID_PARAMETER;
+    return state_->cancel(sink) ? WBEM_S_NO_ERROR : WBEM_E_NOT_FOUND;
+  }
+
+  STDMETHODIMP QueryObjectSink(LONG, IWbemObjectSink**) override { return WBEM_E_NOT_SUPPORTED; }
+
+  STDMETHODIMP GetObject(const BSTR path, LONG flags, IWbemContext* context, IWbemClassObject** out,
+                         IWbemCallResult** result) override {
+    if (result) *result = nullptr;
+    if (!path || !out) return WBEM_E_INVALID_PARAMETER;
+    *out = nullptr;
+    ComPtr<RecordingSink> sink(RecordingSink::create());
+    HRESULT hr = GetObjectAsync(path, flags, context, sink.get());
+    if (FAILED(hr)) return hr;
+    std::optional<HRESULT> status = sink->waitForFinalStatus(std::chrono::minutes(5));
+    if (!status) return WBEM_E_TIMED_OUT;
+    if (FAILED(*status)) return *status;
+    std::vector<IWbemClassObject*> objects = sink->objects();
+    if (objects.empty() || !objects.front()) return WBEM_E_NOT_FOUND;
+    *out = objects.front();
+    (*out)->AddRef();
+    return WBEM_S_NO_ERROR;
+  }
+
+  STDMETHODIMP GetObjectAsync(const BSTR path, LONG flags, IWbemContext* context,
+                              IWbemObjectSink* sink) override {
+    if (!path || !sink) return WBEM_E_INVALID_PARAMETER;
+    std::shared_ptr<const ClassDef> def;
+    std::optional<ParsedPath> parsed;
+    HRESULT hr = locate(textOf(path), parsed, def);
+    if (FAILED(hr)) return complete(sink, hr);
+    if (!parsed->isInstance) {
+      ComPtr<IWbemClassObject> object = makeClassObject(def);
+      IWbemClassObject* one = object.get();
+      sink->Indicate(1, &one);
+      return complete(sink, WBEM_S_NO_ERROR);
+    }
+    return route(*def, Operation::kGet, context, sink, [&](IWbemServices* p, IWbemObjectSink* s) {
+      return p->GetObjectAsync(path, flags, context, s);
+    });
+  }
+
+  STDMETHODIMP PutClass(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+  STDMETHODIMP PutClassAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+  STDMETHODIMP DeleteClass(const BSTR, LONG, IWbemContext*, IWbemCallResult**) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+  STDMETHODIMP DeleteClassAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+  STDMETHODIMP CreateClassEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+  // The namespace's classes (system classes left out), or those derived from `superclass`.
+  STDMETHODIMP CreateClassEnumAsync(const BSTR superclass, LONG, IWbemContext*,
+                                    IWbemObjectSink* sink) override {
+    if (!sink) return WBEM_E_INVALID_PARAMETER;
+    std::optional<NamespaceData> data = state_->repository.snapshot(name_);
+    if (!data) return complete(sink, WBEM_E_INVALID_NAMESPACE);
+    std::u16string base = textOf(superclass);
+    for (const auto& [key, def] : data->classes) {
+      if (def->name.rfind(u"__", 0) == 0) continue;
+      if (!base.empty() && !def->derivesFrom(base)) continue;
+      ComPtr<IWbemClassObject> object = makeClassObject(def);
+      IWbemClassObject* one = object.get();
+      sink->Indicate(1, &one);
+    }
+    return complete(sink, WBEM_S_NO_ERROR);
+  }
+  STDMETHODIMP PutInstance(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+
+  STDMETHODIMP PutInstanceAsync(IWbemClassObject* instance, LONG flags, IWbemContext* context,
+                                IWbemObjectSink* sink) override {
+    if (!instance || !sink) return WBEM_E_INVALID_PARAMETER;
+    Variant cls, genus;
+    instance->Get(u"__CLASS", 0, cls.get(), nullptr, nullptr);
+    instance->Get(u"__GENUS", 0, genus.get(), nullptr, nullptr);
+    if (genus.vt() != VT_I4 || genus.get()->lVal != WBEM_GENUS_INSTANCE) {
+      return complete(sink, WBEM_E_INVALID_OBJECT);
+    }
+    std::shared_ptr<const ClassDef> def = state_->repository.findClass(name_, cls.asText());
+    if (!def) return complete(sink, WBEM_E_INVALID_CLASS);
+    return route(*def, Operation::kPut, context, sink, [&](IWbemServices* p, IWbemObjectSink* s) {
+      return p->PutInstanceAsync(instance, flags, context, s);
+    });
+  }
+
+  STDMETHODIMP DeleteInstance(const BSTR, LONG, IWbemContext*, IWbemCallResult**) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+  STDMETHODIMP DeleteInstanceAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+  STDMETHODIMP CreateInstanceEnum(const BSTR, LONG, IWbemContext*,
+                                  IEnumWbemClassObject**) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+
+  STDMETHODIMP CreateInstanceEnumAsync(const BSTR className, LONG flags, IWbemContext* context,
+                                       IWbemObjectSink* sink) override {
+    if (!className || !sink) return WBEM_E_INVALID_PARAMETER;
+    std::shared_ptr<const ClassDef> def = state_->repository.findClass(name_, textOf(className));
+    if (!def) return complete(sink, WBEM_E_INVALID_CLASS);
+    return route(*def, Operation::kEnumerate, context, sink,
+                 [&](IWbemServices* p, IWbemObjectSink* s) {
+                   return p->CreateInstanceEnumAsync(className, flags, context, s);
+                 });
+  }
+
+  STDMETHODIMP ExecQuery(const BSTR, const BSTR, LONG, IWbemContext*,
+                         IEnumWbemClassObject**) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+  STDMETHODIMP ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
+                              IWbemObjectSink*) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+  STDMETHODIMP ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*,
+                                     IEnumWbemClassObject**) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+
+  STDMETHODIMP ExecNotificationQueryAsync(const BSTR language, const BSTR query, LONG,
+                                          IWbemContext* context, IWbemObjectSink* sink) override {
+    if (!language || !query || !sink) return WBEM_E_INVALID_PARAMETER;
+    if (!equalsIgnoreCase(textOf(language), u"WQL")) return WBEM_E_INVALID_QUERY_TYPE;
+    std::optional<std::u16string> eventClass = eventQueryClass(textOf(query));
+    if (!eventClass) return WBEM_E_INVALID_QUERY;
+    if (!state_->repository.findClass(name_, *eventClass)) return WBEM_E_INVALID_CLASS;
+    std::optional<ProviderRegistration> registration =
+        state_->repository.findEventProvider(name_, *eventClass);
+    if (!registration) return WBEM_E_PROVIDER_NOT_FOUND;
+    return state_->subscribe(name_, *registration, *eventClass, context, sink);
+  }
+
+  STDMETHODIMP ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
+                          IWbemClassObject**, IWbemCallResult**) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+
+  STDMETHODIMP ExecMethodAsync(const BSTR path, const BSTR method, LONG flags,
+                               IWbemContext* context, IWbemClassObject* in,
+                               IWbemObjectSink* sink) override {
+    if (!path || !method || !sink) return WBEM_E_INVALID_PARAMETER;
+    std::shared_ptr<const ClassDef> def;
+    std::optional<ParsedPath> parsed;
+    HRESULT hr = locate(textOf(path), parsed, def);
+    if (FAILED(hr)) return complete(sink, hr);
+    if (!def->findMethod(textOf(method))) return complete(sink, WBEM_E_INVALID_METHOD);
+    return route(*def, Operation::kMethod, context, sink,
+                 [&](IWbemServices* p, IWbemObjectSink* s) {
+                   return p->ExecMethodAsync(path, method, flags, context, in, s);
+                 });
+  }
+
+ private:
+  // The failure goes to the sink as WMI reports the outcome of an accepted asynchronous call.
+  static HRESULT complete(IWbemObjectSink* sink, HRESULT status) {
+    sink->SetStatus(WBEM_STATUS_COMPLETE, status, nullptr, nullptr);
+    return WBEM_S_NO_ERROR;
+  }
+
+  HRESULT locate(const std::u16string& path, std::optional<ParsedPath>& parsed,
+                 std::shared_ptr<const ClassDef>& def) {
+    parsed = parseObjectPath(path);
+    if (!parsed) return WBEM_E_INVALID_OBJECT_PATH;
+    if (!parsed->nameSpace.empty() && !equalsIgnoreCase(parsed->nameSpace, name_)) {
+      return WBEM_E_INVALID_NAMESPACE;
+    }
+    def = state_->repository.findClass(name_, parsed->className);
+    if (!def) return parsed->isInstance ? WBEM_E_INVALID_CLASS : WBEM_E_NOT_FOUND;
+    return WBEM_S_NO_ERROR;
+  }
+
+  template <class Call>
+  HRESULT route(const ClassDef& def, Operation op, IWbemContext* context, IWbemObjectSink* sink,
+                Call call) {
+    if (!qualifierIsSet(def.qualifiers, u"dynamic")) {
+      // Nothing stores static instances here: none can be found, listed or written.
+      if (op == Operation::kEnumerate) return complete(sink, WBEM_S_NO_ERROR);
+      return complete(sink, op == Operation::kGet ? WBEM_E_NOT_FOUND : WBEM_E_NOT_SUPPORTED);
+    }
+    const Qualifier* named = findQualifier(def.qualifiers, u"provider");
+    std::optional<ProviderRegistration> registration =
+        named ? state_->repository.findProvider(name_, named->value.asText()) : std::nullopt;
+    if (!registration) return complete(sink, WBEM_E_PROVIDER_NOT_FOUND);
+    bool capable =
+        op == Operation::kMethod ? registration->methodProvider : registration->instanceProvider;
+    if (op == Operation::kGet) capable = capable && registration->supportsGet;
+    if (op == Operation::kPut) capable = capable && registration->supportsPut;
+    if (op == Operation::kEnumerate) capable = capable && registration->supportsEnumeration;
+    if (!capable) return complete(sink, WBEM_E_PROVIDER_NOT_CAPABLE);
+    std::shared_ptr<ProviderEntry> entry;
+    ComPtr<IWbemClassObject> failureStatus;
+    HRESULT hr = state_->provider(name_, *registration, context, entry, &failureStatus);
+    if (FAILED(hr)) {
+      sink->SetStatus(WBEM_STATUS_COMPLETE, hr, nullptr, failureStatus.get());
+      return WBEM_S_NO_ERROR;
+    }
+    if (!entry->services) return complete(sink, WBEM_E_PROVIDER_NOT_CAPABLE);
+    ComPtr<IWbemObjectSink> forward = makeForwardingSink(sink);
+    hr = call(entry->services.get(), forward.get());
+    if (providerDied(hr)) state_->providerLost(entry);
+    finishForwarding(forward.get(), providerStatus(hr));
+    return WBEM_S_NO_ERROR;
+  }
+
+  std::shared_ptr<ServiceState> state_;
+  const std::u16string name_;
+};
+
+}  // namespace
+
+ComPtr<IWbemServices> makeNamespace(std::shared_ptr<ServiceState> state, std::u16string name) {
+  return ComPtr<IWbemServices>(new Namespace(std::move(state), std::move(name)));
+}
+
+}  // namespace velt::wmi::detail

@@ -1,0 +1,330 @@
+// Provider activation through COM and the sinks that carry provider results back.
+#include <condition_variable>
+#include <cstdio>
+
+#include <objbase.h>
+#include <windows.h>
+
+#include <owners/clsid_text.h>
+#include <owners/unique_handle.h>
+
+#include "service_state.h"
+
+#ifndef _WIN32
+#include <winplatform/remoting.h>
+#endif
+
+namespace velt::wmi::detail {
+
+class ForwardingSink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
+ public:
+  explicit ForwardingSink(IWbemObjectSink* client)
+      : client_(ComPtr<IWbemObjectSink>::share(client)) {}
+
+  STDMETHODIMP Indicate(LONG count, IWbemClassObject** objects) override {
+    return client_->Indicate(count, objects);
+  }
+  STDMETHODIMP SetStatus(LONG flags, HRESULT status, BSTR text, IWbemClassObject* object) override {
+    if (flags == WBEM_STATUS_COMPLETE) completed_ = true;
+    return client_->SetStatus(flags, status, text, object);
+  }
+  void finish(HRESULT providerResult) {
+    if (FAILED(providerResult) && !completed_.exchange(true)) {
+      client_->SetStatus(WBEM_STATUS_COMPLETE, providerResult, nullptr, nullptr);
+    }
+  }
+
+ private:
+  ComPtr<IWbemObjectSink> client_;
+  std::atomic<bool> completed_{false};
+};
+
+bool providerDied(HRESULT status) {
+  return status == RPC_E_DISCONNECTED || status == HRESULT(0x800706BA) /* server unavailable */ ||
+         status == HRESULT(0x80010007) /* server died */ ||
+         status == HRESULT(0x80010012) /* server died, not executed */;
+}
+
+HRESULT providerStatus(HRESULT status) {
+  return providerDied(status) ? HRESULT(WBEM_E_PROVIDER_FAILURE) : status;
+}
+
+ComPtr<IWbemObjectSink> makeForwardingSink(IWbemObjectSink* client) {
+  return ComPtr<IWbemObjectSink>(new ForwardingSink(client));
+}
+void finishForwarding(IWbemObjectSink* forwardingSink, HRESULT providerResult) {
+  static_cast<ForwardingSink*>(forwardingSink)->finish(providerResult);
+}
+
+// Hands every event the provider fires to the subscribers of its class.
+class EventFanout final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
+ public:
+  struct Subscription {
+    ComPtr<IWbemObjectSink> sink;
+    std::u16string eventClass;
+  };
+
+  STDMETHODIMP Indicate(LONG count, IWbemClassObject** objects) override {
+    if (count < 0 || (count > 0 && !objects)) return WBEM_E_INVALID_PARAMETER;
+    std::vector<Subscription> subscribers;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      subscribers = subscriptions_;
+    }
+    for (LONG i = 0; i < count; ++i) {
+      IWbemClassObject* event = objects[i];
+      if (!event) continue;
+      Variant cls;
+      event->Get(u"__CLASS", 0, cls.get(), nullptr, nullptr);
+      for (Subscription& s : subscribers) {
+        if (equalsIgnoreCase(cls.asText(), s.eventClass) ||
+            event->InheritsFrom(s.eventClass.c_str()) == WBEM_S_NO_ERROR) {
+          // Each client gets an object of its own: one shared object has one enumeration
+          // position, which clients enumerating at once would take from each other.
+          ComPtr<IWbemClassObject> copy;
+          if (FAILED(event->Clone(copy.put()))) continue;
+          IWbemClassObject* own = copy.get();
+          s.sink->Indicate(1, &own);
+        }
+      }
+    }
+    return WBEM_S_NO_ERROR;
+  }
+  STDMETHODIMP SetStatus(LONG, HRESULT, BSTR, IWbemClassObject*) override {
+    return WBEM_S_NO_ERROR;
+  }
+
+  void add(IWbemObjectSink* sink, const std::u16string& eventClass) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    subscriptions_.push_back({ComPtr<IWbemObjectSink>::share(sink), eventClass});
+  }
+  ComPtr<IWbemObjectSink> remove(IWbemObjectSink* sink) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = subscriptions_.begin(); it != subscriptions_.end(); ++it) {
+      if (it->sink.get() == sink) {
+        ComPtr<IWbemObjectSink> found = it->sink;
+        subscriptions_.erase(it);
+        return found;
+      }
+    }
+    return {};
+  }
+  std::vector<Subscription> takeAll() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::move(subscriptions_);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<Subscription> subscriptions_;
+};
+
+namespace {
+
+// What a provider's Initialize reported.
+struct InitOutcome {
+  std::mutex mutex;
+  std::condition_variable reported;
+  std::optional<LONG> status;
+  ComPtr<IWbemClassObject> statusObject;  // why it failed, when the provider said so
+};
+
+// The init sink also takes, as an IWbemObjectSink, a status object that says why an
+// initialisation failed, which the init sink's own SetStatus has no room for. A provider that
+// does not ask for it works as before.
+class InitStatusSink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
+ public:
+  explicit InitStatusSink(std::shared_ptr<InitOutcome> outcome) : outcome_(std::move(outcome)) {}
+  STDMETHODIMP Indicate(LONG, IWbemClassObject**) override { return WBEM_E_NOT_SUPPORTED; }
+  STDMETHODIMP SetStatus(LONG, HRESULT, BSTR, IWbemClassObject* object) override {
+    std::lock_guard<std::mutex> lock(outcome_->mutex);
+    if (!outcome_->statusObject) outcome_->statusObject = ComPtr<IWbemClassObject>::share(object);
+    return WBEM_S_NO_ERROR;
+  }
+
+ private:
+  std::shared_ptr<InitOutcome> outcome_;
+};
+
+class InitSink final : public ComObject<IWbemProviderInitSink, IID_IWbemProviderInitSink> {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (out != nullptr && iid == IID_IWbemObjectSink) {
+      *out = static_cast<IWbemObjectSink*>(new InitStatusSink(outcome_));
+      return S_OK;
+    }
+    return ComObject::QueryInterface(iid, out);
+  }
+  STDMETHODIMP SetStatus(LONG status, LONG) override {
+    std::lock_guard<std::mutex> lock(outcome_->mutex);
+    if (!outcome_->status) outcome_->status = status;
+    outcome_->reported.notify_all();
+    return WBEM_S_NO_ERROR;
+  }
+  std::optional<LONG> wait(unsigned timeoutMs) {
+    std::unique_lock<std::mutex> lock(outcome_->mutex);
+    outcome_->reported.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                [&] { return outcome_->status.has_value(); });
+    return outcome_->status;
+  }
+  ComPtr<IWbemClassObject> statusObject() {
+    std::lock_guard<std::mutex> lock(outcome_->mutex);
+    return outcome_->statusObject;
+  }
+
+ private:
+  std::shared_ptr<InitOutcome> outcome_ = std::make_shared<InitOutcome>();
+};
+
+// COM would start a server only when its LocalServer32 entry exists.
+bool registeredAsLocalServer(const CLSID& id) {
+  std::string key = "CLSID\\" + velt::clsidText(id) + "\\LocalServer32";
+  velt::UniqueRegistryKey handle;
+  return RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, handle.put()) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+HRESULT ServiceState::provider(const std::u16string& nameSpace,
+                               const ProviderRegistration& registration, IWbemContext* context,
+                               std::shared_ptr<ProviderEntry>& out,
+                               ComPtr<IWbemClassObject>* failureStatus) {
+  std::u16string key = toLower(nameSpace) + u"|" + toLower(registration.name);
+  std::lock_guard<std::mutex> activating(activation);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (shutDown) return WBEM_E_SHUTTING_DOWN;
+    auto cached = providers.find(key);
+    if (cached != providers.end()) {
+      out = cached->second;
+      return WBEM_S_NO_ERROR;
+    }
+  }
+  if (!registeredAsLocalServer(registration.clsid)) return REGDB_E_CLASSNOTREG;
+
+  auto entry = std::make_shared<ProviderEntry>();
+  HRESULT hr = CoCreateInstance(registration.clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
+                                reinterpret_cast<void**>(entry->unknown.put()));
+  if (FAILED(hr)) return hr;
+  ComPtr<IWbemProviderInit> init;
+  if (FAILED(entry->unknown->QueryInterface(IID_IWbemProviderInit,
+                                            reinterpret_cast<void**>(init.put())))) {
+    return WBEM_E_PROVIDER_LOAD_FAILURE;
+  }
+  ComPtr<IWbemServices> ns;
+  hr = namespaceServices(nameSpace, ns.put());
+  if (FAILED(hr)) return hr;
+  ComPtr<InitSink> sink(new InitSink());
+  std::u16string name = repository.canonicalNamespaceName(nameSpace);
+  hr = init->Initialize(nullptr, 0, name.data(), nullptr, ns.get(), context, sink.get());
+  if (FAILED(hr)) return WBEM_E_PROVIDER_LOAD_FAILURE;
+  std::optional<LONG> status = sink->wait(options.providerInitTimeoutMs);
+  if (!status || FAILED(*status)) {
+    if (failureStatus != nullptr) *failureStatus = sink->statusObject();
+    return WBEM_E_PROVIDER_LOAD_FAILURE;
+  }
+
+  entry->unknown->QueryInterface(IID_IWbemServices,
+                                 reinterpret_cast<void**>(entry->services.put()));
+  entry->unknown->QueryInterface(IID_IWbemEventProvider,
+                                 reinterpret_cast<void**>(entry->events.put()));
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (shutDown) return WBEM_E_SHUTTING_DOWN;  // the entry goes with this frame
+    providers[key] = entry;
+  }
+#ifndef _WIN32
+  // A server that dies takes its provider with it; the service learns it from the connection,
+  // as subscriptions make no call that would fail.
+  std::weak_ptr<ServiceState> self = weak_from_this();
+  std::weak_ptr<ProviderEntry> watched = entry;
+  velt::remoting::whenDisconnected(entry->unknown.get(), [self, watched] {
+    std::shared_ptr<ServiceState> state = self.lock();
+    std::shared_ptr<ProviderEntry> lost = watched.lock();
+    if (state && lost) state->providerLost(lost);
+  });
+#endif
+  out = entry;
+  return WBEM_S_NO_ERROR;
+}
+
+void ServiceState::providerLost(const std::shared_ptr<ProviderEntry>& entry) {
+  std::vector<EventFanout::Subscription> ended;
+  {
+    std::lock_guard<std::mutex> activating(activation);
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      for (auto it = providers.begin(); it != providers.end(); ++it) {
+        if (it->second == entry) {
+          providers.erase(it);
+          break;
+        }
+      }
+    }
+    if (entry->fanout) ended = entry->fanout->takeAll();
+  }
+  for (EventFanout::Subscription& s : ended) {
+    s.sink->SetStatus(WBEM_STATUS_COMPLETE, WBEM_E_PROVIDER_FAILURE, nullptr, nullptr);
+  }
+}
+
+HRESULT ServiceState::subscribe(const std::u16string& nameSpace,
+                                const ProviderRegistration& registration,
+                                const std::u16string& eventClass, IWbemContext* context,
+                                IWbemObjectSink* sink) {
+  std::shared_ptr<ProviderEntry> entry;
+  HRESULT hr = provider(nameSpace, registration, context, entry);
+  if (FAILED(hr)) return hr;
+  if (!entry->events) return WBEM_E_PROVIDER_NOT_CAPABLE;
+  std::lock_guard<std::mutex> activating(activation);  // one ProvideEvents per provider
+  bool first = !entry->fanout;
+  if (first) entry->fanout = ComPtr<EventFanout>(new EventFanout());
+  entry->fanout->add(sink, eventClass);
+  if (first) {
+    hr = providerStatus(entry->events->ProvideEvents(entry->fanout.get(), 0));
+    if (FAILED(hr)) {
+      entry->fanout->remove(sink);
+      entry->fanout = {};
+      return hr;
+    }
+  }
+  return WBEM_S_NO_ERROR;
+}
+
+bool ServiceState::cancel(IWbemObjectSink* sink) {
+  std::vector<std::shared_ptr<ProviderEntry>> entries;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (auto& [key, entry] : providers) entries.push_back(entry);
+  }
+  std::lock_guard<std::mutex> activating(activation);
+  for (auto& entry : entries) {
+    if (!entry->fanout) continue;
+    if (ComPtr<IWbemObjectSink> found = entry->fanout->remove(sink)) {
+      found->SetStatus(WBEM_STATUS_COMPLETE, WBEM_E_CALL_CANCELLED, nullptr, nullptr);
+      return true;
+    }
+  }
+  return false;
+}
+
+void shutdownProviders(ServiceState& state) {
+  std::map<std::u16string, std::shared_ptr<ProviderEntry>> providers;
+  std::map<std::u16string, ComPtr<IWbemServices>> namespaces;
+  {
+    std::lock_guard<std::mutex> activating(state.activation);
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.shutDown = true;
+    providers.swap(state.providers);
+    namespaces.swap(state.namespaces);
+  }
+  for (auto& [key, entry] : providers) {
+    if (!entry->fanout) continue;
+    for (EventFanout::Subscription& s : entry->fanout->takeAll()) {
+      s.sink->SetStatus(WBEM_STATUS_COMPLETE, WBEM_E_SHUTTING_DOWN, nullptr, nullptr);
+    }
+  }
+  // Dropping the entries releases the providers; the server ends when its last object goes.
+}
+
+}  // namespace velt::wmi::detail

@@ -1,0 +1,63 @@
+// What the service and its namespaces share: the repository, the provider cache and the
+// event subscriptions.
+#pragma once
+
+#include <map>
+#include <mutex>
+
+#include "repository.h"
+#include "wmi/service.h"
+#include "wmi_model/class_model.h"
+#include "wmi_model/com_object.h"
+
+namespace velt::wmi::detail {
+
+class EventFanout;
+
+struct ProviderEntry {
+  ComPtr<IUnknown> unknown;
+  ComPtr<IWbemServices> services;
+  ComPtr<IWbemEventProvider> events;
+  ComPtr<EventFanout> fanout;  // set once ProvideEvents was called
+};
+
+struct ServiceState : std::enable_shared_from_this<ServiceState> {
+  ServiceOptions options;
+  std::u16string serverName;
+  Repository repository;
+
+  std::mutex mutex;  // guards everything below
+  bool shutDown = false;
+  std::map<std::u16string, ComPtr<IWbemServices>> namespaces;          // by lower-case name
+  std::map<std::u16string, std::shared_ptr<ProviderEntry>> providers;  // "ns|provider", lower case
+  std::mutex activation;                                               // one activation at a time
+
+  // The cached provider, activated (created, initialised) on first use. When its
+  // initialisation fails, `failureStatus` gets the status object the provider gave, if any.
+  HRESULT provider(const std::u16string& nameSpace, const ProviderRegistration& registration,
+                   IWbemContext* context, std::shared_ptr<ProviderEntry>& out,
+                   ComPtr<IWbemClassObject>* failureStatus = nullptr);
+  // Adds an event subscription of `sink` for `eventClass`, calling ProvideEvents on first use.
+  HRESULT subscribe(const std::u16string& nameSpace, const ProviderRegistration& registration,
+                    const std::u16string& eventClass, IWbemContext* context, IWbemObjectSink* sink);
+  // Ends the subscription of `sink`; false when it had none.
+  bool cancel(IWbemObjectSink* sink);
+  // A provider whose server is gone: forgotten, so the next request starts another, and its
+  // subscriptions ended with WBEM_E_PROVIDER_FAILURE.
+  void providerLost(const std::shared_ptr<ProviderEntry>& entry);
+  HRESULT namespaceServices(const std::u16string& name, IWbemServices** out);
+};
+
+ComPtr<IWbemServices> makeNamespace(std::shared_ptr<ServiceState> state, std::u16string name);
+
+// Passes a provider's results to the client's sink and remembers whether the final status went.
+ComPtr<IWbemObjectSink> makeForwardingSink(IWbemObjectSink* client);
+// The status a client sees for what a provider answered: a provider whose server died (the
+// disconnection statuses of COM) failed as WMI reports it, WBEM_E_PROVIDER_FAILURE.
+bool providerDied(HRESULT status);
+HRESULT providerStatus(HRESULT status);
+
+// After the provider returned: a failure it did not report through the sink goes there now.
+void finishForwarding(IWbemObjectSink* forwardingSink, HRESULT providerResult);
+
+}  // namespace velt::wmi::detail

@@ -1,0 +1,64 @@
+// Test helpers: the owners of BSTRs and VARIANTs, and a view of a BSTR's whole stored text.
+#pragma once
+
+#include <ole2.h>
+#include <windows.h>
+
+#include <owners/owned_variant.h>
+#include <owners/unique_handle.h>
+
+#include <string>
+
+using velt::OwnedVariant;
+using velt::UniqueBstr;
+
+// Whether the OLE Automation under test is Wine's, which differs from the published
+// behaviour in a few places the tests name.
+inline bool runsUnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// Whether the OLE Automation under test is the POSIX layer. Where the published behaviour
+// leaves an input open (a null or overlapping pointer, a value outside its type), only that
+// layer's safe answer is checked: on Windows the same call may legitimately crash.
+#ifdef _WIN32
+constexpr bool kPosixLayer = false;
+#else
+constexpr bool kPosixLayer = true;
+#endif
+
+// A VARIANT of the given type for the caller to fill in; it owns nothing.
+inline VARIANT make(VARTYPE vt) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = vt;
+  return v;
+}
+
+// A currency VARIANT from its value in units of 1/10000.
+inline VARIANT currency(LONGLONG scaled) {
+  VARIANT v = make(VT_CY);
+  v.cyVal.int64 = scaled;
+  return v;
+}
+
+// Text in the platform's OLE characters.
+using OleText = std::basic_string<OLECHAR>;
+
+// Every unit the BSTR's length prefix covers, embedded NULs included.
+inline OleText storedText(BSTR bstr) {
+  return bstr == nullptr ? OleText() : OleText(bstr, SysStringLen(bstr));
+}
+
+// A minimal IUnknown whose reference count the tests can watch.
+class CountedUnknown : public IUnknown {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references; }
+  ULONG references = 1;
+};

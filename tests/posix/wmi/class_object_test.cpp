@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include <owners/com_ptr.h>
+#include <owners/unique_handle.h>
+
+#include "wmi_test_support.h"
+
+namespace velt::wmi::test {
+namespace {
+
+using velt::ComPtr;
+
+// The names in the array, which this takes over.
+std::vector<std::u16string> names(SAFEARRAY* array) {
+  velt::UniqueSafeArray owned(array);
+  std::vector<std::u16string> out;
+  LONG low = 0, high = -1;
+  SafeArrayGetLBound(array, 1, &low);
+  SafeArrayGetUBound(array, 1, &high);
+  for (LONG i = low; i <= high; ++i) {
+    velt::UniqueBstr name;
+    SafeArrayGetElement(array, &i, name.put());
+    out.emplace_back(name.get());
+  }
+  return out;
+}
+
+class ClassObjectTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    service_.loadMofText(kTestMof, "test.mof");
+    ASSERT_EQ(service_.openNamespace(u"root\\test", &ns_), WBEM_S_NO_ERROR);
+  }
+  void TearDown() override {
+    ns_->Release();
+    service_.shutdown();
+    EXPECT_EQ(liveObjectCount(), 0);
+  }
+  ComPtr<IWbemClassObject> spawn(const char16_t* cls) {
+    ComPtr<IWbemClassObject> def(classOf(ns_, cls));
+    ComPtr<IWbemClassObject> instance;
+    EXPECT_EQ(def->SpawnInstance(0, instance.put()), WBEM_S_NO_ERROR);
+    return instance;
+  }
+
+  Service service_{ServiceOptions{u"HOST1"}};
+  IWbemServices* ns_ = nullptr;
+};
+
+TEST_F(ClassObjectTest, PropertiesKeepTheirTypesAndConvertWrittenValues) {
+  ComPtr<IWbemClassObject> k = spawn(u"Kinds");
+  struct Case {
+    const char16_t* name;
+    VARTYPE inType;
+    LONG in;
+    CIMTYPE cim;
+    VARTYPE stored;
+  } cases[] = {{u"S8", VT_I4, -5, CIM_SINT8, VT_I2},     {u"U8", VT_I4, 200, CIM_UINT8, VT_UI1},
+               {u"S16", VT_I4, -300, CIM_SINT16, VT_I2}, {u"U16", VT_I4, 60000, CIM_UINT16, VT_I4},
+               {u"S32", VT_I4, -7, CIM_SINT32, VT_I4},   {u"U32", VT_I4, -1, CIM_UINT32, VT_I4},
+               {u"C", VT_I4, 65, CIM_CHAR16, VT_I2},     {u"B", VT_I4, 1, CIM_BOOLEAN, VT_BOOL}};
+  for (const Case& c : cases) {
+    velt::OwnedVariant in;
+    in.get()->vt = c.inType;
+    in.get()->lVal = c.in;
+    EXPECT_EQ(k->Put(c.name, 0, in.get(), 0), WBEM_S_NO_ERROR);
+    velt::OwnedVariant out;
+    CIMTYPE type = 0;
+    ASSERT_EQ(k->Get(c.name, 0, out.get(), &type, nullptr), WBEM_S_NO_ERROR);
+    EXPECT_EQ(type, c.cim);
+    EXPECT_EQ(out.get()->vt, c.stored);
+  }
+  // Out of range or the wrong kind of value is refused and leaves the value alone.
+  velt::OwnedVariant big;
+  big.get()->vt = VT_I4;
+  big.get()->lVal = 300;
+  EXPECT_EQ(k->Put(u"U8", 0, big.get(), 0), WBEM_E_TYPE_MISMATCH);
+  EXPECT_EQ(k->Put(u"Name", 0, big.get(), 0), WBEM_E_TYPE_MISMATCH);
+  EXPECT_EQ(putText(k.get(), u"S32", u"12x"), WBEM_E_TYPE_MISMATCH);
+  EXPECT_EQ(k->Put(u"S32", 0, big.get(), CIM_STRING), WBEM_E_TYPE_MISMATCH);
+  velt::OwnedVariant u8;
+  k->Get(u"U8", 0, u8.get(), nullptr, nullptr);
+  EXPECT_EQ(u8.get()->bVal, 200);
+
+  // 64-bit values travel as decimal text, both ways, to their limits.
+  EXPECT_EQ(putText(k.get(), u"S64", u"-9223372036854775808"), WBEM_S_NO_ERROR);
+  EXPECT_EQ(getText(k.get(), u"S64"), u"-9223372036854775808");
+  EXPECT_EQ(putText(k.get(), u"U64", u"18446744073709551615"), WBEM_S_NO_ERROR);
+  EXPECT_EQ(putText(k.get(), u"U64", u"18446744073709551616"), WBEM_E_TYPE_MISMATCH);
+  EXPECT_EQ(putText(k.get(), u"U64", u"-1"), WBEM_E_TYPE_MISMATCH);
+
+  // Null clears; unknown and system names are refused.
+  EXPECT_EQ(k->Put(u"S32", 0, nullptr, 0), WBEM_S_NO_ERROR);
+  EXPECT_EQ(getText(k.get(), u"S32"), u"<null>");
+  EXPECT_EQ(putText(k.get(), u"Nope", u"x"), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(putText(k.get(), u"__CLASS", u"x"), WBEM_E_READ_ONLY);
+  velt::OwnedVariant none;
+  EXPECT_EQ(k->Get(u"Nope", 0, none.get(), nullptr, nullptr), WBEM_E_NOT_FOUND);
+}
+
+TEST_F(ClassObjectTest, DefaultsAndArraysRoundTrip) {
+  ComPtr<IWbemClassObject> k = spawn(u"Kinds");
+  velt::OwnedVariant r64, u16, tags;
+  k->Get(u"R64", 0, r64.get(), nullptr, nullptr);
+  EXPECT_EQ(r64.get()->dblVal, 2.5);
+  k->Get(u"U16", 0, u16.get(), nullptr, nullptr);
+  EXPECT_EQ(u16.get()->lVal, 7);
+  CIMTYPE type = 0;
+  k->Get(u"Tags", 0, tags.get(), &type, nullptr);
+  EXPECT_EQ(type, CIM_STRING | CIM_FLAG_ARRAY);
+  ASSERT_EQ(tags.get()->vt, VT_ARRAY | VT_BSTR);
+  EXPECT_EQ(names(tags.get()->parray), (std::vector<std::u16string>{u"a", u"b"}));
+  tags.get()->vt = VT_EMPTY;
+
+  // An array of VT_I2 written into a sint32[] is converted element by element.
+  velt::OwnedVariant numbers;
+  numbers.get()->vt = VT_ARRAY | VT_I2;
+  numbers.get()->parray = SafeArrayCreateVector(VT_I2, 0, 3);
+  for (LONG i = 0; i < 3; ++i) {
+    SHORT value = SHORT(10 * (i + 1));
+    SafeArrayPutElement(numbers.get()->parray, &i, &value);
+  }
+  ASSERT_EQ(k->Put(u"Numbers", 0, numbers.get(), 0), WBEM_S_NO_ERROR);
+  velt::OwnedVariant back;
+  k->Get(u"Numbers", 0, back.get(), nullptr, nullptr);
+  ASSERT_EQ(back.get()->vt, VT_ARRAY | VT_I4);
+  LONG index = 2, third = 0;
+  SafeArrayGetElement(back.get()->parray, &index, &third);
+  EXPECT_EQ(third, 30);
+  // A scalar is no array.
+  velt::OwnedVariant scalar;
+  scalar.get()->vt = VT_I4;
+  EXPECT_EQ(k->Put(u"Numbers", 0, scalar.get(), 0), WBEM_E_TYPE_MISMATCH);
+}
+
+TEST_F(ClassObjectTest, GetNamesSelectsByFlags) {
+  ComPtr<IWbemClassObject> p = spawn(u"Pair");
+  SAFEARRAY* list = nullptr;
+  ASSERT_EQ(p->GetNames(nullptr, WBEM_FLAG_KEYS_ONLY, nullptr, &list), WBEM_S_NO_ERROR);
+  EXPECT_EQ(names(list), (std::vector<std::u16string>{u"Name", u"Slot"}));
+  p->GetNames(nullptr, WBEM_FLAG_NONSYSTEM_ONLY, nullptr, &list);
+  EXPECT_EQ(names(list), (std::vector<std::u16string>{u"Name", u"Slot", u"Data"}));
+  p->GetNames(nullptr, WBEM_FLAG_ALWAYS, nullptr, &list);
+  std::vector<std::u16string> all = names(list);
+  EXPECT_EQ(all.size(), 13u);
+  EXPECT_EQ(all.front(), u"__GENUS");
+  p->GetNames(nullptr, WBEM_FLAG_SYSTEM_ONLY, nullptr, &list);
+  EXPECT_EQ(names(list).size(), 10u);
+  p->GetNames(u"key", WBEM_FLAG_ONLY_IF_FALSE, nullptr, &list);
+  EXPECT_EQ(names(list), (std::vector<std::u16string>{u"Data"}));
+  // A qualifier condition needs a qualifier name, and the other way round.
+  EXPECT_EQ(p->GetNames(u"key", 0, nullptr, &list), WBEM_E_INVALID_PARAMETER);
+  EXPECT_EQ(p->GetNames(nullptr, WBEM_FLAG_ONLY_IF_TRUE, nullptr, &list), WBEM_E_INVALID_PARAMETER);
+
+  ComPtr<IWbemClassObject> d = spawn(u"Derived");
+  d->GetNames(nullptr, WBEM_FLAG_LOCAL_ONLY, nullptr, &list);
+  EXPECT_EQ(names(list), (std::vector<std::u16string>{u"Extra"}));
+  d->GetNames(nullptr, WBEM_FLAG_PROPAGATED_ONLY, nullptr, &list);
+  EXPECT_EQ(names(list), (std::vector<std::u16string>{u"Id", u"Common"}));
+  EXPECT_EQ(getText(d.get(), u"Common"), u"base");
+  EXPECT_EQ(getText(d.get(), u"__SUPERCLASS"), u"Base");
+  EXPECT_EQ(getText(d.get(), u"__DYNASTY"), u"Base");
+  EXPECT_EQ(d->InheritsFrom(u"base"), WBEM_S_NO_ERROR);
+  velt::OwnedVariant count;
+  d->Get(u"__PROPERTY_COUNT", 0, count.get(), nullptr, nullptr);
+  EXPECT_EQ(count.get()->lVal, 3);
+}
+
+TEST_F(ClassObjectTest, PathsQuoteStringKeysAndSortKeysByName) {
+  ComPtr<IWbemClassObject> p = spawn(u"Pair");
+  EXPECT_EQ(getText(p.get(), u"__RELPATH"), u"<null>");  // keys not yet set
+  putText(p.get(), u"Name", u"a \"quoted\" C:\\dir");
+  putInt(p.get(), u"Slot", -1);  // uint32 carried in VT_I4
+  EXPECT_EQ(getText(p.get(), u"__RELPATH"),
+            u"Pair.Name=\"a \\\"quoted\\\" C:\\\\dir\",Slot=4294967295");
+  EXPECT_EQ(getText(p.get(), u"__PATH"),
+            u"\\\\HOST1\\root\\test:Pair.Name=\"a \\\"quoted\\\" C:\\\\dir\",Slot=4294967295");
+  EXPECT_EQ(getText(p.get(), u"__SERVER"), u"HOST1");
+  EXPECT_EQ(getText(p.get(), u"__NAMESPACE"), u"root\\test");
+  velt::OwnedVariant genus;
+  p->Get(u"__GENUS", 0, genus.get(), nullptr, nullptr);
+  EXPECT_EQ(genus.get()->lVal, WBEM_GENUS_INSTANCE);
+
+  ComPtr<IWbemClassObject> copy;
+  ASSERT_EQ(p->Clone(copy.put()), WBEM_S_NO_ERROR);
+  putInt(p.get(), u"Slot", 2);
+  EXPECT_EQ(getText(copy.get(), u"__RELPATH"),
+            u"Pair.Name=\"a \\\"quoted\\\" C:\\\\dir\",Slot=4294967295");
+
+  ComPtr<IWbemClassObject> s = spawn(u"Settings");
+  EXPECT_EQ(getText(s.get(), u"__RELPATH"), u"Settings=@");
+  ComPtr<IWbemClassObject> cls(classOf(ns_, u"Pair"));
+  EXPECT_EQ(getText(cls.get(), u"__RELPATH"), u"Pair");
+  EXPECT_EQ(getText(cls.get(), u"__PATH"), u"\\\\HOST1\\root\\test:Pair");
+}
+
+TEST_F(ClassObjectTest, MethodsHaveParameterClassesThatSpawnInstances) {
+  ComPtr<IWbemClassObject> cls(classOf(ns_, u"Kinds"));
+  ComPtr<IWbemClassObject> in, out;
+  ASSERT_EQ(cls->GetMethod(u"Scale", 0, in.put(), out.put()), WBEM_S_NO_ERROR);
+  SAFEARRAY* list = nullptr;
+  in->GetNames(nullptr, WBEM_FLAG_NONSYSTEM_ONLY, nullptr, &list);
+  EXPECT_EQ(names(list), (std::vector<std::u16string>{u"Value", u"Label"}));
+  out->GetNames(nullptr, WBEM_FLAG_NONSYSTEM_ONLY, nullptr, &list);
+  EXPECT_EQ(names(list), (std::vector<std::u16string>{u"ReturnValue", u"Label", u"Doubled"}));
+  ComPtr<IWbemClassObject> result;
+  ASSERT_EQ(out->SpawnInstance(0, result.put()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(putInt(result.get(), u"ReturnValue", 3), WBEM_S_NO_ERROR);
+  EXPECT_EQ(getText(result.get(), u"__CLASS"), u"__PARAMETERS");
+  EXPECT_EQ(putInt(result.get(), u"Value", 1), WBEM_E_NOT_FOUND);  // an in-parameter only
+  EXPECT_EQ(cls->GetMethod(u"Missing", 0, in.put(), out.put()), WBEM_E_NOT_FOUND);
+}
+
+}  // namespace
+}  // namespace velt::wmi::test

@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include "wmi_test_support.h"
+
+namespace velt::wmi::test {
+namespace {
+
+const char* const kDatetimeExpected =
+    "datetime value expected (yyyymmddHHMMSS.mmmmmmsUUU or ddddddddHHMMSS.mmmmmm:000)";
+
+struct Fault {
+  const char* text;
+  int line;
+  int column;
+  const char* message;
+};
+
+TEST(MofReaderTest, FaultsNameFileLineAndColumn) {
+  const Fault faults[] = {
+      {"class A {\n  sint33 X;\n};", 2, 3, "unknown type sint33"},
+      {"class A : Nowhere { };", 1, 11, "unknown superclass Nowhere"},
+      {"class A {\n  [key] string K;\n  sint32 K;\n};", 3, 10, "property K declared twice"},
+      {"class A { uint8 X = 256; };", 1, 21, "value does not fit type uint8"},
+      {"class A { string S = \"open\n\"; };", 1, 22, "string not closed"},
+      {"/* never closed\nclass A {};", 1, 1, "comment not closed"},
+      {"[dynamic] class A { };", 1, 17, "dynamic class A names no provider"},
+      {"class A { [key] real64 R; };", 1, 24, "property R cannot be a key"},
+      {"instance of __MethodProviderRegistration { Provider = $Q; };", 1, 55, "undefined alias $Q"},
+      {"instance of __Win32Provider { Name = \"P\"; CLSID = \"{12}\"; };", 1, 51,
+       "malformed CLSID {12}"},
+      {"class A { string S = \"a\\q\"; };", 1, 24, "unknown escape \\q"},
+      {"class A { sint32 X }", 1, 20, "';' expected"},
+      // system property names belong to the service
+      {"class A { string __CLASS; };", 1, 18,
+       "property __CLASS: names beginning with __ are reserved for system properties"},
+      {"class A { void M([in] uint32 __X); };", 1, 30,
+       "parameter __X: names beginning with __ are reserved for system properties"},
+      // malformed values
+      {"class A { real64 R = 1.2.3e; };", 1, 22, "malformed number 1.2.3e"},
+      {"class A { real64 R = 1e; };", 1, 22, "malformed number 1e"},
+      {"class A { uint32 X = 0x; };", 1, 22, "malformed number"},
+      {"class A { real64 R = 1e999; };", 1, 22, "real number out of range"},
+      {"class A { boolean B = 2; };", 1, 23, "boolean value expected (TRUE or FALSE)"},
+      {"class A { char16 C = 'ab'; };", 1, 22, "a character literal holds one character"},
+      {"class A { datetime D = \"yesterday\"; };", 1, 24, kDatetimeExpected},
+      {"class A { datetime D = \"20241301000000.000000+000\"; };", 1, 24, kDatetimeExpected},
+      {"class A { datetime D = \"00000001000000.000000:001\"; };", 1, 24, kDatetimeExpected},
+      {"class A { datetime D[] = {\"20240101000000.000000+000\", \"x\"}; };", 1, 26,
+       kDatetimeExpected},
+      {"#pragma namespace(\"child\\\\\\\\x\")", 1, 19, "empty part in namespace name"},
+  };
+  for (const Fault& f : faults) {
+    Service service;
+    try {
+      service.loadMofText(f.text, "bad.mof");
+      ADD_FAILURE() << "accepted: " << f.text;
+    } catch (const MofError& e) {
+      EXPECT_EQ(e.file(), "bad.mof");
+      EXPECT_EQ(e.line(), f.line) << f.text;
+      EXPECT_EQ(e.column(), f.column) << f.text;
+      EXPECT_EQ(e.message(), f.message) << f.text;
+    }
+  }
+}
+
+TEST(MofReaderTest, AFaultyTextAddsNothing) {
+  Service service;
+  EXPECT_THROW(service.loadMofText(
+                   "#pragma namespace(\"root\\\\x\")\nclass Good { };\nclass Bad : Missing { };",
+                   "half.mof"),
+               MofError);
+  IWbemServices* ns = nullptr;
+  EXPECT_EQ(service.openNamespace(u"root\\x", &ns), WBEM_E_INVALID_NAMESPACE);
+}
+
+TEST(MofReaderTest, ReadsTheSampleNamespace) {
+  Service service;
+  service.loadMof(VELT_SAMPLE_MOF);
+  IWbemServices* ns = nullptr;
+  ASSERT_EQ(service.openNamespace(u"ROOT\\Norvex\\Sample", &ns), WBEM_S_NO_ERROR);
+  for (const char16_t* cls :
+       {u"NorvexSample_Device", u"NorvexSample_Slot", u"NorvexSample_Alert"}) {
+    IWbemClassObject* def = classOf(ns, cls);
+    ASSERT_NE(def, nullptr);
+    def->Release();
+  }
+  ns->Release();
+}
+
+// Where each pragma sequence leaves the class it declares.
+TEST(MofReaderTest, NamespacePragmasResolveAgainstTheNamespaceInForce) {
+  struct Case {
+    const char* pragmas;
+    const char16_t* nameSpace;
+  } cases[] = {
+      {"#pragma namespace(\"\\\\\\\\.\\\\root\\\\a\")", u"root\\a"},
+      {"#pragma namespace(\"root\\\\a\")\n#pragma namespace(\"rootkit\")", u"root\\a\\rootkit"},
+      {"#pragma namespace(\"root\\\\a\")\n#pragma namespace(\"\\\\root\\\\b\")", u"root\\b"},
+      {"#pragma namespace(\"ROOT\\\\a\")\n#pragma namespace(\"c\\\\d\\\\\")", u"root\\a\\c\\d"},
+  };
+  for (const Case& c : cases) {
+    Service service;
+    service.loadMofText(std::string(c.pragmas) + "\nclass T { };", "ns.mof");
+    IWbemServices* ns = nullptr;
+    ASSERT_EQ(service.openNamespace(c.nameSpace, &ns), WBEM_S_NO_ERROR) << c.pragmas;
+    IWbemClassObject* t = classOf(ns, u"T");
+    EXPECT_NE(t, nullptr) << c.pragmas;
+    if (t) t->Release();
+    ns->Release();
+  }
+}
+
+TEST(MofReaderTest, WellFormedValuesOfEveryCheckedKind) {
+  Service service;
+  service.loadMofText(
+      "#pragma namespace(\"root\\\\v\")\n"
+      "class V { datetime At = \"20240229235960.123456-300\";\n"
+      "  datetime Span = \"00000001020304.000005:000\"; datetime Any = "
+      "\"2024****000000.000000+000\";\n"
+      "  real64 R = -1.5e-3; real32 F = 0.5; char16 C = 'x'; boolean B = FALSE; };",
+      "v.mof");
+  IWbemServices* ns = nullptr;
+  ASSERT_EQ(service.openNamespace(u"root\\v", &ns), WBEM_S_NO_ERROR);
+  IWbemClassObject* v = classOf(ns, u"V");
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(getText(v, u"Span"), u"00000001020304.000005:000");
+  v->Release();
+  ns->Release();
+}
+
+// A derived class holds its superclass's definition shared; the class object still shows
+// every inherited property in its slot, overrides merged, and the derivation in order.
+TEST(MofReaderTest, DerivedClassesShowTheWholeChain) {
+  Service service;
+  service.loadMofText(
+      "#pragma namespace(\"root\\\\d\")\n"
+      "class A { [key] string K; uint32 X = 1; uint32 M(); uint32 N(); };\n"
+      "class B : A { [Description(\"b\")] uint32 X = 2; string Y; uint32 M(); };\n"
+      "class C : B { string Z; };",
+      "d.mof");
+  IWbemServices* ns = nullptr;
+  ASSERT_EQ(service.openNamespace(u"root\\d", &ns), WBEM_S_NO_ERROR);
+  IWbemClassObject* c = classOf(ns, u"C");
+  ASSERT_NE(c, nullptr);
+  SAFEARRAY* names = nullptr;
+  ASSERT_EQ(c->GetNames(nullptr, WBEM_FLAG_NONSYSTEM_ONLY, nullptr, &names), WBEM_S_NO_ERROR);
+  BSTR* items = nullptr;
+  SafeArrayAccessData(names, reinterpret_cast<void**>(&items));
+  std::u16string joined;
+  for (LONG i = 0; i < LONG(names->rgsabound[0].cElements); ++i)
+    joined += items[i] + std::u16string(u" ");
+  SafeArrayUnaccessData(names);
+  SafeArrayDestroy(names);
+  EXPECT_EQ(joined, u"K X Y Z ");
+  velt::OwnedVariant x;
+  LONG flavor = 0;
+  ASSERT_EQ(c->Get(u"X", 0, x.get(), nullptr, &flavor), WBEM_S_NO_ERROR);
+  EXPECT_EQ(x.get()->lVal, 2);
+  EXPECT_EQ(flavor, WBEM_FLAVOR_ORIGIN_PROPAGATED);
+  BSTR origin = nullptr;
+  ASSERT_EQ(c->GetPropertyOrigin(u"X", &origin), WBEM_S_NO_ERROR);
+  EXPECT_EQ(std::u16string(origin), u"A");
+  SysFreeString(origin);
+  EXPECT_EQ(getText(c, u"__DYNASTY"), u"A");
+  EXPECT_EQ(getText(c, u"__SUPERCLASS"), u"B");
+  ASSERT_EQ(c->GetMethodOrigin(u"M", &origin), WBEM_S_NO_ERROR);
+  EXPECT_EQ(std::u16string(origin), u"B");
+  SysFreeString(origin);
+  c->Release();
+  ns->Release();
+}
+
+TEST(MofReaderTest, CommentsEscapesAndConcatenatedStrings) {
+  Service service;
+  service.loadMofText(
+      "#pragma namespace(\"root\")\n#pragma namespace(\"child\")  // relative\n"
+      "class T { string S = \"a\\\"b\" \"\\\\c\\x41\"; };",
+      "t.mof");
+  IWbemServices* ns = nullptr;
+  ASSERT_EQ(service.openNamespace(u"root\\child", &ns), WBEM_S_NO_ERROR);
+  IWbemClassObject* t = classOf(ns, u"T");
+  EXPECT_EQ(getText(t, u"S"), u"a\"b\\cA");
+  t->Release();
+  ns->Release();
+}
+
+}  // namespace
+}  // namespace velt::wmi::test

@@ -1,0 +1,184 @@
+// The service's side of a dynamic class: activation through the registry, one provider per
+// namespace, results and statuses carried back, and event subscriptions that can be cancelled.
+// The provider is the tools' gadget server, run in this process as its local server; the
+// tools' session tests cover a class whose server is not registered.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "gadget_provider.h"
+#include "winplatform/posix_hooks.h"
+#include "winplatform/registry_hooks.h"
+#include "wmi_test_support.h"
+
+namespace velt::wmi::test {
+namespace {
+
+constexpr auto kWait = std::chrono::seconds(20);
+
+class ProviderRoutingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    registry_ = std::filesystem::temp_directory_path() /
+                ("wmi_routing_" + std::to_string(getpid()) + ".db");
+    setenv("VELT_REGISTRY", registry_.c_str(), 1);
+    VeltRegistryReset();
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    VeltSetLocalServerEntry(veltwmi::test::gadgetProviderMain, nullptr, nullptr);
+    veltwmi::test::resetGadgets();
+    service_.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
+    ASSERT_EQ(service_.openNamespace(u"root\\test", &ns_), WBEM_S_NO_ERROR);
+  }
+  void TearDown() override {
+    if (ns_) ns_->Release();
+    service_.shutdown();
+    int exitCode = -1;
+    EXPECT_TRUE(VeltWaitForLocalServerExit(20000, &exitCode));
+    VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
+    EXPECT_EQ(liveObjectCount(), 0);
+    CoUninitialize();
+    VeltRegistryReset();
+    std::filesystem::remove(registry_);
+  }
+  // Runs an asynchronous request and hands back its final status, releasing the sink unless
+  // the caller takes it.
+  template <class Call>
+  HRESULT run(Call call, RecordingSink** keep = nullptr) {
+    RecordingSink* sink = RecordingSink::create();
+    EXPECT_EQ(call(sink), WBEM_S_NO_ERROR);
+    HRESULT status = sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
+    if (keep)
+      *keep = sink;
+    else
+      sink->Release();
+    return status;
+  }
+  HRESULT put(IWbemClassObject* gadget) {
+    return run([&](IWbemObjectSink* s) { return ns_->PutInstanceAsync(gadget, 0, nullptr, s); });
+  }
+
+  std::filesystem::path registry_;
+  Service service_;
+  IWbemServices* ns_ = nullptr;
+};
+
+TEST_F(ProviderRoutingTest, ResultsStatusesAndEventsTravelBetweenClientAndProvider) {
+  veltwmi::test::registerGadgetServer();
+  IWbemContext* context = nullptr;
+  createContext(&context);
+  velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"g1\""),
+                   missing = velt::bstrFromUtf16(u"Gadget.Name=\"Missing\"");
+  RecordingSink* got = nullptr;
+  EXPECT_EQ(
+      run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(path.get(), 0, context, s); }, &got),
+      WBEM_S_NO_ERROR);
+  ASSERT_EQ(got->objects().size(), 1u);
+  EXPECT_EQ(getText(got->objects()[0], u"__RELPATH"), u"Gadget.Name=\"g1\"");
+  std::vector<SinkEvent> events = got->events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].kind, SinkEvent::kIndicate);
+  EXPECT_EQ(events[1].kind, SinkEvent::kSetStatus);
+  got->Release();
+  context->Release();
+  // The provider's failure status reaches the client's sink.
+  EXPECT_EQ(
+      run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(missing.get(), 0, nullptr, s); }),
+      WBEM_E_NOT_FOUND);
+
+  // Each write fires an event into the subscription, until the subscription is cancelled.
+  velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
+                   query = velt::bstrFromUtf16(u"select * from GadgetChanged");
+  RecordingSink* subscription = RecordingSink::create();
+  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription),
+            WBEM_S_NO_ERROR);
+  IWbemClassObject* cls = classOf(ns_, u"Gadget");
+  IWbemClassObject* gadget = nullptr;
+  cls->SpawnInstance(0, &gadget);
+  putText(gadget, u"Name", u"hot");
+  EXPECT_EQ(put(gadget), WBEM_S_NO_ERROR);
+  ASSERT_TRUE(subscription->waitForObjects(1, kWait));
+  EXPECT_EQ(getText(subscription->objects()[0], u"Name"), u"hot");
+  EXPECT_EQ(ns_->CancelAsyncCall(subscription), WBEM_S_NO_ERROR);
+  EXPECT_EQ(subscription->waitForFinalStatus(kWait), WBEM_E_CALL_CANCELLED);
+  EXPECT_EQ(put(gadget), WBEM_S_NO_ERROR);
+  EXPECT_EQ(subscription->objects().size(), 1u);
+  subscription->Release();
+  gadget->Release();
+  cls->Release();
+
+  // One provider object served everything; TearDown proves it and its server are gone.
+  EXPECT_EQ(service_.activeProviderCount(), 1u);
+}
+
+// Clients enumerate the properties of the events they receive at once, each from its own
+// thread: every client must get an object of its own, or they take each other's position.
+TEST_F(ProviderRoutingTest, EverySubscriberGetsItsOwnWholeCopyOfEachEvent) {
+  veltwmi::test::registerGadgetServer();
+  constexpr int kSubscribers = 8, kEvents = 25;
+  velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
+                   query = velt::bstrFromUtf16(u"select * from GadgetChanged");
+  std::vector<RecordingSink*> subscribers;
+  for (int i = 0; i < kSubscribers; ++i) {
+    subscribers.push_back(RecordingSink::create());
+    ASSERT_EQ(
+        ns_->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscribers.back()),
+        WBEM_S_NO_ERROR);
+  }
+  IWbemClassObject* cls = classOf(ns_, u"Gadget");
+  IWbemClassObject* gadget = nullptr;
+  cls->SpawnInstance(0, &gadget);
+  putText(gadget, u"Name", u"hot");
+  for (int i = 0; i < kEvents; ++i) EXPECT_EQ(put(gadget), WBEM_S_NO_ERROR);
+  for (RecordingSink* s : subscribers) ASSERT_TRUE(s->waitForObjects(kEvents, kWait));
+  EXPECT_NE(subscribers[0]->objects()[0], subscribers[1]->objects()[0]);
+
+  auto namesOf = [](IWbemClassObject* event) {
+    std::vector<std::u16string> names;
+    event->BeginEnumeration(WBEM_FLAG_NONSYSTEM_ONLY);
+    BSTR name = nullptr;
+    while (event->Next(0, &name, nullptr, nullptr, nullptr) == WBEM_S_NO_ERROR) {
+      names.emplace_back(name);
+      SysFreeString(name);
+    }
+    event->EndEnumeration();
+    return names;
+  };
+  const std::vector<std::u16string> whole{u"Name", u"Size"};
+  std::vector<std::thread> clients;
+  std::atomic<int> broken{0};
+  for (RecordingSink* s : subscribers) {
+    clients.emplace_back([&, s] {
+      for (IWbemClassObject* event : s->objects()) broken += namesOf(event) != whole;
+    });
+  }
+  for (std::thread& t : clients) t.join();
+  EXPECT_EQ(broken, 0);
+  for (RecordingSink* s : subscribers) {
+    EXPECT_EQ(ns_->CancelAsyncCall(s), WBEM_S_NO_ERROR);
+    s->Release();
+  }
+  gadget->Release();
+  cls->Release();
+}
+
+TEST_F(ProviderRoutingTest, ArgumentAndPathFaultsAreAnswered) {
+  RecordingSink* sink = RecordingSink::create();
+  EXPECT_EQ(ns_->GetObjectAsync(nullptr, 0, nullptr, sink), WBEM_E_INVALID_PARAMETER);
+  sink->Release();
+  velt::UniqueBstr bad = velt::bstrFromUtf16(u"Gadget."),
+                   unknown = velt::bstrFromUtf16(u"Nothing.Id=1"),
+                   klass = velt::bstrFromUtf16(u"Nothing");
+  EXPECT_EQ(run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(bad.get(), 0, nullptr, s); }),
+            WBEM_E_INVALID_OBJECT_PATH);
+  EXPECT_EQ(
+      run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(unknown.get(), 0, nullptr, s); }),
+      WBEM_E_INVALID_CLASS);
+  IWbemClassObject* none = nullptr;
+  EXPECT_EQ(ns_->GetObject(klass.get(), 0, nullptr, &none, nullptr), WBEM_E_NOT_FOUND);
+}
+
+}  // namespace
+}  // namespace velt::wmi::test
