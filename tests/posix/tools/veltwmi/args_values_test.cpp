@@ -1,8 +1,10 @@
 // The command line, batch words and the typing of values by their CIM type.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <limits>
-#include <regex>
+#include <string>
+#include <vector>
 
 #include "app.h"
 
@@ -176,21 +178,40 @@ TEST(VeltwmiValues, ArraysSplitOnCommasOutsideQuotes) {
   EXPECT_THROW(Typed(CIM_UINT8 | CIM_FLAG_ARRAY, "1,,2"), Failure);
 }
 
+// The sample's class names in a text: "Norvex", letters, "_", letters, standing alone.
+// (By hand: GCC's sanitizer build warns inside std::regex.)
+std::vector<std::string> sampleClassNamesIn(const std::string& text) {
+  auto letter = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; };
+  std::vector<std::string> names;
+  for (size_t at = text.find("Norvex"); at != std::string::npos; at = text.find("Norvex", at + 1)) {
+    if (at > 0 && (letter(text[at - 1]) || std::isdigit(static_cast<unsigned char>(text[at - 1])) ||
+                   text[at - 1] == '_')) {
+      continue;
+    }
+    size_t end = at + 6;
+    while (end < text.size() && letter(text[end])) ++end;
+    if (end >= text.size() || text[end] != '_') continue;
+    size_t tail = ++end;
+    while (end < text.size() && letter(text[end])) ++end;
+    if (end > tail) names.push_back(text.substr(at, end - at));
+  }
+  return names;
+}
+
 // Every class the usage texts show is one the sample declares, so each example can be run.
 TEST(VeltwmiHelp, ExamplesUseTheClassesThatShip) {
   velt::wmi::Service sample;
   sample.loadMof(VELT_SAMPLE_MOF);
   ComPtr<IWbemServices> ns;
   ASSERT_EQ(sample.openNamespace(u"root\\norvex\\sample", ns.put()), WBEM_S_NO_ERROR);
-  std::regex className("\\bNorvex[A-Za-z]*_[A-Za-z]+");
   int examples = 0;
   for (const char* command : {"", "enum", "get", "put", "call", "watch", "classes", "run"}) {
     std::string text = helpText(command);
-    for (std::sregex_iterator it(text.begin(), text.end(), className), end; it != end; ++it) {
+    for (const std::string& example : sampleClassNamesIn(text)) {
       ComPtr<IWbemClassObject> cls;
-      UniqueBstr name = bstrFromUtf8(it->str());
+      UniqueBstr name = bstrFromUtf8(example);
       EXPECT_EQ(ns->GetObject(name.get(), 0, nullptr, cls.put(), nullptr), WBEM_S_NO_ERROR)
-          << it->str() << " in the help of '" << command << "'";
+          << example << " in the help of '" << command << "'";
       ++examples;
     }
   }
