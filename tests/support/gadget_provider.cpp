@@ -5,12 +5,10 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "wbem_provider_base.h"
 #include "wmi_test_support.h"
@@ -33,13 +31,11 @@ instance of __EventProviderRegistration { Provider = $P; EventQueryList = {"sele
 namespace {
 
 std::atomic<DWORD> g_serverThread{0};
-std::atomic<int> g_liveProviders{0};
 std::mutex g_mutex;
 std::condition_variable g_released;
 bool g_hold = false;
 std::map<std::u16string, LONG> g_gadgets;  // name -> size
-// The event sink of every provider object (one per client of a server), each fired into.
-std::vector<IWbemObjectSink*> g_eventSinks;
+IWbemObjectSink* g_eventSink = nullptr;
 bool g_flood = false;
 std::condition_variable g_floodChanged;
 std::atomic<unsigned long> g_flooded{0};
@@ -50,13 +46,8 @@ LONG numberOf(IWbemClassObject* object, const char16_t* name) {
   return value.get()->vt == VT_I4 ? value.get()->lVal : 0;
 }
 
-bool fitsIn32Bits(const void* pointer) {
-  return reinterpret_cast<std::uintptr_t>(pointer) <= 0xFFFFFFFFu;
-}
-
 class GadgetProvider final : public velt::test::WbemProviderBase {
  public:
-  GadgetProvider() { ++g_liveProviders; }
   ~GadgetProvider() {
     {
       std::lock_guard<std::mutex> lock(g_mutex);
@@ -66,22 +57,13 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
     if (flood_.joinable()) flood_.join();
     if (namespace_) namespace_->Release();
     std::lock_guard<std::mutex> lock(g_mutex);
-    if (eventSink_) {
-      std::erase(g_eventSinks, eventSink_);
-      eventSink_->Release();
-    }
-    // The lifetime rule: the server ends with its last provider object, whichever client's.
-    if (--g_liveProviders == 0) PostThreadMessageA(g_serverThread, WM_QUIT, 0, 0);
+    if (g_eventSink) g_eventSink->Release();
+    g_eventSink = nullptr;
+    PostThreadMessageA(g_serverThread, WM_QUIT, 0, 0);
   }
 
   STDMETHODIMP Initialize(LPWSTR, LONG, LPWSTR, LPWSTR, IWbemServices* services, IWbemContext*,
                           IWbemProviderInitSink* sink) override {
-    // The system's provider hands these pointers to Java, which keeps them in 32 bits: a
-    // namespace or sink above 4 GiB (a proxy made outside the low arena, say) fails it.
-    if (!fitsIn32Bits(services) || !fitsIn32Bits(sink)) {
-      sink->SetStatus(WBEM_E_FAILED, 0);
-      return WBEM_S_NO_ERROR;
-    }
     namespace_ = services;
     namespace_->AddRef();
     sink->SetStatus(WBEM_S_INITIALIZED, 0);
@@ -89,15 +71,10 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
   }
 
   STDMETHODIMP ProvideEvents(IWbemObjectSink* sink, LONG) override {
-    if (!fitsIn32Bits(sink)) return WBEM_E_FAILED;
     std::lock_guard<std::mutex> lock(g_mutex);
     sink->AddRef();
-    if (eventSink_) {
-      std::erase(g_eventSinks, eventSink_);
-      eventSink_->Release();
-    }
-    eventSink_ = sink;
-    g_eventSinks.push_back(sink);
+    if (g_eventSink) g_eventSink->Release();
+    g_eventSink = sink;
     if (!flood_.joinable()) flood_ = std::thread([this] { flood(); });
     return WBEM_S_NO_ERROR;
   }
@@ -136,9 +113,9 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
     {
       std::lock_guard<std::mutex> lock(g_mutex);
       g_gadgets[name] = size;
-      if (!g_eventSinks.empty()) {
+      if (g_eventSink) {
         IWbemClassObject* event = make(u"GadgetChanged", name, size);
-        for (IWbemObjectSink* events : g_eventSinks) events->Indicate(1, &event);
+        g_eventSink->Indicate(1, &event);
         event->Release();
       }
     }
@@ -184,10 +161,10 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
   void flood() {
     std::unique_lock<std::mutex> lock(g_mutex);
     for (;;) {
-      g_floodChanged.wait(lock, [&] { return stopFlood_ || (g_flood && eventSink_); });
+      g_floodChanged.wait(lock, [&] { return stopFlood_ || (g_flood && g_eventSink); });
       if (stopFlood_) return;
       IWbemClassObject* event = make(u"GadgetChanged", u"flood", LONG(g_flooded++));
-      eventSink_->Indicate(1, &event);
+      g_eventSink->Indicate(1, &event);
       event->Release();
       lock.unlock();  // lets the others at the sink between two events
       lock.lock();
@@ -195,8 +172,7 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
   }
 
   IWbemServices* namespace_ = nullptr;
-  IWbemObjectSink* eventSink_ = nullptr;  // guarded by g_mutex
-  bool stopFlood_ = false;                // guarded by g_mutex
+  bool stopFlood_ = false;  // guarded by g_mutex
   std::thread flood_;
 };
 

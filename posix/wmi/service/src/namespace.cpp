@@ -235,8 +235,7 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
     if (!entry->services) return complete(sink, WBEM_E_PROVIDER_NOT_CAPABLE);
     ComPtr<IWbemObjectSink> forward = makeForwardingSink(sink);
     hr = call(entry->services.get(), forward.get());
-    if (providerDied(hr)) state_->providerLost(entry);
-    finishForwarding(forward.get(), providerStatus(hr));
+    finishForwarding(forward.get(), hr);
     return WBEM_S_NO_ERROR;
   }
 

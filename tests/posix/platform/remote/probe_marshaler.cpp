@@ -19,8 +19,7 @@ IRemoteProbe* probeOf(const HeldReference& held) { return static_cast<IRemotePro
 
 class ProbeStub final : public RemoteProbe::Server, public velt::remoting::UnknownStub {
  public:
-  ProbeStub(IUnknown* object, velt::remoting::Connection::Anchor origin)
-      : UnknownStub(object, kj::mv(origin)) {}
+  explicit ProbeStub(IUnknown* object) : UnknownStub(object) {}
 
  protected:
   kj::Promise<void> processId(ProcessIdContext context) override {
@@ -124,8 +123,7 @@ class ProbeProxy final : public velt::remoting::ProxyBase<IRemoteProbe> {
 void registerRemoteProbeMarshaler() {
   velt::remoting::registerInterface(
       IID_IRemoteProbe,
-      {[](IUnknown* object, velt::remoting::Connection::Anchor origin)
-           -> velt::rpc::Unknown::Client { return kj::heap<ProbeStub>(object, kj::mv(origin)); },
+      {[](IUnknown* object) -> velt::rpc::Unknown::Client { return kj::heap<ProbeStub>(object); },
        [](kj::Own<velt::remoting::RemoteObject> remote) -> IUnknown* {
          return new ProbeProxy(kj::mv(remote));
        }});
