@@ -5,10 +5,12 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "wbem_provider_base.h"
 #include "wmi_test_support.h"
@@ -31,11 +33,13 @@ instance of __EventProviderRegistration { Provider = $P; EventQueryList = {"sele
 namespace {
 
 std::atomic<DWORD> g_serverThread{0};
+std::atomic<int> g_liveProviders{0};
 std::mutex g_mutex;
 std::condition_variable g_released;
 bool g_hold = false;
 std::map<std::u16string, LONG> g_gadgets;  // name -> size
-IWbemObjectSink* g_eventSink = nullptr;
+// The event sink of every provider object (one per client of a server), each fired into.
+std::vector<IWbemObjectSink*> g_eventSinks;
 bool g_flood = false;
 std::condition_variable g_floodChanged;
 std::atomic<unsigned long> g_flooded{0};
@@ -46,8 +50,13 @@ LONG numberOf(IWbemClassObject* object, const char16_t* name) {
   return value.get()->vt == VT_I4 ? value.get()->lVal : 0;
 }
 
+bool fitsIn32Bits(const void* pointer) {
+  return reinterpret_cast<std::uintptr_t>(pointer) <= 0xFFFFFFFFu;
+}
+
 class GadgetProvider final : public velt::test::WbemProviderBase {
  public:
+  GadgetProvider() { ++g_liveProviders; }
   ~GadgetProvider() {
     {
       std::lock_guard<std::mutex> lock(g_mutex);
@@ -57,13 +66,22 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
     if (flood_.joinable()) flood_.join();
     if (namespace_) namespace_->Release();
     std::lock_guard<std::mutex> lock(g_mutex);
-    if (g_eventSink) g_eventSink->Release();
-    g_eventSink = nullptr;
-    PostThreadMessageA(g_serverThread, WM_QUIT, 0, 0);
+    if (eventSink_) {
+      std::erase(g_eventSinks, eventSink_);
+      eventSink_->Release();
+    }
+    // The lifetime rule: the server ends with its last provider object, whichever client's.
+    if (--g_liveProviders == 0) PostThreadMessageA(g_serverThread, WM_QUIT, 0, 0);
   }
 
   STDMETHODIMP Initialize(LPWSTR, LONG, LPWSTR, LPWSTR, IWbemServices* services, IWbemContext*,
                           IWbemProviderInitSink* sink) override {
+    // The system's provider hands these pointers to Java, which keeps them in 32 bits: a
+    // namespace or sink above 4 GiB (a proxy made outside the low arena, say) fails it.
+    if (!fitsIn32Bits(services) || !fitsIn32Bits(sink)) {
+      sink->SetStatus(WBEM_E_FAILED, 0);
+      return WBEM_S_NO_ERROR;
+    }
     namespace_ = services;
     namespace_->AddRef();
     sink->SetStatus(WBEM_S_INITIALIZED, 0);
@@ -71,10 +89,15 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
   }
 
   STDMETHODIMP ProvideEvents(IWbemObjectSink* sink, LONG) override {
+    if (!fitsIn32Bits(sink)) return WBEM_E_FAILED;
     std::lock_guard<std::mutex> lock(g_mutex);
     sink->AddRef();
-    if (g_eventSink) g_eventSink->Release();
-    g_eventSink = sink;
+    if (eventSink_) {
+      std::erase(g_eventSinks, eventSink_);
+      eventSink_->Release();
+    }
+    eventSink_ = sink;
+    g_eventSinks.push_back(sink);
     if (!flood_.joinable()) flood_ = std::thread([this] { flood(); });
     return WBEM_S_NO_ERROR;
   }
@@ -113,9 +136,9 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
     {
       std::lock_guard<std::mutex> lock(g_mutex);
       g_gadgets[name] = size;
-      if (g_eventSink) {
+      if (!g_eventSinks.empty()) {
         IWbemClassObject* event = make(u"GadgetChanged", name, size);
-        g_eventSink->Indicate(1, &event);
+        for (IWbemObjectSink* events : g_eventSinks) events->Indicate(1, &event);
         event->Release();
       }
     }
@@ -161,10 +184,10 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
   void flood() {
     std::unique_lock<std::mutex> lock(g_mutex);
     for (;;) {
-      g_floodChanged.wait(lock, [&] { return stopFlood_ || (g_flood && g_eventSink); });
+      g_floodChanged.wait(lock, [&] { return stopFlood_ || (g_flood && eventSink_); });
       if (stopFlood_) return;
       IWbemClassObject* event = make(u"GadgetChanged", u"flood", LONG(g_flooded++));
-      g_eventSink->Indicate(1, &event);
+      eventSink_->Indicate(1, &event);
       event->Release();
       lock.unlock();  // lets the others at the sink between two events
       lock.lock();
@@ -172,7 +195,8 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
   }
 
   IWbemServices* namespace_ = nullptr;
-  bool stopFlood_ = false;  // guarded by g_mutex
+  IWbemObjectSink* eventSink_ = nullptr;  // guarded by g_mutex
+  bool stopFlood_ = false;                // guarded by g_mutex
   std::thread flood_;
 };
 

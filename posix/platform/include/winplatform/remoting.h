@@ -19,20 +19,62 @@
 #include <functional>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace velt::remoting {
+
+// One connection between two processes (loop thread only). Proxies keep it alive; stubs know
+// it only through its anchor, which it clears when it goes: a stub must not keep its own
+// connection alive, or a client that vanished would leave its stubs behind.
+class Connection : public kj::Refcounted {
+ public:
+  using Anchor = std::shared_ptr<Connection*>;
+  Connection() : anchor_(std::make_shared<Connection*>(this)) {}
+  ~Connection() noexcept(false) { *anchor_ = nullptr; }
+  const Anchor& anchor() const { return anchor_; }
+
+  // Runs `lost` on a worker thread once the peer is gone (at once when it already is).
+  void whenLost(std::function<void()> lost);
+  // Called by the connection when its peer is gone; runs what waits for that, once.
+  void markLost();
+  bool isLost() const { return lost_; }
+
+ private:
+  Anchor anchor_;
+  bool lost_ = false;
+  std::vector<std::function<void()>> whenLost_;
+};
+
+// What every proxy is besides its interface: the connection it stands on.
+class ProxyIdentity {
+ public:
+  // Loop thread.
+  virtual Connection* connection() = 0;
+
+ protected:
+  ~ProxyIdentity() = default;
+};
+
+// Runs `lost` on a worker thread once the connection behind `proxy` is lost (at once when it
+// already is). False when `proxy` is an object of this process, which no loss can take.
+// Any thread but the loop thread.
+bool whenDisconnected(IUnknown* proxy, std::function<void()> lost);
+
+// Loop thread: a reference on the connection `anchor` names; null when it is gone or unnamed.
+kj::Own<Connection> keepConnection(const Connection::Anchor& anchor);
 
 // What a proxy stands on: one capability and the connection it came over (kept alive as long
 // as the capability). Created, used and destroyed on the loop thread only.
 struct RemoteObject {
-  kj::Own<kj::Refcounted> connection;  // may be null
+  kj::Own<Connection> connection;  // may be null
   rpc::Unknown::Client capability;
 };
 
 struct InterfaceMarshaler {
-  // Loop thread: the stub for `object`, which already is this interface. The stub takes over
-  // the caller's reference and must release it (releaseLater) when it is destroyed.
-  std::function<rpc::Unknown::Client(IUnknown* object)> makeStub;
+  // Loop thread: the stub for `object`, which already is this interface, serving the
+  // connection `origin` names (the capabilities it receives in calls came over it). The stub
+  // takes over the caller's reference and must release it (releaseLater) when destroyed.
+  std::function<rpc::Unknown::Client(IUnknown* object, Connection::Anchor origin)> makeStub;
   // Loop thread: a proxy for `remote`, returned with one reference.
   std::function<IUnknown*(kj::Own<RemoteObject> remote)> makeProxy;
 };
@@ -43,7 +85,7 @@ bool interfaceRegistered(REFIID iid);
 
 // Loop thread: the stub / proxy for an interface pointer of interface `iid`. toCapability takes
 // over `object`'s reference; toInterface answers E_NOINTERFACE when `iid` has no marshaler.
-rpc::Unknown::Client toCapability(REFIID iid, IUnknown* object);
+rpc::Unknown::Client toCapability(REFIID iid, IUnknown* object, Connection::Anchor origin);
 HRESULT toInterface(REFIID iid, kj::Own<RemoteObject> remote, void** out);
 kj::Own<RemoteObject> sameConnection(const RemoteObject& from, rpc::Unknown::Client capability);
 
@@ -112,7 +154,8 @@ struct InterfaceOutcome {
 // QueryInterface. Interface stubs derive from it and from their schema's Server.
 class UnknownStub : public virtual rpc::Unknown::Server {
  public:
-  explicit UnknownStub(IUnknown* object) : object_(object) {}
+  UnknownStub(IUnknown* object, Connection::Anchor origin)
+      : object_(object), origin_(kj::mv(origin)) {}
   // Virtual: stubs are deleted through this base by the RPC system's heap disposers.
   virtual ~UnknownStub() { releaseLater(object_); }
   UnknownStub(const UnknownStub&) = delete;
@@ -125,17 +168,26 @@ class UnknownStub : public virtual rpc::Unknown::Server {
     object_->AddRef();
     return HeldReference(object_);
   }
+  // Loop thread: the connection the stub serves, for the stubs of what its calls answer.
+  const Connection::Anchor& origin() const { return origin_; }
+  // Loop thread: a capability received in a call, standing on this stub's connection (which
+  // its proxy keeps alive, so the provider's copy of a sink outlives the call that brought it).
+  kj::Own<RemoteObject> received(rpc::Unknown::Client capability) const {
+    return kj::heap<RemoteObject>(RemoteObject{keepConnection(origin_), kj::mv(capability)});
+  }
 
  private:
   IUnknown* object_;
+  Connection::Anchor origin_;
 };
 
 // Fills an answer's status and object from an InterfaceOutcome (loop thread).
 template <typename Results>
-void answerInterface(Results results, REFIID iid, InterfaceOutcome outcome) {
+void answerInterface(Results results, REFIID iid, InterfaceOutcome outcome,
+                     const Connection::Anchor& origin) {
   results.setStatus(outcome.status);
   if (SUCCEEDED(outcome.status) && outcome.object.get() != nullptr) {
-    results.setObject(toCapability(iid, outcome.object.detach()));
+    results.setObject(toCapability(iid, outcome.object.detach(), origin));
   }
 }
 
@@ -145,7 +197,7 @@ kj::ArrayPtr<const capnp::byte> iidBytes(REFIID iid);
 // The client side of one interface: local reference counts over one remote object, whose
 // capability the last Release drops. QueryInterface for other interfaces goes to the server.
 template <typename Interface>
-class ProxyBase : public Interface {
+class ProxyBase : public Interface, public ProxyIdentity {
  public:
   ProxyBase(REFIID iid, kj::Own<RemoteObject> remote) : iid_(iid), remote_(kj::mv(remote)) {}
 
@@ -178,11 +230,16 @@ class ProxyBase : public Interface {
     }
     return left;
   }
+  Connection* connection() override { return remote_->connection.get(); }
 
  protected:
   virtual ~ProxyBase() = default;
   // Loop thread only.
   RemoteObject& remote() { return *remote_; }
+  // Loop thread: the connection the proxy's calls go over, for the stubs of their arguments.
+  Connection::Anchor origin() const {
+    return remote_->connection.get() != nullptr ? remote_->connection->anchor() : nullptr;
+  }
   template <typename Schema>
   typename Schema::Client capabilityAs() {
     return remote_->capability.template castAs<Schema>();

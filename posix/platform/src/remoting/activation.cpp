@@ -29,17 +29,21 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // One connection to one class's server, shared by every proxy that came over it.
-class ClientConnection final : public kj::Refcounted {
+class ClientConnection final : public Connection {
  public:
   ClientConnection(kj::Own<kj::AsyncIoStream> socket)
       : stream_(kj::mv(socket)),
         network_(*stream_, capnp::rpc::twoparty::Side::CLIENT),
         rpc_(capnp::makeRpcClient(network_)),
         watching_(network_.onDisconnect()
-                      .then([this] { dead_ = true; }, [this](kj::Exception&&) { dead_ = true; })
+                      .then([this] { lose(); }, [this](kj::Exception&&) { lose(); })
                       .eagerlyEvaluate(nullptr)) {}
 
   bool dead() const { return dead_; }
+  void lose() {
+    dead_ = true;
+    markLost();
+  }
   rpc::ClassSource::Client source() {
     capnp::word scratch[4] = {};
     capnp::MallocMessageBuilder message(scratch);

@@ -16,7 +16,8 @@ class UnknownProxy final : public ProxyBase<IUnknown> {
 
 class ClassFactoryStub final : public rpc::ClassFactory::Server, public UnknownStub {
  public:
-  explicit ClassFactoryStub(IUnknown* object) : UnknownStub(object) {}
+  ClassFactoryStub(IUnknown* object, Connection::Anchor origin)
+      : UnknownStub(object, kj::mv(origin)) {}
 
  protected:
   kj::Promise<void> createInstance(CreateInstanceContext context) override {
@@ -32,8 +33,8 @@ class ClassFactoryStub final : public rpc::ClassFactory::Server, public UnknownS
              HRESULT status = classFactory->CreateInstance(nullptr, iid, &made);
              return InterfaceOutcome{status, HeldReference(static_cast<IUnknown*>(made))};
            })
-        .then([context, iid](InterfaceOutcome outcome) mutable {
-          answerInterface(context.getResults(), iid, kj::mv(outcome));
+        .then([this, context, iid](InterfaceOutcome outcome) mutable {
+          answerInterface(context.getResults(), iid, kj::mv(outcome), origin());
         });
   }
 
@@ -83,18 +84,20 @@ class ClassFactoryProxy final : public ProxyBase<IClassFactory> {
 void registerGenericMarshalers() {
   static std::once_flag once;
   std::call_once(once, [] {
-    registerInterface(IID_IUnknown, {[](IUnknown* object) -> rpc::Unknown::Client {
-                                       return kj::heap<UnknownStub>(object);
-                                     },
-                                     [](kj::Own<RemoteObject> remote) -> IUnknown* {
-                                       return new UnknownProxy(kj::mv(remote));
-                                     }});
-    registerInterface(IID_IClassFactory, {[](IUnknown* object) -> rpc::Unknown::Client {
-                                            return kj::heap<ClassFactoryStub>(object);
-                                          },
-                                          [](kj::Own<RemoteObject> remote) -> IUnknown* {
-                                            return new ClassFactoryProxy(kj::mv(remote));
-                                          }});
+    registerInterface(IID_IUnknown,
+                      {[](IUnknown* object, Connection::Anchor origin) -> rpc::Unknown::Client {
+                         return kj::heap<UnknownStub>(object, kj::mv(origin));
+                       },
+                       [](kj::Own<RemoteObject> remote) -> IUnknown* {
+                         return new UnknownProxy(kj::mv(remote));
+                       }});
+    registerInterface(IID_IClassFactory,
+                      {[](IUnknown* object, Connection::Anchor origin) -> rpc::Unknown::Client {
+                         return kj::heap<ClassFactoryStub>(object, kj::mv(origin));
+                       },
+                       [](kj::Own<RemoteObject> remote) -> IUnknown* {
+                         return new ClassFactoryProxy(kj::mv(remote));
+                       }});
   });
 }
 

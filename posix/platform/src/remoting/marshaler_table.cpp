@@ -51,14 +51,47 @@ void registerInterface(REFIID iid, InterfaceMarshaler marshaler) {
 
 bool interfaceRegistered(REFIID iid) { return find(iid).has_value(); }
 
-rpc::Unknown::Client toCapability(REFIID iid, IUnknown* object) {
+void Connection::whenLost(std::function<void()> lost) {
+  if (lost_) {
+    postWork(std::move(lost));
+    return;
+  }
+  whenLost_.push_back(std::move(lost));
+}
+
+void Connection::markLost() {
+  if (lost_) return;
+  lost_ = true;
+  for (auto& lost : whenLost_) postWork(std::move(lost));
+  whenLost_.clear();
+}
+
+bool whenDisconnected(IUnknown* proxy, std::function<void()> lost) {
+  auto* identity = dynamic_cast<ProxyIdentity*>(proxy);
+  if (identity == nullptr) return false;
+  auto callback = std::make_shared<std::function<void()>>(std::move(lost));
+  HRESULT watched = runOnLoop([identity, callback]() -> kj::Promise<HRESULT> {
+    Connection* connection = identity->connection();
+    if (connection == nullptr) return S_FALSE;
+    connection->whenLost(std::move(*callback));
+    return S_OK;
+  });
+  return watched == S_OK;
+}
+
+kj::Own<Connection> keepConnection(const Connection::Anchor& anchor) {
+  if (anchor == nullptr || *anchor == nullptr) return kj::Own<Connection>();
+  return kj::addRef(**anchor);
+}
+
+rpc::Unknown::Client toCapability(REFIID iid, IUnknown* object, Connection::Anchor origin) {
   auto marshaler = find(iid);
   if (!marshaler) {
     // Only reachable when a marshaler was withdrawn between the check and the answer.
     releaseLater(object);
     return KJ_EXCEPTION(FAILED, "no marshaler for the interface");
   }
-  return marshaler->makeStub(object);
+  return marshaler->makeStub(object, kj::mv(origin));
 }
 
 HRESULT toInterface(REFIID iid, kj::Own<RemoteObject> remote, void** out) {
@@ -70,9 +103,9 @@ HRESULT toInterface(REFIID iid, kj::Own<RemoteObject> remote, void** out) {
 }
 
 kj::Own<RemoteObject> sameConnection(const RemoteObject& from, rpc::Unknown::Client capability) {
-  kj::Own<kj::Refcounted> connection;
+  kj::Own<Connection> connection;
   if (from.connection.get() != nullptr) {
-    connection = kj::addRef(*const_cast<kj::Refcounted*>(from.connection.get()));
+    connection = kj::addRef(*const_cast<Connection*>(from.connection.get()));
   }
   return kj::heap<RemoteObject>(RemoteObject{kj::mv(connection), kj::mv(capability)});
 }
@@ -98,8 +131,8 @@ kj::Promise<void> UnknownStub::queryInterface(QueryInterfaceContext context) {
            HRESULT status = target.get()->QueryInterface(iid, &found);
            return InterfaceOutcome{status, HeldReference(static_cast<IUnknown*>(found))};
          })
-      .then([context, iid](InterfaceOutcome outcome) mutable {
-        answerInterface(context.getResults(), iid, kj::mv(outcome));
+      .then([this, context, iid](InterfaceOutcome outcome) mutable {
+        answerInterface(context.getResults(), iid, kj::mv(outcome), origin());
       });
 }
 

@@ -26,7 +26,8 @@ namespace {
 // The first thing a client reaches: the class object, as the client asks for it.
 class ClassSource final : public rpc::ClassSource::Server {
  public:
-  explicit ClassSource(const CLSID& clsid) : clsid_(clsid) {}
+  ClassSource(const CLSID& clsid, Connection::Anchor origin)
+      : clsid_(clsid), origin_(kj::mv(origin)) {}
 
  protected:
   kj::Promise<void> getClassObject(GetClassObjectContext context) override {
@@ -48,21 +49,23 @@ class ClassSource final : public rpc::ClassSource::Server {
              HRESULT status = classObject.get()->QueryInterface(iid, &found);
              return InterfaceOutcome{status, HeldReference(static_cast<IUnknown*>(found))};
            })
-        .then([context, iid](InterfaceOutcome outcome) mutable {
-          answerInterface(context.getResults(), iid, kj::mv(outcome));
+        .then([this, context, iid](InterfaceOutcome outcome) mutable {
+          answerInterface(context.getResults(), iid, kj::mv(outcome), origin_);
         });
   }
 
  private:
   CLSID clsid_;
+  Connection::Anchor origin_;
 };
 
-// One client's connection: its stubs live as long as it does.
-struct ServerConnection {
+// One client's connection: its stubs live until it ends; proxies of capabilities the client
+// handed over (a sink, its namespace) keep it, so they fail cleanly rather than dangle.
+struct ServerConnection final : public Connection {
   explicit ServerConnection(kj::Own<kj::AsyncIoStream> socket, const CLSID& clsid)
       : stream(kj::mv(socket)),
         network(*stream, capnp::rpc::twoparty::Side::SERVER),
-        rpc(capnp::makeRpcServer(network, kj::heap<ClassSource>(clsid))) {}
+        rpc(capnp::makeRpcServer(network, kj::heap<ClassSource>(clsid, anchor()))) {}
 
   kj::Own<kj::AsyncIoStream> stream;
   capnp::TwoPartyVatNetwork network;
@@ -87,10 +90,11 @@ void serve(kj::Own<kj::AsyncIoStream> stream, const CLSID& clsid) {
   kj::uint length = sizeof peer;
   stream->getsockopt(SOL_SOCKET, SO_PEERCRED, &peer, &length);
   if (length != sizeof peer || peer.uid != geteuid()) return;  // dropped unanswered
-  auto connection = kj::heap<ServerConnection>(kj::mv(stream), clsid);
+  auto connection = kj::refcounted<ServerConnection>(kj::mv(stream), clsid);
   auto ended = connection->network.onDisconnect();
   // Garbage or a vanished client ends this connection only; its stubs go with it.
-  Runtime::get().addTask(ended.attach(kj::mv(connection)));
+  ServerConnection* served = connection.get();
+  Runtime::get().addTask(ended.then([served] { served->markLost(); }).attach(kj::mv(connection)));
 }
 
 kj::Promise<void> acceptLoop(Publication& publication) {

@@ -331,6 +331,11 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
     return WBEM_S_NO_ERROR;
   }
 
+  ObjectState state() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ObjectState{def_, genus_, values_};
+  }
+
   static HRESULT create(std::shared_ptr<const ClassLayout> def, WBEM_GENUS_TYPE genus,
                         std::vector<Variant> values, IWbemClassObject** out) {
     try {
@@ -469,6 +474,23 @@ ComPtr<IWbemClassObject> makeClassObject(std::shared_ptr<const ClassLayout> def)
 
 ComPtr<IWbemClassObject> makeClassObject(const std::shared_ptr<const ClassDef>& def) {
   return makeClassObject(layoutOf(*def));
+}
+
+std::optional<ObjectState> stateOf(IWbemClassObject* object) {
+  auto* ours = dynamic_cast<ClassObject*>(object);
+  if (ours == nullptr) return std::nullopt;
+  return ours->state();
+}
+
+ComPtr<IWbemClassObject> makeObject(ObjectState state) {
+  if (!state.layout || state.values.size() != state.layout->properties.size()) return {};
+  if (state.genus != WBEM_GENUS_CLASS && state.genus != WBEM_GENUS_INSTANCE) return {};
+  IWbemClassObject* out = nullptr;
+  if (FAILED(ClassObject::create(std::move(state.layout), state.genus, std::move(state.values),
+                                 &out))) {
+    return {};
+  }
+  return ComPtr<IWbemClassObject>(out);
 }
 
 ComPtr<IWbemQualifierSet> makeQualifierSet(const Qualifiers& qualifiers) {

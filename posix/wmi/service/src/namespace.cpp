@@ -235,7 +235,8 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
     if (!entry->services) return complete(sink, WBEM_E_PROVIDER_NOT_CAPABLE);
     ComPtr<IWbemObjectSink> forward = makeForwardingSink(sink);
     hr = call(entry->services.get(), forward.get());
-    finishForwarding(forward.get(), hr);
+    if (providerDied(hr)) state_->providerLost(entry);
+    finishForwarding(forward.get(), providerStatus(hr));
     return WBEM_S_NO_ERROR;
   }
 

@@ -10,6 +10,10 @@
 
 #include "service_state.h"
 
+#ifndef _WIN32
+#include <winplatform/remoting.h>
+#endif
+
 namespace velt::wmi::detail {
 
 class ForwardingSink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
@@ -34,6 +38,16 @@ class ForwardingSink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSi
   ComPtr<IWbemObjectSink> client_;
   std::atomic<bool> completed_{false};
 };
+
+bool providerDied(HRESULT status) {
+  return status == RPC_E_DISCONNECTED || status == HRESULT(0x800706BA) /* server unavailable */ ||
+         status == HRESULT(0x80010007) /* server died */ ||
+         status == HRESULT(0x80010012) /* server died, not executed */;
+}
+
+HRESULT providerStatus(HRESULT status) {
+  return providerDied(status) ? HRESULT(WBEM_E_PROVIDER_FAILURE) : status;
+}
 
 ComPtr<IWbemObjectSink> makeForwardingSink(IWbemObjectSink* client) {
   return ComPtr<IWbemObjectSink>(new ForwardingSink(client));
@@ -214,11 +228,44 @@ HRESULT ServiceState::provider(const std::u16string& nameSpace,
                                  reinterpret_cast<void**>(entry->services.put()));
   entry->unknown->QueryInterface(IID_IWbemEventProvider,
                                  reinterpret_cast<void**>(entry->events.put()));
-  std::lock_guard<std::mutex> lock(mutex);
-  if (shutDown) return WBEM_E_SHUTTING_DOWN;  // the entry goes with this frame
-  providers[key] = entry;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (shutDown) return WBEM_E_SHUTTING_DOWN;  // the entry goes with this frame
+    providers[key] = entry;
+  }
+#ifndef _WIN32
+  // A server that dies takes its provider with it; the service learns it from the connection,
+  // as subscriptions make no call that would fail.
+  std::weak_ptr<ServiceState> self = weak_from_this();
+  std::weak_ptr<ProviderEntry> watched = entry;
+  velt::remoting::whenDisconnected(entry->unknown.get(), [self, watched] {
+    std::shared_ptr<ServiceState> state = self.lock();
+    std::shared_ptr<ProviderEntry> lost = watched.lock();
+    if (state && lost) state->providerLost(lost);
+  });
+#endif
   out = entry;
   return WBEM_S_NO_ERROR;
+}
+
+void ServiceState::providerLost(const std::shared_ptr<ProviderEntry>& entry) {
+  std::vector<EventFanout::Subscription> ended;
+  {
+    std::lock_guard<std::mutex> activating(activation);
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      for (auto it = providers.begin(); it != providers.end(); ++it) {
+        if (it->second == entry) {
+          providers.erase(it);
+          break;
+        }
+      }
+    }
+    if (entry->fanout) ended = entry->fanout->takeAll();
+  }
+  for (EventFanout::Subscription& s : ended) {
+    s.sink->SetStatus(WBEM_STATUS_COMPLETE, WBEM_E_PROVIDER_FAILURE, nullptr, nullptr);
+  }
 }
 
 HRESULT ServiceState::subscribe(const std::u16string& nameSpace,
@@ -234,7 +281,7 @@ HRESULT ServiceState::subscribe(const std::u16string& nameSpace,
   if (first) entry->fanout = ComPtr<EventFanout>(new EventFanout());
   entry->fanout->add(sink, eventClass);
   if (first) {
-    hr = entry->events->ProvideEvents(entry->fanout.get(), 0);
+    hr = providerStatus(entry->events->ProvideEvents(entry->fanout.get(), 0));
     if (FAILED(hr)) {
       entry->fanout->remove(sink);
       entry->fanout = {};

@@ -42,6 +42,9 @@ struct ServiceState : std::enable_shared_from_this<ServiceState> {
                     const std::u16string& eventClass, IWbemContext* context, IWbemObjectSink* sink);
   // Ends the subscription of `sink`; false when it had none.
   bool cancel(IWbemObjectSink* sink);
+  // A provider whose server is gone: forgotten, so the next request starts another, and its
+  // subscriptions ended with WBEM_E_PROVIDER_FAILURE.
+  void providerLost(const std::shared_ptr<ProviderEntry>& entry);
   HRESULT namespaceServices(const std::u16string& name, IWbemServices** out);
 };
 
@@ -49,6 +52,11 @@ ComPtr<IWbemServices> makeNamespace(std::shared_ptr<ServiceState> state, std::u1
 
 // Passes a provider's results to the client's sink and remembers whether the final status went.
 ComPtr<IWbemObjectSink> makeForwardingSink(IWbemObjectSink* client);
+// The status a client sees for what a provider answered: a provider whose server died (the
+// disconnection statuses of COM) failed as WMI reports it, WBEM_E_PROVIDER_FAILURE.
+bool providerDied(HRESULT status);
+HRESULT providerStatus(HRESULT status);
+
 // After the provider returned: a failure it did not report through the sink goes there now.
 void finishForwarding(IWbemObjectSink* forwardingSink, HRESULT providerResult);
 

@@ -19,7 +19,8 @@ IRemoteProbe* probeOf(const HeldReference& held) { return static_cast<IRemotePro
 
 class ProbeStub final : public RemoteProbe::Server, public velt::remoting::UnknownStub {
  public:
-  explicit ProbeStub(IUnknown* object) : UnknownStub(object) {}
+  ProbeStub(IUnknown* object, velt::remoting::Connection::Anchor origin)
+      : UnknownStub(object, kj::mv(origin)) {}
 
  protected:
   kj::Promise<void> processId(ProcessIdContext context) override {
@@ -123,7 +124,8 @@ class ProbeProxy final : public velt::remoting::ProxyBase<IRemoteProbe> {
 void registerRemoteProbeMarshaler() {
   velt::remoting::registerInterface(
       IID_IRemoteProbe,
-      {[](IUnknown* object) -> velt::rpc::Unknown::Client { return kj::heap<ProbeStub>(object); },
+      {[](IUnknown* object, velt::remoting::Connection::Anchor origin)
+           -> velt::rpc::Unknown::Client { return kj::heap<ProbeStub>(object, kj::mv(origin)); },
        [](kj::Own<velt::remoting::RemoteObject> remote) -> IUnknown* {
          return new ProbeProxy(kj::mv(remote));
        }});

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "wmi_model/class_model.h"
 #include "wmi_model/com_object.h"
@@ -13,6 +15,17 @@ namespace velt::wmi::detail {
 ComPtr<IWbemClassObject> makeClassObject(std::shared_ptr<const ClassLayout> def);
 // A class object for the whole class the declaration stands for.
 ComPtr<IWbemClassObject> makeClassObject(const std::shared_ptr<const ClassDef>& def);
+// What a class object is made of: enough to make an equal one in another process.
+struct ObjectState {
+  std::shared_ptr<const ClassLayout> layout;
+  WBEM_GENUS_TYPE genus = WBEM_GENUS_INSTANCE;
+  std::vector<Variant> values;  // one per property of the layout, in its order
+};
+// A copy of the state of `object` when it is a class object of this library, else nothing.
+std::optional<ObjectState> stateOf(IWbemClassObject* object);
+// A class object with that state; nothing when the values do not fit the layout.
+ComPtr<IWbemClassObject> makeObject(ObjectState state);
+
 // A read-only qualifier set over a copy of the qualifiers.
 ComPtr<IWbemQualifierSet> makeQualifierSet(const Qualifiers& qualifiers);
 

@@ -1,0 +1,47 @@
+// WMI objects, contexts and values as they cross between processes: by value, into objects
+// of this library on the other side.
+#pragma once
+
+#include <velt/wmi.capnp.h>
+#include <wbemcli.h>
+
+#include <string>
+
+#include "wmi_model/com_object.h"
+#include "wmi_model/variant_value.h"
+
+namespace velt::wmi::remote {
+
+// Fails (WBEM_E_INVALID_OBJECT) for an object that is neither of this library nor readable
+// through its interface.
+HRESULT writeObject(IWbemClassObject* object, rpc::WbemObject::Builder out);
+HRESULT readObject(rpc::WbemObject::Reader in, velt::ComPtr<IWbemClassObject>& out);
+
+HRESULT writeContext(IWbemContext* context, rpc::Context::Builder out);
+HRESULT readContext(rpc::Context::Reader in, velt::ComPtr<IWbemContext>& out);
+
+HRESULT writeValue(const VARIANT& value, rpc::Value::Builder out);
+HRESULT readValue(rpc::Value::Reader in, detail::Variant& out);
+
+// Strings keep the difference between null and empty: null leaves the field unset.
+kj::ArrayPtr<const capnp::byte> textBytes(const OLECHAR* text);
+kj::ArrayPtr<const capnp::byte> textBytes(const std::u16string& text);
+std::u16string textFrom(capnp::Data::Reader data);
+
+// An owned BSTR read from a field that may be unset (then null).
+class ReceivedText {
+ public:
+  ReceivedText() = default;
+  ReceivedText(bool present, capnp::Data::Reader data);
+  ReceivedText(ReceivedText&& other) noexcept : text_(other.text_) { other.text_ = nullptr; }
+  ReceivedText& operator=(ReceivedText&& other) noexcept;
+  ReceivedText(const ReceivedText&) = delete;
+  ReceivedText& operator=(const ReceivedText&) = delete;
+  ~ReceivedText();
+  BSTR get() const { return text_; }
+
+ private:
+  BSTR text_ = nullptr;
+};
+
+}  // namespace velt::wmi::remote

@@ -1,0 +1,10 @@
+// The WMI marshalers, one registration per group of interfaces.
+#pragma once
+
+namespace velt::wmi::remote {
+
+void registerSinkMarshalers();
+void registerProviderMarshalers();
+void registerServicesMarshaler();
+
+}  // namespace velt::wmi::remote

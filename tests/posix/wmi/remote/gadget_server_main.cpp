@@ -1,0 +1,12 @@
+// The gadget provider as a local server of its own, as COM starts it from LocalServer32.
+#include <stdlib.h>
+
+#include "gadget_provider.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
+  veltwmi::test::resetGadgets();
+  // A test that kills the server mid-enumeration asks for enumerations that stop after one.
+  const char* hold = getenv("VELT_GADGET_HOLD_ENUMERATIONS");
+  if (hold != nullptr && hold[0] == '1') veltwmi::test::holdEnumerations(true);
+  return veltwmi::test::gadgetProviderMain(instance, previous, commandLine, show);
+}

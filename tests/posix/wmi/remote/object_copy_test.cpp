@@ -1,0 +1,342 @@
+// WMI objects and contexts as they cross between processes: the copy a process receives is a
+// whole object of the object model, equal to what was sent, whichever implementation sent it.
+#include <capnp/message.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "remote/object_codec.h"
+#include "wmi_model/objects.h"
+#include "wmi_test_support.h"
+
+namespace velt::wmi::test {
+namespace {
+
+using detail::Variant;
+using velt::ComPtr;
+
+std::string narrowName(const std::u16string& name) { return velt::utf8FromUtf16(name); }
+
+ComPtr<IWbemClassObject> copied(IWbemClassObject* object) {
+  capnp::MallocMessageBuilder message;
+  auto root = message.initRoot<rpc::WbemObject>();
+  EXPECT_EQ(remote::writeObject(object, root), S_OK);
+  ComPtr<IWbemClassObject> copy;
+  EXPECT_EQ(remote::readObject(root.asReader(), copy), S_OK);
+  return copy;
+}
+
+Variant value(IWbemClassObject* object, const std::u16string& name, CIMTYPE* type = nullptr) {
+  Variant v;
+  EXPECT_EQ(object->Get(name.c_str(), 0, v.get(), type, nullptr), WBEM_S_NO_ERROR)
+      << narrowName(name);
+  return v;
+}
+
+std::vector<std::u16string> textElements(const Variant& array) {
+  std::vector<Variant> elements;
+  std::vector<std::u16string> out;
+  if (FAILED(detail::readElements(*array.get(), elements))) return {u"<not an array>"};
+  for (const Variant& e : elements) out.push_back(e.asText());
+  return out;
+}
+
+std::vector<std::u16string> names(IWbemClassObject* object, LONG flags) {
+  SAFEARRAY* list = nullptr;
+  EXPECT_EQ(object->GetNames(nullptr, flags, nullptr, &list), WBEM_S_NO_ERROR);
+  Variant all;
+  all.get()->vt = VT_ARRAY | VT_BSTR;
+  all.get()->parray = list;
+  return textElements(all);
+}
+
+// Forwards everything to an object of the model, but is not one: its copy is read through the
+// interface alone, as one from another implementation would be.
+class Foreign final : public IWbemClassObject {
+ public:
+  explicit Foreign(IWbemClassObject* inner) : inner_(inner) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (iid != IID_IUnknown && iid != IID_IWbemClassObject) return E_NOINTERFACE;
+    *out = this;
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 1; }  // lives on the test's stack
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  STDMETHODIMP GetQualifierSet(IWbemQualifierSet** q) override {
+    return inner_->GetQualifierSet(q);
+  }
+  STDMETHODIMP Get(LPCWSTR n, LONG f, VARIANT* v, CIMTYPE* t, LONG* fl) override {
+    return inner_->Get(n, f, v, t, fl);
+  }
+  STDMETHODIMP Put(LPCWSTR n, LONG f, VARIANT* v, CIMTYPE t) override {
+    return inner_->Put(n, f, v, t);
+  }
+  STDMETHODIMP Delete(LPCWSTR n) override { return inner_->Delete(n); }
+  STDMETHODIMP GetNames(LPCWSTR q, LONG f, VARIANT* v, SAFEARRAY** n) override {
+    return inner_->GetNames(q, f, v, n);
+  }
+  STDMETHODIMP BeginEnumeration(LONG f) override { return inner_->BeginEnumeration(f); }
+  STDMETHODIMP Next(LONG f, BSTR* n, VARIANT* v, CIMTYPE* t, LONG* fl) override {
+    return inner_->Next(f, n, v, t, fl);
+  }
+  STDMETHODIMP EndEnumeration() override { return inner_->EndEnumeration(); }
+  STDMETHODIMP GetPropertyQualifierSet(LPCWSTR n, IWbemQualifierSet** q) override {
+    return inner_->GetPropertyQualifierSet(n, q);
+  }
+  STDMETHODIMP Clone(IWbemClassObject** c) override { return inner_->Clone(c); }
+  STDMETHODIMP GetObjectText(LONG f, BSTR* t) override { return inner_->GetObjectText(f, t); }
+  STDMETHODIMP SpawnDerivedClass(LONG f, IWbemClassObject** c) override {
+    return inner_->SpawnDerivedClass(f, c);
+  }
+  STDMETHODIMP SpawnInstance(LONG f, IWbemClassObject** i) override {
+    return inner_->SpawnInstance(f, i);
+  }
+  STDMETHODIMP CompareTo(LONG f, IWbemClassObject* o) override { return inner_->CompareTo(f, o); }
+  STDMETHODIMP GetPropertyOrigin(LPCWSTR n, BSTR* c) override {
+    return inner_->GetPropertyOrigin(n, c);
+  }
+  STDMETHODIMP InheritsFrom(LPCWSTR a) override { return inner_->InheritsFrom(a); }
+  STDMETHODIMP GetMethod(LPCWSTR n, LONG f, IWbemClassObject** i, IWbemClassObject** o) override {
+    return inner_->GetMethod(n, f, i, o);
+  }
+  STDMETHODIMP PutMethod(LPCWSTR n, LONG f, IWbemClassObject* i, IWbemClassObject* o) override {
+    return inner_->PutMethod(n, f, i, o);
+  }
+  STDMETHODIMP DeleteMethod(LPCWSTR n) override { return inner_->DeleteMethod(n); }
+  STDMETHODIMP BeginMethodEnumeration(LONG f) override { return inner_->BeginMethodEnumeration(f); }
+  STDMETHODIMP NextMethod(LONG f, BSTR* n, IWbemClassObject** i, IWbemClassObject** o) override {
+    return inner_->NextMethod(f, n, i, o);
+  }
+  STDMETHODIMP EndMethodEnumeration() override { return inner_->EndMethodEnumeration(); }
+  STDMETHODIMP GetMethodQualifierSet(LPCWSTR n, IWbemQualifierSet** q) override {
+    return inner_->GetMethodQualifierSet(n, q);
+  }
+  STDMETHODIMP GetMethodOrigin(LPCWSTR n, BSTR* c) override {
+    return inner_->GetMethodOrigin(n, c);
+  }
+
+ private:
+  IWbemClassObject* inner_;
+};
+
+void expectSameObject(IWbemClassObject* sent, IWbemClassObject* got) {
+  ASSERT_NE(got, nullptr);
+  BSTR sentText = nullptr, gotText = nullptr;
+  ASSERT_EQ(sent->GetObjectText(0, &sentText), WBEM_S_NO_ERROR);
+  ASSERT_EQ(got->GetObjectText(0, &gotText), WBEM_S_NO_ERROR);
+  EXPECT_EQ(std::u16string(gotText), std::u16string(sentText));
+  SysFreeString(sentText);
+  SysFreeString(gotText);
+  EXPECT_EQ(names(got, WBEM_FLAG_ALWAYS), names(sent, WBEM_FLAG_ALWAYS));
+  for (const std::u16string& name : names(sent, WBEM_FLAG_ALWAYS)) {
+    CIMTYPE sentType = 0, gotType = 0;
+    Variant a = value(sent, name, &sentType), b = value(got, name, &gotType);
+    EXPECT_EQ(gotType, sentType) << narrowName(name);
+    ASSERT_EQ(b.vt(), a.vt()) << narrowName(name);
+    if (a.vt() & VT_ARRAY) {
+      EXPECT_EQ(textElements(b), textElements(a)) << narrowName(name);
+    } else if (a.vt() == VT_BSTR) {
+      EXPECT_EQ(b.asText(), a.asText()) << narrowName(name);
+    } else if (a.vt() == VT_R4) {
+      EXPECT_EQ(b.get()->fltVal, a.get()->fltVal) << narrowName(name);
+    } else if (a.vt() == VT_R8) {
+      EXPECT_EQ(b.get()->dblVal, a.get()->dblVal) << narrowName(name);
+    } else if (a.vt() == VT_I4) {
+      EXPECT_EQ(b.get()->lVal, a.get()->lVal) << narrowName(name);
+    } else if (a.vt() == VT_I2) {
+      EXPECT_EQ(b.get()->iVal, a.get()->iVal) << narrowName(name);
+    } else if (a.vt() == VT_UI1) {
+      EXPECT_EQ(b.get()->bVal, a.get()->bVal) << narrowName(name);
+    } else if (a.vt() == VT_BOOL) {
+      EXPECT_EQ(b.get()->boolVal, a.get()->boolVal) << narrowName(name);
+    }
+  }
+}
+
+class ObjectCopyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    service_.loadMofText(kTestMof, "test.mof");
+    ASSERT_EQ(service_.openNamespace(u"root\\test", ns_.put()), WBEM_S_NO_ERROR);
+  }
+  void TearDown() override {
+    ns_ = {};
+    service_.shutdown();
+  }
+  ComPtr<IWbemClassObject> classNamed(const char16_t* name) {
+    return ComPtr<IWbemClassObject>(classOf(ns_.get(), name));
+  }
+  // A Kinds instance with every property set, arrays and the empty string included.
+  ComPtr<IWbemClassObject> fullKinds() {
+    ComPtr<IWbemClassObject> instance;
+    EXPECT_EQ(classNamed(u"Kinds")->SpawnInstance(0, instance.put()), WBEM_S_NO_ERROR);
+    const std::pair<const char16_t*, const char16_t*> texts[] = {
+        {u"Name", u"k\u00e9"},
+        {u"S8", u"-5"},
+        {u"U8", u"200"},
+        {u"S16", u"-300"},
+        {u"U16", u"65535"},
+        {u"S32", u"-7"},
+        {u"U32", u"4000000000"},
+        {u"S64", u"-9000000000"},
+        {u"U64", u"18000000000000000000"},
+        {u"R32", u"1.5"},
+        {u"R64", u"-0.25"},
+        {u"When", u"20240102030405.000000+000"},
+        {u"C", u"65"}};
+    for (const auto& [name, text] : texts) {
+      EXPECT_EQ(putText(instance.get(), name, text), WBEM_S_NO_ERROR) << narrowName(name);
+    }
+    Variant yes = Variant::boolean(true);
+    EXPECT_EQ(instance->Put(u"B", 0, yes.get(), 0), WBEM_S_NO_ERROR);
+    Variant tags;
+    tags.get()->vt = VT_ARRAY | VT_BSTR;
+    tags.get()->parray = detail::makeStringArray({u"x", u"", u"z"});
+    EXPECT_EQ(instance->Put(u"Tags", 0, tags.get(), 0), WBEM_S_NO_ERROR);
+    return instance;
+  }
+
+  Service service_;
+  ComPtr<IWbemServices> ns_;
+};
+
+TEST_F(ObjectCopyTest, InstancesArriveWithEveryValueTypeKeyAndPath) {
+  ComPtr<IWbemClassObject> instance = fullKinds();
+  ComPtr<IWbemClassObject> copy = copied(instance.get());
+  expectSameObject(instance.get(), copy.get());
+  EXPECT_EQ(getText(copy.get(), u"__RELPATH"), getText(instance.get(), u"__RELPATH"));
+  EXPECT_EQ(getText(copy.get(), u"__PATH"), getText(instance.get(), u"__PATH"));
+  EXPECT_EQ(getText(copy.get(), u"S64"), u"-9000000000");
+  EXPECT_EQ(getText(copy.get(), u"U64"), u"18000000000000000000");
+  // The copy is an instance of the model: it takes writes checked against its class.
+  Variant text = Variant::text(u"not a number");
+  EXPECT_EQ(copy->Put(u"S32", 0, text.get(), 0), WBEM_E_TYPE_MISMATCH);
+  EXPECT_EQ(copy->Put(u"Unknown", 0, text.get(), 0), WBEM_E_NOT_FOUND);
+  // A null value stays null, the empty string stays empty.
+  EXPECT_EQ(putText(instance.get(), u"Name", u""), WBEM_S_NO_ERROR);
+  copy = copied(instance.get());
+  EXPECT_EQ(value(copy.get(), u"Name").vt(), VT_BSTR);
+  EXPECT_EQ(getText(copy.get(), u"Name"), u"");
+  EXPECT_EQ(value(copy.get(), u"Numbers").vt(), VT_NULL);
+}
+
+TEST_F(ObjectCopyTest, ClassesArriveWithQualifiersDefaultsInheritanceAndMethods) {
+  ComPtr<IWbemClassObject> kinds = classNamed(u"Kinds");
+  ComPtr<IWbemClassObject> copy = copied(kinds.get());
+  expectSameObject(kinds.get(), copy.get());
+  ComPtr<IWbemQualifierSet> qualifiers;
+  ASSERT_EQ(copy->GetQualifierSet(qualifiers.put()), WBEM_S_NO_ERROR);
+  Variant description;
+  EXPECT_EQ(qualifiers->Get(u"Description", 0, description.get(), nullptr), WBEM_S_NO_ERROR);
+  EXPECT_EQ(description.asText(), u"all kinds");
+  EXPECT_EQ(names(copy.get(), WBEM_FLAG_KEYS_ONLY), std::vector<std::u16string>{u"Name"});
+  // Defaults reach the instances spawned from the copy.
+  ComPtr<IWbemClassObject> spawned;
+  ASSERT_EQ(copy->SpawnInstance(0, spawned.put()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(value(spawned.get(), u"U16").get()->lVal, 7);
+  EXPECT_EQ(textElements(value(spawned.get(), u"Tags")), (std::vector<std::u16string>{u"a", u"b"}));
+  // Method signatures come along, so a provider can answer a method from the copy.
+  ComPtr<IWbemClassObject> in, out;
+  ASSERT_EQ(copy->GetMethod(u"Scale", 0, in.put(), out.put()), WBEM_S_NO_ERROR);
+  ASSERT_TRUE(in && out);
+  ComPtr<IWbemClassObject> originalIn, originalOut;
+  ASSERT_EQ(kinds->GetMethod(u"Scale", 0, originalIn.put(), originalOut.put()), WBEM_S_NO_ERROR);
+  expectSameObject(originalIn.get(), in.get());
+  expectSameObject(originalOut.get(), out.get());
+
+  ComPtr<IWbemClassObject> derived = copied(classNamed(u"Derived").get());
+  expectSameObject(classNamed(u"Derived").get(), derived.get());
+  EXPECT_EQ(derived->InheritsFrom(u"Base"), WBEM_S_NO_ERROR);
+  BSTR origin = nullptr;
+  ASSERT_EQ(derived->GetPropertyOrigin(u"Common", &origin), WBEM_S_NO_ERROR);
+  EXPECT_EQ(std::u16string(origin), u"Base");
+  SysFreeString(origin);
+}
+
+TEST_F(ObjectCopyTest, ObjectsOfAnotherImplementationArriveAsTheirInterfaceShowsThem) {
+  ComPtr<IWbemClassObject> instance = fullKinds();
+  Foreign foreign(instance.get());
+  ComPtr<IWbemClassObject> copy = copied(&foreign);
+  expectSameObject(instance.get(), copy.get());
+  EXPECT_EQ(getText(copy.get(), u"__RELPATH"), getText(instance.get(), u"__RELPATH"));
+
+  ComPtr<IWbemClassObject> kinds = classNamed(u"Kinds");
+  Foreign foreignClass(kinds.get());
+  ComPtr<IWbemClassObject> classCopy = copied(&foreignClass);
+  expectSameObject(kinds.get(), classCopy.get());
+  ComPtr<IWbemClassObject> in, out, originalIn, originalOut;
+  ASSERT_EQ(classCopy->GetMethod(u"Scale", 0, in.put(), out.put()), WBEM_S_NO_ERROR);
+  ASSERT_EQ(kinds->GetMethod(u"Scale", 0, originalIn.put(), originalOut.put()), WBEM_S_NO_ERROR);
+  expectSameObject(originalIn.get(), in.get());
+}
+
+TEST_F(ObjectCopyTest, EmbeddedObjectsAndContextsCrossByValue) {
+  ComPtr<IWbemClassObject> instance = fullKinds();
+  Variant embedded;
+  embedded.get()->vt = VT_UNKNOWN;
+  embedded.get()->punkVal = instance.get();
+  instance->AddRef();
+  capnp::MallocMessageBuilder message;
+  auto root = message.initRoot<rpc::Value>();
+  ASSERT_EQ(remote::writeValue(*embedded.get(), root), S_OK);
+  Variant back;
+  ASSERT_EQ(remote::readValue(root.asReader(), back), S_OK);
+  ASSERT_EQ(back.vt(), VT_UNKNOWN);
+  ComPtr<IWbemClassObject> inner;
+  ASSERT_EQ(back.get()->punkVal->QueryInterface(IID_IWbemClassObject,
+                                                reinterpret_cast<void**>(inner.put())),
+            S_OK);
+  EXPECT_NE(inner.get(), instance.get()) << "a copy, not the sender's object";
+  expectSameObject(instance.get(), inner.get());
+
+  ComPtr<IWbemContext> context;
+  ASSERT_EQ(createContext(context.put()), WBEM_S_NO_ERROR);
+  Variant unsignedValue, empty = Variant::text(u""), null = Variant::null();
+  unsignedValue.get()->vt = VT_UI4;
+  unsignedValue.get()->ulVal = 4000000000u;
+  context->SetValue(u"Count", 0, unsignedValue.get());
+  context->SetValue(u"Empty", 0, empty.get());
+  context->SetValue(u"Nothing", 0, null.get());
+  capnp::MallocMessageBuilder contextMessage;
+  auto contextRoot = contextMessage.initRoot<rpc::Context>();
+  ASSERT_EQ(remote::writeContext(context.get(), contextRoot), S_OK);
+  ComPtr<IWbemContext> copy;
+  ASSERT_EQ(remote::readContext(contextRoot.asReader(), copy), S_OK);
+  Variant count, gotEmpty, nothing;
+  ASSERT_EQ(copy->GetValue(u"Count", 0, count.get()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(count.vt(), VT_UI4);
+  EXPECT_EQ(count.get()->ulVal, 4000000000u);
+  ASSERT_EQ(copy->GetValue(u"Empty", 0, gotEmpty.get()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(gotEmpty.vt(), VT_BSTR);
+  ASSERT_EQ(copy->GetValue(u"Nothing", 0, nothing.get()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(nothing.vt(), VT_NULL);
+}
+
+TEST_F(ObjectCopyTest, MalformedObjectsAreRefusedNotTrusted) {
+  const long before = liveObjectCount();
+  {
+    capnp::MallocMessageBuilder message;
+    auto root = message.initRoot<rpc::WbemObject>();
+    ComPtr<IWbemClassObject> copy;
+    EXPECT_EQ(remote::readObject(root.asReader(), copy), WBEM_E_INVALID_OBJECT) << "no class";
+    ASSERT_EQ(remote::writeObject(fullKinds().get(), root), S_OK);
+    root.initValues(2);  // fewer values than the class has properties
+    EXPECT_EQ(remote::readObject(root.asReader(), copy), WBEM_E_INVALID_OBJECT);
+    EXPECT_FALSE(copy);
+    // An array whose elements are not of its element type.
+    capnp::MallocMessageBuilder valueMessage;
+    auto value = valueMessage.initRoot<rpc::Value>();
+    value.setVt(VT_ARRAY | VT_I4);
+    auto elements = value.initElements(1);
+    elements[0].setVt(VT_BSTR);
+    elements[0].setText(remote::textBytes(u"x"));
+    Variant out;
+    EXPECT_EQ(remote::readValue(value.asReader(), out), WBEM_E_TYPE_MISMATCH);
+    EXPECT_EQ(out.vt(), VT_EMPTY);
+  }
+  EXPECT_EQ(liveObjectCount(), before) << "nothing half-made is left behind";
+}
+
+}  // namespace
+}  // namespace velt::wmi::test

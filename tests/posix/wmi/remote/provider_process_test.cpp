@@ -1,0 +1,488 @@
+// A provider in a process of its own, reached as WMI reaches one: COM starts the registered
+// server, the service initialises it with a namespace that is a capability back into the
+// service, and requests, results, statuses and events cross both ways.
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <winplatform/registry_hooks.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gadget_provider.h"
+#include "temp_dir.h"
+#include "wmi_model/com_object.h"
+#include "wmi_model/objects.h"
+#include "wmi_model/recording_sink.h"
+#include "wmi_test_support.h"
+
+namespace velt::wmi::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using velt::ComPtr;
+constexpr auto kWait = std::chrono::seconds(20);
+
+// Processes whose program is `path`.
+std::vector<pid_t> processesOf(const std::string& path) {
+  std::vector<pid_t> found;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code error;
+    fs::path program = fs::read_symlink(entry.path() / "exe", error);
+    if (error || program.string() != path) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    auto close = line.rfind(')');
+    if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z') continue;
+    found.push_back(static_cast<pid_t>(std::stol(name)));
+  }
+  return found;
+}
+
+template <typename Condition>
+bool within(std::chrono::seconds bound, Condition condition) {
+  const auto deadline = Clock::now() + bound;
+  while (!condition()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// A client program in a process of its own; its standard input holds it.
+class ClientProcess {
+ public:
+  explicit ClientProcess(std::vector<std::string> arguments) {
+    int input[2], output[2];
+    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(input[0], STDIN_FILENO);
+      dup2(output[1], STDOUT_FILENO);
+      std::vector<char*> argv{const_cast<char*>(GADGET_CLIENT)};
+      for (std::string& a : arguments) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(GADGET_CLIENT, argv.data());
+      _exit(127);
+    }
+    close(input[0]);
+    close(output[1]);
+    hold_ = input[1];
+    output_ = output[0];
+  }
+  ~ClientProcess() {
+    if (hold_ >= 0) close(hold_);
+    if (output_ >= 0) close(output_);
+    if (pid_ > 0 && !ended_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  ClientProcess(const ClientProcess&) = delete;
+  ClientProcess& operator=(const ClientProcess&) = delete;
+
+  // The first line the client wrote (within 30 s), without its end.
+  std::string firstLine() {
+    std::string line;
+    char c;
+    while (true) {
+      pollfd ready{output_, POLLIN, 0};
+      if (poll(&ready, 1, 30000) != 1 || read(output_, &c, 1) != 1 || c == '\n') return line;
+      line.push_back(c);
+    }
+  }
+  // The exit code once ended, or nothing while it runs.
+  std::optional<int> exited() {
+    if (ended_) return code_;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) != pid_) return std::nullopt;
+    ended_ = true;
+    code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return code_;
+  }
+  void killHard() {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    ended_ = true;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int hold_ = -1;
+  int output_ = -1;
+  bool ended_ = false;
+  int code_ = -1;
+};
+
+class InitStatus final : public IWbemProviderInitSink {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (iid != IID_IUnknown && iid != IID_IWbemProviderInitSink) {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    *out = this;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs; }  // lives on the test's stack
+  HRESULT STDMETHODCALLTYPE SetStatus(LONG status, LONG) override {
+    reported = status;
+    return WBEM_S_NO_ERROR;
+  }
+  std::atomic<LONG> reported{-1};
+  std::atomic<ULONG> refs{0};
+};
+
+class ProviderProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("XDG_RUNTIME_DIR", folder_.path().c_str(), 1);
+    setenv("VELT_REGISTRY", (folder_ / "registry.db").c_str(), 1);
+    VeltRegistryReset();
+    fs::copy_file(GADGET_SERVER, server_);
+    fs::copy_file(fs::path(GADGET_SERVER).parent_path() / "libvelt_platform.so",
+                  folder_ / "libvelt_platform.so");
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT,
+                              "CLSID\\{3C2B7A10-5E4F-4D21-8B6A-910E2D447FC3}\\LocalServer32", 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(server_.c_str()),
+                   static_cast<DWORD>(server_.size() + 1));
+    RegCloseKey(key);
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    liveAtStart_ = liveObjectCount();
+    service_.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
+    ASSERT_EQ(service_.openNamespace(u"root\\test", ns_.put()), WBEM_S_NO_ERROR);
+  }
+  void TearDown() override {
+    ns_ = {};
+    service_.shutdown();
+    EXPECT_TRUE(within(kWait, [&] { return processesOf(server_).empty(); }))
+        << "the server ends by its lifetime rule once the service lets its provider go";
+    EXPECT_TRUE(within(kWait, [&] { return liveObjectCount() == liveAtStart_; }))
+        << "every sink and namespace handed to the server came back: " << liveObjectCount();
+    for (pid_t pid : processesOf(server_)) kill(pid, SIGKILL);
+    unsetenv("VELT_GADGET_HOLD_ENUMERATIONS");
+    CoUninitialize();
+    VeltRegistryReset();
+    unsetenv("VELT_REGISTRY");
+    unsetenv("XDG_RUNTIME_DIR");
+  }
+
+  template <class Call>
+  HRESULT run(Call call, ComPtr<RecordingSink>* keep = nullptr) {
+    ComPtr<RecordingSink> sink(RecordingSink::create());
+    HRESULT started = call(sink.get());
+    if (FAILED(started)) return started;
+    HRESULT status = sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
+    if (keep) *keep = sink;
+    return status;
+  }
+  ComPtr<IWbemClassObject> gadget(const char16_t* name, LONG size) {
+    ComPtr<IWbemClassObject> cls(classOf(ns_.get(), u"Gadget"));
+    ComPtr<IWbemClassObject> instance;
+    cls->SpawnInstance(0, instance.put());
+    putText(instance.get(), u"Name", name);
+    putInt(instance.get(), u"Size", size);
+    return instance;
+  }
+  // The one server process, once it runs.
+  pid_t theServer() {
+    std::vector<pid_t> servers;
+    within(kWait, [&] { return (servers = processesOf(server_)).size() == 1; });
+    return servers.size() == 1 ? servers[0] : -1;
+  }
+  HRESULT getG1() {
+    const velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"g1\"");
+    return run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(path.get(), 0, nullptr, s); });
+  }
+  LONG sizeOf(IWbemClassObject* object) {
+    velt::OwnedVariant size;
+    object->Get(u"Size", 0, size.get(), nullptr, nullptr);
+    return size.value().vt == VT_I4 ? size.value().lVal : -1;
+  }
+
+  TempDir folder_;
+  std::string server_ = folder_ / "gadget-server";
+  long liveAtStart_ = 0;
+  Service service_;
+  ComPtr<IWbemServices> ns_;
+};
+
+TEST_F(ProviderProcessTest, ServiceRequestsResultsStatusesAndEventsCrossToTheServerProcess) {
+  const velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"g1\""),
+                         missing = velt::bstrFromUtf16(u"Gadget.Name=\"Missing\"");
+  ComPtr<RecordingSink> got;
+  // The provider makes its answer from the class it asks the service for through the namespace
+  // it was handed: a capability back into this process.
+  ASSERT_EQ(
+      run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(path.get(), 0, nullptr, s); }, &got),
+      WBEM_S_NO_ERROR);
+  ASSERT_EQ(got->objects().size(), 1u);
+  EXPECT_EQ(getText(got->objects()[0], u"__RELPATH"), u"Gadget.Name=\"g1\"");
+  EXPECT_EQ(sizeOf(got->objects()[0]), 1);
+  std::vector<pid_t> servers = processesOf(server_);
+  ASSERT_EQ(servers.size(), 1u);
+  EXPECT_NE(servers[0], getpid());
+  EXPECT_EQ(
+      run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(missing.get(), 0, nullptr, s); }),
+      WBEM_E_NOT_FOUND);
+
+  // An instance written crosses by value and is kept by the server.
+  ComPtr<IWbemClassObject> hot = gadget(u"hot", 5);
+  EXPECT_EQ(
+      run([&](IWbemObjectSink* s) { return ns_->PutInstanceAsync(hot.get(), 0, nullptr, s); }),
+      WBEM_S_NO_ERROR);
+  const velt::UniqueBstr hotPath = velt::bstrFromUtf16(u"Gadget.Name=\"hot\"");
+  ASSERT_EQ(
+      run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(hotPath.get(), 0, nullptr, s); },
+          &got),
+      WBEM_S_NO_ERROR);
+  ASSERT_EQ(got->objects().size(), 1u);
+  EXPECT_EQ(sizeOf(got->objects()[0]), 5);
+
+  const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
+  ASSERT_EQ(run(
+                [&](IWbemObjectSink* s) {
+                  return ns_->CreateInstanceEnumAsync(className.get(), 0, nullptr, s);
+                },
+                &got),
+            WBEM_S_NO_ERROR);
+  EXPECT_EQ(got->objects().size(), 4u);
+
+  // A method: its in-parameters cross by value, its out-parameters come back the same way.
+  ComPtr<IWbemClassObject> cls(classOf(ns_.get(), u"Gadget"));
+  ComPtr<IWbemClassObject> inDefinition, in;
+  ASSERT_EQ(cls->GetMethod(u"Grow", 0, inDefinition.put(), nullptr), WBEM_S_NO_ERROR);
+  inDefinition->SpawnInstance(0, in.put());
+  putInt(in.get(), u"By", 3);
+  const velt::UniqueBstr grow = velt::bstrFromUtf16(u"Grow");
+  ASSERT_EQ(run(
+                [&](IWbemObjectSink* s) {
+                  return ns_->ExecMethodAsync(path.get(), grow.get(), 0, nullptr, in.get(), s);
+                },
+                &got),
+            WBEM_S_NO_ERROR);
+  ASSERT_EQ(got->objects().size(), 1u);
+  velt::OwnedVariant newSize;
+  got->objects()[0]->Get(u"NewSize", 0, newSize.get(), nullptr, nullptr);
+  EXPECT_EQ(newSize.value().lVal, 13);
+
+  // Events reach the subscription through the sink the service handed the provider.
+  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
+                         query = velt::bstrFromUtf16(u"select * from GadgetChanged");
+  ComPtr<RecordingSink> subscription(RecordingSink::create());
+  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription.get()),
+            WBEM_S_NO_ERROR);
+  ComPtr<IWbemClassObject> warm = gadget(u"warm", 9);
+  EXPECT_EQ(
+      run([&](IWbemObjectSink* s) { return ns_->PutInstanceAsync(warm.get(), 0, nullptr, s); }),
+      WBEM_S_NO_ERROR);
+  ASSERT_TRUE(subscription->waitForObjects(1, kWait));
+  EXPECT_EQ(getText(subscription->objects()[0], u"Name"), u"warm");
+  EXPECT_EQ(ns_->CancelAsyncCall(subscription.get()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(subscription->waitForFinalStatus(kWait), WBEM_E_CALL_CANCELLED);
+
+  EXPECT_EQ(processesOf(server_), servers) << "one server served every request";
+  EXPECT_EQ(service_.activeProviderCount(), 1u);
+}
+
+TEST_F(ProviderProcessTest, EveryProviderMethodAnswersItsOwnStatusAcrossTheBoundary) {
+  ComPtr<IWbemProviderInit> init;
+  ASSERT_EQ(CoCreateInstance(veltwmi::test::CLSID_GadgetProvider, nullptr, CLSCTX_LOCAL_SERVER,
+                             IID_IWbemProviderInit, reinterpret_cast<void**>(init.put())),
+            S_OK);
+  InitStatus initStatus;
+  ComPtr<IWbemContext> context;
+  createContext(context.put());
+  std::u16string nameSpace = u"root\\test";
+  ASSERT_EQ(init->Initialize(nullptr, 0, nameSpace.data(), nullptr, ns_.get(), context.get(),
+                             &initStatus),
+            WBEM_S_NO_ERROR);
+  EXPECT_EQ(initStatus.reported.load(), WBEM_S_INITIALIZED);
+  ComPtr<IWbemServices> provider;
+  ASSERT_EQ(init->QueryInterface(IID_IWbemServices, reinterpret_cast<void**>(provider.put())),
+            S_OK);
+  ComPtr<IWbemEventProvider> events;
+  ASSERT_EQ(init->QueryInterface(IID_IWbemEventProvider, reinterpret_cast<void**>(events.put())),
+            S_OK);
+
+  // What the provider declines answers its own code, and no out pointer is filled.
+  const velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"g1\""),
+                         wql = velt::bstrFromUtf16(u"WQL"),
+                         query = velt::bstrFromUtf16(u"select * from Gadget"),
+                         grow = velt::bstrFromUtf16(u"Grow"),
+                         className = velt::bstrFromUtf16(u"Gadget");
+  ComPtr<RecordingSink> sink(RecordingSink::create());
+  ComPtr<IWbemClassObject> instance = gadget(u"g9", 1);
+  IWbemServices* working = ns_.get();
+  IWbemCallResult* result = reinterpret_cast<IWbemCallResult*>(&initStatus);
+  IWbemObjectSink* handler = sink.get();
+  IEnumWbemClassObject* enumerator = reinterpret_cast<IEnumWbemClassObject*>(&initStatus);
+  IWbemClassObject* object = instance.get();
+  const HRESULT declined = WBEM_E_NOT_SUPPORTED;
+  EXPECT_EQ(provider->OpenNamespace(path.get(), 0, context.get(), &working, &result), declined);
+  EXPECT_EQ(working, nullptr);
+  EXPECT_EQ(result, nullptr);
+  EXPECT_EQ(provider->CancelAsyncCall(sink.get()), declined);
+  EXPECT_EQ(provider->QueryObjectSink(0, &handler), declined);
+  EXPECT_EQ(handler, nullptr);
+  EXPECT_EQ(provider->GetObject(path.get(), 0, context.get(), &object, &result), declined);
+  EXPECT_EQ(object, nullptr);
+  EXPECT_EQ(provider->PutClass(instance.get(), 0, nullptr, nullptr), declined);
+  EXPECT_EQ(provider->PutClassAsync(instance.get(), 0, nullptr, sink.get()), declined);
+  EXPECT_EQ(provider->DeleteClass(className.get(), 0, nullptr, nullptr), declined);
+  EXPECT_EQ(provider->DeleteClassAsync(className.get(), 0, nullptr, sink.get()), declined);
+  EXPECT_EQ(provider->CreateClassEnum(className.get(), 0, nullptr, &enumerator), declined);
+  EXPECT_EQ(enumerator, nullptr);
+  EXPECT_EQ(provider->CreateClassEnumAsync(className.get(), 0, nullptr, sink.get()), declined);
+  EXPECT_EQ(provider->PutInstance(instance.get(), 0, nullptr, nullptr), declined);
+  EXPECT_EQ(provider->DeleteInstance(path.get(), 0, nullptr, nullptr), declined);
+  EXPECT_EQ(provider->DeleteInstanceAsync(path.get(), 0, nullptr, sink.get()), declined);
+  EXPECT_EQ(provider->CreateInstanceEnum(className.get(), 0, nullptr, &enumerator), declined);
+  EXPECT_EQ(provider->ExecQuery(wql.get(), query.get(), 0, nullptr, &enumerator), declined);
+  EXPECT_EQ(provider->ExecQueryAsync(wql.get(), query.get(), 0, nullptr, sink.get()), declined);
+  EXPECT_EQ(provider->ExecNotificationQuery(wql.get(), query.get(), 0, nullptr, &enumerator),
+            declined);
+  EXPECT_EQ(provider->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, sink.get()),
+            declined);
+  EXPECT_EQ(provider->ExecMethod(path.get(), grow.get(), 0, nullptr, nullptr, &object, nullptr),
+            declined);
+  EXPECT_EQ(sink->events().size(), 0u) << "a declined call never completes its sink";
+
+  // A failure the provider returns at once crosses as it is.
+  const velt::UniqueBstr broken = velt::bstrFromUtf16(u"Gadget.Name=\"Broken\"");
+  EXPECT_EQ(provider->GetObjectAsync(broken.get(), 0, nullptr, sink.get()), WBEM_E_FAILED);
+
+  // Events go to the sink handed to ProvideEvents, a capability into this process.
+  ComPtr<RecordingSink> eventSink(RecordingSink::create());
+  ASSERT_EQ(events->ProvideEvents(eventSink.get(), 0), WBEM_S_NO_ERROR);
+  ComPtr<RecordingSink> written(RecordingSink::create());
+  ASSERT_EQ(provider->PutInstanceAsync(instance.get(), 0, context.get(), written.get()),
+            WBEM_S_NO_ERROR);
+  EXPECT_EQ(written->waitForFinalStatus(kWait), WBEM_S_NO_ERROR);
+  ASSERT_TRUE(eventSink->waitForObjects(1, kWait));
+  EXPECT_EQ(getText(eventSink->objects()[0], u"Name"), u"g9");
+  EXPECT_NE(eventSink->objects()[0], instance.get());
+}
+
+// A server that dies fails what it was doing with the status WMI gives a provider that failed,
+// at once rather than when some wait runs out, and the next request starts a new server.
+TEST_F(ProviderProcessTest, ServerKilledMidEnumerationFailsTheRequestAndTheNextStartsAnother) {
+  setenv("VELT_GADGET_HOLD_ENUMERATIONS", "1", 1);  // the server stops after the first gadget
+  ComPtr<RecordingSink> sink(RecordingSink::create());
+  const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
+  auto request = std::async(std::launch::async, [&] {
+    return ns_->CreateInstanceEnumAsync(className.get(), 0, nullptr, sink.get());
+  });
+  ASSERT_TRUE(sink->waitForObjects(1, kWait));
+  const pid_t first = theServer();
+  ASSERT_GT(first, 0);
+  ASSERT_EQ(kill(first, SIGKILL), 0);
+  // The held enumeration would go on for 20 s: only the lost connection ends it sooner.
+  EXPECT_EQ(sink->waitForFinalStatus(std::chrono::seconds(15)), WBEM_E_PROVIDER_FAILURE);
+  EXPECT_EQ(request.get(), WBEM_S_NO_ERROR);
+  EXPECT_EQ(sink->objects().size(), 1u);
+
+  unsetenv("VELT_GADGET_HOLD_ENUMERATIONS");
+  EXPECT_EQ(getG1(), WBEM_S_NO_ERROR);
+  const pid_t second = theServer();
+  EXPECT_GT(second, 0);
+  EXPECT_NE(second, first);
+}
+
+TEST_F(ProviderProcessTest, ServerKilledDuringASubscriptionEndsItWithProviderFailure) {
+  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
+                         query = velt::bstrFromUtf16(u"select * from GadgetChanged");
+  ComPtr<RecordingSink> subscription(RecordingSink::create());
+  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription.get()),
+            WBEM_S_NO_ERROR);
+  ComPtr<IWbemClassObject> warm = gadget(u"warm", 9);
+  auto put = [&] {
+    return run(
+        [&](IWbemObjectSink* s) { return ns_->PutInstanceAsync(warm.get(), 0, nullptr, s); });
+  };
+  ASSERT_EQ(put(), WBEM_S_NO_ERROR);
+  ASSERT_TRUE(subscription->waitForObjects(1, kWait));
+  const pid_t first = theServer();
+  ASSERT_GT(first, 0);
+  ASSERT_EQ(kill(first, SIGKILL), 0);
+  EXPECT_EQ(subscription->waitForFinalStatus(kWait), WBEM_E_PROVIDER_FAILURE);
+
+  // The next request reaches a new server, and a new subscription its events.
+  ComPtr<RecordingSink> again(RecordingSink::create());
+  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, again.get()),
+            WBEM_S_NO_ERROR);
+  EXPECT_EQ(put(), WBEM_S_NO_ERROR);
+  ASSERT_TRUE(again->waitForObjects(1, kWait));
+  EXPECT_NE(theServer(), first);
+  EXPECT_EQ(ns_->CancelAsyncCall(again.get()), WBEM_S_NO_ERROR);
+}
+
+// Clients started at once start one server, which serves them all at the same time, and lets
+// go of everything they held: once they are done, it ends by its lifetime rule.
+TEST_F(ProviderProcessTest, EightClientsWithMixedRequestsShareOneServerAndLeaveNothingBehind) {
+  // An object of this process keeps the server between clients, which come and go at their
+  // own pace: a server whose last client left ends, and the next client starts another.
+  ComPtr<IWbemProviderInit> keeper;
+  ASSERT_EQ(CoCreateInstance(veltwmi::test::CLSID_GadgetProvider, nullptr, CLSCTX_LOCAL_SERVER,
+                             IID_IWbemProviderInit, reinterpret_cast<void**>(keeper.put())),
+            S_OK);
+  std::vector<std::unique_ptr<ClientProcess>> clients;
+  for (int i = 0; i < 8; ++i) {
+    clients.push_back(std::make_unique<ClientProcess>(std::vector<std::string>{"mixed", "4"}));
+  }
+  std::set<pid_t> servers;
+  std::vector<int> codes(clients.size(), -1);
+  bool done = within(std::chrono::seconds(180), [&] {
+    for (pid_t pid : processesOf(server_)) servers.insert(pid);
+    bool all = true;
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+      std::optional<int> code = clients[i]->exited();
+      if (code) codes[i] = *code;
+      all = all && code.has_value();
+    }
+    return all;
+  });
+  ASSERT_TRUE(done) << "the clients did not finish";
+  EXPECT_EQ(codes, std::vector<int>(clients.size(), 0)) << "every outcome right";
+  EXPECT_EQ(servers.size(), 1u) << "one server for every client";
+  EXPECT_FALSE(processesOf(server_).empty());
+  keeper = {};
+  EXPECT_TRUE(within(kWait, [&] { return processesOf(server_).empty(); }))
+      << "what the clients held in the server is gone";
+}
+
+// A client that dies with a subscription open leaves nothing in the server: the provider it
+// held is released and the server ends.
+TEST_F(ProviderProcessTest, ClientKilledDuringAWatchLeavesNothingInTheServer) {
+  ClientProcess client({"watch"});
+  ASSERT_EQ(client.firstLine(), "watching");
+  const pid_t server = theServer();
+  ASSERT_GT(server, 0);
+  client.killHard();
+  EXPECT_TRUE(within(kWait, [&] { return processesOf(server_).empty(); }))
+      << "the server still runs after its only client died";
+}
+
+}  // namespace
+}  // namespace velt::wmi::test
