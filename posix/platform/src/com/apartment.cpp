@@ -3,6 +3,7 @@
 
 #include <winplatform/posix_hooks.h>
 
+#include "../remoting/activation.h"
 #include "com_state.h"
 
 namespace {
@@ -14,6 +15,7 @@ struct Apartment {
 thread_local Apartment apartment;
 
 std::atomic<int> multithreadedMembers{0};
+std::atomic<int> threadsInCom{0};
 std::atomic<bool> securityInitialised{false};
 
 }  // namespace
@@ -34,6 +36,7 @@ HRESULT STDAPICALLTYPE CoInitializeEx(LPVOID, DWORD coInit) {
   }
   apartment.initCount = 1;
   apartment.multithreaded = multithreaded;
+  ++threadsInCom;
   if (multithreaded) ++multithreadedMembers;
   return S_OK;
 }
@@ -44,7 +47,9 @@ HRESULT STDAPICALLTYPE CoInitialize(LPVOID reserved) {
 
 void STDAPICALLTYPE CoUninitialize(void) {
   if (apartment.initCount == 0) return;
-  if (--apartment.initCount == 0 && apartment.multithreaded) --multithreadedMembers;
+  if (--apartment.initCount != 0) return;
+  if (apartment.multithreaded) --multithreadedMembers;
+  if (--threadsInCom == 0) velt::remoting::closeIdleConnections();
 }
 
 // Security is process-wide and set once; the settings themselves have no effect in-process.

@@ -217,6 +217,16 @@ bool haveLiveConnection(const std::string& key) {
 
 }  // namespace
 
+void closeIdleConnections() {
+  if (!runtimeStarted() || onLoopThread()) return;
+  runOnLoop([]() -> kj::Promise<HRESULT> {
+    // Connections still used by a proxy stay: only the table's own references go.
+    connections().clear();
+    return S_OK;
+  });
+  waitForPendingReleases();
+}
+
 HRESULT remoteClassObject(REFCLSID clsid, REFIID iid, void** out) {
   *out = nullptr;
   registerGenericMarshalers();

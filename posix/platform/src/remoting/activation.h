@@ -11,4 +11,9 @@ namespace velt::remoting {
 // not be started or did not register the class in time.
 HRESULT remoteClassObject(REFCLSID clsid, REFIID iid, void** out);
 
+// The process left COM: closes the connections no proxy uses any more, so the objects this
+// process lent to servers (a namespace handed to a provider, a sink) are released before it
+// ends, as leaving the last apartment does on Windows.
+void closeIdleConnections();
+
 }  // namespace velt::remoting

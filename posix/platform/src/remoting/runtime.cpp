@@ -68,6 +68,13 @@ struct Runtime::State {
   WorkerPool workers;
 };
 
+namespace {
+std::atomic<bool> started{false};
+std::atomic<int> releasesPending{0};
+}  // namespace
+
+bool runtimeStarted() { return started.load(); }
+
 Runtime& Runtime::get() {
   // Never destroyed: the loop thread and the workers run until the process ends.
   static Runtime* runtime = new Runtime;
@@ -75,6 +82,7 @@ Runtime& Runtime::get() {
 }
 
 Runtime::Runtime() : state_(new State) {
+  started = true;
   std::thread([this] {
     auto io = kj::setupAsyncIo();
     LoggingErrorHandler errors;
@@ -143,7 +151,18 @@ void postWork(std::function<void()> work) { Runtime::get().post(std::move(work))
 
 void releaseLater(IUnknown* object) {
   if (object == nullptr) return;
-  postWork([object] { object->Release(); });
+  ++releasesPending;
+  postWork([object] {
+    object->Release();
+    --releasesPending;
+  });
+}
+
+void waitForPendingReleases() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (releasesPending.load() > 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 }  // namespace velt::remoting

@@ -32,4 +32,9 @@ class Runtime {
 // LockServer(FALSE), say) still delivers it. Any thread but the loop thread.
 void answerCallsInProgress();
 
+// Whether the process ever used the remoting (so leaving COM need not start it).
+bool runtimeStarted();
+// Waits (a bounded time) until the releases handed to the workers have run. Not on a worker.
+void waitForPendingReleases();
+
 }  // namespace velt::remoting
