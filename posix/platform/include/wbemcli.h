@@ -282,6 +282,7 @@ struct IWbemObjectSink;
 struct IEnumWbemClassObject;
 struct IWbemCallResult;
 struct IWbemContext;
+struct IWbemLocator;
 
 DEFINE_GUID(IID_IWbemClassObject, 0xdc12a681, 0x737f, 0x11cf, 0x88, 0x4d, 0x00, 0xaa, 0x00, 0x4b,
             0x2e, 0x24);
@@ -297,6 +298,8 @@ DEFINE_GUID(IID_IWbemCallResult, 0x44aca675, 0xe8fc, 0x11d0, 0xa0, 0x7c, 0x00, 0
             0x88, 0x20);
 DEFINE_GUID(IID_IWbemContext, 0x44aca674, 0xe8fc, 0x11d0, 0xa0, 0x7c, 0x00, 0xc0, 0x4f, 0xb6, 0x88,
             0x20);
+DEFINE_GUID(IID_IWbemLocator, 0xdc12a687, 0x737f, 0x11cf, 0x88, 0x4d, 0x00, 0xaa, 0x00, 0x4b, 0x2e,
+            0x24);
 DEFINE_GUID(CLSID_WbemContext, 0x674b6698, 0xee92, 0x11d0, 0xad, 0x71, 0x00, 0xc0, 0x4f, 0xd8, 0xfd,
             0xff);
 
@@ -458,4 +461,14 @@ struct IWbemServices : public IUnknown {
 
  protected:
   ~IWbemServices() = default;
+};
+
+struct IWbemLocator : public IUnknown {
+  STDMETHOD(ConnectServer)
+  (const BSTR strNetworkResource, const BSTR strUser, const BSTR strPassword, const BSTR strLocale,
+   LONG lSecurityFlags, const BSTR strAuthority, IWbemContext* pCtx,
+   IWbemServices** ppNamespace) PURE;
+
+ protected:
+  ~IWbemLocator() = default;
 };

@@ -41,6 +41,11 @@ void VeltSetLocalServerStartTimeout(DWORD milliseconds);
 // has run) when it ended in time; FALSE on timeout.
 BOOL VeltWaitForLocalServerExit(DWORD milliseconds, int* exitCode);
 
+// Makes CoRegisterClassObject with CLSCTX_LOCAL_SERVER serve the class to other processes
+// although COM did not start this process with "-Embedding": a service a service manager
+// starts registers its classes the same way. Call before registering. Process-wide.
+void VeltServeLocalServerClasses(void);
+
 // Makes the next `count` allocations of the COM task allocator (CoTaskMemAlloc, and so
 // StringFromCLSID and the like) and of OLE Automation (BSTRs, SAFEARRAYs and their data) fail
 // as though memory had run out; 0 stops the failures still pending. Process-wide.

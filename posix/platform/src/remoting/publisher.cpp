@@ -129,10 +129,12 @@ int listenAt(const std::string& path, ino_t& inode) {
 }
 
 std::atomic<bool> anyPublished{false};  // spares the loop thread in processes that never serve
+std::atomic<bool> servesWithoutEmbedding{false};
 
 }  // namespace
 
 bool startedForEmbedding() {
+  if (servesWithoutEmbedding) return true;
   static const bool embedding = [] {
     std::ifstream file("/proc/self/cmdline", std::ios::binary);
     std::string argument;
@@ -191,3 +193,5 @@ void withdrawClass(DWORD cookie) {
 }
 
 }  // namespace velt::remoting
+
+extern "C" void VeltServeLocalServerClasses(void) { velt::remoting::servesWithoutEmbedding = true; }

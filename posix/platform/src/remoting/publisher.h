@@ -5,7 +5,8 @@
 
 namespace velt::remoting {
 
-// Whether this process was started by COM for a local server ("-Embedding" or "/Embedding").
+// Whether this process was started by COM for a local server ("-Embedding" or "/Embedding"),
+// or serves its classes as though it were (VeltServeLocalServerClasses).
 bool startedForEmbedding();
 
 // Serves the registered class `clsid` on its endpoint until withdrawn. S_OK, or the failure

@@ -233,7 +233,7 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
       return WBEM_S_NO_ERROR;
     }
     if (!entry->services) return complete(sink, WBEM_E_PROVIDER_NOT_CAPABLE);
-    ComPtr<IWbemObjectSink> forward = makeForwardingSink(sink);
+    ComPtr<IWbemObjectSink> forward = makeForwardingSink(sink, entry);
     hr = call(entry->services.get(), forward.get());
     if (providerDied(hr)) state_->providerLost(entry);
     finishForwarding(forward.get(), providerStatus(hr));

@@ -1,4 +1,5 @@
 // Provider activation through COM and the sinks that carry provider results back.
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 
@@ -18,25 +19,35 @@ namespace velt::wmi::detail {
 
 class ForwardingSink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
  public:
-  explicit ForwardingSink(IWbemObjectSink* client)
-      : client_(ComPtr<IWbemObjectSink>::share(client)) {}
+  ForwardingSink(IWbemObjectSink* client, std::shared_ptr<ProviderEntry> use)
+      : client_(ComPtr<IWbemObjectSink>::share(client)), use_(std::move(use)) {}
 
   STDMETHODIMP Indicate(LONG count, IWbemClassObject** objects) override {
     return client_->Indicate(count, objects);
   }
   STDMETHODIMP SetStatus(LONG flags, HRESULT status, BSTR text, IWbemClassObject* object) override {
     if (flags == WBEM_STATUS_COMPLETE) completed_ = true;
-    return client_->SetStatus(flags, status, text, object);
+    HRESULT answered = client_->SetStatus(flags, status, text, object);
+    if (flags == WBEM_STATUS_COMPLETE) endUse();
+    return answered;
   }
   void finish(HRESULT providerResult) {
     if (FAILED(providerResult) && !completed_.exchange(true)) {
       client_->SetStatus(WBEM_STATUS_COMPLETE, providerResult, nullptr, nullptr);
+      endUse();
     }
   }
 
  private:
+  void endUse() {
+    std::lock_guard<std::mutex> lock(useMutex_);
+    use_.reset();
+  }
+
   ComPtr<IWbemObjectSink> client_;
   std::atomic<bool> completed_{false};
+  std::mutex useMutex_;
+  std::shared_ptr<ProviderEntry> use_;
 };
 
 bool providerDied(HRESULT status) {
@@ -49,8 +60,9 @@ HRESULT providerStatus(HRESULT status) {
   return providerDied(status) ? HRESULT(WBEM_E_PROVIDER_FAILURE) : status;
 }
 
-ComPtr<IWbemObjectSink> makeForwardingSink(IWbemObjectSink* client) {
-  return ComPtr<IWbemObjectSink>(new ForwardingSink(client));
+ComPtr<IWbemObjectSink> makeForwardingSink(IWbemObjectSink* client,
+                                           std::shared_ptr<ProviderEntry> use) {
+  return ComPtr<IWbemObjectSink>(new ForwardingSink(client, std::move(use)));
 }
 void finishForwarding(IWbemObjectSink* forwardingSink, HRESULT providerResult) {
   static_cast<ForwardingSink*>(forwardingSink)->finish(providerResult);
@@ -62,6 +74,7 @@ class EventFanout final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink>
   struct Subscription {
     ComPtr<IWbemObjectSink> sink;
     std::u16string eventClass;
+    std::shared_ptr<const int> token;  // names this subscription, whatever becomes of `sink`
   };
 
   STDMETHODIMP Indicate(LONG count, IWbemClassObject** objects) override {
@@ -94,9 +107,17 @@ class EventFanout final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink>
     return WBEM_S_NO_ERROR;
   }
 
-  void add(IWbemObjectSink* sink, const std::u16string& eventClass) {
+  std::weak_ptr<const int> add(IWbemObjectSink* sink, const std::u16string& eventClass) {
     std::lock_guard<std::mutex> lock(mutex_);
-    subscriptions_.push_back({ComPtr<IWbemObjectSink>::share(sink), eventClass});
+    auto token = std::make_shared<const int>(0);
+    subscriptions_.push_back({ComPtr<IWbemObjectSink>::share(sink), eventClass, token});
+    return token;
+  }
+  void remove(const std::weak_ptr<const int>& token) {
+    std::shared_ptr<const int> named = token.lock();
+    if (!named) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::erase_if(subscriptions_, [&](const Subscription& s) { return s.token == named; });
   }
   ComPtr<IWbemObjectSink> remove(IWbemObjectSink* sink) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -108,6 +129,10 @@ class EventFanout final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink>
       }
     }
     return {};
+  }
+  bool empty() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return subscriptions_.empty();
   }
   std::vector<Subscription> takeAll() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -176,6 +201,21 @@ class InitSink final : public ComObject<IWbemProviderInitSink, IID_IWbemProvider
   std::shared_ptr<InitOutcome> outcome_ = std::make_shared<InitOutcome>();
 };
 
+std::int64_t nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// The entry as the caller's: counted in use until the last copy goes, then idle from then on.
+std::shared_ptr<ProviderEntry> inUse(const std::shared_ptr<ProviderEntry>& entry) {
+  ++entry->requests;
+  return std::shared_ptr<ProviderEntry>(entry.get(), [held = entry](ProviderEntry* used) {
+    used->lastUsedMs = nowMs();
+    --used->requests;
+  });
+}
+
 // COM would start a server only when its LocalServer32 entry exists.
 bool registeredAsLocalServer(const CLSID& id) {
   std::string key = "CLSID\\" + velt::clsidText(id) + "\\LocalServer32";
@@ -196,7 +236,7 @@ HRESULT ServiceState::provider(const std::u16string& nameSpace,
     if (shutDown) return WBEM_E_SHUTTING_DOWN;
     auto cached = providers.find(key);
     if (cached != providers.end()) {
-      out = cached->second;
+      out = inUse(cached->second);
       return WBEM_S_NO_ERROR;
     }
   }
@@ -244,8 +284,41 @@ HRESULT ServiceState::provider(const std::u16string& nameSpace,
     if (state && lost) state->providerLost(lost);
   });
 #endif
-  out = entry;
+  out = inUse(entry);
   return WBEM_S_NO_ERROR;
+}
+
+void ServiceState::releaseIdleProviders() {
+  const std::int64_t idleMs = options.providerIdleMs;
+  const auto tick = std::chrono::milliseconds(std::clamp<std::int64_t>(idleMs / 4, 10, 1000));
+  while (true) {
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      if (idleWake.wait_for(lock, tick, [this] { return shutDown; })) return;
+    }
+    std::vector<std::shared_ptr<ProviderEntry>> released;
+    {
+      // Under the activation lock no request can take an entry between the check and the
+      // removal: an entry handed out is counted in use.
+      std::lock_guard<std::mutex> activating(activation);
+      std::lock_guard<std::mutex> lock(mutex);
+      const std::int64_t now = nowMs();
+      for (auto it = providers.begin(); it != providers.end();) {
+        ProviderEntry& entry = *it->second;
+        bool idle = entry.requests == 0 && now - entry.lastUsedMs >= idleMs &&
+                    (!entry.fanout || entry.fanout->empty());
+        if (idle) {
+          released.push_back(std::move(it->second));
+          it = providers.erase(it);
+        } else {
+          ++it;
+        }
+      }
+    }
+    // Released outside the locks: the last release of a provider in another process waits
+    // for its answer.
+    released.clear();
+  }
 }
 
 void ServiceState::providerLost(const std::shared_ptr<ProviderEntry>& entry) {
@@ -279,7 +352,7 @@ HRESULT ServiceState::subscribe(const std::u16string& nameSpace,
   std::lock_guard<std::mutex> activating(activation);  // one ProvideEvents per provider
   bool first = !entry->fanout;
   if (first) entry->fanout = ComPtr<EventFanout>(new EventFanout());
-  entry->fanout->add(sink, eventClass);
+  std::weak_ptr<const int> subscription = entry->fanout->add(sink, eventClass);
   if (first) {
     hr = providerStatus(entry->events->ProvideEvents(entry->fanout.get(), 0));
     if (FAILED(hr)) {
@@ -288,6 +361,20 @@ HRESULT ServiceState::subscribe(const std::u16string& nameSpace,
       return hr;
     }
   }
+#ifndef _WIN32
+  // A client in another process that goes without cancelling ends its subscription, or the
+  // provider would stay loaded for nobody.
+  std::weak_ptr<ServiceState> self = weak_from_this();
+  velt::remoting::whenDisconnected(sink, [self, subscription] {
+    std::shared_ptr<ServiceState> state = self.lock();
+    if (!state) return;
+    std::lock_guard<std::mutex> activating(state->activation);
+    std::lock_guard<std::mutex> lock(state->mutex);
+    for (auto& [key, provider] : state->providers) {
+      if (provider->fanout) provider->fanout->remove(subscription);
+    }
+  });
+#endif
   return WBEM_S_NO_ERROR;
 }
 
@@ -318,6 +405,7 @@ void shutdownProviders(ServiceState& state) {
     providers.swap(state.providers);
     namespaces.swap(state.namespaces);
   }
+  state.idleWake.notify_all();
   for (auto& [key, entry] : providers) {
     if (!entry->fanout) continue;
     for (EventFanout::Subscription& s : entry->fanout->takeAll()) {

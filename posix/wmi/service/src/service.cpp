@@ -46,6 +46,9 @@ Service::Service(ServiceOptions options) : state_(std::make_shared<detail::Servi
   reserveLowArena();
   state_->options = std::move(options);
   state_->serverName = state_->options.serverName.empty() ? hostName() : state_->options.serverName;
+  if (state_->options.providerIdleMs > 0) {
+    state_->idleRelease = std::thread([state = state_.get()] { state->releaseIdleProviders(); });
+  }
 }
 
 Service::~Service() { shutdown(); }
@@ -71,7 +74,10 @@ HRESULT Service::openNamespace(const std::u16string& name, IWbemServices** out) 
   return state_->namespaceServices(name, out);
 }
 
-void Service::shutdown() { detail::shutdownProviders(*state_); }
+void Service::shutdown() {
+  detail::shutdownProviders(*state_);
+  if (state_->idleRelease.joinable()) state_->idleRelease.join();
+}
 
 std::map<std::u16string, std::vector<RegisteredProvider>> Service::registrations() const {
   std::map<std::u16string, std::vector<RegisteredProvider>> all;

@@ -2,8 +2,13 @@
 // event subscriptions.
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "repository.h"
 #include "wmi/service.h"
@@ -19,6 +24,10 @@ struct ProviderEntry {
   ComPtr<IWbemServices> services;
   ComPtr<IWbemEventProvider> events;
   ComPtr<EventFanout> fanout;  // set once ProvideEvents was called
+  // Requests using the provider now, and when the last one ended (steady clock, ms): what
+  // the idle release goes by.
+  std::atomic<int> requests{0};
+  std::atomic<std::int64_t> lastUsedMs{0};
 };
 
 struct ServiceState : std::enable_shared_from_this<ServiceState> {
@@ -31,8 +40,11 @@ struct ServiceState : std::enable_shared_from_this<ServiceState> {
   std::map<std::u16string, ComPtr<IWbemServices>> namespaces;          // by lower-case name
   std::map<std::u16string, std::shared_ptr<ProviderEntry>> providers;  // "ns|provider", lower case
   std::mutex activation;                                               // one activation at a time
+  std::condition_variable idleWake;  // with `mutex`: shutdown ends the idle release
+  std::thread idleRelease;           // runs while providerIdleMs is set
 
-  // The cached provider, activated (created, initialised) on first use. When its
+  // The cached provider, activated (created, initialised) on first use, counted as in use until
+  // the last copy of `out` goes. When its
   // initialisation fails, `failureStatus` gets the status object the provider gave, if any.
   HRESULT provider(const std::u16string& nameSpace, const ProviderRegistration& registration,
                    IWbemContext* context, std::shared_ptr<ProviderEntry>& out,
@@ -46,12 +58,17 @@ struct ServiceState : std::enable_shared_from_this<ServiceState> {
   // subscriptions ended with WBEM_E_PROVIDER_FAILURE.
   void providerLost(const std::shared_ptr<ProviderEntry>& entry);
   HRESULT namespaceServices(const std::u16string& name, IWbemServices** out);
+  // Releases the providers idle for providerIdleMs, until shutdown.
+  void releaseIdleProviders();
 };
 
 ComPtr<IWbemServices> makeNamespace(std::shared_ptr<ServiceState> state, std::u16string name);
 
 // Passes a provider's results to the client's sink and remembers whether the final status went.
-ComPtr<IWbemObjectSink> makeForwardingSink(IWbemObjectSink* client);
+// Keeps `use` (the provider's entry, as in use) until the final status went or the provider let
+// the sink go: a provider answering after its call returned is still busy.
+ComPtr<IWbemObjectSink> makeForwardingSink(IWbemObjectSink* client,
+                                           std::shared_ptr<ProviderEntry> use = nullptr);
 // The status a client sees for what a provider answered: a provider whose server died (the
 // disconnection statuses of COM) failed as WMI reports it, WBEM_E_PROVIDER_FAILURE.
 bool providerDied(HRESULT status);

@@ -1,7 +1,8 @@
 // POSIX only: the proxies and stubs of the WMI interfaces (IWbemProviderInit,
-// IWbemProviderInitSink, IWbemServices, IWbemEventProvider, IWbemObjectSink), registered with
-// the COM runtime per interface identifier as WMI's own marshalling is on Windows. Objects and
-// contexts cross by value; sinks and namespaces handed in calls are capabilities back.
+// IWbemProviderInitSink, IWbemServices, IWbemEventProvider, IWbemObjectSink, IWbemLocator),
+// registered with the COM runtime per interface identifier as WMI's own marshalling is on
+// Windows. Objects and contexts cross by value; sinks and namespaces handed in calls are
+// capabilities back.
 #pragma once
 
 namespace velt::wmi {

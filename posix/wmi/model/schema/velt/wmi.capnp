@@ -136,3 +136,11 @@ interface Services extends(Com.Unknown) {
   execMethod @21 (call :Call) -> (answer :Answer);
   execMethodAsync @22 (call :Call) -> (answer :Answer);
 }
+
+# IWbemLocator: how a client reaches a namespace of a service in another process. The namespace
+# answered is a capability into the service.
+interface Locator extends(Com.Unknown) {
+  connectServer @0 (resource :Data, user :Data, password :Data, locale :Data,
+                    securityFlags :Int32, authority :Data, context :Context)
+      -> (status :Int32, services :Com.Unknown);
+}

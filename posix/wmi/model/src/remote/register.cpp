@@ -11,6 +11,7 @@ void registerWmiMarshalers() {
     remote::registerSinkMarshalers();
     remote::registerProviderMarshalers();
     remote::registerServicesMarshaler();
+    remote::registerLocatorMarshaler();
   });
 }
 

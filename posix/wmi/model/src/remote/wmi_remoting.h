@@ -6,5 +6,6 @@ namespace velt::wmi::remote {
 void registerSinkMarshalers();
 void registerProviderMarshalers();
 void registerServicesMarshaler();
+void registerLocatorMarshaler();
 
 }  // namespace velt::wmi::remote

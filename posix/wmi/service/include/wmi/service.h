@@ -29,6 +29,9 @@ namespace velt::wmi {
 struct ServiceOptions {
   std::u16string serverName;               // empty: the host's name
   unsigned providerInitTimeoutMs = 30000;  // how long Initialize may take to report
+  // How long a provider stays loaded after its last request ended, when it serves no event
+  // subscription; 0 keeps every provider until shutdown.
+  unsigned providerIdleMs = 0;
 };
 
 namespace detail {

@@ -1,0 +1,111 @@
+#include "daemon.h"
+
+#include <objbase.h>
+#include <signal.h>
+#include <unistd.h>
+#include <winplatform/posix_hooks.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "lifetime.h"
+#include "locator.h"
+#include "wmi/service.h"
+#include "wmi/service_locator.h"
+
+namespace veltwmid {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kTick = std::chrono::milliseconds(100);
+
+std::atomic<bool> g_stop{false};
+
+void requestStop(int) { g_stop = true; }
+
+void log(const std::string& text) {
+  std::fprintf(stderr, "veltwmid[%d]: %s\n", static_cast<int>(getpid()), text.c_str());
+  std::fflush(stderr);
+}
+
+HRESULT publish(IClassFactory* factory, DWORD& cookie) {
+  return CoRegisterClassObject(velt::wmi::CLSID_VeltWmiServiceLocator, factory, CLSCTX_LOCAL_SERVER,
+                               REGCLS_MULTIPLEUSE, &cookie);
+}
+
+// Joins COM for the daemon's life.
+struct ComScope {
+  HRESULT status = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  ~ComScope() {
+    if (SUCCEEDED(status)) CoUninitialize();
+  }
+};
+
+}  // namespace
+
+int runDaemon(const DaemonConfig& config, bool foreground) {
+  struct sigaction stop {};
+  stop.sa_handler = requestStop;
+  sigaction(SIGTERM, &stop, nullptr);
+  sigaction(SIGINT, &stop, nullptr);
+
+  ComScope com;
+  if (FAILED(com.status)) {
+    log("cannot join COM");
+    return kExitFailed;
+  }
+  velt::wmi::ServiceOptions options;
+  // 0 in the configuration releases a provider as soon as its last request ended.
+  options.providerIdleMs = config.providerIdleSeconds > 0 ? config.providerIdleSeconds * 1000 : 1;
+  velt::wmi::Service service(options);
+  for (const std::string& file : config.mofFiles) {
+    try {
+      service.loadMof(file);
+    } catch (const std::exception& fault) {
+      log(fault.what());
+      return kExitFailed;
+    }
+  }
+
+  Lifetime lifetime;
+  velt::ComPtr<IClassFactory> factory = makeLocatorFactory(service, lifetime);
+  if (foreground) VeltServeLocalServerClasses();
+  DWORD cookie = 0;
+  HRESULT published = publish(factory.get(), cookie);
+  if (FAILED(published)) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(published));
+    log(std::string("cannot serve the locator class: ") + code);
+    return kExitFailed;
+  }
+  log("serving");
+
+  const auto daemonIdle = std::chrono::seconds(config.daemonIdleSeconds);
+  auto busy = [&] { return lifetime.inUse() || service.activeProviderCount() > 0; };
+  auto idleSince = Clock::now();
+  while (!g_stop) {
+    std::this_thread::sleep_for(kTick);
+    if (foreground || busy()) {
+      idleSince = Clock::now();
+      continue;
+    }
+    if (Clock::now() - idleSince < daemonIdle) continue;
+    // New clients start another daemon from here on; one that came in meanwhile keeps this
+    // one serving (and, while nobody else took the endpoint, reachable) until it goes.
+    if (cookie != 0) {
+      CoRevokeClassObject(cookie);
+      cookie = 0;
+    }
+    if (!busy()) break;
+    if (FAILED(publish(factory.get(), cookie))) cookie = 0;
+    idleSince = Clock::now();
+  }
+  if (cookie != 0) CoRevokeClassObject(cookie);
+  log(g_stop ? "stopping on request" : "idle: ending");
+  service.shutdown();
+  return kExitOk;
+}
+
+}  // namespace veltwmid

@@ -1,0 +1,224 @@
+#include "locator.h"
+
+#include <unistd.h>
+
+#include <optional>
+
+#include "wmi_model/com_object.h"
+
+namespace veltwmid {
+namespace {
+
+using velt::ComPtr;
+using velt::wmi::detail::ComObject;
+
+std::u16string lower(std::u16string text) {
+  for (char16_t& c : text) {
+    if (c >= u'A' && c <= u'Z') c = char16_t(c - u'A' + u'a');
+  }
+  return text;
+}
+
+std::u16string localHostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return {};
+  std::u16string out;
+  for (const char* c = name; *c && *c != '.'; ++c) out.push_back(char16_t(*c));
+  return out;
+}
+
+bool hasText(const BSTR text) { return text != nullptr && SysStringLen(text) > 0; }
+
+// A namespace as one client holds it: the service's namespace, counted while the client keeps
+// it, so the daemon knows when its last client went.
+class ClientNamespace final : public ComObject<IWbemServices, IID_IWbemServices> {
+ public:
+  ClientNamespace(ComPtr<IWbemServices> inner, Lifetime& lifetime)
+      : inner_(std::move(inner)), token_(lifetime), lifetime_(lifetime) {}
+
+  STDMETHODIMP OpenNamespace(const BSTR name, LONG flags, IWbemContext* context,
+                             IWbemServices** working, IWbemCallResult** result) override {
+    if (working == nullptr) return inner_->OpenNamespace(name, flags, context, working, result);
+    ComPtr<IWbemServices> opened;
+    HRESULT hr = inner_->OpenNamespace(name, flags, context, opened.put(), result);
+    *working =
+        SUCCEEDED(hr) && opened ? new ClientNamespace(std::move(opened), lifetime_) : nullptr;
+    return hr;
+  }
+  STDMETHODIMP CancelAsyncCall(IWbemObjectSink* sink) override {
+    return inner_->CancelAsyncCall(sink);
+  }
+  STDMETHODIMP QueryObjectSink(LONG flags, IWbemObjectSink** handler) override {
+    return inner_->QueryObjectSink(flags, handler);
+  }
+  STDMETHODIMP GetObject(const BSTR path, LONG flags, IWbemContext* context,
+                         IWbemClassObject** object, IWbemCallResult** result) override {
+    return inner_->GetObject(path, flags, context, object, result);
+  }
+  STDMETHODIMP GetObjectAsync(const BSTR path, LONG flags, IWbemContext* context,
+                              IWbemObjectSink* sink) override {
+    return inner_->GetObjectAsync(path, flags, context, sink);
+  }
+  STDMETHODIMP PutClass(IWbemClassObject* object, LONG flags, IWbemContext* context,
+                        IWbemCallResult** result) override {
+    return inner_->PutClass(object, flags, context, result);
+  }
+  STDMETHODIMP PutClassAsync(IWbemClassObject* object, LONG flags, IWbemContext* context,
+                             IWbemObjectSink* sink) override {
+    return inner_->PutClassAsync(object, flags, context, sink);
+  }
+  STDMETHODIMP DeleteClass(const BSTR name, LONG flags, IWbemContext* context,
+                           IWbemCallResult** result) override {
+    return inner_->DeleteClass(name, flags, context, result);
+  }
+  STDMETHODIMP DeleteClassAsync(const BSTR name, LONG flags, IWbemContext* context,
+                                IWbemObjectSink* sink) override {
+    return inner_->DeleteClassAsync(name, flags, context, sink);
+  }
+  STDMETHODIMP CreateClassEnum(const BSTR superclass, LONG flags, IWbemContext* context,
+                               IEnumWbemClassObject** enumerator) override {
+    return inner_->CreateClassEnum(superclass, flags, context, enumerator);
+  }
+  STDMETHODIMP CreateClassEnumAsync(const BSTR superclass, LONG flags, IWbemContext* context,
+                                    IWbemObjectSink* sink) override {
+    return inner_->CreateClassEnumAsync(superclass, flags, context, sink);
+  }
+  STDMETHODIMP PutInstance(IWbemClassObject* instance, LONG flags, IWbemContext* context,
+                           IWbemCallResult** result) override {
+    return inner_->PutInstance(instance, flags, context, result);
+  }
+  STDMETHODIMP PutInstanceAsync(IWbemClassObject* instance, LONG flags, IWbemContext* context,
+                                IWbemObjectSink* sink) override {
+    return inner_->PutInstanceAsync(instance, flags, context, sink);
+  }
+  STDMETHODIMP DeleteInstance(const BSTR path, LONG flags, IWbemContext* context,
+                              IWbemCallResult** result) override {
+    return inner_->DeleteInstance(path, flags, context, result);
+  }
+  STDMETHODIMP DeleteInstanceAsync(const BSTR path, LONG flags, IWbemContext* context,
+                                   IWbemObjectSink* sink) override {
+    return inner_->DeleteInstanceAsync(path, flags, context, sink);
+  }
+  STDMETHODIMP CreateInstanceEnum(const BSTR filter, LONG flags, IWbemContext* context,
+                                  IEnumWbemClassObject** enumerator) override {
+    return inner_->CreateInstanceEnum(filter, flags, context, enumerator);
+  }
+  STDMETHODIMP CreateInstanceEnumAsync(const BSTR filter, LONG flags, IWbemContext* context,
+                                       IWbemObjectSink* sink) override {
+    return inner_->CreateInstanceEnumAsync(filter, flags, context, sink);
+  }
+  STDMETHODIMP ExecQuery(const BSTR language, const BSTR query, LONG flags, IWbemContext* context,
+                         IEnumWbemClassObject** enumerator) override {
+    return inner_->ExecQuery(language, query, flags, context, enumerator);
+  }
+  STDMETHODIMP ExecQueryAsync(const BSTR language, const BSTR query, LONG flags,
+                              IWbemContext* context, IWbemObjectSink* sink) override {
+    return inner_->ExecQueryAsync(language, query, flags, context, sink);
+  }
+  STDMETHODIMP ExecNotificationQuery(const BSTR language, const BSTR query, LONG flags,
+                                     IWbemContext* context,
+                                     IEnumWbemClassObject** enumerator) override {
+    return inner_->ExecNotificationQuery(language, query, flags, context, enumerator);
+  }
+  STDMETHODIMP ExecNotificationQueryAsync(const BSTR language, const BSTR query, LONG flags,
+                                          IWbemContext* context, IWbemObjectSink* sink) override {
+    return inner_->ExecNotificationQueryAsync(language, query, flags, context, sink);
+  }
+  STDMETHODIMP ExecMethod(const BSTR path, const BSTR method, LONG flags, IWbemContext* context,
+                          IWbemClassObject* in, IWbemClassObject** out,
+                          IWbemCallResult** result) override {
+    return inner_->ExecMethod(path, method, flags, context, in, out, result);
+  }
+  STDMETHODIMP ExecMethodAsync(const BSTR path, const BSTR method, LONG flags,
+                               IWbemContext* context, IWbemClassObject* in,
+                               IWbemObjectSink* sink) override {
+    return inner_->ExecMethodAsync(path, method, flags, context, in, sink);
+  }
+
+ private:
+  ComPtr<IWbemServices> inner_;
+  Lifetime::Token token_;
+  Lifetime& lifetime_;
+};
+
+class ServiceLocator final : public ComObject<IWbemLocator, IID_IWbemLocator> {
+ public:
+  ServiceLocator(velt::wmi::Service& service, Lifetime& lifetime)
+      : service_(service), token_(lifetime), lifetime_(lifetime) {}
+
+  STDMETHODIMP ConnectServer(const BSTR resource, const BSTR user, const BSTR password,
+                             const BSTR /*locale*/, LONG /*securityFlags*/,
+                             const BSTR /*authority*/, IWbemContext* /*context*/,
+                             IWbemServices** nameSpace) override {
+    if (nameSpace == nullptr || resource == nullptr) return WBEM_E_INVALID_PARAMETER;
+    *nameSpace = nullptr;
+    ResourceName name =
+        localNamespace(std::u16string(resource, SysStringLen(resource)), localHostName());
+    if (FAILED(name.status)) return name.status;
+    // As on Windows: a local connection runs as the caller, with no other credentials.
+    if (hasText(user) || hasText(password)) return WBEM_E_LOCAL_CREDENTIALS;
+    ComPtr<IWbemServices> services;
+    HRESULT hr = service_.openNamespace(name.nameSpace, services.put());
+    if (FAILED(hr)) return hr;
+    *nameSpace = new ClientNamespace(std::move(services), lifetime_);
+    return WBEM_S_NO_ERROR;
+  }
+
+ private:
+  velt::wmi::Service& service_;
+  Lifetime::Token token_;
+  Lifetime& lifetime_;
+};
+
+class LocatorFactory final : public ComObject<IClassFactory, IID_IClassFactory> {
+ public:
+  LocatorFactory(velt::wmi::Service& service, Lifetime& lifetime)
+      : service_(service), lifetime_(lifetime) {}
+
+  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    ComPtr<IWbemLocator> locator(new ServiceLocator(service_, lifetime_));
+    return locator->QueryInterface(iid, out);
+  }
+  STDMETHODIMP LockServer(BOOL lock) override {
+    if (lock) {
+      lifetime_.lock();
+    } else {
+      lifetime_.unlock();
+    }
+    return S_OK;
+  }
+
+ private:
+  velt::wmi::Service& service_;
+  Lifetime& lifetime_;
+};
+
+}  // namespace
+
+ComPtr<IClassFactory> makeLocatorFactory(velt::wmi::Service& service, Lifetime& lifetime) {
+  return ComPtr<IClassFactory>(new LocatorFactory(service, lifetime));
+}
+
+ResourceName localNamespace(const std::u16string& resource, const std::u16string& hostName) {
+  std::u16string path = resource;
+  for (char16_t& c : path) {
+    if (c == u'/') c = u'\\';
+  }
+  if (path.rfind(u"\\\\", 0) == 0) {
+    std::size_t end = path.find(u'\\', 2);
+    if (end == std::string::npos) return {{}, WBEM_E_INVALID_NAMESPACE};
+    std::u16string server = lower(path.substr(2, end - 2));
+    if (server != u"." && server != u"localhost" && server != lower(hostName)) {
+      // Another machine: this service reaches no other, as WMI answers one it cannot reach.
+      return {{}, HRESULT(0x800706BA) /* RPC_S_SERVER_UNAVAILABLE */};
+    }
+    path = path.substr(end + 1);
+  }
+  if (path.empty()) return {{}, WBEM_E_INVALID_NAMESPACE};
+  return {path, WBEM_S_NO_ERROR};
+}
+
+}  // namespace veltwmid
