@@ -16,6 +16,7 @@
 #include <velt/com.capnp.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -50,6 +51,8 @@ class ProxyIdentity {
  public:
   // Loop thread.
   virtual Connection* connection() = 0;
+  // Any thread but the loop thread: the token naming the remote object (see sameObject).
+  virtual HRESULT remoteIdentity(std::uint64_t& token) = 0;
 
  protected:
   ~ProxyIdentity() = default;
@@ -59,6 +62,11 @@ class ProxyIdentity {
 // already is). False when `proxy` is an object of this process, which no loss can take.
 // Any thread but the loop thread.
 bool whenDisconnected(IUnknown* proxy, std::function<void()> lost);
+
+// Whether `a` and `b` are one object, as comparing IUnknown pointers tells in one process: an
+// object of another process that crossed twice arrives as two proxies. Asks the other process
+// once per proxy. Any thread but the loop thread.
+bool sameObject(IUnknown* a, IUnknown* b);
 
 // Loop thread: a reference on the connection `anchor` names; null when it is gone or unnamed.
 kj::Own<Connection> keepConnection(const Connection::Anchor& anchor);
@@ -163,6 +171,7 @@ class UnknownStub : public virtual rpc::Unknown::Server {
 
  protected:
   kj::Promise<void> queryInterface(QueryInterfaceContext context) override;
+  kj::Promise<void> identity(IdentityContext context) override;
   // A reference for a call on a worker: the stub may go (its client gone) while the call runs.
   HeldReference hold() const {
     object_->AddRef();
@@ -231,6 +240,21 @@ class ProxyBase : public Interface, public ProxyIdentity {
     return left;
   }
   Connection* connection() override { return remote_->connection.get(); }
+  HRESULT remoteIdentity(std::uint64_t& token) override {
+    if (identityKnown_) {
+      token = identity_;
+      return S_OK;
+    }
+    HRESULT status = runOnLoop([this]() -> kj::Promise<HRESULT> {
+      return remote_->capability.identityRequest().send().then([this](auto answer) -> HRESULT {
+        identity_ = answer.getToken();
+        identityKnown_ = true;
+        return S_OK;
+      });
+    });
+    token = identity_;
+    return status;
+  }
 
  protected:
   virtual ~ProxyBase() = default;
@@ -260,6 +284,8 @@ class ProxyBase : public Interface, public ProxyIdentity {
   IID iid_;
   kj::Own<RemoteObject> remote_;
   std::atomic<ULONG> refs_{1};
+  std::atomic<std::uint64_t> identity_{0};
+  std::atomic<bool> identityKnown_{false};
 };
 
 }  // namespace velt::remoting

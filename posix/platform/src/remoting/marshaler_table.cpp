@@ -1,5 +1,6 @@
 // The marshalers by interface identifier, and the conversions between interface pointers and
 // capabilities that every stub and proxy goes through.
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -79,6 +80,21 @@ bool whenDisconnected(IUnknown* proxy, std::function<void()> lost) {
   return watched == S_OK;
 }
 
+bool sameObject(IUnknown* a, IUnknown* b) {
+  if (a == b) return true;
+  auto* first = dynamic_cast<ProxyIdentity*>(a);
+  auto* second = dynamic_cast<ProxyIdentity*>(b);
+  if (first == nullptr || second == nullptr) return false;
+  HRESULT sameConnection = runOnLoop([first, second]() -> kj::Promise<HRESULT> {
+    Connection* connection = first->connection();
+    return connection != nullptr && connection == second->connection() ? S_OK : S_FALSE;
+  });
+  if (sameConnection != S_OK) return false;
+  std::uint64_t one = 0, other = 0;
+  return SUCCEEDED(first->remoteIdentity(one)) && SUCCEEDED(second->remoteIdentity(other)) &&
+         one == other;
+}
+
 kj::Own<Connection> keepConnection(const Connection::Anchor& anchor) {
   if (anchor == nullptr || *anchor == nullptr) return kj::Own<Connection>();
   return kj::addRef(**anchor);
@@ -134,6 +150,23 @@ kj::Promise<void> UnknownStub::queryInterface(QueryInterfaceContext context) {
       .then([this, context, iid](InterfaceOutcome outcome) mutable {
         answerInterface(context.getResults(), iid, kj::mv(outcome), origin());
       });
+}
+
+kj::Promise<void> UnknownStub::identity(IdentityContext context) {
+  // The token is the object's IUnknown pointer, as identity goes in COM: the peer is the same
+  // user, who could read this process anyway.
+  return onWorker<std::uint64_t>([target = hold()] {
+           IUnknown* unknown = nullptr;
+           if (FAILED(target.get()->QueryInterface(IID_IUnknown,
+                                                   reinterpret_cast<void**>(&unknown))) ||
+               unknown == nullptr) {
+             return std::uint64_t(reinterpret_cast<std::uintptr_t>(target.get()));
+           }
+           auto token = std::uint64_t(reinterpret_cast<std::uintptr_t>(unknown));
+           unknown->Release();
+           return token;
+         })
+      .then([context](std::uint64_t token) mutable { context.getResults().setToken(token); });
 }
 
 }  // namespace velt::remoting

@@ -120,14 +120,35 @@ class EventFanout final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink>
     std::erase_if(subscriptions_, [&](const Subscription& s) { return s.token == named; });
   }
   ComPtr<IWbemObjectSink> remove(IWbemObjectSink* sink) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (auto it = subscriptions_.begin(); it != subscriptions_.end(); ++it) {
-      if (it->sink.get() == sink) {
-        ComPtr<IWbemObjectSink> found = it->sink;
-        subscriptions_.erase(it);
-        return found;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (auto it = subscriptions_.begin(); it != subscriptions_.end(); ++it) {
+        if (it->sink.get() == sink) {
+          ComPtr<IWbemObjectSink> found = it->sink;
+          subscriptions_.erase(it);
+          return found;
+        }
       }
     }
+#ifndef _WIN32
+    // A client in another process hands its sink anew to every call: the proxy differs, the
+    // object it stands for is the same. Asking costs calls, made outside the lock.
+    std::vector<Subscription> candidates;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      candidates = subscriptions_;
+    }
+    for (const Subscription& s : candidates) {
+      if (!velt::remoting::sameObject(s.sink.get(), sink)) continue;
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto found = std::find_if(subscriptions_.begin(), subscriptions_.end(),
+                                [&](const Subscription& kept) { return kept.token == s.token; });
+      if (found == subscriptions_.end()) return {};  // ended meanwhile
+      ComPtr<IWbemObjectSink> ended = found->sink;
+      subscriptions_.erase(found);
+      return ended;
+    }
+#endif
     return {};
   }
   bool empty() {

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <winplatform/registry_hooks.h>
+#include <winplatform/remoting.h>
 
 #include <chrono>
 #include <cstring>
@@ -247,6 +248,36 @@ TEST_F(RemoteActivationTest, StartsServerProcessCallsAndServerEndsByLifetimeRule
   const pid_t successor = serverOf(probe);
   probe->Release();
   EXPECT_TRUE(endsWithin(successor, std::chrono::seconds(20)));
+}
+
+// One object that crossed twice arrives as two proxies; they still name one object, as its
+// IUnknown pointer does in its own process, and other objects stay apart.
+TEST_F(RemoteActivationTest, ProxiesOfOneObjectAreTheSameObjectAndOthersAreNot) {
+  // The server's class object, asked for twice, crosses twice.
+  IClassFactory* factory = nullptr;
+  IClassFactory* again = nullptr;
+  for (IClassFactory** out : {&factory, &again}) {
+    ASSERT_EQ(CoGetClassObject(CLSID_RemoteProbe, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
+                               reinterpret_cast<void**>(out)),
+              S_OK);
+  }
+  ASSERT_NE(factory, again);
+  IRemoteProbe* probe = nullptr;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IRemoteProbe, reinterpret_cast<void**>(&probe)),
+            S_OK);
+  const pid_t server = serverOf(probe);
+  servers_.insert(server);
+
+  EXPECT_TRUE(velt::remoting::sameObject(factory, again));
+  EXPECT_TRUE(velt::remoting::sameObject(again, factory)) << "asked again, from the cache";
+  EXPECT_TRUE(velt::remoting::sameObject(probe, probe));
+  EXPECT_FALSE(velt::remoting::sameObject(factory, probe));
+  EXPECT_FALSE(velt::remoting::sameObject(probe, nullptr));
+
+  probe->Release();
+  again->Release();
+  factory->Release();
+  EXPECT_TRUE(endsWithin(server, std::chrono::seconds(20)));
 }
 
 TEST_F(RemoteActivationTest, ServerLockKeepsServerUntilUnlocked) {

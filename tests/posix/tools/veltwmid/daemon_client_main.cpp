@@ -3,7 +3,8 @@
 //   put NAME SIZE   writes a gadget
 //   get NAME        prints the gadget's size
 //   watch           subscribes to the gadgets' events, says "watching", then prints
-//                   "event NAME" for each; "lost 0x..." and exit code 1 when the daemon goes
+//                   "event NAME" for each; "lost 0x..." and exit code 1 when the daemon goes;
+//                   at the end of its input it cancels and says "cancelled 0x..."
 //   hold            connects, says "ready", and after a line on its input gets g1
 // A failed call prints "status 0x..." and exits with 1.
 #include <poll.h>
@@ -112,8 +113,10 @@ int watch(IWbemServices* ns) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  ns->CancelAsyncCall(events.get());
-  return 0;
+  HRESULT cancelled = ns->CancelAsyncCall(events.get());
+  std::printf("cancelled 0x%08X\n", static_cast<unsigned>(cancelled));
+  std::fflush(stdout);
+  return SUCCEEDED(cancelled) ? 0 : 1;
 }
 
 int serve(int argc, char** argv) {

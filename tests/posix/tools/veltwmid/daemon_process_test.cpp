@@ -108,7 +108,9 @@ TEST_F(DaemonProcessTest, AWatchInOneClientSeesThePutOfAnother) {
   ASSERT_EQ(watcher->nextLine(), "watching");
   EXPECT_EQ(ask({"put", "seen", "3"}).second, 0);
   EXPECT_EQ(watcher->nextLine(), "event seen");
+  // The sink handed to cancel crosses anew, yet names the subscription it made.
   watcher->closeInput();
+  EXPECT_EQ(watcher->nextLine(), "cancelled 0x00000000");
   EXPECT_EQ(watcher->exitCode(), 0);
 }
 
@@ -148,6 +150,7 @@ TEST_F(DaemonProcessTest, ProviderAndDaemonEndAfterTheirIdleTimesButNotWhileAWat
   EXPECT_EQ(processesOf(gadgetServer_).size(), 1u) << "the subscription keeps its provider";
 
   watcher->closeInput();
+  EXPECT_EQ(watcher->nextLine(), "cancelled 0x00000000");
   EXPECT_EQ(watcher->exitCode(), 0);
   EXPECT_TRUE(within(seconds(20), [&] { return processesOf(gadgetServer_).empty(); }))
       << "the idle provider was released and its server ended";

@@ -9,6 +9,9 @@ $Cxx.namespace("velt::rpc");
 interface Unknown {
   # Answers the object's own QueryInterface; `object` is set only when `status` succeeds.
   queryInterface @0 (iid :Data) -> (status :Int32, object :Unknown);
+  # Names the object, as its IUnknown pointer does in its own process: two capabilities for
+  # one object answer one token, however often the object crossed.
+  identity @1 () -> (token :UInt64);
 }
 
 interface ClassFactory extends(Unknown) {
