@@ -13,9 +13,10 @@ import java.util.Objects;
  * ones it makes and does not return.
  *
  * <p>Null values: {@link #isNull} tells them. Getters of objects ({@code getString},
- * {@code getBigInteger}, {@code getDateTime}, {@code getInterval}, every array getter and
- * {@code get}) answer null for them; getters of primitives ({@code getInt}, {@code getLong},
- * {@code getUnsignedLong}, {@code getBoolean}, {@code getDouble}) throw NullPointerException.
+ * {@code getBigInteger}, {@code getDateTime}, {@code getInterval}, {@code getObject}, every
+ * array getter and {@code get}) answer null for them; getters of primitives ({@code getInt},
+ * {@code getLong}, {@code getUnsignedLong}, {@code getBoolean}, {@code getDouble}) throw
+ * NullPointerException.
  * A property the class does not have throws {@code WbemException}; a value of a type the getter
  * cannot read throws ClassCastException.
  *
