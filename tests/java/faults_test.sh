@@ -43,8 +43,9 @@ fail() {
   echo "FAILED: $*" >&2
   failures=$((failures + 1))
 }
-# expect EXIT-CODE VELTWMI-ARGS... -- EXTENDED-REGEX...: every pattern is in the output, which
-# has no warning of the VM. Requests go to $session_mofs in $session_namespace.
+# expect EXIT-CODE VELTWMI-ARGS... -- EXTENDED-REGEX...: every pattern is in the output (one
+# written !REGEX is not), which has no warning of the VM. Requests go to $session_mofs in
+# $session_namespace.
 session_mofs=("$mof") session_namespace='root\veltfaults'
 expect() {
   local code=$1 args=() output status pattern
@@ -61,7 +62,12 @@ expect() {
   cat "$bin/qelvor.log" >>"$work/all.log"  # each session starts the log afresh
   [[ $status -eq $code ]] || fail "${args[*]}: exit $status, not $code"$'\n'"$output"
   for pattern in "$@"; do
-    grep -Eq -- "$pattern" <<<"$output" || fail "${args[*]}: no /$pattern/ in"$'\n'"$output"
+    if [[ $pattern == '!'* ]]; then
+      ! grep -Eq -- "${pattern:1}" <<<"$output" ||
+        fail "${args[*]}: /${pattern:1}/ in"$'\n'"$output"
+    else
+      grep -Eq -- "$pattern" <<<"$output" || fail "${args[*]}: no /$pattern/ in"$'\n'"$output"
+    fi
   done
   if grep -q "switch the trace log on" <<<"$output"; then
     fail "${args[*]}: tells the user to repeat the request"
@@ -124,9 +130,13 @@ if [[ -n $newer_java_home ]]; then
 fi
 
 # check looks inside the jars: a registered class no provider serves, a class two providers
-# serve, an event class no provider fires, and a provider whose class no MOF declares.
-session_mofs=("$mof" "$providers_mof") session_namespace=''
+# serve, an event class no provider fires (beside one that a provider does fire), and a
+# provider whose class no MOF declares.
+session_mofs=("$mof" "$providers_mof" "$source_dir/tests/java/faults/quiet_events.mof")
+session_namespace=''
 expect 1 check -- \
+  'root\\veltquiet: error: class Velt_QuietEvent: the EventQueryList names it, but no event provider in the jars fires it' \
+  '!Velt_DiskEvent' \
   'root\\veltfaults: error: class Velt_Shared: class Velt_Shared has more than one provider' \
   'root\\veltfaults: error: class Velt_Twice: provider .*TwiceProvider of class Velt_Twice is in more than one jar' \
   'root\\veltfaults: error: class Velt_Broken: its provider is registered, but no provider in the jars serves it; provider com.norvex.test.faults.Ghost' \
