@@ -100,8 +100,10 @@ JNIEXPORT jlongArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject
   }
   jlongArray result = env->NewLongArray(count);
   if (result == nullptr) return nullptr;
-  env->SetLongArrayRegion(result, 0, count, pointers.data());
-  if (env->ExceptionCheck()) return nullptr;
+  if (count > 0) {
+    env->SetLongArrayRegion(result, 0, count, pointers.data());
+    if (env->ExceptionCheck()) return nullptr;
+  }
   for (auto& element : elements) (void)element.detach();  // each wrapper owns its own
   return result;
 }
@@ -132,8 +134,10 @@ JNIEXPORT void JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nPutO
   }
   const jsize count = env->GetArrayLength(embedded);
   std::vector<jlong> pointers(static_cast<size_t>(count));
-  env->GetLongArrayRegion(embedded, 0, count, pointers.data());
-  if (env->ExceptionCheck()) return;
+  if (count > 0) {
+    env->GetLongArrayRegion(embedded, 0, count, pointers.data());
+    if (env->ExceptionCheck()) return;
+  }
   if (!makeArray(env, value.get(), VT_UNKNOWN, count)) return;
   for (jsize i = 0; i < count; ++i) {
     if (pointers[i] == 0) {

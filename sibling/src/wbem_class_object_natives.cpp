@@ -9,9 +9,7 @@
 #include <wbemcli.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <optional>
-#include <string>
 
 #include <javapointer/java_pointer.h>
 #include <owners/owned_variant.h>

@@ -187,12 +187,19 @@ public final class Natives {
                 .append(" Spans=").append(Arrays.toString(t.getIntervals("Spans"))).toString();
     }
 
-    /** Null embedded values and datetime arrays: written as null, read back as null. */
+    /**
+     * Empty arrays of embedded objects and datetimes read back empty; null values, written as
+     * null, read back as null.
+     */
     public static String embeddedNulls(long pointer) {
-        Instance t = new Instance(new WbemClassObject(pointer)).setObject("Part", null)
+        Instance t = new Instance(new WbemClassObject(pointer)).setObjects("Parts")
+                .setDateTimes("Whens").setIntervals("Spans");
+        String empty = t.getObjects("Parts").length + "" + t.getDateTimes("Whens").length
+                + t.getIntervals("Spans").length + " ";
+        t.setObject("Part", null)
                 .setObjects("Parts", (Instance[]) null).setDateTimes("Whens", (OffsetDateTime[]) null)
                 .set("Spans", null);
-        return t.getObject("Part") + " " + t.getObjects("Parts") + " " + t.getDateTimes("Whens")
+        return empty + t.getObject("Part") + " " + t.getObjects("Parts") + " " + t.getDateTimes("Whens")
                 + " " + t.getIntervals("Spans") + " " + t.isNull("Part");
     }
 
