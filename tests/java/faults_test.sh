@@ -110,10 +110,14 @@ expect 0 put Velt_Types "${types[@]}" --format list -- "${types_out[@]}"
 expect 0 run - --format list <<<"put Velt_Types ${types[*]@Q}"$'\nget Velt_Types.Id="t1"' -- \
   "${types_out[@]}"
 
+# An embedded object a provider makes in the server reaches the client whole.
+expect 0 run - --format json <<<$'put Velt_Disk Name=d9 Size=7\nget Velt_Disk.Name="d9"' -- \
+  '"Usage": \{"__CLASS": "Velt_DiskUsage", "Disk": "d9", "Used": "?7"?\}'
+
 # Events stay in their namespace: a watch here starts neither the sample's heartbeat nor
 # anything else that cannot fire here, and a put whose event cannot be filled still succeeds.
 expect 0 run - <<<$'watch Velt_DiskEvent --for 3\nput Velt_Disk Name=d1 Size=1\nput Velt_Disk Name=bad1 Size=2\nwait' -- \
-  '^d1$' '^bad1 +2$'
+  '^d1$' '^bad1 +2( |$)'
 
 # Finding the Java runtime: without one on PATH and without JAVA_HOME the client learns what
 # was tried and how to mend it; JAVA_HOME is tried last.
