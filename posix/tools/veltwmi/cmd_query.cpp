@@ -41,9 +41,8 @@ std::size_t faultPosition(const std::string& description) {
   std::size_t at = description.find("position ");
   if (at == std::string::npos) return 0;
   std::size_t value = 0;
-  for (std::size_t i = at + 9; i < description.size() && std::isdigit(static_cast<unsigned char>(
-                                                               description[i]));
-       ++i) {
+  for (std::size_t i = at + 9;
+       i < description.size() && std::isdigit(static_cast<unsigned char>(description[i])); ++i) {
     value = value * 10 + std::size_t(description[i] - '0');
     if (value > description.max_size()) return 0;
   }

@@ -1,4 +1,5 @@
-// watch: subscribes to an event class (or an event query) and prints each event as the provider fires it.
+// watch: subscribes to an event class (or an event query) and prints each event as the provider
+// fires it.
 #include <atomic>
 #include <thread>
 
@@ -77,9 +78,7 @@ class EventWatch final : public Watch {
     return exitCode_;
   }
 
-  std::string label() const {
-    return isEventQuery(eventClass_) ? "watch" : "watch " + eventClass_;
-  }
+  std::string label() const { return isEventQuery(eventClass_) ? "watch" : "watch " + eventClass_; }
 
   CommandContext context_;  // a copy: a batch line's context ends before its watch
   ComPtr<IWbemServices> ns_;
@@ -113,17 +112,15 @@ std::unique_ptr<Watch> startWatch(const Command& command, CommandContext& contex
     std::string detail = extendedStatusText(status.get());
     OwnedVariant description;
     if (status) status->Get(u"Description", 0, description.get(), nullptr, nullptr);
-    std::string said = description.get()->vt == VT_BSTR
-                           ? utf8FromUtf16(description.get()->bstrVal)
-                           : std::string();
+    std::string said = description.get()->vt == VT_BSTR ? utf8FromUtf16(description.get()->bstrVal)
+                                                        : std::string();
     throw usageError(label + ": " + describeStatus(hr) + detail +
                      caretUnder(operand, faultPosition(said)));
   }
   if (FAILED(hr)) throw Failure(kExitRequestFailed, context.session.failureText(label, hr));
   std::optional<Clock::time_point> deadline;
   if (command.forSeconds) deadline = deadlineAfter(*command.forSeconds);
-  return std::make_unique<EventWatch>(context, ns, std::move(sink), operand,
-                                      deadline);
+  return std::make_unique<EventWatch>(context, ns, std::move(sink), operand, deadline);
 }
 
 int runWatch(const Command& command, CommandContext& context) {

@@ -62,8 +62,8 @@ class StatusSink final : public IWbemObjectSink {
 class QueryRoutingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    registry_ = std::filesystem::temp_directory_path() /
-                ("wmi_query_" + std::to_string(getpid()) + ".db");
+    registry_ =
+        std::filesystem::temp_directory_path() / ("wmi_query_" + std::to_string(getpid()) + ".db");
     setenv("VELT_REGISTRY", registry_.c_str(), 1);
     VeltRegistryReset();
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -181,7 +181,8 @@ TEST_F(QueryRoutingTest, AFaultyQueryIsRefusedWithItsPosition) {
     EXPECT_EQ(description, c.description);
     sink->Release();
   }
-  velt::UniqueBstr sql = velt::bstrFromUtf16(u"SQL"), q = velt::bstrFromUtf16(u"SELECT * FROM Gadget");
+  velt::UniqueBstr sql = velt::bstrFromUtf16(u"SQL"),
+                   q = velt::bstrFromUtf16(u"SELECT * FROM Gadget");
   RecordingSink* sink = RecordingSink::create();
   EXPECT_EQ(ns_->ExecQueryAsync(sql.get(), q.get(), 0, nullptr, sink), WBEM_S_NO_ERROR);
   EXPECT_EQ(sink->waitForFinalStatus(kWait), WBEM_E_INVALID_QUERY_TYPE);

@@ -93,8 +93,8 @@ TEST(WqlParse, HostileInputIsRefusedOrReadWithoutExhaustingTheStack) {
   ParseResult many = parse(wide, QueryKind::kData);
   ASSERT_TRUE(many.query);
   EXPECT_GT(many.query->where->children.size(), 50000u);
-  std::u16string longText = u"SELECT * FROM Gadget WHERE Name = '" +
-                            std::u16string(1u << 20, u'x') + u"'";
+  std::u16string longText =
+      u"SELECT * FROM Gadget WHERE Name = '" + std::u16string(1u << 20, u'x') + u"'";
   EXPECT_TRUE(parse(longText, QueryKind::kData).query);
 }
 
@@ -104,15 +104,24 @@ TEST(WqlLike, WildcardsAndSetsMatchWithoutRegardToCase) {
     bool matches;
   };
   const Case cases[] = {
-      {u"G1%", u"G1 Old Gen", true},     {u"g1%", u"G1 Eden", true},
-      {u"G1%", u"PS Old", false},        {u"%Old%", u"G1 Old Gen", true},
-      {u"%", u"", true},                 {u"_", u"", false},
-      {u"a_c", u"abc", true},            {u"a_c", u"ac", false},
-      {u"[abc]x", u"Bx", true},          {u"[a-c]x", u"dx", false},
-      {u"[^a]x", u"ax", false},          {u"[^a]x", u"bx", true},
-      {u"[%]", u"%", true},              {u"[_]", u"x", false},
-      {u"%a%b%c", u"xxaxxbxxc", true},   {u"%a%b%c", u"xxaxxbxx", false},
-      {u"abc", u"abcd", false},          {u"[]]", u"]", true},
+      {u"G1%", u"G1 Old Gen", true},
+      {u"g1%", u"G1 Eden", true},
+      {u"G1%", u"PS Old", false},
+      {u"%Old%", u"G1 Old Gen", true},
+      {u"%", u"", true},
+      {u"_", u"", false},
+      {u"a_c", u"abc", true},
+      {u"a_c", u"ac", false},
+      {u"[abc]x", u"Bx", true},
+      {u"[a-c]x", u"dx", false},
+      {u"[^a]x", u"ax", false},
+      {u"[^a]x", u"bx", true},
+      {u"[%]", u"%", true},
+      {u"[_]", u"x", false},
+      {u"%a%b%c", u"xxaxxbxxc", true},
+      {u"%a%b%c", u"xxaxxbxx", false},
+      {u"abc", u"abcd", false},
+      {u"[]]", u"]", true},
       {u"%%%%x", u"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaax", true},
       {u"%a%a%a%a%b", u"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false},
   };
@@ -192,8 +201,8 @@ TEST_F(WqlEvaluate, StringsIgnoreCaseBooleansReadTrueAndFalse) {
 
 TEST_F(WqlEvaluate, ANullPropertyMeetsOnlyIsNull) {
   for (const char16_t* condition :
-       {u"S8 = 0", u"S8 <> 0", u"S8 < 1", u"S8 >= 0", u"C = 'x'", u"When LIKE '%'",
-        u"Tags = 'a'", u"Numbers = 1", u"NoSuchProperty = 1", u"S8 IS NOT NULL"}) {
+       {u"S8 = 0", u"S8 <> 0", u"S8 < 1", u"S8 >= 0", u"C = 'x'", u"When LIKE '%'", u"Tags = 'a'",
+        u"Numbers = 1", u"NoSuchProperty = 1", u"S8 IS NOT NULL"}) {
     EXPECT_FALSE(where(kinds_, condition)) << std::u16string(condition).size();
   }
   EXPECT_TRUE(where(kinds_, u"S8 IS NULL AND When is null AND Tags IS NOT NULL"));

@@ -156,7 +156,8 @@ bool compare(const VARIANT& v, CIMTYPE type, CompareOp op, const Literal& litera
   }
   if (v.vt == VT_BSTR) {
     std::u16string_view text(v.bstrVal ? v.bstrVal : u"", v.bstrVal ? SysStringLen(v.bstrVal) : 0);
-    if (literal.kind == Literal::Kind::kString) return holds(compareText(text, literal.lowered), op);
+    if (literal.kind == Literal::Kind::kString)
+      return holds(compareText(text, literal.lowered), op);
     if (literal.kind == Literal::Kind::kNumber) {
       // A numeric constant against text compares as numbers when the text is one.
       std::optional<Number> value = numberOfText(v.bstrVal);

@@ -21,9 +21,9 @@ class LikePattern {
  private:
   struct Element {
     enum class Kind { kAnyRun, kOne, kChar, kSet } kind = Kind::kChar;
-    char16_t c = 0;                                   // kChar, lower case
+    char16_t c = 0;                                     // kChar, lower case
     std::vector<std::pair<char16_t, char16_t>> ranges;  // kSet, lower case
-    bool negated = false;                             // kSet
+    bool negated = false;                               // kSet
   };
   bool matchesOne(const Element& e, char16_t c) const;
 

@@ -129,8 +129,7 @@ std::optional<Number> readNumber(std::u16string_view text, bool negative) {
   Number n;
   n.negative = negative;
   if (ascii.find_first_not_of("0123456789") == std::string::npos) {
-    auto [end, ec] =
-        std::from_chars(ascii.data(), ascii.data() + ascii.size(), n.magnitude);
+    auto [end, ec] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), n.magnitude);
     n.integral = ec == std::errc() && end == ascii.data() + ascii.size();
   } else {
     n.integral = false;
@@ -162,7 +161,8 @@ class Parser {
     }
     expectWord(u"FROM");
     const Token& cls = peek();
-    if (cls.kind != Token::Kind::kWord || isKeyword(cls.text)) fail(cls.position, "expected a class name");
+    if (cls.kind != Token::Kind::kWord || isKeyword(cls.text))
+      fail(cls.position, "expected a class name");
     q.className = cls.text;
     q.classPosition = cls.position;
     ++at_;
@@ -289,7 +289,8 @@ class Parser {
     const Token& t = peek();
     if (t.kind == Token::Kind::kString || t.kind == Token::Kind::kNumber) return true;
     if (t.kind == Token::Kind::kSymbol) return t.text == u"+" || t.text == u"-";
-    return t.kind == Token::Kind::kWord && (sameWord(t.text, u"TRUE") || sameWord(t.text, u"FALSE"));
+    return t.kind == Token::Kind::kWord &&
+           (sameWord(t.text, u"TRUE") || sameWord(t.text, u"FALSE"));
   }
 
   Literal literal() {
@@ -404,7 +405,8 @@ class Parser {
       c.kind = Condition::Kind::kLike;
       c.negated = negated;
       const Token& t = peek();
-      if (t.kind != Token::Kind::kString) fail(t.position, "LIKE takes a string, found " + describe(t));
+      if (t.kind != Token::Kind::kString)
+        fail(t.position, "LIKE takes a string, found " + describe(t));
       std::size_t faultAt = 0;
       std::optional<LikePattern> pattern = LikePattern::compile(t.text, &faultAt);
       if (!pattern) fail(t.position, "the '[' of the pattern is never closed");

@@ -24,8 +24,8 @@ struct Number {
 struct Literal {
   enum class Kind { kString, kNumber, kBoolean };
   Kind kind = Kind::kString;
-  std::u16string text;        // kString: as written
-  std::u16string lowered;     // kString: for case-insensitive comparison
+  std::u16string text;           // kString: as written
+  std::u16string lowered;        // kString: for case-insensitive comparison
   std::optional<Number> number;  // kNumber, or a kString that reads as one
   bool boolean = false;
 };
@@ -44,9 +44,9 @@ struct Condition {
   std::vector<Condition> children;  // kAnd, kOr (two or more), kNot (one)
   PropertyRef property;
   CompareOp op = CompareOp::kEqual;
-  Literal value;        // kCompare
-  LikePattern pattern;  // kLike
-  bool negated = false; // kLike: NOT LIKE
+  Literal value;             // kCompare
+  LikePattern pattern;       // kLike
+  bool negated = false;      // kLike: NOT LIKE
   std::u16string className;  // kIsa
 };
 
