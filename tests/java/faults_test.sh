@@ -11,7 +11,8 @@ source_dir=$1 build=$2 java_home=$3 faults_jar=$4 rival_jar=$5 mof=$6
 providers_jar=$7 providers_mof=$8 newer_java_home=${9:-}
 source "$source_dir/tests/support/vm_session.sh"
 work=$(mktemp -d "$build/faults-test.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+velt_private_runtime || exit 1
+trap 'rm -rf "$work" "$XDG_RUNTIME_DIR"' EXIT
 velt_install "$build" "$work" || exit 1
 bin=$work/bin
 jar=$java_home/bin/jar
@@ -45,7 +46,9 @@ fail() {
 }
 # expect EXIT-CODE VELTWMI-ARGS... -- EXTENDED-REGEX...: every pattern is in the output (one
 # written !REGEX is not), which has no warning of the VM. Requests go to $session_mofs in
-# $session_namespace.
+# $session_namespace. Each request waits until the server of the one before has ended, so that
+# it starts a server of its own with the environment it is given (the Java runtime it finds,
+# its trace log afresh).
 session_mofs=("$mof") session_namespace='root\veltfaults'
 expect() {
   local code=$1 args=() output status pattern
@@ -56,6 +59,7 @@ expect() {
   [[ -n $session_namespace ]] && where+=(--namespace "$session_namespace")
   output=$("$bin/veltwmi" "${where[@]}" "${args[@]}" 2>&1)
   status=$?
+  velt_wait_servers_end 20 || fail "${args[*]}: the idle server did not end"
   if grep -Eq '^WARNING|^\s+at [[:alnum:]_.$]+\(' <<<"$output"; then
     fail "${args[*]}: warnings or stack traces in"$'\n'"$output"
   fi

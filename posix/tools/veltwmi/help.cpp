@@ -43,8 +43,10 @@ real32/real64, boolean (true/false, yes/no, 1/0), datetime (yyyymmddHHMMSS.mmmmm
 char16, string. Arrays: a,b,c or {a, "b,c"}; double quotes keep commas. An empty value is
 NULL (for strings: the empty string).
 
-The provider's server runs inside veltwmi, started the way COM starts it: its class must be
-registered (VeltProxyProvider -RegServer) in the registry named by VELT_REGISTRY.
+The provider's server is a process of its own (VeltProxyProvider -Embedding, with the Java
+VM), which COM starts on first use from its registration (VeltProxyProvider -RegServer, in the
+registry named by VELT_REGISTRY) and every veltwmi of the user shares; it ends when idle. What
+it prints goes to VeltProxyProvider.console.log beside it.
 
 Exit codes:
   0    success
@@ -148,7 +150,7 @@ otherwise.
 constexpr const char* kRunHelp =
     R"(Usage: veltwmi run [SCRIPT | -] [--mof FILE...] [--namespace NS] [--format F]
 
-Runs one command per line in one session, so all of them share one server process. Lines are
+Runs one command per line in one session, which holds on to the server between them. Lines are
 split like a shell's words ('...' and "..." quote, # starts a comment); each line may carry its
 own --format and --namespace. Besides the commands above a batch knows:
   echo TEXT...      prints TEXT
