@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the main suite, then the tests that never load the
 # Java VM again under AddressSanitizer with UndefinedBehaviorSanitizer and under
-# ThreadSanitizer, and fuzzes the object-path parser and the MOF reader for a minute.
+# ThreadSanitizer, and fuzzes the object-path parser, the MOF reader and the WQL parser for a minute.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -23,7 +23,7 @@ echo "== main build and every test"
 build build
 ctest --test-dir build --output-on-failure -j "$jobs"
 
-echo "== fuzzing the object-path parser and the MOF reader for a bounded time"
+echo "== fuzzing the object-path parser, the MOF reader and the WQL parser for a bounded time"
 scripts/fuzz.sh "${VELT_FUZZ_SECONDS:-60}"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer, tests without the Java VM"

@@ -9,10 +9,7 @@
 #include <wbemcli.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <initializer_list>
 #include <optional>
-#include <string>
 
 #include <javapointer/java_pointer.h>
 #include <owners/owned_variant.h>
@@ -20,74 +17,22 @@
 #include <qelvor/qelvor.h>
 
 #include "java_text.h"
+#include "property_access.h"
 #include "wbem_exception.h"
 
+using qelvor::ArrayData;
+using qelvor::arrayOf;
+using qelvor::describe;
+using qelvor::lengthOf;
+using qelvor::makeArray;
+using qelvor::objectOrThrow;
+using qelvor::readValue;
+using qelvor::throwWrongType;
+using qelvor::writeValue;
 using velt::OwnedVariant;
 using velt::UniqueBstr;
 
 namespace {
-
-// "<operation>(<name>)" for the exception text; the name is read as modified UTF-8, which is
-// exact for every name a MOF can declare.
-std::string describe(JNIEnv* env, const char* operation, jstring name) {
-  std::string text = operation;
-  if (name == nullptr) return text;
-  const char* characters = env->GetStringUTFChars(name, nullptr);
-  if (characters == nullptr) {
-    env->ExceptionClear();
-    return text;
-  }
-  text += "(";
-  text += characters;
-  text += ")";
-  env->ReleaseStringUTFChars(name, characters);
-  return text;
-}
-
-// The object, or null with a NullPointerException pending.
-template <typename Interface>
-Interface* objectOrThrow(JNIEnv* env, jlong pointer, const char* operation) {
-  auto* object = pointerFromJava<Interface>(pointer);
-  if (object == nullptr) {
-    std::string text = std::string(operation) + " on no object";
-    qelvor::throwJava(env, "java/lang/NullPointerException", text.c_str());
-  }
-  return object;
-}
-
-// The property name as a BSTR; false with a NullPointerException pending when there is none.
-bool propertyName(JNIEnv* env, jstring name, UniqueBstr& wideName) {
-  wideName.reset(qelvor::bstrFromJava(env, name));
-  if (wideName.get() != nullptr) return true;
-  qelvor::throwJava(env, "java/lang/NullPointerException", "property name is null");
-  return false;
-}
-
-bool readValue(JNIEnv* env, jlong pointer, jstring name, OwnedVariant& value,
-               CIMTYPE* type = nullptr) {
-  auto* object = objectOrThrow<IWbemClassObject>(env, pointer, "IWbemClassObject::Get");
-  if (object == nullptr) return false;
-  UniqueBstr wideName;
-  if (!propertyName(env, name, wideName)) return false;
-  HRESULT hr = object->Get(wideName.get(), 0, value.get(), type, nullptr);
-  if (FAILED(hr)) {
-    qelvor::throwWbemException(env, describe(env, "IWbemClassObject::Get", name).c_str(), hr);
-    return false;
-  }
-  return true;
-}
-
-// Hands the VARIANT to Put; `value` is left for its holder to clear.
-void writeValue(JNIEnv* env, jlong pointer, jstring name, VARIANT* value) {
-  auto* object = objectOrThrow<IWbemClassObject>(env, pointer, "IWbemClassObject::Put");
-  if (object == nullptr) return;
-  UniqueBstr wideName;
-  if (!propertyName(env, name, wideName)) return;
-  HRESULT hr = object->Put(wideName.get(), 0, value, 0);
-  if (FAILED(hr)) {
-    qelvor::throwWbemException(env, describe(env, "IWbemClassObject::Put", name).c_str(), hr);
-  }
-}
 
 bool integerOf(const VARIANT& v, jlong& out) {
   switch (v.vt) {
@@ -129,46 +74,6 @@ bool integerOf(const VARIANT& v, jlong& out) {
   }
 }
 
-void throwWrongType(JNIEnv* env, jstring name, const char* wanted, VARTYPE actual) {
-  // snprintf rather than std::to_string: the latter's tables are unique symbols, which would
-  // pin this library in memory and stop the server from unloading it.
-  char type[16];
-  std::snprintf(type, sizeof type, "%u", static_cast<unsigned>(actual));
-  std::string text = describe(env, "Reading property", name) + " as " + wanted +
-                     ": the value has variant type " + type;
-  qelvor::throwJava(env, "java/lang/ClassCastException", text.c_str());
-}
-
-// Locks a one-dimensional SAFEARRAY's elements for reading or writing.
-class ArrayData {
- public:
-  explicit ArrayData(SAFEARRAY* array) : m_array(array) {
-    if (FAILED(SafeArrayAccessData(array, &m_data))) m_data = nullptr;
-  }
-  ~ArrayData() {
-    if (m_data != nullptr) SafeArrayUnaccessData(m_array);
-  }
-  ArrayData(const ArrayData&) = delete;
-  ArrayData& operator=(const ArrayData&) = delete;
-  template <typename T>
-  T* as() const {
-    return static_cast<T*>(m_data);
-  }
-
- private:
-  SAFEARRAY* m_array;
-  void* m_data = nullptr;
-};
-
-jsize lengthOf(SAFEARRAY* array) {
-  LONG lower = 0, upper = -1;
-  if (FAILED(SafeArrayGetLBound(array, 1, &lower)) ||
-      FAILED(SafeArrayGetUBound(array, 1, &upper))) {
-    return 0;
-  }
-  return static_cast<jsize>(upper - lower + 1);
-}
-
 // A Java String[] of the texts of a one-dimensional BSTR array (empty for no array); null with
 // the exception pending when Java runs out of memory.
 jobjectArray javaStrings(JNIEnv* env, SAFEARRAY* texts) {
@@ -185,32 +90,6 @@ jobjectArray javaStrings(JNIEnv* env, SAFEARRAY* texts) {
     env->DeleteLocalRef(element);
   }
   return result;
-}
-
-// Makes `value` an empty array of `count` elements of `type`; false with an OutOfMemoryError
-// pending when there is no memory for it.
-bool makeArray(JNIEnv* env, VARIANT* value, VARTYPE type, jsize count) {
-  SAFEARRAY* array = SafeArrayCreateVector(type, 0, static_cast<ULONG>(count));
-  if (array == nullptr) {
-    qelvor::throwJava(env, "java/lang/OutOfMemoryError", "no memory for a SAFEARRAY");
-    return false;
-  }
-  value->vt = VT_ARRAY | type;
-  value->parray = array;
-  return true;
-}
-
-// The SAFEARRAY of an array value whose elements are of one of `types`; null, with
-// `isNull` set, for a null value; null with a ClassCastException pending for any other value.
-SAFEARRAY* arrayOf(JNIEnv* env, jstring name, const VARIANT& v, const char* wanted,
-                   std::initializer_list<VARTYPE> types, bool& isNull) {
-  isNull = v.vt == VT_NULL || v.vt == VT_EMPTY;
-  if (isNull) return nullptr;
-  for (VARTYPE type : types) {
-    if (v.vt == (VT_ARRAY | type) && v.parray != nullptr) return v.parray;
-  }
-  throwWrongType(env, name, wanted, v.vt);
-  return nullptr;
 }
 
 // Writes a Java primitive array as a SAFEARRAY of `type`, each element converted by `convert`.

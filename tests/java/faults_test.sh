@@ -11,7 +11,8 @@ source_dir=$1 build=$2 java_home=$3 faults_jar=$4 rival_jar=$5 mof=$6
 providers_jar=$7 providers_mof=$8 newer_java_home=${9:-}
 source "$source_dir/tests/support/vm_session.sh"
 work=$(mktemp -d "$build/faults-test.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+velt_private_runtime || exit 1
+trap 'rm -rf "$work" "$XDG_RUNTIME_DIR"' EXIT
 velt_install "$build" "$work" || exit 1
 bin=$work/bin
 jar=$java_home/bin/jar
@@ -43,8 +44,11 @@ fail() {
   echo "FAILED: $*" >&2
   failures=$((failures + 1))
 }
-# expect EXIT-CODE VELTWMI-ARGS... -- EXTENDED-REGEX...: every pattern is in the output, which
-# has no warning of the VM. Requests go to $session_mofs in $session_namespace.
+# expect EXIT-CODE VELTWMI-ARGS... -- EXTENDED-REGEX...: every pattern is in the output (one
+# written !REGEX is not), which has no warning of the VM. Requests go to $session_mofs in
+# $session_namespace. Each request waits until the server of the one before has ended, so that
+# it starts a server of its own with the environment it is given (the Java runtime it finds,
+# its trace log afresh).
 session_mofs=("$mof") session_namespace='root\veltfaults'
 expect() {
   local code=$1 args=() output status pattern
@@ -55,13 +59,19 @@ expect() {
   [[ -n $session_namespace ]] && where+=(--namespace "$session_namespace")
   output=$("$bin/veltwmi" "${where[@]}" "${args[@]}" 2>&1)
   status=$?
+  velt_wait_servers_end 20 || fail "${args[*]}: the idle server did not end"
   if grep -Eq '^WARNING|^\s+at [[:alnum:]_.$]+\(' <<<"$output"; then
     fail "${args[*]}: warnings or stack traces in"$'\n'"$output"
   fi
   cat "$bin/qelvor.log" >>"$work/all.log"  # each session starts the log afresh
   [[ $status -eq $code ]] || fail "${args[*]}: exit $status, not $code"$'\n'"$output"
   for pattern in "$@"; do
-    grep -Eq -- "$pattern" <<<"$output" || fail "${args[*]}: no /$pattern/ in"$'\n'"$output"
+    if [[ $pattern == '!'* ]]; then
+      ! grep -Eq -- "${pattern:1}" <<<"$output" ||
+        fail "${args[*]}: /${pattern:1}/ in"$'\n'"$output"
+    else
+      grep -Eq -- "$pattern" <<<"$output" || fail "${args[*]}: no /$pattern/ in"$'\n'"$output"
+    fi
   done
   if grep -q "switch the trace log on" <<<"$output"; then
     fail "${args[*]}: tells the user to repeat the request"
@@ -104,10 +114,14 @@ expect 0 put Velt_Types "${types[@]}" --format list -- "${types_out[@]}"
 expect 0 run - --format list <<<"put Velt_Types ${types[*]@Q}"$'\nget Velt_Types.Id="t1"' -- \
   "${types_out[@]}"
 
+# An embedded object a provider makes in the server reaches the client whole.
+expect 0 run - --format json <<<$'put Velt_Disk Name=d9 Size=7\nget Velt_Disk.Name="d9"' -- \
+  '"Usage": \{"__CLASS": "Velt_DiskUsage", "Disk": "d9", "Used": "?7"?\}'
+
 # Events stay in their namespace: a watch here starts neither the sample's heartbeat nor
 # anything else that cannot fire here, and a put whose event cannot be filled still succeeds.
 expect 0 run - <<<$'watch Velt_DiskEvent --for 3\nput Velt_Disk Name=d1 Size=1\nput Velt_Disk Name=bad1 Size=2\nwait' -- \
-  '^d1$' '^bad1 +2$'
+  '^d1$' '^bad1 +2( |$)'
 
 # Finding the Java runtime: without one on PATH and without JAVA_HOME the client learns what
 # was tried and how to mend it; JAVA_HOME is tried last.
@@ -124,9 +138,13 @@ if [[ -n $newer_java_home ]]; then
 fi
 
 # check looks inside the jars: a registered class no provider serves, a class two providers
-# serve, an event class no provider fires, and a provider whose class no MOF declares.
-session_mofs=("$mof" "$providers_mof") session_namespace=''
+# serve, an event class no provider fires (beside one that a provider does fire), and a
+# provider whose class no MOF declares.
+session_mofs=("$mof" "$providers_mof" "$source_dir/tests/java/faults/quiet_events.mof")
+session_namespace=''
 expect 1 check -- \
+  'root\\veltquiet: error: class Velt_QuietEvent: the EventQueryList names it, but no event provider in the jars fires it' \
+  '!Velt_DiskEvent' \
   'root\\veltfaults: error: class Velt_Shared: class Velt_Shared has more than one provider' \
   'root\\veltfaults: error: class Velt_Twice: provider .*TwiceProvider of class Velt_Twice is in more than one jar' \
   'root\\veltfaults: error: class Velt_Broken: its provider is registered, but no provider in the jars serves it; provider com.norvex.test.faults.Ghost' \

@@ -37,7 +37,9 @@ class Velt_Types {
   sint8 S8s[]; uint8 U8s[]; sint16 S16s[]; uint16 U16s[]; sint32 S32s[]; uint32 U32s[];
   sint64 S64s[]; uint64 U64s[]; real32 R32s[]; real64 R64s[]; boolean Bs[]; char16 Cs[];
   string Texts[]; datetime Whens[];
+  datetime Spans[]; object Part; object Parts[];
 };
+class Velt_Part { string Label; uint64 Size; datetime Seen; object Inner; };
 )MOF";
 
 // A namespace of its own that registers none of the test providers' classes.
@@ -365,6 +367,70 @@ TEST_F(JavaSide, EveryCimTypeRoundTripsThroughAProvider) {
             "ArithmeticException NullPointerException ArithmeticException ArithmeticException "
             "IllegalArgumentException IllegalArgumentException IllegalArgumentException "
             "DateTimeException DateTimeException DateTimeException");
+  returned->Release();
+  EXPECT_EQ(velt::wmi::liveObjectCount(), liveAtStart);
+}
+
+TEST_F(JavaSide, EmbeddedObjectsAndDatetimeArraysRoundTripThroughAProvider) {
+  jobject glue = newGlue();
+  IWbemClassObject* sent = spawn(classOf(ns, u"Velt_Types"));
+  jclass natives = findClass("com/norvex/test/providers/Natives");
+  env->CallStaticVoidMethod(natives, env->GetStaticMethodID(natives, "fillEmbedded", "(JJ)V"),
+                            toJava(sent), toJava(ns));
+  ASSERT_EQ(takeException(), "");
+  // Kept as WMI keeps them: an object in a VT_UNKNOWN that answers for IWbemClassObject, an
+  // array of them in a SAFEARRAY of VT_UNKNOWN, datetimes as text. The parts Java made and
+  // closed live on in the properties alone.
+  VARIANT value;
+  VariantInit(&value);
+  ASSERT_EQ(sent->Get(u"Part", 0, &value, nullptr, nullptr), S_OK);
+  ASSERT_EQ(value.vt, VT_UNKNOWN);
+  IWbemClassObject* part = nullptr;
+  ASSERT_EQ(value.punkVal->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(&part)),
+            S_OK);
+  EXPECT_EQ(getText(part, u"__CLASS"), u"Velt_Part");
+  EXPECT_EQ(getText(part, u"Size"), u"18446744073709551615");
+  part->Release();
+  VariantClear(&value);
+  ASSERT_EQ(sent->Get(u"Parts", 0, &value, nullptr, nullptr), S_OK);
+  ASSERT_EQ(value.vt, VT_ARRAY | VT_UNKNOWN);
+  LONG upper = -1;
+  SafeArrayGetUBound(value.parray, 1, &upper);
+  EXPECT_EQ(upper, 1);
+  VariantClear(&value);
+  ASSERT_EQ(sent->Get(u"Spans", 0, &value, nullptr, nullptr), S_OK);
+  ASSERT_EQ(value.vt, VT_ARRAY | VT_BSTR);
+  BSTR* spans = nullptr;
+  ASSERT_EQ(SafeArrayAccessData(value.parray, reinterpret_cast<void**>(&spans)), S_OK);
+  EXPECT_EQ(std::u16string(spans[1]), u"99999999000000.000001:000");
+  SafeArrayUnaccessData(value.parray);
+  VariantClear(&value);
+
+  const std::u16string expected =
+      u"Part=Velt_Part(outer \u65e5 18446744073709551615 2024-02-29T23:59:58.123456-05:30 "
+      u"inner=Velt_Part(inner 0 2024-02-29T23:59:58.123456-05:30 inner=null)) "
+      u"Parts=Velt_Part(first 1 2024-02-29T23:59:58.123456-05:30 inner=null)"
+      u"Velt_Part(second 2 2024-02-29T23:59:58.123456-05:30 inner=null) "
+      u"Whens=[2024-02-29T23:59:58.123456-05:30, 2024-02-29T23:59:58Z] "
+      u"Spans=[PT0S, PT2399999976H0.000001S]";
+  EXPECT_EQ(nativesText("describeEmbedded", "(J)Ljava/lang/String;", toJava(sent)), expected);
+
+  // Through the provider and back: it takes every embedded object apart and builds it anew.
+  setInstance(glue, "Velt_Types", sent);
+  sent->Release();
+  sent->Release();
+  auto* returned = fromJava<IWbemClassObject>(getInstance(glue, "Velt_Types.Id=\"e1\""));
+  ASSERT_EQ(takeException(), "");
+  ASSERT_NE(returned, nullptr);
+  EXPECT_EQ(nativesText("describeEmbedded", "(J)Ljava/lang/String;", toJava(returned)), expected);
+  EXPECT_EQ(narrow(nativesText("embeddedRefusals", "(JJ)Ljava/lang/String;", toJava(returned),
+                               toJava(ns))),
+            "ClassCastException ClassCastException NullPointerException WbemException "
+            "DateTimeException DateTimeException NullPointerException DateTimeException");
+  // A refused write leaves the value as it was.
+  EXPECT_EQ(nativesText("describeEmbedded", "(J)Ljava/lang/String;", toJava(returned)), expected);
+  EXPECT_EQ(nativesText("embeddedNulls", "(J)Ljava/lang/String;", toJava(returned)),
+            u"000 null null null null true");
   returned->Release();
   EXPECT_EQ(velt::wmi::liveObjectCount(), liveAtStart);
 }

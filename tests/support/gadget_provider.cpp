@@ -1,6 +1,9 @@
 #include "gadget_provider.h"
 
+#include <owners/com_ptr.h>
+#include <owners/owned_variant.h>
 #include <owners/unique_handle.h>
+#include <owners/utf_text.h>
 
 #include <atomic>
 #include <chrono>
@@ -146,8 +149,9 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
     return WBEM_S_NO_ERROR;
   }
 
-  STDMETHODIMP CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*,
+  STDMETHODIMP CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext* context,
                                        IWbemObjectSink* sink) override {
+    if (LONG count = syntheticCount(context); count > 0) return enumerateMadeUp(count, sink);
     std::map<std::u16string, LONG> gadgets;
     {
       std::lock_guard<std::mutex> lock(g_mutex);
@@ -168,14 +172,47 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
     return WBEM_S_NO_ERROR;
   }
 
+  // A context value "GadgetCount" asks for that many made-up gadgets, made as they are sent
+  // and kept by no one, so long enumerations measure the crossing and not the provider.
+  static LONG syntheticCount(IWbemContext* context) {
+    if (context == nullptr) return 0;
+    velt::OwnedVariant count;
+    if (FAILED(context->GetValue(u"GadgetCount", 0, count.get()))) return 0;
+    return count.get()->vt == VT_I4 ? count.get()->lVal : 0;
+  }
+  HRESULT enumerateMadeUp(LONG count, IWbemObjectSink* sink) {
+    HRESULT status = WBEM_S_NO_ERROR;
+    for (LONG i = 0; i < count && SUCCEEDED(status); ++i) {
+      IWbemClassObject* gadget = make(u"Gadget", velt::utf16FromUtf8("n" + std::to_string(i)), i);
+      if (gadget == nullptr) return WBEM_E_INVALID_CLASS;
+      status = sink->Indicate(1, &gadget);
+      gadget->Release();
+    }
+    sink->SetStatus(WBEM_STATUS_COMPLETE, SUCCEEDED(status) ? WBEM_S_NO_ERROR : status, nullptr,
+                    nullptr);
+    return WBEM_S_NO_ERROR;
+  }
+
   STDMETHODIMP ExecMethodAsync(const BSTR, const BSTR method, LONG, IWbemContext*,
                                IWbemClassObject* in, IWbemObjectSink* sink) override {
     return velt::test::answerGrow(namespace_, u"Gadget", method, in, sink);
   }
 
  private:
+  // Class definitions are asked of the namespace once per provider object: across processes
+  // each ask is a call back into the client.
   IWbemClassObject* make(const char16_t* className, const std::u16string& name, LONG size) {
-    IWbemClassObject* object = velt::test::spawnInstance(namespace_, className);
+    IWbemClassObject* object = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(definitionsMutex_);
+      velt::ComPtr<IWbemClassObject>& definition = definitions_[className];
+      if (!definition) {
+        namespace_->GetObject(velt::UniqueBstr(SysAllocString(className)).get(), 0, nullptr,
+                              definition.put(), nullptr);
+      }
+      if (definition) definition->SpawnInstance(0, &object);
+    }
+    if (object == nullptr) return nullptr;
     velt::wmi::test::putText(object, u"Name", name.c_str());
     velt::wmi::test::putInt(object, u"Size", size);
     return object;
@@ -197,6 +234,8 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
   IWbemServices* namespace_ = nullptr;
   IWbemObjectSink* eventSink_ = nullptr;  // guarded by g_mutex
   bool stopFlood_ = false;                // guarded by g_mutex
+  std::mutex definitionsMutex_;
+  std::map<std::u16string, velt::ComPtr<IWbemClassObject>> definitions_;
   std::thread flood_;
 };
 

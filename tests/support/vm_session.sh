@@ -1,7 +1,39 @@
-# Sourced by the tests that run veltwmi with the Java VM inside. The installation is a copy of
-# the build's programs (hard links where the file system allows) with the trace log switched
-# on, so that what the VM reports there (JNI warnings among it) can be read; crash files are
-# pinned into the test's own folder.
+# Sourced by the tests that run veltwmi, whose provider server (with the Java VM inside) COM
+# starts as a process of its own. The installation is a copy of the build's programs (hard
+# links where the file system allows) with the trace log switched on, so that what the VM
+# reports there and in the server's console log (JNI warnings among it) can be read; crash
+# files are pinned into the test's own folder.
+
+# velt_private_runtime: the servers this test starts publish their endpoints in a private
+# runtime folder (0700) of its own, so those of tests running at once never meet; the servers
+# inherit it from the client that starts them. The folder is short, under /tmp, as a socket's
+# path must stay short; the caller removes $XDG_RUNTIME_DIR when it ends.
+velt_private_runtime() {
+  XDG_RUNTIME_DIR=$(mktemp -d /tmp/velt-run.XXXXXX) || return 1
+  chmod 0700 "$XDG_RUNTIME_DIR" && export XDG_RUNTIME_DIR
+}
+
+# velt_servers: the process ids of the provider servers that serve this test's runtime folder.
+velt_servers() {
+  local pid
+  for pid in $(pgrep -f 'VeltProxyProvider -Embedding'); do
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR" &&
+      echo "$pid"
+  done
+}
+
+# velt_wait_servers_end [SECONDS]: waits (10 s unless told) until the lifetime rule has ended
+# every server of this test; fails, naming them, when some still run.
+velt_wait_servers_end() {
+  local tenths=$((${1:-10} * 10)) left
+  while ((tenths-- > 0)); do
+    left=$(velt_servers)
+    [[ -z $left ]] && return 0
+    sleep 0.1
+  done
+  echo "servers still running: $left" >&2
+  return 1
+}
 
 # velt_install BUILD DIR: DIR/bin holds what the server and veltwmi need.
 velt_install() {
@@ -16,7 +48,8 @@ velt_install() {
 }
 
 # velt_vm_faults DIR...: names each VM crash file in the folders and each warning in their
-# trace logs; fails when there is any. Logs are emptied for the next run.
+# trace logs and server console logs; fails when there is any. Logs are emptied for the next
+# run.
 velt_vm_faults() {
   local faults=0 dir file
   for dir in "$@"; do
@@ -27,13 +60,14 @@ velt_vm_faults() {
       rm -f "$file"
       faults=$((faults + 1))
     done
-    if [[ -f $dir/qelvor.log ]]; then
-      if grep -n "WARNING" "$dir/qelvor.log" >&2; then
-        echo "VM WARNINGS in $dir/qelvor.log" >&2
+    for file in "$dir/qelvor.log" "$dir/VeltProxyProvider.console.log"; do
+      [[ -f $file ]] || continue
+      if grep -n "WARNING" "$file" >&2; then
+        echo "VM WARNINGS in $file" >&2
         faults=$((faults + 1))
       fi
-      : >"$dir/qelvor.log"
-    fi
+      : >"$file"
+    done
   done
   return $((faults > 0))
 }

@@ -42,6 +42,7 @@ void pause(double seconds) {
 int runCommand(const Command& command, CommandContext& context) {
   if (command.name == "enum") return runEnum(command, context);
   if (command.name == "get") return runGet(command, context);
+  if (command.name == "query") return runQuery(command, context);
   if (command.name == "put") return runPut(command, context);
   if (command.name == "call") return runCall(command, context);
   if (command.name == "watch") return runWatch(command, context);

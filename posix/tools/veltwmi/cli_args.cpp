@@ -19,6 +19,7 @@ struct CommandShape {
 const CommandShape kShapes[] = {
     {"enum", 1, 1, false},
     {"get", 1, 1, false},
+    {"query", 1, 1, false},
     {"put", 1, 1, true},
     {"call", 2, 2, true},
     {"watch", 1, 1, false},

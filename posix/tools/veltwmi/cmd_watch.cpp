@@ -1,4 +1,5 @@
-// watch: subscribes to an event class and prints each event as the provider fires it.
+// watch: subscribes to an event class (or an event query) and prints each event as the provider
+// fires it.
 #include <atomic>
 #include <thread>
 
@@ -66,16 +67,18 @@ class EventWatch final : public Watch {
       context_.console.clearCounterLocked();
     }
     if (std::size_t dropped = sink_->dropped()) {
-      context_.console.message("watch " + eventClass_ + ": " + std::to_string(dropped) +
+      context_.console.message(label() + ": " + std::to_string(dropped) +
                                (dropped == 1 ? " event" : " events") +
                                " dropped: they came faster than they could be printed");
     }
     if (endStatus_ && FAILED(*endStatus_) && *endStatus_ != WBEM_E_CALL_CANCELLED) {
-      context_.console.message(context_.session.failureText("watch " + eventClass_, *endStatus_));
+      context_.console.message(context_.session.failureText(label(), *endStatus_));
       exitCode_ = kExitRequestFailed;
     }
     return exitCode_;
   }
+
+  std::string label() const { return isEventQuery(eventClass_) ? "watch" : "watch " + eventClass_; }
 
   CommandContext context_;  // a copy: a batch line's context ends before its watch
   ComPtr<IWbemServices> ns_;
@@ -93,19 +96,31 @@ class EventWatch final : public Watch {
 }  // namespace
 
 std::unique_ptr<Watch> startWatch(const Command& command, CommandContext& context) {
-  const std::string& eventClass = command.operands.at(0);
+  const std::string& operand = command.operands.at(0);
   IWbemServices* ns = context.session.nameSpace(context.nameSpace);
-  context.session.classObject(ns, eventClass);
+  // An event query is the service's to check; a class name is checked here, so that a
+  // misspelt one is a usage fault.
+  bool asQuery = isEventQuery(operand);
+  if (!asQuery) context.session.classObject(ns, operand);
+  std::string label = asQuery ? "watch" : "watch " + operand;
   ComPtr<ResultSink> sink = ResultSink::create(kWatchQueueLimit);
   UniqueBstr language = bstrFromUtf16(u"WQL");
-  UniqueBstr query = bstrFromUtf8("select * from " + eventClass);
+  UniqueBstr query = bstrFromUtf8(asQuery ? operand : "select * from " + operand);
   HRESULT hr = ns->ExecNotificationQueryAsync(language.get(), query.get(), 0, nullptr, sink.get());
-  if (FAILED(hr)) {
-    throw Failure(kExitRequestFailed, context.session.failureText("watch " + eventClass, hr));
+  if (hr == WBEM_E_INVALID_QUERY) {
+    ComPtr<IWbemClassObject> status = sink->statusObject();
+    std::string detail = extendedStatusText(status.get());
+    OwnedVariant description;
+    if (status) status->Get(u"Description", 0, description.get(), nullptr, nullptr);
+    std::string said = description.get()->vt == VT_BSTR ? utf8FromUtf16(description.get()->bstrVal)
+                                                        : std::string();
+    throw usageError(label + ": " + describeStatus(hr) + detail +
+                     caretUnder(operand, faultPosition(said)));
   }
+  if (FAILED(hr)) throw Failure(kExitRequestFailed, context.session.failureText(label, hr));
   std::optional<Clock::time_point> deadline;
   if (command.forSeconds) deadline = deadlineAfter(*command.forSeconds);
-  return std::make_unique<EventWatch>(context, ns, std::move(sink), eventClass, deadline);
+  return std::make_unique<EventWatch>(context, ns, std::move(sink), operand, deadline);
 }
 
 int runWatch(const Command& command, CommandContext& context) {

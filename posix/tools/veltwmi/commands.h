@@ -21,6 +21,14 @@ struct CommandContext {
 
 int runEnum(const Command& command, CommandContext& context);
 int runGet(const Command& command, CommandContext& context);
+// A WQL data query; a query the service refuses is a usage fault, shown with a caret.
+int runQuery(const Command& command, CommandContext& context);
+// The lines that point at column `position` of a one-line `query`; "" when it cannot.
+std::string caretUnder(const std::string& query, std::size_t position);
+// The column a service's "position N: ..." description names, or 0.
+std::size_t faultPosition(const std::string& description);
+// Whether a watch operand is an event query rather than a class name.
+bool isEventQuery(const std::string& operand);
 int runPut(const Command& command, CommandContext& context);
 int runCall(const Command& command, CommandContext& context);
 int runClasses(const Command& command, CommandContext& context);

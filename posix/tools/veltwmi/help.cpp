@@ -17,7 +17,9 @@ Commands:
                                   existing one (the keys say which)
   call PATH METHOD Param=Value ...
                                   execute a method; PATH is an instance path or a class name
-  watch EVENTCLASS [--for SECONDS]
+  query "WQL"                     the instances a WQL data query selects, e.g.
+                                  "SELECT Name, Size FROM Gadget WHERE Size > 10"
+  watch EVENTCLASS|"EVENT QUERY" [--for SECONDS]
                                   print events as they come, until Ctrl-C or SECONDS
   classes [CLASS]                 the classes of the loaded MOF: keys, properties, methods
   check                           cross-checks the loaded MOF and the registry: classes without
@@ -41,14 +43,16 @@ real32/real64, boolean (true/false, yes/no, 1/0), datetime (yyyymmddHHMMSS.mmmmm
 char16, string. Arrays: a,b,c or {a, "b,c"}; double quotes keep commas. An empty value is
 NULL (for strings: the empty string).
 
-The provider's server runs inside veltwmi, started the way COM starts it: its class must be
-registered (VeltProxyProvider -RegServer) in the registry named by VELT_REGISTRY.
+The provider's server is a process of its own (VeltProxyProvider -Embedding, with the Java
+VM), which COM starts on first use from its registration (VeltProxyProvider -RegServer, in the
+registry named by VELT_REGISTRY) and every veltwmi of the user shares; it ends when idle. What
+it prints goes to VeltProxyProvider.console.log beside it.
 
 Exit codes:
   0    success
   1    the request failed; the message names the WMI status and its code
   2    usage: bad option or operand, unknown class, property, method or parameter, a value
-       that does not fit its type
+       that does not fit its type, a query the service refuses as malformed
   3    setup: a MOF file unreadable or faulty, an unknown namespace
   4    the provider's Java VM crashed; the message names its crash report
   130  interrupted by Ctrl-C before the request completed (a watch ends normally with 0)
@@ -90,10 +94,27 @@ ReturnValue. Out-parameters cannot be given.
   veltwmi call 'NorvexJvm_Runtime.Name="jvm"' CollectGarbage
 )";
 
-constexpr const char* kWatchHelp =
-    R"(Usage: veltwmi watch EVENTCLASS [--for SECONDS] [--format F] [--namespace NS]
+constexpr const char* kQueryHelp =
+    R"(Usage: veltwmi query "WQL" [--format F] [--namespace NS]
 
-Subscribes to EVENTCLASS and prints each event as the provider fires it, until Ctrl-C or for
+Runs a WQL data query through the service and prints what it selects as enum prints:
+  SELECT * | Prop, ... FROM Class [WHERE condition]
+The condition compares properties with constants (=, <> or !=, <, >, <=, >=; numbers compare
+as numbers, strings without regard to case), matches patterns (Name LIKE 'G1%': % any run,
+_ one character, [abc], [a-z], [^a]), tests for NULL (IS NULL, IS NOT NULL) and classes
+(__THIS ISA 'Class'), joined by AND, OR, NOT and parentheses. A NULL property meets nothing
+but IS NULL. Keywords and property names are case-insensitive. Every format shows the
+selected properties; each object keeps its path. A malformed query exits 2 with the column
+of its fault, marked under the query:
+  veltwmi query "SELECT Name, Used FROM NorvexJvm_MemoryPool WHERE Used > 1000000 AND Name LIKE 'G1%'"
+)";
+
+constexpr const char* kWatchHelp =
+    R"(Usage: veltwmi watch EVENTCLASS|"EVENT QUERY" [--for SECONDS] [--format F] [--namespace NS]
+
+Subscribes to EVENTCLASS, or to the events an event query selects, e.g.
+  veltwmi watch "SELECT * FROM NorvexJvm_SettingChanged WHERE Name = 'Greeting'"
+(the service filters them by the WHERE condition, written as for query), and prints each event as the provider fires it, until Ctrl-C or for
 SECONDS. In a batch the watch runs beside the following commands (so a put of the same
 session shows up in it) until its time is up, `wait`, or the batch ends. JSON output is one
 object per line. Events that come faster than they can be printed wait in a queue of 10000;
@@ -129,7 +150,7 @@ otherwise.
 constexpr const char* kRunHelp =
     R"(Usage: veltwmi run [SCRIPT | -] [--mof FILE...] [--namespace NS] [--format F]
 
-Runs one command per line in one session, so all of them share one server process. Lines are
+Runs one command per line in one session, which holds on to the server between them. Lines are
 split like a shell's words ('...' and "..." quote, # starts a comment); each line may carry its
 own --format and --namespace. Besides the commands above a batch knows:
   echo TEXT...      prints TEXT
@@ -148,6 +169,7 @@ std::string helpText(const std::string& command) {
   if (command == "put") return kPutHelp;
   if (command == "call") return kCallHelp;
   if (command == "watch") return kWatchHelp;
+  if (command == "query") return kQueryHelp;
   if (command == "classes") return kClassesHelp;
   if (command == "check") return kCheckHelp;
   if (command == "run" || command == "echo" || command == "sleep" || command == "wait") {

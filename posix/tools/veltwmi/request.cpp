@@ -39,6 +39,7 @@ Delivery deliver(ResultSink& sink, CommandContext& context, const std::string& w
   if (FAILED(result.status)) {
     // A provider's own account of the failure replaces the advice to look in the trace log.
     ComPtr<IWbemClassObject> statusObject = sink.statusObject();
+    result.statusObject = statusObject;
     std::string detail = extendedStatusText(statusObject.get());
     context.console.message(detail.empty() ? context.session.failureText(what, result.status)
                                            : what + ": " + describeStatus(result.status) + detail);

@@ -14,6 +14,7 @@ struct Delivery {
   int exitCode = kExitOk;
   HRESULT status = WBEM_S_NO_ERROR;
   std::size_t objects = 0;
+  ComPtr<IWbemClassObject> statusObject;  // what came with a failure status, if anything
 };
 
 // Starts `call` with a new sink on a thread of its own (the stand-in and the provider deliver

@@ -19,16 +19,20 @@ Session::Session(const std::vector<std::string>& mofFiles, ServerHost host)
       throw Failure(kExitSetup, fault.what());
     }
   }
-  VeltSetLocalServerEntry(host_.entry, nullptr,
-                          host_.executablePath.empty() ? nullptr : host_.executablePath.c_str());
+  if (host_.entry) {
+    VeltSetLocalServerEntry(host_.entry, nullptr,
+                            host_.executablePath.empty() ? nullptr : host_.executablePath.c_str());
+  }
 }
 
 Session::~Session() {
   namespaces_.clear();
   service_.shutdown();
-  int exitCode = 0;
-  VeltWaitForLocalServerExit(30000, &exitCode);
-  VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
+  if (host_.entry) {
+    int exitCode = 0;
+    VeltWaitForLocalServerExit(30000, &exitCode);
+    VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
+  }
   if (comInitialized_) CoUninitialize();
 }
 
@@ -63,6 +67,12 @@ std::string Session::serverFolder() const {
   return std::filesystem::path(host_.executablePath).parent_path().string();
 }
 
+std::string Session::serverLog() const {
+  // Where COM appends a started server's output, beside the executable it started.
+  if (host_.executablePath.empty()) return "VeltProxyProvider.console.log";
+  return host_.executablePath + ".console.log";
+}
+
 std::string Session::failureText(const std::string& what, HRESULT status) const {
   std::string text = what + ": " + describeStatus(status);
   std::string folder = serverFolder();
@@ -85,6 +95,9 @@ std::string Session::failureText(const std::string& what, HRESULT status) const 
       } else {
         text +=
             "\n  for details switch the trace log on (touch " + folder + "/qelvor.dbg) and repeat";
+      }
+      if (status == CO_E_SERVER_EXEC_FAILURE || status == WBEM_E_PROVIDER_FAILURE) {
+        text += "\n  what the provider's server printed is in " + serverLog();
       }
       break;
     default:

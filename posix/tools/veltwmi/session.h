@@ -1,5 +1,6 @@
-// One client session: the WMI stand-in with the loaded MOF, and the provider's server started
-// inside this process on first use, the way COM would start it, and stopped at the end.
+// One client session: the WMI stand-in with the loaded MOF. COM starts the provider's server on
+// first use (or reaches the one already running for every client of the user); the server ends
+// by itself once no client holds anything of it.
 #pragma once
 
 #include <map>
@@ -14,15 +15,17 @@
 namespace veltwmi {
 
 struct ServerHost {
-  VeltWinMainFunction entry = nullptr;  // the server's WinMain
-  std::string executablePath;           // where the server believes it runs; finds its files there
+  // Tests only: a server entry run on a thread of this process instead of the registered
+  // server process.
+  VeltWinMainFunction entry = nullptr;
+  std::string executablePath;  // where the server runs (or believes it runs); its logs are there
 };
 
 class Session {
  public:
   // Loads every MOF; throws Failure(kExitSetup) naming the file and the fault.
   Session(const std::vector<std::string>& mofFiles, ServerHost host);
-  ~Session();  // releases the providers and waits for the server to end
+  ~Session();  // releases the providers (and waits for an in-process server to end)
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
@@ -39,6 +42,7 @@ class Session {
 
  private:
   std::string serverFolder() const;
+  std::string serverLog() const;
 
   ServerHost host_;
   velt::wmi::Service service_;

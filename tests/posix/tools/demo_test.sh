@@ -7,7 +7,8 @@ source_dir=$1
 build=$2
 source "$source_dir/tests/support/vm_session.sh"
 work=$(mktemp -d "$build/demo-test.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+velt_private_runtime || exit 1
+trap 'rm -rf "$work" "$XDG_RUNTIME_DIR"' EXIT
 export VELT_REGISTRY=$work/registry.db VELT_DEMO_DATA=$work/data
 velt_install "$build" "$work/build" || exit 1
 
@@ -39,6 +40,8 @@ heartbeats=$(sed -n '/^== watch NorvexJvm_Heartbeat/,/^== enum NorvexJvm_Setting
 settings=$work/data/norvex-sample-settings.properties
 grep -q '^Greeting=hello from veltwmi$' "$settings" ||
   { echo "MISSING: $settings holds the setting" >&2; failures=$((failures + 1)); }
+# The server ends by itself once the session has let go of it, and only then are its logs whole.
+velt_wait_servers_end 20 || failures=$((failures + 1))
 velt_vm_faults "$work" "$work/build" "$work/build/bin" || failures=$((failures + 1))
 # Nothing may be left of the batch's failures.
 if grep -q "the batch stops" "$work/stderr"; then

@@ -40,6 +40,10 @@ void VeltSetLocalServerStartTimeout(DWORD milliseconds);
 // Waits until no local-server entry runs. TRUE and the last entry's exit code (0 when none
 // has run) when it ended in time; FALSE on timeout.
 BOOL VeltWaitForLocalServerExit(DWORD milliseconds, int* exitCode);
+// The process ids of the local servers this process has connected to (each once, oldest
+// first), so that a client can find what a server that died left behind. Fills at most
+// `capacity` ids and answers how many there are.
+DWORD VeltReachedLocalServers(DWORD* processIds, DWORD capacity);
 
 // Makes CoRegisterClassObject with CLSCTX_LOCAL_SERVER serve the class to other processes
 // although COM did not start this process with "-Embedding": a service a service manager

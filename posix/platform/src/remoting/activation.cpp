@@ -22,6 +22,7 @@
 #include "generic_marshalers.h"
 #include "runtime.h"
 #include "server_launch.h"
+#include "server_processes.h"
 
 namespace velt::remoting {
 namespace {
@@ -109,6 +110,7 @@ int connectTo(const std::string& path) {
     close(fd);
     return -1;
   }
+  rememberServerProcess(fd);
   return fd;
 }
 

@@ -45,12 +45,22 @@ std::optional<pid_t> launchServer(const std::string& commandLine, const std::str
   auto arguments = splitArguments(commandLine);
   if (arguments.empty() || access(arguments.front().c_str(), X_OK) != 0) return std::nullopt;
   arguments.push_back("-Embedding");
+  // The server works in its own folder, not in whichever client's folder happened to start it:
+  // one server serves every client, and what it writes to its current folder (the Java VM's
+  // crash report when it cannot write where it was told) must be found in one place.
+  // (A command registered relative to the client's folder is left where it was started.)
+  std::string folder = ".";
+  if (arguments.front().front() == '/') {
+    folder = arguments.front().substr(0, arguments.front().rfind('/'));
+    if (folder.empty()) folder = "/";
+  }
   std::vector<char*> argv;
   for (auto& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
 
   // The server's own output goes beside its trace log, never to the client's terminal.
-  int log = openLog(arguments.front() + ".console.log");
+  const std::string& executable = arguments.front();
+  int log = openLog(executable + ".console.log");
   if (log < 0) log = openLog(fallbackLog);
   int nothing = open("/dev/null", O_RDONLY | O_CLOEXEC);
   int report[2];
@@ -71,6 +81,7 @@ std::optional<pid_t> launchServer(const std::string& commandLine, const std::str
       dup2(log, STDOUT_FILENO);
       dup2(log, STDERR_FILENO);
       close_range(3, ~0U, 0);  // the client's descriptors are none of the server's business
+      if (chdir(folder.c_str()) != 0) _exit(126);
       execv(argv[0], argv.data());
       _exit(127);
     }

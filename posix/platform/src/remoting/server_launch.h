@@ -10,7 +10,8 @@
 namespace velt::remoting {
 
 // Starts `commandLine` (a program and arguments split at blanks, quotes grouping) + " -Embedding"
-// in a session of its own, its output appended to a log beside the executable (else `fallbackLog`).
+// in a session of its own, working in the executable's folder (when the command names it by an
+// absolute path), its output appended to a log beside the executable (else `fallbackLog`).
 // The server's process id, or nullopt.
 std::optional<pid_t> launchServer(const std::string& commandLine, const std::string& fallbackLog);
 

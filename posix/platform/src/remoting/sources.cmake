@@ -29,6 +29,7 @@ target_sources(velt_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/marshaler_table.cpp
   ${CMAKE_CURRENT_LIST_DIR}/publisher.cpp
   ${CMAKE_CURRENT_LIST_DIR}/runtime.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/server_launch.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/server_launch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/server_processes.cpp)
 target_include_directories(velt_platform PUBLIC ${CMAKE_CURRENT_BINARY_DIR}/remoting_schema)
 target_link_libraries(velt_platform PUBLIC CapnProto::capnp-rpc PRIVATE velt_capnp_rpc)

@@ -2,7 +2,9 @@
 // requests routed to the class's provider, event subscriptions to the event provider.
 #include <algorithm>
 
-#include "event_query.h"
+#include <owners/utf_text.h>
+
+#include "query_sinks.h"
 #include "service_state.h"
 #include "wmi_model/class_object.h"
 #include "wmi_model/object_path_text.h"
@@ -28,7 +30,10 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
 
   STDMETHODIMP CancelAsyncCall(IWbemObjectSink* sink) override {
     if (!sink) return WBEM_E_INVALID_PARAMETER;
-    return state_->cancel(sink) ? WBEM_S_NO_ERROR : WBEM_E_NOT_FOUND;
+    // A filtered subscription is held by its filter, not by the client's sink.
+    ComPtr<EventFilterSink> filter = takeFilter(sink);
+    IWbemObjectSink* held = filter ? static_cast<IWbemObjectSink*>(filter.get()) : sink;
+    return state_->cancel(held) ? WBEM_S_NO_ERROR : WBEM_E_NOT_FOUND;
   }
 
   STDMETHODIMP QueryObjectSink(LONG, IWbemObjectSink**) override { return WBEM_E_NOT_SUPPORTED; }
@@ -146,9 +151,28 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
                          IEnumWbemClassObject**) override {
     return WBEM_E_NOT_SUPPORTED;
   }
-  STDMETHODIMP ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
-                              IWbemObjectSink*) override {
-    return WBEM_E_NOT_SUPPORTED;
+  // Providers here serve no queries of their own: the class is enumerated and the service
+  // filters and projects what comes, one object at a time.
+  STDMETHODIMP ExecQueryAsync(const BSTR language, const BSTR query, LONG flags,
+                              IWbemContext* context, IWbemObjectSink* sink) override {
+    if (!language || !query || !sink) return WBEM_E_INVALID_PARAMETER;
+    if (!equalsIgnoreCase(textOf(language), u"WQL")) {
+      return complete(sink, WBEM_E_INVALID_QUERY_TYPE);
+    }
+    std::shared_ptr<const wql::Query> parsed;
+    std::shared_ptr<const ClassDef> def;
+    std::string fault;
+    HRESULT hr = checkQuery(textOf(query), wql::QueryKind::kData, parsed, def, fault);
+    if (FAILED(hr)) {
+      sink->SetStatus(WBEM_STATUS_COMPLETE, hr, nullptr, faultStatus(fault, u"ExecQuery").get());
+      return WBEM_S_NO_ERROR;
+    }
+    ComPtr<IWbemObjectSink> filtered = makeQuerySink(sink, parsed, layoutOf(*def));
+    velt::UniqueBstr className = velt::bstrFromUtf16(def->name);
+    return route(*def, Operation::kEnumerate, context, filtered.get(),
+                 [&](IWbemServices* p, IWbemObjectSink* s) {
+                   return p->CreateInstanceEnumAsync(className.get(), flags, context, s);
+                 });
   }
   STDMETHODIMP ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*,
                                      IEnumWbemClassObject**) override {
@@ -159,13 +183,27 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
                                           IWbemContext* context, IWbemObjectSink* sink) override {
     if (!language || !query || !sink) return WBEM_E_INVALID_PARAMETER;
     if (!equalsIgnoreCase(textOf(language), u"WQL")) return WBEM_E_INVALID_QUERY_TYPE;
-    std::optional<std::u16string> eventClass = eventQueryClass(textOf(query));
-    if (!eventClass) return WBEM_E_INVALID_QUERY;
-    if (!state_->repository.findClass(name_, *eventClass)) return WBEM_E_INVALID_CLASS;
+    std::shared_ptr<const wql::Query> parsed;
+    std::shared_ptr<const ClassDef> def;
+    std::string fault;
+    HRESULT hr = checkQuery(textOf(query), wql::QueryKind::kEvent, parsed, def, fault);
+    if (FAILED(hr)) {
+      // The failure is the call's answer; the sink gets the status object that says where the
+      // fault is, as nothing else could carry it back.
+      if (hr == WBEM_E_INVALID_QUERY) {
+        sink->SetStatus(WBEM_STATUS_COMPLETE, hr, nullptr,
+                        faultStatus(fault, u"ExecNotificationQuery").get());
+      }
+      return hr;
+    }
     std::optional<ProviderRegistration> registration =
-        state_->repository.findEventProvider(name_, *eventClass);
+        state_->repository.findEventProvider(name_, def->name);
     if (!registration) return WBEM_E_PROVIDER_NOT_FOUND;
-    return state_->subscribe(name_, *registration, *eventClass, context, sink);
+    if (!parsed->where) return state_->subscribe(name_, *registration, def->name, context, sink);
+    ComPtr<EventFilterSink> filter(new EventFilterSink(sink, parsed));
+    hr = state_->subscribe(name_, *registration, def->name, context, filter.get());
+    if (SUCCEEDED(hr)) keepFilter(std::move(filter));
+    return hr;
   }
 
   STDMETHODIMP ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
@@ -193,6 +231,53 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
   static HRESULT complete(IWbemObjectSink* sink, HRESULT status) {
     sink->SetStatus(WBEM_STATUS_COMPLETE, status, nullptr, nullptr);
     return WBEM_S_NO_ERROR;
+  }
+
+  // Parses `text` and checks it against the repository: the class and every property it names.
+  HRESULT checkQuery(const std::u16string& text, wql::QueryKind kind,
+                     std::shared_ptr<const wql::Query>& parsed,
+                     std::shared_ptr<const ClassDef>& def, std::string& fault) {
+    wql::ParseResult result = wql::parse(text, kind);
+    if (!result.query) {
+      fault = result.error.text();
+      return WBEM_E_INVALID_QUERY;
+    }
+    def = state_->repository.findClass(name_, result.query->className);
+    if (!def) return WBEM_E_INVALID_CLASS;
+    for (const wql::PropertyRef* ref : wql::referencedProperties(*result.query)) {
+      const std::u16string& name = ref->path.front();
+      if (name.rfind(u"__", 0) == 0 || def->findProperty(name)) continue;
+      fault = wql::ParseError{ref->position, utf8FromUtf16(def->name) + " has no property '" +
+                                                 utf8FromUtf16(name) + "'"}
+                  .text();
+      return WBEM_E_INVALID_QUERY;
+    }
+    parsed = std::make_shared<const wql::Query>(std::move(*result.query));
+    return WBEM_S_NO_ERROR;
+  }
+
+  ComPtr<IWbemClassObject> faultStatus(const std::string& fault, const char16_t* operation) {
+    if (fault.empty()) return {};
+    return queryFaultStatus(state_->repository.findClass(name_, u"__ExtendedStatus"), fault,
+                            operation);
+  }
+
+  // Filters of subscriptions that ended on their own are dropped as new ones come.
+  void keepFilter(ComPtr<EventFilterSink> filter) {
+    std::lock_guard<std::mutex> lock(filtersMutex_);
+    std::erase_if(filters_, [](const ComPtr<EventFilterSink>& f) { return f->ended(); });
+    filters_.push_back(std::move(filter));
+  }
+  ComPtr<EventFilterSink> takeFilter(IWbemObjectSink* client) {
+    std::lock_guard<std::mutex> lock(filtersMutex_);
+    for (auto it = filters_.begin(); it != filters_.end(); ++it) {
+      if ((*it)->client() == client) {
+        ComPtr<EventFilterSink> found = std::move(*it);
+        filters_.erase(it);
+        return found;
+      }
+    }
+    return {};
   }
 
   HRESULT locate(const std::u16string& path, std::optional<ParsedPath>& parsed,
@@ -242,6 +327,8 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
 
   std::shared_ptr<ServiceState> state_;
   const std::u16string name_;
+  std::mutex filtersMutex_;
+  std::vector<ComPtr<EventFilterSink>> filters_;
 };
 
 }  // namespace

@@ -127,8 +127,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                                    REGCLS_MULTIPLEUSE, &cookie))) {
     return 2;
   }
-  // Where this goes shows where a server's output lands: its log, never a client's terminal.
-  std::fputs("probe server ready\n", stdout);
+  // Where this goes shows where a server's output lands: its log, never a client's terminal;
+  // and the folder it names, where the server works: its own, not its first client's.
+  char folder[4096] = {};
+  if (getcwd(folder, sizeof folder) == nullptr) folder[0] = '?';
+  std::printf("probe server ready in %s\n", folder);
   std::fflush(stdout);
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);

@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <winplatform/posix_hooks.h>
 #include <winplatform/registry_hooks.h>
 #include <winplatform/remoting.h>
 
@@ -238,9 +239,12 @@ TEST_F(RemoteActivationTest, StartsServerProcessCallsAndServerEndsByLifetimeRule
   probe->Release();
   EXPECT_TRUE(endsWithin(server, std::chrono::seconds(20)));
   EXPECT_FALSE(fs::exists(endpoint())) << "revoking the class withdraws its endpoint";
-  // The server's output went to its log, and nothing else did (no crash report).
+  // The server's output went to its log, and nothing else did (no crash report); it worked in
+  // its own folder, not in the client's.
   std::ifstream log(server_ + ".console.log");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(log), {}), "probe server ready\n");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(log), {}),
+            "probe server ready in " + folder_.path().string() + "\n");
+  ASSERT_NE(fs::current_path(), folder_.path());
 
   // The next activation starts a new server.
   ASSERT_EQ(activate(&probe), S_OK);
@@ -248,6 +252,13 @@ TEST_F(RemoteActivationTest, StartsServerProcessCallsAndServerEndsByLifetimeRule
   const pid_t successor = serverOf(probe);
   probe->Release();
   EXPECT_TRUE(endsWithin(successor, std::chrono::seconds(20)));
+
+  // The client knows which servers it reached, so it can find what a dead one left behind.
+  std::vector<DWORD> reached(VeltReachedLocalServers(nullptr, 0));
+  reached.resize(VeltReachedLocalServers(reached.data(), static_cast<DWORD>(reached.size())));
+  ASSERT_GE(reached.size(), 2u);
+  EXPECT_EQ(reached[reached.size() - 2], static_cast<DWORD>(server));
+  EXPECT_EQ(reached.back(), static_cast<DWORD>(successor));
 }
 
 // One object that crossed twice arrives as two proxies; they still name one object, as its
@@ -441,7 +452,9 @@ TEST_F(RemoteActivationTest, ServerThatCannotStartOrEndsUnregisteredFailsActivat
   IRemoteProbe* probe = nullptr;
   registerServer(folder_ / "missing-server");
   EXPECT_EQ(activate(&probe), CO_E_SERVER_EXEC_FAILURE);
-  registerServer("/bin/false");
+  // A copy, so that its console log lands in this test's folder rather than beside /bin/false.
+  fs::copy_file("/bin/false", folder_ / "false-server");
+  registerServer(folder_ / "false-server");
   EXPECT_EQ(activate(&probe), CO_E_SERVER_EXEC_FAILURE);
   EXPECT_EQ(probe, nullptr);
 }

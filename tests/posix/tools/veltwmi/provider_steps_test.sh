@@ -6,8 +6,10 @@ set -uo pipefail
 source_dir=$1
 build=$2
 java_home=$3
+source "$source_dir/tests/support/vm_session.sh"
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+velt_private_runtime || exit 1
+trap 'rm -rf "$work" "$XDG_RUNTIME_DIR"' EXIT
 export VELT_REGISTRY=$work/registry.db PATH=$work/bin:$PATH:$java_home/lib/server
 failures=0
 fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
@@ -62,10 +64,12 @@ grep -q '^laser  5$' <<<"$output" || fail "enum lists laser"
 grep -q $'^\u5370\u5237   2$' <<<"$output" || fail "enum aligns wide characters"
 
 # The trace log: the path, then records each followed by an empty line; the VM's messages in
-# pieces, several records each.
+# pieces, several records each. The server writes it until it has ended.
+velt_wait_servers_end 20 || fail "the idle server did not end"
 log=$work/bin/qelvor.log
 [[ $(head -1 "$log") == "$work/bin/VeltProxyProvider" ]] || fail "the log starts with the path"
 awk 'NR > 2 && prev ~ /^0x[0-9a-f]+ / && $0 != "" {bad++} {prev = $0} END {exit bad > 0}' "$log" ||
   fail "a record not followed by an empty line"
 grep -q '^0x[0-9a-f]* \[jni,resolve\]$' "$log" || fail "the VM's messages arrive in pieces"
+grep -n 'WARNING' "$work/bin/VeltProxyProvider.console.log" >&2 && fail "the VM warned"
 exit $((failures > 0))

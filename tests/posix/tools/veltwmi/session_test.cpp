@@ -300,6 +300,44 @@ instance of __EventProviderRegistration { Provider = $Q; EventQueryList = {"sele
   }
 }
 
+TEST_F(VeltwmiSessionTest, QueryPrintsTheSelectedPropertiesOfTheMatchingInstances) {
+  registerGadgetServer();
+  Result selected = run({"query", "SELECT Size FROM Gadget WHERE Size > 0 AND Name LIKE 'G%'"});
+  EXPECT_EQ(selected.exitCode, kExitOk) << selected.err;
+  EXPECT_EQ(selected.out, "Size\n----\n1\n2\n");
+  Result json = run({"query", "select * from Gadget where name = 'G1'", "-f", "json"});
+  EXPECT_EQ(json.exitCode, kExitOk) << json.err;
+  EXPECT_NE(json.out.find("\"Name\": \"g1\", \"Size\": 1"), std::string::npos) << json.out;
+
+  Result malformed = run({"query", "SELECT * FROM Gadget WHERE Size >> 1"});
+  EXPECT_EQ(malformed.exitCode, kExitUsage);
+  EXPECT_EQ(malformed.err,
+            "veltwmi: query: WBEM_E_INVALID_QUERY (0x80041017)\n"
+            "  position 34: expected a constant, found '>'\n"
+            "  operation: ExecQuery\n"
+            "  SELECT * FROM Gadget WHERE Size >> 1\n"
+            "                                   ^\n");
+  EXPECT_EQ(run({"query", "SELECT * FROM Gizmo"}).exitCode, kExitRequestFailed);
+  Result badWatch = run({"watch", "SELECT * FROM GadgetChanged WHERE Size LIKE 5", "--for", "0"});
+  EXPECT_EQ(badWatch.exitCode, kExitUsage);
+  EXPECT_NE(badWatch.err.find("position 45: LIKE takes a string"), std::string::npos)
+      << badWatch.err;
+}
+
+TEST_F(VeltwmiSessionTest, AWatchOfAnEventQueryShowsOnlyTheEventsItSelects) {
+  registerGadgetServer();
+  Result batch = run({"run"},
+                     "watch 'SELECT * FROM GadgetChanged WHERE Size > 5' -f json\n"
+                     "put Gadget Name=small Size=1\n"
+                     "put Gadget Name=large Size=9\n"
+                     "enum Gadget --format=list\n");
+  EXPECT_EQ(batch.exitCode, kExitOk) << batch.err;
+  EXPECT_NE(batch.out.find("\"Name\": \"large\""), std::string::npos) << batch.out;
+  EXPECT_EQ(batch.out.find("{\"__CLASS\": \"GadgetChanged\", \"Name\": \"small\""),
+            std::string::npos)
+      << batch.out;
+}
+
 TEST_F(VeltwmiSessionTest, ABatchSharesOneServerSoAPutShowsUpInAWatch) {
   registerGadgetServer();
   Result batch = run({"run"},

@@ -13,11 +13,15 @@ import java.util.Objects;
  * ones it makes and does not return.
  *
  * <p>Null values: {@link #isNull} tells them. Getters of objects ({@code getString},
- * {@code getBigInteger}, {@code getDateTime}, {@code getInterval}, every array getter and
- * {@code get}) answer null for them; getters of primitives ({@code getInt}, {@code getLong},
- * {@code getUnsignedLong}, {@code getBoolean}, {@code getDouble}) throw NullPointerException.
+ * {@code getBigInteger}, {@code getDateTime}, {@code getInterval}, {@code getObject}, every
+ * array getter and {@code get}) answer null for them; getters of primitives ({@code getInt},
+ * {@code getLong}, {@code getUnsignedLong}, {@code getBoolean}, {@code getDouble}) throw
+ * NullPointerException.
  * A property the class does not have throws {@code WbemException}; a value of a type the getter
  * cannot read throws ClassCastException.
+ *
+ * <p>Embedded objects: {@code getObject} and {@code getObjects} answer instances that hold a
+ * reference of their own, so close them (try-with-resources) as the ones you make.
  */
 public final class Instance implements AutoCloseable {
     private final WbemClassObject object;
@@ -62,9 +66,19 @@ public final class Instance implements AutoCloseable {
         return object.cimType(name);
     }
 
-    /** The value in the Java type that fits it, or null (see {@link WbemClassObject#get}). */
+    /**
+     * The value in the Java type that fits it, or null (see {@link WbemClassObject#get}); an
+     * embedded object comes as an Instance and an array of them as Instance[], to be closed.
+     */
     public Object get(String name) {
-        return object.get(name);
+        Object value = object.get(name);
+        if (value instanceof WbemClassObject) {
+            return new Instance((WbemClassObject) value);
+        }
+        if (value instanceof WbemClassObject[]) {
+            return wrap((WbemClassObject[]) value);
+        }
+        return value;
     }
 
     /** Text, or any value as text; null for a null value. */
@@ -140,8 +154,39 @@ public final class Instance implements AutoCloseable {
         return object.getDoubles(name);
     }
 
+    /** An array of datetime values; null for a null value. */
+    public OffsetDateTime[] getDateTimes(String name) {
+        return object.getDateTimes(name);
+    }
+
+    /** An array of interval values; null for a null value. */
+    public Duration[] getIntervals(String name) {
+        return object.getIntervals(name);
+    }
+
+    /**
+     * The embedded object of a property of CIM type object; null for a null value. Close it
+     * when done: it holds a reference of its own.
+     */
+    public Instance getObject(String name) {
+        WbemClassObject embedded = object.getObject(name);
+        return embedded == null ? null : new Instance(embedded);
+    }
+
+    /** The embedded objects of an object array property (close each); null for a null value. */
+    public Instance[] getObjects(String name) {
+        WbemClassObject[] embedded = object.getObjects(name);
+        return embedded == null ? null : wrap(embedded);
+    }
+
     /** Writes any value {@link #get} returns; null writes a null value. */
     public Instance set(String name, Object value) {
+        if (value instanceof Instance) {
+            return setObject(name, (Instance) value);
+        }
+        if (value instanceof Instance[]) {
+            return setObjects(name, (Instance[]) value);
+        }
         object.put(name, value);
         return this;
     }
@@ -224,6 +269,42 @@ public final class Instance implements AutoCloseable {
         return this;
     }
 
+    /** Cut to microseconds; null writes a null value. */
+    public Instance setDateTimes(String name, OffsetDateTime... values) {
+        object.putDateTimes(name, values);
+        return this;
+    }
+
+    /** Cut to microseconds; null writes a null value. */
+    public Instance setIntervals(String name, Duration... values) {
+        object.putIntervals(name, values);
+        return this;
+    }
+
+    /**
+     * Writes an embedded object, typically one made with {@link ProviderContext#newInstance}
+     * and filled first; null writes a null value. The property takes its own reference: close
+     * {@code value} as before.
+     */
+    public Instance setObject(String name, Instance value) {
+        object.putObject(name, value == null ? null : value.wbemObject());
+        return this;
+    }
+
+    /** Writes an array of embedded objects (see {@link #setObject}); null writes null. */
+    public Instance setObjects(String name, Instance... values) {
+        WbemClassObject[] embedded = null;
+        if (values != null) {
+            embedded = new WbemClassObject[values.length];
+            for (int i = 0; i < values.length; i++) {
+                embedded[i] = Objects.requireNonNull(values[i],
+                        () -> "An array written to property " + name + " holds null").wbemObject();
+            }
+        }
+        object.putObjects(name, embedded);
+        return this;
+    }
+
     public Instance setNull(String name) {
         object.putNull(name);
         return this;
@@ -232,6 +313,14 @@ public final class Instance implements AutoCloseable {
     @Override
     public void close() {
         object.close();
+    }
+
+    private static Instance[] wrap(WbemClassObject[] objects) {
+        Instance[] result = new Instance[objects.length];
+        for (int i = 0; i < objects.length; i++) {
+            result[i] = new Instance(objects[i]);
+        }
+        return result;
     }
 
     @Override

@@ -137,10 +137,17 @@ public class DiskProvider implements InstanceProvider, InstanceEnumerator, Insta
         return events != null;
     }
 
+    /** Where the class declares it, the disk's usage comes as an embedded Velt_DiskUsage. */
     private static Instance disk(ProviderContext context, String name, long size) {
         Instance disk = context.newInstance();
         try {
-            return disk.setString("Name", name).setLong("Size", size);
+            disk.setString("Name", name).setLong("Size", size);
+            if (disk.propertyNames().contains("Usage")) {
+                try (Instance usage = context.newInstance("Velt_DiskUsage")) {
+                    disk.setObject("Usage", usage.setString("Disk", name).setLong("Used", size));
+                }
+            }
+            return disk;
         } catch (RuntimeException e) {
             disk.close();
             throw e;

@@ -133,4 +133,95 @@ public final class Natives {
         }
         return text.toString().trim();
     }
+
+    private static final OffsetDateTime LEAP = OffsetDateTime.of(2024, 2, 29, 23, 59, 58, 123456789,
+            ZoneOffset.ofHoursMinutes(-5, -30));
+
+    /** A Velt_Part made through the namespace, owned by the caller. */
+    private static Instance part(long services, String label, long size) {
+        return new Instance(WbemClassObject.spawn(services, "Velt_Part")).setString("Label", label)
+                .setUnsignedLong("Size", size).setDateTime("Seen", LEAP);
+    }
+
+    /**
+     * Writes a Velt_Types instance's embedded object (itself holding one), its array of embedded
+     * objects and its datetime arrays; every part made here is closed again.
+     */
+    public static void fillEmbedded(long pointer, long services) {
+        Instance t = new Instance(new WbemClassObject(pointer)).setString("Id", "e1");
+        try (Instance inner = part(services, "inner", 0);
+                Instance outer = part(services, "outer \u65e5", -1L).setObject("Inner", inner);
+                Instance first = part(services, "first", 1);
+                Instance second = part(services, "second", 2)) {
+            t.setObject("Part", outer).setObjects("Parts", first, second);
+        }
+        t.setDateTimes("Whens", LEAP, LEAP.withOffsetSameLocal(ZoneOffset.UTC).withNano(0))
+                .setIntervals("Spans", Duration.ZERO, Duration.ofDays(99_999_999).plusNanos(1000));
+    }
+
+    private static void describePart(StringBuilder text, Instance part) {
+        if (part == null) {
+            text.append("null");
+            return;
+        }
+        try (part) {
+            text.append(part.className()).append('(').append(part.getString("Label")).append(' ')
+                    .append(Long.toUnsignedString(part.getUnsignedLong("Size"))).append(' ')
+                    .append(part.getDateTime("Seen")).append(" inner=");
+            describePart(text, part.getObject("Inner"));
+            text.append(')');
+        }
+    }
+
+    /** The embedded objects and datetime arrays of a Velt_Types instance, read back typed. */
+    public static String describeEmbedded(long pointer) {
+        Instance t = new Instance(new WbemClassObject(pointer));
+        StringBuilder text = new StringBuilder("Part=");
+        describePart(text, t.getObject("Part"));
+        text.append(" Parts=");
+        Instance[] parts = t.getObjects("Parts");
+        for (Instance part : parts == null ? new Instance[0] : parts) {
+            describePart(text, part);
+        }
+        return text.append(" Whens=").append(Arrays.toString(t.getDateTimes("Whens")))
+                .append(" Spans=").append(Arrays.toString(t.getIntervals("Spans"))).toString();
+    }
+
+    /**
+     * Empty arrays of embedded objects and datetimes read back empty; null values, written as
+     * null, read back as null.
+     */
+    public static String embeddedNulls(long pointer) {
+        Instance t = new Instance(new WbemClassObject(pointer)).setObjects("Parts")
+                .setDateTimes("Whens").setIntervals("Spans");
+        String empty = t.getObjects("Parts").length + "" + t.getDateTimes("Whens").length
+                + t.getIntervals("Spans").length + " ";
+        t.setObject("Part", null)
+                .setObjects("Parts", (Instance[]) null).setDateTimes("Whens", (OffsetDateTime[]) null)
+                .set("Spans", null);
+        return empty + t.getObject("Part") + " " + t.getObjects("Parts") + " " + t.getDateTimes("Whens")
+                + " " + t.getIntervals("Spans") + " " + t.isNull("Part");
+    }
+
+    /** What the embedded-object and datetime-array accessors refuse, one failure per case. */
+    public static String embeddedRefusals(long pointer, long services) {
+        Instance t = new Instance(new WbemClassObject(pointer));
+        try (Instance part = part(services, "p", 1)) {
+            List<Runnable> cases = List.of(() -> t.getObject("Id"), () -> t.getObjects("Part"),
+                    () -> t.setObjects("Parts", part, null), () -> t.setObject("Id", part),
+                    () -> t.getDateTimes("Spans"), () -> t.getIntervals("Whens"),
+                    () -> t.setDateTimes("Whens", LEAP, null),
+                    () -> t.setIntervals("Spans", Duration.ofSeconds(-1)));
+            StringBuilder text = new StringBuilder();
+            for (Runnable check : cases) {
+                try {
+                    check.run();
+                    text.append("none ");
+                } catch (RuntimeException e) {
+                    text.append(e.getClass().getSimpleName()).append(' ');
+                }
+            }
+            return text.toString().trim();
+        }
+    }
 }

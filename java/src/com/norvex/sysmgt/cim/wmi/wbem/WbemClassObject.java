@@ -134,7 +134,9 @@ public class WbemClassObject implements AutoCloseable {
      *     uint64 values up to {@code Long.MAX_VALUE} and {@link BigInteger} above it;
      * <li>Boolean; Double for real32 and real64;
      * <li>for arrays: String[], long[] (every integer type; a uint64 array holding a value above
-     *     {@code Long.MAX_VALUE} comes as BigInteger[]), boolean[], double[].
+     *     {@code Long.MAX_VALUE} comes as BigInteger[]), boolean[], double[];
+     * <li>WbemClassObject for an embedded object and WbemClassObject[] for an array of them,
+     *     each owning its reference (see {@link #getObject}): close them.
      * </ul>
      * {@link #put} takes every one of these back.
      */
@@ -165,6 +167,8 @@ public class WbemClassObject implements AutoCloseable {
                 case CIM_DATETIME:
                 case CIM_REFERENCE:
                     return getStrings(name);
+                case CIM_OBJECT:
+                    return getObjects(name);
                 default:
                     return getLongs(name);
             }
@@ -180,6 +184,8 @@ public class WbemClassObject implements AutoCloseable {
                 long value = getLong(name);
                 return value > Integer.MAX_VALUE ? (Object) value : (Object) (int) value;
             }
+            case CIM_OBJECT:
+                return getObject(name);
             default:
                 break;
         }
@@ -340,6 +346,56 @@ public class WbemClassObject implements AutoCloseable {
     }
 
     /**
+     * An array of datetime values, each as {@link #getDateTime} reads it; null for a null value.
+     *
+     * @throws java.time.DateTimeException when an element is an interval, or not a complete time
+     */
+    public OffsetDateTime[] getDateTimes(String name) {
+        String[] texts = getStrings(name);
+        return texts == null ? null
+                : Arrays.stream(texts).map(CimDateTime::parseDateTime).toArray(OffsetDateTime[]::new);
+    }
+
+    /**
+     * An array of interval values, each as {@link #getInterval} reads it; null for a null value.
+     *
+     * @throws java.time.DateTimeException when an element is a point in time
+     */
+    public Duration[] getIntervals(String name) {
+        String[] texts = getStrings(name);
+        return texts == null ? null
+                : Arrays.stream(texts).map(CimDateTime::parseInterval).toArray(Duration[]::new);
+    }
+
+    /**
+     * The embedded object a property of CIM type object holds, or null for a null value. The
+     * wrapper owns one reference on it: close it when done with it (the object stays alive
+     * while the property holds it, whatever the wrapper does).
+     *
+     * @throws ClassCastException when the property holds no object
+     */
+    public WbemClassObject getObject(String name) {
+        long embedded = nGetObject(live(), requireName(name));
+        return embedded == 0 ? null : adopt(embedded);
+    }
+
+    /**
+     * The embedded objects of an object array property, each wrapper owning one reference
+     * (close every one, see {@link #getObject}); null for a null value.
+     */
+    public WbemClassObject[] getObjects(String name) {
+        long[] pointers = nGetObjects(live(), requireName(name));
+        if (pointers == null) {
+            return null;
+        }
+        WbemClassObject[] result = new WbemClassObject[pointers.length];
+        for (int i = 0; i < pointers.length; i++) {
+            result[i] = adopt(pointers[i]);
+        }
+        return result;
+    }
+
+    /**
      * An array of integers of any CIM integer type, uint32 and uint64 read as unsigned; null
      * for a null value.
      *
@@ -456,6 +512,54 @@ public class WbemClassObject implements AutoCloseable {
         putString(name, value == null ? null : CimDateTime.formatInterval(value));
     }
 
+    /**
+     * Writes an array of datetime values, each cut to microseconds; null writes a null value.
+     *
+     * @throws NullPointerException for a null element: WMI arrays hold none
+     */
+    public void putDateTimes(String name, OffsetDateTime[] values) {
+        putStrings(name, values == null ? null : Arrays.stream(values)
+                .map(value -> CimDateTime.formatDateTime(element(name, value)))
+                .toArray(String[]::new));
+    }
+
+    /**
+     * Writes an array of interval values, each cut to microseconds; null writes a null value.
+     *
+     * @throws NullPointerException for a null element: WMI arrays hold none
+     */
+    public void putIntervals(String name, Duration[] values) {
+        putStrings(name, values == null ? null : Arrays.stream(values)
+                .map(value -> CimDateTime.formatInterval(element(name, value)))
+                .toArray(String[]::new));
+    }
+
+    /**
+     * Writes an embedded object to a property of CIM type object; null writes a null value.
+     * The property takes a reference of its own, so the caller still closes a wrapper it owns.
+     * Fill the object before writing it: whether later changes show through the property is
+     * up to WMI.
+     */
+    public void putObject(String name, WbemClassObject value) {
+        nPutObject(live(), requireName(name), value == null ? 0 : value.live());
+    }
+
+    /**
+     * Writes an array of embedded objects (see {@link #putObject}); null writes a null value.
+     *
+     * @throws NullPointerException for a null element: WMI arrays hold none
+     */
+    public void putObjects(String name, WbemClassObject[] values) {
+        long[] pointers = null;
+        if (values != null) {
+            pointers = new long[values.length];
+            for (int i = 0; i < values.length; i++) {
+                pointers[i] = element(name, values[i]).live();
+            }
+        }
+        nPutObjects(live(), requireName(name), pointers);
+    }
+
     /** Writes an array of text (also datetime and reference values); null writes a null value. */
     public void putStrings(String name, String[] values) {
         nPutStrings(live(), requireName(name), values);
@@ -514,8 +618,8 @@ public class WbemClassObject implements AutoCloseable {
 
     /**
      * Writes a value of any type {@link #get} returns (Integer, Short and Byte as 32-bit, Long
-     * and BigInteger as 64-bit text), an OffsetDateTime or a Duration, or an int[]; null writes
-     * a null value.
+     * and BigInteger as 64-bit text), an OffsetDateTime or a Duration, an int[], or an array of
+     * OffsetDateTime or Duration; null writes a null value.
      */
     public void put(String name, Object value) {
         if (value == null) {
@@ -549,6 +653,14 @@ public class WbemClassObject implements AutoCloseable {
             putBooleans(name, (boolean[]) value);
         } else if (value instanceof double[]) {
             putDoubles(name, (double[]) value);
+        } else if (value instanceof OffsetDateTime[]) {
+            putDateTimes(name, (OffsetDateTime[]) value);
+        } else if (value instanceof Duration[]) {
+            putIntervals(name, (Duration[]) value);
+        } else if (value instanceof WbemClassObject) {
+            putObject(name, (WbemClassObject) value);
+        } else if (value instanceof WbemClassObject[]) {
+            putObjects(name, (WbemClassObject[]) value);
         } else {
             throw new IllegalArgumentException(
                     "Property " + name + " cannot take a value of " + value.getClass().getName());
@@ -645,6 +757,11 @@ public class WbemClassObject implements AutoCloseable {
         return Objects.requireNonNull(name, "property name");
     }
 
+    private static <T> T element(String name, T value) {
+        return Objects.requireNonNull(value,
+                () -> "An array written to property " + name + " holds null");
+    }
+
     static native int nTypes(long object, String name);
 
     static native String nGetString(long object, String name);
@@ -674,6 +791,14 @@ public class WbemClassObject implements AutoCloseable {
     static native void nPutBooleans(long object, String name, boolean[] values);
 
     static native void nPutDoubles(long object, String name, double[] values, int elementType);
+
+    static native long nGetObject(long object, String name);
+
+    static native long[] nGetObjects(long object, String name);
+
+    static native void nPutObject(long object, String name, long embedded);
+
+    static native void nPutObjects(long object, String name, long[] embedded);
 
     static native boolean[] nGetBooleans(long object, String name);
 

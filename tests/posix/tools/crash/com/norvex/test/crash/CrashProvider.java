@@ -7,9 +7,9 @@ import com.norvex.sysmgt.provider.ProviderContext;
 import java.io.File;
 
 /**
- * Crashes the VM on a thread of its own and answers the request once the VM has begun its crash
- * report, so the session goes on to its end while the VM is still dying: the case in which a
- * client ended with success before.
+ * Crashes the VM. For the key "now" on the request's own thread, so the request never gets its
+ * answer; for any other key on a thread of its own, answering the request once the VM has begun
+ * its crash report, so the session goes on to its end while the VM is still dying.
  */
 public class CrashProvider implements InstanceProvider {
     private static native void crash();
@@ -23,6 +23,9 @@ public class CrashProvider implements InstanceProvider {
     public Instance getInstance(ObjectPath path, ProviderContext context) {
         File folder = new File(System.getProperty("CWD"));
         System.load(new File(folder, System.mapLibraryName("velt_test_crash")).getAbsolutePath());
+        if (path.requireKey("Name").equals("now")) {
+            crash();
+        }
         String report = "hs_err_pid" + ProcessHandle.current().pid() + ".log";
         Thread crasher = new Thread(CrashProvider::crash, "crasher");
         crasher.setDaemon(true);

@@ -1,0 +1,328 @@
+// What crossing into the provider's own process costs: a get-object and an enumeration served
+// by the gadget provider in this process and in a server process of its own, each paired with
+// its floor in the same iteration (the in-process figure, and a bare round trip of the same
+// sizes on the same kind of socket), and the peak memory of both processes during a long
+// enumeration. "--velt-child=peak:<count>" and "--velt-echo=<fd>" run the pieces that need a
+// process of their own.
+#include <benchmark/benchmark.h>
+#include <capnp/message.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+#include <winplatform/posix_hooks.h>
+#include <winplatform/registry_hooks.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include <owners/com_ptr.h>
+#include <owners/owned_variant.h>
+#include <owners/utf_text.h>
+
+#include "echo_floor.h"
+#include "gadget_provider.h"
+#include "remote/object_codec.h"
+#include "temp_dir.h"
+#include "wmi/service.h"
+#include "wmi_model/objects.h"
+
+namespace velt::bench {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+constexpr auto kWait = std::chrono::seconds(120);
+
+double microsecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+}
+
+// Counts what arrives, keeps nothing, and lets the caller wait for the final status.
+class WaitingSink final : public IWbemObjectSink {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (iid != IID_IUnknown && iid != IID_IWbemObjectSink) {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    *out = static_cast<IWbemObjectSink*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+  STDMETHODIMP Indicate(LONG count, IWbemClassObject**) override {
+    indicated_ += count;
+    return WBEM_S_NO_ERROR;
+  }
+  STDMETHODIMP SetStatus(LONG flags, HRESULT status, BSTR, IWbemClassObject*) override {
+    if (flags != WBEM_STATUS_COMPLETE) return WBEM_S_NO_ERROR;
+    std::lock_guard lock(mutex_);
+    status_ = status;
+    done_ = true;
+    changed_.notify_all();
+    return WBEM_S_NO_ERROR;
+  }
+  // The count indicated, once the final status came and was a success.
+  long wait() {
+    std::unique_lock lock(mutex_);
+    if (!changed_.wait_for(lock, kWait, [this] { return done_; })) {
+      throw std::runtime_error("no final status");
+    }
+    if (FAILED(status_)) throw std::runtime_error("request failed");
+    done_ = false;
+    long count = indicated_;
+    indicated_ = 0;
+    return count;
+  }
+
+ private:
+  std::atomic<ULONG> references_{1};
+  std::atomic<long> indicated_{0};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool done_ = false;
+  HRESULT status_ = S_OK;
+};
+
+// One namespace served by the gadget provider, activated through COM.
+class GadgetNamespace {
+ public:
+  GadgetNamespace() {
+    service_.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
+    if (FAILED(service_.openNamespace(u"root\\test", ns_.put()))) {
+      throw std::runtime_error("no namespace");
+    }
+  }
+  ~GadgetNamespace() {
+    ns_ = {};
+    service_.shutdown();
+  }
+  void get() {
+    ComPtr<WaitingSink> sink(new WaitingSink);
+    if (FAILED(ns_->GetObjectAsync(path_.get(), 0, nullptr, sink.get())) || sink->wait() != 1) {
+      throw std::runtime_error("get failed");
+    }
+  }
+  void enumerate(long count) {
+    ComPtr<IWbemContext> context;
+    wmi::createContext(context.put());
+    OwnedVariant value;
+    value.get()->vt = VT_I4;
+    value.get()->lVal = static_cast<LONG>(count);
+    context->SetValue(u"GadgetCount", 0, value.get());
+    ComPtr<WaitingSink> sink(new WaitingSink);
+    if (FAILED(ns_->CreateInstanceEnumAsync(className_.get(), 0, context.get(), sink.get())) ||
+        sink->wait() != count) {
+      throw std::runtime_error("enumeration failed");
+    }
+  }
+  // The encoded size of the object a get answers, and of the path it asks for.
+  std::pair<size_t, size_t> messageSizes() {
+    ComPtr<IWbemClassObject> object;
+    ns_->GetObject(path_.get(), 0, nullptr, object.put(), nullptr);
+    if (!object) throw std::runtime_error("sync get failed");
+    capnp::MallocMessageBuilder message;
+    wmi::remote::writeObject(object.get(), message.initRoot<wmi::rpc::WbemObject>());
+    return {SysStringByteLen(path_.get()), message.sizeInWords() * sizeof(capnp::word)};
+  }
+
+ private:
+  wmi::Service service_;
+  ComPtr<IWbemServices> ns_;
+  UniqueBstr path_ = bstrFromUtf16(u"Gadget.Name=\"g1\"");
+  UniqueBstr className_ = bstrFromUtf16(u"Gadget");
+};
+
+// A private installation of the gadget server: its own registry, runtime folder and copy.
+class Installation {
+ public:
+  Installation() {
+    fs::create_directories(folder_.path() / "run");
+    fs::permissions(folder_.path() / "run", fs::perms::owner_all);
+    setenv("XDG_RUNTIME_DIR", (folder_ / "run").c_str(), 1);
+    setenv("VELT_REGISTRY", (folder_ / "registry.db").c_str(), 1);
+    VeltRegistryReset();
+    fs::copy_file(VELT_BENCH_GADGET_SERVER, server_);
+    fs::copy_file(fs::path(VELT_BENCH_GADGET_SERVER).parent_path() / "libvelt_platform.so",
+                  folder_ / "libvelt_platform.so");
+    UniqueRegistryKey key;
+    RegCreateKeyExA(HKEY_CLASSES_ROOT,
+                    "CLSID\\{3C2B7A10-5E4F-4D21-8B6A-910E2D447FC3}\\LocalServer32", 0, nullptr, 0,
+                    KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+    RegSetValueExA(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(server_.c_str()),
+                   static_cast<DWORD>(server_.size() + 1));
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  }
+  const std::string& server() const { return server_; }
+
+ private:
+  TempDir folder_;
+  std::string server_ = folder_ / "server";
+};
+
+// Peak resident memory (KiB) of process `pid` ("self" for this one).
+long peakKiB(const std::string& pid) {
+  std::ifstream status("/proc/" + pid + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+std::string pidOf(const std::string& program) {
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::error_code error;
+    if (fs::read_symlink(entry.path() / "exe", error) == program && !error) {
+      return entry.path().filename().string();
+    }
+  }
+  return "";
+}
+
+// Everything the paired benchmarks share, made on first use: the server process, the
+// in-process provider and the answering process.
+struct World {
+  static World& get() {
+    static World* world = new World;  // the processes it started end with this one
+    return *world;
+  }
+  Installation installation;
+  GadgetNamespace remote;
+  std::unique_ptr<GadgetNamespace> local;
+  EchoFloor echo;
+  std::pair<size_t, size_t> sizes;
+
+ private:
+  World() {
+    // The remote provider activates first: once the in-process server registers the class,
+    // activations in this process find it there.
+    remote.get();
+    veltwmi::test::resetGadgets();
+    VeltSetLocalServerEntry(veltwmi::test::gadgetProviderMain, nullptr, nullptr);
+    local = std::make_unique<GadgetNamespace>();
+    local->get();
+    sizes = remote.messageSizes();
+  }
+};
+
+void BM_Remote_PairedGetObject(benchmark::State& state) {
+  World& world = World::get();
+  double local = 0, remote = 0, trip = 0;
+  for (auto _ : state) {
+    auto start = Clock::now();
+    world.local->get();
+    local += microsecondsSince(start);
+    start = Clock::now();
+    world.remote.get();
+    const double once = microsecondsSince(start);
+    remote += once;
+    start = Clock::now();
+    world.echo.call(world.sizes.first, world.sizes.second);
+    trip += microsecondsSince(start);
+    state.SetIterationTime(once / 1e6);
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["in_process_us"] = local / n;
+  state.counters["remote_us"] = remote / n;
+  state.counters["round_trip_us"] = trip / n;
+  state.counters["bound_us"] = (local + 2 * trip) / n;
+  state.counters["ratio_to_bound"] = remote / (local + 2 * trip);
+  state.counters["reply_bytes"] = static_cast<double>(world.sizes.second);
+}
+BENCHMARK(BM_Remote_PairedGetObject)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+void BM_Remote_PairedEnumeration(benchmark::State& state) {
+  World& world = World::get();
+  const long count = state.range(0);
+  double local = 0, remote = 0;
+  for (auto _ : state) {
+    auto start = Clock::now();
+    world.local->enumerate(count);
+    local += microsecondsSince(start);
+    start = Clock::now();
+    world.remote.enumerate(count);
+    const double once = microsecondsSince(start);
+    remote += once;
+    state.SetIterationTime(once / 1e6);
+  }
+  const double elements = static_cast<double>(state.iterations()) * static_cast<double>(count);
+  state.counters["in_process_us_per_element"] = local / elements;
+  state.counters["remote_us_per_element"] = remote / elements;
+  state.counters["ratio"] = remote / local;
+}
+BENCHMARK(BM_Remote_PairedEnumeration)->Arg(10000)->UseManualTime()->Unit(
+    benchmark::kMillisecond);
+
+constexpr char kChild[] = "--velt-child=peak:";
+constexpr char kEcho[] = "--velt-echo=";
+constexpr char kMark[] = "velt-child-result ";
+
+// Peak memory of a fresh client and of its fresh server after one enumeration of `count`.
+int peakChild(long count) {
+  Installation installation;
+  long serverPeak = -1;
+  {
+    GadgetNamespace remote;
+    remote.enumerate(count);
+    serverPeak = peakKiB(pidOf(installation.server()));
+  }
+  printf("%s%ld %ld\n", kMark, peakKiB("self"), serverPeak);
+  return 0;
+}
+
+void BM_Remote_EnumerationPeakMemory(benchmark::State& state) {
+  char self[4096];
+  ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length <= 0) throw std::runtime_error("no executable");
+  const std::string command =
+      "'" + std::string(self, size_t(length)) + "' " + kChild + std::to_string(state.range(0));
+  long client = -1, server = -1;
+  for (auto _ : state) {
+    FILE* child = popen(command.c_str(), "r");
+    char line[256];
+    while (child != nullptr && fgets(line, sizeof line, child) != nullptr) {
+      if (std::strncmp(line, kMark, sizeof kMark - 1) == 0) {
+        sscanf(line + sizeof kMark - 1, "%ld %ld", &client, &server);
+      }
+    }
+    if (child != nullptr) pclose(child);
+  }
+  state.counters["client_peak_kib"] = static_cast<double>(client);
+  state.counters["server_peak_kib"] = static_cast<double>(server);
+}
+BENCHMARK(BM_Remote_EnumerationPeakMemory)
+    ->Arg(10000)
+    ->Arg(1000000)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+
+}  // namespace
+}  // namespace velt::bench
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], velt::bench::kEcho, sizeof velt::bench::kEcho - 1) == 0) {
+      return velt::bench::echoChildMain(std::atoi(argv[i] + sizeof velt::bench::kEcho - 1));
+    }
+    if (std::strncmp(argv[i], velt::bench::kChild, sizeof velt::bench::kChild - 1) == 0) {
+      return velt::bench::peakChild(std::atol(argv[i] + sizeof velt::bench::kChild - 1));
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  _exit(0);  // the shared world and its processes end with this process
+}

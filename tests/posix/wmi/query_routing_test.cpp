@@ -1,0 +1,233 @@
+// Queries carried out by the service over a provider that serves none: the class is enumerated
+// and only the matching instances come back, projected, one at a time; event subscriptions are
+// filtered the same way; a faulty query says where its fault is.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+
+#include "gadget_provider.h"
+#include "winplatform/posix_hooks.h"
+#include "winplatform/registry_hooks.h"
+#include "wmi_test_support.h"
+
+namespace velt::wmi::test {
+namespace {
+
+constexpr auto kWait = std::chrono::seconds(20);
+
+// Keeps the status object of the final status, which the recording sink does not.
+class StatusSink final : public IWbemObjectSink {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown || iid == IID_IWbemObjectSink) {
+      *out = this;
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  STDMETHODIMP Indicate(LONG, IWbemClassObject**) override { return WBEM_S_NO_ERROR; }
+  STDMETHODIMP SetStatus(LONG flags, HRESULT status, BSTR, IWbemClassObject* object) override {
+    if (flags != WBEM_STATUS_COMPLETE) return WBEM_S_NO_ERROR;
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_ = status;
+    description_ = object ? getText(object, u"Description") : u"<no status object>";
+    done_.notify_all();
+    return WBEM_S_NO_ERROR;
+  }
+  std::pair<HRESULT, std::u16string> wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait_for(lock, kWait, [&] { return status_.has_value(); });
+    return {status_.value_or(E_UNEXPECTED), description_};
+  }
+
+ private:
+  std::atomic<ULONG> refs_{1};
+  std::mutex mutex_;
+  std::condition_variable done_;
+  std::optional<HRESULT> status_;
+  std::u16string description_;
+};
+
+class QueryRoutingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    registry_ =
+        std::filesystem::temp_directory_path() / ("wmi_query_" + std::to_string(getpid()) + ".db");
+    setenv("VELT_REGISTRY", registry_.c_str(), 1);
+    VeltRegistryReset();
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    VeltSetLocalServerEntry(veltwmi::test::gadgetProviderMain, nullptr, nullptr);
+    veltwmi::test::resetGadgets();
+    veltwmi::test::registerGadgetServer();
+    service_.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
+    ASSERT_EQ(service_.openNamespace(u"root\\test", &ns_), WBEM_S_NO_ERROR);
+  }
+  void TearDown() override {
+    if (ns_) ns_->Release();
+    service_.shutdown();
+    int exitCode = -1;
+    EXPECT_TRUE(VeltWaitForLocalServerExit(20000, &exitCode));
+    VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
+    EXPECT_EQ(liveObjectCount(), 0);
+    CoUninitialize();
+    VeltRegistryReset();
+    std::filesystem::remove(registry_);
+  }
+  // The query's final status; its objects stay in `*keep` when asked for.
+  HRESULT query(const std::u16string& text, RecordingSink** keep = nullptr) {
+    velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"), q = velt::bstrFromUtf16(text);
+    RecordingSink* sink = RecordingSink::create();
+    EXPECT_EQ(ns_->ExecQueryAsync(wql.get(), q.get(), 0, nullptr, sink), WBEM_S_NO_ERROR);
+    HRESULT status = sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
+    if (keep)
+      *keep = sink;
+    else
+      sink->Release();
+    return status;
+  }
+  HRESULT putGadget(const char16_t* name, LONG size) {
+    IWbemClassObject* cls = classOf(ns_, u"Gadget");
+    IWbemClassObject* gadget = nullptr;
+    cls->SpawnInstance(0, &gadget);
+    cls->Release();
+    putText(gadget, u"Name", name);
+    putInt(gadget, u"Size", size);
+    RecordingSink* sink = RecordingSink::create();
+    ns_->PutInstanceAsync(gadget, 0, nullptr, sink);
+    HRESULT status = sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
+    sink->Release();
+    gadget->Release();
+    return status;
+  }
+
+  std::filesystem::path registry_;
+  Service service_;
+  IWbemServices* ns_ = nullptr;
+};
+
+TEST_F(QueryRoutingTest, OnlyMatchingInstancesComeBackWithTheSelectedPropertiesAndKeys) {
+  ASSERT_EQ(putGadget(u"big", 5000), WBEM_S_NO_ERROR);
+  RecordingSink* got = nullptr;
+  ASSERT_EQ(query(u"SELECT Size FROM Gadget WHERE Size >= 1 AND NOT Name LIKE 'b%'", &got),
+            WBEM_S_NO_ERROR);
+  std::vector<IWbemClassObject*> objects = got->objects();
+  ASSERT_EQ(objects.size(), 2u);
+  EXPECT_EQ(getText(objects[0], u"Name"), u"g1");  // the key stays, so the path does
+  EXPECT_EQ(getText(objects[0], u"__RELPATH"), u"Gadget.Name=\"g1\"");
+  EXPECT_EQ(getText(objects[1], u"Name"), u"g2");
+  OwnedVariant size, ratio;
+  objects[1]->Get(u"Size", 0, size.get(), nullptr, nullptr);
+  EXPECT_EQ(size.get()->vt, VT_I4);
+  EXPECT_EQ(size.get()->lVal, 2);
+  got->Release();
+
+  // SELECT * keeps everything; numbers compare as numbers (5000 > 999 though "5000" < "999").
+  ASSERT_EQ(query(u"select * from gadget where size > 999 or Name = 'G0'", &got), WBEM_S_NO_ERROR);
+  objects = got->objects();
+  ASSERT_EQ(objects.size(), 2u);
+  EXPECT_EQ(getText(objects[0], u"Name"), u"big");
+  EXPECT_EQ(getText(objects[1], u"Name"), u"g0");
+  got->Release();
+
+  ASSERT_EQ(query(u"SELECT Name FROM Gadget WHERE Active IS NULL AND Size < 0", &got),
+            WBEM_S_NO_ERROR);
+  EXPECT_TRUE(got->objects().empty());
+  got->Release();
+}
+
+TEST_F(QueryRoutingTest, ProjectionLeavesTheUnselectedPropertiesNull) {
+  ASSERT_EQ(putGadget(u"big", 5000), WBEM_S_NO_ERROR);
+  RecordingSink* got = nullptr;
+  ASSERT_EQ(query(u"SELECT Name FROM Gadget WHERE Name = 'big'", &got), WBEM_S_NO_ERROR);
+  ASSERT_EQ(got->objects().size(), 1u);
+  OwnedVariant size;
+  got->objects()[0]->Get(u"Size", 0, size.get(), nullptr, nullptr);
+  EXPECT_EQ(size.get()->vt, VT_NULL);
+  got->Release();
+}
+
+TEST_F(QueryRoutingTest, AFaultyQueryIsRefusedWithItsPosition) {
+  struct Case {
+    std::u16string text;
+    HRESULT status;
+    std::u16string description;
+  };
+  const Case cases[] = {
+      {u"SELECT * FROM Gadget WHERE Size >", WBEM_E_INVALID_QUERY,
+       u"position 34: expected a constant, found end of query"},
+      {u"SELECT Nmae FROM Gadget", WBEM_E_INVALID_QUERY,
+       u"position 8: Gadget has no property 'Nmae'"},
+      {u"SELECT * FROM Gadget WHERE Szie = 1", WBEM_E_INVALID_QUERY,
+       u"position 28: Gadget has no property 'Szie'"},
+      {u"SELECT * FROM Gizmo", WBEM_E_INVALID_CLASS, u"<no status object>"},
+  };
+  for (const Case& c : cases) {
+    velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"), q = velt::bstrFromUtf16(c.text);
+    StatusSink* sink = new StatusSink();
+    EXPECT_EQ(ns_->ExecQueryAsync(wql.get(), q.get(), 0, nullptr, sink), WBEM_S_NO_ERROR);
+    auto [status, description] = sink->wait();
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(description, c.description);
+    sink->Release();
+  }
+  velt::UniqueBstr sql = velt::bstrFromUtf16(u"SQL"),
+                   q = velt::bstrFromUtf16(u"SELECT * FROM Gadget");
+  RecordingSink* sink = RecordingSink::create();
+  EXPECT_EQ(ns_->ExecQueryAsync(sql.get(), q.get(), 0, nullptr, sink), WBEM_S_NO_ERROR);
+  EXPECT_EQ(sink->waitForFinalStatus(kWait), WBEM_E_INVALID_QUERY_TYPE);
+  sink->Release();
+
+  velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
+                   bad = velt::bstrFromUtf16(u"SELECT * FROM GadgetChanged WHERE Size = = 1");
+  StatusSink* events = new StatusSink();
+  EXPECT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), bad.get(), 0, nullptr, events),
+            WBEM_E_INVALID_QUERY);
+  EXPECT_EQ(events->wait().second, u"position 42: expected a constant, found '='");
+  events->Release();
+}
+
+TEST_F(QueryRoutingTest, EventsAreFilteredByTheConditionUntilCancelled) {
+  velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
+                   all = velt::bstrFromUtf16(u"SELECT * FROM GadgetChanged"),
+                   some = velt::bstrFromUtf16(
+                       u"SELECT * FROM GadgetChanged WITHIN 1 WHERE Size > 10 AND Name LIKE 'h%'");
+  RecordingSink* everything = RecordingSink::create();
+  RecordingSink* filtered = RecordingSink::create();
+  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), all.get(), 0, nullptr, everything),
+            WBEM_S_NO_ERROR);
+  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), some.get(), 0, nullptr, filtered),
+            WBEM_S_NO_ERROR);
+  EXPECT_EQ(putGadget(u"hot", 5), WBEM_S_NO_ERROR);
+  EXPECT_EQ(putGadget(u"cold", 50), WBEM_S_NO_ERROR);
+  EXPECT_EQ(putGadget(u"hotter", 50), WBEM_S_NO_ERROR);
+  // Events reach subscribers in order, so once the unfiltered one has all three the filtered
+  // one has seen them too.
+  ASSERT_TRUE(everything->waitForObjects(3, kWait));
+  ASSERT_TRUE(filtered->waitForObjects(1, kWait));
+  ASSERT_EQ(filtered->objects().size(), 1u);
+  EXPECT_EQ(getText(filtered->objects()[0], u"Name"), u"hotter");
+
+  EXPECT_EQ(ns_->CancelAsyncCall(filtered), WBEM_S_NO_ERROR);
+  EXPECT_EQ(filtered->waitForFinalStatus(kWait), WBEM_E_CALL_CANCELLED);
+  EXPECT_EQ(ns_->CancelAsyncCall(filtered), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(putGadget(u"hottest", 60), WBEM_S_NO_ERROR);
+  ASSERT_TRUE(everything->waitForObjects(4, kWait));
+  EXPECT_EQ(filtered->objects().size(), 1u);
+  EXPECT_EQ(ns_->CancelAsyncCall(everything), WBEM_S_NO_ERROR);
+  everything->Release();
+  filtered->Release();
+}
+
+}  // namespace
+}  // namespace velt::wmi::test
