@@ -1,0 +1,116 @@
+// The service keeps a provider loaded between requests for an idle time, then releases it:
+// never while a request or an event subscription still uses it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <thread>
+
+#include "gadget_provider.h"
+#include "winplatform/posix_hooks.h"
+#include "winplatform/registry_hooks.h"
+#include "wmi_model/com_object.h"
+#include "wmi_test_support.h"
+
+namespace velt::wmi::test {
+namespace {
+
+using std::chrono::milliseconds;
+constexpr auto kWait = std::chrono::seconds(20);
+constexpr unsigned kIdleMs = 50;
+
+template <typename Condition>
+bool within(std::chrono::seconds bound, Condition condition) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  return true;
+}
+
+class ProviderIdleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    registry_ =
+        std::filesystem::temp_directory_path() / ("wmi_idle_" + std::to_string(getpid()) + ".db");
+    setenv("VELT_REGISTRY", registry_.c_str(), 1);
+    VeltRegistryReset();
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    VeltSetLocalServerEntry(veltwmi::test::gadgetProviderMain, nullptr, nullptr);
+    veltwmi::test::registerGadgetServer();
+    veltwmi::test::resetGadgets();
+    service_.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
+    ASSERT_EQ(service_.openNamespace(u"root\\test", ns_.put()), WBEM_S_NO_ERROR);
+  }
+  void TearDown() override {
+    veltwmi::test::holdEnumerations(false);
+    ns_ = {};
+    service_.shutdown();
+    int exitCode = -1;
+    EXPECT_TRUE(VeltWaitForLocalServerExit(20000, &exitCode));
+    VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
+    CoUninitialize();
+    VeltRegistryReset();
+    std::filesystem::remove(registry_);
+  }
+  template <class Call>
+  HRESULT run(Call call) {
+    ComPtr<RecordingSink> sink(RecordingSink::create());
+    EXPECT_EQ(call(sink.get()), WBEM_S_NO_ERROR);
+    return sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
+  }
+  HRESULT getG1() {
+    return run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(path_.get(), 0, nullptr, s); });
+  }
+  bool released() {
+    return within(kWait, [&] { return service_.activeProviderCount() == 0; });
+  }
+
+  std::filesystem::path registry_;
+  Service service_{ServiceOptions{{}, 30000, kIdleMs}};
+  ComPtr<IWbemServices> ns_;
+  velt::UniqueBstr path_ = velt::bstrFromUtf16(u"Gadget.Name=\"g1\"");
+};
+
+TEST_F(ProviderIdleTest, AnIdleProviderIsReleasedAndTheNextRequestActivatesItAgain) {
+  ASSERT_EQ(getG1(), WBEM_S_NO_ERROR);
+  EXPECT_TRUE(released());
+  int exitCode = -1;
+  EXPECT_TRUE(VeltWaitForLocalServerExit(20000, &exitCode)) << "its server ended with it";
+  EXPECT_EQ(getG1(), WBEM_S_NO_ERROR);
+  EXPECT_TRUE(released());
+}
+
+TEST_F(ProviderIdleTest, ASubscriptionKeepsItsProviderUntilCancelled) {
+  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
+                         query = velt::bstrFromUtf16(u"select * from GadgetChanged");
+  ComPtr<RecordingSink> subscription(RecordingSink::create());
+  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription.get()),
+            WBEM_S_NO_ERROR);
+  std::this_thread::sleep_for(milliseconds(kIdleMs * 6));
+  EXPECT_EQ(service_.activeProviderCount(), 1u);
+  EXPECT_EQ(ns_->CancelAsyncCall(subscription.get()), WBEM_S_NO_ERROR);
+  EXPECT_TRUE(released());
+}
+
+TEST_F(ProviderIdleTest, ARequestInProgressKeepsItsProvider) {
+  veltwmi::test::holdEnumerations(true);  // the enumeration stops after its first gadget
+  const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
+  ComPtr<RecordingSink> sink(RecordingSink::create());
+  auto request = std::async(std::launch::async, [&] {
+    return ns_->CreateInstanceEnumAsync(className.get(), 0, nullptr, sink.get());
+  });
+  ASSERT_TRUE(sink->waitForObjects(1, kWait));
+  std::this_thread::sleep_for(milliseconds(kIdleMs * 6));
+  EXPECT_EQ(service_.activeProviderCount(), 1u);
+  veltwmi::test::holdEnumerations(false);
+  EXPECT_EQ(sink->waitForFinalStatus(kWait), WBEM_S_NO_ERROR);
+  EXPECT_EQ(request.get(), WBEM_S_NO_ERROR);
+  EXPECT_TRUE(released());
+}
+
+}  // namespace
+}  // namespace velt::wmi::test
