@@ -100,6 +100,13 @@ class ChildProcess {
     std::string text = line + "\n";
     if (write(hold_, text.data(), text.size()) < 0) return;
   }
+  void killHard() {
+    if (pid_ > 0 && !ended_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      ended_ = true;
+    }
+  }
   void closeInput() {
     if (hold_ >= 0) close(hold_);
     hold_ = -1;

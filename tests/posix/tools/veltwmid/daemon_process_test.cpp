@@ -158,5 +158,21 @@ TEST_F(DaemonProcessTest, ProviderAndDaemonEndAfterTheirIdleTimesButNotWhileAWat
       << "the idle daemon ended";
 }
 
+// A client killed in the middle of a watch leaves nothing behind: its subscription ends with its
+// connection, so the provider and then the daemon go as though it had cancelled.
+TEST_F(DaemonProcessTest, AClientKilledDuringAWatchLetsProviderAndDaemonEnd) {
+  configure(1, 1);
+  auto watcher = client({"watch"});
+  ASSERT_EQ(watcher->nextLine(), "watching");
+  EXPECT_EQ(ask({"put", "seen", "3"}).second, 0);
+  EXPECT_EQ(watcher->nextLine(), "event seen");
+  ASSERT_EQ(processesOf(gadgetServer_).size(), 1u);
+  watcher->killHard();
+  EXPECT_TRUE(within(seconds(20), [&] { return processesOf(gadgetServer_).empty(); }))
+      << "the dead client's subscription still keeps its provider";
+  EXPECT_TRUE(within(seconds(20), [&] { return processesOf(daemon_).empty(); }))
+      << "the daemon still counts the dead client's objects";
+}
+
 }  // namespace
 }  // namespace veltwmid::test
