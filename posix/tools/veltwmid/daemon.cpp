@@ -30,11 +30,6 @@ void log(const std::string& text) {
   std::fflush(stderr);
 }
 
-HRESULT publish(IClassFactory* factory, DWORD& cookie) {
-  return CoRegisterClassObject(velt::wmi::CLSID_VeltWmiServiceLocator, factory, CLSCTX_LOCAL_SERVER,
-                               REGCLS_MULTIPLEUSE, &cookie);
-}
-
 // Joins COM for the daemon's life.
 struct ComScope {
   HRESULT status = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -73,7 +68,8 @@ int runDaemon(const DaemonConfig& config, bool foreground) {
   velt::ComPtr<IClassFactory> factory = makeLocatorFactory(service, lifetime);
   if (foreground) VeltServeLocalServerClasses();
   DWORD cookie = 0;
-  HRESULT published = publish(factory.get(), cookie);
+  HRESULT published = CoRegisterClassObject(velt::wmi::CLSID_VeltWmiServiceLocator, factory.get(),
+                                            CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
   if (FAILED(published)) {
     char code[16];
     std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(published));
@@ -91,16 +87,13 @@ int runDaemon(const DaemonConfig& config, bool foreground) {
       idleSince = Clock::now();
       continue;
     }
+    if (cookie == 0) break;  // withdrawn, and the clients that came meanwhile are gone
     if (Clock::now() - idleSince < daemonIdle) continue;
-    // New clients start another daemon from here on; one that came in meanwhile keeps this
-    // one serving (and, while nobody else took the endpoint, reachable) until it goes.
-    if (cookie != 0) {
-      CoRevokeClassObject(cookie);
-      cookie = 0;
-    }
+    // From here on new clients start another daemon. One that reached this one meanwhile is
+    // served until it goes: publishing again would take the endpoint from that successor.
+    CoRevokeClassObject(cookie);
+    cookie = 0;
     if (!busy()) break;
-    if (FAILED(publish(factory.get(), cookie))) cookie = 0;
-    idleSince = Clock::now();
   }
   if (cookie != 0) CoRevokeClassObject(cookie);
   log(g_stop ? "stopping on request" : "idle: ending");

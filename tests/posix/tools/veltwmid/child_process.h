@@ -100,6 +100,10 @@ class ChildProcess {
     std::string text = line + "\n";
     if (write(hold_, text.data(), text.size()) < 0) return;
   }
+  void signal(int number) {
+    if (pid_ > 0 && !ended_) kill(pid_, number);
+  }
+  pid_t pid() const { return pid_; }
   void killHard() {
     if (pid_ > 0 && !ended_) {
       kill(pid_, SIGKILL);

@@ -174,5 +174,24 @@ TEST_F(DaemonProcessTest, AClientKilledDuringAWatchLetsProviderAndDaemonEnd) {
       << "the daemon still counts the dead client's objects";
 }
 
+// Run by a service manager, the daemon serves the clients as one they started would, stays when
+// idle, and ends on SIGTERM.
+TEST_F(DaemonProcessTest, InTheForegroundItServesStaysWhenIdleAndEndsOnRequest) {
+  configure(1, 1);
+  ChildProcess daemon(daemon_, {"--foreground"});
+  ASSERT_TRUE(within(seconds(20), [&] {
+    return fs::exists(folder_.path() / "norvexvelt" /
+                      "{4862BE01-262C-4E30-B690-96DCE2657A73}.sock");
+  }));
+  EXPECT_EQ(ask({"get", "g1"}), std::make_pair(std::string("1"), std::optional<int>(0)));
+  EXPECT_EQ(processesOf(daemon_), std::vector<pid_t>{daemon.pid()}) << "no other daemon started";
+  EXPECT_TRUE(within(seconds(20), [&] { return processesOf(gadgetServer_).empty(); }))
+      << "its idle provider is released all the same";
+  std::this_thread::sleep_for(seconds(2));  // the daemon's idle time, twice over
+  EXPECT_FALSE(daemon.exitCode(seconds(0)).has_value());
+  daemon.signal(SIGTERM);
+  EXPECT_EQ(daemon.exitCode(), 0);
+}
+
 }  // namespace
 }  // namespace veltwmid::test
