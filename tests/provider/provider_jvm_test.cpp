@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <new>
 #include <set>
 #include <thread>
@@ -47,7 +46,20 @@ std::string kinds(const RecordingSink* sink) {
   return text;
 }
 
-class ProviderJvmTest : public ProviderFixture {};
+struct FailureRow {
+  const char* control;
+  const char* operation;  // get, put, enum, exec, events
+  HRESULT status;
+  const char* trace;
+  const char* sinkTraffic;
+};
+
+class ProviderJvmTest : public ProviderFixture {
+ protected:
+  // Runs each row's operation on the provider with its Glue control, and checks its status,
+  // its sink traffic and the trace it leaves.
+  void expectRows(IUnknown* provider, const std::vector<FailureRow>& rows);
+};
 
 TEST_F(ProviderJvmTest, FirstAndLaterInitializeAndTheVmLifecycle) {
   install();
@@ -165,14 +177,6 @@ TEST_F(ProviderJvmTest, ServedOperationsDeliverExactlyWhatJavaMade) {
   expectNoJniWarnings();
 }
 
-struct FailureRow {
-  const char* control;
-  const char* operation;  // get, put, enum, exec, events
-  HRESULT status;
-  const char* trace;
-  const char* sinkTraffic;
-};
-
 HRESULT runOperation(IUnknown* provider, IWbemServices* ns, const std::string& operation,
                      RecordingSink* sink) {
   ComPtr<IWbemServices> services = servicesOf(provider);
@@ -203,15 +207,12 @@ HRESULT runOperation(IUnknown* provider, IWbemServices* ns, const std::string& o
   return result;
 }
 
-void expectRows(ProviderFixture& fixture, IUnknown* provider, IWbemServices* ns,
-                const std::vector<FailureRow>& rows,
-                const std::function<void(const std::string&)>& setControl,
-                const std::function<std::vector<std::string>()>& traces) {
+void ProviderJvmTest::expectRows(IUnknown* provider, const std::vector<FailureRow>& rows) {
   for (const FailureRow& row : rows) {
     SCOPED_TRACE(std::string(row.operation) + " with " + row.control);
     setControl(row.control);
     ComPtr<RecordingSink> sink(RecordingSink::create());
-    EXPECT_EQ(runOperation(provider, ns, row.operation, sink.get()), row.status);
+    EXPECT_EQ(runOperation(provider, ns.get(), row.operation, sink.get()), row.status);
     if (std::string(row.operation) != "events") {
       EXPECT_EQ(kinds(sink.get()), row.sinkTraffic);
     }
@@ -219,7 +220,6 @@ void expectRows(ProviderFixture& fixture, IUnknown* provider, IWbemServices* ns,
       EXPECT_THAT(traces(), Contains(HasSubstr(row.trace)));
     }
   }
-  (void)fixture;
 }
 
 TEST_F(ProviderJvmTest, FailuresOfTheScriptedGlue) {
@@ -249,9 +249,7 @@ TEST_F(ProviderJvmTest, FailuresOfTheScriptedGlue) {
       {"throw=setEventSink", "events", WBEM_E_FAILED,
        "A JNI Exception occurred: thrown by setEventSink", ""},
   };
-  expectRows(
-      *this, provider.get(), ns.get(), rows, [&](const std::string& c) { setControl(c); },
-      [&] { return traces(); });
+  expectRows(provider.get(), rows);
   EXPECT_THAT(glueCalls(), Contains("elementAt 3"));
   // A Glue constructor that throws fails the initialisation only. (The first provider stays,
   // so the server, and with it the log, stays too.)
@@ -275,9 +273,7 @@ TEST_F(ProviderJvmTest, FailuresOfAGlueLackingItsMembers) {
       {"", "enum", WBEM_E_FAILED, "enumInstances", ""},
       {"", "events", WBEM_E_FAILED, "CheckForEvents(II)V not found", ""},
   };
-  expectRows(
-      *this, provider.get(), ns.get(), rows, [&](const std::string& c) { setControl(c); },
-      [&] { return traces(); });
+  expectRows(provider.get(), rows);
   expectNoJniWarnings();
 }
 
