@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <owners/com_ptr.h>
+#include <owners/unique_handle.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -177,16 +178,15 @@ class RemoteActivationTest : public ::testing::Test {
   }
 
   static void registerServer(const std::string& commandLine) {
-    HKEY key = nullptr;
+    velt::UniqueRegistryKey key;
     ASSERT_EQ(RegCreateKeyExA(
                   HKEY_CLASSES_ROOT, "CLSID\\{6B0E2D51-4C3A-4F8E-9A71-2E5D8C1B7A10}\\LocalServer32",
-                  0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
               ERROR_SUCCESS);
-    ASSERT_EQ(
-        RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(commandLine.c_str()),
-                       static_cast<DWORD>(commandLine.size() + 1)),
-        ERROR_SUCCESS);
-    RegCloseKey(key);
+    ASSERT_EQ(RegSetValueExA(key.get(), nullptr, 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(commandLine.c_str()),
+                             static_cast<DWORD>(commandLine.size() + 1)),
+              ERROR_SUCCESS);
   }
 
   HRESULT activate(IRemoteProbe** probe) {
