@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
+#include <owners/com_ptr.h>
 #include <windows.h>
 #include <winplatform/posix_hooks.h>
 
@@ -54,17 +55,17 @@ TEST_F(LocalServerTest, StartsServerRunsUntilLastObjectAndRestartsLater) {
   serverStarts = 0;
   VeltSetLocalServerEntry(serverEntry, nullptr, "/opt/velt/bin/server.exe");
   for (int round = 1; round <= 2; ++round) {
-    IUnknown* object = nullptr;
-    ASSERT_EQ(activate(&object), S_OK);
+    velt::ComPtr<IUnknown> object;
+    ASSERT_EQ(activate(object.put()), S_OK);
     EXPECT_EQ(serverStarts, round);
     EXPECT_EQ(securitySeenByServer, S_OK) << "every start is a process of its own";
-    IUnknown* second = nullptr;
-    ASSERT_EQ(activate(&second), S_OK);
+    velt::ComPtr<IUnknown> second;
+    ASSERT_EQ(activate(second.put()), S_OK);
     EXPECT_EQ(serverStarts, round) << "a running server is reused";
-    second->Release();
+    second.reset();
     int exitCode = -1;
     EXPECT_FALSE(VeltWaitForLocalServerExit(0, &exitCode)) << "one object still alive";
-    object->Release();  // the last object: the server posts itself WM_QUIT
+    object.reset();  // the last object: the server posts itself WM_QUIT
     ASSERT_TRUE(VeltWaitForLocalServerExit(30000, &exitCode));
     EXPECT_EQ(exitCode, 5);
   }
