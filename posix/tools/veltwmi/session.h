@@ -1,4 +1,4 @@
-// One client session: the WMI stand-in with the loaded MOF, and the provider's server started
+// One client session: the WMI stand-in with the user's repository, and the provider's server started
 // inside this process on first use, the way COM would start it, and stopped at the end.
 #pragma once
 
@@ -18,10 +18,18 @@ struct ServerHost {
   std::string executablePath;           // where the server believes it runs; finds its files there
 };
 
+// The repository a session opens and what goes into it first.
+struct RepositorySetup {
+  std::string path;       // the SQLite file; empty: one in memory, for this session alone
+  std::string sampleMof;  // compiled first when the repository lacks the sample's namespace
+};
+
 class Session {
  public:
-  // Loads every MOF; throws Failure(kExitSetup) naming the file and the fault.
-  Session(const std::vector<std::string>& mofFiles, ServerHost host);
+  // Opens the repository and compiles every MOF into it; throws Failure(kExitSetup) naming the
+  // file and the fault.
+  Session(const std::vector<std::string>& mofFiles, ServerHost host,
+          const RepositorySetup& repository = {});
   ~Session();  // releases the providers and waits for the server to end
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -31,13 +39,16 @@ class Session {
   // The class definition; throws Failure(kExitUsage) when the namespace has no such class.
   ComPtr<IWbemClassObject> classObject(IWbemServices* ns, const std::string& className);
 
-  // The loaded MOF, for what the namespaces' services do not tell (the registrations).
+  // The repository, for what the namespaces' services do not tell (the registrations), and
+  // for compiling into it.
+  velt::wmi::Service& service() { return service_; }
   const velt::wmi::Service& service() const { return service_; }
 
   // The failure message for a WMI status: its name and code, and where to look further.
   std::string failureText(const std::string& what, HRESULT status) const;
 
  private:
+  static velt::wmi::ServiceOptions serviceOptions(const RepositorySetup& repository);
   std::string serverFolder() const;
 
   ServerHost host_;

@@ -95,6 +95,8 @@ class VeltwmiSessionTest : public ::testing::Test {
     mof_ = (folder_ / "gadgets.mof").string();
     std::ofstream(mof_) << kGadgetMof;
     setenv("VELT_REGISTRY", (folder_ / "registry.db").c_str(), 1);
+    // The client's repository is the test's own, never the user's.
+    setenv("XDG_DATA_HOME", (folder_ / "data").c_str(), 1);
     VeltRegistryReset();
     resetGadgets();
   }
