@@ -120,8 +120,10 @@ class Builder {
         std::u16string up = toLower(row.superclass);
         if (done.count(up) || !rows.count(up)) break;
         if (onChain.count(up)) {
-          throw ReplayError(ns.name, row.name,
-                            "class " + utf8FromUtf16(row.name) + " would derive from itself");
+          const std::u16string& looped = rows.at(up)->name;
+          throw ReplayError(ns.name, looped,
+                            "class " + utf8FromUtf16(looped) + " would derive from itself through " +
+                                utf8FromUtf16(row.name));
         }
         at = up;
       }
