@@ -8,7 +8,7 @@ build=$2
 java_home=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export VELT_REGISTRY=$work/registry.db PATH=$work/bin:$PATH:$java_home/lib/server
+export VELT_REGISTRY=$work/registry.db XDG_DATA_HOME=$work/data PATH=$work/bin:$PATH:$java_home/lib/server
 failures=0
 fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
 
