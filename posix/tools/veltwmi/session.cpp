@@ -56,8 +56,10 @@ IWbemServices* Session::nameSpace(const std::string& name) {
   ComPtr<IWbemServices> ns;
   HRESULT hr = service_.openNamespace(utf16FromUtf8(name), ns.put());
   if (FAILED(hr)) {
-    throw Failure(kExitSetup, "namespace " + name + ": " + describeStatus(hr) +
-                                  " (the repository has no such namespace; see mofcomp, --mof and --namespace)");
+    throw Failure(
+        kExitSetup,
+        "namespace " + name + ": " + describeStatus(hr) +
+            " (the repository has no such namespace; see mofcomp, --mof and --namespace)");
   }
   return namespaces_.emplace(name, ns).first->second.get();
 }

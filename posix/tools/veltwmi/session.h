@@ -1,5 +1,5 @@
-// One client session: the WMI stand-in with the user's repository, and the provider's server started
-// inside this process on first use, the way COM would start it, and stopped at the end.
+// One client session: the WMI stand-in with the user's repository, and the provider's server
+// started inside this process on first use, the way COM would start it, and stopped at the end.
 #pragma once
 
 #include <map>

@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <owners/com_ptr.h>
 #include "gadget_provider.h"
 #include "temp_dir.h"
 #include "winplatform/posix_hooks.h"
 #include "winplatform/registry_hooks.h"
 #include "wmi_test_support.h"
-#include <owners/com_ptr.h>
 
 namespace velt::wmi::test {
 namespace {

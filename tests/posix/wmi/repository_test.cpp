@@ -3,8 +3,8 @@
 // process killed while compiling leaves the file's classes wholly or not at all.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sqlite3.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,12 +14,12 @@
 #include <random>
 #include <sstream>
 
+#include <owners/com_ptr.h>
 #include "gadget_provider.h"
 #include "repository.h"
 #include "temp_dir.h"
 #include "wmi_model/mof_error.h"
 #include "wmi_test_support.h"
-#include <owners/com_ptr.h>
 
 extern char** environ;
 
@@ -55,7 +55,7 @@ std::string valueText(const Variant& value) {
                     item.vt() == VT_R4 ? double(item.get()->fltVal) : item.get()->dblVal);
       out += digits;
     } else if (SUCCEEDED(coerceToCimType(*item.get(), CIM_STRING, text)) ||
-        SUCCEEDED(coerceToCimType(*item.get(), CIM_SINT64, text))) {
+               SUCCEEDED(coerceToCimType(*item.get(), CIM_SINT64, text))) {
       // 64-bit integers are text in their canonical form already.
       out += text.vt() == VT_BSTR ? utf8FromUtf16(text.asText()) : std::to_string(text.vt());
     }
@@ -170,7 +170,8 @@ TEST_F(RepositoryTest, RecompilingReplacesAndDerivedClassesFollowTheirBase) {
   EXPECT_EQ(first[0].nameSpace, u"root\\r");
 
   CompileReport again = service.loadMofText(
-      "#pragma namespace(\"\\\\\\\\.\\\\root\\\\r\")\nclass A { [key] string Name; };\n", "one.mof");
+      "#pragma namespace(\"\\\\\\\\.\\\\root\\\\r\")\nclass A { [key] string Name; };\n",
+      "one.mof");
   ASSERT_EQ(again.size(), 1u);
   EXPECT_EQ(again[0].change, CompiledItem::Change::kUnchanged);
 
@@ -202,8 +203,8 @@ TEST_F(RepositoryTest, AFaultyFileAddsNothingAndNamesItsPlace) {
     const char* message;
   };
   const Case cases[] = {
-      {"a syntax fault after a good class", ns + "class C { string X; };\nclass D { string Y }\n", 3,
-       20, "';' expected"},
+      {"a syntax fault after a good class", ns + "class C { string X; };\nclass D { string Y }\n",
+       3, 20, "';' expected"},
       {"a registration of an unknown provider after a class",
        ns + "class C { string X; };\ninstance of __InstanceProviderRegistration { Provider = "
             "\"__Win32Provider.Name=\\\"Nobody\\\"\"; };\n",
@@ -269,10 +270,9 @@ std::string largeMof(const std::string& nameSpace, int classes, const std::strin
     // Chains of ten, so that the file has superclasses of its own as well as independent roots.
     std::string base = i % 10 ? " : " + prefix + std::to_string(i - 1) : "";
     text += "[Description(\"class " + std::to_string(i) + "\")] class " + prefix +
-            std::to_string(i) +
-            base + " { " + (base.empty() ? "[key] string Name; " : "") + "string P" +
-            std::to_string(i) + " = \"v" + std::to_string(i) + "\"; uint64 Q" + std::to_string(i) +
-            "; };\n";
+            std::to_string(i) + base + " { " + (base.empty() ? "[key] string Name; " : "") +
+            "string P" + std::to_string(i) + " = \"v" + std::to_string(i) + "\"; uint64 Q" +
+            std::to_string(i) + "; };\n";
   }
   return text;
 }

@@ -5,18 +5,17 @@
 
 namespace velt::wmi::detail {
 
-StagedMof stageMof(std::string_view text, const std::string& fileName,
-                   const std::u16string& server, const Contents& current) {
+StagedMof stageMof(std::string_view text, const std::string& fileName, const std::u16string& server,
+                   const Contents& current) {
   StagedMof staged;
-  staged.document = readMof(
-      text, fileName, server,
-      [&](const std::u16string& nameSpace, const std::u16string& name)
-          -> std::shared_ptr<const ClassDef> {
-        auto ns = current.namespaces.find(toLower(nameSpace));
-        if (ns == current.namespaces.end()) return nullptr;
-        auto found = ns->second.classes.find(toLower(name));
-        return found == ns->second.classes.end() ? nullptr : found->second;
-      });
+  staged.document = readMof(text, fileName, server,
+                            [&](const std::u16string& nameSpace,
+                                const std::u16string& name) -> std::shared_ptr<const ClassDef> {
+                              auto ns = current.namespaces.find(toLower(nameSpace));
+                              if (ns == current.namespaces.end()) return nullptr;
+                              auto found = ns->second.classes.find(toLower(name));
+                              return found == ns->second.classes.end() ? nullptr : found->second;
+                            });
   StagedNamespace stage = [&](const std::u16string& name) -> NamespaceData& {
     auto it = staged.namespaces.find(toLower(name));
     if (it == staged.namespaces.end()) {

@@ -17,7 +17,7 @@ struct StagedMof {
 };
 
 // Throws MofError naming the file, line and column of the first fault.
-StagedMof stageMof(std::string_view text, const std::string& fileName,
-                   const std::u16string& server, const Contents& current);
+StagedMof stageMof(std::string_view text, const std::string& fileName, const std::u16string& server,
+                   const Contents& current);
 
 }  // namespace velt::wmi::detail

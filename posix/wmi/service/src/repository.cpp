@@ -72,6 +72,11 @@ Repository::Repository(const std::string& path, std::u16string server)
 }
 
 CompileReport Repository::compile(std::string_view text, const std::string& fileName) {
+  struct Compiling {
+    std::atomic<int>& count;
+    explicit Compiling(std::atomic<int>& c) : count(c) { ++count; }
+    ~Compiling() { --count; }
+  } compiling(compiling_);
   std::lock_guard<std::mutex> lock(databaseMutex_);
   Transaction writing(database_, true);
   int64_t version = database_.dataVersion();
@@ -141,8 +146,8 @@ CompileReport Repository::compile(std::string_view text, const std::string& file
         auto found = before->second.providers.find(providerKey);
         if (found != before->second.providers.end()) was = &found->second;
       }
-      Change change = !was ? Change::kAdded
-                           : (*was == registration ? Change::kUnchanged : Change::kReplaced);
+      Change change =
+          !was ? Change::kAdded : (*was == registration ? Change::kUnchanged : Change::kReplaced);
       if (change != Change::kUnchanged) {
         writeProvider(database_, ns.name, registration);
         changed = true;
@@ -169,10 +174,10 @@ CompileReport Repository::compile(std::string_view text, const std::string& file
       own = own || (equalsIgnoreCase(def->name, broken.className) &&
                     equalsIgnoreCase(def->nameSpace, broken.nameSpace));
     }
-    document.fail(at, own ? std::string(broken.what())
-                          : "class " + utf8FromUtf16(broken.className) +
-                                " derives from this class and would no longer be valid: " +
-                                broken.what());
+    document.fail(
+        at, own ? std::string(broken.what())
+                : "class " + utf8FromUtf16(broken.className) +
+                      " derives from this class and would no longer be valid: " + broken.what());
   }
   writing.commit();
   install(std::move(next), replaced);
@@ -181,7 +186,8 @@ CompileReport Repository::compile(std::string_view text, const std::string& file
 }
 
 void Repository::refresh() {
-  if (inMemory_) return;  // no other connection can change it
+  // In memory no other connection can change it; a compile in progress installs the newest.
+  if (inMemory_ || compiling_ > 0) return;
   std::lock_guard<std::mutex> lock(databaseMutex_);
   try {
     if (database_.dataVersion() == seenVersion_) return;
@@ -261,8 +267,8 @@ std::u16string Repository::canonicalNamespaceName(const std::u16string& name) {
   return ns == contents_.namespaces.end() ? name : ns->second.name;
 }
 
-std::optional<ProviderRegistration> Repository::findProvider(
-    const std::u16string& nameSpace, const std::u16string& providerName) {
+std::optional<ProviderRegistration> Repository::findProvider(const std::u16string& nameSpace,
+                                                             const std::u16string& providerName) {
   refresh();
   std::shared_lock<std::shared_mutex> lock(mutex_);
   auto ns = contents_.namespaces.find(toLower(nameSpace));

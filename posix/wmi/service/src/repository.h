@@ -3,6 +3,7 @@
 // whether another connection committed and then serves the new contents.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -54,6 +55,9 @@ class Repository {
   std::mutex databaseMutex_;  // guards the connection and seenVersion_
   Database database_;
   int64_t seenVersion_ = -1;
+  // While this Service compiles, requests are served from the cache rather than waiting for
+  // the compile: it installs the newest contents when it ends.
+  std::atomic<int> compiling_{0};
 
   mutable std::shared_mutex mutex_;  // guards the cache below
   Contents contents_;

@@ -8,11 +8,10 @@
 namespace velt::wmi::detail {
 
 bool ProviderRegistration::operator==(const ProviderRegistration& other) const {
-  return name == other.name && clsid == other.clsid &&
-         instanceProvider == other.instanceProvider && methodProvider == other.methodProvider &&
-         eventProvider == other.eventProvider && supportsGet == other.supportsGet &&
-         supportsPut == other.supportsPut && supportsEnumeration == other.supportsEnumeration &&
-         eventClasses == other.eventClasses;
+  return name == other.name && clsid == other.clsid && instanceProvider == other.instanceProvider &&
+         methodProvider == other.methodProvider && eventProvider == other.eventProvider &&
+         supportsGet == other.supportsGet && supportsPut == other.supportsPut &&
+         supportsEnumeration == other.supportsEnumeration && eventClasses == other.eventClasses;
 }
 
 void addStatusClasses(NamespaceData& ns, const std::u16string& server) {
@@ -122,8 +121,8 @@ class Builder {
         if (onChain.count(up)) {
           const std::u16string& looped = rows.at(up)->name;
           throw ReplayError(ns.name, looped,
-                            "class " + utf8FromUtf16(looped) + " would derive from itself through " +
-                                utf8FromUtf16(row.name));
+                            "class " + utf8FromUtf16(looped) +
+                                " would derive from itself through " + utf8FromUtf16(row.name));
         }
         at = up;
       }
@@ -162,11 +161,11 @@ class Builder {
     std::string text = "#pragma namespace(" + mofString(u"\\" + row.nameSpace) + ")\n" + row.source;
     MofDocument document;
     try {
-      document = readMof(text, row.file, server_,
-                         [&](const std::u16string&, const std::u16string& name) {
-                           auto found = ns.classes.find(toLower(name));
-                           return found == ns.classes.end() ? nullptr : found->second;
-                         });
+      document =
+          readMof(text, row.file, server_, [&](const std::u16string&, const std::u16string& name) {
+            auto found = ns.classes.find(toLower(name));
+            return found == ns.classes.end() ? nullptr : found->second;
+          });
     } catch (const MofError& fault) {
       throw ReplayError(ns.name, row.name, fault.message());
     }

@@ -14,7 +14,7 @@
 namespace velt::wmi::detail {
 
 struct StoredClass {
-  std::u16string nameSpace;   // as the declaring text named it
+  std::u16string nameSpace;  // as the declaring text named it
   std::u16string name;
   std::u16string superclass;  // empty: none
   std::string source;         // the declaration, from its qualifiers through its ';'

@@ -28,7 +28,9 @@ void Database::check(int result) const {
   throw RepositoryError("the repository " + path_ + ": " + sqlite3_errmsg(db_));
 }
 
-void Database::execute(const char* sql) { check(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr)); }
+void Database::execute(const char* sql) {
+  check(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr));
+}
 
 int64_t Database::dataVersion() {
   Statement version(*this, "PRAGMA data_version");
@@ -47,8 +49,8 @@ Statement& Statement::bind(int index, int64_t value) {
 }
 
 Statement& Statement::bind(int index, std::string_view text) {
-  db_.check(sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT,
-                                SQLITE_UTF8));
+  db_.check(
+      sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
   return *this;
 }
 

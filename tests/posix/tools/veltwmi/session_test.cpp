@@ -390,9 +390,10 @@ TEST_F(VeltwmiSessionTest, SigtermEndsAnEndlessWatchUnderAFlood) {
 TEST_F(VeltwmiSessionTest, MofcompFillsTheRepositoryThatLaterCommandsRead) {
   Result compiled = runBare({"mofcomp", mof_});
   EXPECT_EQ(compiled.exitCode, kExitOk) << compiled.err;
-  EXPECT_EQ(compiled.out, mof_ + ":\n  class    root\\test:Gadget added\n"
-                                 "  class    root\\test:GadgetChanged added\n"
-                                 "  provider root\\test:GadgetProvider added\n");
+  EXPECT_EQ(compiled.out, mof_ +
+                              ":\n  class    root\\test:Gadget added\n"
+                              "  class    root\\test:GadgetChanged added\n"
+                              "  provider root\\test:GadgetProvider added\n");
   EXPECT_TRUE(std::filesystem::exists(folder_ / "data/norvexvelt/repository.db"));
 
   std::string bad = (folder_ / "bad.mof").string();
@@ -400,14 +401,12 @@ TEST_F(VeltwmiSessionTest, MofcompFillsTheRepositoryThatLaterCommandsRead) {
                         "class Extra { string A; };\nclass Broken { sint33 B; };\n";
   Result refused = runBare({"mofcomp", bad});
   EXPECT_EQ(refused.exitCode, kExitSetup);
-  EXPECT_NE(refused.err.find(bad + ":3:16: unknown type sint33"), std::string::npos)
-      << refused.err;
+  EXPECT_NE(refused.err.find(bad + ":3:16: unknown type sint33"), std::string::npos) << refused.err;
   EXPECT_NE(refused.err.find("nothing of " + bad + " was added"), std::string::npos);
 
   Result listed = runBare({"classes", "-n", "root\\test"});
   EXPECT_EQ(listed.exitCode, kExitOk) << listed.err;
-  EXPECT_NE(listed.out.find("Gadget  (provider GadgetProvider)"), std::string::npos)
-      << listed.out;
+  EXPECT_NE(listed.out.find("Gadget  (provider GadgetProvider)"), std::string::npos) << listed.out;
   EXPECT_EQ(listed.out.find("Extra"), std::string::npos);
 
   Result again = runBare({"mofcomp", mof_});
