@@ -65,14 +65,27 @@ std::vector<std::u16string> splitLines(const std::string& text) {
 
 }  // namespace
 
-void prepareSchema(Database& db) {
-  Transaction transaction(db, true);
-  db.execute(kSchema);
+namespace {
+
+// True when the tables exist; throws for a layout this version does not know.
+bool schemaReady(Database& db) {
+  Statement tables(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'meta'");
+  if (!tables.step() || tables.integer(0) == 0) return false;
   Statement layout(db, "SELECT value FROM meta WHERE name = 'layout'");
   if (layout.step() && layout.integer(0) > kLayout) {
     throw RepositoryError("the repository " + db.path() +
                           " was written by a later version of this software");
   }
+  return true;
+}
+
+}  // namespace
+
+void prepareSchema(Database& db) {
+  // Every client opens the repository: only the first takes the write lock to create it.
+  if (schemaReady(db)) return;
+  Transaction transaction(db, true);
+  if (!schemaReady(db)) db.execute(kSchema);
   transaction.commit();
 }
 

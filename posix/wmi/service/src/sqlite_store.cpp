@@ -21,7 +21,10 @@ Database::Database(const std::string& path) : path_(path.empty() ? ":memory:" : 
   sqlite3_extended_result_codes(db_, 1);
 }
 
-Database::~Database() { sqlite3_close(db_); }
+Database::~Database() {
+  sqlite3_finalize(version_);
+  sqlite3_close(db_);
+}
 
 void Database::check(int result) const {
   if (result == SQLITE_OK || result == SQLITE_ROW || result == SQLITE_DONE) return;
@@ -33,8 +36,12 @@ void Database::execute(const char* sql) {
 }
 
 int64_t Database::dataVersion() {
-  Statement version(*this, "PRAGMA data_version");
-  return version.step() ? version.integer(0) : 0;
+  if (!version_) check(sqlite3_prepare_v2(db_, "PRAGMA data_version", -1, &version_, nullptr));
+  int result = sqlite3_step(version_);
+  int64_t version = result == SQLITE_ROW ? sqlite3_column_int64(version_, 0) : 0;
+  sqlite3_reset(version_);
+  if (result != SQLITE_ROW) check(result);
+  return version;
 }
 
 Statement::Statement(Database& db, const char* sql) : db_(db) {

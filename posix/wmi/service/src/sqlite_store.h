@@ -34,6 +34,7 @@ class Database {
  private:
   std::string path_;
   sqlite3* db_ = nullptr;
+  sqlite3_stmt* version_ = nullptr;  // asked before every request: prepared once
 };
 
 class Statement {
