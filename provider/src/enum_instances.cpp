@@ -20,7 +20,7 @@ struct VectorAccess {
 
 // The Vector's members; false with the exception reported when they cannot be had.
 bool lookUpVector(JNIEnv* env, VectorAccess& access) {
-  using namespace javaplatform;
+  using namespace velt::provider::javaplatform;
   jclass vectorClass = env->FindClass(kVectorClass);
   if (reportPendingException(env) || vectorClass == nullptr) return false;
   access.size = env->GetMethodID(vectorClass, kSize, kSizeSignature);
@@ -35,7 +35,7 @@ enum class ElementOutcome { kObject, kNotAnObject, kJavaFailed };
 // an object. Deletes the local references it makes, so a long vector does not pile them up.
 ElementOutcome readElement(JNIEnv* env, jobject vector, const VectorAccess& access, jint index,
                            jint& value) {
-  using namespace javaplatform;
+  using namespace velt::provider::javaplatform;
   value = 0;
   jobject element = env->CallObjectMethod(vector, access.elementAt, index);
   if (reportPendingException(env)) return ElementOutcome::kJavaFailed;
@@ -77,7 +77,7 @@ HRESULT CProxyProvider::CreateInstanceEnumAsync(const BSTR strFilter, LONG, IWbe
   debugOutput("CProxyProvider::CreateInstanceEnumAsync\n");
   if (strFilter == nullptr || pResponseHandler == nullptr) return WBEM_E_INVALID_PARAMETER;
 
-  GlueCall call(glueJvm(), pCtx, sm_glueClass, glue::kEnumInstancesMethod);
+  GlueCall call(glueJvm(), pCtx, sm_glueClass, velt::provider::glue::kEnumInstancesMethod);
   if (!call.ready()) return WBEM_E_FAILED;
   JNIEnv* env = call.env();
 

@@ -17,10 +17,10 @@ namespace {
 // The wrapper Java reads the in-parameters through; null with the exception reported when it
 // cannot be made.
 jobject wrapInParameters(JNIEnv* env, jlong inParameters) {
-  jclass wrapperClass = env->FindClass(glue::kWbemClassObjectPath);
+  jclass wrapperClass = env->FindClass(velt::provider::glue::kWbemClassObjectPath);
   if (reportPendingException(env) || wrapperClass == nullptr) return nullptr;
-  jmethodID constructor =
-      env->GetMethodID(wrapperClass, "<init>", glue::kWbemClassObjectConstructorSignature);
+  jmethodID constructor = env->GetMethodID(
+      wrapperClass, "<init>", velt::provider::glue::kWbemClassObjectConstructorSignature);
   if (reportPendingException(env) || constructor == nullptr) return nullptr;
   jobject wrapper = env->NewObject(wrapperClass, constructor, inParameters);
   if (reportPendingException(env)) return nullptr;
@@ -53,7 +53,7 @@ HRESULT CProxyProvider::ExecMethodAsync(const BSTR strObjectPath, const BSTR str
     if (!outParameters) return WBEM_E_FAILED;
   }
 
-  GlueCall call(glueJvm(), pCtx, sm_glueClass, glue::kInvokeMethodMethod);
+  GlueCall call(glueJvm(), pCtx, sm_glueClass, velt::provider::glue::kInvokeMethodMethod);
   if (!call.ready()) return WBEM_E_FAILED;
   JNIEnv* env = call.env();
   std::optional<jlong> inValue = pointerToJava(pInParams);

@@ -26,7 +26,7 @@ HRESULT CProxyProvider::GetObjectAsync(const BSTR strObjectPath, LONG, IWbemCont
   if (!blankInstance) return WBEM_E_FAILED;
   blankInstance.reset();
 
-  GlueCall call(glueJvm(), pCtx, sm_glueClass, glue::kGetInstanceMethod);
+  GlueCall call(glueJvm(), pCtx, sm_glueClass, velt::provider::glue::kGetInstanceMethod);
   if (!call.ready()) return WBEM_E_FAILED;
   JNIEnv* env = call.env();
 

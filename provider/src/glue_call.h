@@ -11,12 +11,14 @@
 class GlueCall {
  public:
   // Hands the request's context to the sibling library with the attach.
-  GlueCall(JvmServices* jvm, IWbemContext* context, jclass glueClass, const glue::Method& method)
+  GlueCall(JvmServices* jvm, IWbemContext* context, jclass glueClass,
+           const velt::provider::glue::Method& method)
       : m_thread(jvm, context) {
     lookUp(glueClass, method);
   }
   // The plain attach: the sibling library keeps whatever context it holds for the thread.
-  GlueCall(JvmServices* jvm, jclass glueClass, const glue::Method& method) : m_thread(jvm) {
+  GlueCall(JvmServices* jvm, jclass glueClass, const velt::provider::glue::Method& method)
+      : m_thread(jvm) {
     lookUp(glueClass, method);
   }
 
@@ -28,7 +30,7 @@ class GlueCall {
   void detach() { m_thread.detach(); }
 
  private:
-  void lookUp(jclass glueClass, const glue::Method& method) {
+  void lookUp(jclass glueClass, const velt::provider::glue::Method& method) {
     if (m_thread.attached()) m_method = lookUpGlueMethod(m_thread.env(), glueClass, method);
   }
 

@@ -3,7 +3,7 @@
 // call, never cached, so a Glue class replaced on the class path is always asked afresh.
 #pragma once
 
-namespace glue {
+namespace velt::provider::glue {
 
 // A Glue method an operation calls. With a not-found text, a null method ID is told apart from
 // a lookup that threw; without one, the exception test alone decides, since a failed lookup
@@ -68,10 +68,10 @@ inline constexpr char kCheckForEventsSignature[] = "(II)V";
 inline constexpr char kWbemClassObjectPath[] = "com/norvex/sysmgt/cim/wmi/wbem/WbemClassObject";
 inline constexpr char kWbemClassObjectConstructorSignature[] = "(J)V";
 
-}  // namespace glue
+}  // namespace velt::provider::glue
 
 // Classes of the Java platform the provider calls.
-namespace javaplatform {
+namespace velt::provider::javaplatform {
 
 inline constexpr char kRuntimeClass[] = "java/lang/Runtime";
 inline constexpr char kGetRuntime[] = "getRuntime";
@@ -90,4 +90,4 @@ inline constexpr char kIntegerClass[] = "java/lang/Integer";
 inline constexpr char kIntValue[] = "intValue";
 inline constexpr char kIntValueSignature[] = "()I";
 
-}  // namespace javaplatform
+}  // namespace velt::provider::javaplatform

@@ -46,7 +46,7 @@ bool CProxyProvider::setUpJava(IWbemContext* pCtx) {
     return false;
   }
   providerTrace("Java Virtual Machine started...");
-  jclass loaded = sm_pJVM->loadClass(glue::kClassName);
+  jclass loaded = sm_pJVM->loadClass(velt::provider::glue::kClassName);
   if (loaded == nullptr) {
     providerTrace("Loading com.norvex.sysmgt.proxy.Glue failed.");
     return false;
@@ -97,8 +97,8 @@ HRESULT CProxyProvider::Initialize(LPWSTR, LONG, LPWSTR wszNamespace, LPWSTR,
   if (!thread.attached()) return reportFailure(pInitSink);
   JNIEnv* env = thread.env();
 
-  jmethodID constructor =
-      env->GetMethodID(sm_glueClass, glue::kConstructor, glue::kConstructorSignature);
+  jmethodID constructor = env->GetMethodID(sm_glueClass, velt::provider::glue::kConstructor,
+                                           velt::provider::glue::kConstructorSignature);
   if (reportPendingException(env, "Finding the constructor for Glue class failed.")) {
     thread.detach();
     return reportFailure(pInitSink);

@@ -39,7 +39,8 @@ bool clearPendingException(JNIEnv* env) {
   return true;
 }
 
-jmethodID lookUpGlueMethod(JNIEnv* env, jclass glueClass, const glue::Method& method) {
+jmethodID lookUpGlueMethod(JNIEnv* env, jclass glueClass,
+                           const velt::provider::glue::Method& method) {
   jmethodID id = env->GetMethodID(glueClass, method.name, method.signature);
   if (method.notFoundText == nullptr) {
     // The null test stays as well: no JNI call may be made with a null method ID.

@@ -39,4 +39,5 @@ bool clearPendingException(JNIEnv* env);
 
 // The Glue method's ID; null when it cannot be had, with a pending exception reported or else
 // the method's not-found text traced.
-jmethodID lookUpGlueMethod(JNIEnv* env, jclass glueClass, const glue::Method& method);
+jmethodID lookUpGlueMethod(JNIEnv* env, jclass glueClass,
+                           const velt::provider::glue::Method& method);

@@ -14,11 +14,12 @@ namespace {
 enum class SinkCall { kNotMade, kMade, kThrew };
 
 bool registerCheckForEvents(JNIEnv* env) {
-  jclass glueClass = env->FindClass(glue::kClassPath);
+  jclass glueClass = env->FindClass(velt::provider::glue::kClassPath);
   if (reportPendingException(env) || glueClass == nullptr) return false;
   providerTrace("About to RegisterNatives");
   JNINativeMethod checkForEvents = {
-      const_cast<char*>(glue::kCheckForEvents), const_cast<char*>(glue::kCheckForEventsSignature),
+      const_cast<char*>(velt::provider::glue::kCheckForEvents),
+      const_cast<char*>(velt::provider::glue::kCheckForEventsSignature),
       reinterpret_cast<void*>(&Java_com_norvex_sysmgt_proxy_Glue_CheckForEvents)};
   env->RegisterNatives(glueClass, &checkForEvents, 1);
   return !reportPendingException(env);
@@ -27,7 +28,8 @@ bool registerCheckForEvents(JNIEnv* env) {
 // Glue.setEventSink with `sink` (null: none). A call that threw still reached Java, which may
 // have let go of its old sink.
 SinkCall setEventSink(JNIEnv* env, jobject glueObject, IWbemObjectSink* sink) {
-  jmethodID method = lookUpGlueMethod(env, CProxyProvider::sm_glueClass, glue::kSetEventSinkMethod);
+  jmethodID method = lookUpGlueMethod(env, CProxyProvider::sm_glueClass,
+                                      velt::provider::glue::kSetEventSinkMethod);
   if (method == nullptr) return SinkCall::kNotMade;
   std::optional<jlong> sinkValue = pointerToJava(sink);
   if (!sinkValue) {

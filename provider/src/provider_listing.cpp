@@ -22,9 +22,10 @@ int listWith(JvmServices* jvm, FILE* out, FILE* errors) {
     return fail(errors, jvm->runtimeSearchFailure().empty() ? "The Java VM could not be started."
                                                             : jvm->runtimeSearchFailure());
   }
-  jclass glue = jvm->loadClass(glue::kClassName);
+  jclass glue = jvm->loadClass(velt::provider::glue::kClassName);
   if (glue == nullptr)
-    return fail(errors, std::string("The class ") + glue::kClassName + " could not be loaded.");
+    return fail(errors, std::string("The class ") + velt::provider::glue::kClassName +
+                            " could not be loaded.");
   JavaThread thread(jvm);
   int result = 1;
   if (JNIEnv* env = thread.env()) {

@@ -71,7 +71,7 @@ void CProxyProvider::finaliseGlueObject() {
     return;
   }
   JNIEnv* env = thread.env();
-  using namespace javaplatform;
+  using namespace velt::provider::javaplatform;
   jobject runtime = nullptr;
   jmethodID runFinalization = nullptr;
   jmethodID gc = nullptr;

@@ -36,7 +36,7 @@ HRESULT CProxyProvider::PutInstanceAsync(IWbemClassObject* pInst, LONG, IWbemCon
   if (!hasValidPath(pInst)) return WBEM_E_INVALID_OBJECT_PATH;
 
   // The plain attach: this request's context is not handed to the sibling library.
-  GlueCall call(glueJvm(), sm_glueClass, glue::kSetInstanceMethod);
+  GlueCall call(glueJvm(), sm_glueClass, velt::provider::glue::kSetInstanceMethod);
   if (!call.ready()) return WBEM_E_FAILED;
   JNIEnv* env = call.env();
 

@@ -116,13 +116,12 @@ TEST_F(StartFailure, RuntimeUnderJavaHomeIsTriedLast) {
                   runtimeFile, "Found jvm.dll and loaded it.", "fake runtime says hello 42",
                   "Unable to create JVM. Exiting"));
   EXPECT_EQ(services->runtimeSearchFailure(), "");
-  HMODULE runtime = LoadLibraryA(runtimeFile.c_str());
+  velt::UniqueModule runtime(LoadLibraryA(runtimeFile.c_str()));
   auto recordedStart = velt::jvm::entryPointAs<const char* (*)()>(
-      GetProcAddress(runtime, "fakeRuntimeRecordedStart"));
+      GetProcAddress(runtime.get(), "fakeRuntimeRecordedStart"));
   ASSERT_NE(recordedStart, nullptr);
   EXPECT_THAT(std::string(recordedStart()),
               ::testing::EndsWith("/hs_err_pid%p.log\n--enable-native-access=ALL-UNNAMED\n"));
-  FreeLibrary(runtime);
 }
 
 TEST_F(StartFailure, RuntimeWithoutTheEntryPointsIsKept) {

@@ -1,6 +1,7 @@
 #include <comdef.h>
 #include <gtest/gtest.h>
 #include <owners/owned_variant.h>
+#include <owners/unique_handle.h>
 
 #include <string>
 
@@ -48,10 +49,9 @@ TEST(ToUtf8Test, StopsAtTheFirstZeroUnit) {
 
 TEST(WideFromBstrTest, StopsAtEmbeddedNulAndNullIsEmpty) {
   const OLECHAR text[] = {u'a', u'b', 0, u'c'};
-  BSTR bstr = SysAllocStringLen(text, 4);
-  EXPECT_EQ(wideFromBstr(bstr), OLESTR("ab"));
-  EXPECT_EQ(SysStringLen(bstr), 4u) << "the argument is left alone";
-  SysFreeString(bstr);
+  velt::UniqueBstr bstr(SysAllocStringLen(text, 4));
+  EXPECT_EQ(wideFromBstr(bstr.get()), OLESTR("ab"));
+  EXPECT_EQ(SysStringLen(bstr.get()), 4u) << "the argument is left alone";
   EXPECT_EQ(wideFromBstr(nullptr), OLESTR(""));
 }
 

@@ -4,6 +4,7 @@
 #include <comdef.h>
 #include <gtest/gtest.h>
 #include <owners/owned_variant.h>
+#include <owners/unique_handle.h>
 #include <winplatform/posix_hooks.h>
 
 #include "objectpath/conversion.h"
@@ -29,9 +30,8 @@ HRESULT statusWithAllocationRefused(Step step) {
 using velt::OwnedVariant;
 
 TEST(OleFailureTest, ConversionsRaiseOutOfMemory) {
-  BSTR text = SysAllocString(OLESTR("text"));
-  EXPECT_EQ(statusWithAllocationRefused([&] { wideFromBstr(text); }), E_OUTOFMEMORY);
-  SysFreeString(text);
+  velt::UniqueBstr text(SysAllocString(OLESTR("text")));
+  EXPECT_EQ(statusWithAllocationRefused([&] { wideFromBstr(text.get()); }), E_OUTOFMEMORY);
 
   OwnedVariant textValue;  // the VariantCopy of a BSTR fails
   textValue.get()->vt = VT_BSTR;

@@ -2,6 +2,10 @@
 // answers the test scripts.
 #include <gtest/gtest.h>
 
+#include <owners/com_ptr.h>
+#include <owners/owned_variant.h>
+#include <owners/unique_handle.h>
+
 #include <stdexcept>
 
 #include "objectpath/object_path.h"
@@ -9,6 +13,8 @@
 #include "wmi/service.h"
 
 namespace {
+
+using velt::ComPtr;
 
 const char* const kMof = R"MOF(
 #pragma namespace("\\\\.\\root\\paths")
@@ -20,29 +26,25 @@ class InstancePathTest : public ::testing::Test {
  protected:
   void SetUp() override {
     service.loadMofText(kMof, "paths.mof");
-    ASSERT_EQ(service.openNamespace(u"root\\paths", &ns), WBEM_S_NO_ERROR);
+    ASSERT_EQ(service.openNamespace(u"root\\paths", ns.put()), WBEM_S_NO_ERROR);
   }
   void TearDown() override {
-    ns->Release();
+    ns.reset();
     service.shutdown();
   }
-  IWbemClassObject* spawn(const char16_t* className) {
-    BSTR name = SysAllocString(className);
-    IWbemClassObject* cls = nullptr;
-    ns->GetObject(name, 0, nullptr, &cls, nullptr);
-    SysFreeString(name);
-    IWbemClassObject* instance = nullptr;
-    cls->SpawnInstance(0, &instance);
-    cls->Release();
+  ComPtr<IWbemClassObject> spawn(const char16_t* className) {
+    velt::UniqueBstr name(SysAllocString(className));
+    ComPtr<IWbemClassObject> cls;
+    ns->GetObject(name.get(), 0, nullptr, cls.put(), nullptr);
+    ComPtr<IWbemClassObject> instance;
+    cls->SpawnInstance(0, instance.put());
     return instance;
   }
   static void put(IWbemClassObject* object, const char16_t* name, const char16_t* text) {
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_BSTR;
-    value.bstrVal = SysAllocString(text);
-    object->Put(name, 0, &value, 0);
-    VariantClear(&value);
+    velt::OwnedVariant value;
+    value.get()->vt = VT_BSTR;
+    value.get()->bstrVal = SysAllocString(text);
+    object->Put(name, 0, value.get(), 0);
   }
   static void putInt(IWbemClassObject* object, const char16_t* name, LONG number) {
     VARIANT value;
@@ -53,7 +55,7 @@ class InstancePathTest : public ::testing::Test {
   }
 
   velt::wmi::Service service;
-  IWbemServices* ns = nullptr;
+  ComPtr<IWbemServices> ns;
 };
 
 std::string messageOf(IWbemClassObject* object) {
@@ -66,28 +68,25 @@ std::string messageOf(IWbemClassObject* object) {
 }
 
 TEST_F(InstancePathTest, BuildsClassNamespaceAndKeysAsText) {
-  IWbemClassObject* keyed = spawn(u"Keyed");
-  put(keyed, u"Name", u"Zo\u00eb \"q\"");
-  putInt(keyed, u"Slot", 42);
-  WbemObjectPath path(keyed);
+  ComPtr<IWbemClassObject> keyed = spawn(u"Keyed");
+  put(keyed.get(), u"Name", u"Zo\u00eb \"q\"");
+  putInt(keyed.get(), u"Slot", 42);
+  WbemObjectPath path(keyed.get());
   EXPECT_EQ(path.modelClass(), "Keyed");
   EXPECT_EQ(path.getKeys().count(), 2);
   EXPECT_EQ(path.getKeys().get("name"), "Zo\xc3\xab \"q\"");
   EXPECT_EQ(path.getKeys().get("Slot"), "42");
   EXPECT_EQ(path.getNamespace(), "root\\paths");
-  keyed->Release();
 
-  IWbemClassObject* keyless = spawn(u"Keyless");
-  EXPECT_EQ(WbemObjectPath(keyless).getKeys().count(), 0);
-  keyless->Release();
+  ComPtr<IWbemClassObject> keyless = spawn(u"Keyless");
+  EXPECT_EQ(WbemObjectPath(keyless.get()).getKeys().count(), 0);
 }
 
 TEST_F(InstancePathTest, RefusesWhatCannotNameTheInstance) {
   EXPECT_EQ(messageOf(nullptr), "");
-  IWbemClassObject* keyed = spawn(u"Keyed");
-  putInt(keyed, u"Slot", 1);  // Name stays null
-  EXPECT_EQ(messageOf(keyed), "could not get key value.");
-  keyed->Release();
+  ComPtr<IWbemClassObject> keyed = spawn(u"Keyed");
+  putInt(keyed.get(), u"Slot", 1);  // Name stays null
+  EXPECT_EQ(messageOf(keyed.get()), "could not get key value.");
 }
 
 using velt::objectpath::test::ScriptedClassObject;

@@ -10,6 +10,7 @@
 
 #include <winplatform/posix_hooks.h>
 
+#include "init_status_sink.h"
 #include "provider/provider_class_id.h"
 #include "server/factory.h"
 #include "wmi_model/low_arena.h"
@@ -63,11 +64,11 @@ void ProviderFixture::SetUp() {
   ASSERT_EQ(CFactory::RegisterEntries(), S_OK);
   VeltSetLocalServerEntry(WinMain, nullptr, layout.executable().c_str());
   service.loadMofText(kProviderMof, "provider.mof");
-  ASSERT_EQ(service.openNamespace(u"root\\test", &ns), WBEM_S_NO_ERROR);
+  ASSERT_EQ(service.openNamespace(u"root\\test", ns.put()), WBEM_S_NO_ERROR);
 }
 
 void ProviderFixture::TearDown() {
-  if (ns != nullptr) ns->Release();
+  ns.reset();
   service.shutdown();
   int exitCode = -1;
   EXPECT_TRUE(VeltWaitForLocalServerExit(30000, &exitCode));
@@ -110,49 +111,27 @@ int ProviderFixture::refuseAttaches(bool refusing) {
   return refused();
 }
 
-IUnknown* ProviderFixture::activate() {
-  IUnknown* provider = nullptr;
+ComPtr<IUnknown> ProviderFixture::activate() {
+  ComPtr<IUnknown> provider;
   EXPECT_EQ(CoCreateInstance(CLSID_NorvexVeltProxyProvider, nullptr, CLSCTX_LOCAL_SERVER,
-                             IID_IUnknown, reinterpret_cast<void**>(&provider)),
+                             IID_IUnknown, provider.putVoid()),
             S_OK);
   return provider;
 }
 
-namespace {
-
-class StatusSink final : public IWbemProviderInitSink {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE SetStatus(LONG status, LONG) override {
-    ++calls;
-    last = status;
-    return S_OK;
-  }
-  int calls = 0;
-  LONG last = -1;
-};
-
-}  // namespace
-
 LONG ProviderFixture::initialize(IUnknown* provider, const char16_t* nameSpace,
                                  IWbemServices* services) {
-  IWbemProviderInit* init = nullptr;
-  provider->QueryInterface(IID_IWbemProviderInit, reinterpret_cast<void**>(&init));
-  EXPECT_NE(init, nullptr);
-  if (init == nullptr) return -1;
-  StatusSink sink;
+  ComPtr<IWbemProviderInit> init;
+  provider->QueryInterface(IID_IWbemProviderInit, init.putVoid());
+  EXPECT_TRUE(init);
+  if (!init) return -1;
+  velt::test::InitStatusSink sink;
   std::u16string name(nameSpace);
-  EXPECT_EQ(
-      init->Initialize(nullptr, 0, name.data(), nullptr, services ? services : ns, nullptr, &sink),
-      WBEM_S_NO_ERROR);
-  init->Release();
-  EXPECT_EQ(sink.calls, 1);
-  return sink.last;
+  EXPECT_EQ(init->Initialize(nullptr, 0, name.data(), nullptr, services ? services : ns.get(),
+                             nullptr, &sink),
+            WBEM_S_NO_ERROR);
+  EXPECT_EQ(sink.statuses.size(), 1u);
+  return sink.statuses.empty() ? -1 : sink.statuses.back();
 }
 
 void ProviderFixture::setControl(const std::string& text) {
@@ -178,25 +157,24 @@ long long javaLong(const void* pointer) {
       static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer)));
 }
 
-IWbemServices* servicesOf(IUnknown* provider) {
-  IWbemServices* services = nullptr;
-  provider->QueryInterface(IID_IWbemServices, reinterpret_cast<void**>(&services));
+ComPtr<IWbemServices> servicesOf(IUnknown* provider) {
+  ComPtr<IWbemServices> services;
+  provider->QueryInterface(IID_IWbemServices, services.putVoid());
   return services;
 }
 
-IWbemEventProvider* eventsOf(IUnknown* provider) {
-  IWbemEventProvider* events = nullptr;
-  provider->QueryInterface(IID_IWbemEventProvider, reinterpret_cast<void**>(&events));
+ComPtr<IWbemEventProvider> eventsOf(IUnknown* provider) {
+  ComPtr<IWbemEventProvider> events;
+  provider->QueryInterface(IID_IWbemEventProvider, events.putVoid());
   return events;
 }
 
-IWbemClassObject* newGadget(IWbemServices* ns, const char16_t* name) {
+ComPtr<IWbemClassObject> newGadget(IWbemServices* ns, const char16_t* name) {
   velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
-  IWbemClassObject* cls = nullptr;
-  ns->GetObject(className.get(), 0, nullptr, &cls, nullptr);
-  IWbemClassObject* gadget = nullptr;
-  cls->SpawnInstance(0, &gadget);
-  cls->Release();
+  ComPtr<IWbemClassObject> cls;
+  ns->GetObject(className.get(), 0, nullptr, cls.put(), nullptr);
+  ComPtr<IWbemClassObject> gadget;
+  cls->SpawnInstance(0, gadget.put());
   velt::OwnedVariant value;
   value.get()->vt = VT_BSTR;
   value.get()->bstrVal = SysAllocString(name);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <objbase.h>
+#include <owners/com_ptr.h>
 #include <owners/unique_handle.h>
 #include <owners/utf_text.h>
 #include <wbemprov.h>
@@ -38,7 +39,7 @@ class ProviderFixture : public ::testing::Test {
   // While on, the gated runtime's VM refuses every attach; the number of refusals so far.
   int refuseAttaches(bool refusing);
   // A provider object activated through COM (one reference, as IUnknown).
-  IUnknown* activate();
+  ComPtr<IUnknown> activate();
   // Initialize through IWbemProviderInit with `services` (null: the stand-in's namespace); the
   // init sink's status, or -1 when none came.
   LONG initialize(IUnknown* provider, const char16_t* nameSpace = u"root\\test",
@@ -55,7 +56,7 @@ class ProviderFixture : public ::testing::Test {
 
   velt::test::TestLayout layout;
   wmi::Service service;
-  IWbemServices* ns = nullptr;
+  ComPtr<IWbemServices> ns;
   std::string debugText;
 
  private:
@@ -68,11 +69,11 @@ class ProviderFixture : public ::testing::Test {
 long long javaLong(const void* pointer);
 
 // The interface part, one reference for the caller.
-IWbemServices* servicesOf(IUnknown* provider);
-IWbemEventProvider* eventsOf(IUnknown* provider);
+ComPtr<IWbemServices> servicesOf(IUnknown* provider);
+ComPtr<IWbemEventProvider> eventsOf(IUnknown* provider);
 
 // A blank Gadget with Name set, one reference for the caller.
-IWbemClassObject* newGadget(IWbemServices* ns, const char16_t* name);
+ComPtr<IWbemClassObject> newGadget(IWbemServices* ns, const char16_t* name);
 
 std::u16string textProperty(IWbemClassObject* object, const char16_t* name);
 

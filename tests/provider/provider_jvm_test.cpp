@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <new>
 #include <set>
 #include <thread>
@@ -47,133 +46,6 @@ std::string kinds(const RecordingSink* sink) {
   return text;
 }
 
-class ProviderJvmTest : public ProviderFixture {};
-
-TEST_F(ProviderJvmTest, FirstAndLaterInitializeAndTheVmLifecycle) {
-  install();
-  IUnknown* first = activate();
-  ASSERT_EQ(initialize(first), WBEM_S_NO_ERROR);
-  auto firstRecords = traces();
-  EXPECT_TRUE(containsInOrder(
-      firstRecords,
-      {"CProxyProvider::Initialize()", "JvmServices::startJvm", "Java Virtual Machine started...",
-       "Glue class loaded...", "Glue object created...", "Leaving initialize"}));
-  EXPECT_THAT(firstRecords, Contains(HasSubstr("JvmServices object has been allocated")));
-  // Requests may be using the namespace and Glue object it made: a repeated Initialize on the
-  // object is refused and replaces neither.
-  EXPECT_EQ(initialize(first, u"root\\again"), WBEM_E_FAILED);
-
-  markTraces();
-  IUnknown* second = activate();
-  ASSERT_EQ(initialize(second, u"root\\t\u00ebst\u2713"), WBEM_S_NO_ERROR);
-  EXPECT_THAT(initializeRecords(tracesSinceMark()),
-              ElementsAre("CProxyProvider::Initialize()", "sm_pJVM was not 0",
-                          "Glue object created...", "Leaving initialize"));
-  std::string nsValue = std::to_string(javaLong(ns));
-  EXPECT_THAT(glueCalls(), ElementsAre("<init> " + nsValue + " root\\test",
-                                       "<init> " + nsValue + " root\\t\xc3\xabst\xe2\x9c\x93"));
-
-  // The first to go finalises its Glue object only; the last also shuts the VM down.
-  markTraces();
-  second->Release();
-  EXPECT_TRUE(containsInOrder(tracesSinceMark(),
-                              {"CProxyProvider::~CProxyProvider()", "Calling finalize method"}));
-  EXPECT_THAT(tracesSinceMark(), ::testing::Not(Contains("Shutting down the JVM")));
-  first->Release();
-  EXPECT_THAT(tracesSinceMark(), Contains("Shutting down the JVM"));
-  EXPECT_THAT(debugText, HasSubstr("CanShutdownJVM() = true\n"));
-  EXPECT_EQ(CProxyProvider::sm_pJVM, nullptr);
-  EXPECT_EQ(CProxyProvider::sm_glueClass, nullptr);
-
-  // The next activation starts the server, and so its log, afresh.
-  expectNoJniWarnings();
-  // A later provider takes up the VM that still exists.
-  IUnknown* third = activate();
-  EXPECT_EQ(initialize(third), WBEM_S_NO_ERROR);
-  EXPECT_EQ(glueCalls().size(), 3u);
-  third->Release();
-}
-
-TEST_F(ProviderJvmTest, ServedOperationsDeliverExactlyWhatJavaMade) {
-  install();
-  IUnknown* provider = activate();
-  ASSERT_EQ(initialize(provider), WBEM_S_NO_ERROR);
-  IWbemServices* services = servicesOf(provider);
-
-  // get: the path reaches Java as WMI wrote it, non-ASCII and escapes included.
-  velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"Zo\u00eb \\\"q\\\"\"");
-  RecordingSink* got = RecordingSink::create();
-  EXPECT_EQ(services->GetObjectAsync(path.get(), 0, nullptr, got), WBEM_S_NO_ERROR);
-  EXPECT_EQ(kinds(got), "IS");
-  ASSERT_EQ(got->objects().size(), 1u);
-  EXPECT_EQ(textProperty(got->objects()[0], u"Name"), u"found");
-  EXPECT_THAT(glueCalls(), Contains("getInstance Gadget.Name=\"Zo\xc3\xab \\\"q\\\"\""));
-  got->Release();
-
-  // put: the very instance goes to Java and back to the sink.
-  IWbemClassObject* gadget = newGadget(ns, u"new");
-  RecordingSink* put = RecordingSink::create();
-  EXPECT_EQ(services->PutInstanceAsync(gadget, 0, nullptr, put), WBEM_S_NO_ERROR);
-  EXPECT_EQ(kinds(put), "IS");
-  EXPECT_EQ(put->objects()[0], gadget);
-  EXPECT_THAT(glueCalls(), Contains("setInstance Gadget " + std::to_string(javaLong(gadget))));
-  put->Release();
-  gadget->Release();
-
-  // enumerate: 0, 3 and many, in vector order, each object indicated on its own.
-  for (int count : {0, 3, 200}) {
-    setControl("enum=" + std::to_string(count));
-    velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
-    RecordingSink* all = RecordingSink::create();
-    EXPECT_EQ(services->CreateInstanceEnumAsync(className.get(), 0, nullptr, all), WBEM_S_NO_ERROR);
-    EXPECT_EQ(kinds(all), std::string(static_cast<size_t>(count), 'I') + "S");
-    for (int i = 0; i < count && i < 5; ++i) {
-      EXPECT_EQ(textProperty(all->objects()[static_cast<size_t>(i)], u"Name"),
-                u"e" + std::u16string(1, static_cast<char16_t>(u'0' + i)));
-    }
-    all->Release();
-  }
-  EXPECT_THAT(glueCalls(), Contains("enumInstances Gadget false Gadget true"));
-
-  // execute: the out-parameters Java filled; a method without out-parameters completes only.
-  velt::UniqueBstr method = velt::bstrFromUtf16(u"Resize");
-  RecordingSink* ran = RecordingSink::create();
-  EXPECT_EQ(services->ExecMethodAsync(path.get(), method.get(), 0, nullptr, nullptr, ran),
-            WBEM_S_NO_ERROR);
-  EXPECT_EQ(kinds(ran), "IS");
-  VARIANT old;
-  VariantInit(&old);
-  ran->objects()[0]->Get(u"OldCapacity", 0, &old, nullptr, nullptr);
-  EXPECT_EQ(old.vt, VT_I4);
-  EXPECT_EQ(old.lVal, 42);
-  ran->Release();
-  velt::UniqueBstr reset = velt::bstrFromUtf16(u"Reset");
-  RecordingSink* resetSink = RecordingSink::create();
-  EXPECT_EQ(services->ExecMethodAsync(path.get(), reset.get(), 0, nullptr, nullptr, resetSink),
-            WBEM_S_NO_ERROR);
-  EXPECT_EQ(kinds(resetSink), "S");
-  EXPECT_THAT(glueCalls(), Contains("invokeMethod Gadget.Name=\"Zo\xc3\xab \\\"q\\\"\" Reset 0 0"));
-  resetSink->Release();
-
-  // events: each ProvideEvents hands Java the then current sink; a fired event reaches it.
-  setControl("fire=GadgetEvent");
-  IWbemEventProvider* events = eventsOf(provider);
-  RecordingSink* firstSink = RecordingSink::create();
-  RecordingSink* secondSink = RecordingSink::create();
-  EXPECT_EQ(events->ProvideEvents(firstSink, 0), WBEM_S_NO_ERROR);
-  EXPECT_EQ(events->ProvideEvents(secondSink, 0), WBEM_S_NO_ERROR);
-  EXPECT_EQ(kinds(firstSink), "I");
-  EXPECT_EQ(kinds(secondSink), "I");
-  EXPECT_EQ(textProperty(secondSink->objects()[0], u"Message"), u"fired");
-  EXPECT_THAT(glueCalls(), Contains("setEventSink " + std::to_string(javaLong(secondSink))));
-  events->Release();
-  expectNoJniWarnings();
-  services->Release();
-  provider->Release();
-  firstSink->Release();
-  secondSink->Release();
-}
-
 struct FailureRow {
   const char* control;
   const char* operation;  // get, put, enum, exec, events
@@ -182,9 +54,132 @@ struct FailureRow {
   const char* sinkTraffic;
 };
 
+class ProviderJvmTest : public ProviderFixture {
+ protected:
+  // Runs each row's operation on the provider with its Glue control, and checks its status,
+  // its sink traffic and the trace it leaves.
+  void expectRows(IUnknown* provider, const std::vector<FailureRow>& rows);
+};
+
+TEST_F(ProviderJvmTest, FirstAndLaterInitializeAndTheVmLifecycle) {
+  install();
+  ComPtr<IUnknown> first = activate();
+  ASSERT_EQ(initialize(first.get()), WBEM_S_NO_ERROR);
+  auto firstRecords = traces();
+  EXPECT_TRUE(containsInOrder(
+      firstRecords,
+      {"CProxyProvider::Initialize()", "JvmServices::startJvm", "Java Virtual Machine started...",
+       "Glue class loaded...", "Glue object created...", "Leaving initialize"}));
+  EXPECT_THAT(firstRecords, Contains(HasSubstr("JvmServices object has been allocated")));
+  // Requests may be using the namespace and Glue object it made: a repeated Initialize on the
+  // object is refused and replaces neither.
+  EXPECT_EQ(initialize(first.get(), u"root\\again"), WBEM_E_FAILED);
+
+  markTraces();
+  ComPtr<IUnknown> second = activate();
+  ASSERT_EQ(initialize(second.get(), u"root\\t\u00ebst\u2713"), WBEM_S_NO_ERROR);
+  EXPECT_THAT(initializeRecords(tracesSinceMark()),
+              ElementsAre("CProxyProvider::Initialize()", "sm_pJVM was not 0",
+                          "Glue object created...", "Leaving initialize"));
+  std::string nsValue = std::to_string(javaLong(ns.get()));
+  EXPECT_THAT(glueCalls(), ElementsAre("<init> " + nsValue + " root\\test",
+                                       "<init> " + nsValue + " root\\t\xc3\xabst\xe2\x9c\x93"));
+
+  // The first to go finalises its Glue object only; the last also shuts the VM down.
+  markTraces();
+  second.reset();
+  EXPECT_TRUE(containsInOrder(tracesSinceMark(),
+                              {"CProxyProvider::~CProxyProvider()", "Calling finalize method"}));
+  EXPECT_THAT(tracesSinceMark(), ::testing::Not(Contains("Shutting down the JVM")));
+  first.reset();
+  EXPECT_THAT(tracesSinceMark(), Contains("Shutting down the JVM"));
+  EXPECT_THAT(debugText, HasSubstr("CanShutdownJVM() = true\n"));
+  EXPECT_EQ(CProxyProvider::sm_pJVM, nullptr);
+  EXPECT_EQ(CProxyProvider::sm_glueClass, nullptr);
+
+  // The next activation starts the server, and so its log, afresh.
+  expectNoJniWarnings();
+  // A later provider takes up the VM that still exists.
+  ComPtr<IUnknown> third = activate();
+  EXPECT_EQ(initialize(third.get()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(glueCalls().size(), 3u);
+}
+
+TEST_F(ProviderJvmTest, ServedOperationsDeliverExactlyWhatJavaMade) {
+  install();
+  ComPtr<IUnknown> provider = activate();
+  ASSERT_EQ(initialize(provider.get()), WBEM_S_NO_ERROR);
+  ComPtr<IWbemServices> services = servicesOf(provider.get());
+
+  // get: the path reaches Java as WMI wrote it, non-ASCII and escapes included.
+  velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"Zo\u00eb \\\"q\\\"\"");
+  ComPtr<RecordingSink> got(RecordingSink::create());
+  EXPECT_EQ(services->GetObjectAsync(path.get(), 0, nullptr, got.get()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(kinds(got.get()), "IS");
+  ASSERT_EQ(got->objects().size(), 1u);
+  EXPECT_EQ(textProperty(got->objects()[0], u"Name"), u"found");
+  EXPECT_THAT(glueCalls(), Contains("getInstance Gadget.Name=\"Zo\xc3\xab \\\"q\\\"\""));
+
+  // put: the very instance goes to Java and back to the sink.
+  ComPtr<IWbemClassObject> gadget = newGadget(ns.get(), u"new");
+  ComPtr<RecordingSink> put(RecordingSink::create());
+  EXPECT_EQ(services->PutInstanceAsync(gadget.get(), 0, nullptr, put.get()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(kinds(put.get()), "IS");
+  EXPECT_EQ(put->objects()[0], gadget.get());
+  EXPECT_THAT(glueCalls(),
+              Contains("setInstance Gadget " + std::to_string(javaLong(gadget.get()))));
+
+  // enumerate: 0, 3 and many, in vector order, each object indicated on its own.
+  for (int count : {0, 3, 200}) {
+    setControl("enum=" + std::to_string(count));
+    velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
+    ComPtr<RecordingSink> all(RecordingSink::create());
+    EXPECT_EQ(services->CreateInstanceEnumAsync(className.get(), 0, nullptr, all.get()),
+              WBEM_S_NO_ERROR);
+    EXPECT_EQ(kinds(all.get()), std::string(static_cast<size_t>(count), 'I') + "S");
+    for (int i = 0; i < count && i < 5; ++i) {
+      EXPECT_EQ(textProperty(all->objects()[static_cast<size_t>(i)], u"Name"),
+                u"e" + std::u16string(1, static_cast<char16_t>(u'0' + i)));
+    }
+  }
+  EXPECT_THAT(glueCalls(), Contains("enumInstances Gadget false Gadget true"));
+
+  // execute: the out-parameters Java filled; a method without out-parameters completes only.
+  velt::UniqueBstr method = velt::bstrFromUtf16(u"Resize");
+  ComPtr<RecordingSink> ran(RecordingSink::create());
+  EXPECT_EQ(services->ExecMethodAsync(path.get(), method.get(), 0, nullptr, nullptr, ran.get()),
+            WBEM_S_NO_ERROR);
+  EXPECT_EQ(kinds(ran.get()), "IS");
+  VARIANT old;
+  VariantInit(&old);
+  ran->objects()[0]->Get(u"OldCapacity", 0, &old, nullptr, nullptr);
+  EXPECT_EQ(old.vt, VT_I4);
+  EXPECT_EQ(old.lVal, 42);
+  velt::UniqueBstr reset = velt::bstrFromUtf16(u"Reset");
+  ComPtr<RecordingSink> resetSink(RecordingSink::create());
+  EXPECT_EQ(
+      services->ExecMethodAsync(path.get(), reset.get(), 0, nullptr, nullptr, resetSink.get()),
+      WBEM_S_NO_ERROR);
+  EXPECT_EQ(kinds(resetSink.get()), "S");
+  EXPECT_THAT(glueCalls(), Contains("invokeMethod Gadget.Name=\"Zo\xc3\xab \\\"q\\\"\" Reset 0 0"));
+
+  // events: each ProvideEvents hands Java the then current sink; a fired event reaches it.
+  setControl("fire=GadgetEvent");
+  ComPtr<IWbemEventProvider> events = eventsOf(provider.get());
+  ComPtr<RecordingSink> firstSink(RecordingSink::create());
+  ComPtr<RecordingSink> secondSink(RecordingSink::create());
+  EXPECT_EQ(events->ProvideEvents(firstSink.get(), 0), WBEM_S_NO_ERROR);
+  EXPECT_EQ(events->ProvideEvents(secondSink.get(), 0), WBEM_S_NO_ERROR);
+  EXPECT_EQ(kinds(firstSink.get()), "I");
+  EXPECT_EQ(kinds(secondSink.get()), "I");
+  EXPECT_EQ(textProperty(secondSink->objects()[0], u"Message"), u"fired");
+  EXPECT_THAT(glueCalls(), Contains("setEventSink " + std::to_string(javaLong(secondSink.get()))));
+  expectNoJniWarnings();
+}
+
 HRESULT runOperation(IUnknown* provider, IWbemServices* ns, const std::string& operation,
                      RecordingSink* sink) {
-  IWbemServices* services = servicesOf(provider);
+  ComPtr<IWbemServices> services = servicesOf(provider);
   velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"a\"");
   HRESULT result = E_FAIL;
   if (operation == "get") result = services->GetObjectAsync(path.get(), 0, nullptr, sink);
@@ -195,9 +190,8 @@ HRESULT runOperation(IUnknown* provider, IWbemServices* ns, const std::string& o
     result =
         services->GetObjectAsync(velt::bstrFromUtf16(u"Nothing.Name=1").get(), 0, nullptr, sink);
   if (operation == "put") {
-    IWbemClassObject* gadget = newGadget(ns, u"a");
-    result = services->PutInstanceAsync(gadget, 0, nullptr, sink);
-    gadget->Release();
+    ComPtr<IWbemClassObject> gadget = newGadget(ns, u"a");
+    result = services->PutInstanceAsync(gadget.get(), 0, nullptr, sink);
   }
   if (operation == "enum")
     result =
@@ -207,38 +201,31 @@ HRESULT runOperation(IUnknown* provider, IWbemServices* ns, const std::string& o
     result = services->ExecMethodAsync(path.get(), method.get(), 0, nullptr, nullptr, sink);
   }
   if (operation == "events") {
-    IWbemEventProvider* events = eventsOf(provider);
+    ComPtr<IWbemEventProvider> events = eventsOf(provider);
     result = events->ProvideEvents(sink, 0);
-    events->Release();
   }
-  services->Release();
   return result;
 }
 
-void expectRows(ProviderFixture& fixture, IUnknown* provider, IWbemServices* ns,
-                const std::vector<FailureRow>& rows,
-                const std::function<void(const std::string&)>& setControl,
-                const std::function<std::vector<std::string>()>& traces) {
+void ProviderJvmTest::expectRows(IUnknown* provider, const std::vector<FailureRow>& rows) {
   for (const FailureRow& row : rows) {
     SCOPED_TRACE(std::string(row.operation) + " with " + row.control);
     setControl(row.control);
-    RecordingSink* sink = RecordingSink::create();
-    EXPECT_EQ(runOperation(provider, ns, row.operation, sink), row.status);
+    ComPtr<RecordingSink> sink(RecordingSink::create());
+    EXPECT_EQ(runOperation(provider, ns.get(), row.operation, sink.get()), row.status);
     if (std::string(row.operation) != "events") {
-      EXPECT_EQ(kinds(sink), row.sinkTraffic);
+      EXPECT_EQ(kinds(sink.get()), row.sinkTraffic);
     }
     if (*row.trace != '\0') {
       EXPECT_THAT(traces(), Contains(HasSubstr(row.trace)));
     }
-    sink->Release();
   }
-  (void)fixture;
 }
 
 TEST_F(ProviderJvmTest, FailuresOfTheScriptedGlue) {
   install();
-  IUnknown* provider = activate();
-  ASSERT_EQ(initialize(provider), WBEM_S_NO_ERROR);
+  ComPtr<IUnknown> provider = activate();
+  ASSERT_EQ(initialize(provider.get()), WBEM_S_NO_ERROR);
   std::vector<FailureRow> rows = {
       {"", "badpath", WBEM_E_INVALID_OBJECT_PATH, "", ""},
       {"", "noclass", WBEM_E_FAILED, "", ""},
@@ -262,26 +249,22 @@ TEST_F(ProviderJvmTest, FailuresOfTheScriptedGlue) {
       {"throw=setEventSink", "events", WBEM_E_FAILED,
        "A JNI Exception occurred: thrown by setEventSink", ""},
   };
-  expectRows(
-      *this, provider, ns, rows, [&](const std::string& c) { setControl(c); },
-      [&] { return traces(); });
+  expectRows(provider.get(), rows);
   EXPECT_THAT(glueCalls(), Contains("elementAt 3"));
   // A Glue constructor that throws fails the initialisation only. (The first provider stays,
   // so the server, and with it the log, stays too.)
   setControl("throw=<init>");
-  IUnknown* second = activate();
-  EXPECT_EQ(initialize(second), WBEM_E_FAILED);
+  ComPtr<IUnknown> second = activate();
+  EXPECT_EQ(initialize(second.get()), WBEM_E_FAILED);
   EXPECT_TRUE(containsInOrder(traces(), {"Construction of Glue object failed.",
                                          "A JNI Exception occurred: thrown by <init>"}));
   expectNoJniWarnings();
-  second->Release();
-  provider->Release();
 }
 
 TEST_F(ProviderJvmTest, FailuresOfAGlueLackingItsMembers) {
   install(GlueJar::kBare);
-  IUnknown* provider = activate();
-  ASSERT_EQ(initialize(provider), WBEM_S_NO_ERROR);
+  ComPtr<IUnknown> provider = activate();
+  ASSERT_EQ(initialize(provider.get()), WBEM_S_NO_ERROR);
   std::vector<FailureRow> rows = {
       // A failed look-up always leaves NoSuchMethodError pending, so its message is what shows.
       {"", "get", WBEM_E_FAILED, "getInstance", ""},
@@ -290,64 +273,54 @@ TEST_F(ProviderJvmTest, FailuresOfAGlueLackingItsMembers) {
       {"", "enum", WBEM_E_FAILED, "enumInstances", ""},
       {"", "events", WBEM_E_FAILED, "CheckForEvents(II)V not found", ""},
   };
-  expectRows(
-      *this, provider, ns, rows, [&](const std::string& c) { setControl(c); },
-      [&] { return traces(); });
+  expectRows(provider.get(), rows);
   expectNoJniWarnings();
-  provider->Release();
 }
 
 TEST_F(ProviderJvmTest, AGlueWithoutItsConstructorFailsTheInitialize) {
   install(GlueJar::kUnbuildable);
-  IUnknown* provider = activate();
-  EXPECT_EQ(initialize(provider), WBEM_E_FAILED);
+  ComPtr<IUnknown> provider = activate();
+  EXPECT_EQ(initialize(provider.get()), WBEM_E_FAILED);
   auto records = traces();
   EXPECT_TRUE(containsInOrder(
       records, {"Glue class loaded...", "Finding the constructor for Glue class failed.",
                 "A JNI Exception occurred: <init>"}));
   EXPECT_THAT(records, ::testing::Not(Contains("Glue object created...")));
   // Without a Glue object every request fails.
-  IWbemServices* services = servicesOf(provider);
-  RecordingSink* sink = RecordingSink::create();
-  EXPECT_EQ(
-      services->CreateInstanceEnumAsync(velt::bstrFromUtf16(u"Gadget").get(), 0, nullptr, sink),
-      WBEM_E_FAILED);
-  EXPECT_EQ(kinds(sink), "");
-  sink->Release();
-  services->Release();
+  ComPtr<IWbemServices> services = servicesOf(provider.get());
+  ComPtr<RecordingSink> sink(RecordingSink::create());
+  EXPECT_EQ(services->CreateInstanceEnumAsync(velt::bstrFromUtf16(u"Gadget").get(), 0, nullptr,
+                                              sink.get()),
+            WBEM_E_FAILED);
+  EXPECT_EQ(kinds(sink.get()), "");
   expectNoJniWarnings();
-  provider->Release();
 }
 
 TEST_F(ProviderJvmTest, AThreadTheVmRefusesFailsItsRequestWithoutJava) {
   install(GlueJar::kScripted, /*sibling=*/true, /*gatedRuntime=*/true);
-  IUnknown* provider = activate();
-  ASSERT_EQ(initialize(provider), WBEM_S_NO_ERROR);
+  ComPtr<IUnknown> provider = activate();
+  ASSERT_EQ(initialize(provider.get()), WBEM_S_NO_ERROR);
   const size_t glueCallsBefore = glueCalls().size();
 
   ASSERT_EQ(refuseAttaches(true), 0);
   for (const char* operation : {"get", "put", "enum", "exec", "events"}) {
     SCOPED_TRACE(operation);
-    RecordingSink* sink = RecordingSink::create();
-    EXPECT_EQ(runOperation(provider, ns, operation, sink), WBEM_E_FAILED);
-    EXPECT_EQ(kinds(sink), "");
-    sink->Release();
+    ComPtr<RecordingSink> sink(RecordingSink::create());
+    EXPECT_EQ(runOperation(provider.get(), ns.get(), operation, sink.get()), WBEM_E_FAILED);
+    EXPECT_EQ(kinds(sink.get()), "");
   }
   // A later provider meets the running VM but cannot make its Glue object.
-  IUnknown* second = activate();
-  EXPECT_EQ(initialize(second), WBEM_E_FAILED);
+  ComPtr<IUnknown> second = activate();
+  EXPECT_EQ(initialize(second.get()), WBEM_E_FAILED);
   EXPECT_EQ(refuseAttaches(false), 6);
   EXPECT_EQ(glueCalls().size(), glueCallsBefore) << "Java was called on a refused thread";
 
   // Once the VM takes threads again, requests are served.
   setControl("enum=1");
-  RecordingSink* sink = RecordingSink::create();
-  EXPECT_EQ(runOperation(provider, ns, "enum", sink), WBEM_S_NO_ERROR);
-  EXPECT_EQ(kinds(sink), "IS");
-  sink->Release();
+  ComPtr<RecordingSink> sink(RecordingSink::create());
+  EXPECT_EQ(runOperation(provider.get(), ns.get(), "enum", sink.get()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(kinds(sink.get()), "IS");
   expectNoJniWarnings();
-  second->Release();
-  provider->Release();
 }
 
 // A namespace whose classes cannot be instantiated: GetObject hands out a class whose
@@ -382,63 +355,58 @@ TEST_F(ProviderJvmTest, AClassThatCannotBeInstantiatedFailsTheGetBeforeJava) {
   install();
   UnspawnableNamespace* unspawnable = UnspawnableNamespace::create();
   ASSERT_NE(unspawnable, nullptr);
-  IUnknown* provider = activate();
-  ASSERT_EQ(initialize(provider, u"root\\test", unspawnable), WBEM_S_NO_ERROR);
-  RecordingSink* sink = RecordingSink::create();
-  EXPECT_EQ(runOperation(provider, ns, "get", sink), WBEM_E_FAILED);
-  EXPECT_EQ(kinds(sink), "");
-  sink->Release();
+  ComPtr<IUnknown> provider = activate();
+  ASSERT_EQ(initialize(provider.get(), u"root\\test", unspawnable), WBEM_S_NO_ERROR);
+  ComPtr<RecordingSink> sink(RecordingSink::create());
+  EXPECT_EQ(runOperation(provider.get(), ns.get(), "get", sink.get()), WBEM_E_FAILED);
+  EXPECT_EQ(kinds(sink.get()), "");
   EXPECT_THAT(unspawnable->asked, ElementsAre(u"Gadget"));
   EXPECT_THAT(glueCalls(), ::testing::Not(Contains(HasSubstr("getInstance"))));
-  provider->Release();
+  provider.reset();
   unspawnable->destroy();
 }
 
 TEST_F(ProviderJvmTest, AFailedStartIsRetriedByTheNextInitialize) {
   install(GlueJar::kScripted, /*sibling=*/false);
-  IUnknown* first = activate();
-  EXPECT_EQ(initialize(first), WBEM_E_FAILED);
+  ComPtr<IUnknown> first = activate();
+  EXPECT_EQ(initialize(first.get()), WBEM_E_FAILED);
   EXPECT_THAT(traces(), Contains("Unable to start JVM."));
   layout.link(VELT_TEST_SIBLING_LIBRARY, "ab/libqelvor.so");
-  IUnknown* second = activate();
-  EXPECT_EQ(initialize(second), WBEM_S_NO_ERROR);
-  first->Release();
-  second->Release();
+  ComPtr<IUnknown> second = activate();
+  EXPECT_EQ(initialize(second.get()), WBEM_S_NO_ERROR);
+  first.reset();
+  second.reset();
   EXPECT_THAT(traces(), Contains("Shutting down the JVM"));
 }
 
 TEST_F(ProviderJvmTest, AMissingGlueClassFailsEveryInitialize) {
   install(GlueJar::kNone);
-  IUnknown* first = activate();
-  EXPECT_EQ(initialize(first), WBEM_E_FAILED);
-  IUnknown* second = activate();
-  EXPECT_EQ(initialize(second), WBEM_E_FAILED);
+  ComPtr<IUnknown> first = activate();
+  EXPECT_EQ(initialize(first.get()), WBEM_E_FAILED);
+  ComPtr<IUnknown> second = activate();
+  EXPECT_EQ(initialize(second.get()), WBEM_E_FAILED);
   auto records = traces();
   EXPECT_EQ(
       std::count(records.begin(), records.end(), "Loading com.norvex.sysmgt.proxy.Glue failed."),
       4);  // the class load's own record and the provider's, twice
-  IWbemServices* services = servicesOf(first);
-  RecordingSink* sink = RecordingSink::create();
-  EXPECT_EQ(
-      services->CreateInstanceEnumAsync(velt::bstrFromUtf16(u"Gadget").get(), 0, nullptr, sink),
-      WBEM_E_FAILED);
-  sink->Release();
-  services->Release();
-  second->Release();
-  first->Release();
+  ComPtr<IWbemServices> services = servicesOf(first.get());
+  ComPtr<RecordingSink> sink(RecordingSink::create());
+  EXPECT_EQ(services->CreateInstanceEnumAsync(velt::bstrFromUtf16(u"Gadget").get(), 0, nullptr,
+                                              sink.get()),
+            WBEM_E_FAILED);
 }
 
 TEST_F(ProviderJvmTest, SeveralProvidersInitialiseAtOnce) {
   install();
   constexpr int kThreads = 4;
-  std::vector<IUnknown*> providers(kThreads, nullptr);
+  std::vector<ComPtr<IUnknown>> providers(kThreads);
   std::vector<LONG> statuses(kThreads, -1);
   std::vector<std::thread> threads;
   for (int i = 0; i < kThreads; ++i) {
     threads.emplace_back([&, i] {
       CoInitializeEx(nullptr, COINIT_MULTITHREADED);
       providers[static_cast<size_t>(i)] = activate();
-      statuses[static_cast<size_t>(i)] = initialize(providers[static_cast<size_t>(i)]);
+      statuses[static_cast<size_t>(i)] = initialize(providers[static_cast<size_t>(i)].get());
       CoUninitialize();
     });
   }
@@ -451,7 +419,7 @@ TEST_F(ProviderJvmTest, SeveralProvidersInitialiseAtOnce) {
                           }),
             1);
   EXPECT_EQ(glueCalls().size(), static_cast<size_t>(kThreads));
-  for (IUnknown* provider : providers) provider->Release();
+  providers.clear();
   records = traces();
   EXPECT_EQ(std::count(records.begin(), records.end(), "Shutting down the JVM"), 1);
 }
@@ -459,14 +427,14 @@ TEST_F(ProviderJvmTest, SeveralProvidersInitialiseAtOnce) {
 TEST_F(ProviderJvmTest, PointersAboveTwoGigabytesCrossBothWays) {
   if (!wmi::lowArenaHasHighRegion()) GTEST_SKIP() << "no arena region at or above 2 GiB here";
   install();
-  IUnknown* provider = activate();
-  ASSERT_EQ(initialize(provider), WBEM_S_NO_ERROR);
-  IWbemServices* services = servicesOf(provider);
+  ComPtr<IUnknown> provider = activate();
+  ASSERT_EQ(initialize(provider.get()), WBEM_S_NO_ERROR);
+  ComPtr<IWbemServices> services = servicesOf(provider.get());
   setControl("enum=8");
-  RecordingSink* all = RecordingSink::create();
-  EXPECT_EQ(
-      services->CreateInstanceEnumAsync(velt::bstrFromUtf16(u"Gadget").get(), 0, nullptr, all),
-      WBEM_S_NO_ERROR);
+  ComPtr<RecordingSink> all(RecordingSink::create());
+  EXPECT_EQ(services->CreateInstanceEnumAsync(velt::bstrFromUtf16(u"Gadget").get(), 0, nullptr,
+                                              all.get()),
+            WBEM_S_NO_ERROR);
   std::string handed = "handed";
   bool sawHigh = false;
   for (IWbemClassObject* object : all->objects()) {
@@ -476,31 +444,27 @@ TEST_F(ProviderJvmTest, PointersAboveTwoGigabytesCrossBothWays) {
   }
   EXPECT_TRUE(sawHigh);
   EXPECT_THAT(glueCalls(), Contains(handed));
-  all->Release();
 
   // Into Java: whichever instance lies high arrives as a negative long.
-  std::vector<IWbemClassObject*> gadgets;
-  for (int i = 0; i < 4; ++i) gadgets.push_back(newGadget(ns, u"p"));
-  for (IWbemClassObject* gadget : gadgets) {
-    RecordingSink* put = RecordingSink::create();
-    EXPECT_EQ(services->PutInstanceAsync(gadget, 0, nullptr, put), WBEM_S_NO_ERROR);
-    EXPECT_THAT(glueCalls(), Contains("setInstance Gadget " + std::to_string(javaLong(gadget))));
-    put->Release();
-    gadget->Release();
+  std::vector<ComPtr<IWbemClassObject>> gadgets;
+  for (int i = 0; i < 4; ++i) gadgets.push_back(newGadget(ns.get(), u"p"));
+  for (const ComPtr<IWbemClassObject>& gadget : gadgets) {
+    ComPtr<RecordingSink> put(RecordingSink::create());
+    EXPECT_EQ(services->PutInstanceAsync(gadget.get(), 0, nullptr, put.get()), WBEM_S_NO_ERROR);
+    EXPECT_THAT(glueCalls(),
+                Contains("setInstance Gadget " + std::to_string(javaLong(gadget.get()))));
   }
   expectNoJniWarnings();
-  services->Release();
-  provider->Release();
 }
 
 TEST_F(ProviderJvmTest, TheStandInRoutesRequestsToTheProvider) {
   install();
-  RecordingSink* got = RecordingSink::create();
-  EXPECT_EQ(ns->GetObjectAsync(velt::bstrFromUtf16(u"Gadget.Name=\"x\"").get(), 0, nullptr, got),
-            WBEM_S_NO_ERROR);
+  ComPtr<RecordingSink> got(RecordingSink::create());
+  EXPECT_EQ(
+      ns->GetObjectAsync(velt::bstrFromUtf16(u"Gadget.Name=\"x\"").get(), 0, nullptr, got.get()),
+      WBEM_S_NO_ERROR);
   EXPECT_EQ(got->waitForFinalStatus(std::chrono::seconds(60)), WBEM_S_NO_ERROR);
-  EXPECT_EQ(kinds(got), "IS");
-  got->Release();
+  EXPECT_EQ(kinds(got.get()), "IS");
 }
 
 }  // namespace

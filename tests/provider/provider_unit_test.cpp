@@ -2,10 +2,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <owners/com_ptr.h>
+#include <owners/unique_handle.h>
 #include <winplatform/posix_hooks.h>
 
 #include <cstdint>
 
+#include "init_status_sink.h"
 #include "javapointer/java_pointer.h"
 #include "provider/proxy_provider.h"
 #include "test_layout.h"
@@ -17,22 +20,8 @@ namespace {
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
+using velt::test::InitStatusSink;
 using velt::wmi::RecordingSink;
-
-class CountingInitSink final : public IWbemProviderInitSink {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE SetStatus(LONG status, LONG) override {
-    statuses.push_back(status);
-    return S_OK;
-  }
-  std::vector<LONG> statuses;
-};
 
 class ProviderUnitTest : public ::testing::Test {
  protected:
@@ -46,11 +35,11 @@ class ProviderUnitTest : public ::testing::Test {
     service.loadMofText(
         "#pragma namespace(\"\\\\\\\\.\\\\root\\\\unit\")\nclass Thing { [key] string Name; };\n",
         "unit.mof");
-    ASSERT_EQ(service.openNamespace(u"root\\unit", &ns), WBEM_S_NO_ERROR);
+    ASSERT_EQ(service.openNamespace(u"root\\unit", ns.put()), WBEM_S_NO_ERROR);
   }
   void TearDown() override {
     if (provider != nullptr) provider->InnerRelease();
-    ns->Release();
+    ns.reset();
     service.shutdown();
     EXPECT_EQ(velt::wmi::liveObjectCount(), liveBefore);
     EXPECT_EQ(CProxyProvider::sm_cJvmUsers, 0);
@@ -59,7 +48,7 @@ class ProviderUnitTest : public ::testing::Test {
 
   velt::test::TestLayout layout;
   velt::wmi::Service service;
-  IWbemServices* ns = nullptr;
+  velt::ComPtr<IWbemServices> ns;
   CProxyProvider* provider = nullptr;
   long liveBefore = 0;
 };
@@ -135,9 +124,9 @@ TEST_F(ProviderUnitTest, DeclinedOperationsAnswerNotSupportedAndTouchNothing) {
 }
 
 TEST_F(ProviderUnitTest, MissingArgumentsAreRefusedAfterTheEntryRecord) {
-  RecordingSink* sink = RecordingSink::create();
-  BSTR path = SysAllocString(u"Thing.Name=\"a\"");
-  CountingInitSink initSink;
+  velt::ComPtr<RecordingSink> sink(RecordingSink::create());
+  velt::UniqueBstr path(SysAllocString(u"Thing.Name=\"a\""));
+  InitStatusSink initSink;
   struct Row {
     const char* entry;
     HRESULT result;
@@ -146,14 +135,17 @@ TEST_F(ProviderUnitTest, MissingArgumentsAreRefusedAfterTheEntryRecord) {
       {"CProxyProvider::Initialize()",
        provider->Initialize(nullptr, 0, nullptr, nullptr, nullptr, nullptr, &initSink)},
       {"CProxyProvider::Initialize()",
-       provider->Initialize(nullptr, 0, nullptr, nullptr, ns, nullptr, nullptr)},
-      {"CProxyProvider::GetObjectAsync()", provider->GetObjectAsync(nullptr, 0, nullptr, sink)},
-      {"CProxyProvider::GetObjectAsync()", provider->GetObjectAsync(path, 0, nullptr, nullptr)},
-      {"CProxyProvider::PutInstanceAsync()", provider->PutInstanceAsync(nullptr, 0, nullptr, sink)},
+       provider->Initialize(nullptr, 0, nullptr, nullptr, ns.get(), nullptr, nullptr)},
+      {"CProxyProvider::GetObjectAsync()",
+       provider->GetObjectAsync(nullptr, 0, nullptr, sink.get())},
+      {"CProxyProvider::GetObjectAsync()",
+       provider->GetObjectAsync(path.get(), 0, nullptr, nullptr)},
+      {"CProxyProvider::PutInstanceAsync()",
+       provider->PutInstanceAsync(nullptr, 0, nullptr, sink.get())},
       {"CProxyProvider::CreateInstanceEnumAsync",
-       provider->CreateInstanceEnumAsync(nullptr, 0, nullptr, sink)},
+       provider->CreateInstanceEnumAsync(nullptr, 0, nullptr, sink.get())},
       {"CProxyProvider::ExecMethodAsync()",
-       provider->ExecMethodAsync(path, nullptr, 0, nullptr, nullptr, sink)},
+       provider->ExecMethodAsync(path.get(), nullptr, 0, nullptr, nullptr, sink.get())},
       {"CProxyProvider::ProvideEvents()", provider->ProvideEvents(nullptr, 0)},
   };
   for (const Row& row : rows) {
@@ -163,16 +155,14 @@ TEST_F(ProviderUnitTest, MissingArgumentsAreRefusedAfterTheEntryRecord) {
   EXPECT_TRUE(initSink.statuses.empty());
   EXPECT_TRUE(sink->events().empty());
   // A path the parser refuses is refused before anything else.
-  BSTR badPath = SysAllocString(u"Bad Class.Name=1");
-  EXPECT_EQ(provider->GetObjectAsync(badPath, 0, nullptr, sink), WBEM_E_INVALID_OBJECT_PATH);
-  EXPECT_EQ(provider->ExecMethodAsync(badPath, path, 0, nullptr, nullptr, sink),
+  velt::UniqueBstr badPath(SysAllocString(u"Bad Class.Name=1"));
+  EXPECT_EQ(provider->GetObjectAsync(badPath.get(), 0, nullptr, sink.get()),
+            WBEM_E_INVALID_OBJECT_PATH);
+  EXPECT_EQ(provider->ExecMethodAsync(badPath.get(), path.get(), 0, nullptr, nullptr, sink.get()),
             WBEM_E_INVALID_OBJECT_PATH);
   // Without a Glue object nothing reaches Java.
-  EXPECT_EQ(provider->CreateInstanceEnumAsync(path, 0, nullptr, sink), WBEM_E_FAILED);
+  EXPECT_EQ(provider->CreateInstanceEnumAsync(path.get(), 0, nullptr, sink.get()), WBEM_E_FAILED);
   EXPECT_TRUE(sink->events().empty());
-  SysFreeString(badPath);
-  SysFreeString(path);
-  sink->Release();
 }
 
 TEST_F(ProviderUnitTest, AProviderNeverInitialisedCountsNoVmUser) {
@@ -185,11 +175,11 @@ TEST_F(ProviderUnitTest, AProviderNeverInitialisedCountsNoVmUser) {
 }
 
 TEST_F(ProviderUnitTest, AVmThatCannotStartFailsEveryInitializeAndIsNeverAttached) {
-  CountingInitSink initSink;
+  InitStatusSink initSink;
   // No sibling library and no runtime: the start fails; a second Initialize on the object is
   // refused (a later provider object tries the start again).
-  EXPECT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, ns, nullptr, &initSink), S_OK);
-  EXPECT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, ns, nullptr, &initSink), S_OK);
+  EXPECT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, ns.get(), nullptr, &initSink), S_OK);
+  EXPECT_EQ(provider->Initialize(nullptr, 0, nullptr, nullptr, ns.get(), nullptr, &initSink), S_OK);
   EXPECT_THAT(initSink.statuses, ElementsAre(WBEM_E_FAILED, WBEM_E_FAILED));
   EXPECT_EQ(CProxyProvider::sm_cJvmUsers, 1);  // counted once, however often initialised
   auto texts = records();
@@ -200,23 +190,22 @@ TEST_F(ProviderUnitTest, AVmThatCannotStartFailsEveryInitializeAndIsNeverAttache
                             return t.rfind("JvmServices object has been allocated", 0) == 0;
                           }),
             1);
-  RecordingSink* sink = RecordingSink::create();
-  EXPECT_EQ(provider->ProvideEvents(sink, 0), WBEM_E_FAILED);
+  velt::ComPtr<RecordingSink> sink(RecordingSink::create());
+  EXPECT_EQ(provider->ProvideEvents(sink.get(), 0), WBEM_E_FAILED);
   provider->InnerRelease();
   provider = nullptr;
-  sink->Release();
+  sink.reset();
   EXPECT_THAT(records(), Contains("Shutting down the JVM"));
   EXPECT_EQ(CProxyProvider::sm_pJVM, nullptr);
 }
 
 TEST(CheckForEventsTest, DeliversOnlyARealObjectToARealSink) {
   velt::wmi::reserveLowArena();
-  RecordingSink* sink = RecordingSink::create();
-  auto sinkValue = static_cast<jint>(*pointerToJava(sink));
+  velt::ComPtr<RecordingSink> sink(RecordingSink::create());
+  auto sinkValue = static_cast<jint>(*pointerToJava(sink.get()));
   Java_com_norvex_sysmgt_proxy_Glue_CheckForEvents(nullptr, nullptr, sinkValue, 0);
   Java_com_norvex_sysmgt_proxy_Glue_CheckForEvents(nullptr, nullptr, 0, 0x1234);
   EXPECT_TRUE(sink->events().empty());
-  sink->Release();
 }
 
 TEST(JavaPointerTest, SignExtendsGoingInAndRefusesWhatDoesNotFit) {

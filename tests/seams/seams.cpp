@@ -1,7 +1,7 @@
 // What both platforms share.
 #include "seams.h"
 
-namespace seams {
+namespace velt::test::seams {
 
 std::string DebugOutputCapture::text() const {
   std::lock_guard lock(mutex_);
@@ -13,4 +13,4 @@ void DebugOutputCapture::append(const char* text, size_t length) {
   text_.append(text, length);
 }
 
-}  // namespace seams
+}  // namespace velt::test::seams

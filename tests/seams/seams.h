@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace seams {
+namespace velt::test::seams {
 
 // The executable's folder as GetModuleFileNameA(NULL) reports it. On POSIX a pretend
 // executable `name` in `subfolder` (may be empty) of a fresh temporary folder; on Windows the
@@ -78,4 +78,4 @@ void createThreadMessageQueue();
 // Lets the next CoInitializeSecurity of the process take effect again, where that can be done.
 void allowComSecurityAgain();
 
-}  // namespace seams
+}  // namespace velt::test::seams

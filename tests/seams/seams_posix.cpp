@@ -9,7 +9,7 @@
 
 namespace fs = std::filesystem;
 
-namespace seams {
+namespace velt::test::seams {
 
 namespace {
 
@@ -67,4 +67,4 @@ void createThreadMessageQueue() { VeltCreateThreadMessageQueue(); }
 
 void allowComSecurityAgain() { VeltResetComSecurityForTesting(); }
 
-}  // namespace seams
+}  // namespace velt::test::seams

@@ -7,7 +7,7 @@
 
 namespace fs = std::filesystem;
 
-namespace seams {
+namespace velt::test::seams {
 
 namespace {
 
@@ -98,4 +98,4 @@ void createThreadMessageQueue() {
 // server's entry ignores, so there is nothing to undo.
 void allowComSecurityAgain() {}
 
-}  // namespace seams
+}  // namespace velt::test::seams

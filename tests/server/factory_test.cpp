@@ -100,7 +100,7 @@ class FactoryTest : public ::testing::Test {
     observed.destroyed = 0;
     CUnknown::sm_activeComponents = 0;
     CFactory::sm_serverLocks = 0;
-    seams::createThreadMessageQueue();
+    velt::test::seams::createThreadMessageQueue();
     CFactory::sm_mainThreadId = GetCurrentThreadId();
     quitMessagesPosted();
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));

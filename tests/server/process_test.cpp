@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "temp_registry.h"
+
 extern char** environ;
 
 namespace fs = std::filesystem;
@@ -79,21 +81,8 @@ bool waitForText(const fs::path& file, const std::string& text) {
   return found;
 }
 
-class ServerProcessTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/velt-process-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-    setenv("VELT_REGISTRY", (directory_ / "registry.db").c_str(), 1);
-    VeltRegistryReset();
-  }
-  void TearDown() override {
-    VeltRegistryReset();
-    fs::remove_all(directory_);
-  }
-  fs::path directory_;
-};
+// Each test's registry file lies in its own folder, beside whatever the test puts there.
+using ServerProcessTest = TempRegistryTest;
 
 TEST_F(ServerProcessTest, RegistersAndUnregistersItself) {
   EXPECT_EQ(exitStatusOf(startServer(VELT_SERVER_EXECUTABLE, "-RegServer")), 0);
@@ -105,17 +94,17 @@ TEST_F(ServerProcessTest, RegistersAndUnregistersItself) {
 }
 
 TEST_F(ServerProcessTest, ServerEndedByTerminationExitsCleanly) {
-  fs::path executable = directory_ / "VeltProxyProvider";
+  fs::path executable = m_folder / "VeltProxyProvider";
   fs::copy_file(VELT_SERVER_EXECUTABLE, executable);
   // An installed server has the platform library beside it.
-  fs::copy_file(VELT_PLATFORM_LIBRARY, directory_ / fs::path(VELT_PLATFORM_LIBRARY).filename());
-  std::ofstream(directory_ / "qelvor.dbg");
+  fs::copy_file(VELT_PLATFORM_LIBRARY, m_folder / fs::path(VELT_PLATFORM_LIBRARY).filename());
+  std::ofstream(m_folder / "qelvor.dbg");
   pid_t server = startServer(executable.string(), "-Embedding");
-  ASSERT_TRUE(waitForText(directory_ / "qelvor.log", "Registering class factory."));
+  ASSERT_TRUE(waitForText(m_folder / "qelvor.log", "Registering class factory."));
   kill(server, SIGTERM);
   EXPECT_EQ(exitStatusOf(server), 0);
 
-  std::string log = readFile(directory_ / "qelvor.log");
+  std::string log = readFile(m_folder / "qelvor.log");
   EXPECT_THAT(log, StartsWith(executable.string() + "\n"));
   EXPECT_THAT(log, HasSubstr(" CFactory::StopFactories(). Stopping Class Factory.\n\n"));
   // COM's reference and the table's go last.
@@ -139,13 +128,13 @@ int registerWith(const fs::path& registry, bool unprivileged, const fs::path& ou
 }
 
 TEST_F(ServerProcessTest, ARegistrationThatCouldNotWriteFailsAndNamesTheCall) {
-  fs::create_directory(directory_ / "folder");
-  std::ofstream(directory_ / "garbage.db") << std::string(4096, 'g');
+  fs::create_directory(m_folder / "folder");
+  std::ofstream(m_folder / "garbage.db") << std::string(4096, 'g');
   // A registry the server may read but not write: written once, then made read-only.
   EXPECT_EQ(exitStatusOf(startServer(VELT_SERVER_EXECUTABLE, "-RegServer")), 0);
-  fs::permissions(directory_ / "registry.db",
+  fs::permissions(m_folder / "registry.db",
                   fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  fs::permissions(directory_, fs::perms::all);
+  fs::permissions(m_folder, fs::perms::all);
   const struct Case {
     const char* registry;
     const char* reason;
@@ -155,8 +144,8 @@ TEST_F(ServerProcessTest, ARegistrationThatCouldNotWriteFailsAndNamesTheCall) {
                {"garbage.db", "error 1009"},
                {"registry.db", "error 1013", true}};
   for (const Case& c : cases) {
-    fs::path output = directory_ / "output.txt";
-    EXPECT_EQ(registerWith(directory_ / c.registry, c.unprivileged, output), 2) << c.registry;
+    fs::path output = m_folder / "output.txt";
+    EXPECT_EQ(registerWith(m_folder / c.registry, c.unprivileged, output), 2) << c.registry;
     std::string said = readFile(output);
     EXPECT_THAT(said, HasSubstr(std::string("RegCreateKeyExA(HKEY_CLASSES_ROOT\\") + kClassKey +
                                 ") failed: " + c.reason))

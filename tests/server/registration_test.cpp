@@ -1,6 +1,7 @@
 // Self-registration and the entry's command line, against a registry the test may clear.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <owners/com_ptr.h>
 #include <owners/unique_handle.h>
 #include <windows.h>
 #ifndef _WIN32
@@ -28,6 +29,7 @@
 #include "server/server_exit_codes.h"
 
 namespace fs = std::filesystem;
+namespace seams = velt::test::seams;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -242,11 +244,11 @@ TEST_F(RegistrationTest, ActivationRunsTheServerUntilItsLastComponentIsReleased)
 #else
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
   VeltSetLocalServerEntry(WinMain, nullptr, executable_.c_str());
-  IUnknown* provider = nullptr;
+  velt::ComPtr<IUnknown> provider;
   ASSERT_EQ(CoCreateInstance(CLSID_NorvexVeltProxyProvider, nullptr, CLSCTX_LOCAL_SERVER,
-                             IID_IUnknown, reinterpret_cast<void**>(&provider)),
+                             IID_IUnknown, provider.putVoid()),
             S_OK);
-  provider->Release();
+  provider.reset();
   int exitCode = -1;
   EXPECT_TRUE(VeltWaitForLocalServerExit(30000, &exitCode));
   EXPECT_EQ(exitCode, kExitOk);

@@ -46,6 +46,7 @@ std::vector<IWbemObjectSink*> g_eventSinks;
 bool g_flood = false;
 std::condition_variable g_floodChanged;
 std::atomic<unsigned long> g_flooded{0};
+std::atomic<unsigned long> g_initializations{0};
 
 LONG numberOf(IWbemClassObject* object, const char16_t* name) {
   velt::OwnedVariant value;
@@ -87,6 +88,7 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
     }
     namespace_ = services;
     namespace_->AddRef();
+    ++g_initializations;
     sink->SetStatus(WBEM_S_INITIALIZED, 0);
     return WBEM_S_NO_ERROR;
   }
@@ -253,6 +255,7 @@ void floodEvents(bool on) {
   g_floodChanged.notify_all();
 }
 unsigned long floodedEvents() { return g_flooded; }
+unsigned long providerInitializations() { return g_initializations; }
 
 void holdEnumerations(bool hold) {
   std::lock_guard<std::mutex> lock(g_mutex);

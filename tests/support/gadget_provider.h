@@ -25,6 +25,9 @@ unsigned long floodedEvents();
 void holdEnumerations(bool hold);
 // Registers the server's class in the registry the process uses, as its installation would.
 void registerGadgetServer();
+// How many provider objects were initialised since the process started: each activation
+// by the service counts one.
+unsigned long providerInitializations();
 // Puts the gadgets back to g0, g1 and g2.
 void resetGadgets();
 

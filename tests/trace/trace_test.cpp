@@ -17,6 +17,7 @@
 #include "trace/trace.h"
 
 namespace fs = std::filesystem;
+namespace seams = velt::test::seams;
 using ::testing::ElementsAre;
 using ::testing::StartsWith;
 

@@ -36,9 +36,13 @@ int runParsed(const Invocation& invocation, Console& console, Environment& envir
     if (!script) throw Failure(kExitSetup, "cannot read the script " + sourceName);
   }
 
-  std::vector<std::string> mofFiles = invocation.mofFiles;
-  if (mofFiles.empty()) mofFiles.push_back(environment.defaultMof);
-  Session session(mofFiles, environment.host);
+  // The user's repository, found through XDG_DATA_HOME, as every veltwmi finds it.
+  RepositorySetup repository{velt::wmi::defaultRepositoryPath(), {}};
+  // Only without MOF of one's own: a `check` of one's own MOF would report the sample's too.
+  if (invocation.mofFiles.empty() && command.name != "mofcomp") {
+    repository.sampleMof = environment.defaultMof;
+  }
+  Session session(invocation.mofFiles, environment.host, repository);
   CommandContext context{session, console};
   if (command.format) context.format = *command.format;
   if (command.nameSpace) context.nameSpace = *command.nameSpace;

@@ -13,7 +13,7 @@ namespace veltwmi {
 
 struct Environment {
   ServerHost host;
-  std::string defaultMof;  // the sample's MOF, used when no --mof is given
+  std::string defaultMof;  // the sample's MOF, compiled when the repository lacks it
   std::istream& in;        // batch commands when no command is given
   bool inIsTerminal = false;
 };

@@ -47,6 +47,7 @@ int runCommand(const Command& command, CommandContext& context) {
   if (command.name == "call") return runCall(command, context);
   if (command.name == "watch") return runWatch(command, context);
   if (command.name == "classes") return runClasses(command, context);
+  if (command.name == "mofcomp") return runMofcomp(command, context);
   if (command.name == "check") return runCheck(command, context);
   throw usageError(command.name + " runs only in a batch");
 }

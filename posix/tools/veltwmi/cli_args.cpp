@@ -24,6 +24,7 @@ const CommandShape kShapes[] = {
     {"call", 2, 2, true},
     {"watch", 1, 1, false},
     {"classes", 0, 1, false},
+    {"mofcomp", 1, SIZE_MAX, false},
     {"check", 0, 0, false},
     {"run", 0, 1, false},
     {"help", 0, 1, false},

@@ -17,7 +17,7 @@ struct Assignment {
 
 struct Command {
   std::string
-      name;  // enum, get, put, call, watch, classes, check, run, help; empty: batch from stdin
+      name;  // enum, get, put, call, watch, classes, mofcomp, check, run, help; empty: batch
   std::vector<std::string> operands;
   std::vector<Assignment> assignments;  // put and call: Prop=Value
   std::optional<Format> format;

@@ -1,4 +1,4 @@
-// classes: the class definitions of the namespace, as the loaded MOF declared them.
+// classes: the class definitions of the namespace, as the repository holds them.
 #include "class_info.h"
 #include "commands.h"
 #include "request.h"

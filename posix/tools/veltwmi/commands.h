@@ -32,6 +32,9 @@ bool isEventQuery(const std::string& operand);
 int runPut(const Command& command, CommandContext& context);
 int runCall(const Command& command, CommandContext& context);
 int runClasses(const Command& command, CommandContext& context);
+// Compiles each MOF file into the repository and prints what it added; stops at the first
+// faulty file, of which nothing is added.
+int runMofcomp(const Command& command, CommandContext& context);
 // Reports every fault of the loaded MOF and its registrations; 1 when there is an error.
 int runCheck(const Command& command, CommandContext& context);
 

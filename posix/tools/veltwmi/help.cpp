@@ -21,8 +21,10 @@ Commands:
                                   "SELECT Name, Size FROM Gadget WHERE Size > 10"
   watch EVENTCLASS|"EVENT QUERY" [--for SECONDS]
                                   print events as they come, until Ctrl-C or SECONDS
-  classes [CLASS]                 the classes of the loaded MOF: keys, properties, methods
-  check                           cross-checks the loaded MOF and the registry: classes without
+  classes [CLASS]                 the classes of the repository: keys, properties, methods
+  mofcomp FILE.mof...             compile class definitions and provider registrations into
+                                  the repository; prints what each file added or replaced
+  check                           cross-checks the repository and the registry: classes without
                                   a provider, registrations that match nothing, unknown
                                   qualifiers, an unregistered server (exit 1 on an error)
   run [SCRIPT]                    run the commands of SCRIPT (standard input without it or
@@ -30,8 +32,9 @@ Commands:
   help [COMMAND]                  this text, or a command's
 
 Options (anywhere on the line):
-  --mof FILE...                   class definitions and provider registrations to load
-                                  (default: the sample's MOF beside veltwmi)
+  --mof FILE...                   compile these into the repository first (without it, the
+                                  sample's MOF beside veltwmi is compiled when the repository
+                                  lacks the sample's namespace)
   -n, --namespace NAME            the namespace (default root\norvex\sample)
   -f, --format table|list|json|mof
                                   table for people (default), list of Name : Value blocks,
@@ -43,6 +46,10 @@ real32/real64, boolean (true/false, yes/no, 1/0), datetime (yyyymmddHHMMSS.mmmmm
 char16, string. Arrays: a,b,c or {a, "b,c"}; double quotes keep commas. An empty value is
 NULL (for strings: the empty string).
 
+Classes and provider registrations live in the repository,
+$XDG_DATA_HOME/norvexvelt/repository.db (~/.local/share without XDG_DATA_HOME), which every
+veltwmi shares and which keeps what was compiled until it is compiled again.
+
 The provider's server is a process of its own (VeltProxyProvider -Embedding, with the Java
 VM), which COM starts on first use from its registration (VeltProxyProvider -RegServer, in the
 registry named by VELT_REGISTRY) and every veltwmi of the user shares; it ends when idle. What
@@ -53,7 +60,8 @@ Exit codes:
   1    the request failed; the message names the WMI status and its code
   2    usage: bad option or operand, unknown class, property, method or parameter, a value
        that does not fit its type, a query the service refuses as malformed
-  3    setup: a MOF file unreadable or faulty, an unknown namespace
+  3    setup: a MOF file unreadable or faulty (file:line:column: fault), an unknown
+       namespace, a repository that cannot be opened
   4    the provider's Java VM crashed; the message names its crash report
   130  interrupted by Ctrl-C before the request completed (a watch ends normally with 0)
 )";
@@ -130,9 +138,23 @@ gives objects with class, superclass, provider, keys, properties and methods; --
 gives class declarations.
 )";
 
+constexpr const char* kMofcompHelp = R"(Usage: veltwmi mofcomp FILE.mof...
+
+Compiles each file into the repository: its class definitions and its provider registrations
+(__Win32Provider with its instance, method and event registrations). A file goes in whole or
+not at all: on a fault the message names file:line:column, nothing of that file is added, the
+files after it are not compiled and the exit code is 3. A class compiled again replaces its
+definition; a class that derives from it must stay valid, or the file is refused. A provider
+that another veltwmi keeps loaded and that serves a changed class is unloaded there before its
+next request. Prints, per file, each class and provider with added, replaced or unchanged:
+  gadgets.mof:
+    class    root	est:Gadget added
+    provider root	est:GadgetProvider added
+)";
+
 constexpr const char* kCheckHelp = R"(Usage: veltwmi check [--mof FILE...] [--namespace NS]
 
-Checks every namespace the loaded MOF declares (or only NS) and prints one line per fault:
+Checks every namespace of the repository (or only NS) and prints one line per fault:
   error    a dynamic class without a [key] property, a provider("...") that no
            __Win32Provider registers, a provider with neither an instance nor a method
            registration, an EventQueryList class no MOF declares, a CLSID whose server is not
@@ -172,6 +194,7 @@ std::string helpText(const std::string& command) {
   if (command == "query") return kQueryHelp;
   if (command == "classes") return kClassesHelp;
   if (command == "check") return kCheckHelp;
+  if (command == "mofcomp") return kMofcompHelp;
   if (command == "run" || command == "echo" || command == "sleep" || command == "wait") {
     return kRunHelp;
   }

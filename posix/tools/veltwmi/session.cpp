@@ -9,13 +9,26 @@
 
 namespace veltwmi {
 
-Session::Session(const std::vector<std::string>& mofFiles, ServerHost host)
-    : host_(std::move(host)) {
+velt::wmi::ServiceOptions Session::serviceOptions(const RepositorySetup& repository) {
+  velt::wmi::ServiceOptions options;
+  options.repositoryPath = repository.path;
+  return options;
+}
+
+Session::Session(const std::vector<std::string>& mofFiles, ServerHost host,
+                 const RepositorySetup& repository) try
+    : host_(std::move(host)), service_(serviceOptions(repository)) {
   comInitialized_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-  for (const std::string& file : mofFiles) {
+  std::vector<std::string> files = mofFiles;
+  // The sample works out of the box: compiled into a repository that lacks it.
+  if (!repository.sampleMof.empty() && !service_.hasNamespace(utf16FromUtf8(kDefaultNamespace))) {
+    files.insert(files.begin(), repository.sampleMof);
+  }
+  for (const std::string& file : files) {
     try {
       service_.loadMof(file);
     } catch (const std::exception& fault) {
+      if (comInitialized_) CoUninitialize();
       throw Failure(kExitSetup, fault.what());
     }
   }
@@ -23,6 +36,11 @@ Session::Session(const std::vector<std::string>& mofFiles, ServerHost host)
     VeltSetLocalServerEntry(host_.entry, nullptr,
                             host_.executablePath.empty() ? nullptr : host_.executablePath.c_str());
   }
+} catch (const Failure&) {
+  throw;
+} catch (const std::exception& fault) {
+  // The repository could not be opened.
+  throw Failure(kExitSetup, fault.what());
 }
 
 Session::~Session() {
@@ -42,8 +60,10 @@ IWbemServices* Session::nameSpace(const std::string& name) {
   ComPtr<IWbemServices> ns;
   HRESULT hr = service_.openNamespace(utf16FromUtf8(name), ns.put());
   if (FAILED(hr)) {
-    throw Failure(kExitSetup, "namespace " + name + ": " + describeStatus(hr) +
-                                  " (no loaded MOF declares it; see --mof and --namespace)");
+    throw Failure(
+        kExitSetup,
+        "namespace " + name + ": " + describeStatus(hr) +
+            " (the repository has no such namespace; see mofcomp, --mof and --namespace)");
   }
   return namespaces_.emplace(name, ns).first->second.get();
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <thread>
 
 #include "lifetime.h"
@@ -54,7 +55,18 @@ int runDaemon(const DaemonConfig& config, bool foreground) {
   velt::wmi::ServiceOptions options;
   // 0 in the configuration releases a provider as soon as its last request ended.
   options.providerIdleMs = config.providerIdleSeconds > 0 ? config.providerIdleSeconds * 1000 : 1;
-  velt::wmi::Service service(options);
+  // The repository veltwmi mofcomp compiles into; the service sees another process's compile
+  // before its next request.
+  options.repositoryPath =
+      config.repositoryPath.empty() ? velt::wmi::defaultRepositoryPath() : config.repositoryPath;
+  std::optional<velt::wmi::Service> opened;
+  try {
+    opened.emplace(options);
+  } catch (const std::exception& fault) {
+    log(std::string("cannot open the repository: ") + fault.what());
+    return kExitFailed;
+  }
+  velt::wmi::Service& service = *opened;
   for (const std::string& file : config.mofFiles) {
     try {
       service.loadMof(file);

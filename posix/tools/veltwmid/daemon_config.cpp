@@ -61,6 +61,11 @@ DaemonConfig readConfig(const std::string& path) {
       config.providerIdleSeconds = seconds(value, where);
     } else if (key == "daemon-idle-seconds") {
       config.daemonIdleSeconds = seconds(value, where);
+    } else if (key == "repository") {
+      if (value.empty() || value[0] != '/') {
+        throw ConfigError(where + ": repository needs an absolute path");
+      }
+      config.repositoryPath = value;
     } else if (key == "mof") {
       if (value.empty()) throw ConfigError(where + ": mof needs a file");
       config.mofFiles.push_back(value);

@@ -2,7 +2,8 @@
 // of `key = value`, `#` starting a comment.
 //   provider-idle-seconds = 30   how long a provider stays loaded after its last request
 //   daemon-idle-seconds = 30     how long the daemon stays with no client and no provider
-//   mof = /path/file.mof         read into the repository at start (repeatable)
+//   mof = /path/file.mof         compiled into the repository at start (repeatable)
+//   repository = /path/repo.db   the repository (default: the user's, as veltwmi mofcomp uses)
 #pragma once
 
 #include <stdexcept>
@@ -15,6 +16,7 @@ struct DaemonConfig {
   unsigned providerIdleSeconds = 30;
   unsigned daemonIdleSeconds = 30;
   std::vector<std::string> mofFiles;
+  std::string repositoryPath;  // empty: the user's default repository
 };
 
 struct ConfigError : std::runtime_error {

@@ -21,7 +21,8 @@ const char kUsage[] =
     "  -RegServer     register this executable as the service's local server\n"
     "  -UnregServer   remove that registration\n"
     "  Settings: $XDG_CONFIG_HOME/norvexvelt/veltwmid.conf (provider-idle-seconds,\n"
-    "  daemon-idle-seconds, mof = FILE).\n";
+    "  daemon-idle-seconds, mof = FILE, repository = FILE); the repository is the one\n"
+    "  veltwmi mofcomp compiles into ($XDG_DATA_HOME/norvexvelt/repository.db).\n";
 
 bool isSwitch(const char* argument, const char* name) {
   return (argument[0] == '-' || argument[0] == '/') && strcasecmp(argument + 1, name) == 0;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
+#include <owners/com_ptr.h>
 #include <windows.h>
 #include <winplatform/posix_hooks.h>
 
@@ -35,6 +36,19 @@ int WINAPI serverEntry(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
 
 int WINAPI entryThatGivesUp(HINSTANCE, HINSTANCE, LPSTR, int) { return 2; }
 
+// A server already on its way out when the client comes: the first run ends, without the
+// class, once released; later runs serve.
+std::atomic<bool> releaseStoppingRun{false};
+int WINAPI stoppingThenServing(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
+                               int show) {
+  if (serverStarts++ == 0) {
+    while (!releaseStoppingRun) std::this_thread::yield();
+    return 3;
+  }
+  --serverStarts;
+  return serverEntry(instance, previous, commandLine, show);
+}
+
 class LocalServerTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK); }
@@ -54,22 +68,52 @@ TEST_F(LocalServerTest, StartsServerRunsUntilLastObjectAndRestartsLater) {
   serverStarts = 0;
   VeltSetLocalServerEntry(serverEntry, nullptr, "/opt/velt/bin/server.exe");
   for (int round = 1; round <= 2; ++round) {
-    IUnknown* object = nullptr;
-    ASSERT_EQ(activate(&object), S_OK);
+    velt::ComPtr<IUnknown> object;
+    ASSERT_EQ(activate(object.put()), S_OK);
     EXPECT_EQ(serverStarts, round);
     EXPECT_EQ(securitySeenByServer, S_OK) << "every start is a process of its own";
-    IUnknown* second = nullptr;
-    ASSERT_EQ(activate(&second), S_OK);
+    velt::ComPtr<IUnknown> second;
+    ASSERT_EQ(activate(second.put()), S_OK);
     EXPECT_EQ(serverStarts, round) << "a running server is reused";
-    second->Release();
+    second.reset();
     int exitCode = -1;
     EXPECT_FALSE(VeltWaitForLocalServerExit(0, &exitCode)) << "one object still alive";
-    object->Release();  // the last object: the server posts itself WM_QUIT
+    object.reset();  // the last object: the server posts itself WM_QUIT
     ASSERT_TRUE(VeltWaitForLocalServerExit(30000, &exitCode));
     EXPECT_EQ(exitCode, 5);
   }
   EXPECT_EQ(commandLineSeen, "-Embedding");
   EXPECT_EQ(pathSeenByServer, "/opt/velt/bin/server.exe");
+}
+
+// As COM does, a client that finds the server stopping gets a new one rather than a failure.
+TEST_F(LocalServerTest, AServerFoundStoppingIsStartedAnew) {
+  serverStarts = 0;
+  releaseStoppingRun = false;
+  VeltSetLocalServerEntry(stoppingThenServing, nullptr, nullptr);
+  std::thread first([&] {
+    // Starts the run that stops; it may fail (its own start ended) or meet the next run.
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    IUnknown* early = nullptr;
+    if (SUCCEEDED(activate(&early)) && early) early->Release();
+    CoUninitialize();
+  });
+  while (serverStarts == 0) std::this_thread::yield();
+  std::thread release([] {
+    // Lets the next activation find the stopping run before it ends (without this wait
+    // it would start the server itself, which passes too).
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    releaseStoppingRun = true;
+  });
+  IUnknown* object = nullptr;
+  EXPECT_EQ(activate(&object), S_OK);
+  release.join();
+  first.join();
+  ASSERT_NE(object, nullptr);
+  object->Release();
+  int exitCode = -1;
+  ASSERT_TRUE(VeltWaitForLocalServerExit(30000, &exitCode));
+  EXPECT_EQ(exitCode, 5);
 }
 
 TEST_F(LocalServerTest, NoEntryOrOneEndingBeforeRegistrationFailsActivation) {

@@ -45,7 +45,11 @@ class ClassObjectTest : public ::testing::Test {
     return instance;
   }
 
-  Service service_{ServiceOptions{u"HOST1"}};
+  Service service_{[] {
+    ServiceOptions options;
+    options.serverName = u"HOST1";
+    return options;
+  }()};
   IWbemServices* ns_ = nullptr;
 };
 

@@ -69,8 +69,14 @@ class ProviderIdleTest : public ::testing::Test {
     return within(kWait, [&] { return service_.activeProviderCount() == 0; });
   }
 
+  static ServiceOptions idleOptions() {
+    ServiceOptions options;
+    options.providerIdleMs = kIdleMs;
+    return options;
+  }
+
   std::filesystem::path registry_;
-  Service service_{ServiceOptions{{}, 30000, kIdleMs}};
+  Service service_{idleOptions()};
   ComPtr<IWbemServices> ns_;
   velt::UniqueBstr path_ = velt::bstrFromUtf16(u"Gadget.Name=\"g1\"");
 };

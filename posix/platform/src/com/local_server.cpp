@@ -74,18 +74,25 @@ HRESULT activateLocalServer(REFCLSID clsid, DWORD context) {
   auto& state = server();
   std::unique_lock lock(state.mutex);
   if (state.entry == nullptr) return REGDB_E_CLASSNOTREG;
-  if (!state.running) {
-    if (state.thread.joinable()) state.thread.join();  // the last run has ended
-    state.running = true;
-    ++state.runs;
-    startProcessSecurityAnew();
-    state.thread = std::thread(runEntry, state.entry, state.module, state.executablePath);
+  // A server found running may be on its way out (its last object just went): when it ends
+  // without the class, COM starts the server anew, once. A run started here that ends without
+  // the class is the server failing.
+  for (bool startedHere = false;;) {
+    if (!state.running) {
+      if (state.thread.joinable()) state.thread.join();  // the last run has ended
+      state.running = true;
+      ++state.runs;
+      startedHere = true;
+      startProcessSecurityAnew();
+      state.thread = std::thread(runEntry, state.entry, state.module, state.executablePath);
+    }
+    const auto run = state.runs;
+    bool settled = state.changed.wait_for(lock, std::chrono::milliseconds(state.startTimeout), [&] {
+      return classRegistered(clsid, context) || !state.running || state.runs != run;
+    });
+    if (classRegistered(clsid, context)) return S_OK;
+    if (!settled || startedHere || state.entry == nullptr) return CO_E_SERVER_EXEC_FAILURE;
   }
-  const auto run = state.runs;
-  bool registered = state.changed.wait_for(
-      lock, std::chrono::milliseconds(state.startTimeout),
-      [&] { return classRegistered(clsid, context) || !state.running || state.runs != run; });
-  return registered && classRegistered(clsid, context) ? S_OK : CO_E_SERVER_EXEC_FAILURE;
 }
 
 }  // namespace velt::platform::com

@@ -2,30 +2,17 @@
 // and CP_UTF8 convert alike; unpaired surrogates and malformed bytes become U+FFFD unless
 // the caller asks for errors instead.
 #include <string>
+#include <string_view>
 
 #include <windows.h>
 
+#include "utf8_code_point.h"
+
 namespace {
 
-constexpr char32_t replacement = 0xFFFD;
+using velt::platform::appendUtf8;
 
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
+constexpr char32_t replacement = 0xFFFD;
 
 // Converts; false when a replacement was needed.
 bool toUtf8(const WCHAR* in, size_t count, std::string& out) {
@@ -45,31 +32,15 @@ bool toUtf8(const WCHAR* in, size_t count, std::string& out) {
 
 // Decodes one UTF-8 sequence at `in[i]`, advancing `i`; U+FFFD for a malformed one, which
 // consumes only its first byte.
-char32_t decodeUtf8(const unsigned char* in, size_t count, size_t& i, bool& clean) {
-  unsigned char lead = in[i];
-  int extra = lead < 0x80             ? 0
-              : (lead & 0xE0) == 0xC0 ? 1
-              : (lead & 0xF0) == 0xE0 ? 2
-              : (lead & 0xF8) == 0xF0 ? 3
-                                      : -1;
-  char32_t c = extra == 0   ? lead
-               : extra == 1 ? (lead & 0x1F)
-               : extra == 2 ? (lead & 0x0F)
-                            : (lead & 0x07);
-  bool valid = extra >= 0 && i + static_cast<size_t>(extra) < count;
-  for (int k = 1; valid && k <= extra; ++k) {
-    unsigned char next = in[i + static_cast<size_t>(k)];
-    valid = (next & 0xC0) == 0x80;
-    c = (c << 6) | (next & 0x3F);
-  }
-  static constexpr char32_t minimum[] = {0, 0x80, 0x800, 0x10000};
-  valid = valid && c >= minimum[extra] && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF);
-  if (!valid) {
+char32_t nextCodePoint(std::string_view in, size_t& i, bool& clean) {
+  char32_t c = 0;
+  size_t length = velt::platform::decodeUtf8(in, i, c);
+  if (length == 0) {
     ++i;
     clean = false;
     return replacement;
   }
-  i += static_cast<size_t>(extra) + 1;
+  i += length;
   return c;
 }
 
@@ -131,12 +102,11 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int mul
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  const auto* bytes = reinterpret_cast<const unsigned char*>(multi);
-  const size_t count = measure(multi, multiCount);
+  const std::string_view bytes(multi, measure(multi, multiCount));
   std::u16string converted;
   bool clean = true;
-  for (size_t i = 0; i < count;) {
-    char32_t c = decodeUtf8(bytes, count, i, clean);
+  for (size_t i = 0; i < bytes.size();) {
+    char32_t c = nextCodePoint(bytes, i, clean);
     if (c >= 0x10000) {
       converted += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
       converted += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));

@@ -51,7 +51,7 @@ SAFEARRAY* allocateDescriptor(VARTYPE vt, UINT dims) {
   storedVartype(array) = vt;
   array->cDims = static_cast<USHORT>(dims);
   array->fFeatures = featuresOf(vt);
-  array->cbElements = oleaut::arrayElementSize(vt);
+  array->cbElements = velt::platform::oleaut::arrayElementSize(vt);
   return array;
 }
 
@@ -142,7 +142,7 @@ extern "C" {
 
 SAFEARRAY* STDAPICALLTYPE SafeArrayCreate(VARTYPE type, UINT dims, SAFEARRAYBOUND* bounds) {
   if (dims == 0 || dims > 0xFFFF || bounds == nullptr) return nullptr;
-  if (oleaut::arrayElementSize(type) == 0) return nullptr;
+  if (velt::platform::oleaut::arrayElementSize(type) == 0) return nullptr;
   SAFEARRAY* array = allocateDescriptor(type, dims);
   if (array == nullptr) return nullptr;
   for (UINT d = 0; d < dims; ++d) array->rgsabound[dims - 1 - d] = bounds[d];

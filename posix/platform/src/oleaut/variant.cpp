@@ -16,7 +16,7 @@ void STDAPICALLTYPE VariantInit(VARIANTARG* variant) {
 
 HRESULT STDAPICALLTYPE VariantClear(VARIANTARG* variant) {
   if (variant == nullptr) return E_INVALIDARG;
-  if (!oleaut::isValidVariantType(variant->vt)) return DISP_E_BADVARTYPE;
+  if (!velt::platform::oleaut::isValidVariantType(variant->vt)) return DISP_E_BADVARTYPE;
   if (!(variant->vt & VT_BYREF)) {
     if (variant->vt & VT_ARRAY) {
       const HRESULT hr = SafeArrayDestroy(variant->parray);
@@ -34,7 +34,7 @@ HRESULT STDAPICALLTYPE VariantClear(VARIANTARG* variant) {
 
 HRESULT STDAPICALLTYPE VariantCopy(VARIANTARG* destination, const VARIANTARG* source) {
   if (destination == nullptr || source == nullptr) return E_INVALIDARG;
-  if (!oleaut::isValidVariantType(source->vt)) return DISP_E_BADVARTYPE;
+  if (!velt::platform::oleaut::isValidVariantType(source->vt)) return DISP_E_BADVARTYPE;
   if (destination == source) return S_OK;
   HRESULT hr = VariantClear(destination);
   if (FAILED(hr)) return hr;

@@ -33,7 +33,7 @@ HRESULT dereference(const VARIANT& source, VARIANT& value) {
     value.decVal = *source.pdecVal;
     value.vt = base;
   } else {
-    ULONG size = oleaut::arrayElementSize(base);
+    ULONG size = velt::platform::oleaut::arrayElementSize(base);
     if (size == 0 || size > sizeof value.llVal) return DISP_E_BADVARTYPE;
     std::memcpy(&value.llVal, source.byref, size);
   }
@@ -43,9 +43,9 @@ HRESULT dereference(const VARIANT& source, VARIANT& value) {
 HRESULT toText(const VARIANT& value, USHORT flags, VARIANT& result) {
   if (value.vt == VT_BSTR) return VariantCopy(&result, &value);
   if (value.vt & VT_ARRAY) return DISP_E_TYPEMISMATCH;
-  char text[oleaut::kScalarTextCapacity];
+  char text[velt::platform::oleaut::kScalarTextCapacity];
   size_t length = 0;
-  const HRESULT hr = oleaut::scalarToText(value, flags, text, length);
+  const HRESULT hr = velt::platform::oleaut::scalarToText(value, flags, text, length);
   if (FAILED(hr)) return hr;
   BSTR bstr = SysAllocStringLen(nullptr, static_cast<UINT>(length));
   if (bstr == nullptr) return E_OUTOFMEMORY;
@@ -61,8 +61,8 @@ extern "C" HRESULT STDAPICALLTYPE VariantChangeType(VARIANTARG* destination,
                                                     const VARIANTARG* source, USHORT flags,
                                                     VARTYPE type) {
   if (destination == nullptr || source == nullptr) return E_INVALIDARG;
-  if (!oleaut::isValidVariantType(source->vt)) return DISP_E_BADVARTYPE;
-  if (!oleaut::isValidVariantType(type)) return DISP_E_BADVARTYPE;
+  if (!velt::platform::oleaut::isValidVariantType(source->vt)) return DISP_E_BADVARTYPE;
+  if (!velt::platform::oleaut::isValidVariantType(type)) return DISP_E_BADVARTYPE;
   // A reference is a valid type of variant, but no value can be coerced into one.
   if (type & VT_BYREF) return DISP_E_TYPEMISMATCH;
 
@@ -78,9 +78,9 @@ extern "C" HRESULT STDAPICALLTYPE VariantChangeType(VARIANTARG* destination,
     hr = VariantCopy(&result, &value);
   } else if (type == VT_BSTR) {
     hr = toText(value, flags, result);
-  } else if (oleaut::isNumericType(type) &&
-             (value.vt == VT_EMPTY || oleaut::isNumericType(value.vt))) {
-    hr = oleaut::changeNumericType(value, type, result);
+  } else if (velt::platform::oleaut::isNumericType(type) &&
+             (value.vt == VT_EMPTY || velt::platform::oleaut::isNumericType(value.vt))) {
+    hr = velt::platform::oleaut::changeNumericType(value, type, result);
   } else {
     hr = DISP_E_TYPEMISMATCH;
   }

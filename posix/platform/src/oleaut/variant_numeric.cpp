@@ -7,7 +7,7 @@
 #include <limits>
 #include <utility>
 
-namespace oleaut {
+namespace velt::platform::oleaut {
 namespace {
 
 constexpr long long kCurrencyScale = 10000;
@@ -252,4 +252,4 @@ HRESULT changeNumericType(const VARIANT& value, VARTYPE type, VARIANT& result) {
   return S_OK;
 }
 
-}  // namespace oleaut
+}  // namespace velt::platform::oleaut

@@ -4,7 +4,7 @@
 
 #include <oleauto.h>
 
-namespace oleaut {
+namespace velt::platform::oleaut {
 
 // A type VariantChangeType converts as a number (VT_BOOL, VT_DATE and VT_CY included).
 bool isNumericType(VARTYPE vt);
@@ -14,4 +14,4 @@ bool isNumericType(VARTYPE vt);
 // the target's range answers DISP_E_OVERFLOW and leaves `result` alone.
 HRESULT changeNumericType(const VARIANT& value, VARTYPE type, VARIANT& result);
 
-}  // namespace oleaut
+}  // namespace velt::platform::oleaut

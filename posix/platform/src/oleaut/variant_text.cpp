@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace oleaut {
+namespace velt::platform::oleaut {
 namespace {
 
 class TextBuffer {
@@ -185,4 +185,4 @@ HRESULT scalarToText(const VARIANT& value, USHORT flags, char (&text)[kScalarTex
   return hr;
 }
 
-}  // namespace oleaut
+}  // namespace velt::platform::oleaut

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-namespace oleaut {
+namespace velt::platform::oleaut {
 
 // Room for the longest text any scalar produces.
 constexpr size_t kScalarTextCapacity = 64;
@@ -15,4 +15,4 @@ constexpr size_t kScalarTextCapacity = 64;
 HRESULT scalarToText(const VARIANT& value, USHORT flags, char (&text)[kScalarTextCapacity],
                      size_t& length);
 
-}  // namespace oleaut
+}  // namespace velt::platform::oleaut

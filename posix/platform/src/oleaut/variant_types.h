@@ -3,7 +3,7 @@
 
 #include <oleauto.h>
 
-namespace oleaut {
+namespace velt::platform::oleaut {
 
 // A plain VARIANT value type (neither array nor reference).
 inline bool isPlainVariantType(VARTYPE vt) {
@@ -82,4 +82,4 @@ inline bool isValidVariantType(VARTYPE vt) {
   return isPlainVariantType(base);
 }
 
-}  // namespace oleaut
+}  // namespace velt::platform::oleaut

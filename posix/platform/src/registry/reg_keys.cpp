@@ -23,11 +23,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REG
   Session& session = Session::instance();
   KeyId opened = 0;
   bool created = false;
-  LSTATUS status = session.run(true, [&](KeyStore& store) -> LSTATUS {
-    KeyId parent = 0;
-    if (LSTATUS found = session.resolve(store, key, 0, parent); found != ERROR_SUCCESS) {
-      return found;
-    }
+  LSTATUS status = session.runOnKey(true, key, 0, [&](KeyStore& store, KeyId parent) -> LSTATUS {
     opened = parent;
     for (const std::string& name : names) {
       if (std::optional<KeyId> child = store.child(opened, name)) {
@@ -61,11 +57,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM desired, PHK
   if (LSTATUS status = splitKeyPath(subKey, names); status != ERROR_SUCCESS) return status;
   Session& session = Session::instance();
   KeyId opened = 0;
-  LSTATUS status = session.run(false, [&](KeyStore& store) -> LSTATUS {
-    KeyId parent = 0;
-    if (LSTATUS found = session.resolve(store, key, 0, parent); found != ERROR_SUCCESS) {
-      return found;
-    }
+  LSTATUS status = session.runOnKey(false, key, 0, [&](KeyStore& store, KeyId parent) -> LSTATUS {
     std::optional<KeyId> target = store.descend(parent, names);
     if (!target) return ERROR_FILE_NOT_FOUND;
     opened = *target;
@@ -85,11 +77,7 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   std::vector<std::string> names;
   if (LSTATUS status = splitKeyPath(subKey, names); status != ERROR_SUCCESS) return status;
   Session& session = Session::instance();
-  return session.run(true, [&](KeyStore& store) -> LSTATUS {
-    KeyId parent = 0;
-    if (LSTATUS found = session.resolve(store, key, 0, parent); found != ERROR_SUCCESS) {
-      return found;
-    }
+  return session.runOnKey(true, key, 0, [&](KeyStore& store, KeyId parent) -> LSTATUS {
     std::optional<KeyId> target = store.descend(parent, names);
     if (!target) return ERROR_FILE_NOT_FOUND;
     // The roots stay, and a key with subkeys is refused as on Windows: callers delete a tree
@@ -104,12 +92,7 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize
                              LPSTR keyClass, LPDWORD classSize, FILETIME* lastWriteTime) {
   if (name == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
   Session& session = Session::instance();
-  return session.run(false, [&](KeyStore& store) -> LSTATUS {
-    KeyId parent = 0;
-    if (LSTATUS found = session.resolve(store, key, KEY_ENUMERATE_SUB_KEYS, parent);
-        found != ERROR_SUCCESS) {
-      return found;
-    }
+  auto enumerate = [&](KeyStore& store, KeyId parent) -> LSTATUS {
     const std::vector<std::string>& children =
         session.listing(store, key, parent, Session::Listing::Subkeys);
     if (index >= children.size()) return ERROR_NO_MORE_ITEMS;
@@ -124,7 +107,8 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize
     }
     if (lastWriteTime != nullptr) *lastWriteTime = FILETIME{0, 0};
     return ERROR_SUCCESS;
-  });
+  };
+  return session.runOnKey(false, key, KEY_ENUMERATE_SUB_KEYS, enumerate);
 }
 
 }  // extern "C"

@@ -38,12 +38,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, con
   std::string name = valueNameOf(valueName);
   if (velt::registry::nameLength(name) > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
   Session& session = Session::instance();
-  return session.run(true, [&](KeyStore& store) -> LSTATUS {
-    KeyId target = 0;
-    if (LSTATUS found = session.resolve(store, key, KEY_SET_VALUE, target);
-        found != ERROR_SUCCESS) {
-      return found;
-    }
+  return session.runOnKey(true, key, KEY_SET_VALUE, [&](KeyStore& store, KeyId target) -> LSTATUS {
     store.setValue(target, name, type, data, size);
     return ERROR_SUCCESS;
   });
@@ -54,28 +49,19 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LP
   if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
   std::string name = valueNameOf(valueName);
   Session& session = Session::instance();
-  return session.run(false, [&](KeyStore& store) -> LSTATUS {
-    KeyId target = 0;
-    if (LSTATUS found = session.resolve(store, key, KEY_QUERY_VALUE, target);
-        found != ERROR_SUCCESS) {
-      return found;
-    }
+  auto query = [&](KeyStore& store, KeyId target) -> LSTATUS {
     std::optional<StoredValue> value = store.value(target, name);
     if (!value) return ERROR_FILE_NOT_FOUND;
     if (type != nullptr) *type = value->type;
     return deliverData(value->data, data, size);
-  });
+  };
+  return session.runOnKey(false, key, KEY_QUERY_VALUE, query);
 }
 
 LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName) {
   std::string name = valueNameOf(valueName);
   Session& session = Session::instance();
-  return session.run(true, [&](KeyStore& store) -> LSTATUS {
-    KeyId target = 0;
-    if (LSTATUS found = session.resolve(store, key, KEY_SET_VALUE, target);
-        found != ERROR_SUCCESS) {
-      return found;
-    }
+  return session.runOnKey(true, key, KEY_SET_VALUE, [&](KeyStore& store, KeyId target) -> LSTATUS {
     return store.removeValue(target, name) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
   });
 }
@@ -87,12 +73,7 @@ LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD val
     return ERROR_INVALID_PARAMETER;
   }
   Session& session = Session::instance();
-  return session.run(false, [&](KeyStore& store) -> LSTATUS {
-    KeyId target = 0;
-    if (LSTATUS found = session.resolve(store, key, KEY_QUERY_VALUE, target);
-        found != ERROR_SUCCESS) {
-      return found;
-    }
+  auto enumerate = [&](KeyStore& store, KeyId target) -> LSTATUS {
     const std::vector<std::string>& names =
         session.listing(store, key, target, Session::Listing::Values);
     if (index >= names.size()) return ERROR_NO_MORE_ITEMS;
@@ -104,7 +85,8 @@ LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD val
     *valueNameSize = static_cast<DWORD>(value->name.size());
     if (type != nullptr) *type = value->type;
     return deliverData(value->data, data, dataSize);
-  });
+  };
+  return session.runOnKey(false, key, KEY_QUERY_VALUE, enumerate);
 }
 
 }  // extern "C"

@@ -48,6 +48,19 @@ class Session {
     }
   }
 
+  // run() for a call made through a key handle: body(store, key) sees only a key that still
+  // exists and that the handle holds the `needed` rights on; otherwise the call answers why not.
+  template <class Body>
+  LSTATUS runOnKey(bool write, HKEY handle, REGSAM needed, Body&& body) {
+    return run(write, [&](KeyStore& store) -> LSTATUS {
+      KeyId key = 0;
+      if (LSTATUS found = resolve(store, handle, needed, key); found != ERROR_SUCCESS) {
+        return found;
+      }
+      return body(store, key);
+    });
+  }
+
   // Inside run() only: the key behind a handle, checked for the rights the call needs and for
   // still existing.
   LSTATUS resolve(KeyStore& store, HKEY handle, REGSAM needed, KeyId& key);

@@ -37,6 +37,7 @@ Token Lexer::next() {
   Token t;
   t.line = line_;
   t.column = column_;
+  t.offset = at_;
   if (at_ >= s_.size()) return t;
   char c = s_[at_];
   if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {

@@ -16,6 +16,7 @@ struct Token {
   std::string text;  // identifier, punctuation, alias name, or the decoded string (UTF-8)
   int line = 0;
   int column = 0;
+  std::size_t offset = 0;  // of its first character in the text
 };
 
 class Lexer {

@@ -58,9 +58,10 @@ class Parser {
         pragma();
         continue;
       }
+      std::size_t begin = token_.offset;
       Qualifiers qualifiers = qualifierList();
       if (isWord("class")) {
-        classDeclaration(std::move(qualifiers));
+        classDeclaration(std::move(qualifiers), begin);
       } else if (isWord("instance")) {
         instanceDeclaration();
       } else {
@@ -317,7 +318,7 @@ class Parser {
     return type | CIM_FLAG_ARRAY;
   }
 
-  void classDeclaration(Qualifiers qualifiers) {
+  void classDeclaration(Qualifiers qualifiers, std::size_t begin) {
     take();
     Token name = expectIdent("class name");
     auto def = std::make_shared<ClassDef>();
@@ -336,7 +337,7 @@ class Parser {
     expectPunct("{");
     while (!isPunct("}")) feature(*def, declared);
     take();
-    expectPunct(";");
+    std::size_t end = expectPunct(";").offset + 1;
     if (qualifierIsSet(def->qualifiers, u"dynamic") &&
         !findQualifier(def->qualifiers, u"provider")) {
       fail(name, "dynamic class " + name.text + " names no provider");
@@ -344,6 +345,7 @@ class Parser {
     def->index();
     classes_[toLower(namespace_) + u'|' + toLower(def->name)] = def;
     document_.classes.push_back(std::move(def));
+    document_.classSources.push_back({placeOf(name), begin, end});
   }
 
   // The names a class body declared so far, lower case.

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
+#include <set>
 
 #include <objbase.h>
 #include <windows.h>
@@ -250,6 +251,7 @@ HRESULT ServiceState::provider(const std::u16string& nameSpace,
                                const ProviderRegistration& registration, IWbemContext* context,
                                std::shared_ptr<ProviderEntry>& out,
                                ComPtr<IWbemClassObject>* failureStatus) {
+  unloadStaleProviders();
   std::u16string key = toLower(nameSpace) + u"|" + toLower(registration.name);
   std::lock_guard<std::mutex> activating(activation);
   {
@@ -340,6 +342,32 @@ void ServiceState::releaseIdleProviders() {
     // for its answer.
     released.clear();
   }
+}
+
+void ServiceState::unloadStaleProviders() {
+  std::set<std::u16string> stale = repository.takeStaleProviders();
+  if (stale.empty()) return;
+  std::vector<std::shared_ptr<ProviderEntry>> unloaded;
+  std::vector<EventFanout::Subscription> ended;
+  {
+    std::lock_guard<std::mutex> activating(activation);
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const std::u16string& key : stale) {
+      auto found = providers.find(key);
+      if (found == providers.end()) continue;
+      if (found->second->fanout) {
+        for (EventFanout::Subscription& s : found->second->fanout->takeAll()) {
+          ended.push_back(std::move(s));
+        }
+      }
+      unloaded.push_back(std::move(found->second));
+      providers.erase(found);
+    }
+  }
+  for (EventFanout::Subscription& s : ended) {
+    s.sink->SetStatus(WBEM_STATUS_COMPLETE, WBEM_E_SHUTTING_DOWN, nullptr, nullptr);
+  }
+  // Dropping the entries releases the providers outside the locks.
 }
 
 void ServiceState::providerLost(const std::shared_ptr<ProviderEntry>& entry) {

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "repository.h"
+#include "repository_types.h"
 #include "wmi_model/mof_reader.h"
 
 namespace velt::wmi::detail {

@@ -1,12 +1,16 @@
 #include "wmi/service.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
-#include "mof_loading.h"
 #include "service_state.h"
 
 namespace velt::wmi {
@@ -40,12 +44,40 @@ std::u16string hostName() {
   return out;
 }
 
+// The folders that are missing are created private to the user, as the XDG base directories
+// ask.
+void createFolderOf(const std::string& file) {
+  std::filesystem::path folder = std::filesystem::path(file).parent_path();
+  if (folder.empty()) return;
+  std::filesystem::path at;
+  for (const std::filesystem::path& part : folder) {
+    at /= part;
+    if (mkdir(at.c_str(), 0700) != 0 && errno != EEXIST) {
+      throw std::runtime_error("cannot create the repository's folder " + at.string() + ": " +
+                               std::strerror(errno));
+    }
+  }
+}
+
 }  // namespace
 
-Service::Service(ServiceOptions options) : state_(std::make_shared<detail::ServiceState>()) {
+std::string defaultRepositoryPath() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  std::filesystem::path base;
+  if (data && data[0] == '/') {
+    base = data;
+  } else {
+    const char* home = std::getenv("HOME");
+    base = std::filesystem::path(home && home[0] ? home : "/") / ".local" / "share";
+  }
+  return (base / "norvexvelt" / "repository.db").string();
+}
+
+Service::Service(ServiceOptions options) {
   reserveLowArena();
-  state_->options = std::move(options);
-  state_->serverName = state_->options.serverName.empty() ? hostName() : state_->options.serverName;
+  std::u16string server = options.serverName.empty() ? hostName() : options.serverName;
+  if (!options.repositoryPath.empty()) createFolderOf(options.repositoryPath);
+  state_ = std::make_shared<detail::ServiceState>(std::move(options), std::move(server));
   if (state_->options.providerIdleMs > 0) {
     state_->idleRelease = std::thread([state = state_.get()] { state->releaseIdleProviders(); });
   }
@@ -53,7 +85,7 @@ Service::Service(ServiceOptions options) : state_(std::make_shared<detail::Servi
 
 Service::~Service() { shutdown(); }
 
-void Service::loadMof(const std::string& path) {
+CompileReport Service::loadMof(const std::string& path) {
   // A folder opens like a file here and reads as empty: it would load nothing, silently.
   std::error_code ignored;
   if (std::filesystem::is_directory(path, ignored)) {
@@ -63,11 +95,17 @@ void Service::loadMof(const std::string& path) {
   if (!in) throw MofError(path, 0, 0, "cannot open the file");
   std::stringstream text;
   text << in.rdbuf();
-  loadMofText(text.str(), path);
+  return loadMofText(text.str(), path);
 }
 
-void Service::loadMofText(std::string_view text, const std::string& fileName) {
-  detail::loadMof(text, fileName, state_->serverName, state_->repository);
+CompileReport Service::loadMofText(std::string_view text, const std::string& fileName) {
+  CompileReport report = state_->repository.compile(text, fileName);
+  state_->unloadStaleProviders();
+  return report;
+}
+
+bool Service::hasNamespace(const std::u16string& name) const {
+  return state_->repository.hasNamespace(name);
 }
 
 HRESULT Service::openNamespace(const std::u16string& name, IWbemServices** out) {

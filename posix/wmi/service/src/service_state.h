@@ -31,6 +31,11 @@ struct ProviderEntry {
 };
 
 struct ServiceState : std::enable_shared_from_this<ServiceState> {
+  ServiceState(ServiceOptions options, std::u16string serverName)
+      : options(std::move(options)),
+        serverName(std::move(serverName)),
+        repository(this->options.repositoryPath, this->serverName) {}
+
   ServiceOptions options;
   std::u16string serverName;
   Repository repository;
@@ -54,6 +59,10 @@ struct ServiceState : std::enable_shared_from_this<ServiceState> {
                     const std::u16string& eventClass, IWbemContext* context, IWbemObjectSink* sink);
   // Ends the subscription of `sink`; false when it had none.
   bool cancel(IWbemObjectSink* sink);
+  // Unloads the cached providers that a repository change left serving classes or
+  // registrations that are no longer; their event subscriptions end with WBEM_E_SHUTTING_DOWN.
+  // The next request activates them afresh.
+  void unloadStaleProviders();
   // A provider whose server is gone: forgotten, so the next request starts another, and its
   // subscriptions ended with WBEM_E_PROVIDER_FAILURE.
   void providerLost(const std::shared_ptr<ProviderEntry>& entry);

@@ -2,6 +2,8 @@
 // holds the object until its standard input closes.
 #include <unistd.h>
 
+#include <owners/com_ptr.h>
+
 #include <cstdio>
 
 #include "probe.h"
@@ -9,9 +11,9 @@
 int main() {
   if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
   registerRemoteProbeMarshaler();
-  IRemoteProbe* probe = nullptr;
+  velt::ComPtr<IRemoteProbe> probe;
   HRESULT status = CoCreateInstance(CLSID_RemoteProbe, nullptr, CLSCTX_LOCAL_SERVER,
-                                    IID_IRemoteProbe, reinterpret_cast<void**>(&probe));
+                                    IID_IRemoteProbe, probe.putVoid());
   if (FAILED(status)) {
     std::printf("failed 0x%08x\n", static_cast<unsigned>(status));
     return 2;
@@ -23,7 +25,7 @@ int main() {
   char ignored;
   while (read(STDIN_FILENO, &ignored, 1) > 0) {
   }
-  probe->Release();
+  probe.reset();
   CoUninitialize();
   return 0;
 }

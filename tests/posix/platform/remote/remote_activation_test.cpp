@@ -2,6 +2,8 @@
 // shared by clients, ended by their lifetime rule, and failing calls when they die.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <owners/com_ptr.h>
+#include <owners/unique_handle.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -31,6 +33,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using velt::ComPtr;
 
 // A scratch folder for one test (the runtime folder, the registry, the server's copy).
 class ScratchFolder {
@@ -177,16 +180,15 @@ class RemoteActivationTest : public ::testing::Test {
   }
 
   static void registerServer(const std::string& commandLine) {
-    HKEY key = nullptr;
+    velt::UniqueRegistryKey key;
     ASSERT_EQ(RegCreateKeyExA(
                   HKEY_CLASSES_ROOT, "CLSID\\{6B0E2D51-4C3A-4F8E-9A71-2E5D8C1B7A10}\\LocalServer32",
-                  0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
               ERROR_SUCCESS);
-    ASSERT_EQ(
-        RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(commandLine.c_str()),
-                       static_cast<DWORD>(commandLine.size() + 1)),
-        ERROR_SUCCESS);
-    RegCloseKey(key);
+    ASSERT_EQ(RegSetValueExA(key.get(), nullptr, 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(commandLine.c_str()),
+                             static_cast<DWORD>(commandLine.size() + 1)),
+              ERROR_SUCCESS);
   }
 
   HRESULT activate(IRemoteProbe** probe) {
@@ -210,33 +212,33 @@ class RemoteActivationTest : public ::testing::Test {
 };
 
 TEST_F(RemoteActivationTest, StartsServerProcessCallsAndServerEndsByLifetimeRule) {
-  IRemoteProbe* probe = nullptr;
-  ASSERT_EQ(activate(&probe), S_OK);
-  const pid_t server = serverOf(probe);
+  ComPtr<IRemoteProbe> probe;
+  ASSERT_EQ(activate(probe.put()), S_OK);
+  const pid_t server = serverOf(probe.get());
   EXPECT_NE(server, getpid());
   LONG sum = 0;
   EXPECT_EQ(probe->Add(40, 2, &sum), S_OK);
   EXPECT_EQ(sum, 42);
 
   // Interfaces with a proxy cross; one without answers as COM does for it.
-  IUnknown* unknown = nullptr;
-  ASSERT_EQ(probe->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
-  IRemoteProbe* again = nullptr;
-  ASSERT_EQ(unknown->QueryInterface(IID_IRemoteProbe, reinterpret_cast<void**>(&again)), S_OK);
-  EXPECT_EQ(serverOf(again), server);
+  ComPtr<IUnknown> unknown;
+  ASSERT_EQ(probe->QueryInterface(IID_IUnknown, unknown.putVoid()), S_OK);
+  ComPtr<IRemoteProbe> again;
+  ASSERT_EQ(unknown->QueryInterface(IID_IRemoteProbe, again.putVoid()), S_OK);
+  EXPECT_EQ(serverOf(again.get()), server);
   void* none = nullptr;
   EXPECT_EQ(probe->QueryInterface(IID_IUnmarshaled, &none), E_NOINTERFACE);
   EXPECT_EQ(none, nullptr);
-  unknown->Release();
-  again->Release();
+  unknown.reset();
+  again.reset();
 
   // A second activation reaches the running server.
-  IRemoteProbe* second = nullptr;
-  ASSERT_EQ(activate(&second), S_OK);
-  EXPECT_EQ(serverOf(second), server);
-  second->Release();
+  ComPtr<IRemoteProbe> second;
+  ASSERT_EQ(activate(second.put()), S_OK);
+  EXPECT_EQ(serverOf(second.get()), server);
+  second.reset();
   EXPECT_FALSE(processEnded(server));
-  probe->Release();
+  probe.reset();
   EXPECT_TRUE(endsWithin(server, std::chrono::seconds(20)));
   EXPECT_FALSE(fs::exists(endpoint())) << "revoking the class withdraws its endpoint";
   // The server's output went to its log, and nothing else did (no crash report); it worked in
@@ -247,10 +249,10 @@ TEST_F(RemoteActivationTest, StartsServerProcessCallsAndServerEndsByLifetimeRule
   ASSERT_NE(fs::current_path(), folder_.path());
 
   // The next activation starts a new server.
-  ASSERT_EQ(activate(&probe), S_OK);
-  EXPECT_NE(serverOf(probe), server);
-  const pid_t successor = serverOf(probe);
-  probe->Release();
+  ASSERT_EQ(activate(probe.put()), S_OK);
+  EXPECT_NE(serverOf(probe.get()), server);
+  const pid_t successor = serverOf(probe.get());
+  probe.reset();
   EXPECT_TRUE(endsWithin(successor, std::chrono::seconds(20)));
 
   // The client knows which servers it reached, so it can find what a dead one left behind.
@@ -292,39 +294,36 @@ TEST_F(RemoteActivationTest, ProxiesOfOneObjectAreTheSameObjectAndOthersAreNot) 
 }
 
 TEST_F(RemoteActivationTest, ServerLockKeepsServerUntilUnlocked) {
-  IClassFactory* factory = nullptr;
+  ComPtr<IClassFactory> factory;
   ASSERT_EQ(CoGetClassObject(CLSID_RemoteProbe, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
-                             reinterpret_cast<void**>(&factory)),
+                             factory.putVoid()),
             S_OK);
   ASSERT_EQ(factory->LockServer(TRUE), S_OK);
-  IRemoteProbe* probe = nullptr;
-  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IRemoteProbe, reinterpret_cast<void**>(&probe)),
-            S_OK);
-  const pid_t server = serverOf(probe);
+  ComPtr<IRemoteProbe> probe;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IRemoteProbe, probe.putVoid()), S_OK);
+  const pid_t server = serverOf(probe.get());
   servers_.insert(server);
   void* none = nullptr;
   EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnmarshaled, &none), E_NOINTERFACE);
-  probe->Release();
+  probe.reset();
 
-  IRemoteProbe* later = nullptr;
-  ASSERT_EQ(activate(&later), S_OK) << "the lock keeps the server with no object";
-  EXPECT_EQ(serverOf(later), server);
-  later->Release();
+  ComPtr<IRemoteProbe> later;
+  ASSERT_EQ(activate(later.put()), S_OK) << "the lock keeps the server with no object";
+  EXPECT_EQ(serverOf(later.get()), server);
+  later.reset();
   EXPECT_EQ(factory->LockServer(FALSE), S_OK);
   EXPECT_TRUE(endsWithin(server, std::chrono::seconds(20)));
-  factory->Release();
 }
 
 TEST_F(RemoteActivationTest, CallsFromSeveralThreadsRunAtOnceInServer) {
-  IRemoteProbe* probe = nullptr;
-  ASSERT_EQ(activate(&probe), S_OK);
+  ComPtr<IRemoteProbe> probe;
+  ASSERT_EQ(activate(probe.put()), S_OK);
   // Each call returns only once all three are inside the server together.
   std::vector<std::future<HRESULT>> calls;
   for (int i = 0; i < 3; ++i) {
-    calls.push_back(std::async(std::launch::async, [probe] { return probe->Meet(3); }));
+    calls.push_back(std::async(std::launch::async, [&probe] { return probe->Meet(3); }));
   }
   for (auto& call : calls) EXPECT_EQ(call.get(), S_OK);
-  probe->Release();
 }
 
 TEST_F(RemoteActivationTest, TwoClientProcessesStartingAtOnceShareOneServer) {
@@ -355,10 +354,10 @@ TEST_F(RemoteActivationTest, KilledClientsObjectsAreReleasedAndServerEnds) {
 }
 
 TEST_F(RemoteActivationTest, KilledServerFailsCallInProgressAndNextActivationStartsAnother) {
-  IRemoteProbe* probe = nullptr;
-  ASSERT_EQ(activate(&probe), S_OK);
-  const pid_t server = serverOf(probe);
-  auto hung = std::async(std::launch::async, [probe] { return probe->Hang(); });
+  ComPtr<IRemoteProbe> probe;
+  ASSERT_EQ(activate(probe.put()), S_OK);
+  const pid_t server = serverOf(probe.get());
+  auto hung = std::async(std::launch::async, [&probe] { return probe->Hang(); });
   const auto deadline = Clock::now() + std::chrono::seconds(20);
   LONG inside = 0;
   while (inside == 0 && Clock::now() < deadline) {
@@ -371,17 +370,15 @@ TEST_F(RemoteActivationTest, KilledServerFailsCallInProgressAndNextActivationSta
   EXPECT_PRED1(isDisconnection, hung.get());
   LONG sum = 0;
   EXPECT_PRED1(isDisconnection, probe->Add(1, 1, &sum));
-  probe->Release();
 
-  ASSERT_EQ(activate(&probe), S_OK);
-  EXPECT_NE(serverOf(probe), server);
-  probe->Release();
+  ASSERT_EQ(activate(probe.put()), S_OK);
+  EXPECT_NE(serverOf(probe.get()), server);
 }
 
 TEST_F(RemoteActivationTest, GarbageOnEndpointDropsThatConnectionOnly) {
-  IRemoteProbe* probe = nullptr;
-  ASSERT_EQ(activate(&probe), S_OK);
-  const pid_t server = serverOf(probe);
+  ComPtr<IRemoteProbe> probe;
+  ASSERT_EQ(activate(probe.put()), S_OK);
+  const pid_t server = serverOf(probe.get());
 
   int raw = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{};
@@ -404,11 +401,11 @@ TEST_F(RemoteActivationTest, GarbageOnEndpointDropsThatConnectionOnly) {
   LONG sum = 0;
   EXPECT_EQ(probe->Add(2, 2, &sum), S_OK);
   EXPECT_EQ(sum, 4);
-  IRemoteProbe* other = nullptr;
-  ASSERT_EQ(activate(&other), S_OK);
-  EXPECT_EQ(serverOf(other), server);
-  other->Release();
-  probe->Release();
+  ComPtr<IRemoteProbe> other;
+  ASSERT_EQ(activate(other.put()), S_OK);
+  EXPECT_EQ(serverOf(other.get()), server);
+  other.reset();
+  probe.reset();
   EXPECT_TRUE(endsWithin(server, std::chrono::seconds(20)));
 }
 
@@ -416,9 +413,9 @@ TEST_F(RemoteActivationTest, GarbageOnEndpointDropsThatConnectionOnly) {
 // runs as another user.
 TEST_F(RemoteActivationTest, ServerHangsUpOnPeerOfAnotherUser) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
-  IRemoteProbe* probe = nullptr;
-  ASSERT_EQ(activate(&probe), S_OK);
-  const pid_t server = serverOf(probe);
+  ComPtr<IRemoteProbe> probe;
+  ASSERT_EQ(activate(probe.put()), S_OK);
+  const pid_t server = serverOf(probe.get());
   const std::string path = endpoint();
   ASSERT_EQ(chmod(folder_.path().c_str(), 0711), 0);
   ASSERT_EQ(chmod((folder_ / "norvexvelt").c_str(), 0711), 0);
@@ -444,19 +441,19 @@ TEST_F(RemoteActivationTest, ServerHangsUpOnPeerOfAnotherUser) {
 
   LONG sum = 0;
   EXPECT_EQ(probe->Add(1, 2, &sum), S_OK) << "the server keeps serving its own user";
-  probe->Release();
+  probe.reset();
   EXPECT_TRUE(endsWithin(server, std::chrono::seconds(20)));
 }
 
 TEST_F(RemoteActivationTest, ServerThatCannotStartOrEndsUnregisteredFailsActivation) {
-  IRemoteProbe* probe = nullptr;
+  ComPtr<IRemoteProbe> probe;
   registerServer(folder_ / "missing-server");
-  EXPECT_EQ(activate(&probe), CO_E_SERVER_EXEC_FAILURE);
+  EXPECT_EQ(activate(probe.put()), CO_E_SERVER_EXEC_FAILURE);
   // A copy, so that its console log lands in this test's folder rather than beside /bin/false.
   fs::copy_file("/bin/false", folder_ / "false-server");
   registerServer(folder_ / "false-server");
-  EXPECT_EQ(activate(&probe), CO_E_SERVER_EXEC_FAILURE);
-  EXPECT_EQ(probe, nullptr);
+  EXPECT_EQ(activate(probe.put()), CO_E_SERVER_EXEC_FAILURE);
+  EXPECT_FALSE(probe);
 }
 
 }  // namespace

@@ -10,7 +10,8 @@ source "$source_dir/tests/support/vm_session.sh"
 work=$(mktemp -d)
 velt_private_runtime || exit 1
 trap 'rm -rf "$work" "$XDG_RUNTIME_DIR"' EXIT
-export VELT_REGISTRY=$work/registry.db PATH=$work/bin:$PATH:$java_home/lib/server
+export VELT_REGISTRY=$work/registry.db XDG_DATA_HOME=$work/data
+export PATH=$work/bin:$PATH:$java_home/lib/server
 failures=0
 fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
 

@@ -95,6 +95,8 @@ class VeltwmiSessionTest : public ::testing::Test {
     mof_ = (folder_ / "gadgets.mof").string();
     std::ofstream(mof_) << kGadgetMof;
     setenv("VELT_REGISTRY", (folder_ / "registry.db").c_str(), 1);
+    // The client's repository is the test's own, never the user's.
+    setenv("XDG_DATA_HOME", (folder_ / "data").c_str(), 1);
     VeltRegistryReset();
     resetGadgets();
   }
@@ -106,10 +108,18 @@ class VeltwmiSessionTest : public ::testing::Test {
   Result run(std::vector<std::string> args, const std::string& input = "",
              std::ostream* out = nullptr, bool terminal = false) {
     args.insert(args.begin(), {"--mof", mof_, "-n", "root\\test"});
+    return runBare(std::move(args), input, out, terminal);
+  }
+  // Without a MOF of the test's own: the repository as earlier commands left it, and the
+  // sample's MOF compiled into it when it lacks the sample.
+  Result runBare(std::vector<std::string> args, const std::string& input = "",
+                 std::ostream* out = nullptr, bool terminal = false,
+                 const std::string& sampleMof = "") {
     std::ostringstream ownOut, err;
     std::istringstream in(input);
     Console console(out ? *out : ownOut, err, terminal);
-    Environment environment{{gadgetProviderMain, (folder_ / "server").string()}, "", in, false};
+    Environment environment{
+        {gadgetProviderMain, (folder_ / "server").string()}, sampleMof, in, false};
     int code = runVeltwmi(args, console, environment);
     return {code, ownOut.str(), err.str()};
   }
@@ -411,6 +421,40 @@ TEST_F(VeltwmiSessionTest, SigtermEndsAnEndlessWatchUnderAFlood) {
   std::signal(SIGTERM, SIG_DFL);
   std::signal(SIGINT, SIG_DFL);
   EXPECT_EQ(result.exitCode, kExitOk) << result.err;
+}
+
+// mofcomp fills the user's repository (the test's own XDG_DATA_HOME), which later commands read
+// without --mof; a faulty file adds nothing and says where its fault is.
+TEST_F(VeltwmiSessionTest, MofcompFillsTheRepositoryThatLaterCommandsRead) {
+  Result compiled = runBare({"mofcomp", mof_});
+  EXPECT_EQ(compiled.exitCode, kExitOk) << compiled.err;
+  EXPECT_EQ(compiled.out, mof_ +
+                              ":\n  class    root\\test:Gadget added\n"
+                              "  class    root\\test:GadgetChanged added\n"
+                              "  provider root\\test:GadgetProvider added\n");
+  EXPECT_TRUE(std::filesystem::exists(folder_ / "data/norvexvelt/repository.db"));
+
+  std::string bad = (folder_ / "bad.mof").string();
+  std::ofstream(bad) << "#pragma namespace(\"\\\\\\\\.\\\\root\\\\test\")\n"
+                        "class Extra { string A; };\nclass Broken { sint33 B; };\n";
+  Result refused = runBare({"mofcomp", bad});
+  EXPECT_EQ(refused.exitCode, kExitSetup);
+  EXPECT_NE(refused.err.find(bad + ":3:16: unknown type sint33"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("nothing of " + bad + " was added"), std::string::npos);
+
+  Result listed = runBare({"classes", "-n", "root\\test"});
+  EXPECT_EQ(listed.exitCode, kExitOk) << listed.err;
+  EXPECT_NE(listed.out.find("Gadget  (provider GadgetProvider)"), std::string::npos) << listed.out;
+  EXPECT_EQ(listed.out.find("Extra"), std::string::npos);
+
+  Result again = runBare({"mofcomp", mof_});
+  EXPECT_NE(again.out.find("root\\test:Gadget unchanged"), std::string::npos) << again.out;
+
+  // Without MOF of its own, a repository that lacks the sample gets it first.
+  Result sample = runBare({"classes", "-n", "root\\norvex\\sample", "NorvexJvm_Runtime"}, "",
+                          nullptr, false, VELT_SAMPLE_MOF);
+  EXPECT_EQ(sample.exitCode, kExitOk) << sample.err;
+  EXPECT_NE(sample.out.find("NorvexJvm_Runtime"), std::string::npos) << sample.out;
 }
 
 }  // namespace

@@ -25,6 +25,7 @@ class DaemonProcessTest : public ::testing::Test {
   void SetUp() override {
     setenv("XDG_RUNTIME_DIR", folder_.path().c_str(), 1);
     setenv("XDG_CONFIG_HOME", (folder_ / "config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (folder_ / "data").c_str(), 1);
     setenv("VELT_REGISTRY", (folder_ / "registry.db").c_str(), 1);
     VeltRegistryReset();
     // Copies of their own, so the processes found running are this test's.
@@ -54,6 +55,7 @@ class DaemonProcessTest : public ::testing::Test {
     VeltRegistryReset();
     unsetenv("VELT_REGISTRY");
     unsetenv("XDG_CONFIG_HOME");
+    unsetenv("XDG_DATA_HOME");
     unsetenv("XDG_RUNTIME_DIR");
   }
 

@@ -22,15 +22,18 @@ TEST(DaemonConfigTest, ReadsItsKeysAndNamesTheLineOfAFault) {
   EXPECT_TRUE(missing.mofFiles.empty());
 
   std::ofstream(folder / "good.conf") << "# comment\n\n provider-idle-seconds = 5 # five\n"
-                                         "daemon-idle-seconds=0\nmof = /a.mof\nmof = /b c.mof\n";
+                                         "daemon-idle-seconds=0\nmof = /a.mof\nmof = /b c.mof\n"
+                                         "repository = /r.db\n";
   DaemonConfig good = readConfig(folder / "good.conf");
   EXPECT_EQ(good.providerIdleSeconds, 5u);
   EXPECT_EQ(good.daemonIdleSeconds, 0u);
   EXPECT_EQ(good.mofFiles, (std::vector<std::string>{"/a.mof", "/b c.mof"}));
+  EXPECT_EQ(good.repositoryPath, "/r.db");
 
-  for (const char* bad : {"provider-idle-seconds = -1\n", "daemon-idle-seconds = 5s\n",
-                          "provider-idle-seconds = 99999999999999999999\n",
-                          "daemon-idle-seconds =\n", "idle = 3\n", "mof\n", "mof =\n"}) {
+  for (const char* bad :
+       {"provider-idle-seconds = -1\n", "daemon-idle-seconds = 5s\n",
+        "provider-idle-seconds = 99999999999999999999\n", "daemon-idle-seconds =\n", "idle = 3\n",
+        "mof\n", "mof =\n", "repository = here.db\n"}) {
     std::ofstream(folder / "bad.conf") << "# first\n" << bad;
     try {
       readConfig(folder / "bad.conf");

@@ -41,9 +41,18 @@ struct MofInstance {
   }
 };
 
+// Where a class declaration stands in the text: from its qualifier list (or the word `class`)
+// through its closing `;`, so that the declaration can be read again on its own.
+struct MofClassSource {
+  MofPlace at;  // of the class name
+  std::size_t begin = 0;
+  std::size_t end = 0;
+};
+
 struct MofDocument {
   std::string fileName;
   std::vector<std::shared_ptr<const ClassDef>> classes;  // in the order declared
+  std::vector<MofClassSource> classSources;              // one for each of `classes`
   std::vector<MofInstance> instances;                    // in the order declared
 
   [[noreturn]] void fail(MofPlace at, const std::string& message) const;

@@ -1,5 +1,6 @@
-// The WMI service stand-in: namespaces read from MOF, class objects and instances, contexts,
-// and the activation of registered providers through COM, with requests routed to them.
+// The WMI service stand-in: namespaces compiled from MOF into a persistent repository, class
+// objects and instances, contexts, and the activation of registered providers through COM,
+// with requests routed to them.
 //
 //   velt::wmi::Service service;
 //   service.loadMof("sample.mof");                       // throws velt::wmi::MofError
@@ -32,7 +33,26 @@ struct ServiceOptions {
   // How long a provider stays loaded after its last request ended, when it serves no event
   // subscription; 0 keeps every provider until shutdown.
   unsigned providerIdleMs = 0;
+  // The repository's SQLite file, shared with every Service that opens it; its folder is
+  // created (private to the user) when missing. Empty: a repository in memory, this
+  // Service's alone.
+  std::string repositoryPath;
 };
+
+// Where the user's repository lives: $XDG_DATA_HOME/norvexvelt/repository.db, with
+// ~/.local/share standing in for an unset or relative XDG_DATA_HOME.
+std::string defaultRepositoryPath();
+
+// What compiling a MOF text did, one entry per class and provider registration it declares.
+struct CompiledItem {
+  enum class Kind { kClass, kProvider };
+  enum class Change { kAdded, kReplaced, kUnchanged };
+  Kind kind = Kind::kClass;
+  std::u16string nameSpace;
+  std::u16string name;
+  Change change = Change::kAdded;
+};
+using CompileReport = std::vector<CompiledItem>;
 
 namespace detail {
 struct ServiceState;
@@ -48,23 +68,29 @@ struct RegisteredProvider {
 
 class Service {
  public:
+  // Throws std::runtime_error when the repository cannot be opened.
   explicit Service(ServiceOptions options = {});
   ~Service();  // shuts down
   Service(const Service&) = delete;
   Service& operator=(const Service&) = delete;
 
-  // Reads a MOF file or text into the repository; throws MofError, adding nothing, on a fault.
-  void loadMof(const std::string& path);
-  void loadMofText(std::string_view text, const std::string& fileName);
+  // Compiles a MOF file or text into the repository in one transaction; throws MofError,
+  // adding nothing, on a fault (and std::runtime_error when the repository fails). A class
+  // compiled again replaces its definition; providers serving a changed class are unloaded,
+  // so that the next request activates them afresh.
+  CompileReport loadMof(const std::string& path);
+  CompileReport loadMofText(std::string_view text, const std::string& fileName);
+
+  bool hasNamespace(const std::u16string& name) const;
 
   // The namespace's services, one reference for the caller; WBEM_E_INVALID_NAMESPACE when no
-  // MOF declared it.
+  // compiled MOF declared it.
   HRESULT openNamespace(const std::u16string& name, IWbemServices** out);
 
   // Ends event subscriptions and releases every provider; the namespaces stop serving.
   void shutdown();
 
-  // Every namespace the loaded MOF declared, with its provider registrations.
+  // Every namespace of the repository, with its provider registrations.
   std::map<std::u16string, std::vector<RegisteredProvider>> registrations() const;
 
   // How many providers are active (cached) now.

@@ -1,0 +1,110 @@
+// A loaded provider and the repository under it: a change of a class it serves unloads it,
+// whichever connection compiled the change, so that the next request activates it afresh; a
+// compile that changes nothing leaves it loaded.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include <owners/com_ptr.h>
+#include "gadget_provider.h"
+#include "temp_dir.h"
+#include "winplatform/posix_hooks.h"
+#include "winplatform/registry_hooks.h"
+#include "wmi_test_support.h"
+
+namespace velt::wmi::test {
+namespace {
+
+constexpr auto kWait = std::chrono::seconds(20);
+
+// The gadget MOF with one more property on Gadget.
+std::string changedGadgetMof(const char* property) {
+  std::string text = veltwmi::test::kGadgetMof;
+  std::size_t at = text.find("[key] string Name;");
+  text.insert(at, std::string("string ") + property + "; ");
+  return text;
+}
+
+class RepositoryProviderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("VELT_REGISTRY", (dir_ / "registry.db").c_str(), 1);
+    VeltRegistryReset();
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    VeltSetLocalServerEntry(veltwmi::test::gadgetProviderMain, nullptr, nullptr);
+    veltwmi::test::resetGadgets();
+    veltwmi::test::registerGadgetServer();
+    options_.repositoryPath = dir_ / "data/repository.db";
+    service_ = std::make_unique<Service>(options_);
+    service_->loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
+    ASSERT_EQ(service_->openNamespace(u"root\\test", ns_.put()), WBEM_S_NO_ERROR);
+  }
+  void TearDown() override {
+    ns_ = {};
+    service_.reset();
+    int exitCode = -1;
+    EXPECT_TRUE(VeltWaitForLocalServerExit(20000, &exitCode));
+    VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
+    EXPECT_EQ(liveObjectCount(), 0);
+    CoUninitialize();
+    VeltRegistryReset();
+  }
+  // Gets gadget g1 and answers whether its class has `property`.
+  bool getHas(const char16_t* property) {
+    velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"g1\"");
+    velt::ComPtr<RecordingSink> sink(RecordingSink::create());
+    EXPECT_EQ(ns_->GetObjectAsync(path.get(), 0, nullptr, sink.get()), WBEM_S_NO_ERROR);
+    EXPECT_EQ(sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED), WBEM_S_NO_ERROR);
+    if (sink->objects().size() != 1) return false;
+    return sink->objects()[0]->Get(property, 0, nullptr, nullptr, nullptr) == WBEM_S_NO_ERROR;
+  }
+  unsigned long activations() { return veltwmi::test::providerInitializations(); }
+
+  TempDir dir_;
+  ServiceOptions options_;
+  std::unique_ptr<Service> service_;
+  velt::ComPtr<IWbemServices> ns_;
+};
+
+TEST_F(RepositoryProviderTest, AClassChangeUnloadsTheProviderThatServesIt) {
+  unsigned long start = activations();
+  EXPECT_FALSE(getHas(u"Colour"));
+  EXPECT_EQ(activations(), start + 1);
+  EXPECT_EQ(service_->activeProviderCount(), 1u);
+
+  // Another connection compiles the same text: nothing changed, the provider stays.
+  Service other(options_);
+  other.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
+  EXPECT_FALSE(getHas(u"Colour"));
+  EXPECT_EQ(activations(), start + 1);
+
+  // Another connection changes the class: the next request finds the provider unloaded.
+  other.loadMofText(changedGadgetMof("Colour"), "gadgets.mof");
+  EXPECT_TRUE(getHas(u"Colour"));
+  EXPECT_EQ(activations(), start + 2);
+  EXPECT_EQ(service_->activeProviderCount(), 1u);
+
+  // Its own compile unloads at once.
+  service_->loadMofText(changedGadgetMof("Shape"), "gadgets.mof");
+  EXPECT_EQ(service_->activeProviderCount(), 0u);
+  EXPECT_TRUE(getHas(u"Shape"));
+  EXPECT_EQ(activations(), start + 3);
+}
+
+TEST_F(RepositoryProviderTest, AnUnloadedProvidersWatchersAreToldTheirSubscriptionEnded) {
+  velt::ComPtr<RecordingSink> watcher(RecordingSink::create());
+  velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
+                   query = velt::bstrFromUtf16(u"select * from GadgetChanged");
+  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, watcher.get()),
+            WBEM_S_NO_ERROR);
+  EXPECT_EQ(service_->activeProviderCount(), 1u);
+  std::string text = veltwmi::test::kGadgetMof;
+  text.replace(text.find("sint32 Size; };"), 15, "sint32 Size; string Why; };");
+  service_->loadMofText(text, "gadgets.mof");
+  EXPECT_EQ(watcher->waitForFinalStatus(kWait).value_or(E_UNEXPECTED), WBEM_E_SHUTTING_DOWN);
+  EXPECT_EQ(service_->activeProviderCount(), 0u);
+}
+
+}  // namespace
+}  // namespace velt::wmi::test
