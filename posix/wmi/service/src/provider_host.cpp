@@ -433,10 +433,17 @@ bool ServiceState::cancel(IWbemObjectSink* sink) {
     std::lock_guard<std::mutex> lock(mutex);
     for (auto& [key, entry] : providers) entries.push_back(entry);
   }
-  std::lock_guard<std::mutex> activating(activation);
-  for (auto& entry : entries) {
-    if (!entry->fanout) continue;
-    if (ComPtr<IWbemObjectSink> found = entry->fanout->remove(sink)) {
+  std::vector<ComPtr<EventFanout>> fanouts;
+  {
+    std::lock_guard<std::mutex> activating(activation);
+    for (auto& entry : entries) {
+      if (entry->fanout) fanouts.push_back(entry->fanout);
+    }
+  }
+  // Outside the activation lock: finding the sink may ask the client's process, and the
+  // final status goes there too; a client slow to answer must not hold up every other.
+  for (ComPtr<EventFanout>& fanout : fanouts) {
+    if (ComPtr<IWbemObjectSink> found = fanout->remove(sink)) {
       found->SetStatus(WBEM_STATUS_COMPLETE, WBEM_E_CALL_CANCELLED, nullptr, nullptr);
       return true;
     }
