@@ -25,7 +25,8 @@ configure_and_build() {  # configure_and_build <dir> <toolchain>
   cmake --build "$1" -j "$jobs"
 }
 
-scripts/deps.sh binutils g++-mingw-w64-i686
+# widl and Wine's OLE type descriptions build the WMI interfaces' proxy/stub library.
+scripts/deps.sh binutils g++-mingw-w64-i686 mingw-w64-tools libwine-dev
 if runs_32bit_programs; then
   # Wine's 32-bit half comes from the i386 architecture.
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
