@@ -33,6 +33,11 @@ void SharedService::ensureRegistered() const {
   std::string registered = commandProgram(veltwmid::registeredCommand());
   // A registration naming a program that is gone (a moved or removed build) is as good as none.
   if (!registered.empty() && std::filesystem::exists(registered, ignored)) return;
+  if (!std::filesystem::exists(daemonExecutable_, ignored)) {
+    throw Failure(kExitSetup, "the WMI service is not registered and " + daemonExecutable_ +
+                                  " is missing: install veltwmid beside veltwmi, or register "
+                                  "one with veltwmid -RegServer");
+  }
   std::string error;
   if (!veltwmid::registerDaemon(daemonExecutable_, error)) {
     throw Failure(kExitSetup, "the WMI service " + daemonExecutable_ +

@@ -99,5 +99,16 @@ TEST_F(VeltwmiClientTest, ADaemonHoldingAnotherRepositoryIsNotUsed) {
       << text;
 }
 
+TEST_F(VeltwmiClientTest, WithNoDaemonRegisteredNorBesideItSaysWhatToInstall) {
+  std::string error;
+  ASSERT_TRUE(unregisterDaemon(error)) << error;
+  fs::remove(daemon_);
+  auto [text, code] = run({"get", "Gadget.Name=\"g1\""});
+  EXPECT_EQ(code, 3);
+  EXPECT_NE(text.find(daemon_ + " is missing"), std::string::npos) << text;
+  VeltRegistryReset();
+  EXPECT_EQ(registeredCommand(), "") << "nothing that cannot run is registered";
+}
+
 }  // namespace
 }  // namespace veltwmid::test
