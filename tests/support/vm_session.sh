@@ -8,26 +8,37 @@
 # runtime folder (0700) of its own, so those of tests running at once never meet; the servers
 # inherit it from the client that starts them. The folder is short, under /tmp, as a socket's
 # path must stay short; the caller removes $XDG_RUNTIME_DIR when it ends.
+# The WMI service (veltwmid) the test's veltwmi starts is private to it the same way, and its
+# settings (in a private XDG_CONFIG_HOME inside that folder) keep a provider for a second after
+# its last request (long enough for the requests of one command, a put and its reading back)
+# and end the service a second after, so the test soon sees its processes end.
 velt_private_runtime() {
   XDG_RUNTIME_DIR=$(mktemp -d /tmp/velt-run.XXXXXX) || return 1
   chmod 0700 "$XDG_RUNTIME_DIR" && export XDG_RUNTIME_DIR
+  export XDG_CONFIG_HOME=$XDG_RUNTIME_DIR/config
+  mkdir -p "$XDG_CONFIG_HOME/norvexvelt" &&
+    printf 'provider-idle-seconds = 1\ndaemon-idle-seconds = 1\n' \
+      >"$XDG_CONFIG_HOME/norvexvelt/veltwmid.conf"
 }
 
-# velt_servers: the process ids of the provider servers that serve this test's runtime folder.
-velt_servers() {
+# velt_servers: the process ids of the provider servers that serve this test's runtime folder;
+# velt_services: those of its WMI services (veltwmid).
+velt_servers() { velt_processes 'VeltProxyProvider -Embedding'; }
+velt_services() { velt_processes 'veltwmid -Embedding'; }
+velt_processes() {
   local pid
-  for pid in $(pgrep -f 'VeltProxyProvider -Embedding'); do
+  for pid in $(pgrep -f "$1"); do
     tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR" &&
       echo "$pid"
   done
 }
 
 # velt_wait_servers_end [SECONDS]: waits (10 s unless told) until the lifetime rule has ended
-# every server of this test; fails, naming them, when some still run.
+# every server and WMI service of this test; fails, naming them, when some still run.
 velt_wait_servers_end() {
   local tenths=$((${1:-10} * 10)) left
   while ((tenths-- > 0)); do
-    left=$(velt_servers)
+    left=$(velt_servers; velt_services)
     [[ -z $left ]] && return 0
     sleep 0.1
   done
@@ -39,7 +50,7 @@ velt_wait_servers_end() {
 velt_install() {
   local bin=$2/bin file
   mkdir -p "$bin" || return 1
-  for file in "$1"/bin/{VeltProxyProvider,veltwmi,veltreg,libqelvor.so,libvelt_platform.so,norvex_sample.mof} \
+  for file in "$1"/bin/{VeltProxyProvider,veltwmi,veltwmid,veltreg,libqelvor.so,libvelt_platform.so,norvex_sample.mof} \
               "$1"/bin/*.jar; do
     ln "$file" "$bin/" 2>/dev/null || cp "$file" "$bin/" || return 1
   done

@@ -37,7 +37,7 @@ int runParsed(const Invocation& invocation, Console& console, Environment& envir
   }
 
   // The user's repository, found through XDG_DATA_HOME, as every veltwmi finds it.
-  RepositorySetup repository{velt::wmi::defaultRepositoryPath(), {}};
+  RepositorySetup repository{velt::wmi::defaultRepositoryPath(), {}, environment.sharedService};
   // Only without MOF of one's own: a `check` of one's own MOF would report the sample's too.
   if (invocation.mofFiles.empty() && command.name != "mofcomp") {
     repository.sampleMof = environment.defaultMof;
@@ -54,6 +54,7 @@ int runParsed(const Invocation& invocation, Console& console, Environment& envir
 
 int runVeltwmi(const std::vector<std::string>& args, Console& console, Environment& environment) {
   setInterrupted(false);
+  const auto started = std::filesystem::file_time_type::clock::now();
   int exitCode = kExitOk;
   try {
     exitCode = runParsed(parseCommandLine(args), console, environment);
@@ -61,8 +62,13 @@ int runVeltwmi(const std::vector<std::string>& args, Console& console, Environme
     console.message(failure.what());
     exitCode = failure.exitCode();
   }
-  // A VM that crashed while the session ended may not have taken the process down yet.
-  if (auto report = findCrashReport(environment.host.executablePath)) {
+  // A VM that crashed while the session ended may not have taken the process down yet. The
+  // shared service, not this client, reached the provider's server: any report it left since
+  // this command started is this command's.
+  auto report = environment.sharedService.empty()
+                    ? findCrashReport(environment.host.executablePath)
+                    : findCrashReportSince(environment.host.executablePath, started);
+  if (report) {
     console.message("the provider's Java VM crashed; its report: " + *report);
     return kExitVmCrashed;
   }

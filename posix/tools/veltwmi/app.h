@@ -16,6 +16,8 @@ struct Environment {
   std::string defaultMof;  // the sample's MOF, compiled when the repository lacks it
   std::istream& in;        // batch commands when no command is given
   bool inIsTerminal = false;
+  // The shared WMI service's program (veltwmid); empty: the stand-in runs in this process.
+  std::string sharedService = {};
 };
 
 int runVeltwmi(const std::vector<std::string>& args, Console& console, Environment& environment);

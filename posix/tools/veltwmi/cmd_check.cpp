@@ -126,7 +126,7 @@ void checkServed(Report& report, const JarProviders& jars, const std::string& cl
 void checkNamespace(const std::string& name,
                     const std::vector<velt::wmi::RegisteredProvider>& providers,
                     CommandContext& context, Report& report, JarCheck& jarCheck) {
-  IWbemServices* ns = context.session.nameSpace(name);
+  IWbemServices* ns = context.session.localNameSpace(name);
   std::vector<ClassInfo> classes;
   Delivery delivered = request(
       context, "check " + name,
@@ -256,7 +256,9 @@ int runCheck(const Command& command, CommandContext& context) {
     }
     warnings += report.warnings();
   }
-  if (command.nameSpace && checked == 0) context.session.nameSpace(*command.nameSpace);  // throws
+  if (command.nameSpace && checked == 0) {
+    context.session.localNameSpace(*command.nameSpace);  // throws
+  }
   {
     std::lock_guard<std::mutex> lock(context.console.mutex);
     context.console.out << checked << (checked == 1 ? " namespace" : " namespaces")

@@ -54,6 +54,9 @@ class EventWatch final : public Watch {
       } else if (next == ResultSink::Next::kDone) {
         endStatus_ = status;
         return;
+      } else if (context_.session.serviceLost()) {
+        endStatus_ = RPC_E_DISCONNECTED;  // no event will come any more
+        return;
       }
     }
   }

@@ -37,4 +37,29 @@ std::optional<std::string> findCrashReport(const std::string& serverExecutablePa
   return findCrashReport(serverExecutablePath, ids);
 }
 
+std::optional<std::string> findCrashReportSince(const std::string& serverExecutablePath,
+                                                std::filesystem::file_time_type since) {
+  namespace fs = std::filesystem;
+  std::error_code ignored;
+  fs::path server = fs::path(serverExecutablePath).parent_path();
+  std::optional<fs::path> newest;
+  fs::file_time_type newestTime{};
+  for (const fs::path& folder : {server, fs::path("/tmp")}) {
+    if (folder.empty()) continue;
+    std::error_code listing;
+    for (fs::directory_iterator entry(folder, listing), end; !listing && entry != end;
+         entry.increment(listing)) {
+      std::string name = entry->path().filename().string();
+      if (name.rfind("hs_err_pid", 0) != 0 || entry->path().extension() != ".log") continue;
+      std::error_code unreadable;
+      fs::file_time_type written = entry->last_write_time(unreadable);
+      if (unreadable || written < since || (newest && written <= newestTime)) continue;
+      newest = entry->path();
+      newestTime = written;
+    }
+  }
+  if (!newest) return std::nullopt;
+  return fs::absolute(*newest, ignored).string();
+}
+
 }  // namespace veltwmi

@@ -3,6 +3,7 @@
 // must say where it is.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,5 +18,11 @@ std::optional<std::string> findCrashReport(const std::string& serverExecutablePa
 
 // The same for this process and every provider server it has reached.
 std::optional<std::string> findCrashReport(const std::string& serverExecutablePath);
+
+// A crash report written at `since` or later, beside the server or in /tmp: for a client of the
+// shared service, which reaches the provider's server through the service and so never learns
+// its process id.
+std::optional<std::string> findCrashReportSince(const std::string& serverExecutablePath,
+                                                std::filesystem::file_time_type since);
 
 }  // namespace veltwmi

@@ -50,10 +50,14 @@ Classes and provider registrations live in the repository,
 $XDG_DATA_HOME/norvexvelt/repository.db (~/.local/share without XDG_DATA_HOME), which every
 veltwmi shares and which keeps what was compiled until it is compiled again.
 
-The provider's server is a process of its own (VeltProxyProvider -Embedding, with the Java
-VM), which COM starts on first use from its registration (VeltProxyProvider -RegServer, in the
-registry named by VELT_REGISTRY) and every veltwmi of the user shares; it ends when idle. What
-it prints goes to VeltProxyProvider.console.log beside it.
+Requests go to the WMI service every veltwmi of the user shares, veltwmid: COM starts it on
+first use (veltwmi registers the veltwmid beside it when none is registered) and it ends when
+idle; what it prints goes to veltwmid.console.log beside it. It keeps each provider loaded for
+a while after its last request, so what one veltwmi puts another reads, and a watch sees what
+another process's put caused. The provider's server is a process of its own
+(VeltProxyProvider -Embedding, with the Java VM), which COM starts for the service from its
+registration (VeltProxyProvider -RegServer, in the registry named by VELT_REGISTRY); it ends
+when idle. What it prints goes to VeltProxyProvider.console.log beside it.
 
 Exit codes:
   0    success

@@ -1,6 +1,6 @@
-// veltwmi: enumerates, reads, writes, calls and watches what WMI providers serve, with the
-// WMI service stand-in in this process; COM starts the provider's server (and its Java VM) as
-// a process of its own from the registered LocalServer32 command, or reaches the running one.
+// veltwmi: enumerates, reads, writes, calls and watches what WMI providers serve, as a client of
+// the user's WMI service (veltwmid, started through COM when none runs); the service has COM
+// start the provider's server (and its Java VM) as a process of its own.
 #include <unistd.h>
 
 #include <filesystem>
@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
       (folder / "norvex_sample.mof").string(),
       std::cin,
       isatty(STDIN_FILENO) != 0,
+      (folder / "veltwmid").string(),
   };
   return veltwmi::runVeltwmi(std::vector<std::string>(argv + 1, argv + argc), console, environment);
 }

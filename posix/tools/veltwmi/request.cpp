@@ -26,6 +26,10 @@ Delivery deliver(ResultSink& sink, CommandContext& context, const std::string& w
     } else if (next == ResultSink::Next::kDone) {
       result.status = status;
       break;
+    } else if (context.session.serviceLost()) {
+      // The service that was to answer is gone: its answer will never come.
+      result.status = RPC_E_DISCONNECTED;
+      break;
     } else if (interrupted()) {
       context.console.message(what + ": interrupted");
       result.exitCode = kExitInterrupted;

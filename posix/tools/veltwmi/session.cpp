@@ -32,6 +32,9 @@ Session::Session(const std::vector<std::string>& mofFiles, ServerHost host,
       throw Failure(kExitSetup, fault.what());
     }
   }
+  if (!repository.sharedService.empty()) {
+    shared_ = std::make_unique<SharedService>(repository.sharedService, repository.path);
+  }
   if (host_.entry) {
     VeltSetLocalServerEntry(host_.entry, nullptr,
                             host_.executablePath.empty() ? nullptr : host_.executablePath.c_str());
@@ -45,6 +48,8 @@ Session::Session(const std::vector<std::string>& mofFiles, ServerHost host,
 
 Session::~Session() {
   namespaces_.clear();
+  localNamespaces_.clear();
+  shared_.reset();
   service_.shutdown();
   if (host_.entry) {
     int exitCode = 0;
@@ -55,8 +60,15 @@ Session::~Session() {
 }
 
 IWbemServices* Session::nameSpace(const std::string& name) {
+  if (!shared_) return localNameSpace(name);
   auto found = namespaces_.find(name);
   if (found != namespaces_.end()) return found->second.get();
+  return namespaces_.emplace(name, shared_->connect(name)).first->second.get();
+}
+
+IWbemServices* Session::localNameSpace(const std::string& name) {
+  auto found = localNamespaces_.find(name);
+  if (found != localNamespaces_.end()) return found->second.get();
   ComPtr<IWbemServices> ns;
   HRESULT hr = service_.openNamespace(utf16FromUtf8(name), ns.put());
   if (FAILED(hr)) {
@@ -65,7 +77,7 @@ IWbemServices* Session::nameSpace(const std::string& name) {
         "namespace " + name + ": " + describeStatus(hr) +
             " (the repository has no such namespace; see mofcomp, --mof and --namespace)");
   }
-  return namespaces_.emplace(name, ns).first->second.get();
+  return localNamespaces_.emplace(name, ns).first->second.get();
 }
 
 ComPtr<IWbemClassObject> Session::classObject(IWbemServices* ns, const std::string& className) {
@@ -119,6 +131,10 @@ std::string Session::failureText(const std::string& what, HRESULT status) const 
       if (status == CO_E_SERVER_EXEC_FAILURE || status == WBEM_E_PROVIDER_FAILURE) {
         text += "\n  what the provider's server printed is in " + serverLog();
       }
+      break;
+    case RPC_E_DISCONNECTED:
+      if (shared_)
+        text += "\n  the WMI service veltwmid went away; the next command starts it again";
       break;
     default:
       break;

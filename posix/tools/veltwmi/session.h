@@ -1,15 +1,19 @@
-// One client session: the WMI stand-in with the user's repository. COM starts the provider's
-// server on first use (or reaches the one already running for every client of the user); the
-// server ends by itself once no client holds anything of it.
+// One client session. Its namespaces come from the WMI service every client of the user shares
+// (veltwmid), or, for tests, from a WMI stand-in in this process. MOF files compile into the
+// user's repository here, which the shared service reads again before its next request. COM
+// starts the provider's server on first use (or reaches the one already running); the server
+// ends by itself once nothing holds anything of it.
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <winplatform/posix_hooks.h>
 
 #include "com_support.h"
+#include "shared_service.h"
 #include "wmi/service.h"
 
 namespace veltwmi {
@@ -25,6 +29,9 @@ struct ServerHost {
 struct RepositorySetup {
   std::string path;       // the SQLite file; empty: one in memory, for this session alone
   std::string sampleMof;  // compiled first when the repository lacks the sample's namespace
+  // The shared service's program (veltwmid), registered when none is; empty: the namespaces
+  // come from the stand-in in this process.
+  std::string sharedService;
 };
 
 class Session {
@@ -39,6 +46,11 @@ class Session {
 
   // The namespace's services (kept by the session); throws Failure(kExitSetup).
   IWbemServices* nameSpace(const std::string& name);
+  // The namespace as the repository holds it, read here without the shared service: for
+  // reading definitions only, as no provider is loaded for it.
+  IWbemServices* localNameSpace(const std::string& name);
+  // Whether the shared service went away while the session used it.
+  bool serviceLost() const { return shared_ && shared_->lost(); }
   // The class definition; throws Failure(kExitUsage) when the namespace has no such class.
   ComPtr<IWbemClassObject> classObject(IWbemServices* ns, const std::string& className);
 
@@ -57,7 +69,9 @@ class Session {
 
   ServerHost host_;
   velt::wmi::Service service_;
+  std::unique_ptr<SharedService> shared_;
   std::map<std::string, ComPtr<IWbemServices>> namespaces_;
+  std::map<std::string, ComPtr<IWbemServices>> localNamespaces_;
   bool comInitialized_ = false;
 };
 

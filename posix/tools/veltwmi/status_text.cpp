@@ -170,6 +170,7 @@ const StatusName kNames[] = {
     {CLASS_E_NOAGGREGATION, "CLASS_E_NOAGGREGATION"},
     {REGDB_E_CLASSNOTREG, "REGDB_E_CLASSNOTREG"},
     {CO_E_SERVER_EXEC_FAILURE, "CO_E_SERVER_EXEC_FAILURE"},
+    {RPC_E_DISCONNECTED, "RPC_E_DISCONNECTED"},
 };
 
 std::string textProperty(IWbemClassObject* object, const char16_t* name) {

@@ -77,7 +77,8 @@ int runDaemon(const DaemonConfig& config, bool foreground) {
   }
 
   Lifetime lifetime;
-  velt::ComPtr<IClassFactory> factory = makeLocatorFactory(service, lifetime);
+  velt::ComPtr<IClassFactory> factory =
+      makeLocatorFactory(service, lifetime, options.repositoryPath);
   if (foreground) VeltServeLocalServerClasses();
   DWORD cookie = 0;
   HRESULT published = CoRegisterClassObject(velt::wmi::CLSID_VeltWmiServiceLocator, factory.get(),

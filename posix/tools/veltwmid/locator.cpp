@@ -2,7 +2,11 @@
 
 #include <unistd.h>
 
+#include <filesystem>
 #include <optional>
+
+#include <owners/owned_variant.h>
+#include <owners/utf_text.h>
 
 #include "wmi_model/com_object.h"
 
@@ -141,14 +145,25 @@ class ClientNamespace final : public ComObject<IWbemServices, IID_IWbemServices>
   Lifetime& lifetime_;
 };
 
+// The repository a client's context names, or empty when it names none.
+std::string expectedRepository(IWbemContext* context) {
+  if (context == nullptr) return {};
+  velt::OwnedVariant value;
+  if (FAILED(context->GetValue(kRepositoryContextName, 0, value.get())) ||
+      value.get()->vt != VT_BSTR || value.get()->bstrVal == nullptr) {
+    return {};
+  }
+  return velt::utf8FromUtf16(value.get()->bstrVal);
+}
+
 class ServiceLocator final : public ComObject<IWbemLocator, IID_IWbemLocator> {
  public:
-  ServiceLocator(velt::wmi::Service& service, Lifetime& lifetime)
-      : service_(service), token_(lifetime), lifetime_(lifetime) {}
+  ServiceLocator(velt::wmi::Service& service, Lifetime& lifetime, const std::string& repository)
+      : service_(service), token_(lifetime), lifetime_(lifetime), repository_(repository) {}
 
   STDMETHODIMP ConnectServer(const BSTR resource, const BSTR user, const BSTR password,
                              const BSTR /*locale*/, LONG /*securityFlags*/,
-                             const BSTR /*authority*/, IWbemContext* /*context*/,
+                             const BSTR /*authority*/, IWbemContext* context,
                              IWbemServices** nameSpace) override {
     if (nameSpace == nullptr || resource == nullptr) return WBEM_E_INVALID_PARAMETER;
     *nameSpace = nullptr;
@@ -157,6 +172,12 @@ class ServiceLocator final : public ComObject<IWbemLocator, IID_IWbemLocator> {
     if (FAILED(name.status)) return name.status;
     // As on Windows: a local connection runs as the caller, with no other credentials.
     if (hasText(user) || hasText(password)) return WBEM_E_LOCAL_CREDENTIALS;
+    // A client of another repository (another XDG_DATA_HOME under the same runtime folder)
+    // would otherwise read and write classes it never compiled.
+    std::string expected = expectedRepository(context);
+    if (!expected.empty() && !repository_.empty() && !sameRepository(expected, repository_)) {
+      return kOtherRepository;
+    }
     ComPtr<IWbemServices> services;
     HRESULT hr = service_.openNamespace(name.nameSpace, services.put());
     if (FAILED(hr)) return hr;
@@ -168,18 +189,19 @@ class ServiceLocator final : public ComObject<IWbemLocator, IID_IWbemLocator> {
   velt::wmi::Service& service_;
   Lifetime::Token token_;
   Lifetime& lifetime_;
+  const std::string repository_;
 };
 
 class LocatorFactory final : public ComObject<IClassFactory, IID_IClassFactory> {
  public:
-  LocatorFactory(velt::wmi::Service& service, Lifetime& lifetime)
-      : service_(service), lifetime_(lifetime) {}
+  LocatorFactory(velt::wmi::Service& service, Lifetime& lifetime, std::string repository)
+      : service_(service), lifetime_(lifetime), repository_(std::move(repository)) {}
 
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    ComPtr<IWbemLocator> locator(new ServiceLocator(service_, lifetime_));
+    ComPtr<IWbemLocator> locator(new ServiceLocator(service_, lifetime_, repository_));
     return locator->QueryInterface(iid, out);
   }
   STDMETHODIMP LockServer(BOOL lock) override {
@@ -194,12 +216,20 @@ class LocatorFactory final : public ComObject<IClassFactory, IID_IClassFactory> 
  private:
   velt::wmi::Service& service_;
   Lifetime& lifetime_;
+  const std::string repository_;
 };
 
 }  // namespace
 
-ComPtr<IClassFactory> makeLocatorFactory(velt::wmi::Service& service, Lifetime& lifetime) {
-  return ComPtr<IClassFactory>(new LocatorFactory(service, lifetime));
+ComPtr<IClassFactory> makeLocatorFactory(velt::wmi::Service& service, Lifetime& lifetime,
+                                         std::string repositoryPath) {
+  return ComPtr<IClassFactory>(new LocatorFactory(service, lifetime, std::move(repositoryPath)));
+}
+
+bool sameRepository(const std::string& a, const std::string& b) {
+  std::error_code ignored;
+  return std::filesystem::weakly_canonical(a, ignored) ==
+         std::filesystem::weakly_canonical(b, ignored);
 }
 
 ResourceName localNamespace(const std::u16string& resource, const std::u16string& hostName) {

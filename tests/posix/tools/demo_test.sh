@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The demo end to end: registration, then one veltwmi session against the Java sample provider.
+# The demo end to end: registration, one veltwmi session against the Java sample provider, then
+# two veltwmi processes sharing the WMI service, and a query.
 # Checks what a user sees of each operation and what the session leaves behind, and that the VM
 # neither crashed nor warned.
 set -uo pipefail
@@ -34,11 +35,14 @@ expect "put: the written setting" "^Greeting +hello from veltwmi"
 expect "call: the bytes freed and the heap before and after" "^[0-9]+ +[0-9]+ +[0-9]+$"
 expect "watch: at least one heartbeat" "^Sequence +HeapUsed +ThreadCount"
 expect "enum as MOF: the setting persisted" 'Value = "hello from veltwmi";'
+expect "a watch in one process sees the put of another" '^\{"__CLASS": "NorvexJvm_SettingChanged", "Name": "Greeting", "OldValue": "hello from (veltwmi|another process)", "NewValue": "hello from another process"\}$'
+expect "query: the selected heap pools, no other" "^Name +Used$"
+expect "query: a G1 pool with its use" "^G1 [A-Za-z ]+ +[1-9][0-9]*$"
 heartbeats=$(sed -n '/^== watch NorvexJvm_Heartbeat/,/^== enum NorvexJvm_Setting/p' <<<"$output" |
   grep -Ec '^[0-9]+ +[0-9]+ +[0-9]+$')
 [[ $heartbeats -ge 1 ]] || { echo "MISSING: heartbeat rows" >&2; failures=$((failures + 1)); }
 settings=$work/data/norvex-sample-settings.properties
-grep -q '^Greeting=hello from veltwmi$' "$settings" ||
+grep -q '^Greeting=hello from another process$' "$settings" ||
   { echo "MISSING: $settings holds the setting" >&2; failures=$((failures + 1)); }
 # The server ends by itself once the session has let go of it, and only then are its logs whole.
 velt_wait_servers_end 20 || failures=$((failures + 1))

@@ -3,6 +3,9 @@
 #include <algorithm>
 
 #include <owners/utf_text.h>
+#ifndef _WIN32
+#include <winplatform/remoting.h>
+#endif
 
 #include "query_sinks.h"
 #include "service_state.h"
@@ -201,7 +204,7 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
     if (!registration) return WBEM_E_PROVIDER_NOT_FOUND;
     if (!parsed->where) return state_->subscribe(name_, *registration, def->name, context, sink);
     ComPtr<EventFilterSink> filter(new EventFilterSink(sink, parsed));
-    hr = state_->subscribe(name_, *registration, def->name, context, filter.get());
+    hr = state_->subscribe(name_, *registration, def->name, context, filter.get(), sink);
     if (SUCCEEDED(hr)) keepFilter(std::move(filter));
     return hr;
   }
@@ -269,14 +272,32 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
     filters_.push_back(std::move(filter));
   }
   ComPtr<EventFilterSink> takeFilter(IWbemObjectSink* client) {
-    std::lock_guard<std::mutex> lock(filtersMutex_);
-    for (auto it = filters_.begin(); it != filters_.end(); ++it) {
-      if ((*it)->client() == client) {
-        ComPtr<EventFilterSink> found = std::move(*it);
-        filters_.erase(it);
-        return found;
+    std::vector<ComPtr<EventFilterSink>> candidates;
+    {
+      std::lock_guard<std::mutex> lock(filtersMutex_);
+      for (auto it = filters_.begin(); it != filters_.end(); ++it) {
+        if ((*it)->client() == client) {
+          ComPtr<EventFilterSink> found = std::move(*it);
+          filters_.erase(it);
+          return found;
+        }
       }
+      candidates = filters_;
     }
+#ifndef _WIN32
+    // A client in another process hands its sink anew to the cancelling call: another proxy
+    // of the same object. Asking its process costs calls, made outside the lock.
+    for (const ComPtr<EventFilterSink>& candidate : candidates) {
+      if (!velt::remoting::sameObject(candidate->client(), client)) continue;
+      std::lock_guard<std::mutex> lock(filtersMutex_);
+      auto found = std::find_if(filters_.begin(), filters_.end(),
+                                [&](const auto& kept) { return kept.get() == candidate.get(); });
+      if (found == filters_.end()) return {};  // cancelled meanwhile
+      ComPtr<EventFilterSink> taken = std::move(*found);
+      filters_.erase(found);
+      return taken;
+    }
+#endif
     return {};
   }
 

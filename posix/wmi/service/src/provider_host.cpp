@@ -393,7 +393,7 @@ void ServiceState::providerLost(const std::shared_ptr<ProviderEntry>& entry) {
 HRESULT ServiceState::subscribe(const std::u16string& nameSpace,
                                 const ProviderRegistration& registration,
                                 const std::u16string& eventClass, IWbemContext* context,
-                                IWbemObjectSink* sink) {
+                                IWbemObjectSink* sink, IWbemObjectSink* client) {
   std::shared_ptr<ProviderEntry> entry;
   HRESULT hr = provider(nameSpace, registration, context, entry);
   if (FAILED(hr)) return hr;
@@ -414,7 +414,7 @@ HRESULT ServiceState::subscribe(const std::u16string& nameSpace,
   // A client in another process that goes without cancelling ends its subscription, or the
   // provider would stay loaded for nobody.
   std::weak_ptr<ServiceState> self = weak_from_this();
-  velt::remoting::whenDisconnected(sink, [self, subscription] {
+  velt::remoting::whenDisconnected(client ? client : sink, [self, subscription] {
     std::shared_ptr<ServiceState> state = self.lock();
     if (!state) return;
     std::lock_guard<std::mutex> activating(state->activation);

@@ -55,8 +55,11 @@ struct ServiceState : std::enable_shared_from_this<ServiceState> {
                    IWbemContext* context, std::shared_ptr<ProviderEntry>& out,
                    ComPtr<IWbemClassObject>* failureStatus = nullptr);
   // Adds an event subscription of `sink` for `eventClass`, calling ProvideEvents on first use.
+  // `client` is the sink the client handed (`sink` itself unless a filter stands between them):
+  // the subscription ends when the client's process is gone.
   HRESULT subscribe(const std::u16string& nameSpace, const ProviderRegistration& registration,
-                    const std::u16string& eventClass, IWbemContext* context, IWbemObjectSink* sink);
+                    const std::u16string& eventClass, IWbemContext* context, IWbemObjectSink* sink,
+                    IWbemObjectSink* client = nullptr);
   // Ends the subscription of `sink`; false when it had none.
   bool cancel(IWbemObjectSink* sink);
   // Unloads the cached providers that a repository change left serving classes or

@@ -12,7 +12,7 @@ trap 'rm -rf "$work" "$XDG_RUNTIME_DIR"' EXIT
 mkdir -p "$work/bin" "$work/cwd"
 # The server is copied (its folder is where it looks for its jars and writes its logs); the
 # rest is linked.
-cp "$build/bin/veltwmi" "$build/bin/VeltProxyProvider" "$work/bin/"
+cp "$build/bin/veltwmi" "$build/bin/veltwmid" "$build/bin/VeltProxyProvider" "$work/bin/"
 for file in "$build/bin/libqelvor.so" "$build/bin/libvelt_platform.so" "$build/bin/velt-glue.jar" "$build/bin/velt-sdk.jar" \
   "$jar" "$native"; do
   ln -s "$file" "$work/bin/"

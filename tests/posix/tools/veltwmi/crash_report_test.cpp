@@ -22,5 +22,20 @@ TEST(VeltwmiCrashReport, OnlyAReachedServersReportBesideTheServerNewestFirst) {
   EXPECT_EQ(findCrashReport(server, {999999991, 999999992}), folder / "hs_err_pid999999992.log");
 }
 
+// A client of the shared service never learns its servers' process ids: a report written while
+// its command ran is the one, and an older one is not.
+TEST(VeltwmiCrashReport, ForAClientOfTheSharedServiceOnlyAReportSinceItsStartBesideTheServer) {
+  namespace fs = std::filesystem;
+  TempDir folder;
+  std::string server = folder / "VeltProxyProvider";
+  std::string old = folder.touch("hs_err_pid999999981.log");
+  const auto started = fs::last_write_time(old) + std::chrono::seconds(10);
+  EXPECT_EQ(findCrashReportSince(server, started), std::nullopt);
+  folder.touch("hs_err_pid999999982.txt");
+  std::string fresh = folder.touch("hs_err_pid999999983.log");
+  fs::last_write_time(fresh, started + std::chrono::seconds(1));
+  EXPECT_EQ(findCrashReportSince(server, started), fresh);
+}
+
 }  // namespace
 }  // namespace veltwmi::test

@@ -17,7 +17,7 @@ fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
 
 # 1-3: the class, its service entry, a jar beside the server.
 mkdir -p "$work/bin" "$work/src" "$work/classes/META-INF/services"
-cp "$build"/bin/{VeltProxyProvider,veltwmi,libqelvor.so,libvelt_platform.so,velt-sdk.jar,velt-glue.jar} "$work/bin/"
+cp "$build"/bin/{VeltProxyProvider,veltwmi,veltwmid,libqelvor.so,libvelt_platform.so,velt-sdk.jar,velt-glue.jar} "$work/bin/"
 cat >"$work/src/PrinterProvider.java" <<'JAVA'
 package com.acme.printing;
 

@@ -88,11 +88,10 @@ bool inputEnded() {
   return read(STDIN_FILENO, &c, 1) <= 0;
 }
 
-int watch(IWbemServices* ns) {
+int watch(IWbemServices* ns, const std::string& eventQuery) {
   std::atomic<bool> lost{false};
   velt::remoting::whenDisconnected(ns, [&lost] { lost = true; });
-  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                         query = velt::bstrFromUtf16(u"select * from GadgetChanged");
+  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"), query = velt::bstrFromUtf8(eventQuery);
   ComPtr<RecordingSink> events(RecordingSink::create());
   HRESULT hr = ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, events.get());
   if (FAILED(hr)) return failed(hr);
@@ -135,7 +134,7 @@ int serve(int argc, char** argv) {
     std::printf("%d\n", static_cast<int>(size));
     return 0;
   }
-  if (mode == "watch") return watch(ns.get());
+  if (mode == "watch") return watch(ns.get(), argc > 2 ? argv[2] : "select * from GadgetChanged");
   if (mode == "hold") {
     std::printf("ready\n");
     std::fflush(stdout);

@@ -1,91 +1,9 @@
 // The WMI service as one daemon for every client: clients in processes of their own start it
 // through COM, share its state and events, see it die, and let it end when idle.
-#include <gtest/gtest.h>
-#include <winplatform/registry_hooks.h>
-
-#include <windows.h>
-
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <set>
-
-#include "child_process.h"
-#include "gadget_provider.h"
-#include "temp_dir.h"
+#include "daemon_fixture.h"
 
 namespace veltwmid::test {
 namespace {
-
-namespace fs = std::filesystem;
-using std::chrono::seconds;
-
-class DaemonProcessTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    setenv("XDG_RUNTIME_DIR", folder_.path().c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (folder_ / "config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (folder_ / "data").c_str(), 1);
-    setenv("VELT_REGISTRY", (folder_ / "registry.db").c_str(), 1);
-    VeltRegistryReset();
-    // Copies of their own, so the processes found running are this test's.
-    fs::copy_file(VELTWMID, daemon_);
-    fs::copy_file(GADGET_SERVER, gadgetServer_);
-    fs::copy_file(fs::path(VELTWMID).parent_path() / "libvelt_platform.so",
-                  folder_ / "libvelt_platform.so");
-    std::ofstream(folder_ / "gadgets.mof") << veltwmi::test::kGadgetMof;
-    configure(30, 30);
-
-    ChildProcess registration(daemon_, {"-RegServer"});
-    ASSERT_EQ(registration.exitCode(), 0);
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT,
-                              "CLSID\\{3C2B7A10-5E4F-4D21-8B6A-910E2D447FC3}\\LocalServer32", 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(gadgetServer_.c_str()),
-                   static_cast<DWORD>(gadgetServer_.size() + 1));
-    RegCloseKey(key);
-  }
-  void TearDown() override {
-    for (pid_t pid : processesOf(daemon_)) kill(pid, SIGKILL);
-    // Its daemon gone, the provider's server loses its only client and ends by itself.
-    EXPECT_TRUE(within(seconds(20), [&] { return processesOf(gadgetServer_).empty(); }));
-    for (pid_t pid : processesOf(gadgetServer_)) kill(pid, SIGKILL);
-    VeltRegistryReset();
-    unsetenv("VELT_REGISTRY");
-    unsetenv("XDG_CONFIG_HOME");
-    unsetenv("XDG_DATA_HOME");
-    unsetenv("XDG_RUNTIME_DIR");
-  }
-
-  void configure(int providerIdle, int daemonIdle) {
-    fs::create_directories(folder_.path() / "config" / "norvexvelt");
-    std::ofstream(folder_.path() / "config" / "norvexvelt" / "veltwmid.conf")
-        << "# written by the test\n"
-        << "provider-idle-seconds = " << providerIdle << "\n"
-        << "daemon-idle-seconds = " << daemonIdle << "\n"
-        << "mof = " << (folder_ / "gadgets.mof") << "\n";
-  }
-  std::unique_ptr<ChildProcess> client(std::vector<std::string> arguments) {
-    return std::make_unique<ChildProcess>(DAEMON_CLIENT, std::move(arguments));
-  }
-  // What a client that runs to its end printed first, and its exit code.
-  std::pair<std::string, std::optional<int>> ask(std::vector<std::string> arguments) {
-    auto one = client(std::move(arguments));
-    std::string line = one->nextLine();
-    return {line, one->exitCode()};
-  }
-  pid_t theDaemon() {
-    std::vector<pid_t> daemons;
-    within(seconds(20), [&] { return (daemons = processesOf(daemon_)).size() == 1; });
-    return daemons.size() == 1 ? daemons[0] : -1;
-  }
-
-  TempDir folder_;
-  std::string daemon_ = folder_ / "veltwmid";
-  std::string gadgetServer_ = folder_ / "gadget-server";
-};
 
 TEST_F(DaemonProcessTest, ClientsStartingAtOnceShareOneDaemonAndItsProviderState) {
   std::vector<std::unique_ptr<ChildProcess>> readers;
@@ -114,6 +32,28 @@ TEST_F(DaemonProcessTest, AWatchInOneClientSeesThePutOfAnother) {
   watcher->closeInput();
   EXPECT_EQ(watcher->nextLine(), "cancelled 0x00000000");
   EXPECT_EQ(watcher->exitCode(), 0);
+}
+
+// A subscription the service filters stands behind a filter of its own: cancelling it from
+// another process (whose sink arrives as another proxy) and that process's end still find it.
+TEST_F(DaemonProcessTest, AFilteredWatchEndsOnCancelAndWithItsClient) {
+  configure(1, 1);
+  const std::string query = "select * from GadgetChanged where Size = 3";
+  auto cancelling = client({"watch", query});
+  ASSERT_EQ(cancelling->nextLine(), "watching");
+  EXPECT_EQ(ask({"put", "small", "2"}).second, 0);
+  EXPECT_EQ(ask({"put", "seen", "3"}).second, 0);
+  EXPECT_EQ(cancelling->nextLine(), "event seen") << "the filter passes only what it selects";
+  cancelling->closeInput();
+  EXPECT_EQ(cancelling->nextLine(), "cancelled 0x00000000");
+  EXPECT_EQ(cancelling->exitCode(), 0);
+
+  auto killed = client({"watch", query});
+  ASSERT_EQ(killed->nextLine(), "watching");
+  killed->killHard();
+  EXPECT_TRUE(within(seconds(20), [&] { return processesOf(gadgetServer_).empty(); }))
+      << "a subscription outlives its client and keeps its provider";
+  EXPECT_TRUE(within(seconds(20), [&] { return processesOf(daemon_).empty(); }));
 }
 
 // A daemon that dies fails the calls of its clients at once, rather than when some wait runs

@@ -1,0 +1,37 @@
+// The WMI service every client of the user shares: veltwmid, reached through COM. The client
+// registers it on first use (from the folder veltwmi runs from) and COM starts it when none
+// runs; it holds the providers, so what one client puts another sees.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "com_support.h"
+
+namespace veltwmi {
+
+class SharedService {
+ public:
+  // `daemonExecutable` is registered when no veltwmid is; `repositoryPath` is the repository
+  // the service must hold, so that a daemon of another user's data folder is not used.
+  SharedService(std::string daemonExecutable, std::string repositoryPath);
+
+  // The namespace, from the service; throws Failure(kExitSetup) naming what went wrong.
+  ComPtr<IWbemServices> connect(const std::string& nameSpace);
+  // Whether the connection to the service was lost (the daemon ended or was killed).
+  bool lost() const { return lost_->load(); }
+
+ private:
+  void ensureRegistered() const;
+  IWbemLocator* locator();
+  std::string daemonLog() const;
+
+  std::string daemonExecutable_;
+  std::string repositoryPath_;
+  ComPtr<IWbemLocator> locator_;
+  // Shared with the loss callbacks, which may run after this object is gone.
+  std::shared_ptr<std::atomic<bool>> lost_ = std::make_shared<std::atomic<bool>>(false);
+};
+
+}  // namespace veltwmi
