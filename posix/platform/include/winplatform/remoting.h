@@ -97,6 +97,8 @@ HRESULT statusOf(const kj::Exception& failure);
 // (of HRESULT) settles. A transport failure answers statusOf(failure).
 HRESULT runOnLoop(std::function<kj::Promise<HRESULT>()> start);
 bool onLoopThread();
+// Loop thread: runs `task` in the background; its failure ends only itself.
+void addLoopTask(kj::Promise<void> task);
 
 // Queues `work` on a worker thread of the process (never the loop thread).
 void postWork(std::function<void()> work);

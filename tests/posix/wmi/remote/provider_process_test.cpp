@@ -484,5 +484,22 @@ TEST_F(ProviderProcessTest, ClientKilledDuringAWatchLeavesNothingInTheServer) {
       << "the server still runs after its only client died";
 }
 
+// A client that dies in the middle of a long enumeration leaves nothing in the server either:
+// the stream to its sink fails, the provider's calls on the sink answer that, and the server,
+// idle, ends. Once with the client's sink holding the stream up (the provider waits for room),
+// once with the enumeration running at full speed.
+TEST_F(ProviderProcessTest, ClientKilledDuringALongEnumerationLeavesNothingInTheServer) {
+  for (const char* pace : {"hold", "flow"}) {
+    SCOPED_TRACE(pace);
+    ClientProcess client({"enumerate", "100000000", pace});
+    ASSERT_EQ(client.firstLine(), "enumerating");
+    const pid_t server = theServer();
+    ASSERT_GT(server, 0);
+    client.killHard();
+    EXPECT_TRUE(within(kWait, [&] { return processesOf(server_).empty(); }))
+        << "the server still runs after its only client died";
+  }
+}
+
 }  // namespace
 }  // namespace velt::wmi::test

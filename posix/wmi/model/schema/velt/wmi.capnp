@@ -69,9 +69,11 @@ struct Context {
   values @0 :List(ContextValue);
 }
 
+# Streamed: the sender goes on as soon as the flow-control window has room. A failure the real
+# sink answered fails the sink's next call, its text naming the status as "hresult=0x........".
 interface ObjectSink extends(Com.Unknown) {
-  indicate @0 (objects :List(WbemObject)) -> (status :Int32);
-  setStatus @1 (flags :Int32, result :Int32, param :Data, object :WbemObject) -> (status :Int32);
+  indicate @0 (objects :List(WbemObject)) -> stream;
+  setStatus @1 (flags :Int32, result :Int32, param :Data, object :WbemObject) -> stream;
 }
 
 interface ProviderInitSink extends(Com.Unknown) {
@@ -109,6 +111,7 @@ struct Answer {
   object @1 :WbemObject;
   result @2 :Com.Unknown;
   made @3 :Com.Unknown;     # the out interface pointer
+  sinkCalls @4 :UInt64;     # calls streamed to the call's sink before the call returned
 }
 
 interface Services extends(Com.Unknown) {

@@ -5,6 +5,8 @@
 
 #include "arguments.h"
 #include "object_codec.h"
+#include "sink_stream.h"
+#include "stream_failure.h"
 #include "wmi_remoting.h"
 
 namespace velt::wmi::remote {
@@ -19,81 +21,94 @@ using velt::ComPtr;
 class ObjectSinkStub final : public rpc::ObjectSink::Server, public remoting::UnknownStub {
  public:
   ObjectSinkStub(IUnknown* object, Connection::Anchor origin)
-      : UnknownStub(object, kj::mv(origin)) {}
+      : UnknownStub(object, kj::mv(origin)), inbox_(std::make_shared<SinkInbox>(hold())) {}
+  ~ObjectSinkStub() { inbox_->close(); }
+
+  const std::shared_ptr<SinkInbox>& inbox() const { return inbox_; }
 
  protected:
   kj::Promise<void> indicate(IndicateContext context) override {
-    std::vector<ComPtr<IWbemClassObject>> objects;
-    for (auto in : context.getParams().getObjects()) {
+    auto params = context.getParams();
+    IncomingCall call;
+    call.bytes = params.totalSize().wordCount * sizeof(capnp::word);
+    for (auto in : params.getObjects()) {
       ComPtr<IWbemClassObject> object;
       HRESULT status = readObject(in, object);
-      if (FAILED(status)) {
-        context.getResults().setStatus(status);
-        return kj::READY_NOW;
-      }
-      objects.push_back(std::move(object));
+      if (FAILED(status)) return sinkFailure(status);
+      call.objects.push_back(std::move(object));
     }
-    return onWorker<HRESULT>([sink = hold(), objects = std::move(objects)] {
-             std::vector<IWbemClassObject*> raw;
-             for (const auto& object : objects) raw.push_back(object.get());
-             return as<IWbemObjectSink>(sink)->Indicate(LONG(raw.size()), raw.data());
-           })
-        .then([context](HRESULT status) mutable { context.getResults().setStatus(status); });
+    return inbox_->accept(std::move(call));
   }
 
   kj::Promise<void> setStatus(SetStatusContext context) override {
     auto params = context.getParams();
-    ComPtr<IWbemClassObject> object;
+    IncomingCall call;
+    call.indication = false;
+    call.bytes = params.totalSize().wordCount * sizeof(capnp::word);
     if (params.hasObject()) {
-      HRESULT status = readObject(params.getObject(), object);
-      if (FAILED(status)) {
-        context.getResults().setStatus(status);
-        return kj::READY_NOW;
-      }
+      HRESULT status = readObject(params.getObject(), call.object);
+      if (FAILED(status)) return sinkFailure(status);
     }
-    LONG flags = params.getFlags();
-    HRESULT result = params.getResult();
-    auto text = std::make_shared<ReceivedText>(params.hasParam(), params.getParam());
-    return onWorker<HRESULT>([sink = hold(), flags, result, text, object = std::move(object)] {
-             return as<IWbemObjectSink>(sink)->SetStatus(flags, result, text->get(), object.get());
-           })
-        .then([context](HRESULT status) mutable { context.getResults().setStatus(status); });
+    call.flags = params.getFlags();
+    call.result = params.getResult();
+    call.param = ReceivedText(params.hasParam(), params.getParam());
+    return inbox_->accept(std::move(call));
   }
+
+ private:
+  std::shared_ptr<SinkInbox> inbox_;
 };
 
+// Encodes on the provider's thread and queues; the pump streams. A call answers at once, or
+// with the failure an earlier one met on the other side.
 class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
                               public detail::ArenaAllocated {
  public:
+  // Loop thread.
   explicit ObjectSinkProxy(kj::Own<remoting::RemoteObject> remote)
-      : ProxyBase(IID_IWbemObjectSink, kj::mv(remote)) {}
+      : ProxyBase(IID_IWbemObjectSink, kj::mv(remote)), outbox_(std::make_shared<SinkOutbox>()) {
+    remoting::addLoopTask(SinkOutbox::pump(outbox_, capabilityAs<rpc::ObjectSink>(),
+                                           remoting::keepConnection(origin())));
+  }
+  ~ObjectSinkProxy() override { outbox_->close(); }
+
+  const std::shared_ptr<SinkOutbox>& outbox() const { return outbox_; }
 
   HRESULT STDMETHODCALLTYPE Indicate(LONG count, IWbemClassObject** objects) override {
     if (count < 0 || (count > 0 && objects == nullptr)) return WBEM_E_INVALID_PARAMETER;
-    return runOnLoop([this, count, objects]() -> kj::Promise<HRESULT> {
-      auto request = capabilityAs<rpc::ObjectSink>().indicateRequest();
-      auto list = request.initObjects(unsigned(count));
-      for (LONG i = 0; i < count; ++i) {
-        HRESULT status = writeObject(objects[i], list[unsigned(i)]);
-        if (FAILED(status)) return status;
-      }
-      return request.send().then([](auto answer) -> HRESULT { return answer.getStatus(); });
-    });
+    if (remoting::onLoopThread()) return RPC_E_CANTCALLOUT_ININPUTSYNCCALL;
+    OutgoingCall call;
+    call.message = kj::heap<capnp::MallocMessageBuilder>();
+    auto list =
+        call.message->initRoot<rpc::ObjectSink::IndicateParams>().initObjects(unsigned(count));
+    for (LONG i = 0; i < count; ++i) {
+      HRESULT status = writeObject(objects[i], list[unsigned(i)]);
+      if (FAILED(status)) return status;
+    }
+    call.bytes = call.message->sizeInWords() * sizeof(capnp::word);
+    return outbox_->queue(kj::mv(call));
   }
 
   HRESULT STDMETHODCALLTYPE SetStatus(LONG flags, HRESULT result, BSTR param,
                                       IWbemClassObject* object) override {
-    return runOnLoop([this, flags, result, param, object]() -> kj::Promise<HRESULT> {
-      auto request = capabilityAs<rpc::ObjectSink>().setStatusRequest();
-      request.setFlags(flags);
-      request.setResult(result);
-      if (param != nullptr) request.setParam(textBytes(param));
-      if (object != nullptr) {
-        HRESULT status = writeObject(object, request.initObject());
-        if (FAILED(status)) return status;
-      }
-      return request.send().then([](auto answer) -> HRESULT { return answer.getStatus(); });
-    });
+    if (remoting::onLoopThread()) return RPC_E_CANTCALLOUT_ININPUTSYNCCALL;
+    OutgoingCall call;
+    call.indication = false;
+    call.message = kj::heap<capnp::MallocMessageBuilder>();
+    auto out = call.message->initRoot<rpc::ObjectSink::SetStatusParams>();
+    out.setFlags(flags);
+    out.setResult(result);
+    if (param != nullptr) out.setParam(textBytes(param));
+    if (object != nullptr) {
+      HRESULT status = writeObject(object, out.initObject());
+      if (FAILED(status)) return status;
+    }
+    call.bytes = call.message->sizeInWords() * sizeof(capnp::word);
+    return outbox_->queue(kj::mv(call));
   }
+
+ private:
+  std::shared_ptr<SinkOutbox> outbox_;
 };
 
 class InitSinkStub final : public rpc::ProviderInitSink::Server, public remoting::UnknownStub {
@@ -128,6 +143,18 @@ class InitSinkProxy final : public remoting::ProxyBase<IWbemProviderInitSink>,
 };
 
 }  // namespace
+
+SinkArgument sinkArgument(IWbemObjectSink* sink, const Connection::Anchor& origin) {
+  sink->AddRef();
+  auto stub = kj::heap<ObjectSinkStub>(sink, origin);
+  std::shared_ptr<SinkInbox> inbox = stub->inbox();
+  return {velt::rpc::Unknown::Client(kj::mv(stub)), kj::mv(inbox)};
+}
+
+std::shared_ptr<SinkOutbox> outboxOf(IUnknown* sink) {
+  auto* proxy = dynamic_cast<ObjectSinkProxy*>(sink);
+  return proxy != nullptr ? proxy->outbox() : nullptr;
+}
 
 void registerSinkMarshalers() {
   remoting::registerInterface(

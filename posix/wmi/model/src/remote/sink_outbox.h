@@ -1,0 +1,75 @@
+// The sending side of a streamed sink: what a provider indicates is encoded at once on its own
+// thread, queued here, and streamed out in order by one pump on the loop thread.
+#pragma once
+
+#include <capnp/message.h>
+#include <kj/async.h>
+#include <velt/wmi.capnp.h>
+#include <winplatform/remoting.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace velt::wmi::remote {
+
+// One call to stream: its own message (rpc::ObjectSink::IndicateParams or SetStatusParams),
+// so the provider may change or release its objects once the call returned.
+struct OutgoingCall {
+  bool indication = true;
+  kj::Own<capnp::MallocMessageBuilder> message;
+  size_t bytes = 0;
+};
+
+class SinkOutbox {
+ public:
+  // Bytes queued beyond which a sender waits for room; one call larger than that still goes.
+  static constexpr size_t kBound = size_t(1) << 20;
+
+  // Any thread but the loop thread: queues `call`, waiting while the outbox is full. Answers
+  // WBEM_S_NO_ERROR, or the failure an earlier call met (then nothing is queued).
+  HRESULT queue(OutgoingCall call);
+  // The number of calls queued so far.
+  uint64_t queued() const;
+  // No more calls will come: the pump ends once it has sent what is queued. Any thread.
+  void close();
+
+  // Loop thread: resolves with the number of streamed calls sent once the first `count` queued
+  // calls have been sent (or could not be: a failed stream sends nothing more).
+  kj::Promise<uint64_t> whenSent(uint64_t count);
+
+  // Loop thread: streams the queue over `sink` until closed and empty, or failed. Holds what
+  // it is given (the capability, and through `keep` the connection), so what was queued still
+  // goes out after the proxy itself is gone.
+  static kj::Promise<void> pump(std::shared_ptr<SinkOutbox> outbox, rpc::ObjectSink::Client sink,
+                                kj::Own<remoting::Connection> keep);
+
+ private:
+  struct SentWaiter {
+    uint64_t count;
+    kj::Own<kj::PromiseFulfiller<uint64_t>> fulfiller;
+  };
+
+  // Under the lock: the next calls to send (consecutive indications batch into one).
+  std::vector<OutgoingCall> takeBatch();
+  void sent(size_t calls, size_t bytes);
+  void failed(HRESULT status);
+  void settleWaiters();  // loop thread
+
+  mutable std::mutex mutex_;
+  std::condition_variable room_;
+  std::deque<OutgoingCall> queue_;
+  size_t bytes_ = 0;
+  uint64_t queued_ = 0;
+  uint64_t settled_ = 0;  // queued calls sent, or dropped by a failure
+  uint64_t callsSent_ = 0;
+  HRESULT failure_ = S_OK;
+  bool closed_ = false;
+  kj::Own<kj::CrossThreadPromiseFulfiller<void>> wake_;  // set while the pump waits for work
+  std::vector<SentWaiter> sentWaiters_;                  // loop thread only
+};
+
+}  // namespace velt::wmi::remote
