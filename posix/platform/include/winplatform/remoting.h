@@ -227,6 +227,7 @@ class ProxyBase : public Interface, public ProxyIdentity {
   ULONG STDMETHODCALLTYPE Release() override {
     ULONG left = --refs_;
     if (left == 0) {
+      beforeDrop();
       dropRemote();
       delete this;
     }
@@ -236,6 +237,8 @@ class ProxyBase : public Interface, public ProxyIdentity {
 
  protected:
   virtual ~ProxyBase() = default;
+  // On the last Release, before the capability goes (the thread that released).
+  virtual void beforeDrop() {}
   // Loop thread only.
   RemoteObject& remote() { return *remote_; }
   // Loop thread: the connection the proxy's calls go over, for the stubs of their arguments.

@@ -74,6 +74,8 @@ struct Context {
 interface ObjectSink extends(Com.Unknown) {
   indicate @0 (objects :List(WbemObject)) -> stream;
   setStatus @1 (flags :Int32, result :Int32, param :Data, object :WbemObject) -> stream;
+  # Answers once every call streamed before it was made on the real sink.
+  flush @2 () -> ();
 }
 
 interface ProviderInitSink extends(Com.Unknown) {

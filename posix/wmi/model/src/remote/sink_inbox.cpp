@@ -9,6 +9,7 @@ namespace velt::wmi::remote {
 kj::Promise<void> SinkInbox::accept(IncomingCall call) {
   std::unique_lock lock(mutex_);
   bytes_ += call.bytes;
+  ++accepted_;
   queue_.push_back(std::move(call));
   if (!draining_) {
     draining_ = true;
@@ -31,6 +32,15 @@ kj::Promise<void> SinkInbox::whenHandled(uint64_t count) {
   auto pair = kj::newPromiseAndCrossThreadFulfiller<void>();
   handledWaiters_.push_back({count, kj::mv(pair.fulfiller)});
   return kj::mv(pair.promise);
+}
+
+kj::Promise<void> SinkInbox::whenAllHandled() {
+  uint64_t accepted;
+  {
+    std::lock_guard lock(mutex_);
+    accepted = accepted_;
+  }
+  return whenHandled(accepted);
 }
 
 void SinkInbox::close() {

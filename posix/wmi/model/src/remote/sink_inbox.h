@@ -40,6 +40,8 @@ class SinkInbox : public std::enable_shared_from_this<SinkInbox> {
   // Loop thread: resolves once the first `count` calls were made on the real sink (or no more
   // can come: the stub is gone or the stream failed, and what arrived was made).
   kj::Promise<void> whenHandled(uint64_t count);
+  // Loop thread: resolves once every call accepted so far was made.
+  kj::Promise<void> whenAllHandled();
   // Loop thread: the stub is gone; what was queued is still made.
   void close();
 
@@ -58,6 +60,7 @@ class SinkInbox : public std::enable_shared_from_this<SinkInbox> {
   std::mutex mutex_;
   std::deque<IncomingCall> queue_;
   size_t bytes_ = 0;
+  uint64_t accepted_ = 0;
   uint64_t handled_ = 0;
   bool draining_ = false;
   bool closed_ = false;

@@ -55,6 +55,8 @@ class ObjectSinkStub final : public rpc::ObjectSink::Server, public remoting::Un
     return inbox_->accept(std::move(call));
   }
 
+  kj::Promise<void> flush(FlushContext) override { return inbox_->whenAllHandled(); }
+
  private:
   std::shared_ptr<SinkInbox> inbox_;
 };
@@ -72,6 +74,22 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
   }
   ~ObjectSinkProxy() override { outbox_->close(); }
 
+ protected:
+  // As when each call was answered before the provider went on: once a provider let go of the
+  // sink, what it made on it has been made on the real sink, so what it does next (answer an
+  // init sink, say) cannot overtake it.
+  void beforeDrop() override {
+    uint64_t queued = outbox_->queued();
+    if (queued == 0 || remoting::onLoopThread()) return;
+    runOnLoop([this, queued]() -> kj::Promise<HRESULT> {
+      return outbox_->whenSent(queued).then([this](uint64_t) {
+        return capabilityAs<rpc::ObjectSink>().flushRequest().send().then(
+            [](auto) -> HRESULT { return S_OK; });
+      });
+    });
+  }
+
+ public:
   const std::shared_ptr<SinkOutbox>& outbox() const { return outbox_; }
 
   HRESULT STDMETHODCALLTYPE Indicate(LONG count, IWbemClassObject** objects) override {
