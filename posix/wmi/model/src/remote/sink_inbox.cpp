@@ -21,6 +21,9 @@ kj::Promise<void> SinkInbox::accept(IncomingCall call) {
     return sinkFailure(failure_);
   }
   if (bytes_ < kBound) return kj::READY_NOW;
+  // The stub gets one streamed call at a time, so no earlier one can still wait for room; if
+  // one did, letting it go early only lends the sender a little more window.
+  if (room_.get() != nullptr) room_->fulfill();
   auto pair = kj::newPromiseAndCrossThreadFulfiller<void>();
   room_ = kj::mv(pair.fulfiller);
   return kj::mv(pair.promise);
