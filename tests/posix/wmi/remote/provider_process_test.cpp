@@ -648,5 +648,45 @@ TEST_F(ProviderProcessTest, ResultsStreamedBeforeTheProviderReturnedArriveBefore
             1);
 }
 
+// A sink that answers a failure stops the provider: its next call answers that failure, so an
+// enumeration ends long before its end, and the final status the provider then gives still
+// reaches the sink, as when every call was answered before the provider went on.
+TEST_F(ProviderProcessTest, ASinkFailureReachesTheProviderAndItsFinalStatusStillArrives) {
+  class RefusingSink final
+      : public velt::wmi::detail::ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
+   public:
+    STDMETHODIMP Indicate(LONG count, IWbemClassObject**) override {
+      arrived += count;
+      return WBEM_E_CALL_CANCELLED;
+    }
+    STDMETHODIMP SetStatus(LONG flags, HRESULT status, BSTR, IWbemClassObject*) override {
+      if (flags != WBEM_STATUS_COMPLETE) return WBEM_S_NO_ERROR;
+      std::lock_guard lock(mutex);
+      finals.push_back(status);
+      done.notify_all();
+      return WBEM_S_NO_ERROR;
+    }
+    std::atomic<long> arrived{0};
+    std::mutex mutex;
+    std::condition_variable done;
+    std::vector<HRESULT> finals;
+  };
+  constexpr LONG kCount = 1000000;
+  ComPtr<IWbemContext> context;
+  createContext(context.put());
+  velt::OwnedVariant count;
+  count.get()->vt = VT_I4;
+  count.get()->lVal = kCount;
+  context->SetValue(u"GadgetCount", 0, count.get());
+  ComPtr<RefusingSink> sink(new RefusingSink);
+  const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
+  ASSERT_EQ(ns_->CreateInstanceEnumAsync(className.get(), 0, context.get(), sink.get()),
+            WBEM_S_NO_ERROR);
+  std::unique_lock lock(sink->mutex);
+  ASSERT_TRUE(sink->done.wait_for(lock, kWait, [&] { return !sink->finals.empty(); }));
+  EXPECT_EQ(sink->finals, std::vector<HRESULT>{WBEM_E_CALL_CANCELLED});
+  EXPECT_LT(sink->arrived.load(), kCount / 10) << "the provider went on after the failure";
+}
+
 }  // namespace
 }  // namespace velt::wmi::test

@@ -70,12 +70,21 @@ struct Context {
 }
 
 # Streamed: the sender goes on as soon as the flow-control window has room. A failure the real
-# sink answered fails the sink's next call, its text naming the status as "hresult=0x........".
+# sink answered fails the sink's next call, its text naming the status as "hresult=0x........";
+# from then on every call on that capability fails the same.
 interface ObjectSink extends(Com.Unknown) {
   indicate @0 (objects :List(WbemObject)) -> stream;
   setStatus @1 (flags :Int32, result :Int32, param :Data, object :WbemObject) -> stream;
+  # The same sink through a capability no failed stream breaks, asked for at once.
+  control @2 () -> (control :SinkControl);
+}
+
+interface SinkControl {
   # Answers once every call streamed before it was made on the real sink.
-  flush @2 () -> ();
+  flush @0 () -> ();
+  # The final status of a provider whose stream the sink broke with a failure: still made, in
+  # order, answering what the sink answered.
+  setStatus @1 (flags :Int32, result :Int32, param :Data, object :WbemObject) -> (status :Int32);
 }
 
 interface ProviderInitSink extends(Com.Unknown) {

@@ -6,8 +6,7 @@
 
 namespace velt::wmi::remote {
 
-kj::Promise<void> SinkInbox::accept(IncomingCall call) {
-  std::unique_lock lock(mutex_);
+void SinkInbox::queue(IncomingCall call) {
   bytes_ += call.bytes;
   ++accepted_;
   queue_.push_back(std::move(call));
@@ -16,6 +15,19 @@ kj::Promise<void> SinkInbox::accept(IncomingCall call) {
     remoting::callStarted();
     remoting::postWork([self = shared_from_this()] { self->drain(); });
   }
+}
+
+kj::Promise<HRESULT> SinkInbox::acceptAnswered(IncomingCall call) {
+  auto pair = kj::newPromiseAndCrossThreadFulfiller<HRESULT>();
+  call.answer = kj::mv(pair.fulfiller);
+  std::lock_guard lock(mutex_);
+  queue(std::move(call));
+  return kj::mv(pair.promise);
+}
+
+kj::Promise<void> SinkInbox::accept(IncomingCall call) {
+  std::unique_lock lock(mutex_);
+  queue(std::move(call));
   if (FAILED(failure_)) {
     rejected_ = true;
     return sinkFailure(failure_);
@@ -89,6 +101,7 @@ void SinkInbox::drain() {
     } else {
       answered = sink->SetStatus(call.flags, call.result, call.param.get(), call.object.get());
     }
+    if (call.answer.get() != nullptr) call.answer->fulfill(kj::cp(answered));
     size_t bytes = call.bytes;
     call = IncomingCall();
     lock.lock();

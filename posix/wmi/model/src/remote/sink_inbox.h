@@ -24,6 +24,8 @@ struct IncomingCall {
   ReceivedText param;
   velt::ComPtr<IWbemClassObject> object;
   size_t bytes = 0;  // as it arrived, for the bound
+  // Set for a call whose caller waits for the real sink's answer.
+  kj::Own<kj::CrossThreadPromiseFulfiller<HRESULT>> answer;
 };
 
 class SinkInbox : public std::enable_shared_from_this<SinkInbox> {
@@ -37,6 +39,8 @@ class SinkInbox : public std::enable_shared_from_this<SinkInbox> {
   // earlier call, the call is still made, and the promise fails with that status, which is how
   // the sender learns of it.
   kj::Promise<void> accept(IncomingCall call);
+  // Loop thread: queues `call` whatever failed before; resolves with the real sink's answer.
+  kj::Promise<HRESULT> acceptAnswered(IncomingCall call);
   // Loop thread: resolves once the first `count` calls were made on the real sink (or no more
   // can come: the stub is gone or the stream failed, and what arrived was made).
   kj::Promise<void> whenHandled(uint64_t count);
@@ -51,6 +55,7 @@ class SinkInbox : public std::enable_shared_from_this<SinkInbox> {
     kj::Own<kj::CrossThreadPromiseFulfiller<void>> fulfiller;
   };
 
+  void queue(IncomingCall call);       // under the lock
   void drain();                        // worker
   bool settles(uint64_t count) const;  // under the lock
   // Under the lock: the waiters to wake now.

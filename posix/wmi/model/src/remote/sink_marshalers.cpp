@@ -18,6 +18,45 @@ using remoting::onWorker;
 using remoting::runOnLoop;
 using velt::ComPtr;
 
+// What a status call carries, read for the inbox.
+template <typename Params>
+HRESULT receiveStatus(Params params, IncomingCall& call) {
+  call.indication = false;
+  call.bytes = params.totalSize().wordCount * sizeof(capnp::word);
+  if (params.hasObject()) {
+    HRESULT status = readObject(params.getObject(), call.object);
+    if (FAILED(status)) return status;
+  }
+  call.flags = params.getFlags();
+  call.result = params.getResult();
+  call.param = ReceivedText(params.hasParam(), params.getParam());
+  return S_OK;
+}
+
+// The sink's calls that must arrive even once its stream failed.
+class SinkControlServer final : public rpc::SinkControl::Server {
+ public:
+  explicit SinkControlServer(std::shared_ptr<SinkInbox> inbox) : inbox_(std::move(inbox)) {}
+
+ protected:
+  kj::Promise<void> flush(FlushContext) override { return inbox_->whenAllHandled(); }
+
+  kj::Promise<void> setStatus(SetStatusContext context) override {
+    IncomingCall call;
+    HRESULT status = receiveStatus(context.getParams(), call);
+    if (FAILED(status)) {
+      context.getResults().setStatus(status);
+      return kj::READY_NOW;
+    }
+    return inbox_->acceptAnswered(std::move(call)).then([context](HRESULT answer) mutable {
+      context.getResults().setStatus(answer);
+    });
+  }
+
+ private:
+  std::shared_ptr<SinkInbox> inbox_;
+};
+
 class ObjectSinkStub final : public rpc::ObjectSink::Server, public remoting::UnknownStub {
  public:
   ObjectSinkStub(IUnknown* object, Connection::Anchor origin)
@@ -41,21 +80,16 @@ class ObjectSinkStub final : public rpc::ObjectSink::Server, public remoting::Un
   }
 
   kj::Promise<void> setStatus(SetStatusContext context) override {
-    auto params = context.getParams();
     IncomingCall call;
-    call.indication = false;
-    call.bytes = params.totalSize().wordCount * sizeof(capnp::word);
-    if (params.hasObject()) {
-      HRESULT status = readObject(params.getObject(), call.object);
-      if (FAILED(status)) return sinkFailure(status);
-    }
-    call.flags = params.getFlags();
-    call.result = params.getResult();
-    call.param = ReceivedText(params.hasParam(), params.getParam());
+    HRESULT status = receiveStatus(context.getParams(), call);
+    if (FAILED(status)) return sinkFailure(status);
     return inbox_->accept(std::move(call));
   }
 
-  kj::Promise<void> flush(FlushContext) override { return inbox_->whenAllHandled(); }
+  kj::Promise<void> control(ControlContext context) override {
+    context.getResults().setControl(kj::heap<SinkControlServer>(inbox_));
+    return kj::READY_NOW;
+  }
 
  private:
   std::shared_ptr<SinkInbox> inbox_;
@@ -68,7 +102,9 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
  public:
   // Loop thread.
   explicit ObjectSinkProxy(kj::Own<remoting::RemoteObject> remote)
-      : ProxyBase(IID_IWbemObjectSink, kj::mv(remote)), outbox_(std::make_shared<SinkOutbox>()) {
+      : ProxyBase(IID_IWbemObjectSink, kj::mv(remote)),
+        outbox_(std::make_shared<SinkOutbox>()),
+        control_(capabilityAs<rpc::ObjectSink>().controlRequest().send().getControl()) {
     remoting::addLoopTask(SinkOutbox::pump(outbox_, capabilityAs<rpc::ObjectSink>(),
                                            remoting::keepConnection(origin())));
   }
@@ -78,14 +114,29 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
   // As when each call was answered before the provider went on: once a provider let go of the
   // sink, what it made on it has been made on the real sink, so what it does next (answer an
   // init sink, say) cannot overtake it.
+  // The control capability goes on the loop thread, as every capability.
   void beforeDrop() override {
     uint64_t queued = outbox_->queued();
-    if (queued == 0 || remoting::onLoopThread()) return;
+    if (remoting::onLoopThread()) {
+      control_ = nullptr;
+      return;
+    }
     runOnLoop([this, queued]() -> kj::Promise<HRESULT> {
-      return outbox_->whenSent(queued).then([this](uint64_t) {
-        return capabilityAs<rpc::ObjectSink>().flushRequest().send().then(
-            [](auto) -> HRESULT { return S_OK; });
-      });
+      kj::Promise<HRESULT> flushed = S_OK;
+      if (queued > 0) {
+        flushed = outbox_->whenSent(queued).then([this](uint64_t) {
+          return control_.flushRequest().send().then([](auto) -> HRESULT { return S_OK; });
+        });
+      }
+      return flushed.then(
+          [this](HRESULT status) {
+            control_ = nullptr;
+            return status;
+          },
+          [this](kj::Exception&& failure) {
+            control_ = nullptr;
+            return remoting::statusOf(failure);
+          });
     });
   }
 
@@ -122,11 +173,24 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
       if (FAILED(status)) return status;
     }
     call.bytes = call.message->sizeInWords() * sizeof(capnp::word);
-    return outbox_->queue(kj::mv(call));
+    HRESULT queued = outbox_->queue(kj::mv(call));
+    if (SUCCEEDED(queued) || !outbox_->failedBySink()) return queued;
+    auto status = call.message->getRoot<rpc::ObjectSink::SetStatusParams>().asReader();
+    // The sink broke the stream with a failure, but a final status still reaches it, as it
+    // did when every call was answered: after what was streamed, with the sink's own answer.
+    return runOnLoop([this, status]() -> kj::Promise<HRESULT> {
+      auto request = control_.setStatusRequest();
+      request.setFlags(status.getFlags());
+      request.setResult(status.getResult());
+      if (status.hasParam()) request.setParam(status.getParam());
+      if (status.hasObject()) request.setObject(status.getObject());
+      return request.send().then([](auto answer) -> HRESULT { return answer.getStatus(); });
+    });
   }
 
  private:
   std::shared_ptr<SinkOutbox> outbox_;
+  rpc::SinkControl::Client control_;  // loop thread only
 };
 
 class InitSinkStub final : public rpc::ProviderInitSink::Server, public remoting::UnknownStub {

@@ -42,7 +42,7 @@ kj::Promise<void> sendStatus(rpc::ObjectSink::Client& sink, OutgoingCall& call) 
 
 }  // namespace
 
-HRESULT SinkOutbox::queue(OutgoingCall call) {
+HRESULT SinkOutbox::queue(OutgoingCall&& call) {
   kj::Own<kj::CrossThreadPromiseFulfiller<void>> wake;
   {
     std::unique_lock lock(mutex_);
@@ -107,10 +107,18 @@ void SinkOutbox::sent(size_t calls, size_t bytes) {
   settleWaiters();
 }
 
-void SinkOutbox::failed(HRESULT status) {
+bool SinkOutbox::failedBySink() const {
+  std::lock_guard lock(mutex_);
+  return failedBySink_;
+}
+
+void SinkOutbox::failed(HRESULT status, bool bySink) {
   {
     std::lock_guard lock(mutex_);
-    if (SUCCEEDED(failure_)) failure_ = status;
+    if (SUCCEEDED(failure_)) {
+      failure_ = status;
+      failedBySink_ = bySink;
+    }
     settled_ += queue_.size();
     queue_.clear();
     bytes_ = 0;
@@ -165,7 +173,10 @@ kj::Promise<void> SinkOutbox::pump(std::shared_ptr<SinkOutbox> outbox, rpc::Obje
       [outbox, sink = kj::mv(sink), keep = kj::mv(keep)]() mutable {
         return pump(kj::mv(outbox), kj::mv(sink), kj::mv(keep));
       },
-      [outbox](kj::Exception&& failure) { outbox->failed(statusOfSinkFailure(failure)); });
+      [outbox](kj::Exception&& failure) {
+        HRESULT status = statusOfSinkFailure(failure);
+        outbox->failed(status, status != remoting::statusOf(failure));
+      });
 }
 
 }  // namespace velt::wmi::remote

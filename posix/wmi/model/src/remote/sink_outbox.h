@@ -30,8 +30,11 @@ class SinkOutbox {
   static constexpr size_t kBound = size_t(1) << 20;
 
   // Any thread but the loop thread: queues `call`, waiting while the outbox is full. Answers
-  // WBEM_S_NO_ERROR, or the failure an earlier call met (then nothing is queued).
-  HRESULT queue(OutgoingCall call);
+  // WBEM_S_NO_ERROR, or the failure an earlier call met (then `call` is left as it was).
+  HRESULT queue(OutgoingCall&& call);
+  // Whether the stream failed because the real sink answered a failure (the connection still
+  // stands).
+  bool failedBySink() const;
   // The number of calls queued so far.
   uint64_t queued() const;
   // No more calls will come: the pump ends once it has sent what is queued. Any thread.
@@ -56,7 +59,7 @@ class SinkOutbox {
   // Under the lock: the next calls to send (consecutive indications batch into one).
   std::vector<OutgoingCall> takeBatch();
   void sent(size_t calls, size_t bytes);
-  void failed(HRESULT status);
+  void failed(HRESULT status, bool bySink);
   void settleWaiters();  // loop thread
 
   mutable std::mutex mutex_;
@@ -67,6 +70,7 @@ class SinkOutbox {
   uint64_t settled_ = 0;  // queued calls sent, or dropped by a failure
   uint64_t callsSent_ = 0;
   HRESULT failure_ = S_OK;
+  bool failedBySink_ = false;
   bool closed_ = false;
   kj::Own<kj::CrossThreadPromiseFulfiller<void>> wake_;  // set while the pump waits for work
   std::vector<SentWaiter> sentWaiters_;                  // loop thread only
