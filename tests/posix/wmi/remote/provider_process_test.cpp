@@ -688,5 +688,35 @@ TEST_F(ProviderProcessTest, ASinkFailureReachesTheProviderAndItsFinalStatusStill
   EXPECT_LT(sink->arrived.load(), kCount / 10) << "the provider went on after the failure";
 }
 
+// COM keeps one thread's calls in order: an event the provider fires while it serves a request
+// reaches the subscriber before that request returns, though it went on another sink's stream.
+TEST_F(ProviderProcessTest, EventsFiredDuringACallArriveBeforeTheCallReturns) {
+  class SlowEventSink final
+      : public velt::wmi::detail::ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
+   public:
+    STDMETHODIMP Indicate(LONG count, IWbemClassObject**) override {
+      // Widens the window in which the request could return first.
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      arrived += count;
+      return WBEM_S_NO_ERROR;
+    }
+    STDMETHODIMP SetStatus(LONG, HRESULT, BSTR, IWbemClassObject*) override {
+      return WBEM_S_NO_ERROR;
+    }
+    std::atomic<long> arrived{0};
+  };
+  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
+                         query = velt::bstrFromUtf16(u"select * from GadgetChanged");
+  ComPtr<SlowEventSink> events(new SlowEventSink);
+  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, events.get()),
+            WBEM_S_NO_ERROR);
+  ComPtr<IWbemClassObject> written = gadget(u"ordered", 3);
+  ComPtr<RecordingSink> sink(RecordingSink::create());
+  ASSERT_EQ(ns_->PutInstanceAsync(written.get(), 0, nullptr, sink.get()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(events->arrived.load(), 1) << "the request returned before its event arrived";
+  EXPECT_EQ(sink->waitForFinalStatus(kWait), WBEM_S_NO_ERROR);
+  EXPECT_EQ(ns_->CancelAsyncCall(events.get()), WBEM_S_NO_ERROR);
+}
+
 }  // namespace
 }  // namespace velt::wmi::test

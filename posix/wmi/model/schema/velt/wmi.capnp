@@ -77,6 +77,8 @@ interface ObjectSink extends(Com.Unknown) {
   setStatus @1 (flags :Int32, result :Int32, param :Data, object :WbemObject) -> stream;
   # The same sink through a capability no failed stream breaks, asked for at once.
   control @2 () -> (control :SinkControl);
+  # Answers once every call streamed before it was made on the real sink.
+  flush @3 () -> ();
 }
 
 interface SinkControl {

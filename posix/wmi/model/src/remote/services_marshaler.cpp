@@ -40,6 +40,7 @@ struct Outcome {
   HeldReference result;
   HeldReference made;
   uint64_t sinkQueued = 0;  // calls the provider made on the call's sink before it returned
+  std::vector<SinkOutbox::Touched> otherSinks;  // every sink the provider's thread called
 };
 
 // The out pointers a call fills, as the stub passes them on: only those the caller asked for,
@@ -216,11 +217,25 @@ class ServicesStub final : public rpc::Services::Server, public remoting::Unknow
     std::shared_ptr<SinkOutbox> outbox = outboxOf(call->sink.get());
     return onWorker<Outcome>([services = hold(), call, outbox, invoke = std::move(invoke)] {
              OutPointers out;
+             SinkOutbox::startTracking();
              HRESULT answered = invoke(as<IWbemServices>(services), *call, out);
              Outcome outcome = out.finish(answered);
+             outcome.otherSinks = SinkOutbox::stopTracking();
              if (outbox) outcome.sinkQueued = outbox->queued();
              return outcome;
            })
+        .then([outbox](Outcome outcome) -> kj::Promise<Outcome> {
+          // What the provider made on other sinks meanwhile (events, say) is made before the
+          // call returns, as when each of those calls was answered.
+          auto others = kj::heapArrayBuilder<kj::Promise<void>>(outcome.otherSinks.size());
+          for (auto& touched : outcome.otherSinks) {
+            if (touched.outbox != outbox) others.add(touched.outbox->whenMade(touched.queued));
+          }
+          outcome.otherSinks.clear();
+          return kj::joinPromises(others.finish()).then([outcome = std::move(outcome)]() mutable {
+            return std::move(outcome);
+          });
+        })
         .then([outbox](Outcome outcome) -> kj::Promise<std::pair<Outcome, uint64_t>> {
           // The answer follows what the provider streamed to the sink before it returned, so
           // the caller can wait until that was made on its sink.

@@ -86,6 +86,8 @@ class ObjectSinkStub final : public rpc::ObjectSink::Server, public remoting::Un
     return inbox_->accept(std::move(call));
   }
 
+  kj::Promise<void> flush(FlushContext) override { return inbox_->whenAllHandled(); }
+
   kj::Promise<void> control(ControlContext context) override {
     context.getResults().setControl(kj::heap<SinkControlServer>(inbox_));
     return kj::READY_NOW;
@@ -105,8 +107,8 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
       : ProxyBase(IID_IWbemObjectSink, kj::mv(remote)),
         outbox_(std::make_shared<SinkOutbox>()),
         control_(capabilityAs<rpc::ObjectSink>().controlRequest().send().getControl()) {
-    remoting::addLoopTask(SinkOutbox::pump(outbox_, capabilityAs<rpc::ObjectSink>(),
-                                           remoting::keepConnection(origin())));
+    remoting::addLoopTask(SinkOutbox::start(outbox_, capabilityAs<rpc::ObjectSink>(),
+                                            remoting::keepConnection(origin())));
   }
   ~ObjectSinkProxy() override { outbox_->close(); }
 

@@ -40,7 +40,38 @@ kj::Promise<void> sendStatus(rpc::ObjectSink::Client& sink, OutgoingCall& call) 
   return request.send();
 }
 
+struct Tracking {
+  bool on = false;
+  std::vector<std::weak_ptr<SinkOutbox>> outboxes;
+};
+thread_local Tracking tracking;
+
 }  // namespace
+
+void SinkOutbox::startTracking() {
+  tracking.on = true;
+  tracking.outboxes.clear();
+}
+
+std::vector<SinkOutbox::Touched> SinkOutbox::stopTracking() {
+  std::vector<Touched> touched;
+  for (auto& weak : tracking.outboxes) {
+    if (auto outbox = weak.lock()) touched.push_back({outbox, outbox->queued()});
+  }
+  tracking.on = false;
+  tracking.outboxes.clear();
+  return touched;
+}
+
+kj::Promise<void> SinkOutbox::whenMade(uint64_t count) {
+  auto self = shared_from_this();
+  return whenSent(count).then([self](uint64_t) -> kj::Promise<void> {
+    KJ_IF_MAYBE (sink, self->sink_) {
+      return sink->flushRequest().send().ignoreResult().catch_([](kj::Exception&&) {});
+    }
+    return kj::READY_NOW;
+  });
+}
 
 HRESULT SinkOutbox::queue(OutgoingCall&& call) {
   kj::Own<kj::CrossThreadPromiseFulfiller<void>> wake;
@@ -54,6 +85,11 @@ HRESULT SinkOutbox::queue(OutgoingCall&& call) {
     wake = kj::mv(wake_);
   }
   if (wake.get() != nullptr) wake->fulfill();
+  if (tracking.on) {
+    bool known = false;
+    for (auto& weak : tracking.outboxes) known = known || weak.lock().get() == this;
+    if (!known) tracking.outboxes.push_back(weak_from_this());
+  }
   return WBEM_S_NO_ERROR;
 }
 
@@ -143,6 +179,15 @@ void SinkOutbox::settleWaiters() {
     }
   }
   for (auto& waiter : ready) waiter.fulfiller->fulfill(kj::cp(calls));
+}
+
+kj::Promise<void> SinkOutbox::start(std::shared_ptr<SinkOutbox> outbox,
+                                    rpc::ObjectSink::Client sink,
+                                    kj::Own<remoting::Connection> keep) {
+  outbox->sink_ = sink;
+  return pump(outbox, kj::mv(sink), kj::mv(keep)).attach(kj::defer([outbox] {
+    outbox->sink_ = nullptr;
+  }));
 }
 
 kj::Promise<void> SinkOutbox::pump(std::shared_ptr<SinkOutbox> outbox, rpc::ObjectSink::Client sink,

@@ -24,7 +24,7 @@ struct OutgoingCall {
   size_t bytes = 0;
 };
 
-class SinkOutbox {
+class SinkOutbox : public std::enable_shared_from_this<SinkOutbox> {
  public:
   // Bytes queued beyond which a sender waits for room; one call larger than that still goes.
   static constexpr size_t kBound = size_t(1) << 20;
@@ -43,12 +43,25 @@ class SinkOutbox {
   // Loop thread: resolves with the number of streamed calls sent once the first `count` queued
   // calls have been sent (or could not be: a failed stream sends nothing more).
   kj::Promise<uint64_t> whenSent(uint64_t count);
+  // Loop thread: resolves once the first `count` queued calls were made on the real sink (or
+  // the stream failed, which the provider learns from its next call).
+  kj::Promise<void> whenMade(uint64_t count);
+
+  // The outboxes the calling thread queued into since `startTracking`, with how many calls
+  // each held then: a call's answer follows what its provider sent on any sink meanwhile, as
+  // COM keeps one thread's calls in order.
+  struct Touched {
+    std::shared_ptr<SinkOutbox> outbox;
+    uint64_t queued;
+  };
+  static void startTracking();
+  static std::vector<Touched> stopTracking();
 
   // Loop thread: streams the queue over `sink` until closed and empty, or failed. Holds what
   // it is given (the capability, and through `keep` the connection), so what was queued still
   // goes out after the proxy itself is gone.
-  static kj::Promise<void> pump(std::shared_ptr<SinkOutbox> outbox, rpc::ObjectSink::Client sink,
-                                kj::Own<remoting::Connection> keep);
+  static kj::Promise<void> start(std::shared_ptr<SinkOutbox> outbox, rpc::ObjectSink::Client sink,
+                                 kj::Own<remoting::Connection> keep);
 
  private:
   struct SentWaiter {
@@ -61,6 +74,8 @@ class SinkOutbox {
   void sent(size_t calls, size_t bytes);
   void failed(HRESULT status, bool bySink);
   void settleWaiters();  // loop thread
+  static kj::Promise<void> pump(std::shared_ptr<SinkOutbox> outbox, rpc::ObjectSink::Client sink,
+                                kj::Own<remoting::Connection> keep);
 
   mutable std::mutex mutex_;
   std::condition_variable room_;
@@ -74,6 +89,7 @@ class SinkOutbox {
   bool closed_ = false;
   kj::Own<kj::CrossThreadPromiseFulfiller<void>> wake_;  // set while the pump waits for work
   std::vector<SentWaiter> sentWaiters_;                  // loop thread only
+  kj::Maybe<rpc::ObjectSink::Client> sink_;              // loop thread, while the pump runs
 };
 
 }  // namespace velt::wmi::remote
