@@ -357,6 +357,7 @@ void BM_Remote_EnumerationPeakMemory(benchmark::State& state) {
 BENCHMARK(BM_Remote_EnumerationPeakMemory)
     ->Arg(10000)
     ->Arg(100000)
+    ->Arg(1000000)
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
 

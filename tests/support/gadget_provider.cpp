@@ -78,8 +78,8 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
     if (--g_liveProviders == 0) PostThreadMessageA(g_serverThread, WM_QUIT, 0, 0);
   }
 
-  STDMETHODIMP Initialize(LPWSTR, LONG, LPWSTR, LPWSTR, IWbemServices* services, IWbemContext*,
-                          IWbemProviderInitSink* sink) override {
+  STDMETHODIMP Initialize(LPWSTR, LONG, LPWSTR, LPWSTR, IWbemServices* services,
+                          IWbemContext* context, IWbemProviderInitSink* sink) override {
     // The system's provider hands these pointers to Java, which keeps them in 32 bits: a
     // namespace or sink above 4 GiB (a proxy made outside the low arena, say) fails it.
     if (!fitsIn32Bits(services) || !fitsIn32Bits(sink)) {
@@ -88,6 +88,21 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
     }
     namespace_ = services;
     namespace_->AddRef();
+    if (velt::OwnedVariant why;
+        context != nullptr && SUCCEEDED(context->GetValue(u"GadgetInitFails", 0, why.get()))) {
+      // As the system's provider describes why it failed: a status object through the init
+      // sink seen as an object sink, then the failure.
+      velt::ComPtr<IWbemObjectSink> statusSink;
+      sink->QueryInterface(IID_IWbemObjectSink, reinterpret_cast<void**>(statusSink.put()));
+      IWbemClassObject* status = make(u"GadgetChanged", u"why the gadgets failed", 1);
+      if (statusSink && status) {
+        statusSink->SetStatus(WBEM_STATUS_COMPLETE, WBEM_E_FAILED, nullptr, status);
+      }
+      if (status) status->Release();
+      statusSink = {};
+      sink->SetStatus(WBEM_E_FAILED, 0);
+      return WBEM_S_NO_ERROR;
+    }
     ++g_initializations;
     sink->SetStatus(WBEM_S_INITIALIZED, 0);
     return WBEM_S_NO_ERROR;
@@ -111,6 +126,17 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
                               IWbemObjectSink* sink) override {
     std::u16string p(path);
     if (p.find(u"Broken") != std::u16string::npos) return WBEM_E_FAILED;
+    if (p.find(u"Contrary") != std::u16string::npos) {
+      // Many objects, its own final status, then a failure of the call: the final status the
+      // client sees is the provider's, once.
+      for (LONG i = 0; i < 2000; ++i) {
+        IWbemClassObject* gadget = make(u"Gadget", u"contrary", i);
+        sink->Indicate(1, &gadget);
+        gadget->Release();
+      }
+      sink->SetStatus(WBEM_STATUS_COMPLETE, WBEM_E_NOT_FOUND, nullptr, nullptr);
+      return WBEM_E_FAILED;
+    }
     if (p.find(u"Stranger") != std::u16string::npos) {  // answers with another class
       IWbemClassObject* event = make(u"GadgetChanged", u"Stranger", 0);
       sink->Indicate(1, &event);

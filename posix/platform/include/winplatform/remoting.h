@@ -105,6 +105,8 @@ HRESULT statusOf(const kj::Exception& failure);
 // (of HRESULT) settles. A transport failure answers statusOf(failure).
 HRESULT runOnLoop(std::function<kj::Promise<HRESULT>()> start);
 bool onLoopThread();
+// Loop thread: runs `task` in the background; its failure ends only itself.
+void addLoopTask(kj::Promise<void> task);
 
 // Queues `work` on a worker thread of the process (never the loop thread).
 void postWork(std::function<void()> work);
@@ -234,6 +236,7 @@ class ProxyBase : public Interface, public ProxyIdentity {
   ULONG STDMETHODCALLTYPE Release() override {
     ULONG left = --refs_;
     if (left == 0) {
+      beforeDrop();
       dropRemote();
       delete this;
     }
@@ -258,6 +261,8 @@ class ProxyBase : public Interface, public ProxyIdentity {
 
  protected:
   virtual ~ProxyBase() = default;
+  // On the last Release, before the capability goes (the thread that released).
+  virtual void beforeDrop() {}
   // Loop thread only.
   RemoteObject& remote() { return *remote_; }
   // Loop thread: the connection the proxy's calls go over, for the stubs of their arguments.

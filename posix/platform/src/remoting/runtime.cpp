@@ -147,6 +147,7 @@ void answerCallsInProgress() {
 }
 
 bool onLoopThread() { return Runtime::get().onLoopThread(); }
+void addLoopTask(kj::Promise<void> task) { Runtime::get().addTask(kj::mv(task)); }
 void postWork(std::function<void()> work) { Runtime::get().post(std::move(work)); }
 
 void releaseLater(IUnknown* object) {

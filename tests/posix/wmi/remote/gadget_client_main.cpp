@@ -4,15 +4,22 @@
 //          its standard input.
 //   mixed N: N rounds of get, write, enumerate, call and a short subscription, each checked;
 //          exit code 0 when every outcome was right.
+//   enumerate N hold|flow: enumerates N made-up gadgets, says "enumerating" once the first
+//          arrived, then waits on its standard input; its sink either holds the first gadget's
+//          call (so the server waits for room) or takes every gadget as it comes.
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <future>
 #include <iostream>
 #include <string>
+#include <thread>
 
 #include "gadget_provider.h"
 #include "wmi_model/com_object.h"
+#include "wmi_model/objects.h"
 #include "wmi_model/recording_sink.h"
 #include "wmi_model/variant_value.h"
 #include "wmi_test_support.h"
@@ -105,6 +112,48 @@ void mixed(IWbemServices* ns, int rounds) {
   }
 }
 
+// Counts what arrives and keeps nothing; with `hold`, never returns from the first call.
+class EnumerationSink final
+    : public velt::wmi::detail::ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
+ public:
+  explicit EnumerationSink(bool hold) : hold_(hold) {}
+  STDMETHODIMP Indicate(LONG count, IWbemClassObject**) override {
+    if (arrived_.fetch_add(count) == 0) first_.set_value();
+    while (hold_) std::this_thread::sleep_for(std::chrono::seconds(1));
+    return WBEM_S_NO_ERROR;
+  }
+  STDMETHODIMP SetStatus(LONG, HRESULT, BSTR, IWbemClassObject*) override {
+    return WBEM_S_NO_ERROR;
+  }
+  std::future<void> first() { return first_.get_future(); }
+
+ private:
+  const bool hold_;
+  std::atomic<long> arrived_{0};
+  std::promise<void> first_;
+};
+
+int enumerate(IWbemServices* ns, long count, bool hold) {
+  ComPtr<IWbemContext> context;
+  velt::wmi::createContext(context.put());
+  VARIANT value;
+  value.vt = VT_I4;
+  value.lVal = static_cast<LONG>(count);
+  context->SetValue(u"GadgetCount", 0, &value);
+  ComPtr<EnumerationSink> sink(new EnumerationSink(hold));
+  auto first = sink->first();
+  const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
+  // The request returns only when the enumeration ended, which the test does not wait for.
+  std::thread([ns, context, sink, &className] {
+    ns->CreateInstanceEnumAsync(className.get(), 0, context.get(), sink.get());
+  }).detach();
+  if (first.wait_for(kWait) != std::future_status::ready) return 5;
+  std::cout << "enumerating" << std::endl;
+  std::string line;
+  std::getline(std::cin, line);
+  std::_Exit(0);  // the enumeration still runs on its thread
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -129,6 +178,8 @@ int main(int argc, char** argv) {
       std::cout << "watching" << std::endl;
       std::string line;
       std::getline(std::cin, line);
+    } else if (mode == "enumerate" && argc > 3) {
+      return enumerate(ns.get(), std::stol(argv[2]), std::string(argv[3]) == "hold");
     } else if (mode == "mixed") {
       mixed(ns.get(), argc > 2 ? std::stoi(argv[2]) : 5);
       code = failures == 0 ? 0 : 1;

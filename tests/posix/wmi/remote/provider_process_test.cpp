@@ -10,11 +10,14 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -482,6 +485,237 @@ TEST_F(ProviderProcessTest, ClientKilledDuringAWatchLeavesNothingInTheServer) {
   client.killHard();
   EXPECT_TRUE(within(kWait, [&] { return processesOf(server_).empty(); }))
       << "the server still runs after its only client died";
+}
+
+// A client that dies in the middle of a long enumeration leaves nothing in the server either:
+// the stream to its sink fails, the provider's calls on the sink answer that, and the server,
+// idle, ends. Once with the client's sink holding the stream up (the provider waits for room),
+// once with the enumeration running at full speed.
+TEST_F(ProviderProcessTest, ClientKilledDuringALongEnumerationLeavesNothingInTheServer) {
+  for (const char* pace : {"hold", "flow"}) {
+    SCOPED_TRACE(pace);
+    ClientProcess client({"enumerate", "100000000", pace});
+    ASSERT_EQ(client.firstLine(), "enumerating");
+    const pid_t server = theServer();
+    ASSERT_GT(server, 0);
+    client.killHard();
+    EXPECT_TRUE(within(kWait, [&] { return processesOf(server_).empty(); }))
+        << "the server still runs after its only client died";
+  }
+}
+
+// What the provider made on a sink before it let go of it was made before what it does next
+// on another interface: the status object describing a failed initialisation reaches the
+// service before the init sink's failure, so the request's final status carries it.
+TEST_F(ProviderProcessTest, AStatusObjectStreamedBeforeAFailedInitialisationArrivesWithIt) {
+  class StatusObjectSink final
+      : public velt::wmi::detail::ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
+   public:
+    STDMETHODIMP Indicate(LONG, IWbemClassObject**) override { return WBEM_S_NO_ERROR; }
+    STDMETHODIMP SetStatus(LONG flags, HRESULT status, BSTR, IWbemClassObject* object) override {
+      if (flags != WBEM_STATUS_COMPLETE) return WBEM_S_NO_ERROR;
+      std::lock_guard lock(mutex);
+      final = status;
+      described = ComPtr<IWbemClassObject>::share(object);
+      done.notify_all();
+      return WBEM_S_NO_ERROR;
+    }
+    std::mutex mutex;
+    std::condition_variable done;
+    std::optional<HRESULT> final;
+    ComPtr<IWbemClassObject> described;
+  };
+  ComPtr<IWbemContext> context;
+  createContext(context.put());
+  velt::OwnedVariant yes;
+  yes.get()->vt = VT_BOOL;
+  yes.get()->boolVal = VARIANT_TRUE;
+  context->SetValue(u"GadgetInitFails", 0, yes.get());
+  // Keeps one server for every round: each failed provider object is let go at once.
+  ComPtr<IWbemProviderInit> keeper;
+  ASSERT_EQ(CoCreateInstance(veltwmi::test::CLSID_GadgetProvider, nullptr, CLSCTX_LOCAL_SERVER,
+                             IID_IWbemProviderInit, reinterpret_cast<void**>(keeper.put())),
+            S_OK);
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    ComPtr<StatusObjectSink> sink(new StatusObjectSink);
+    const velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"g1\"");
+    ASSERT_EQ(ns_->GetObjectAsync(path.get(), 0, context.get(), sink.get()), WBEM_S_NO_ERROR);
+    std::unique_lock lock(sink->mutex);
+    ASSERT_TRUE(sink->done.wait_for(lock, kWait, [&] { return sink->final.has_value(); }));
+    EXPECT_EQ(*sink->final, WBEM_E_PROVIDER_LOAD_FAILURE);
+    ASSERT_TRUE(sink->described) << "the provider's description of its failure was lost";
+    velt::OwnedVariant name;
+    sink->described->Get(u"Name", 0, name.get(), nullptr, nullptr);
+    EXPECT_EQ(name.value().vt, VT_BSTR);
+  }
+}
+
+// The same, told apart from luck: the object sink is slow, and the provider's failure must
+// still wait for it.
+TEST_F(ProviderProcessTest, AProviderLettingGoOfASinkWaitsUntilWhatItStreamedWasMade) {
+  struct Outcome {
+    std::atomic<bool> described{false};
+    std::atomic<int> failedAfterDescription{-1};
+  };
+  class SlowStatusSink final
+      : public velt::wmi::detail::ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
+   public:
+    explicit SlowStatusSink(Outcome& outcome) : outcome_(outcome) {}
+    STDMETHODIMP Indicate(LONG, IWbemClassObject**) override { return WBEM_S_NO_ERROR; }
+    STDMETHODIMP SetStatus(LONG, HRESULT, BSTR, IWbemClassObject* object) override {
+      // Widens the window in which the init sink's answer could overtake this one.
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      outcome_.described = object != nullptr;
+      return WBEM_S_NO_ERROR;
+    }
+
+   private:
+    Outcome& outcome_;
+  };
+  class DescribingInitSink final
+      : public velt::wmi::detail::ComObject<IWbemProviderInitSink, IID_IWbemProviderInitSink> {
+   public:
+    explicit DescribingInitSink(Outcome& outcome) : outcome_(outcome) {}
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+      if (out != nullptr && iid == IID_IWbemObjectSink) {
+        *out = static_cast<IWbemObjectSink*>(new SlowStatusSink(outcome_));
+        return S_OK;
+      }
+      return ComObject::QueryInterface(iid, out);
+    }
+    STDMETHODIMP SetStatus(LONG status, LONG) override {
+      if (FAILED(status)) outcome_.failedAfterDescription = outcome_.described ? 1 : 0;
+      return WBEM_S_NO_ERROR;
+    }
+
+   private:
+    Outcome& outcome_;
+  };
+  ComPtr<IWbemContext> context;
+  createContext(context.put());
+  velt::OwnedVariant yes;
+  yes.get()->vt = VT_BOOL;
+  yes.get()->boolVal = VARIANT_TRUE;
+  context->SetValue(u"GadgetInitFails", 0, yes.get());
+  Outcome outcome;
+  {
+    ComPtr<IWbemProviderInit> init;
+    ASSERT_EQ(CoCreateInstance(veltwmi::test::CLSID_GadgetProvider, nullptr, CLSCTX_LOCAL_SERVER,
+                               IID_IWbemProviderInit, reinterpret_cast<void**>(init.put())),
+              S_OK);
+    ComPtr<DescribingInitSink> sink(new DescribingInitSink(outcome));
+    ASSERT_EQ(init->Initialize(nullptr, 0, const_cast<LPWSTR>(u"root\\test"), nullptr, ns_.get(),
+                               context.get(), sink.get()),
+              WBEM_S_NO_ERROR);
+  }
+  EXPECT_EQ(outcome.failedAfterDescription.load(), 1)
+      << "the init sink heard of the failure before the description was made";
+}
+
+// A provider's results stream back while it goes on; still, the request returns only once what
+// the provider made on the sink before returning was made on the client's sink, so the final
+// status the provider gave is the one the client sees, once, after every object.
+TEST_F(ProviderProcessTest, ResultsStreamedBeforeTheProviderReturnedArriveBeforeTheCallEnds) {
+  // Slow, so objects still wait on the client's side when the provider returns.
+  class SlowSink final : public velt::wmi::detail::ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
+   public:
+    explicit SlowSink(IWbemObjectSink* next) : next_(ComPtr<IWbemObjectSink>::share(next)) {}
+    STDMETHODIMP Indicate(LONG count, IWbemClassObject** objects) override {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      return next_->Indicate(count, objects);
+    }
+    STDMETHODIMP SetStatus(LONG flags, HRESULT status, BSTR text,
+                           IWbemClassObject* object) override {
+      return next_->SetStatus(flags, status, text, object);
+    }
+
+   private:
+    ComPtr<IWbemObjectSink> next_;
+  };
+  ComPtr<RecordingSink> sink(RecordingSink::create());
+  ComPtr<SlowSink> slow(new SlowSink(sink.get()));
+  const velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"Contrary\"");
+  ASSERT_EQ(ns_->GetObjectAsync(path.get(), 0, nullptr, slow.get()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(sink->waitForFinalStatus(kWait), WBEM_E_NOT_FOUND);
+  // Consecutive objects may arrive together, in one Indicate.
+  std::vector<SinkEvent> events = sink->events();
+  EXPECT_EQ(sink->objects().size(), 2000u);
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back().kind, SinkEvent::kSetStatus);
+  EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                          [](const SinkEvent& e) { return e.kind == SinkEvent::kSetStatus; }),
+            1);
+}
+
+// A sink that answers a failure stops the provider: its next call answers that failure, so an
+// enumeration ends long before its end, and the final status the provider then gives still
+// reaches the sink, as when every call was answered before the provider went on.
+TEST_F(ProviderProcessTest, ASinkFailureReachesTheProviderAndItsFinalStatusStillArrives) {
+  class RefusingSink final
+      : public velt::wmi::detail::ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
+   public:
+    STDMETHODIMP Indicate(LONG count, IWbemClassObject**) override {
+      arrived += count;
+      return WBEM_E_CALL_CANCELLED;
+    }
+    STDMETHODIMP SetStatus(LONG flags, HRESULT status, BSTR, IWbemClassObject*) override {
+      if (flags != WBEM_STATUS_COMPLETE) return WBEM_S_NO_ERROR;
+      std::lock_guard lock(mutex);
+      finals.push_back(status);
+      done.notify_all();
+      return WBEM_S_NO_ERROR;
+    }
+    std::atomic<long> arrived{0};
+    std::mutex mutex;
+    std::condition_variable done;
+    std::vector<HRESULT> finals;
+  };
+  constexpr LONG kCount = 1000000;
+  ComPtr<IWbemContext> context;
+  createContext(context.put());
+  velt::OwnedVariant count;
+  count.get()->vt = VT_I4;
+  count.get()->lVal = kCount;
+  context->SetValue(u"GadgetCount", 0, count.get());
+  ComPtr<RefusingSink> sink(new RefusingSink);
+  const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
+  ASSERT_EQ(ns_->CreateInstanceEnumAsync(className.get(), 0, context.get(), sink.get()),
+            WBEM_S_NO_ERROR);
+  std::unique_lock lock(sink->mutex);
+  ASSERT_TRUE(sink->done.wait_for(lock, kWait, [&] { return !sink->finals.empty(); }));
+  EXPECT_EQ(sink->finals, std::vector<HRESULT>{WBEM_E_CALL_CANCELLED});
+  EXPECT_LT(sink->arrived.load(), kCount / 10) << "the provider went on after the failure";
+}
+
+// COM keeps one thread's calls in order: an event the provider fires while it serves a request
+// reaches the subscriber before that request returns, though it went on another sink's stream.
+TEST_F(ProviderProcessTest, EventsFiredDuringACallArriveBeforeTheCallReturns) {
+  class SlowEventSink final
+      : public velt::wmi::detail::ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
+   public:
+    STDMETHODIMP Indicate(LONG count, IWbemClassObject**) override {
+      // Widens the window in which the request could return first.
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      arrived += count;
+      return WBEM_S_NO_ERROR;
+    }
+    STDMETHODIMP SetStatus(LONG, HRESULT, BSTR, IWbemClassObject*) override {
+      return WBEM_S_NO_ERROR;
+    }
+    std::atomic<long> arrived{0};
+  };
+  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
+                         query = velt::bstrFromUtf16(u"select * from GadgetChanged");
+  ComPtr<SlowEventSink> events(new SlowEventSink);
+  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, events.get()),
+            WBEM_S_NO_ERROR);
+  ComPtr<IWbemClassObject> written = gadget(u"ordered", 3);
+  ComPtr<RecordingSink> sink(RecordingSink::create());
+  ASSERT_EQ(ns_->PutInstanceAsync(written.get(), 0, nullptr, sink.get()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(events->arrived.load(), 1) << "the request returned before its event arrived";
+  EXPECT_EQ(sink->waitForFinalStatus(kWait), WBEM_S_NO_ERROR);
+  EXPECT_EQ(ns_->CancelAsyncCall(events.get()), WBEM_S_NO_ERROR);
 }
 
 }  // namespace

@@ -69,8 +69,23 @@ struct Context {
   values @0 :List(ContextValue);
 }
 
+# Streamed: the sender goes on as soon as the flow-control window has room. A failure the real
+# sink answered fails the sink's next call, its text naming the status as "hresult=0x........";
+# from then on every call on that capability fails the same.
 interface ObjectSink extends(Com.Unknown) {
-  indicate @0 (objects :List(WbemObject)) -> (status :Int32);
+  indicate @0 (objects :List(WbemObject)) -> stream;
+  setStatus @1 (flags :Int32, result :Int32, param :Data, object :WbemObject) -> stream;
+  # The same sink through a capability no failed stream breaks, asked for at once.
+  control @2 () -> (control :SinkControl);
+  # Answers once every call streamed before it was made on the real sink.
+  flush @3 () -> ();
+}
+
+interface SinkControl {
+  # Answers once every call streamed before it was made on the real sink.
+  flush @0 () -> ();
+  # The final status of a provider whose stream the sink broke with a failure: still made, in
+  # order, answering what the sink answered.
   setStatus @1 (flags :Int32, result :Int32, param :Data, object :WbemObject) -> (status :Int32);
 }
 
@@ -109,6 +124,7 @@ struct Answer {
   object @1 :WbemObject;
   result @2 :Com.Unknown;
   made @3 :Com.Unknown;     # the out interface pointer
+  sinkCalls @4 :UInt64;     # calls streamed to the call's sink before the call returned
 }
 
 interface Services extends(Com.Unknown) {

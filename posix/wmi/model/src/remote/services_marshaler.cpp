@@ -7,6 +7,7 @@
 
 #include "arguments.h"
 #include "object_codec.h"
+#include "sink_stream.h"
 #include "wmi_remoting.h"
 
 namespace velt::wmi::remote {
@@ -38,6 +39,8 @@ struct Outcome {
   ComPtr<IWbemClassObject> object;
   HeldReference result;
   HeldReference made;
+  uint64_t sinkQueued = 0;  // calls the provider made on the call's sink before it returned
+  std::vector<SinkOutbox::Touched> otherSinks;  // every sink the provider's thread called
 };
 
 // The out pointers a call fills, as the stub passes them on: only those the caller asked for,
@@ -211,13 +214,43 @@ class ServicesStub final : public rpc::Services::Server, public remoting::Unknow
       return kj::READY_NOW;
     }
     IID iid = interfaceIid;
-    return onWorker<Outcome>([services = hold(), call, invoke = std::move(invoke)] {
+    std::shared_ptr<SinkOutbox> outbox = outboxOf(call->sink.get());
+    return onWorker<Outcome>([services = hold(), call, outbox, invoke = std::move(invoke)] {
              OutPointers out;
+             SinkOutbox::startTracking();
              HRESULT answered = invoke(as<IWbemServices>(services), *call, out);
-             return out.finish(answered);
+             Outcome outcome = out.finish(answered);
+             outcome.otherSinks = SinkOutbox::stopTracking();
+             if (outbox) outcome.sinkQueued = outbox->queued();
+             return outcome;
            })
-        .then([this, context, iid](Outcome outcome) mutable {
-          answer(context.getResults().initAnswer(), iid, std::move(outcome));
+        .then([outbox](Outcome outcome) -> kj::Promise<Outcome> {
+          // What the provider made on other sinks meanwhile (events, say) is made before the
+          // call returns, as when each of those calls was answered.
+          auto others = kj::heapArrayBuilder<kj::Promise<void>>(outcome.otherSinks.size());
+          for (auto& touched : outcome.otherSinks) {
+            if (touched.outbox != outbox) others.add(touched.outbox->whenMade(touched.queued));
+          }
+          outcome.otherSinks.clear();
+          return kj::joinPromises(others.finish()).then([outcome = std::move(outcome)]() mutable {
+            return std::move(outcome);
+          });
+        })
+        .then([outbox](Outcome outcome) -> kj::Promise<std::pair<Outcome, uint64_t>> {
+          // The answer follows what the provider streamed to the sink before it returned, so
+          // the caller can wait until that was made on its sink.
+          if (!outbox || outcome.sinkQueued == 0)
+            return std::make_pair(std::move(outcome), uint64_t(0));
+          uint64_t queued = outcome.sinkQueued;
+          return outbox->whenSent(queued).then(
+              [outcome = std::move(outcome)](uint64_t calls) mutable {
+                return std::make_pair(std::move(outcome), calls);
+              });
+        })
+        .then([this, context, iid](std::pair<Outcome, uint64_t> done) mutable {
+          auto out = context.getResults().initAnswer();
+          out.setSinkCalls(done.second);
+          answer(out, iid, std::move(done.first));
         });
   }
 
@@ -467,15 +500,23 @@ class ServicesProxy final : public remoting::ProxyBase<IWbemServices>,
     return runOnLoop([this, make, &sent]() -> kj::Promise<HRESULT> {
       auto services = capabilityAs<rpc::Services>();
       auto request = (services.*make)(nullptr);
-      HRESULT status = fill(request.initCall(), sent);
+      std::shared_ptr<SinkInbox> inbox;
+      HRESULT status = fill(request.initCall(), sent, inbox);
       if (FAILED(status)) return status;
-      return request.send().then(
-          [this, &sent](auto response) -> HRESULT { return take(response.getAnswer(), sent); });
+      return request.send().then([this, &sent, inbox](auto response) -> kj::Promise<HRESULT> {
+        auto answer = response.getAnswer();
+        HRESULT status = take(answer, sent);
+        // As when each indication was a call of its own: the call returns after what the
+        // provider made on the sink before returning was made on the caller's sink.
+        uint64_t streamed = answer.getSinkCalls();
+        if (!inbox || streamed == 0) return status;
+        return inbox->whenHandled(streamed).then([status] { return status; });
+      });
     });
   }
 
   // Loop thread.
-  HRESULT fill(rpc::Call::Builder out, const Sent& sent) {
+  HRESULT fill(rpc::Call::Builder out, const Sent& sent, std::shared_ptr<SinkInbox>& inbox) {
     out.setFlags(sent.flags);
     if (sent.context != nullptr) {
       HRESULT status = writeContext(sent.context, out.initContext());
@@ -490,7 +531,9 @@ class ServicesProxy final : public remoting::ProxyBase<IWbemServices>,
       if (FAILED(status)) return status;
     }
     if (sent.sink != nullptr) {
-      out.setSink(argumentCapability(IID_IWbemObjectSink, sent.sink, origin()));
+      SinkArgument argument = sinkArgument(sent.sink, origin());
+      out.setSink(kj::mv(argument.capability));
+      inbox = kj::mv(argument.inbox);
     }
     out.setWantsObject(sent.objectOut != nullptr);
     out.setWantsResult(sent.resultOut != nullptr);

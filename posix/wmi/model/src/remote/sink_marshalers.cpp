@@ -5,6 +5,8 @@
 
 #include "arguments.h"
 #include "object_codec.h"
+#include "sink_stream.h"
+#include "stream_failure.h"
 #include "wmi_remoting.h"
 
 namespace velt::wmi::remote {
@@ -16,84 +18,181 @@ using remoting::onWorker;
 using remoting::runOnLoop;
 using velt::ComPtr;
 
+// What a status call carries, read for the inbox.
+template <typename Params>
+HRESULT receiveStatus(Params params, IncomingCall& call) {
+  call.indication = false;
+  call.bytes = params.totalSize().wordCount * sizeof(capnp::word);
+  if (params.hasObject()) {
+    HRESULT status = readObject(params.getObject(), call.object);
+    if (FAILED(status)) return status;
+  }
+  call.flags = params.getFlags();
+  call.result = params.getResult();
+  call.param = ReceivedText(params.hasParam(), params.getParam());
+  return S_OK;
+}
+
+// The sink's calls that must arrive even once its stream failed.
+class SinkControlServer final : public rpc::SinkControl::Server {
+ public:
+  explicit SinkControlServer(std::shared_ptr<SinkInbox> inbox) : inbox_(std::move(inbox)) {}
+
+ protected:
+  kj::Promise<void> flush(FlushContext) override { return inbox_->whenAllHandled(); }
+
+  kj::Promise<void> setStatus(SetStatusContext context) override {
+    IncomingCall call;
+    HRESULT status = receiveStatus(context.getParams(), call);
+    if (FAILED(status)) {
+      context.getResults().setStatus(status);
+      return kj::READY_NOW;
+    }
+    return inbox_->acceptAnswered(std::move(call)).then([context](HRESULT answer) mutable {
+      context.getResults().setStatus(answer);
+    });
+  }
+
+ private:
+  std::shared_ptr<SinkInbox> inbox_;
+};
+
 class ObjectSinkStub final : public rpc::ObjectSink::Server, public remoting::UnknownStub {
  public:
   ObjectSinkStub(IUnknown* object, Connection::Anchor origin)
-      : UnknownStub(object, kj::mv(origin)) {}
+      : UnknownStub(object, kj::mv(origin)), inbox_(std::make_shared<SinkInbox>(hold())) {}
+  ~ObjectSinkStub() { inbox_->close(); }
+
+  const std::shared_ptr<SinkInbox>& inbox() const { return inbox_; }
 
  protected:
   kj::Promise<void> indicate(IndicateContext context) override {
-    std::vector<ComPtr<IWbemClassObject>> objects;
-    for (auto in : context.getParams().getObjects()) {
+    auto params = context.getParams();
+    IncomingCall call;
+    call.bytes = params.totalSize().wordCount * sizeof(capnp::word);
+    for (auto in : params.getObjects()) {
       ComPtr<IWbemClassObject> object;
       HRESULT status = readObject(in, object);
-      if (FAILED(status)) {
-        context.getResults().setStatus(status);
-        return kj::READY_NOW;
-      }
-      objects.push_back(std::move(object));
+      if (FAILED(status)) return sinkFailure(status);
+      call.objects.push_back(std::move(object));
     }
-    return onWorker<HRESULT>([sink = hold(), objects = std::move(objects)] {
-             std::vector<IWbemClassObject*> raw;
-             for (const auto& object : objects) raw.push_back(object.get());
-             return as<IWbemObjectSink>(sink)->Indicate(LONG(raw.size()), raw.data());
-           })
-        .then([context](HRESULT status) mutable { context.getResults().setStatus(status); });
+    return inbox_->accept(std::move(call));
   }
 
   kj::Promise<void> setStatus(SetStatusContext context) override {
-    auto params = context.getParams();
-    ComPtr<IWbemClassObject> object;
-    if (params.hasObject()) {
-      HRESULT status = readObject(params.getObject(), object);
-      if (FAILED(status)) {
-        context.getResults().setStatus(status);
-        return kj::READY_NOW;
-      }
-    }
-    LONG flags = params.getFlags();
-    HRESULT result = params.getResult();
-    auto text = std::make_shared<ReceivedText>(params.hasParam(), params.getParam());
-    return onWorker<HRESULT>([sink = hold(), flags, result, text, object = std::move(object)] {
-             return as<IWbemObjectSink>(sink)->SetStatus(flags, result, text->get(), object.get());
-           })
-        .then([context](HRESULT status) mutable { context.getResults().setStatus(status); });
+    IncomingCall call;
+    HRESULT status = receiveStatus(context.getParams(), call);
+    if (FAILED(status)) return sinkFailure(status);
+    return inbox_->accept(std::move(call));
   }
+
+  kj::Promise<void> flush(FlushContext) override { return inbox_->whenAllHandled(); }
+
+  kj::Promise<void> control(ControlContext context) override {
+    context.getResults().setControl(kj::heap<SinkControlServer>(inbox_));
+    return kj::READY_NOW;
+  }
+
+ private:
+  std::shared_ptr<SinkInbox> inbox_;
 };
 
+// Encodes on the provider's thread and queues; the pump streams. A call answers at once, or
+// with the failure an earlier one met on the other side.
 class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
                               public detail::ArenaAllocated {
  public:
+  // Loop thread.
   explicit ObjectSinkProxy(kj::Own<remoting::RemoteObject> remote)
-      : ProxyBase(IID_IWbemObjectSink, kj::mv(remote)) {}
+      : ProxyBase(IID_IWbemObjectSink, kj::mv(remote)),
+        outbox_(std::make_shared<SinkOutbox>()),
+        control_(capabilityAs<rpc::ObjectSink>().controlRequest().send().getControl()) {
+    remoting::addLoopTask(SinkOutbox::start(outbox_, capabilityAs<rpc::ObjectSink>(),
+                                            remoting::keepConnection(origin())));
+  }
+  ~ObjectSinkProxy() override { outbox_->close(); }
+
+ protected:
+  // As when each call was answered before the provider went on: once a provider let go of the
+  // sink, what it made on it has been made on the real sink, so what it does next (answer an
+  // init sink, say) cannot overtake it.
+  // The control capability goes on the loop thread, as every capability.
+  void beforeDrop() override {
+    uint64_t queued = outbox_->queued();
+    if (remoting::onLoopThread()) {
+      control_ = nullptr;
+      return;
+    }
+    runOnLoop([this, queued]() -> kj::Promise<HRESULT> {
+      kj::Promise<HRESULT> flushed = S_OK;
+      if (queued > 0) {
+        flushed = outbox_->whenSent(queued).then([this](uint64_t) {
+          return control_.flushRequest().send().then([](auto) -> HRESULT { return S_OK; });
+        });
+      }
+      return flushed.then(
+          [this](HRESULT status) {
+            control_ = nullptr;
+            return status;
+          },
+          [this](kj::Exception&& failure) {
+            control_ = nullptr;
+            return remoting::statusOf(failure);
+          });
+    });
+  }
+
+ public:
+  const std::shared_ptr<SinkOutbox>& outbox() const { return outbox_; }
 
   HRESULT STDMETHODCALLTYPE Indicate(LONG count, IWbemClassObject** objects) override {
     if (count < 0 || (count > 0 && objects == nullptr)) return WBEM_E_INVALID_PARAMETER;
-    return runOnLoop([this, count, objects]() -> kj::Promise<HRESULT> {
-      auto request = capabilityAs<rpc::ObjectSink>().indicateRequest();
-      auto list = request.initObjects(unsigned(count));
-      for (LONG i = 0; i < count; ++i) {
-        HRESULT status = writeObject(objects[i], list[unsigned(i)]);
-        if (FAILED(status)) return status;
-      }
-      return request.send().then([](auto answer) -> HRESULT { return answer.getStatus(); });
-    });
+    if (remoting::onLoopThread()) return RPC_E_CANTCALLOUT_ININPUTSYNCCALL;
+    OutgoingCall call;
+    call.message = kj::heap<capnp::MallocMessageBuilder>();
+    auto list =
+        call.message->initRoot<rpc::ObjectSink::IndicateParams>().initObjects(unsigned(count));
+    for (LONG i = 0; i < count; ++i) {
+      HRESULT status = writeObject(objects[i], list[unsigned(i)]);
+      if (FAILED(status)) return status;
+    }
+    call.bytes = call.message->sizeInWords() * sizeof(capnp::word);
+    return outbox_->queue(kj::mv(call));
   }
 
   HRESULT STDMETHODCALLTYPE SetStatus(LONG flags, HRESULT result, BSTR param,
                                       IWbemClassObject* object) override {
-    return runOnLoop([this, flags, result, param, object]() -> kj::Promise<HRESULT> {
-      auto request = capabilityAs<rpc::ObjectSink>().setStatusRequest();
-      request.setFlags(flags);
-      request.setResult(result);
-      if (param != nullptr) request.setParam(textBytes(param));
-      if (object != nullptr) {
-        HRESULT status = writeObject(object, request.initObject());
-        if (FAILED(status)) return status;
-      }
+    if (remoting::onLoopThread()) return RPC_E_CANTCALLOUT_ININPUTSYNCCALL;
+    OutgoingCall call;
+    call.indication = false;
+    call.message = kj::heap<capnp::MallocMessageBuilder>();
+    auto out = call.message->initRoot<rpc::ObjectSink::SetStatusParams>();
+    out.setFlags(flags);
+    out.setResult(result);
+    if (param != nullptr) out.setParam(textBytes(param));
+    if (object != nullptr) {
+      HRESULT status = writeObject(object, out.initObject());
+      if (FAILED(status)) return status;
+    }
+    call.bytes = call.message->sizeInWords() * sizeof(capnp::word);
+    HRESULT queued = outbox_->queue(kj::mv(call));
+    if (SUCCEEDED(queued) || !outbox_->failedBySink()) return queued;
+    auto status = call.message->getRoot<rpc::ObjectSink::SetStatusParams>().asReader();
+    // The sink broke the stream with a failure, but a final status still reaches it, as it
+    // did when every call was answered: after what was streamed, with the sink's own answer.
+    return runOnLoop([this, status]() -> kj::Promise<HRESULT> {
+      auto request = control_.setStatusRequest();
+      request.setFlags(status.getFlags());
+      request.setResult(status.getResult());
+      if (status.hasParam()) request.setParam(status.getParam());
+      if (status.hasObject()) request.setObject(status.getObject());
       return request.send().then([](auto answer) -> HRESULT { return answer.getStatus(); });
     });
   }
+
+ private:
+  std::shared_ptr<SinkOutbox> outbox_;
+  rpc::SinkControl::Client control_;  // loop thread only
 };
 
 class InitSinkStub final : public rpc::ProviderInitSink::Server, public remoting::UnknownStub {
@@ -128,6 +227,18 @@ class InitSinkProxy final : public remoting::ProxyBase<IWbemProviderInitSink>,
 };
 
 }  // namespace
+
+SinkArgument sinkArgument(IWbemObjectSink* sink, const Connection::Anchor& origin) {
+  sink->AddRef();
+  auto stub = kj::heap<ObjectSinkStub>(sink, origin);
+  std::shared_ptr<SinkInbox> inbox = stub->inbox();
+  return {velt::rpc::Unknown::Client(kj::mv(stub)), kj::mv(inbox)};
+}
+
+std::shared_ptr<SinkOutbox> outboxOf(IUnknown* sink) {
+  auto* proxy = dynamic_cast<ObjectSinkProxy*>(sink);
+  return proxy != nullptr ? proxy->outbox() : nullptr;
+}
 
 void registerSinkMarshalers() {
   remoting::registerInterface(

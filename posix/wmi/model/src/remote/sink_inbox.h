@@ -1,0 +1,78 @@
+// The receiving side of a streamed sink: calls decoded on the loop thread wait here in order,
+// and one worker at a time makes them on the real sink, never the loop thread.
+#pragma once
+
+#include <kj/async.h>
+#include <wbemcli.h>
+#include <winplatform/remoting.h>
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "object_codec.h"
+
+namespace velt::wmi::remote {
+
+struct IncomingCall {
+  bool indication = true;
+  std::vector<velt::ComPtr<IWbemClassObject>> objects;  // what Indicate hands on
+  LONG flags = 0;                                       // what SetStatus hands on
+  HRESULT result = S_OK;
+  ReceivedText param;
+  velt::ComPtr<IWbemClassObject> object;
+  size_t bytes = 0;  // as it arrived, for the bound
+  // Set for a call whose caller waits for the real sink's answer.
+  kj::Own<kj::CrossThreadPromiseFulfiller<HRESULT>> answer;
+};
+
+class SinkInbox : public std::enable_shared_from_this<SinkInbox> {
+ public:
+  // Bytes waiting beyond which the next streamed call is held, so the sender's window fills.
+  static constexpr size_t kBound = size_t(1) << 20;
+
+  explicit SinkInbox(remoting::HeldReference sink) : sink_(std::move(sink)) {}
+
+  // Loop thread: queues `call`; resolves once there is room again. When the real sink failed an
+  // earlier call, the call is still made, and the promise fails with that status, which is how
+  // the sender learns of it.
+  kj::Promise<void> accept(IncomingCall call);
+  // Loop thread: queues `call` whatever failed before; resolves with the real sink's answer.
+  kj::Promise<HRESULT> acceptAnswered(IncomingCall call);
+  // Loop thread: resolves once the first `count` calls were made on the real sink (or no more
+  // can come: the stub is gone or the stream failed, and what arrived was made).
+  kj::Promise<void> whenHandled(uint64_t count);
+  // Loop thread: resolves once every call accepted so far was made.
+  kj::Promise<void> whenAllHandled();
+  // Loop thread: the stub is gone; what was queued is still made.
+  void close();
+
+ private:
+  struct Waiter {
+    uint64_t count;
+    kj::Own<kj::CrossThreadPromiseFulfiller<void>> fulfiller;
+  };
+
+  void queue(IncomingCall call);       // under the lock
+  void drain();                        // worker
+  bool settles(uint64_t count) const;  // under the lock
+  // Under the lock: the waiters to wake now.
+  std::vector<kj::Own<kj::CrossThreadPromiseFulfiller<void>>> wakeable();
+
+  remoting::HeldReference sink_;
+  std::mutex mutex_;
+  std::deque<IncomingCall> queue_;
+  size_t bytes_ = 0;
+  uint64_t accepted_ = 0;
+  uint64_t handled_ = 0;
+  bool draining_ = false;
+  bool closed_ = false;
+  bool rejected_ = false;  // a streamed call answered a failure: the sender's stream is broken
+  HRESULT failure_ = S_OK;
+  kj::Own<kj::CrossThreadPromiseFulfiller<void>> room_;
+  std::vector<Waiter> handledWaiters_;
+};
+
+}  // namespace velt::wmi::remote

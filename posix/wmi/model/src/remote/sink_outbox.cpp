@@ -1,0 +1,227 @@
+#include "sink_outbox.h"
+
+#include <wbemcli.h>
+#include <winplatform/remoting.h>
+
+#include "stream_failure.h"
+
+namespace velt::wmi::remote {
+namespace {
+
+// Consecutive indications up to this many bytes go in one streamed call.
+constexpr size_t kBatchBytes = size_t(64) << 10;
+
+using IndicateParams = rpc::ObjectSink::IndicateParams;
+using SetStatusParams = rpc::ObjectSink::SetStatusParams;
+
+kj::Promise<void> sendIndications(rpc::ObjectSink::Client& sink, std::vector<OutgoingCall>& batch) {
+  size_t count = 0;
+  for (auto& call : batch) {
+    count += call.message->getRoot<IndicateParams>().asReader().getObjects().size();
+  }
+  auto request = sink.indicateRequest();
+  auto objects = request.initObjects(unsigned(count));
+  unsigned at = 0;
+  for (auto& call : batch) {
+    for (auto object : call.message->getRoot<IndicateParams>().asReader().getObjects()) {
+      objects.setWithCaveats(at++, object);
+    }
+  }
+  return request.send();
+}
+
+kj::Promise<void> sendStatus(rpc::ObjectSink::Client& sink, OutgoingCall& call) {
+  auto request = sink.setStatusRequest();
+  auto status = call.message->getRoot<SetStatusParams>().asReader();
+  request.setFlags(status.getFlags());
+  request.setResult(status.getResult());
+  if (status.hasParam()) request.setParam(status.getParam());
+  if (status.hasObject()) request.setObject(status.getObject());
+  return request.send();
+}
+
+struct Tracking {
+  bool on = false;
+  std::vector<std::weak_ptr<SinkOutbox>> outboxes;
+};
+thread_local Tracking tracking;
+
+}  // namespace
+
+void SinkOutbox::startTracking() {
+  tracking.on = true;
+  tracking.outboxes.clear();
+}
+
+std::vector<SinkOutbox::Touched> SinkOutbox::stopTracking() {
+  std::vector<Touched> touched;
+  for (auto& weak : tracking.outboxes) {
+    if (auto outbox = weak.lock()) touched.push_back({outbox, outbox->queued()});
+  }
+  tracking.on = false;
+  tracking.outboxes.clear();
+  return touched;
+}
+
+kj::Promise<void> SinkOutbox::whenMade(uint64_t count) {
+  auto self = shared_from_this();
+  return whenSent(count).then([self](uint64_t) -> kj::Promise<void> {
+    KJ_IF_MAYBE (sink, self->sink_) {
+      return sink->flushRequest().send().ignoreResult().catch_([](kj::Exception&&) {});
+    }
+    return kj::READY_NOW;
+  });
+}
+
+HRESULT SinkOutbox::queue(OutgoingCall&& call) {
+  kj::Own<kj::CrossThreadPromiseFulfiller<void>> wake;
+  {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [this] { return FAILED(failure_) || queue_.empty() || bytes_ < kBound; });
+    if (FAILED(failure_)) return failure_;
+    bytes_ += call.bytes;
+    queue_.push_back(kj::mv(call));
+    ++queued_;
+    wake = kj::mv(wake_);
+  }
+  if (wake.get() != nullptr) wake->fulfill();
+  if (tracking.on) {
+    bool known = false;
+    for (auto& weak : tracking.outboxes) known = known || weak.lock().get() == this;
+    if (!known) tracking.outboxes.push_back(weak_from_this());
+  }
+  return WBEM_S_NO_ERROR;
+}
+
+uint64_t SinkOutbox::queued() const {
+  std::lock_guard lock(mutex_);
+  return queued_;
+}
+
+void SinkOutbox::close() {
+  kj::Own<kj::CrossThreadPromiseFulfiller<void>> wake;
+  {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    wake = kj::mv(wake_);
+  }
+  if (wake.get() != nullptr) wake->fulfill();
+}
+
+kj::Promise<uint64_t> SinkOutbox::whenSent(uint64_t count) {
+  std::lock_guard lock(mutex_);
+  if (settled_ >= count) return callsSent_;
+  auto pair = kj::newPromiseAndFulfiller<uint64_t>();
+  sentWaiters_.push_back({count, kj::mv(pair.fulfiller)});
+  return kj::mv(pair.promise);
+}
+
+std::vector<OutgoingCall> SinkOutbox::takeBatch() {
+  std::vector<OutgoingCall> batch;
+  size_t bytes = 0;
+  while (!queue_.empty()) {
+    OutgoingCall& next = queue_.front();
+    if (!batch.empty() &&
+        (!next.indication || !batch.front().indication || bytes + next.bytes > kBatchBytes)) {
+      break;
+    }
+    bytes += next.bytes;
+    batch.push_back(kj::mv(next));
+    queue_.pop_front();
+  }
+  return batch;
+}
+
+void SinkOutbox::sent(size_t calls, size_t bytes) {
+  {
+    std::lock_guard lock(mutex_);
+    settled_ += calls;
+    bytes_ -= bytes;
+    ++callsSent_;
+  }
+  room_.notify_all();
+  settleWaiters();
+}
+
+bool SinkOutbox::failedBySink() const {
+  std::lock_guard lock(mutex_);
+  return failedBySink_;
+}
+
+void SinkOutbox::failed(HRESULT status, bool bySink) {
+  {
+    std::lock_guard lock(mutex_);
+    if (SUCCEEDED(failure_)) {
+      failure_ = status;
+      failedBySink_ = bySink;
+    }
+    settled_ += queue_.size();
+    queue_.clear();
+    bytes_ = 0;
+  }
+  room_.notify_all();
+  settleWaiters();
+}
+
+void SinkOutbox::settleWaiters() {
+  std::vector<SentWaiter> ready;
+  uint64_t calls = 0;
+  {
+    std::lock_guard lock(mutex_);
+    calls = callsSent_;
+    for (auto it = sentWaiters_.begin(); it != sentWaiters_.end();) {
+      if (settled_ >= it->count || FAILED(failure_)) {
+        ready.push_back(kj::mv(*it));
+        it = sentWaiters_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& waiter : ready) waiter.fulfiller->fulfill(kj::cp(calls));
+}
+
+kj::Promise<void> SinkOutbox::start(std::shared_ptr<SinkOutbox> outbox,
+                                    rpc::ObjectSink::Client sink,
+                                    kj::Own<remoting::Connection> keep) {
+  outbox->sink_ = sink;
+  return pump(outbox, kj::mv(sink), kj::mv(keep)).attach(kj::defer([outbox] {
+    outbox->sink_ = nullptr;
+  }));
+}
+
+kj::Promise<void> SinkOutbox::pump(std::shared_ptr<SinkOutbox> outbox, rpc::ObjectSink::Client sink,
+                                   kj::Own<remoting::Connection> keep) {
+  std::vector<OutgoingCall> batch;
+  {
+    std::lock_guard lock(outbox->mutex_);
+    if (FAILED(outbox->failure_)) return kj::READY_NOW;
+    batch = outbox->takeBatch();
+    if (batch.empty()) {
+      if (outbox->closed_) return kj::READY_NOW;
+      // Armed under the lock that queue() takes, so no call slips in unseen.
+      auto pair = kj::newPromiseAndCrossThreadFulfiller<void>();
+      outbox->wake_ = kj::mv(pair.fulfiller);
+      return pair.promise.then([outbox, sink = kj::mv(sink), keep = kj::mv(keep)]() mutable {
+        return pump(kj::mv(outbox), kj::mv(sink), kj::mv(keep));
+      });
+    }
+  }
+  size_t bytes = 0;
+  for (auto& call : batch) bytes += call.bytes;
+  kj::Promise<void> flowing =
+      batch.front().indication ? sendIndications(sink, batch) : sendStatus(sink, batch.front());
+  size_t calls = batch.size();
+  batch.clear();  // the request holds its own copy
+  outbox->sent(calls, bytes);
+  return flowing.then(
+      [outbox, sink = kj::mv(sink), keep = kj::mv(keep)]() mutable {
+        return pump(kj::mv(outbox), kj::mv(sink), kj::mv(keep));
+      },
+      [outbox](kj::Exception&& failure) {
+        HRESULT status = statusOfSinkFailure(failure);
+        outbox->failed(status, status != remoting::statusOf(failure));
+      });
+}
+
+}  // namespace velt::wmi::remote

@@ -1,0 +1,95 @@
+// The sending side of a streamed sink: what a provider indicates is encoded at once on its own
+// thread, queued here, and streamed out in order by one pump on the loop thread.
+#pragma once
+
+#include <capnp/message.h>
+#include <kj/async.h>
+#include <velt/wmi.capnp.h>
+#include <winplatform/remoting.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace velt::wmi::remote {
+
+// One call to stream: its own message (rpc::ObjectSink::IndicateParams or SetStatusParams),
+// so the provider may change or release its objects once the call returned.
+struct OutgoingCall {
+  bool indication = true;
+  kj::Own<capnp::MallocMessageBuilder> message;
+  size_t bytes = 0;
+};
+
+class SinkOutbox : public std::enable_shared_from_this<SinkOutbox> {
+ public:
+  // Bytes queued beyond which a sender waits for room; one call larger than that still goes.
+  static constexpr size_t kBound = size_t(1) << 20;
+
+  // Any thread but the loop thread: queues `call`, waiting while the outbox is full. Answers
+  // WBEM_S_NO_ERROR, or the failure an earlier call met (then `call` is left as it was).
+  HRESULT queue(OutgoingCall&& call);
+  // Whether the stream failed because the real sink answered a failure (the connection still
+  // stands).
+  bool failedBySink() const;
+  // The number of calls queued so far.
+  uint64_t queued() const;
+  // No more calls will come: the pump ends once it has sent what is queued. Any thread.
+  void close();
+
+  // Loop thread: resolves with the number of streamed calls sent once the first `count` queued
+  // calls have been sent (or could not be: a failed stream sends nothing more).
+  kj::Promise<uint64_t> whenSent(uint64_t count);
+  // Loop thread: resolves once the first `count` queued calls were made on the real sink (or
+  // the stream failed, which the provider learns from its next call).
+  kj::Promise<void> whenMade(uint64_t count);
+
+  // The outboxes the calling thread queued into since `startTracking`, with how many calls
+  // each held then: a call's answer follows what its provider sent on any sink meanwhile, as
+  // COM keeps one thread's calls in order.
+  struct Touched {
+    std::shared_ptr<SinkOutbox> outbox;
+    uint64_t queued;
+  };
+  static void startTracking();
+  static std::vector<Touched> stopTracking();
+
+  // Loop thread: streams the queue over `sink` until closed and empty, or failed. Holds what
+  // it is given (the capability, and through `keep` the connection), so what was queued still
+  // goes out after the proxy itself is gone.
+  static kj::Promise<void> start(std::shared_ptr<SinkOutbox> outbox, rpc::ObjectSink::Client sink,
+                                 kj::Own<remoting::Connection> keep);
+
+ private:
+  struct SentWaiter {
+    uint64_t count;
+    kj::Own<kj::PromiseFulfiller<uint64_t>> fulfiller;
+  };
+
+  // Under the lock: the next calls to send (consecutive indications batch into one).
+  std::vector<OutgoingCall> takeBatch();
+  void sent(size_t calls, size_t bytes);
+  void failed(HRESULT status, bool bySink);
+  void settleWaiters();  // loop thread
+  static kj::Promise<void> pump(std::shared_ptr<SinkOutbox> outbox, rpc::ObjectSink::Client sink,
+                                kj::Own<remoting::Connection> keep);
+
+  mutable std::mutex mutex_;
+  std::condition_variable room_;
+  std::deque<OutgoingCall> queue_;
+  size_t bytes_ = 0;
+  uint64_t queued_ = 0;
+  uint64_t settled_ = 0;  // queued calls sent, or dropped by a failure
+  uint64_t callsSent_ = 0;
+  HRESULT failure_ = S_OK;
+  bool failedBySink_ = false;
+  bool closed_ = false;
+  kj::Own<kj::CrossThreadPromiseFulfiller<void>> wake_;  // set while the pump waits for work
+  std::vector<SentWaiter> sentWaiters_;                  // loop thread only
+  kj::Maybe<rpc::ObjectSink::Client> sink_;              // loop thread, while the pump runs
+};
+
+}  // namespace velt::wmi::remote
