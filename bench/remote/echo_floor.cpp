@@ -53,28 +53,28 @@ EchoFloor::EchoFloor() {
   }
   const std::string self = ownExecutable();
   const std::string mode = "--velt-echo=" + std::to_string(pair[1]);
-  child_ = fork();
-  if (child_ == 0) {
+  m_child = fork();
+  if (m_child == 0) {
     int inherited = dup(pair[1]);  // without close-on-exec, and numbered as the mode says
     dup2(inherited, pair[1]);
     execl(self.c_str(), self.c_str(), mode.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   close(pair[1]);
-  state_ = std::make_unique<State>(pair[0]);
+  m_state = std::make_unique<State>(pair[0]);
 }
 
 EchoFloor::~EchoFloor() {
-  state_.reset();  // closing the socket ends the child
-  if (child_ > 0) waitpid(child_, nullptr, 0);
+  m_state.reset();  // closing the socket ends the child
+  if (m_child > 0) waitpid(m_child, nullptr, 0);
 }
 
 void EchoFloor::call(size_t requestBytes, size_t replyBytes) {
-  state_->request.resize(requestBytes);
-  auto request = state_->echo.callRequest();
-  request.setRequest(kj::arrayPtr(state_->request.data(), state_->request.size()));
+  m_state->request.resize(requestBytes);
+  auto request = m_state->echo.callRequest();
+  request.setRequest(kj::arrayPtr(m_state->request.data(), m_state->request.size()));
   request.setReplySize(static_cast<uint32_t>(replyBytes));
-  auto response = request.send().wait(state_->io.waitScope);
+  auto response = request.send().wait(m_state->io.waitScope);
   if (response.getReply().size() != replyBytes) throw std::runtime_error("short echo");
 }
 

@@ -22,8 +22,8 @@ class EchoFloor {
 
  private:
   struct State;
-  std::unique_ptr<State> state_;
-  pid_t child_ = -1;
+  std::unique_ptr<State> m_state;
+  pid_t m_child = -1;
 };
 
 // The answering process's main: serves on the socket `fd` until it closes.

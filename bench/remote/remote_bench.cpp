@@ -57,69 +57,69 @@ class WaitingSink final : public IWbemObjectSink {
     AddRef();
     return S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++m_references; }
   STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --references_;
+    ULONG left = --m_references;
     if (left == 0) delete this;
     return left;
   }
   STDMETHODIMP Indicate(LONG count, IWbemClassObject**) override {
-    indicated_ += count;
+    m_indicated += count;
     return WBEM_S_NO_ERROR;
   }
   STDMETHODIMP SetStatus(LONG flags, HRESULT status, BSTR, IWbemClassObject*) override {
     if (flags != WBEM_STATUS_COMPLETE) return WBEM_S_NO_ERROR;
-    std::lock_guard lock(mutex_);
-    status_ = status;
-    done_ = true;
-    changed_.notify_all();
+    std::lock_guard lock(m_mutex);
+    m_status = status;
+    m_done = true;
+    m_changed.notify_all();
     return WBEM_S_NO_ERROR;
   }
   // The count indicated, once the final status came and was a success.
   long wait() {
-    std::unique_lock lock(mutex_);
-    if (!changed_.wait_for(lock, kWait, [this] { return done_; })) {
+    std::unique_lock lock(m_mutex);
+    if (!m_changed.wait_for(lock, kWait, [this] { return m_done; })) {
       throw std::runtime_error("no final status");
     }
-    if (FAILED(status_)) throw std::runtime_error("request failed");
-    done_ = false;
-    long count = indicated_;
-    indicated_ = 0;
+    if (FAILED(m_status)) throw std::runtime_error("request failed");
+    m_done = false;
+    long count = m_indicated;
+    m_indicated = 0;
     return count;
   }
 
  private:
-  std::atomic<ULONG> references_{1};
-  std::atomic<long> indicated_{0};
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool done_ = false;
-  HRESULT status_ = S_OK;
+  std::atomic<ULONG> m_references{1};
+  std::atomic<long> m_indicated{0};
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  bool m_done = false;
+  HRESULT m_status = S_OK;
 };
 
 // One namespace served by the gadget provider, activated through COM.
 class GadgetNamespace {
  public:
   GadgetNamespace() {
-    service_.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
-    if (FAILED(service_.openNamespace(u"root\\test", ns_.put()))) {
+    m_service.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
+    if (FAILED(m_service.openNamespace(u"root\\test", m_ns.put()))) {
       throw std::runtime_error("no namespace");
     }
   }
   ~GadgetNamespace() {
-    ns_ = {};
-    service_.shutdown();
+    m_ns = {};
+    m_service.shutdown();
   }
   void get() {
     ComPtr<WaitingSink> sink(new WaitingSink);
-    if (FAILED(ns_->GetObjectAsync(path_.get(), 0, nullptr, sink.get())) || sink->wait() != 1) {
+    if (FAILED(m_ns->GetObjectAsync(m_path.get(), 0, nullptr, sink.get())) || sink->wait() != 1) {
       throw std::runtime_error("get failed");
     }
   }
   void enumerate(long count) {
     ComPtr<IWbemContext> context = countContext(count);
     ComPtr<WaitingSink> sink(new WaitingSink);
-    if (FAILED(ns_->CreateInstanceEnumAsync(className_.get(), 0, context.get(), sink.get())) ||
+    if (FAILED(m_ns->CreateInstanceEnumAsync(m_className.get(), 0, context.get(), sink.get())) ||
         sink->wait() != count) {
       throw std::runtime_error("enumeration failed");
     }
@@ -128,8 +128,8 @@ class GadgetNamespace {
   long query(const char16_t* wql, long count) {
     ComPtr<IWbemContext> context = countContext(count);
     ComPtr<WaitingSink> sink(new WaitingSink);
-    if (FAILED(ns_->ExecQueryAsync(language_.get(), bstrFromUtf16(wql).get(), 0, context.get(),
-                                   sink.get()))) {
+    if (FAILED(m_ns->ExecQueryAsync(m_language.get(), bstrFromUtf16(wql).get(), 0, context.get(),
+                                    sink.get()))) {
       throw std::runtime_error("query failed");
     }
     return sink->wait();
@@ -137,11 +137,11 @@ class GadgetNamespace {
   // The encoded size of the object a get answers, and of the path it asks for.
   std::pair<size_t, size_t> messageSizes() {
     ComPtr<IWbemClassObject> object;
-    ns_->GetObject(path_.get(), 0, nullptr, object.put(), nullptr);
+    m_ns->GetObject(m_path.get(), 0, nullptr, object.put(), nullptr);
     if (!object) throw std::runtime_error("sync get failed");
     capnp::MallocMessageBuilder message;
     wmi::remote::writeObject(object.get(), message.initRoot<wmi::rpc::WbemObject>());
-    return {SysStringByteLen(path_.get()), message.sizeInWords() * sizeof(capnp::word)};
+    return {SysStringByteLen(m_path.get()), message.sizeInWords() * sizeof(capnp::word)};
   }
 
  private:
@@ -155,38 +155,38 @@ class GadgetNamespace {
     return context;
   }
 
-  wmi::Service service_;
-  ComPtr<IWbemServices> ns_;
-  UniqueBstr path_ = bstrFromUtf16(u"Gadget.Name=\"g1\"");
-  UniqueBstr className_ = bstrFromUtf16(u"Gadget");
-  UniqueBstr language_ = bstrFromUtf16(u"WQL");
+  wmi::Service m_service;
+  ComPtr<IWbemServices> m_ns;
+  UniqueBstr m_path = bstrFromUtf16(u"Gadget.Name=\"g1\"");
+  UniqueBstr m_className = bstrFromUtf16(u"Gadget");
+  UniqueBstr m_language = bstrFromUtf16(u"WQL");
 };
 
 // A private installation of the gadget server: its own registry, runtime folder and copy.
 class Installation {
  public:
   Installation() {
-    fs::create_directories(folder_.path() / "run");
-    fs::permissions(folder_.path() / "run", fs::perms::owner_all);
-    setenv("XDG_RUNTIME_DIR", (folder_ / "run").c_str(), 1);
-    setenv("VELT_REGISTRY", (folder_ / "registry.db").c_str(), 1);
+    fs::create_directories(m_folder.path() / "run");
+    fs::permissions(m_folder.path() / "run", fs::perms::owner_all);
+    setenv("XDG_RUNTIME_DIR", (m_folder / "run").c_str(), 1);
+    setenv("VELT_REGISTRY", (m_folder / "registry.db").c_str(), 1);
     VeltRegistryReset();
-    fs::copy_file(VELT_BENCH_GADGET_SERVER, server_);
+    fs::copy_file(VELT_BENCH_GADGET_SERVER, m_server);
     fs::copy_file(fs::path(VELT_BENCH_GADGET_SERVER).parent_path() / "libvelt_platform.so",
-                  folder_ / "libvelt_platform.so");
+                  m_folder / "libvelt_platform.so");
     UniqueRegistryKey key;
     RegCreateKeyExA(HKEY_CLASSES_ROOT,
                     "CLSID\\{3C2B7A10-5E4F-4D21-8B6A-910E2D447FC3}\\LocalServer32", 0, nullptr, 0,
                     KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
-    RegSetValueExA(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(server_.c_str()),
-                   static_cast<DWORD>(server_.size() + 1));
+    RegSetValueExA(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(m_server.c_str()),
+                   static_cast<DWORD>(m_server.size() + 1));
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   }
-  const std::string& server() const { return server_; }
+  const std::string& server() const { return m_server; }
 
  private:
-  TempDir folder_;
-  std::string server_ = folder_ / "server";
+  TempDir m_folder;
+  std::string m_server = m_folder / "server";
 };
 
 // Peak resident memory (KiB) of process `pid` ("self" for this one).

@@ -4,13 +4,13 @@
 namespace velt::test::seams {
 
 std::string DebugOutputCapture::text() const {
-  std::lock_guard lock(mutex_);
-  return text_;
+  std::lock_guard lock(m_mutex);
+  return m_text;
 }
 
 void DebugOutputCapture::append(const char* text, size_t length) {
-  std::lock_guard lock(mutex_);
-  text_.append(text, length);
+  std::lock_guard lock(m_mutex);
+  m_text.append(text, length);
 }
 
 }  // namespace velt::test::seams

@@ -23,7 +23,7 @@ class ExecutableFolder {
   ExecutableFolder(const ExecutableFolder&) = delete;
   ExecutableFolder& operator=(const ExecutableFolder&) = delete;
 
-  const std::string& executable() const { return executable_; }
+  const std::string& executable() const { return m_executable; }
   // The path of `name` beside the executable; whatever stands there is removed now and again
   // when this object goes, since on Windows the folder is shared with earlier runs.
   std::filesystem::path file(const std::string& name);
@@ -32,10 +32,10 @@ class ExecutableFolder {
   bool pretendExecutablePath(const std::string& path);
 
  private:
-  std::filesystem::path temporaryRoot_;  // empty on Windows
-  std::filesystem::path folder_;
-  std::string executable_;
-  std::vector<std::filesystem::path> placed_;
+  std::filesystem::path m_temporaryRoot;  // empty on Windows
+  std::filesystem::path m_folder;
+  std::string m_executable;
+  std::vector<std::filesystem::path> m_placed;
 };
 
 // Collects every OutputDebugStringA text of the process while it exists. One at a time.
@@ -50,9 +50,9 @@ class DebugOutputCapture {
   void append(const char* text, size_t length);
 
  private:
-  mutable std::mutex mutex_;
-  std::string text_;
-  void* handler_ = nullptr;
+  mutable std::mutex m_mutex;
+  std::string m_text;
+  void* m_handler = nullptr;
 };
 
 // A registry the test may write to. On POSIX a store of its own; on Windows the machine's,
@@ -67,8 +67,8 @@ class ScratchRegistry {
 
  private:
   bool deleteKeys() const;  // false when a key stays
-  std::vector<std::string> classesRootKeys_;
-  std::filesystem::path storeFolder_;  // empty on Windows
+  std::vector<std::string> m_classesRootKeys;
+  std::filesystem::path m_storeFolder;  // empty on Windows
 };
 
 // Gives the calling thread its message queue now, so that messages posted to it before its

@@ -26,19 +26,19 @@ void collect(const char* text, void* capture) {
 }  // namespace
 
 ExecutableFolder::ExecutableFolder(const std::string& subfolder, const std::string& name)
-    : temporaryRoot_(makeTemporaryFolder("velt-exe-")), folder_(temporaryRoot_ / subfolder) {
-  fs::create_directories(folder_);
-  executable_ = (folder_ / name).string();
-  VeltSetModuleFileNameOverride(executable_.c_str());
+    : m_temporaryRoot(makeTemporaryFolder("velt-exe-")), m_folder(m_temporaryRoot / subfolder) {
+  fs::create_directories(m_folder);
+  m_executable = (m_folder / name).string();
+  VeltSetModuleFileNameOverride(m_executable.c_str());
 }
 
 ExecutableFolder::~ExecutableFolder() {
   VeltSetModuleFileNameOverride(nullptr);
   std::error_code ignored;
-  fs::remove_all(temporaryRoot_, ignored);
+  fs::remove_all(m_temporaryRoot, ignored);
 }
 
-fs::path ExecutableFolder::file(const std::string& name) { return folder_ / name; }
+fs::path ExecutableFolder::file(const std::string& name) { return m_folder / name; }
 
 bool ExecutableFolder::pretendExecutablePath(const std::string& path) {
   VeltSetModuleFileNameOverride(path.c_str());
@@ -50,9 +50,9 @@ DebugOutputCapture::DebugOutputCapture() { VeltSetDebugOutputHook(collect, this)
 DebugOutputCapture::~DebugOutputCapture() { VeltSetDebugOutputHook(nullptr, nullptr); }
 
 ScratchRegistry::ScratchRegistry(std::vector<std::string> classesRootKeys)
-    : classesRootKeys_(std::move(classesRootKeys)),
-      storeFolder_(makeTemporaryFolder("velt-registry-")) {
-  setenv("VELT_REGISTRY", (storeFolder_ / "registry.db").c_str(), 1);
+    : m_classesRootKeys(std::move(classesRootKeys)),
+      m_storeFolder(makeTemporaryFolder("velt-registry-")) {
+  setenv("VELT_REGISTRY", (m_storeFolder / "registry.db").c_str(), 1);
   VeltRegistryReset();
 }
 
@@ -60,7 +60,7 @@ ScratchRegistry::~ScratchRegistry() {
   VeltRegistryReset();
   unsetenv("VELT_REGISTRY");
   std::error_code ignored;
-  fs::remove_all(storeFolder_, ignored);
+  fs::remove_all(m_storeFolder, ignored);
 }
 
 void createThreadMessageQueue() { VeltCreateThreadMessageQueue(); }

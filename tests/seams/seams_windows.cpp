@@ -42,18 +42,18 @@ ExecutableFolder::ExecutableFolder(const std::string& /*subfolder*/, const std::
   char path[kModulePathSize];
   DWORD length = GetModuleFileNameA(nullptr, path, kModulePathSize);
   if (length == 0 || length >= kModulePathSize) throw std::runtime_error("no executable path");
-  executable_.assign(path, length);
-  folder_ = fs::path(executable_).parent_path();
+  m_executable.assign(path, length);
+  m_folder = fs::path(m_executable).parent_path();
 }
 
 ExecutableFolder::~ExecutableFolder() {
-  for (const fs::path& placed : placed_) removeIfPresent(placed);
+  for (const fs::path& placed : m_placed) removeIfPresent(placed);
 }
 
 fs::path ExecutableFolder::file(const std::string& name) {
-  fs::path path = folder_ / name;
+  fs::path path = m_folder / name;
   removeIfPresent(path);
-  placed_.push_back(path);
+  m_placed.push_back(path);
   return path;
 }
 
@@ -64,16 +64,16 @@ DebugOutputCapture::DebugOutputCapture() {
   if (!activeCapture.compare_exchange_strong(none, this)) {
     throw std::logic_error("debug output is already being captured");
   }
-  handler_ = AddVectoredExceptionHandler(1, takeDebugOutput);
+  m_handler = AddVectoredExceptionHandler(1, takeDebugOutput);
 }
 
 DebugOutputCapture::~DebugOutputCapture() {
-  RemoveVectoredExceptionHandler(handler_);
+  RemoveVectoredExceptionHandler(m_handler);
   activeCapture.store(nullptr);
 }
 
 ScratchRegistry::ScratchRegistry(std::vector<std::string> classesRootKeys)
-    : classesRootKeys_(std::move(classesRootKeys)) {
+    : m_classesRootKeys(std::move(classesRootKeys)) {
   if (!deleteKeys()) throw std::runtime_error("the test's registry keys cannot be deleted");
 }
 
@@ -81,7 +81,7 @@ ScratchRegistry::~ScratchRegistry() { deleteKeys(); }
 
 bool ScratchRegistry::deleteKeys() const {
   bool allGone = true;
-  for (const std::string& key : classesRootKeys_) {
+  for (const std::string& key : m_classesRootKeys) {
     LSTATUS status = RegDeleteTreeA(HKEY_CLASSES_ROOT, key.c_str());
     allGone &= status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
   }

@@ -106,7 +106,7 @@ class FactoryTest : public ::testing::Test {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
   }
   void TearDown() override {
-    factory_->Release();
+    m_factory->Release();
     CoUninitialize();
   }
 
@@ -120,12 +120,12 @@ class FactoryTest : public ::testing::Test {
     return quits;
   }
 
-  CFactory* factory_ = new CFactory(&g_factoryEntries[0]);
+  CFactory* m_factory = new CFactory(&g_factoryEntries[0]);
 };
 
 TEST_F(FactoryTest, CreatedComponentHasOneReferenceAndItsReleasePostsTheQuit) {
   ICounter* counter = nullptr;
-  ASSERT_EQ(factory_->CreateInstance(nullptr, IID_ICounter, reinterpret_cast<void**>(&counter)),
+  ASSERT_EQ(m_factory->CreateInstance(nullptr, IID_ICounter, reinterpret_cast<void**>(&counter)),
             S_OK);
   ASSERT_NE(counter, nullptr);
   EXPECT_EQ(counter->References(), 1);
@@ -145,7 +145,7 @@ TEST_F(FactoryTest, CreatedComponentHasOneReferenceAndItsReleasePostsTheQuit) {
 
 TEST_F(FactoryTest, UnknownInterfaceDestroysTheNewComponentAtOnce) {
   void* out = reinterpret_cast<void*>(0x1);
-  EXPECT_EQ(factory_->CreateInstance(nullptr, IID_Unknown_To_All, &out), E_NOINTERFACE);
+  EXPECT_EQ(m_factory->CreateInstance(nullptr, IID_Unknown_To_All, &out), E_NOINTERFACE);
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(observed.destroyed, 1);
   EXPECT_EQ(CUnknown::sm_activeComponents, 0);
@@ -155,12 +155,13 @@ TEST_F(FactoryTest, UnknownInterfaceDestroysTheNewComponentAtOnce) {
 TEST_F(FactoryTest, AggregationIsAllowedOnlyForTheInnerUnknown) {
   FakeOuter outer;
   void* out = reinterpret_cast<void*>(0x1);
-  EXPECT_EQ(factory_->CreateInstance(&outer, IID_ICounter, &out), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(m_factory->CreateInstance(&outer, IID_ICounter, &out), CLASS_E_NOAGGREGATION);
   EXPECT_EQ(out, reinterpret_cast<void*>(0x1));
   EXPECT_EQ(observed.outerGiven, nullptr);
 
   IUnknown* inner = nullptr;
-  ASSERT_EQ(factory_->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)), S_OK);
+  ASSERT_EQ(m_factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)),
+            S_OK);
   EXPECT_EQ(observed.outerGiven, &outer);
   // The interface parts delegate to the outer object; the inner unknown keeps the count.
   ICounter* counter = nullptr;
@@ -176,37 +177,37 @@ TEST_F(FactoryTest, AggregationIsAllowedOnlyForTheInnerUnknown) {
 TEST_F(FactoryTest, FailedCreationOrInitialisationHandsBackItsCode) {
   void* out = nullptr;
   observed.createResult = E_OUTOFMEMORY;
-  EXPECT_EQ(factory_->CreateInstance(nullptr, IID_ICounter, &out), E_OUTOFMEMORY);
+  EXPECT_EQ(m_factory->CreateInstance(nullptr, IID_ICounter, &out), E_OUTOFMEMORY);
   EXPECT_EQ(CUnknown::sm_activeComponents, 0);
   EXPECT_EQ(quitMessagesPosted(), 0);
 
   observed.createResult = S_OK;
   observed.initResult = E_FAIL;
-  EXPECT_EQ(factory_->CreateInstance(nullptr, IID_ICounter, &out), E_FAIL);
+  EXPECT_EQ(m_factory->CreateInstance(nullptr, IID_ICounter, &out), E_FAIL);
   EXPECT_EQ(observed.destroyed, 1);
   EXPECT_EQ(CUnknown::sm_activeComponents, 0);
   EXPECT_EQ(quitMessagesPosted(), 1);
 }
 
 TEST_F(FactoryTest, LocksKeepTheServerAndNegativeCountsCountAsNoLock) {
-  EXPECT_EQ(factory_->LockServer(TRUE), S_OK);
+  EXPECT_EQ(m_factory->LockServer(TRUE), S_OK);
   EXPECT_EQ(quitMessagesPosted(), 0);
-  EXPECT_EQ(factory_->LockServer(FALSE), S_OK);
+  EXPECT_EQ(m_factory->LockServer(FALSE), S_OK);
   EXPECT_EQ(quitMessagesPosted(), 1);
 
-  factory_->LockServer(FALSE);
+  m_factory->LockServer(FALSE);
   EXPECT_EQ(CFactory::sm_serverLocks, -1);
   EXPECT_EQ(quitMessagesPosted(), 1);
-  factory_->LockServer(TRUE);
+  m_factory->LockServer(TRUE);
   EXPECT_EQ(quitMessagesPosted(), 1);
 
   // The last component going while a lock is held posts nothing; the unlock does.
   ICounter* counter = nullptr;
-  factory_->CreateInstance(nullptr, IID_ICounter, reinterpret_cast<void**>(&counter));
-  factory_->LockServer(TRUE);
+  m_factory->CreateInstance(nullptr, IID_ICounter, reinterpret_cast<void**>(&counter));
+  m_factory->LockServer(TRUE);
   counter->Release();
   EXPECT_EQ(quitMessagesPosted(), 0);
-  factory_->LockServer(FALSE);
+  m_factory->LockServer(FALSE);
   EXPECT_EQ(quitMessagesPosted(), 1);
 }
 
@@ -222,10 +223,10 @@ TEST_F(FactoryTest, FactoryHandsOutOnlyItsTwoInterfacesAndDiesWithItsLastReferen
   IUnknown* asUnknown = nullptr;
   IClassFactory* asFactory = nullptr;
   void* other = reinterpret_cast<void*>(0x1);
-  EXPECT_EQ(factory_->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&asUnknown)), S_OK);
-  EXPECT_EQ(factory_->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&asFactory)),
+  EXPECT_EQ(m_factory->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&asUnknown)), S_OK);
+  EXPECT_EQ(m_factory->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&asFactory)),
             S_OK);
-  EXPECT_EQ(factory_->QueryInterface(IID_ICounter, &other), E_NOINTERFACE);
+  EXPECT_EQ(m_factory->QueryInterface(IID_ICounter, &other), E_NOINTERFACE);
   EXPECT_EQ(other, nullptr);
   EXPECT_EQ(asUnknown->Release(), 2u);
   EXPECT_EQ(asFactory->Release(), 1u);
@@ -235,15 +236,15 @@ TEST_F(FactoryTest, FactoryHandsOutOnlyItsTwoInterfacesAndDiesWithItsLastReferen
 
 TEST_F(FactoryTest, ConcurrentReferencesDeleteExactlyOnceAndPostOneQuit) {
   ICounter* counter = nullptr;
-  ASSERT_EQ(factory_->CreateInstance(nullptr, IID_ICounter, reinterpret_cast<void**>(&counter)),
+  ASSERT_EQ(m_factory->CreateInstance(nullptr, IID_ICounter, reinterpret_cast<void**>(&counter)),
             S_OK);
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([counter, this] {
       for (int i = 0; i < 500; ++i) {
         counter->AddRef();
-        factory_->LockServer(TRUE);
-        factory_->LockServer(FALSE);
+        m_factory->LockServer(TRUE);
+        m_factory->LockServer(FALSE);
         counter->Release();
       }
     });

@@ -66,20 +66,20 @@ class RegistrationTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // Every key the tests write, so that on Windows none outlives the test.
-    registry_ = std::make_unique<seams::ScratchRegistry>(
+    m_registry = std::make_unique<seams::ScratchRegistry>(
         std::vector<std::string>{kClassKey, kIndependentProgId, kProgId, "CLSID\\Other"});
     // A folder name with a blank, as installations have them.
-    folder_ = std::make_unique<seams::ExecutableFolder>("Program Files", "VeltProxyProvider");
-    executable_ = folder_->executable();
-    markerPath_ = folder_->file("qelvor.dbg");
-    logPath_ = folder_->file("qelvor.log");
-    debugOutput_ = std::make_unique<seams::DebugOutputCapture>();
+    m_folder = std::make_unique<seams::ExecutableFolder>("Program Files", "VeltProxyProvider");
+    m_executable = m_folder->executable();
+    m_markerPath = m_folder->file("qelvor.dbg");
+    m_logPath = m_folder->file("qelvor.log");
+    m_debugOutput = std::make_unique<seams::DebugOutputCapture>();
     seams::allowComSecurityAgain();
   }
   void TearDown() override {
-    debugOutput_.reset();
-    folder_.reset();
-    registry_.reset();
+    m_debugOutput.reset();
+    m_folder.reset();
+    m_registry.reset();
   }
 
   int runEntry(const char* commandLine) {
@@ -108,9 +108,9 @@ class RegistrationTest : public ::testing::Test {
     return exitCode.get();
   }
 
-  void placeTraceMarker() { std::ofstream{markerPath_}; }
+  void placeTraceMarker() { std::ofstream{m_markerPath}; }
   std::string traceLog() const {
-    std::ifstream in(logPath_);
+    std::ifstream in(m_logPath);
     std::stringstream content;
     content << in.rdbuf();
     return content.str();
@@ -118,7 +118,7 @@ class RegistrationTest : public ::testing::Test {
 
   void expectRegistered() {
     EXPECT_EQ(defaultValue(kClassKey), kFriendlyName);
-    EXPECT_EQ(defaultValue(std::string(kClassKey) + "\\LocalServer32"), executable_);
+    EXPECT_EQ(defaultValue(std::string(kClassKey) + "\\LocalServer32"), m_executable);
     EXPECT_EQ(defaultValue(std::string(kClassKey) + "\\ProgID"), kProgId);
     EXPECT_EQ(defaultValue(std::string(kClassKey) + "\\VersionIndependentProgID"),
               kIndependentProgId);
@@ -134,14 +134,14 @@ class RegistrationTest : public ::testing::Test {
     EXPECT_FALSE(keyExists(kProgId));
   }
 
-  std::string debugOutput() const { return debugOutput_->text(); }
+  std::string debugOutput() const { return m_debugOutput->text(); }
 
-  std::unique_ptr<seams::ScratchRegistry> registry_;
-  std::unique_ptr<seams::ExecutableFolder> folder_;
-  std::unique_ptr<seams::DebugOutputCapture> debugOutput_;
-  std::string executable_;
-  fs::path markerPath_;
-  fs::path logPath_;
+  std::unique_ptr<seams::ScratchRegistry> m_registry;
+  std::unique_ptr<seams::ExecutableFolder> m_folder;
+  std::unique_ptr<seams::DebugOutputCapture> m_debugOutput;
+  std::string m_executable;
+  fs::path m_markerPath;
+  fs::path m_logPath;
 };
 
 TEST_F(RegistrationTest, RegisterWritesTheNineEntriesAndUnregisterRemovesThem) {
@@ -217,7 +217,7 @@ TEST_F(RegistrationTest, RegistrationSwitchesRunInTheirOrderAndNeverStartTheServ
 }
 
 TEST_F(RegistrationTest, FailedRegistrationCheckEndsTheRunWithAnError) {
-  if (!folder_->pretendExecutablePath(std::string(600, 'p').insert(0, "/"))) {
+  if (!m_folder->pretendExecutablePath(std::string(600, 'p').insert(0, "/"))) {
     GTEST_SKIP() << "needs an executable path longer than the registration's buffer";
   }
   EXPECT_EQ(runEntry("-RegServer"), kExitRegistrationFailed);
@@ -243,7 +243,7 @@ TEST_F(RegistrationTest, ActivationRunsTheServerUntilItsLastComponentIsReleased)
   GTEST_SKIP() << "Windows starts a registered local server as a process of its own";
 #else
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-  VeltSetLocalServerEntry(WinMain, nullptr, executable_.c_str());
+  VeltSetLocalServerEntry(WinMain, nullptr, m_executable.c_str());
   velt::ComPtr<IUnknown> provider;
   ASSERT_EQ(CoCreateInstance(CLSID_NorvexVeltProxyProvider, nullptr, CLSCTX_LOCAL_SERVER,
                              IID_IUnknown, provider.putVoid()),

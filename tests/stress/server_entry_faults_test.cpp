@@ -28,17 +28,17 @@ class ServerEntryFaults : public ::testing::Test {
   void SetUp() override {
     char pattern[] = "/tmp/velt-entry-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-    executable_ = (directory_ / "VeltProxyProvider").string();
-    setenv("VELT_REGISTRY", (directory_ / "registry.db").c_str(), 1);
+    m_directory = pattern;
+    m_executable = (m_directory / "VeltProxyProvider").string();
+    setenv("VELT_REGISTRY", (m_directory / "registry.db").c_str(), 1);
     VeltRegistryReset();
-    VeltSetModuleFileNameOverride(executable_.c_str());
+    VeltSetModuleFileNameOverride(m_executable.c_str());
     VeltResetComSecurityForTesting();
   }
   void TearDown() override {
     VeltSetModuleFileNameOverride(nullptr);
     VeltRegistryReset();
-    std::filesystem::remove_all(directory_);
+    std::filesystem::remove_all(m_directory);
   }
 
   static int runEntry(const char* commandLine) {
@@ -55,8 +55,8 @@ class ServerEntryFaults : public ::testing::Test {
     return true;
   }
 
-  std::filesystem::path directory_;
-  std::string executable_;
+  std::filesystem::path m_directory;
+  std::string m_executable;
 };
 
 TEST_F(ServerEntryFaults, ApartmentRefusedByComEndsWithExitCodeOneAndDoesNothing) {
@@ -124,7 +124,7 @@ int countRecords(const std::filesystem::path& log, const std::string& text) {
 }
 
 TEST_F(ServerEntryFaults, AClassFactoryThatCannotBeMadeStopsTheServerWithExitCodeThree) {
-  std::ofstream(directory_ / "qelvor.dbg").put('\n');  // the marker: the entry keeps its log
+  std::ofstream(m_directory / "qelvor.dbg").put('\n');  // the marker: the entry keeps its log
   velt::test::failNextNothrowAllocations(1);
   void* probe = ::operator new(sizeof(int), std::nothrow);
   const bool hookWorks = probe == nullptr;
@@ -145,7 +145,7 @@ TEST_F(ServerEntryFaults, AClassFactoryThatCannotBeMadeStopsTheServerWithExitCod
   EXPECT_EQ(g_factoryEntries[0].classFactory, nullptr);
   EXPECT_EQ(g_factoryEntries[0].registrationCookie, 0u);
 
-  const auto log = directory_ / "qelvor.log";
+  const auto log = m_directory / "qelvor.log";
   EXPECT_EQ(countRecords(log, "CFactory::StartFactories(). Registering class factory."), 1);
   EXPECT_EQ(countRecords(log, "Could not register the class factory; the server stops."), 1);
   EXPECT_EQ(countRecords(log, "CFactory::StopFactories(). Stopping Class Factory."), 1);

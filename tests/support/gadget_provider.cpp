@@ -64,15 +64,15 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
   ~GadgetProvider() {
     {
       std::lock_guard<std::mutex> lock(g_mutex);
-      stopFlood_ = true;
+      m_stopFlood = true;
       g_floodChanged.notify_all();
     }
-    if (flood_.joinable()) flood_.join();
-    if (namespace_) namespace_->Release();
+    if (m_flood.joinable()) m_flood.join();
+    if (m_namespace) m_namespace->Release();
     std::lock_guard<std::mutex> lock(g_mutex);
-    if (eventSink_) {
-      std::erase(g_eventSinks, eventSink_);
-      eventSink_->Release();
+    if (m_eventSink) {
+      std::erase(g_eventSinks, m_eventSink);
+      m_eventSink->Release();
     }
     // The lifetime rule: the server ends with its last provider object, whichever client's.
     if (--g_liveProviders == 0) PostThreadMessageA(g_serverThread, WM_QUIT, 0, 0);
@@ -86,8 +86,8 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
       sink->SetStatus(WBEM_E_FAILED, 0);
       return WBEM_S_NO_ERROR;
     }
-    namespace_ = services;
-    namespace_->AddRef();
+    m_namespace = services;
+    m_namespace->AddRef();
     if (velt::OwnedVariant why;
         context != nullptr && SUCCEEDED(context->GetValue(u"GadgetInitFails", 0, why.get()))) {
       // As the system's provider describes why it failed: a status object through the init
@@ -112,13 +112,13 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
     if (!fitsIn32Bits(sink)) return WBEM_E_FAILED;
     std::lock_guard<std::mutex> lock(g_mutex);
     sink->AddRef();
-    if (eventSink_) {
-      std::erase(g_eventSinks, eventSink_);
-      eventSink_->Release();
+    if (m_eventSink) {
+      std::erase(g_eventSinks, m_eventSink);
+      m_eventSink->Release();
     }
-    eventSink_ = sink;
+    m_eventSink = sink;
     g_eventSinks.push_back(sink);
-    if (!flood_.joinable()) flood_ = std::thread([this] { flood(); });
+    if (!m_flood.joinable()) m_flood = std::thread([this] { flood(); });
     return WBEM_S_NO_ERROR;
   }
 
@@ -223,7 +223,7 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
 
   STDMETHODIMP ExecMethodAsync(const BSTR, const BSTR method, LONG, IWbemContext*,
                                IWbemClassObject* in, IWbemObjectSink* sink) override {
-    return velt::test::answerGrow(namespace_, u"Gadget", method, in, sink);
+    return velt::test::answerGrow(m_namespace, u"Gadget", method, in, sink);
   }
 
  private:
@@ -232,11 +232,11 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
   IWbemClassObject* make(const char16_t* className, const std::u16string& name, LONG size) {
     IWbemClassObject* object = nullptr;
     {
-      std::lock_guard<std::mutex> lock(definitionsMutex_);
-      velt::ComPtr<IWbemClassObject>& definition = definitions_[className];
+      std::lock_guard<std::mutex> lock(m_definitionsMutex);
+      velt::ComPtr<IWbemClassObject>& definition = m_definitions[className];
       if (!definition) {
-        namespace_->GetObject(velt::UniqueBstr(SysAllocString(className)).get(), 0, nullptr,
-                              definition.put(), nullptr);
+        m_namespace->GetObject(velt::UniqueBstr(SysAllocString(className)).get(), 0, nullptr,
+                               definition.put(), nullptr);
       }
       if (definition) definition->SpawnInstance(0, &object);
     }
@@ -249,22 +249,22 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
   void flood() {
     std::unique_lock<std::mutex> lock(g_mutex);
     for (;;) {
-      g_floodChanged.wait(lock, [&] { return stopFlood_ || (g_flood && eventSink_); });
-      if (stopFlood_) return;
+      g_floodChanged.wait(lock, [&] { return m_stopFlood || (g_flood && m_eventSink); });
+      if (m_stopFlood) return;
       IWbemClassObject* event = make(u"GadgetChanged", u"flood", LONG(g_flooded++));
-      eventSink_->Indicate(1, &event);
+      m_eventSink->Indicate(1, &event);
       event->Release();
       lock.unlock();  // lets the others at the sink between two events
       lock.lock();
     }
   }
 
-  IWbemServices* namespace_ = nullptr;
-  IWbemObjectSink* eventSink_ = nullptr;  // guarded by g_mutex
-  bool stopFlood_ = false;                // guarded by g_mutex
-  std::mutex definitionsMutex_;
-  std::map<std::u16string, velt::ComPtr<IWbemClassObject>> definitions_;
-  std::thread flood_;
+  IWbemServices* m_namespace = nullptr;
+  IWbemObjectSink* m_eventSink = nullptr;  // guarded by g_mutex
+  bool m_stopFlood = false;                // guarded by g_mutex
+  std::mutex m_definitionsMutex;
+  std::map<std::u16string, velt::ComPtr<IWbemClassObject>> m_definitions;
+  std::thread m_flood;
 };
 
 velt::test::StaticProviderFactory<GadgetProvider> g_factory;

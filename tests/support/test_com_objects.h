@@ -21,9 +21,9 @@ class TestObject final : public IUnknown {
     AddRef();
     return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
   ULONG STDMETHODCALLTYPE Release() override {
-    ULONG left = --refs_;
+    ULONG left = --m_refs;
     if (left == 0) {
       delete this;
       if (--liveTestObjects == 0 && lastObjectGoneNotify != 0) {
@@ -35,7 +35,7 @@ class TestObject final : public IUnknown {
 
  private:
   ~TestObject() = default;
-  std::atomic<ULONG> refs_{1};
+  std::atomic<ULONG> m_refs{1};
 };
 
 class TestFactory final : public IClassFactory {

@@ -22,7 +22,7 @@ STDMETHODIMP WbemProviderBase::QueryInterface(REFIID iid, void** out) {
 }
 
 ULONG STDMETHODCALLTYPE WbemProviderBase::Release() {
-  ULONG left = --refs_;
+  ULONG left = --m_refs;
   if (!left) delete this;
   return left;
 }

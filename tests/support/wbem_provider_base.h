@@ -16,7 +16,7 @@ class WbemProviderBase : public IWbemProviderInit, public IWbemServices, public 
   virtual ~WbemProviderBase() = default;
 
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
   ULONG STDMETHODCALLTYPE Release() override;
 
   STDMETHODIMP Initialize(LPWSTR, LONG, LPWSTR, LPWSTR, IWbemServices*, IWbemContext*,
@@ -55,7 +55,7 @@ class WbemProviderBase : public IWbemProviderInit, public IWbemServices, public 
                                IWbemObjectSink*) override;
 
  private:
-  std::atomic<ULONG> refs_{1};
+  std::atomic<ULONG> m_refs{1};
 };
 
 // A factory that lives for the whole process, so its reference count is not kept.

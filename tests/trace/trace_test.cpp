@@ -47,27 +47,27 @@ std::string threadPrefix() {
 class TraceLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = std::make_unique<seams::ExecutableFolder>("", "VeltProxyProvider");
-    executable_ = folder_->executable();
-    markerPath_ = folder_->file("qelvor.dbg");
-    logPath_ = folder_->file("qelvor.log");
+    m_folder = std::make_unique<seams::ExecutableFolder>("", "VeltProxyProvider");
+    m_executable = m_folder->executable();
+    m_markerPath = m_folder->file("qelvor.dbg");
+    m_logPath = m_folder->file("qelvor.log");
   }
   // The log is closed before its files go: an open file cannot be deleted on Windows.
   void TearDown() override {
     closeTraceLog();
-    folder_.reset();
+    m_folder.reset();
   }
 
-  void placeMarkerFile() { std::ofstream(markerPath_) << "ignored"; }
-  const fs::path& logPath() const { return logPath_; }
+  void placeMarkerFile() { std::ofstream(m_markerPath) << "ignored"; }
+  const fs::path& logPath() const { return m_logPath; }
   std::string log() const { return readFile(logPath()); }
   // What follows the executable's path on the first line.
-  std::string records() const { return log().substr(executable_.size() + 1); }
+  std::string records() const { return log().substr(m_executable.size() + 1); }
 
-  std::unique_ptr<seams::ExecutableFolder> folder_;
-  std::string executable_;
-  fs::path markerPath_;
-  fs::path logPath_;
+  std::unique_ptr<seams::ExecutableFolder> m_folder;
+  std::string m_executable;
+  fs::path m_markerPath;
+  fs::path m_logPath;
 };
 
 TEST_F(TraceLogTest, WithoutMarkerNoLogIsWrittenAndAnOldOneStays) {
@@ -87,23 +87,23 @@ TEST_F(TraceLogTest, MarkerFileOrFolderStartsAFreshLogHeadedByTheExecutablePath)
   std::ofstream(logPath()) << "0x1 left from an earlier run\n";
   placeMarkerFile();
   openTraceLog();
-  EXPECT_EQ(log(), executable_ + "\n");
+  EXPECT_EQ(log(), m_executable + "\n");
   closeTraceLog();
 
-  fs::remove(markerPath_);
-  fs::create_directory(markerPath_);
+  fs::remove(m_markerPath);
+  fs::create_directory(m_markerPath);
   openTraceLog();
   trace("JvmServices", "Found jvm.dll and loaded it.", 0);
-  EXPECT_EQ(log(), executable_ + "\n" + threadPrefix() + "Found jvm.dll and loaded it.\n\n");
+  EXPECT_EQ(log(), m_executable + "\n" + threadPrefix() + "Found jvm.dll and loaded it.\n\n");
 }
 
 TEST_F(TraceLogTest, ExecutableWithoutUsableDirectoryLeavesLoggingOff) {
-  if (!folder_->pretendExecutablePath("VeltProxyProvider")) {
+  if (!m_folder->pretendExecutablePath("VeltProxyProvider")) {
     GTEST_SKIP() << "the real executable's path always has a usable folder";
   }
   placeMarkerFile();
   openTraceLog();
-  folder_->pretendExecutablePath("/VeltProxyProvider");
+  m_folder->pretendExecutablePath("/VeltProxyProvider");
   openTraceLog();
   trace("CFactory", "dropped", 0);
   EXPECT_FALSE(fs::exists(logPath()));
@@ -170,7 +170,7 @@ TEST_F(TraceLogTest, UncreatableLogAndClosedLogDropRecordsQuietly) {
   openTraceLog();
   closeTraceLog();
   trace("CFactory", "after the close", 0);
-  EXPECT_EQ(log(), executable_ + "\n");
+  EXPECT_EQ(log(), m_executable + "\n");
 }
 
 TEST_F(TraceLogTest, RecordsFromManyThreadsArriveWholeAndAllCounted) {

@@ -66,15 +66,15 @@ std::pair<std::string, std::optional<std::string>> splitOption(const std::string
 class Parser {
  public:
   Parser(const std::vector<std::string>& words, bool batchLine)
-      : words_(words), batchLine_(batchLine) {}
+      : m_words(words), m_batchLine(batchLine) {}
 
   Invocation parse() {
     Invocation result;
     Command& command = result.command;
     std::vector<std::string> positional;
     bool optionsEnded = false;
-    while (at_ < words_.size()) {
-      std::string word = words_[at_++];
+    while (m_at < m_words.size()) {
+      std::string word = m_words[m_at++];
       if (optionsEnded || word.empty() || word[0] != '-' || word == "-") {
         positional.push_back(word);
         continue;
@@ -85,11 +85,11 @@ class Parser {
       } else if (option == "-h" || option == "--help") {
         command.help = true;
       } else if (option == "--mof") {
-        if (batchLine_) throw usageError("--mof is read once, from the command line");
+        if (m_batchLine) throw usageError("--mof is read once, from the command line");
         result.mofFiles.push_back(value(option, inlineValue));
         // "--mof a.mof b.mof": further MOF files follow without repeating the option.
-        while (!inlineValue && at_ < words_.size() && endsWithMof(words_[at_])) {
-          result.mofFiles.push_back(words_[at_++]);
+        while (!inlineValue && m_at < m_words.size() && endsWithMof(m_words[m_at])) {
+          result.mofFiles.push_back(m_words[m_at++]);
         }
       } else if (option == "-n" || option == "--namespace") {
         command.nameSpace = value(option, inlineValue);
@@ -115,7 +115,7 @@ class Parser {
     command.name = positional.front();
     const CommandShape* shape = shapeOf(command.name);
     if (!shape) throw usageError("unknown command '" + command.name + "'");
-    if (batchLine_ && command.name == "run") throw usageError("run cannot be nested in a batch");
+    if (m_batchLine && command.name == "run") throw usageError("run cannot be nested in a batch");
     for (std::size_t i = 1; i < positional.size(); ++i) {
       const std::string& word = positional[i];
       std::size_t equals = word.find('=');
@@ -148,13 +148,13 @@ class Parser {
  private:
   std::string value(const std::string& option, const std::optional<std::string>& inlineValue) {
     if (inlineValue) return *inlineValue;
-    if (at_ >= words_.size()) throw usageError(option + " needs a value");
-    return words_[at_++];
+    if (m_at >= m_words.size()) throw usageError(option + " needs a value");
+    return m_words[m_at++];
   }
 
-  const std::vector<std::string>& words_;
-  bool batchLine_;
-  std::size_t at_ = 0;
+  const std::vector<std::string>& m_words;
+  bool m_batchLine;
+  std::size_t m_at = 0;
 };
 
 }  // namespace

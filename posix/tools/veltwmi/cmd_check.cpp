@@ -56,20 +56,20 @@ bool registeredAsLocalServer(const std::string& clsid) {
 class Report {
  public:
   Report(Console& console, std::string nameSpace)
-      : console_(console), nameSpace_(std::move(nameSpace)) {}
-  void error(const std::string& text) { write("error", text), ++errors_; }
-  void warning(const std::string& text) { write("warning", text), ++warnings_; }
-  int errors() const { return errors_; }
-  int warnings() const { return warnings_; }
+      : m_console(console), m_nameSpace(std::move(nameSpace)) {}
+  void error(const std::string& text) { write("error", text), ++m_errors; }
+  void warning(const std::string& text) { write("warning", text), ++m_warnings; }
+  int errors() const { return m_errors; }
+  int warnings() const { return m_warnings; }
 
  private:
   void write(const char* kind, const std::string& text) {
-    std::lock_guard<std::mutex> lock(console_.mutex);
-    console_.out << nameSpace_ << ": " << kind << ": " << text << '\n';
+    std::lock_guard<std::mutex> lock(m_console.mutex);
+    m_console.out << m_nameSpace << ": " << kind << ": " << text << '\n';
   }
-  Console& console_;
-  std::string nameSpace_;
-  int errors_ = 0, warnings_ = 0;
+  Console& m_console;
+  std::string m_nameSpace;
+  int m_errors = 0, m_warnings = 0;
 };
 
 void checkQualifiers(Report& report, const ClassInfo& info) {

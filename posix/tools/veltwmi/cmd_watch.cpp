@@ -17,23 +17,23 @@ class EventWatch final : public Watch {
  public:
   EventWatch(CommandContext& context, IWbemServices* ns, ComPtr<ResultSink> sink,
              std::string eventClass, std::optional<Clock::time_point> deadline)
-      : context_(context),
-        ns_(ComPtr<IWbemServices>::share(ns)),
-        sink_(std::move(sink)),
-        eventClass_(std::move(eventClass)),
-        deadline_(deadline),
-        format_(makeFormatter(context.format, Shape::kStream, context.console)) {
-    thread_ = std::thread([this] { run(); });
+      : m_context(context),
+        m_ns(ComPtr<IWbemServices>::share(ns)),
+        m_sink(std::move(sink)),
+        m_eventClass(std::move(eventClass)),
+        m_deadline(deadline),
+        m_format(makeFormatter(context.format, Shape::kStream, context.console)) {
+    m_thread = std::thread([this] { run(); });
   }
   ~EventWatch() override { stop(); }
 
   int wait() override {
-    if (thread_.joinable()) thread_.join();
+    if (m_thread.joinable()) m_thread.join();
     return finish();
   }
-  bool openEnded() const override { return !deadline_; }
+  bool openEnded() const override { return !m_deadline; }
   int stop() override {
-    stopping_ = true;
+    m_stopping = true;
     return wait();
   }
 
@@ -42,58 +42,60 @@ class EventWatch final : public Watch {
     std::size_t events = 0;
     // The end is checked before every event, not only when none came: a provider that fires
     // without pause would otherwise keep the watch printing for ever.
-    while (!stopping_ && !interrupted() && !(deadline_ && Clock::now() >= *deadline_)) {
+    while (!m_stopping && !interrupted() && !(m_deadline && Clock::now() >= *m_deadline)) {
       Clock::time_point until = Clock::now() + std::chrono::milliseconds(100);
-      if (deadline_ && *deadline_ < until) until = *deadline_;
+      if (m_deadline && *m_deadline < until) until = *m_deadline;
       ComPtr<IWbemClassObject> event;
       HRESULT status = WBEM_S_NO_ERROR;
-      ResultSink::Next next = sink_->next(event, status, until);
+      ResultSink::Next next = m_sink->next(event, status, until);
       if (next == ResultSink::Next::kObject) {
-        format_->object(viewOf(event.get()));
-        context_.console.showCount(++events);
+        m_format->object(viewOf(event.get()));
+        m_context.console.showCount(++events);
       } else if (next == ResultSink::Next::kDone) {
-        endStatus_ = status;
+        m_endStatus = status;
         return;
-      } else if (context_.session.serviceLost()) {
-        endStatus_ = RPC_E_DISCONNECTED;  // no event will come any more
+      } else if (m_context.session.serviceLost()) {
+        m_endStatus = RPC_E_DISCONNECTED;  // no event will come any more
         return;
       }
     }
   }
 
   int finish() {
-    if (finished_.exchange(true)) return exitCode_;
-    if (!endStatus_) ns_->CancelAsyncCall(sink_.get());
-    format_->end();
+    if (m_finished.exchange(true)) return m_exitCode;
+    if (!m_endStatus) m_ns->CancelAsyncCall(m_sink.get());
+    m_format->end();
     {
-      std::lock_guard<std::mutex> lock(context_.console.mutex);
-      context_.console.clearCounterLocked();
+      std::lock_guard<std::mutex> lock(m_context.console.mutex);
+      m_context.console.clearCounterLocked();
     }
-    if (std::size_t dropped = sink_->dropped()) {
-      context_.console.message(label() + ": " + std::to_string(dropped) +
-                               (dropped == 1 ? " event" : " events") +
-                               " dropped: they came faster than they could be printed");
+    if (std::size_t dropped = m_sink->dropped()) {
+      m_context.console.message(label() + ": " + std::to_string(dropped) +
+                                (dropped == 1 ? " event" : " events") +
+                                " dropped: they came faster than they could be printed");
     }
-    if (endStatus_ && FAILED(*endStatus_) && *endStatus_ != WBEM_E_CALL_CANCELLED) {
-      context_.console.message(context_.session.failureText(label(), *endStatus_));
-      exitCode_ = kExitRequestFailed;
+    if (m_endStatus && FAILED(*m_endStatus) && *m_endStatus != WBEM_E_CALL_CANCELLED) {
+      m_context.console.message(m_context.session.failureText(label(), *m_endStatus));
+      m_exitCode = kExitRequestFailed;
     }
-    return exitCode_;
+    return m_exitCode;
   }
 
-  std::string label() const { return isEventQuery(eventClass_) ? "watch" : "watch " + eventClass_; }
+  std::string label() const {
+    return isEventQuery(m_eventClass) ? "watch" : "watch " + m_eventClass;
+  }
 
-  CommandContext context_;  // a copy: a batch line's context ends before its watch
-  ComPtr<IWbemServices> ns_;
-  ComPtr<ResultSink> sink_;
-  std::string eventClass_;
-  std::optional<Clock::time_point> deadline_;
-  std::unique_ptr<Formatter> format_;
-  std::atomic<bool> stopping_{false};
-  std::atomic<bool> finished_{false};
-  std::optional<HRESULT> endStatus_;  // written by the thread, read after the join
-  int exitCode_ = kExitOk;
-  std::thread thread_;
+  CommandContext m_context;  // a copy: a batch line's context ends before its watch
+  ComPtr<IWbemServices> m_ns;
+  ComPtr<ResultSink> m_sink;
+  std::string m_eventClass;
+  std::optional<Clock::time_point> m_deadline;
+  std::unique_ptr<Formatter> m_format;
+  std::atomic<bool> m_stopping{false};
+  std::atomic<bool> m_finished{false};
+  std::optional<HRESULT> m_endStatus;  // written by the thread, read after the join
+  int m_exitCode = kExitOk;
+  std::thread m_thread;
 };
 
 }  // namespace

@@ -14,7 +14,7 @@ namespace {
 // the header and the first event, and a later, wider cell pushes its neighbours right.
 class TableFormatter final : public Formatter {
  public:
-  TableFormatter(Console& console, bool streaming) : console_(console), streaming_(streaming) {}
+  TableFormatter(Console& console, bool streaming) : m_console(console), m_streaming(streaming) {}
 
   void object(const ObjectView& view) override {
     std::vector<std::string> names, cells;
@@ -22,36 +22,36 @@ class TableFormatter final : public Formatter {
       names.push_back(p.name);
       cells.push_back(plainText(p));
     }
-    bool fresh = blocks_.empty() || names != blocks_.back().header ||
-                 view.className != blocks_.back().className;
-    if (!streaming_) {
-      if (fresh) blocks_.push_back({view.className, names, {}});
-      blocks_.back().rows.push_back(std::move(cells));
+    bool fresh = m_blocks.empty() || names != m_blocks.back().header ||
+                 view.className != m_blocks.back().className;
+    if (!m_streaming) {
+      if (fresh) m_blocks.push_back({view.className, names, {}});
+      m_blocks.back().rows.push_back(std::move(cells));
       return;
     }
-    std::lock_guard<std::mutex> lock(console_.mutex);
-    console_.clearCounterLocked();
+    std::lock_guard<std::mutex> lock(m_console.mutex);
+    m_console.clearCounterLocked();
     if (fresh) {
-      if (!blocks_.empty()) console_.out << '\n';
-      blocks_.assign(1, {view.className, names, {cells}});
-      widths_ = widthsOf(blocks_.back());
+      if (!m_blocks.empty()) m_console.out << '\n';
+      m_blocks.assign(1, {view.className, names, {cells}});
+      m_widths = widthsOf(m_blocks.back());
       writeHeader(names);
     }
     writeRow(cells);
-    console_.out.flush();
+    m_console.out.flush();
   }
 
   void end() override {
-    if (streaming_ || blocks_.empty()) return;
-    std::lock_guard<std::mutex> lock(console_.mutex);
-    console_.clearCounterLocked();
-    for (std::size_t b = 0; b < blocks_.size(); ++b) {
-      if (b > 0) console_.out << '\n';
-      widths_ = widthsOf(blocks_[b]);
-      writeHeader(blocks_[b].header);
-      for (const auto& row : blocks_[b].rows) writeRow(row);
+    if (m_streaming || m_blocks.empty()) return;
+    std::lock_guard<std::mutex> lock(m_console.mutex);
+    m_console.clearCounterLocked();
+    for (std::size_t b = 0; b < m_blocks.size(); ++b) {
+      if (b > 0) m_console.out << '\n';
+      m_widths = widthsOf(m_blocks[b]);
+      writeHeader(m_blocks[b].header);
+      for (const auto& row : m_blocks[b].rows) writeRow(row);
     }
-    console_.out.flush();
+    m_console.out.flush();
   }
 
  private:
@@ -76,7 +76,7 @@ class TableFormatter final : public Formatter {
   void writeHeader(const std::vector<std::string>& names) {
     writeRow(names);
     std::vector<std::string> rules;
-    for (std::size_t w : widths_) rules.push_back(std::string(w, '-'));
+    for (std::size_t w : m_widths) rules.push_back(std::string(w, '-'));
     writeRow(rules);
   }
 
@@ -86,7 +86,7 @@ class TableFormatter final : public Formatter {
     std::size_t lineWidth = 0, columnStart = 0;
     for (std::size_t i = 0; i < cells.size(); ++i) {
       if (i > 0) {
-        columnStart += widths_[i - 1] + 2;
+        columnStart += m_widths[i - 1] + 2;
         std::size_t pad = lineWidth + 2 <= columnStart ? columnStart - lineWidth : 2;
         line += std::string(pad, ' ');
         lineWidth += pad;
@@ -95,39 +95,39 @@ class TableFormatter final : public Formatter {
       lineWidth += displayWidth(cells[i]);
     }
     line.erase(line.find_last_not_of(' ') + 1);
-    console_.out << line << '\n';
+    m_console.out << line << '\n';
   }
 
-  Console& console_;
-  const bool streaming_;
-  std::vector<Block> blocks_;  // streaming: the current header only
-  std::vector<std::size_t> widths_;
+  Console& m_console;
+  const bool m_streaming;
+  std::vector<Block> m_blocks;  // streaming: the current header only
+  std::vector<std::size_t> m_widths;
 };
 
 class ListFormatter final : public Formatter {
  public:
-  explicit ListFormatter(Console& console) : console_(console) {}
+  explicit ListFormatter(Console& console) : m_console(console) {}
   void object(const ObjectView& view) override {
     std::size_t width = 0;
     for (const PropertyValue& p : view.properties) width = std::max(width, p.name.size());
-    std::lock_guard<std::mutex> lock(console_.mutex);
-    console_.clearCounterLocked();
-    if (count_++ > 0) console_.out << '\n';
+    std::lock_guard<std::mutex> lock(m_console.mutex);
+    m_console.clearCounterLocked();
+    if (m_count++ > 0) m_console.out << '\n';
     for (const PropertyValue& p : view.properties) {
-      console_.out << p.name << std::string(width - p.name.size(), ' ') << " : " << plainText(p)
-                   << '\n';
+      m_console.out << p.name << std::string(width - p.name.size(), ' ') << " : " << plainText(p)
+                    << '\n';
     }
-    console_.out.flush();
+    m_console.out.flush();
   }
 
  private:
-  Console& console_;
-  std::size_t count_ = 0;
+  Console& m_console;
+  std::size_t m_count = 0;
 };
 
 class JsonFormatter final : public Formatter {
  public:
-  JsonFormatter(Console& console, Shape shape) : console_(console), shape_(shape) {}
+  JsonFormatter(Console& console, Shape shape) : m_console(console), m_shape(shape) {}
   void object(const ObjectView& view) override {
     std::string text = "{\"__CLASS\": " + jsonQuote(view.className);
     if (!view.relPath.empty()) text += ", \"__RELPATH\": " + jsonQuote(view.relPath);
@@ -135,30 +135,30 @@ class JsonFormatter final : public Formatter {
       text += ", " + jsonQuote(p.name) + ": " + jsonText(p);
     }
     text += "}";
-    std::lock_guard<std::mutex> lock(console_.mutex);
-    console_.clearCounterLocked();
-    if (shape_ == Shape::kMany) console_.out << (count_ == 0 ? "[\n  " : ",\n  ");
-    console_.out << text;
-    if (shape_ != Shape::kMany) console_.out << '\n';
-    ++count_;
-    console_.out.flush();
+    std::lock_guard<std::mutex> lock(m_console.mutex);
+    m_console.clearCounterLocked();
+    if (m_shape == Shape::kMany) m_console.out << (m_count == 0 ? "[\n  " : ",\n  ");
+    m_console.out << text;
+    if (m_shape != Shape::kMany) m_console.out << '\n';
+    ++m_count;
+    m_console.out.flush();
   }
   void end() override {
-    if (shape_ != Shape::kMany) return;
-    std::lock_guard<std::mutex> lock(console_.mutex);
-    console_.clearCounterLocked();
-    console_.out << (count_ == 0 ? "[]\n" : "\n]\n") << std::flush;
+    if (m_shape != Shape::kMany) return;
+    std::lock_guard<std::mutex> lock(m_console.mutex);
+    m_console.clearCounterLocked();
+    m_console.out << (m_count == 0 ? "[]\n" : "\n]\n") << std::flush;
   }
 
  private:
-  Console& console_;
-  Shape shape_;
-  std::size_t count_ = 0;
+  Console& m_console;
+  Shape m_shape;
+  std::size_t m_count = 0;
 };
 
 class MofFormatter final : public Formatter {
  public:
-  explicit MofFormatter(Console& console) : console_(console) {}
+  explicit MofFormatter(Console& console) : m_console(console) {}
   void object(const ObjectView& view) override {
     std::string text = "instance of " + view.className + "\n{\n";
     for (const PropertyValue& p : view.properties) {
@@ -166,15 +166,15 @@ class MofFormatter final : public Formatter {
       text += "    " + p.name + " = " + mofText(p) + ";\n";
     }
     text += "};\n";
-    std::lock_guard<std::mutex> lock(console_.mutex);
-    console_.clearCounterLocked();
-    if (count_++ > 0) console_.out << '\n';
-    console_.out << text << std::flush;
+    std::lock_guard<std::mutex> lock(m_console.mutex);
+    m_console.clearCounterLocked();
+    if (m_count++ > 0) m_console.out << '\n';
+    m_console.out << text << std::flush;
   }
 
  private:
-  Console& console_;
-  std::size_t count_ = 0;
+  Console& m_console;
+  std::size_t m_count = 0;
 };
 
 }  // namespace

@@ -38,17 +38,17 @@ class ResultSink final : public IWbemObjectSink {
   STDMETHODIMP SetStatus(LONG flags, HRESULT status, BSTR text, IWbemClassObject* object) override;
 
  private:
-  explicit ResultSink(std::size_t limit) : limit_(limit) {}
+  explicit ResultSink(std::size_t limit) : m_limit(limit) {}
   ~ResultSink() = default;
 
-  std::atomic<ULONG> refs_{1};
-  const std::size_t limit_;
-  mutable std::mutex mutex_;
-  std::condition_variable arrived_;
-  std::deque<ComPtr<IWbemClassObject>> queue_;
-  std::optional<HRESULT> final_;
-  ComPtr<IWbemClassObject> statusObject_;
-  std::size_t dropped_ = 0;
+  std::atomic<ULONG> m_refs{1};
+  const std::size_t m_limit;
+  mutable std::mutex m_mutex;
+  std::condition_variable m_arrived;
+  std::deque<ComPtr<IWbemClassObject>> m_queue;
+  std::optional<HRESULT> m_final;
+  ComPtr<IWbemClassObject> m_statusObject;
+  std::size_t m_dropped = 0;
 };
 
 }  // namespace veltwmi

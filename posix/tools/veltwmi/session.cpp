@@ -17,27 +17,28 @@ velt::wmi::ServiceOptions Session::serviceOptions(const RepositorySetup& reposit
 
 Session::Session(const std::vector<std::string>& mofFiles, ServerHost host,
                  const RepositorySetup& repository) try
-    : host_(std::move(host)), service_(serviceOptions(repository)) {
-  comInitialized_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    : m_host(std::move(host)), m_service(serviceOptions(repository)) {
+  m_comInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
   std::vector<std::string> files = mofFiles;
   // The sample works out of the box: compiled into a repository that lacks it.
-  if (!repository.sampleMof.empty() && !service_.hasNamespace(utf16FromUtf8(kDefaultNamespace))) {
+  if (!repository.sampleMof.empty() && !m_service.hasNamespace(utf16FromUtf8(kDefaultNamespace))) {
     files.insert(files.begin(), repository.sampleMof);
   }
   for (const std::string& file : files) {
     try {
-      service_.loadMof(file);
+      m_service.loadMof(file);
     } catch (const std::exception& fault) {
-      if (comInitialized_) CoUninitialize();
+      if (m_comInitialized) CoUninitialize();
       throw Failure(kExitSetup, fault.what());
     }
   }
   if (!repository.sharedService.empty()) {
-    shared_ = std::make_unique<SharedService>(repository.sharedService, repository.path);
+    m_shared = std::make_unique<SharedService>(repository.sharedService, repository.path);
   }
-  if (host_.entry) {
-    VeltSetLocalServerEntry(host_.entry, nullptr,
-                            host_.executablePath.empty() ? nullptr : host_.executablePath.c_str());
+  if (m_host.entry) {
+    VeltSetLocalServerEntry(
+        m_host.entry, nullptr,
+        m_host.executablePath.empty() ? nullptr : m_host.executablePath.c_str());
   }
 } catch (const Failure&) {
   throw;
@@ -47,37 +48,37 @@ Session::Session(const std::vector<std::string>& mofFiles, ServerHost host,
 }
 
 Session::~Session() {
-  namespaces_.clear();
-  localNamespaces_.clear();
-  shared_.reset();
-  service_.shutdown();
-  if (host_.entry) {
+  m_namespaces.clear();
+  m_localNamespaces.clear();
+  m_shared.reset();
+  m_service.shutdown();
+  if (m_host.entry) {
     int exitCode = 0;
     VeltWaitForLocalServerExit(30000, &exitCode);
     VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
   }
-  if (comInitialized_) CoUninitialize();
+  if (m_comInitialized) CoUninitialize();
 }
 
 IWbemServices* Session::nameSpace(const std::string& name) {
-  if (!shared_) return localNameSpace(name);
-  auto found = namespaces_.find(name);
-  if (found != namespaces_.end()) return found->second.get();
-  return namespaces_.emplace(name, shared_->connect(name)).first->second.get();
+  if (!m_shared) return localNameSpace(name);
+  auto found = m_namespaces.find(name);
+  if (found != m_namespaces.end()) return found->second.get();
+  return m_namespaces.emplace(name, m_shared->connect(name)).first->second.get();
 }
 
 IWbemServices* Session::localNameSpace(const std::string& name) {
-  auto found = localNamespaces_.find(name);
-  if (found != localNamespaces_.end()) return found->second.get();
+  auto found = m_localNamespaces.find(name);
+  if (found != m_localNamespaces.end()) return found->second.get();
   ComPtr<IWbemServices> ns;
-  HRESULT hr = service_.openNamespace(utf16FromUtf8(name), ns.put());
+  HRESULT hr = m_service.openNamespace(utf16FromUtf8(name), ns.put());
   if (FAILED(hr)) {
     throw Failure(
         kExitSetup,
         "namespace " + name + ": " + describeStatus(hr) +
             " (the repository has no such namespace; see mofcomp, --mof and --namespace)");
   }
-  return localNamespaces_.emplace(name, ns).first->second.get();
+  return m_localNamespaces.emplace(name, ns).first->second.get();
 }
 
 ComPtr<IWbemClassObject> Session::classObject(IWbemServices* ns, const std::string& className) {
@@ -95,14 +96,14 @@ ComPtr<IWbemClassObject> Session::classObject(IWbemServices* ns, const std::stri
 }
 
 std::string Session::serverFolder() const {
-  if (host_.executablePath.empty()) return ".";
-  return std::filesystem::path(host_.executablePath).parent_path().string();
+  if (m_host.executablePath.empty()) return ".";
+  return std::filesystem::path(m_host.executablePath).parent_path().string();
 }
 
 std::string Session::serverLog() const {
   // Where COM appends a started server's output, beside the executable it started.
-  if (host_.executablePath.empty()) return "VeltProxyProvider.console.log";
-  return host_.executablePath + ".console.log";
+  if (m_host.executablePath.empty()) return "VeltProxyProvider.console.log";
+  return m_host.executablePath + ".console.log";
 }
 
 std::string Session::failureText(const std::string& what, HRESULT status) const {
@@ -133,7 +134,7 @@ std::string Session::failureText(const std::string& what, HRESULT status) const 
       }
       break;
     case RPC_E_DISCONNECTED:
-      if (shared_)
+      if (m_shared)
         text += "\n  the WMI service veltwmid went away; the next command starts it again";
       break;
     default:

@@ -50,14 +50,14 @@ class Session {
   // reading definitions only, as no provider is loaded for it.
   IWbemServices* localNameSpace(const std::string& name);
   // Whether the shared service went away while the session used it.
-  bool serviceLost() const { return shared_ && shared_->lost(); }
+  bool serviceLost() const { return m_shared && m_shared->lost(); }
   // The class definition; throws Failure(kExitUsage) when the namespace has no such class.
   ComPtr<IWbemClassObject> classObject(IWbemServices* ns, const std::string& className);
 
   // The repository, for what the namespaces' services do not tell (the registrations), and
   // for compiling into it.
-  velt::wmi::Service& service() { return service_; }
-  const velt::wmi::Service& service() const { return service_; }
+  velt::wmi::Service& service() { return m_service; }
+  const velt::wmi::Service& service() const { return m_service; }
 
   // The failure message for a WMI status: its name and code, and where to look further.
   std::string failureText(const std::string& what, HRESULT status) const;
@@ -67,12 +67,12 @@ class Session {
   std::string serverFolder() const;
   std::string serverLog() const;
 
-  ServerHost host_;
-  velt::wmi::Service service_;
-  std::unique_ptr<SharedService> shared_;
-  std::map<std::string, ComPtr<IWbemServices>> namespaces_;
-  std::map<std::string, ComPtr<IWbemServices>> localNamespaces_;
-  bool comInitialized_ = false;
+  ServerHost m_host;
+  velt::wmi::Service m_service;
+  std::unique_ptr<SharedService> m_shared;
+  std::map<std::string, ComPtr<IWbemServices>> m_namespaces;
+  std::map<std::string, ComPtr<IWbemServices>> m_localNamespaces;
+  bool m_comInitialized = false;
 };
 
 constexpr const char* kDefaultNamespace = "root\\norvex\\sample";

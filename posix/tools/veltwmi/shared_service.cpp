@@ -26,41 +26,42 @@ std::string commandProgram(const std::string& command) {
 }  // namespace
 
 SharedService::SharedService(std::string daemonExecutable, std::string repositoryPath)
-    : daemonExecutable_(std::move(daemonExecutable)), repositoryPath_(std::move(repositoryPath)) {}
+    : m_daemonExecutable(std::move(daemonExecutable)),
+      m_repositoryPath(std::move(repositoryPath)) {}
 
 void SharedService::ensureRegistered() const {
   std::error_code ignored;
   std::string registered = commandProgram(veltwmid::registeredCommand());
   // A registration naming a program that is gone (a moved or removed build) is as good as none.
   if (!registered.empty() && std::filesystem::exists(registered, ignored)) return;
-  if (!std::filesystem::exists(daemonExecutable_, ignored)) {
-    throw Failure(kExitSetup, "the WMI service is not registered and " + daemonExecutable_ +
+  if (!std::filesystem::exists(m_daemonExecutable, ignored)) {
+    throw Failure(kExitSetup, "the WMI service is not registered and " + m_daemonExecutable +
                                   " is missing: install veltwmid beside veltwmi, or register "
                                   "one with veltwmid -RegServer");
   }
   std::string error;
-  if (!veltwmid::registerDaemon(daemonExecutable_, error)) {
-    throw Failure(kExitSetup, "the WMI service " + daemonExecutable_ +
+  if (!veltwmid::registerDaemon(m_daemonExecutable, error)) {
+    throw Failure(kExitSetup, "the WMI service " + m_daemonExecutable +
                                   " is not registered: " + error + " (run it with -RegServer)");
   }
 }
 
 std::string SharedService::daemonLog() const {
   std::string registered = commandProgram(veltwmid::registeredCommand());
-  return (registered.empty() ? daemonExecutable_ : registered) + ".console.log";
+  return (registered.empty() ? m_daemonExecutable : registered) + ".console.log";
 }
 
 IWbemLocator* SharedService::locator() {
-  if (locator_) return locator_.get();
+  if (m_locator) return m_locator.get();
   ensureRegistered();
   HRESULT hr = CoCreateInstance(velt::wmi::CLSID_VeltWmiServiceLocator, nullptr,
-                                CLSCTX_LOCAL_SERVER, IID_IWbemLocator, locator_.putVoid());
-  if (FAILED(hr) || !locator_) {
-    locator_.reset();
+                                CLSCTX_LOCAL_SERVER, IID_IWbemLocator, m_locator.putVoid());
+  if (FAILED(hr) || !m_locator) {
+    m_locator.reset();
     throw Failure(kExitSetup, "the WMI service veltwmid cannot be reached: " + describeStatus(hr) +
                                   "\n  what it printed is in " + daemonLog());
   }
-  return locator_.get();
+  return m_locator.get();
 }
 
 ComPtr<IWbemServices> SharedService::connect(const std::string& nameSpace) {
@@ -69,7 +70,7 @@ ComPtr<IWbemServices> SharedService::connect(const std::string& nameSpace) {
   if (SUCCEEDED(velt::wmi::createContext(context.put()))) {
     OwnedVariant path;
     path.get()->vt = VT_BSTR;
-    path.get()->bstrVal = bstrFromUtf8(repositoryPath_).release();
+    path.get()->bstrVal = bstrFromUtf8(m_repositoryPath).release();
     context->SetValue(veltwmid::kRepositoryContextName, 0, path.get());
   }
   UniqueBstr resource = bstrFromUtf8(nameSpace);
@@ -79,12 +80,12 @@ ComPtr<IWbemServices> SharedService::connect(const std::string& nameSpace) {
   if (hr == veltwmid::kOtherRepository) {
     throw Failure(kExitSetup,
                   "the running WMI service veltwmid holds another repository than " +
-                      repositoryPath_ +
+                      m_repositoryPath +
                       "\n  it was started with another XDG_DATA_HOME: end it (or let it go idle) "
                       "or run veltwmi with the same XDG_DATA_HOME");
   }
   if (FAILED(hr) || !ns) {
-    if (hr == RPC_E_DISCONNECTED) *lost_ = true;
+    if (hr == RPC_E_DISCONNECTED) *m_lost = true;
     throw Failure(kExitSetup,
                   "namespace " + nameSpace + ": " + describeStatus(hr) +
                       (hr == RPC_E_DISCONNECTED
@@ -92,7 +93,7 @@ ComPtr<IWbemServices> SharedService::connect(const std::string& nameSpace) {
                            : " (the repository has no such namespace; see mofcomp, --mof and "
                              "--namespace)"));
   }
-  std::shared_ptr<std::atomic<bool>> lost = lost_;
+  std::shared_ptr<std::atomic<bool>> lost = m_lost;
   velt::remoting::whenDisconnected(ns.get(), [lost] { *lost = true; });
   return ns;
 }

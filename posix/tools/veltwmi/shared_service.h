@@ -20,18 +20,18 @@ class SharedService {
   // The namespace, from the service; throws Failure(kExitSetup) naming what went wrong.
   ComPtr<IWbemServices> connect(const std::string& nameSpace);
   // Whether the connection to the service was lost (the daemon ended or was killed).
-  bool lost() const { return lost_->load(); }
+  bool lost() const { return m_lost->load(); }
 
  private:
   void ensureRegistered() const;
   IWbemLocator* locator();
   std::string daemonLog() const;
 
-  std::string daemonExecutable_;
-  std::string repositoryPath_;
-  ComPtr<IWbemLocator> locator_;
+  std::string m_daemonExecutable;
+  std::string m_repositoryPath;
+  ComPtr<IWbemLocator> m_locator;
   // Shared with the loss callbacks, which may run after this object is gone.
-  std::shared_ptr<std::atomic<bool>> lost_ = std::make_shared<std::atomic<bool>>(false);
+  std::shared_ptr<std::atomic<bool>> m_lost = std::make_shared<std::atomic<bool>>(false);
 };
 
 }  // namespace veltwmi

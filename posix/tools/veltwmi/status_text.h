@@ -29,11 +29,11 @@ std::string extendedStatusText(IWbemClassObject* status);
 class Failure : public std::runtime_error {
  public:
   Failure(int exitCode, const std::string& message)
-      : std::runtime_error(message), exitCode_(exitCode) {}
-  int exitCode() const { return exitCode_; }
+      : std::runtime_error(message), m_exitCode(exitCode) {}
+  int exitCode() const { return m_exitCode; }
 
  private:
-  int exitCode_;
+  int m_exitCode;
 };
 
 inline Failure usageError(const std::string& message) { return Failure(kExitUsage, message); }

@@ -12,28 +12,28 @@ class Lifetime {
   // Held by every object a client holds: counted while it lives.
   class Token {
    public:
-    explicit Token(Lifetime& lifetime) : lifetime_(&lifetime) { ++lifetime_->objects_; }
-    Token(const Token& other) : Token(*other.lifetime_) {}
+    explicit Token(Lifetime& lifetime) : m_lifetime(&lifetime) { ++m_lifetime->m_objects; }
+    Token(const Token& other) : Token(*other.m_lifetime) {}
     Token& operator=(const Token&) = delete;
-    ~Token() { --lifetime_->objects_; }
+    ~Token() { --m_lifetime->m_objects; }
 
    private:
-    Lifetime* lifetime_;
+    Lifetime* m_lifetime;
   };
 
-  void lock() { ++locks_; }
+  void lock() { ++m_locks; }
   void unlock() {
     // A client cannot unlock what it never locked.
-    long current = locks_.load();
-    while (current > 0 && !locks_.compare_exchange_weak(current, current - 1)) {
+    long current = m_locks.load();
+    while (current > 0 && !m_locks.compare_exchange_weak(current, current - 1)) {
     }
   }
-  bool inUse() const { return objects_ > 0 || locks_ > 0; }
-  long objects() const { return objects_; }
+  bool inUse() const { return m_objects > 0 || m_locks > 0; }
+  long objects() const { return m_objects; }
 
  private:
-  std::atomic<long> objects_{0};
-  std::atomic<long> locks_{0};
+  std::atomic<long> m_objects{0};
+  std::atomic<long> m_locks{0};
 };
 
 }  // namespace veltwmid

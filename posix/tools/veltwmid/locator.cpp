@@ -38,111 +38,111 @@ bool hasText(const BSTR text) { return text != nullptr && SysStringLen(text) > 0
 class ClientNamespace final : public ComObject<IWbemServices, IID_IWbemServices> {
  public:
   ClientNamespace(ComPtr<IWbemServices> inner, Lifetime& lifetime)
-      : inner_(std::move(inner)), token_(lifetime), lifetime_(lifetime) {}
+      : m_inner(std::move(inner)), m_token(lifetime), m_lifetime(lifetime) {}
 
   STDMETHODIMP OpenNamespace(const BSTR name, LONG flags, IWbemContext* context,
                              IWbemServices** working, IWbemCallResult** result) override {
-    if (working == nullptr) return inner_->OpenNamespace(name, flags, context, working, result);
+    if (working == nullptr) return m_inner->OpenNamespace(name, flags, context, working, result);
     ComPtr<IWbemServices> opened;
-    HRESULT hr = inner_->OpenNamespace(name, flags, context, opened.put(), result);
+    HRESULT hr = m_inner->OpenNamespace(name, flags, context, opened.put(), result);
     *working =
-        SUCCEEDED(hr) && opened ? new ClientNamespace(std::move(opened), lifetime_) : nullptr;
+        SUCCEEDED(hr) && opened ? new ClientNamespace(std::move(opened), m_lifetime) : nullptr;
     return hr;
   }
   STDMETHODIMP CancelAsyncCall(IWbemObjectSink* sink) override {
-    return inner_->CancelAsyncCall(sink);
+    return m_inner->CancelAsyncCall(sink);
   }
   STDMETHODIMP QueryObjectSink(LONG flags, IWbemObjectSink** handler) override {
-    return inner_->QueryObjectSink(flags, handler);
+    return m_inner->QueryObjectSink(flags, handler);
   }
   STDMETHODIMP GetObject(const BSTR path, LONG flags, IWbemContext* context,
                          IWbemClassObject** object, IWbemCallResult** result) override {
-    return inner_->GetObject(path, flags, context, object, result);
+    return m_inner->GetObject(path, flags, context, object, result);
   }
   STDMETHODIMP GetObjectAsync(const BSTR path, LONG flags, IWbemContext* context,
                               IWbemObjectSink* sink) override {
-    return inner_->GetObjectAsync(path, flags, context, sink);
+    return m_inner->GetObjectAsync(path, flags, context, sink);
   }
   STDMETHODIMP PutClass(IWbemClassObject* object, LONG flags, IWbemContext* context,
                         IWbemCallResult** result) override {
-    return inner_->PutClass(object, flags, context, result);
+    return m_inner->PutClass(object, flags, context, result);
   }
   STDMETHODIMP PutClassAsync(IWbemClassObject* object, LONG flags, IWbemContext* context,
                              IWbemObjectSink* sink) override {
-    return inner_->PutClassAsync(object, flags, context, sink);
+    return m_inner->PutClassAsync(object, flags, context, sink);
   }
   STDMETHODIMP DeleteClass(const BSTR name, LONG flags, IWbemContext* context,
                            IWbemCallResult** result) override {
-    return inner_->DeleteClass(name, flags, context, result);
+    return m_inner->DeleteClass(name, flags, context, result);
   }
   STDMETHODIMP DeleteClassAsync(const BSTR name, LONG flags, IWbemContext* context,
                                 IWbemObjectSink* sink) override {
-    return inner_->DeleteClassAsync(name, flags, context, sink);
+    return m_inner->DeleteClassAsync(name, flags, context, sink);
   }
   STDMETHODIMP CreateClassEnum(const BSTR superclass, LONG flags, IWbemContext* context,
                                IEnumWbemClassObject** enumerator) override {
-    return inner_->CreateClassEnum(superclass, flags, context, enumerator);
+    return m_inner->CreateClassEnum(superclass, flags, context, enumerator);
   }
   STDMETHODIMP CreateClassEnumAsync(const BSTR superclass, LONG flags, IWbemContext* context,
                                     IWbemObjectSink* sink) override {
-    return inner_->CreateClassEnumAsync(superclass, flags, context, sink);
+    return m_inner->CreateClassEnumAsync(superclass, flags, context, sink);
   }
   STDMETHODIMP PutInstance(IWbemClassObject* instance, LONG flags, IWbemContext* context,
                            IWbemCallResult** result) override {
-    return inner_->PutInstance(instance, flags, context, result);
+    return m_inner->PutInstance(instance, flags, context, result);
   }
   STDMETHODIMP PutInstanceAsync(IWbemClassObject* instance, LONG flags, IWbemContext* context,
                                 IWbemObjectSink* sink) override {
-    return inner_->PutInstanceAsync(instance, flags, context, sink);
+    return m_inner->PutInstanceAsync(instance, flags, context, sink);
   }
   STDMETHODIMP DeleteInstance(const BSTR path, LONG flags, IWbemContext* context,
                               IWbemCallResult** result) override {
-    return inner_->DeleteInstance(path, flags, context, result);
+    return m_inner->DeleteInstance(path, flags, context, result);
   }
   STDMETHODIMP DeleteInstanceAsync(const BSTR path, LONG flags, IWbemContext* context,
                                    IWbemObjectSink* sink) override {
-    return inner_->DeleteInstanceAsync(path, flags, context, sink);
+    return m_inner->DeleteInstanceAsync(path, flags, context, sink);
   }
   STDMETHODIMP CreateInstanceEnum(const BSTR filter, LONG flags, IWbemContext* context,
                                   IEnumWbemClassObject** enumerator) override {
-    return inner_->CreateInstanceEnum(filter, flags, context, enumerator);
+    return m_inner->CreateInstanceEnum(filter, flags, context, enumerator);
   }
   STDMETHODIMP CreateInstanceEnumAsync(const BSTR filter, LONG flags, IWbemContext* context,
                                        IWbemObjectSink* sink) override {
-    return inner_->CreateInstanceEnumAsync(filter, flags, context, sink);
+    return m_inner->CreateInstanceEnumAsync(filter, flags, context, sink);
   }
   STDMETHODIMP ExecQuery(const BSTR language, const BSTR query, LONG flags, IWbemContext* context,
                          IEnumWbemClassObject** enumerator) override {
-    return inner_->ExecQuery(language, query, flags, context, enumerator);
+    return m_inner->ExecQuery(language, query, flags, context, enumerator);
   }
   STDMETHODIMP ExecQueryAsync(const BSTR language, const BSTR query, LONG flags,
                               IWbemContext* context, IWbemObjectSink* sink) override {
-    return inner_->ExecQueryAsync(language, query, flags, context, sink);
+    return m_inner->ExecQueryAsync(language, query, flags, context, sink);
   }
   STDMETHODIMP ExecNotificationQuery(const BSTR language, const BSTR query, LONG flags,
                                      IWbemContext* context,
                                      IEnumWbemClassObject** enumerator) override {
-    return inner_->ExecNotificationQuery(language, query, flags, context, enumerator);
+    return m_inner->ExecNotificationQuery(language, query, flags, context, enumerator);
   }
   STDMETHODIMP ExecNotificationQueryAsync(const BSTR language, const BSTR query, LONG flags,
                                           IWbemContext* context, IWbemObjectSink* sink) override {
-    return inner_->ExecNotificationQueryAsync(language, query, flags, context, sink);
+    return m_inner->ExecNotificationQueryAsync(language, query, flags, context, sink);
   }
   STDMETHODIMP ExecMethod(const BSTR path, const BSTR method, LONG flags, IWbemContext* context,
                           IWbemClassObject* in, IWbemClassObject** out,
                           IWbemCallResult** result) override {
-    return inner_->ExecMethod(path, method, flags, context, in, out, result);
+    return m_inner->ExecMethod(path, method, flags, context, in, out, result);
   }
   STDMETHODIMP ExecMethodAsync(const BSTR path, const BSTR method, LONG flags,
                                IWbemContext* context, IWbemClassObject* in,
                                IWbemObjectSink* sink) override {
-    return inner_->ExecMethodAsync(path, method, flags, context, in, sink);
+    return m_inner->ExecMethodAsync(path, method, flags, context, in, sink);
   }
 
  private:
-  ComPtr<IWbemServices> inner_;
-  Lifetime::Token token_;
-  Lifetime& lifetime_;
+  ComPtr<IWbemServices> m_inner;
+  Lifetime::Token m_token;
+  Lifetime& m_lifetime;
 };
 
 // The repository a client's context names, or empty when it names none.
@@ -159,7 +159,7 @@ std::string expectedRepository(IWbemContext* context) {
 class ServiceLocator final : public ComObject<IWbemLocator, IID_IWbemLocator> {
  public:
   ServiceLocator(velt::wmi::Service& service, Lifetime& lifetime, const std::string& repository)
-      : service_(service), token_(lifetime), lifetime_(lifetime), repository_(repository) {}
+      : m_service(service), m_token(lifetime), m_lifetime(lifetime), m_repository(repository) {}
 
   STDMETHODIMP ConnectServer(const BSTR resource, const BSTR user, const BSTR password,
                              const BSTR /*locale*/, LONG /*securityFlags*/,
@@ -175,48 +175,48 @@ class ServiceLocator final : public ComObject<IWbemLocator, IID_IWbemLocator> {
     // A client of another repository (another XDG_DATA_HOME under the same runtime folder)
     // would otherwise read and write classes it never compiled.
     std::string expected = expectedRepository(context);
-    if (!expected.empty() && !repository_.empty() && !sameRepository(expected, repository_)) {
+    if (!expected.empty() && !m_repository.empty() && !sameRepository(expected, m_repository)) {
       return kOtherRepository;
     }
     ComPtr<IWbemServices> services;
-    HRESULT hr = service_.openNamespace(name.nameSpace, services.put());
+    HRESULT hr = m_service.openNamespace(name.nameSpace, services.put());
     if (FAILED(hr)) return hr;
-    *nameSpace = new ClientNamespace(std::move(services), lifetime_);
+    *nameSpace = new ClientNamespace(std::move(services), m_lifetime);
     return WBEM_S_NO_ERROR;
   }
 
  private:
-  velt::wmi::Service& service_;
-  Lifetime::Token token_;
-  Lifetime& lifetime_;
-  const std::string repository_;
+  velt::wmi::Service& m_service;
+  Lifetime::Token m_token;
+  Lifetime& m_lifetime;
+  const std::string m_repository;
 };
 
 class LocatorFactory final : public ComObject<IClassFactory, IID_IClassFactory> {
  public:
   LocatorFactory(velt::wmi::Service& service, Lifetime& lifetime, std::string repository)
-      : service_(service), lifetime_(lifetime), repository_(std::move(repository)) {}
+      : m_service(service), m_lifetime(lifetime), m_repository(std::move(repository)) {}
 
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    ComPtr<IWbemLocator> locator(new ServiceLocator(service_, lifetime_, repository_));
+    ComPtr<IWbemLocator> locator(new ServiceLocator(m_service, m_lifetime, m_repository));
     return locator->QueryInterface(iid, out);
   }
   STDMETHODIMP LockServer(BOOL lock) override {
     if (lock) {
-      lifetime_.lock();
+      m_lifetime.lock();
     } else {
-      lifetime_.unlock();
+      m_lifetime.unlock();
     }
     return S_OK;
   }
 
  private:
-  velt::wmi::Service& service_;
-  Lifetime& lifetime_;
-  const std::string repository_;
+  velt::wmi::Service& m_service;
+  Lifetime& m_lifetime;
+  const std::string m_repository;
 };
 
 }  // namespace

@@ -19,7 +19,7 @@ class ModuleTest : public ::testing::Test {
  protected:
   void TearDown() override {
     VeltSetModuleFileNameOverride(nullptr);
-    SetEnvironmentVariableA("PATH", savedPath_.empty() ? nullptr : savedPath_.c_str());
+    SetEnvironmentVariableA("PATH", m_savedPath.empty() ? nullptr : m_savedPath.c_str());
   }
 
   // Places "the executable" in `directory` and the probe library as `libraryName` in each of
@@ -38,8 +38,8 @@ class ModuleTest : public ::testing::Test {
     return probe ? probe() : -1;
   }
 
-  TempDir dir_;
-  std::string savedPath_ = [] {
+  TempDir m_dir;
+  std::string m_savedPath = [] {
     const char* path = std::getenv("PATH");
     return std::string(path ? path : "");
   }();
@@ -69,39 +69,39 @@ TEST_F(ModuleTest, ExecutablePathIsRealUnlessOverriddenAndASmallBufferTruncates)
 }
 
 TEST_F(ModuleTest, RelativeNamesSearchTheExecutableDirectoryThenEachPathEntry) {
-  layOut(dir_ / "app/server.exe",
-         {dir_ / "app/probe.so", dir_ / "onpath/probe.so", dir_ / "second/sub/probe.so"});
+  layOut(m_dir / "app/server.exe",
+         {m_dir / "app/probe.so", m_dir / "onpath/probe.so", m_dir / "second/sub/probe.so"});
   // Windows code appends to PATH with ';'; both separators split it.
-  SetEnvironmentVariableA("PATH",
-                          ("/nonexistent:" + (dir_ / "onpath") + ";" + (dir_ / "second")).c_str());
+  SetEnvironmentVariableA(
+      "PATH", ("/nonexistent:" + (m_dir / "onpath") + ";" + (m_dir / "second")).c_str());
   HMODULE module = LoadLibraryA("probe.so");
   ASSERT_NE(module, nullptr);
-  EXPECT_EQ(moduleFileName(module), dir_ / "app/probe.so");
+  EXPECT_EQ(moduleFileName(module), m_dir / "app/probe.so");
   EXPECT_EQ(answer(module), 42);
   EXPECT_TRUE(FreeLibrary(module));
   module = LoadLibraryA("sub\\probe.so");  // a directory part, tried in each folder
   ASSERT_NE(module, nullptr);
-  EXPECT_EQ(moduleFileName(module), dir_ / "second/sub/probe.so");
+  EXPECT_EQ(moduleFileName(module), m_dir / "second/sub/probe.so");
   FreeLibrary(module);
 
   // A relative PATH entry is taken from the current folder; the module's name is full anyway.
   std::filesystem::path before = std::filesystem::current_path();
-  std::filesystem::current_path(dir_ / "second");
-  VeltSetModuleFileNameOverride((dir_ / "none/server.exe").c_str());
+  std::filesystem::current_path(m_dir / "second");
+  VeltSetModuleFileNameOverride((m_dir / "none/server.exe").c_str());
   SetEnvironmentVariableA("PATH", "sub");
   module = LoadLibraryA("probe.so");
   std::filesystem::current_path(before);
   ASSERT_NE(module, nullptr);
-  EXPECT_EQ(moduleFileName(module), dir_ / "second/sub/probe.so");
+  EXPECT_EQ(moduleFileName(module), m_dir / "second/sub/probe.so");
   FreeLibrary(module);
 }
 
 TEST_F(ModuleTest, FailuresReportModuleAndProcedure) {
-  layOut(dir_ / "app/server.exe", {dir_ / "app/probe.so"});
+  layOut(m_dir / "app/server.exe", {m_dir / "app/probe.so"});
   EXPECT_EQ(LoadLibraryA("absent.so"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
-  EXPECT_EQ(LoadLibraryA((dir_ / "elsewhere/probe.so").c_str()), nullptr);
-  HMODULE module = LoadLibraryA((dir_ / "app/probe.so").c_str());
+  EXPECT_EQ(LoadLibraryA((m_dir / "elsewhere/probe.so").c_str()), nullptr);
+  HMODULE module = LoadLibraryA((m_dir / "app/probe.so").c_str());
   ASSERT_NE(module, nullptr);
   EXPECT_EQ(GetProcAddress(module, "no_such_function"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));

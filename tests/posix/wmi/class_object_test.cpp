@@ -30,27 +30,27 @@ std::vector<std::u16string> names(SAFEARRAY* array) {
 class ClassObjectTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    service_.loadMofText(kTestMof, "test.mof");
-    ASSERT_EQ(service_.openNamespace(u"root\\test", &ns_), WBEM_S_NO_ERROR);
+    m_service.loadMofText(kTestMof, "test.mof");
+    ASSERT_EQ(m_service.openNamespace(u"root\\test", &m_ns), WBEM_S_NO_ERROR);
   }
   void TearDown() override {
-    ns_->Release();
-    service_.shutdown();
+    m_ns->Release();
+    m_service.shutdown();
     EXPECT_EQ(liveObjectCount(), 0);
   }
   ComPtr<IWbemClassObject> spawn(const char16_t* cls) {
-    ComPtr<IWbemClassObject> def(classOf(ns_, cls));
+    ComPtr<IWbemClassObject> def(classOf(m_ns, cls));
     ComPtr<IWbemClassObject> instance;
     EXPECT_EQ(def->SpawnInstance(0, instance.put()), WBEM_S_NO_ERROR);
     return instance;
   }
 
-  Service service_{[] {
+  Service m_service{[] {
     ServiceOptions options;
     options.serverName = u"HOST1";
     return options;
   }()};
-  IWbemServices* ns_ = nullptr;
+  IWbemServices* m_ns = nullptr;
 };
 
 TEST_F(ClassObjectTest, PropertiesKeepTheirTypesAndConvertWrittenValues) {
@@ -195,13 +195,13 @@ TEST_F(ClassObjectTest, PathsQuoteStringKeysAndSortKeysByName) {
 
   ComPtr<IWbemClassObject> s = spawn(u"Settings");
   EXPECT_EQ(getText(s.get(), u"__RELPATH"), u"Settings=@");
-  ComPtr<IWbemClassObject> cls(classOf(ns_, u"Pair"));
+  ComPtr<IWbemClassObject> cls(classOf(m_ns, u"Pair"));
   EXPECT_EQ(getText(cls.get(), u"__RELPATH"), u"Pair");
   EXPECT_EQ(getText(cls.get(), u"__PATH"), u"\\\\HOST1\\root\\test:Pair");
 }
 
 TEST_F(ClassObjectTest, MethodsHaveParameterClassesThatSpawnInstances) {
-  ComPtr<IWbemClassObject> cls(classOf(ns_, u"Kinds"));
+  ComPtr<IWbemClassObject> cls(classOf(m_ns, u"Kinds"));
   ComPtr<IWbemClassObject> in, out;
   ASSERT_EQ(cls->GetMethod(u"Scale", 0, in.put(), out.put()), WBEM_S_NO_ERROR);
   SAFEARRAY* list = nullptr;

@@ -34,27 +34,27 @@ bool within(std::chrono::seconds bound, Condition condition) {
 class ProviderIdleTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    registry_ =
+    m_registry =
         std::filesystem::temp_directory_path() / ("wmi_idle_" + std::to_string(getpid()) + ".db");
-    setenv("VELT_REGISTRY", registry_.c_str(), 1);
+    setenv("VELT_REGISTRY", m_registry.c_str(), 1);
     VeltRegistryReset();
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     VeltSetLocalServerEntry(veltwmi::test::gadgetProviderMain, nullptr, nullptr);
     veltwmi::test::registerGadgetServer();
     veltwmi::test::resetGadgets();
-    service_.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
-    ASSERT_EQ(service_.openNamespace(u"root\\test", ns_.put()), WBEM_S_NO_ERROR);
+    m_service.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
+    ASSERT_EQ(m_service.openNamespace(u"root\\test", m_ns.put()), WBEM_S_NO_ERROR);
   }
   void TearDown() override {
     veltwmi::test::holdEnumerations(false);
-    ns_ = {};
-    service_.shutdown();
+    m_ns = {};
+    m_service.shutdown();
     int exitCode = -1;
     EXPECT_TRUE(VeltWaitForLocalServerExit(20000, &exitCode));
     VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
     CoUninitialize();
     VeltRegistryReset();
-    std::filesystem::remove(registry_);
+    std::filesystem::remove(m_registry);
   }
   template <class Call>
   HRESULT run(Call call) {
@@ -63,10 +63,11 @@ class ProviderIdleTest : public ::testing::Test {
     return sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
   }
   HRESULT getG1() {
-    return run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(path_.get(), 0, nullptr, s); });
+    return run(
+        [&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(m_path.get(), 0, nullptr, s); });
   }
   bool released() {
-    return within(kWait, [&] { return service_.activeProviderCount() == 0; });
+    return within(kWait, [&] { return m_service.activeProviderCount() == 0; });
   }
 
   static ServiceOptions idleOptions() {
@@ -75,10 +76,10 @@ class ProviderIdleTest : public ::testing::Test {
     return options;
   }
 
-  std::filesystem::path registry_;
-  Service service_{idleOptions()};
-  ComPtr<IWbemServices> ns_;
-  velt::UniqueBstr path_ = velt::bstrFromUtf16(u"Gadget.Name=\"g1\"");
+  std::filesystem::path m_registry;
+  Service m_service{idleOptions()};
+  ComPtr<IWbemServices> m_ns;
+  velt::UniqueBstr m_path = velt::bstrFromUtf16(u"Gadget.Name=\"g1\"");
 };
 
 TEST_F(ProviderIdleTest, AnIdleProviderIsReleasedAndTheNextRequestActivatesItAgain) {
@@ -94,11 +95,12 @@ TEST_F(ProviderIdleTest, ASubscriptionKeepsItsProviderUntilCancelled) {
   const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
                          query = velt::bstrFromUtf16(u"select * from GadgetChanged");
   ComPtr<RecordingSink> subscription(RecordingSink::create());
-  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription.get()),
-            WBEM_S_NO_ERROR);
+  ASSERT_EQ(
+      m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription.get()),
+      WBEM_S_NO_ERROR);
   std::this_thread::sleep_for(milliseconds(kIdleMs * 6));
-  EXPECT_EQ(service_.activeProviderCount(), 1u);
-  EXPECT_EQ(ns_->CancelAsyncCall(subscription.get()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(m_service.activeProviderCount(), 1u);
+  EXPECT_EQ(m_ns->CancelAsyncCall(subscription.get()), WBEM_S_NO_ERROR);
   EXPECT_TRUE(released());
 }
 
@@ -107,11 +109,11 @@ TEST_F(ProviderIdleTest, ARequestInProgressKeepsItsProvider) {
   const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
   ComPtr<RecordingSink> sink(RecordingSink::create());
   auto request = std::async(std::launch::async, [&] {
-    return ns_->CreateInstanceEnumAsync(className.get(), 0, nullptr, sink.get());
+    return m_ns->CreateInstanceEnumAsync(className.get(), 0, nullptr, sink.get());
   });
   ASSERT_TRUE(sink->waitForObjects(1, kWait));
   std::this_thread::sleep_for(milliseconds(kIdleMs * 6));
-  EXPECT_EQ(service_.activeProviderCount(), 1u);
+  EXPECT_EQ(m_service.activeProviderCount(), 1u);
   veltwmi::test::holdEnumerations(false);
   EXPECT_EQ(sink->waitForFinalStatus(kWait), WBEM_S_NO_ERROR);
   EXPECT_EQ(request.get(), WBEM_S_NO_ERROR);

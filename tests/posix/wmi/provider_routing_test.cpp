@@ -22,26 +22,26 @@ constexpr auto kWait = std::chrono::seconds(20);
 class ProviderRoutingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    registry_ = std::filesystem::temp_directory_path() /
-                ("wmi_routing_" + std::to_string(getpid()) + ".db");
-    setenv("VELT_REGISTRY", registry_.c_str(), 1);
+    m_registry = std::filesystem::temp_directory_path() /
+                 ("wmi_routing_" + std::to_string(getpid()) + ".db");
+    setenv("VELT_REGISTRY", m_registry.c_str(), 1);
     VeltRegistryReset();
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     VeltSetLocalServerEntry(veltwmi::test::gadgetProviderMain, nullptr, nullptr);
     veltwmi::test::resetGadgets();
-    service_.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
-    ASSERT_EQ(service_.openNamespace(u"root\\test", &ns_), WBEM_S_NO_ERROR);
+    m_service.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
+    ASSERT_EQ(m_service.openNamespace(u"root\\test", &m_ns), WBEM_S_NO_ERROR);
   }
   void TearDown() override {
-    if (ns_) ns_->Release();
-    service_.shutdown();
+    if (m_ns) m_ns->Release();
+    m_service.shutdown();
     int exitCode = -1;
     EXPECT_TRUE(VeltWaitForLocalServerExit(20000, &exitCode));
     VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
     EXPECT_EQ(liveObjectCount(), 0);
     CoUninitialize();
     VeltRegistryReset();
-    std::filesystem::remove(registry_);
+    std::filesystem::remove(m_registry);
   }
   // Runs an asynchronous request and hands back its final status, releasing the sink unless
   // the caller takes it.
@@ -57,12 +57,12 @@ class ProviderRoutingTest : public ::testing::Test {
     return status;
   }
   HRESULT put(IWbemClassObject* gadget) {
-    return run([&](IWbemObjectSink* s) { return ns_->PutInstanceAsync(gadget, 0, nullptr, s); });
+    return run([&](IWbemObjectSink* s) { return m_ns->PutInstanceAsync(gadget, 0, nullptr, s); });
   }
 
-  std::filesystem::path registry_;
-  Service service_;
-  IWbemServices* ns_ = nullptr;
+  std::filesystem::path m_registry;
+  Service m_service;
+  IWbemServices* m_ns = nullptr;
 };
 
 TEST_F(ProviderRoutingTest, ResultsStatusesAndEventsTravelBetweenClientAndProvider) {
@@ -72,9 +72,9 @@ TEST_F(ProviderRoutingTest, ResultsStatusesAndEventsTravelBetweenClientAndProvid
   velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"g1\""),
                    missing = velt::bstrFromUtf16(u"Gadget.Name=\"Missing\"");
   RecordingSink* got = nullptr;
-  EXPECT_EQ(
-      run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(path.get(), 0, context, s); }, &got),
-      WBEM_S_NO_ERROR);
+  EXPECT_EQ(run([&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(path.get(), 0, context, s); },
+                &got),
+            WBEM_S_NO_ERROR);
   ASSERT_EQ(got->objects().size(), 1u);
   EXPECT_EQ(getText(got->objects()[0], u"__RELPATH"), u"Gadget.Name=\"g1\"");
   std::vector<SinkEvent> events = got->events();
@@ -85,23 +85,23 @@ TEST_F(ProviderRoutingTest, ResultsStatusesAndEventsTravelBetweenClientAndProvid
   context->Release();
   // The provider's failure status reaches the client's sink.
   EXPECT_EQ(
-      run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(missing.get(), 0, nullptr, s); }),
+      run([&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(missing.get(), 0, nullptr, s); }),
       WBEM_E_NOT_FOUND);
 
   // Each write fires an event into the subscription, until the subscription is cancelled.
   velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
                    query = velt::bstrFromUtf16(u"select * from GadgetChanged");
   RecordingSink* subscription = RecordingSink::create();
-  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription),
+  ASSERT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription),
             WBEM_S_NO_ERROR);
-  IWbemClassObject* cls = classOf(ns_, u"Gadget");
+  IWbemClassObject* cls = classOf(m_ns, u"Gadget");
   IWbemClassObject* gadget = nullptr;
   cls->SpawnInstance(0, &gadget);
   putText(gadget, u"Name", u"hot");
   EXPECT_EQ(put(gadget), WBEM_S_NO_ERROR);
   ASSERT_TRUE(subscription->waitForObjects(1, kWait));
   EXPECT_EQ(getText(subscription->objects()[0], u"Name"), u"hot");
-  EXPECT_EQ(ns_->CancelAsyncCall(subscription), WBEM_S_NO_ERROR);
+  EXPECT_EQ(m_ns->CancelAsyncCall(subscription), WBEM_S_NO_ERROR);
   EXPECT_EQ(subscription->waitForFinalStatus(kWait), WBEM_E_CALL_CANCELLED);
   EXPECT_EQ(put(gadget), WBEM_S_NO_ERROR);
   EXPECT_EQ(subscription->objects().size(), 1u);
@@ -110,7 +110,7 @@ TEST_F(ProviderRoutingTest, ResultsStatusesAndEventsTravelBetweenClientAndProvid
   cls->Release();
 
   // One provider object served everything; TearDown proves it and its server are gone.
-  EXPECT_EQ(service_.activeProviderCount(), 1u);
+  EXPECT_EQ(m_service.activeProviderCount(), 1u);
 }
 
 // Clients enumerate the properties of the events they receive at once, each from its own
@@ -124,10 +124,10 @@ TEST_F(ProviderRoutingTest, EverySubscriberGetsItsOwnWholeCopyOfEachEvent) {
   for (int i = 0; i < kSubscribers; ++i) {
     subscribers.push_back(RecordingSink::create());
     ASSERT_EQ(
-        ns_->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscribers.back()),
+        m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscribers.back()),
         WBEM_S_NO_ERROR);
   }
-  IWbemClassObject* cls = classOf(ns_, u"Gadget");
+  IWbemClassObject* cls = classOf(m_ns, u"Gadget");
   IWbemClassObject* gadget = nullptr;
   cls->SpawnInstance(0, &gadget);
   putText(gadget, u"Name", u"hot");
@@ -157,7 +157,7 @@ TEST_F(ProviderRoutingTest, EverySubscriberGetsItsOwnWholeCopyOfEachEvent) {
   for (std::thread& t : clients) t.join();
   EXPECT_EQ(broken, 0);
   for (RecordingSink* s : subscribers) {
-    EXPECT_EQ(ns_->CancelAsyncCall(s), WBEM_S_NO_ERROR);
+    EXPECT_EQ(m_ns->CancelAsyncCall(s), WBEM_S_NO_ERROR);
     s->Release();
   }
   gadget->Release();
@@ -166,18 +166,18 @@ TEST_F(ProviderRoutingTest, EverySubscriberGetsItsOwnWholeCopyOfEachEvent) {
 
 TEST_F(ProviderRoutingTest, ArgumentAndPathFaultsAreAnswered) {
   RecordingSink* sink = RecordingSink::create();
-  EXPECT_EQ(ns_->GetObjectAsync(nullptr, 0, nullptr, sink), WBEM_E_INVALID_PARAMETER);
+  EXPECT_EQ(m_ns->GetObjectAsync(nullptr, 0, nullptr, sink), WBEM_E_INVALID_PARAMETER);
   sink->Release();
   velt::UniqueBstr bad = velt::bstrFromUtf16(u"Gadget."),
                    unknown = velt::bstrFromUtf16(u"Nothing.Id=1"),
                    klass = velt::bstrFromUtf16(u"Nothing");
-  EXPECT_EQ(run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(bad.get(), 0, nullptr, s); }),
+  EXPECT_EQ(run([&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(bad.get(), 0, nullptr, s); }),
             WBEM_E_INVALID_OBJECT_PATH);
   EXPECT_EQ(
-      run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(unknown.get(), 0, nullptr, s); }),
+      run([&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(unknown.get(), 0, nullptr, s); }),
       WBEM_E_INVALID_CLASS);
   IWbemClassObject* none = nullptr;
-  EXPECT_EQ(ns_->GetObject(klass.get(), 0, nullptr, &none, nullptr), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(m_ns->GetObject(klass.get(), 0, nullptr, &none, nullptr), WBEM_E_NOT_FOUND);
 }
 
 }  // namespace

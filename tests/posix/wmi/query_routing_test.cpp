@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "gadget_provider.h"
+#include "wmi_model/com_object.h"
 #include "winplatform/posix_hooks.h"
 #include "winplatform/registry_hooks.h"
 #include "wmi_test_support.h"
@@ -19,76 +20,60 @@ namespace {
 constexpr auto kWait = std::chrono::seconds(20);
 
 // Keeps the status object of the final status, which the recording sink does not.
-class StatusSink final : public IWbemObjectSink {
+class StatusSink final : public detail::ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
  public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (iid == IID_IUnknown || iid == IID_IWbemObjectSink) {
-      *out = this;
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
   STDMETHODIMP Indicate(LONG, IWbemClassObject**) override { return WBEM_S_NO_ERROR; }
   STDMETHODIMP SetStatus(LONG flags, HRESULT status, BSTR, IWbemClassObject* object) override {
     if (flags != WBEM_STATUS_COMPLETE) return WBEM_S_NO_ERROR;
-    std::lock_guard<std::mutex> lock(mutex_);
-    status_ = status;
-    description_ = object ? getText(object, u"Description") : u"<no status object>";
-    done_.notify_all();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_status = status;
+    m_description = object ? getText(object, u"Description") : u"<no status object>";
+    m_done.notify_all();
     return WBEM_S_NO_ERROR;
   }
   std::pair<HRESULT, std::u16string> wait() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait_for(lock, kWait, [&] { return status_.has_value(); });
-    return {status_.value_or(E_UNEXPECTED), description_};
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_done.wait_for(lock, kWait, [&] { return m_status.has_value(); });
+    return {m_status.value_or(E_UNEXPECTED), m_description};
   }
 
  private:
-  std::atomic<ULONG> refs_{1};
-  std::mutex mutex_;
-  std::condition_variable done_;
-  std::optional<HRESULT> status_;
-  std::u16string description_;
+  std::mutex m_mutex;
+  std::condition_variable m_done;
+  std::optional<HRESULT> m_status;
+  std::u16string m_description;
 };
 
 class QueryRoutingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    registry_ =
+    m_registry =
         std::filesystem::temp_directory_path() / ("wmi_query_" + std::to_string(getpid()) + ".db");
-    setenv("VELT_REGISTRY", registry_.c_str(), 1);
+    setenv("VELT_REGISTRY", m_registry.c_str(), 1);
     VeltRegistryReset();
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     VeltSetLocalServerEntry(veltwmi::test::gadgetProviderMain, nullptr, nullptr);
     veltwmi::test::resetGadgets();
     veltwmi::test::registerGadgetServer();
-    service_.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
-    ASSERT_EQ(service_.openNamespace(u"root\\test", &ns_), WBEM_S_NO_ERROR);
+    m_service.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
+    ASSERT_EQ(m_service.openNamespace(u"root\\test", &m_ns), WBEM_S_NO_ERROR);
   }
   void TearDown() override {
-    if (ns_) ns_->Release();
-    service_.shutdown();
+    if (m_ns) m_ns->Release();
+    m_service.shutdown();
     int exitCode = -1;
     EXPECT_TRUE(VeltWaitForLocalServerExit(20000, &exitCode));
     VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
     EXPECT_EQ(liveObjectCount(), 0);
     CoUninitialize();
     VeltRegistryReset();
-    std::filesystem::remove(registry_);
+    std::filesystem::remove(m_registry);
   }
   // The query's final status; its objects stay in `*keep` when asked for.
   HRESULT query(const std::u16string& text, RecordingSink** keep = nullptr) {
     velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"), q = velt::bstrFromUtf16(text);
     RecordingSink* sink = RecordingSink::create();
-    EXPECT_EQ(ns_->ExecQueryAsync(wql.get(), q.get(), 0, nullptr, sink), WBEM_S_NO_ERROR);
+    EXPECT_EQ(m_ns->ExecQueryAsync(wql.get(), q.get(), 0, nullptr, sink), WBEM_S_NO_ERROR);
     HRESULT status = sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
     if (keep)
       *keep = sink;
@@ -97,23 +82,23 @@ class QueryRoutingTest : public ::testing::Test {
     return status;
   }
   HRESULT putGadget(const char16_t* name, LONG size) {
-    IWbemClassObject* cls = classOf(ns_, u"Gadget");
+    IWbemClassObject* cls = classOf(m_ns, u"Gadget");
     IWbemClassObject* gadget = nullptr;
     cls->SpawnInstance(0, &gadget);
     cls->Release();
     putText(gadget, u"Name", name);
     putInt(gadget, u"Size", size);
     RecordingSink* sink = RecordingSink::create();
-    ns_->PutInstanceAsync(gadget, 0, nullptr, sink);
+    m_ns->PutInstanceAsync(gadget, 0, nullptr, sink);
     HRESULT status = sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
     sink->Release();
     gadget->Release();
     return status;
   }
 
-  std::filesystem::path registry_;
-  Service service_;
-  IWbemServices* ns_ = nullptr;
+  std::filesystem::path m_registry;
+  Service m_service;
+  IWbemServices* m_ns = nullptr;
 };
 
 TEST_F(QueryRoutingTest, OnlyMatchingInstancesComeBackWithTheSelectedPropertiesAndKeys) {
@@ -175,7 +160,7 @@ TEST_F(QueryRoutingTest, AFaultyQueryIsRefusedWithItsPosition) {
   for (const Case& c : cases) {
     velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"), q = velt::bstrFromUtf16(c.text);
     StatusSink* sink = new StatusSink();
-    EXPECT_EQ(ns_->ExecQueryAsync(wql.get(), q.get(), 0, nullptr, sink), WBEM_S_NO_ERROR);
+    EXPECT_EQ(m_ns->ExecQueryAsync(wql.get(), q.get(), 0, nullptr, sink), WBEM_S_NO_ERROR);
     auto [status, description] = sink->wait();
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(description, c.description);
@@ -184,14 +169,14 @@ TEST_F(QueryRoutingTest, AFaultyQueryIsRefusedWithItsPosition) {
   velt::UniqueBstr sql = velt::bstrFromUtf16(u"SQL"),
                    q = velt::bstrFromUtf16(u"SELECT * FROM Gadget");
   RecordingSink* sink = RecordingSink::create();
-  EXPECT_EQ(ns_->ExecQueryAsync(sql.get(), q.get(), 0, nullptr, sink), WBEM_S_NO_ERROR);
+  EXPECT_EQ(m_ns->ExecQueryAsync(sql.get(), q.get(), 0, nullptr, sink), WBEM_S_NO_ERROR);
   EXPECT_EQ(sink->waitForFinalStatus(kWait), WBEM_E_INVALID_QUERY_TYPE);
   sink->Release();
 
   velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
                    bad = velt::bstrFromUtf16(u"SELECT * FROM GadgetChanged WHERE Size = = 1");
   StatusSink* events = new StatusSink();
-  EXPECT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), bad.get(), 0, nullptr, events),
+  EXPECT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), bad.get(), 0, nullptr, events),
             WBEM_E_INVALID_QUERY);
   EXPECT_EQ(events->wait().second, u"position 42: expected a constant, found '='");
   events->Release();
@@ -204,9 +189,9 @@ TEST_F(QueryRoutingTest, EventsAreFilteredByTheConditionUntilCancelled) {
                        u"SELECT * FROM GadgetChanged WITHIN 1 WHERE Size > 10 AND Name LIKE 'h%'");
   RecordingSink* everything = RecordingSink::create();
   RecordingSink* filtered = RecordingSink::create();
-  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), all.get(), 0, nullptr, everything),
+  ASSERT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), all.get(), 0, nullptr, everything),
             WBEM_S_NO_ERROR);
-  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), some.get(), 0, nullptr, filtered),
+  ASSERT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), some.get(), 0, nullptr, filtered),
             WBEM_S_NO_ERROR);
   EXPECT_EQ(putGadget(u"hot", 5), WBEM_S_NO_ERROR);
   EXPECT_EQ(putGadget(u"cold", 50), WBEM_S_NO_ERROR);
@@ -218,13 +203,13 @@ TEST_F(QueryRoutingTest, EventsAreFilteredByTheConditionUntilCancelled) {
   ASSERT_EQ(filtered->objects().size(), 1u);
   EXPECT_EQ(getText(filtered->objects()[0], u"Name"), u"hotter");
 
-  EXPECT_EQ(ns_->CancelAsyncCall(filtered), WBEM_S_NO_ERROR);
+  EXPECT_EQ(m_ns->CancelAsyncCall(filtered), WBEM_S_NO_ERROR);
   EXPECT_EQ(filtered->waitForFinalStatus(kWait), WBEM_E_CALL_CANCELLED);
-  EXPECT_EQ(ns_->CancelAsyncCall(filtered), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(m_ns->CancelAsyncCall(filtered), WBEM_E_NOT_FOUND);
   EXPECT_EQ(putGadget(u"hottest", 60), WBEM_S_NO_ERROR);
   ASSERT_TRUE(everything->waitForObjects(4, kWait));
   EXPECT_EQ(filtered->objects().size(), 1u);
-  EXPECT_EQ(ns_->CancelAsyncCall(everything), WBEM_S_NO_ERROR);
+  EXPECT_EQ(m_ns->CancelAsyncCall(everything), WBEM_S_NO_ERROR);
   everything->Release();
   filtered->Release();
 }

@@ -29,20 +29,20 @@ std::string changedGadgetMof(const char* property) {
 class RepositoryProviderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("VELT_REGISTRY", (dir_ / "registry.db").c_str(), 1);
+    setenv("VELT_REGISTRY", (m_dir / "registry.db").c_str(), 1);
     VeltRegistryReset();
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     VeltSetLocalServerEntry(veltwmi::test::gadgetProviderMain, nullptr, nullptr);
     veltwmi::test::resetGadgets();
     veltwmi::test::registerGadgetServer();
-    options_.repositoryPath = dir_ / "data/repository.db";
-    service_ = std::make_unique<Service>(options_);
-    service_->loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
-    ASSERT_EQ(service_->openNamespace(u"root\\test", ns_.put()), WBEM_S_NO_ERROR);
+    m_options.repositoryPath = m_dir / "data/repository.db";
+    m_service = std::make_unique<Service>(m_options);
+    m_service->loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
+    ASSERT_EQ(m_service->openNamespace(u"root\\test", m_ns.put()), WBEM_S_NO_ERROR);
   }
   void TearDown() override {
-    ns_ = {};
-    service_.reset();
+    m_ns = {};
+    m_service.reset();
     int exitCode = -1;
     EXPECT_TRUE(VeltWaitForLocalServerExit(20000, &exitCode));
     VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
@@ -54,27 +54,27 @@ class RepositoryProviderTest : public ::testing::Test {
   bool getHas(const char16_t* property) {
     velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"g1\"");
     velt::ComPtr<RecordingSink> sink(RecordingSink::create());
-    EXPECT_EQ(ns_->GetObjectAsync(path.get(), 0, nullptr, sink.get()), WBEM_S_NO_ERROR);
+    EXPECT_EQ(m_ns->GetObjectAsync(path.get(), 0, nullptr, sink.get()), WBEM_S_NO_ERROR);
     EXPECT_EQ(sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED), WBEM_S_NO_ERROR);
     if (sink->objects().size() != 1) return false;
     return sink->objects()[0]->Get(property, 0, nullptr, nullptr, nullptr) == WBEM_S_NO_ERROR;
   }
   unsigned long activations() { return veltwmi::test::providerInitializations(); }
 
-  TempDir dir_;
-  ServiceOptions options_;
-  std::unique_ptr<Service> service_;
-  velt::ComPtr<IWbemServices> ns_;
+  TempDir m_dir;
+  ServiceOptions m_options;
+  std::unique_ptr<Service> m_service;
+  velt::ComPtr<IWbemServices> m_ns;
 };
 
 TEST_F(RepositoryProviderTest, AClassChangeUnloadsTheProviderThatServesIt) {
   unsigned long start = activations();
   EXPECT_FALSE(getHas(u"Colour"));
   EXPECT_EQ(activations(), start + 1);
-  EXPECT_EQ(service_->activeProviderCount(), 1u);
+  EXPECT_EQ(m_service->activeProviderCount(), 1u);
 
   // Another connection compiles the same text: nothing changed, the provider stays.
-  Service other(options_);
+  Service other(m_options);
   other.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
   EXPECT_FALSE(getHas(u"Colour"));
   EXPECT_EQ(activations(), start + 1);
@@ -83,11 +83,11 @@ TEST_F(RepositoryProviderTest, AClassChangeUnloadsTheProviderThatServesIt) {
   other.loadMofText(changedGadgetMof("Colour"), "gadgets.mof");
   EXPECT_TRUE(getHas(u"Colour"));
   EXPECT_EQ(activations(), start + 2);
-  EXPECT_EQ(service_->activeProviderCount(), 1u);
+  EXPECT_EQ(m_service->activeProviderCount(), 1u);
 
   // Its own compile unloads at once.
-  service_->loadMofText(changedGadgetMof("Shape"), "gadgets.mof");
-  EXPECT_EQ(service_->activeProviderCount(), 0u);
+  m_service->loadMofText(changedGadgetMof("Shape"), "gadgets.mof");
+  EXPECT_EQ(m_service->activeProviderCount(), 0u);
   EXPECT_TRUE(getHas(u"Shape"));
   EXPECT_EQ(activations(), start + 3);
 }
@@ -96,14 +96,14 @@ TEST_F(RepositoryProviderTest, AnUnloadedProvidersWatchersAreToldTheirSubscripti
   velt::ComPtr<RecordingSink> watcher(RecordingSink::create());
   velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
                    query = velt::bstrFromUtf16(u"select * from GadgetChanged");
-  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, watcher.get()),
+  ASSERT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, watcher.get()),
             WBEM_S_NO_ERROR);
-  EXPECT_EQ(service_->activeProviderCount(), 1u);
+  EXPECT_EQ(m_service->activeProviderCount(), 1u);
   std::string text = veltwmi::test::kGadgetMof;
   text.replace(text.find("sint32 Size; };"), 15, "sint32 Size; string Why; };");
-  service_->loadMofText(text, "gadgets.mof");
+  m_service->loadMofText(text, "gadgets.mof");
   EXPECT_EQ(watcher->waitForFinalStatus(kWait).value_or(E_UNEXPECTED), WBEM_E_SHUTTING_DOWN);
-  EXPECT_EQ(service_->activeProviderCount(), 0u);
+  EXPECT_EQ(m_service->activeProviderCount(), 0u);
 }
 
 }  // namespace

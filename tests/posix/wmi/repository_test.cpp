@@ -116,7 +116,7 @@ std::size_t classCount(Repository& repository, const std::u16string& nameSpace) 
 
 class RepositoryTest : public ::testing::Test {
  protected:
-  std::string path() const { return dir_ / "data/norvexvelt/repository.db"; }
+  std::string path() const { return m_dir / "data/norvexvelt/repository.db"; }
   ServiceOptions options() const {
     ServiceOptions o;
     o.serverName = u"HOST1";
@@ -128,7 +128,7 @@ class RepositoryTest : public ::testing::Test {
     return std::make_unique<Repository>(path(), u"HOST1");
   }
 
-  TempDir dir_;
+  TempDir m_dir;
 };
 
 TEST_F(RepositoryTest, WhatIsCompiledComesBackExactlyAfterARestartAndInAPrivateFolder) {
@@ -297,7 +297,7 @@ TEST_F(RepositoryTest, CompilersAtOnceLoseNothing) {
   open();  // the folder
   std::vector<pid_t> children;
   for (int i = 0; i < kCompilers; ++i) {
-    std::string mof = dir_ / ("c" + std::to_string(i) + ".mof");
+    std::string mof = m_dir / ("c" + std::to_string(i) + ".mof");
     // Half share one namespace, each with classes of its own there.
     std::string nameSpace = i % 2 ? "shared" + std::to_string(i) : "shared";
     writeFile(mof, largeMof(nameSpace, kClasses, "K" + std::to_string(i) + "_"));
@@ -317,9 +317,9 @@ TEST_F(RepositoryTest, ACompilerKilledAtAnyMomentLeavesTheFileWhollyOrNotAtAll) 
   constexpr int kRounds = 10, kClasses = 4000;
   open();
   // How long one whole compile takes here sets the range the kills fall in.
-  writeFile(dir_ / "probe.mof", largeMof("probe", kClasses));
+  writeFile(m_dir / "probe.mof", largeMof("probe", kClasses));
   auto started = std::chrono::steady_clock::now();
-  ASSERT_EQ(waitFor(startCompiler(path(), dir_ / "probe.mof")), 0);
+  ASSERT_EQ(waitFor(startCompiler(path(), m_dir / "probe.mof")), 0);
   auto whole = std::chrono::steady_clock::now() - started;
   std::mt19937 random(std::random_device{}());
   // Beyond the whole compile's length too, so that some rounds end before their kill.
@@ -328,7 +328,7 @@ TEST_F(RepositoryTest, ACompilerKilledAtAnyMomentLeavesTheFileWhollyOrNotAtAll) 
   int killedBeforeTheEnd = 0;
   for (int round = 0; round < kRounds; ++round) {
     std::string name = "round" + std::to_string(round);
-    std::string mof = dir_ / (name + ".mof");
+    std::string mof = m_dir / (name + ".mof");
     writeFile(mof, largeMof(name, kClasses));
     pid_t child = startCompiler(path(), mof);
     usleep(useconds_t(moment(random)));
@@ -338,19 +338,19 @@ TEST_F(RepositoryTest, ACompilerKilledAtAnyMomentLeavesTheFileWhollyOrNotAtAll) 
   ASSERT_EQ(integrity(path()), "ok");
   std::unique_ptr<Repository> after = open();
   EXPECT_EQ(classCount(*after, u"root\\probe"), std::size_t(kClasses));
-  int whole_ = 0;
+  int m_whole = 0;
   for (int round = 0; round < kRounds; ++round) {
     SCOPED_TRACE(round);
     std::size_t count = classCount(*after, u"root\\round" + utf16FromUtf8(std::to_string(round)));
     EXPECT_TRUE(count == 0 || count == std::size_t(kClasses)) << count;
-    if (count) ++whole_;
+    if (count) ++m_whole;
   }
   // The repository stays usable: the next compile goes in.
   Service service(options());
   service.loadMofText(largeMof("next", 10), "next.mof");
   EXPECT_TRUE(service.hasNamespace(u"root\\next"));
   RecordProperty("killed", killedBeforeTheEnd);
-  RecordProperty("whole", whole_);
+  RecordProperty("whole", m_whole);
 }
 
 }  // namespace

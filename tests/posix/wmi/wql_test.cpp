@@ -140,30 +140,30 @@ TEST(WqlLike, WildcardsAndSetsMatchWithoutRegardToCase) {
 class WqlEvaluate : public ::testing::Test {
  protected:
   void SetUp() override {
-    service_.loadMofText(velt::wmi::test::kTestMof, "test.mof");
-    ASSERT_EQ(service_.openNamespace(u"root\\test", &ns_), WBEM_S_NO_ERROR);
-    IWbemClassObject* cls = velt::wmi::test::classOf(ns_, u"Kinds");
+    m_service.loadMofText(velt::wmi::test::kTestMof, "test.mof");
+    ASSERT_EQ(m_service.openNamespace(u"root\\test", &m_ns), WBEM_S_NO_ERROR);
+    IWbemClassObject* cls = velt::wmi::test::classOf(m_ns, u"Kinds");
     ASSERT_TRUE(cls);
-    cls->SpawnInstance(0, &kinds_);
+    cls->SpawnInstance(0, &m_kinds);
     cls->Release();
-    velt::wmi::test::putText(kinds_, u"Name", u"Alpha");
-    velt::wmi::test::putInt(kinds_, u"S32", -5);
-    velt::wmi::test::putInt(kinds_, u"U32", 40);
-    velt::wmi::test::putText(kinds_, u"U64", u"18446744073709551615");
-    velt::wmi::test::putText(kinds_, u"S64", u"-9223372036854775808");
+    velt::wmi::test::putText(m_kinds, u"Name", u"Alpha");
+    velt::wmi::test::putInt(m_kinds, u"S32", -5);
+    velt::wmi::test::putInt(m_kinds, u"U32", 40);
+    velt::wmi::test::putText(m_kinds, u"U64", u"18446744073709551615");
+    velt::wmi::test::putText(m_kinds, u"S64", u"-9223372036854775808");
     OwnedVariant truth;
     truth.get()->vt = VT_BOOL;
     truth.get()->boolVal = VARIANT_TRUE;
-    kinds_->Put(u"B", 0, truth.get(), 0);
-    IWbemClassObject* derived = velt::wmi::test::classOf(ns_, u"Derived");
+    m_kinds->Put(u"B", 0, truth.get(), 0);
+    IWbemClassObject* derived = velt::wmi::test::classOf(m_ns, u"Derived");
     ASSERT_TRUE(derived);
-    derived->SpawnInstance(0, &derived_);
+    derived->SpawnInstance(0, &m_derived);
     derived->Release();
   }
   void TearDown() override {
-    if (kinds_) kinds_->Release();
-    if (derived_) derived_->Release();
-    if (ns_) ns_->Release();
+    if (m_kinds) m_kinds->Release();
+    if (m_derived) m_derived->Release();
+    if (m_ns) m_ns->Release();
   }
   bool where(IWbemClassObject* object, const std::u16string& condition) {
     ParseResult result = parse(u"SELECT * FROM Kinds WHERE " + condition, QueryKind::kData);
@@ -171,49 +171,49 @@ class WqlEvaluate : public ::testing::Test {
     return result.query && matches(*result.query->where, object);
   }
 
-  velt::wmi::Service service_;
-  IWbemServices* ns_ = nullptr;
-  IWbemClassObject* kinds_ = nullptr;
-  IWbemClassObject* derived_ = nullptr;
+  velt::wmi::Service m_service;
+  IWbemServices* m_ns = nullptr;
+  IWbemClassObject* m_kinds = nullptr;
+  IWbemClassObject* m_derived = nullptr;
 };
 
 TEST_F(WqlEvaluate, NumbersCompareAsNumbersAndSixtyFourBitValuesExactly) {
-  EXPECT_TRUE(where(kinds_, u"S32 < 3"));  // as text "-5" < "3" would say the same; -5 < -10 not
-  EXPECT_FALSE(where(kinds_, u"S32 < -10"));
-  EXPECT_TRUE(where(kinds_, u"U32 > 9"));  // as text "40" < "9"
-  EXPECT_TRUE(where(kinds_, u"U32 = 40.0 AND U32 >= '40' AND U32 <> 41"));
-  EXPECT_TRUE(where(kinds_, u"U64 = 18446744073709551615"));
-  EXPECT_TRUE(where(kinds_, u"U64 > 18446744073709551614"));  // equal as doubles
-  EXPECT_TRUE(where(kinds_, u"S64 < -9223372036854775807"));
-  EXPECT_TRUE(where(kinds_, u"S64 < 0 AND U64 > 0"));
-  EXPECT_FALSE(where(kinds_, u"U32 = 'forty'"));
-  EXPECT_TRUE(where(kinds_, u"R64 = 2.5 AND R64 > 2 AND U16 = 7"));  // the class's defaults
+  EXPECT_TRUE(where(m_kinds, u"S32 < 3"));  // as text "-5" < "3" would say the same; -5 < -10 not
+  EXPECT_FALSE(where(m_kinds, u"S32 < -10"));
+  EXPECT_TRUE(where(m_kinds, u"U32 > 9"));  // as text "40" < "9"
+  EXPECT_TRUE(where(m_kinds, u"U32 = 40.0 AND U32 >= '40' AND U32 <> 41"));
+  EXPECT_TRUE(where(m_kinds, u"U64 = 18446744073709551615"));
+  EXPECT_TRUE(where(m_kinds, u"U64 > 18446744073709551614"));  // equal as doubles
+  EXPECT_TRUE(where(m_kinds, u"S64 < -9223372036854775807"));
+  EXPECT_TRUE(where(m_kinds, u"S64 < 0 AND U64 > 0"));
+  EXPECT_FALSE(where(m_kinds, u"U32 = 'forty'"));
+  EXPECT_TRUE(where(m_kinds, u"R64 = 2.5 AND R64 > 2 AND U16 = 7"));  // the class's defaults
 }
 
 TEST_F(WqlEvaluate, StringsIgnoreCaseBooleansReadTrueAndFalse) {
-  EXPECT_TRUE(where(kinds_, u"Name = 'ALPHA' AND name = \"alpha\""));
-  EXPECT_TRUE(where(kinds_, u"Name < 'beta' AND Name > 'AARDVARK'"));
-  EXPECT_FALSE(where(kinds_, u"Name <> 'alpha'"));
-  EXPECT_TRUE(where(kinds_, u"Name LIKE 'AL%' AND NOT Name LIKE 'b%'"));
-  EXPECT_TRUE(where(kinds_, u"B = TRUE AND B <> FALSE AND b = 1"));
-  EXPECT_FALSE(where(kinds_, u"B = FALSE"));
+  EXPECT_TRUE(where(m_kinds, u"Name = 'ALPHA' AND name = \"alpha\""));
+  EXPECT_TRUE(where(m_kinds, u"Name < 'beta' AND Name > 'AARDVARK'"));
+  EXPECT_FALSE(where(m_kinds, u"Name <> 'alpha'"));
+  EXPECT_TRUE(where(m_kinds, u"Name LIKE 'AL%' AND NOT Name LIKE 'b%'"));
+  EXPECT_TRUE(where(m_kinds, u"B = TRUE AND B <> FALSE AND b = 1"));
+  EXPECT_FALSE(where(m_kinds, u"B = FALSE"));
 }
 
 TEST_F(WqlEvaluate, ANullPropertyMeetsOnlyIsNull) {
   for (const char16_t* condition :
        {u"S8 = 0", u"S8 <> 0", u"S8 < 1", u"S8 >= 0", u"C = 'x'", u"When LIKE '%'", u"Tags = 'a'",
         u"Numbers = 1", u"NoSuchProperty = 1", u"S8 IS NOT NULL"}) {
-    EXPECT_FALSE(where(kinds_, condition)) << std::u16string(condition).size();
+    EXPECT_FALSE(where(m_kinds, condition)) << std::u16string(condition).size();
   }
-  EXPECT_TRUE(where(kinds_, u"S8 IS NULL AND When is null AND Tags IS NOT NULL"));
-  EXPECT_TRUE(where(kinds_, u"NOT S8 = 0"));
+  EXPECT_TRUE(where(m_kinds, u"S8 IS NULL AND When is null AND Tags IS NOT NULL"));
+  EXPECT_TRUE(where(m_kinds, u"NOT S8 = 0"));
 }
 
 TEST_F(WqlEvaluate, IsaFollowsTheSuperclasses) {
-  EXPECT_TRUE(where(derived_, u"__THIS ISA 'Base'"));
-  EXPECT_TRUE(where(derived_, u"__this isa Derived"));
-  EXPECT_FALSE(where(kinds_, u"__THIS ISA 'Base'"));
-  EXPECT_TRUE(where(derived_, u"__CLASS = 'derived' AND (Common = 'base' OR Id = 3)"));
+  EXPECT_TRUE(where(m_derived, u"__THIS ISA 'Base'"));
+  EXPECT_TRUE(where(m_derived, u"__this isa Derived"));
+  EXPECT_FALSE(where(m_kinds, u"__THIS ISA 'Base'"));
+  EXPECT_TRUE(where(m_derived, u"__CLASS = 'derived' AND (Common = 'base' OR Id = 3)"));
 }
 
 }  // namespace

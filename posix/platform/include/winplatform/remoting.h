@@ -30,20 +30,20 @@ namespace velt::remoting {
 class Connection : public kj::Refcounted {
  public:
   using Anchor = std::shared_ptr<Connection*>;
-  Connection() : anchor_(std::make_shared<Connection*>(this)) {}
-  ~Connection() noexcept(false) { *anchor_ = nullptr; }
-  const Anchor& anchor() const { return anchor_; }
+  Connection() : m_anchor(std::make_shared<Connection*>(this)) {}
+  ~Connection() noexcept(false) { *m_anchor = nullptr; }
+  const Anchor& anchor() const { return m_anchor; }
 
   // Runs `lost` on a worker thread once the peer is gone (at once when it already is).
   void whenLost(std::function<void()> lost);
   // Called by the connection when its peer is gone; runs what waits for that, once.
   void markLost();
-  bool isLost() const { return lost_; }
+  bool isLost() const { return m_lost; }
 
  private:
-  Anchor anchor_;
-  bool lost_ = false;
-  std::vector<std::function<void()>> whenLost_;
+  Anchor m_anchor;
+  bool m_lost = false;
+  std::vector<std::function<void()>> m_whenLost;
 };
 
 // What every proxy is besides its interface: the connection it stands on.
@@ -135,23 +135,24 @@ kj::Promise<T> onWorker(Work work) {
 class HeldReference {
  public:
   HeldReference() = default;
-  explicit HeldReference(IUnknown* object) : object_(object) {}
-  HeldReference(HeldReference&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+  explicit HeldReference(IUnknown* object) : m_object(object) {}
+  HeldReference(HeldReference&& other) noexcept
+      : m_object(std::exchange(other.m_object, nullptr)) {}
   HeldReference& operator=(HeldReference&& other) noexcept {
     if (this != &other) {
-      if (object_ != nullptr) releaseLater(object_);
-      object_ = std::exchange(other.object_, nullptr);
+      if (m_object != nullptr) releaseLater(m_object);
+      m_object = std::exchange(other.m_object, nullptr);
     }
     return *this;
   }
   ~HeldReference() {
-    if (object_ != nullptr) releaseLater(object_);
+    if (m_object != nullptr) releaseLater(m_object);
   }
-  IUnknown* get() const { return object_; }
-  IUnknown* detach() { return std::exchange(object_, nullptr); }
+  IUnknown* get() const { return m_object; }
+  IUnknown* detach() { return std::exchange(m_object, nullptr); }
 
  private:
-  IUnknown* object_ = nullptr;
+  IUnknown* m_object = nullptr;
 };
 
 // The outcome of a COM call that answers an interface pointer.
@@ -165,9 +166,9 @@ struct InterfaceOutcome {
 class UnknownStub : public virtual rpc::Unknown::Server {
  public:
   UnknownStub(IUnknown* object, Connection::Anchor origin)
-      : object_(object), origin_(kj::mv(origin)) {}
+      : m_object(object), m_origin(kj::mv(origin)) {}
   // Virtual: stubs are deleted through this base by the RPC system's heap disposers.
-  virtual ~UnknownStub() { releaseLater(object_); }
+  virtual ~UnknownStub() { releaseLater(m_object); }
   UnknownStub(const UnknownStub&) = delete;
   UnknownStub& operator=(const UnknownStub&) = delete;
 
@@ -176,20 +177,20 @@ class UnknownStub : public virtual rpc::Unknown::Server {
   kj::Promise<void> identity(IdentityContext context) override;
   // A reference for a call on a worker: the stub may go (its client gone) while the call runs.
   HeldReference hold() const {
-    object_->AddRef();
-    return HeldReference(object_);
+    m_object->AddRef();
+    return HeldReference(m_object);
   }
   // Loop thread: the connection the stub serves, for the stubs of what its calls answer.
-  const Connection::Anchor& origin() const { return origin_; }
+  const Connection::Anchor& origin() const { return m_origin; }
   // Loop thread: a capability received in a call, standing on this stub's connection (which
   // its proxy keeps alive, so the provider's copy of a sink outlives the call that brought it).
   kj::Own<RemoteObject> received(rpc::Unknown::Client capability) const {
-    return kj::heap<RemoteObject>(RemoteObject{keepConnection(origin_), kj::mv(capability)});
+    return kj::heap<RemoteObject>(RemoteObject{keepConnection(m_origin), kj::mv(capability)});
   }
 
  private:
-  IUnknown* object_;
-  Connection::Anchor origin_;
+  IUnknown* m_object;
+  Connection::Anchor m_origin;
 };
 
 // Fills an answer's status and object from an InterfaceOutcome (loop thread).
@@ -210,12 +211,12 @@ kj::ArrayPtr<const capnp::byte> iidBytes(REFIID iid);
 template <typename Interface>
 class ProxyBase : public Interface, public ProxyIdentity {
  public:
-  ProxyBase(REFIID iid, kj::Own<RemoteObject> remote) : iid_(iid), remote_(kj::mv(remote)) {}
+  ProxyBase(REFIID iid, kj::Own<RemoteObject> remote) : m_iid(iid), m_remote(kj::mv(remote)) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, iid_)) {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, m_iid)) {
       *out = static_cast<Interface*>(this);
       AddRef();
       return S_OK;
@@ -223,18 +224,18 @@ class ProxyBase : public Interface, public ProxyIdentity {
     if (!interfaceRegistered(iid)) return E_NOINTERFACE;
     IID wanted = iid;
     return runOnLoop([this, wanted, out]() -> kj::Promise<HRESULT> {
-      auto request = remote_->capability.queryInterfaceRequest();
+      auto request = m_remote->capability.queryInterfaceRequest();
       request.setIid(iidBytes(wanted));
       return request.send().then([this, wanted, out](auto response) -> HRESULT {
         HRESULT status = response.getStatus();
         if (FAILED(status)) return status;
-        return toInterface(wanted, sameConnection(*remote_, response.getObject()), out);
+        return toInterface(wanted, sameConnection(*m_remote, response.getObject()), out);
       });
     });
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
   ULONG STDMETHODCALLTYPE Release() override {
-    ULONG left = --refs_;
+    ULONG left = --m_refs;
     if (left == 0) {
       beforeDrop();
       dropRemote();
@@ -242,20 +243,20 @@ class ProxyBase : public Interface, public ProxyIdentity {
     }
     return left;
   }
-  Connection* connection() override { return remote_->connection.get(); }
+  Connection* connection() override { return m_remote->connection.get(); }
   HRESULT remoteIdentity(std::uint64_t& token) override {
-    if (identityKnown_) {
-      token = identity_;
+    if (m_identityKnown) {
+      token = m_identity;
       return S_OK;
     }
     HRESULT status = runOnLoop([this]() -> kj::Promise<HRESULT> {
-      return remote_->capability.identityRequest().send().then([this](auto answer) -> HRESULT {
-        identity_ = answer.getToken();
-        identityKnown_ = true;
+      return m_remote->capability.identityRequest().send().then([this](auto answer) -> HRESULT {
+        m_identity = answer.getToken();
+        m_identityKnown = true;
         return S_OK;
       });
     });
-    token = identity_;
+    token = m_identity;
     return status;
   }
 
@@ -264,33 +265,33 @@ class ProxyBase : public Interface, public ProxyIdentity {
   // On the last Release, before the capability goes (the thread that released).
   virtual void beforeDrop() {}
   // Loop thread only.
-  RemoteObject& remote() { return *remote_; }
+  RemoteObject& remote() { return *m_remote; }
   // Loop thread: the connection the proxy's calls go over, for the stubs of their arguments.
   Connection::Anchor origin() const {
-    return remote_->connection.get() != nullptr ? remote_->connection->anchor() : nullptr;
+    return m_remote->connection.get() != nullptr ? m_remote->connection->anchor() : nullptr;
   }
   template <typename Schema>
   typename Schema::Client capabilityAs() {
-    return remote_->capability.template castAs<Schema>();
+    return m_remote->capability.template castAs<Schema>();
   }
 
  private:
   void dropRemote() {
     if (onLoopThread()) {
-      remote_ = nullptr;
+      m_remote = nullptr;
       return;
     }
     runOnLoop([this]() -> kj::Promise<HRESULT> {
-      remote_ = nullptr;
+      m_remote = nullptr;
       return S_OK;
     });
   }
 
-  IID iid_;
-  kj::Own<RemoteObject> remote_;
-  std::atomic<ULONG> refs_{1};
-  std::atomic<std::uint64_t> identity_{0};
-  std::atomic<bool> identityKnown_{false};
+  IID m_iid;
+  kj::Own<RemoteObject> m_remote;
+  std::atomic<ULONG> m_refs{1};
+  std::atomic<std::uint64_t> m_identity{0};
+  std::atomic<bool> m_identityKnown{false};
 };
 
 }  // namespace velt::remoting

@@ -33,16 +33,16 @@ using Clock = std::chrono::steady_clock;
 class ClientConnection final : public Connection {
  public:
   ClientConnection(kj::Own<kj::AsyncIoStream> socket)
-      : stream_(kj::mv(socket)),
-        network_(*stream_, capnp::rpc::twoparty::Side::CLIENT),
-        rpc_(capnp::makeRpcClient(network_)),
-        watching_(network_.onDisconnect()
-                      .then([this] { lose(); }, [this](kj::Exception&&) { lose(); })
-                      .eagerlyEvaluate(nullptr)) {}
+      : m_stream(kj::mv(socket)),
+        m_network(*m_stream, capnp::rpc::twoparty::Side::CLIENT),
+        m_rpc(capnp::makeRpcClient(m_network)),
+        m_watching(m_network.onDisconnect()
+                       .then([this] { lose(); }, [this](kj::Exception&&) { lose(); })
+                       .eagerlyEvaluate(nullptr)) {}
 
-  bool dead() const { return dead_; }
+  bool dead() const { return m_dead; }
   void lose() {
-    dead_ = true;
+    m_dead = true;
     markLost();
   }
   rpc::ClassSource::Client source() {
@@ -50,15 +50,15 @@ class ClientConnection final : public Connection {
     capnp::MallocMessageBuilder message(scratch);
     auto vat = message.getRoot<capnp::rpc::twoparty::VatId>();
     vat.setSide(capnp::rpc::twoparty::Side::SERVER);
-    return rpc_.bootstrap(vat).castAs<rpc::ClassSource>();
+    return m_rpc.bootstrap(vat).castAs<rpc::ClassSource>();
   }
 
  private:
-  kj::Own<kj::AsyncIoStream> stream_;
-  capnp::TwoPartyVatNetwork network_;
-  capnp::RpcSystem<capnp::rpc::twoparty::VatId> rpc_;
-  bool dead_ = false;
-  kj::Promise<void> watching_;
+  kj::Own<kj::AsyncIoStream> m_stream;
+  capnp::TwoPartyVatNetwork m_network;
+  capnp::RpcSystem<capnp::rpc::twoparty::VatId> m_rpc;
+  bool m_dead = false;
+  kj::Promise<void> m_watching;
 };
 
 // Loop thread only: the live connection of each class, reused by later activations.
@@ -118,28 +118,28 @@ int connectTo(const std::string& path) {
 class StartLock {
  public:
   StartLock(const std::string& path, Clock::time_point deadline) {
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ < 0) return;
-    while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    m_fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_fd < 0) return;
+    while (flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
       if (Clock::now() >= deadline) {
-        close(fd_);
-        fd_ = -1;
+        close(m_fd);
+        m_fd = -1;
         return;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    held_ = true;
+    m_held = true;
   }
   ~StartLock() {
-    if (fd_ >= 0) close(fd_);  // releases the lock
+    if (m_fd >= 0) close(m_fd);  // releases the lock
   }
   StartLock(const StartLock&) = delete;
   StartLock& operator=(const StartLock&) = delete;
-  bool held() const { return held_; }
+  bool held() const { return m_held; }
 
  private:
-  int fd_ = -1;
-  bool held_ = false;
+  int m_fd = -1;
+  bool m_held = false;
 };
 
 // A socket to the class's server, started first when none answers; -1 with `status` set.

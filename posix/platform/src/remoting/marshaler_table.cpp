@@ -53,18 +53,18 @@ void registerInterface(REFIID iid, InterfaceMarshaler marshaler) {
 bool interfaceRegistered(REFIID iid) { return find(iid).has_value(); }
 
 void Connection::whenLost(std::function<void()> lost) {
-  if (lost_) {
+  if (m_lost) {
     postWork(std::move(lost));
     return;
   }
-  whenLost_.push_back(std::move(lost));
+  m_whenLost.push_back(std::move(lost));
 }
 
 void Connection::markLost() {
-  if (lost_) return;
-  lost_ = true;
-  for (auto& lost : whenLost_) postWork(std::move(lost));
-  whenLost_.clear();
+  if (m_lost) return;
+  m_lost = true;
+  for (auto& lost : m_whenLost) postWork(std::move(lost));
+  m_whenLost.clear();
 }
 
 bool whenDisconnected(IUnknown* proxy, std::function<void()> lost) {

@@ -27,14 +27,14 @@ namespace {
 class ClassSource final : public rpc::ClassSource::Server {
  public:
   ClassSource(const CLSID& clsid, Connection::Anchor origin)
-      : clsid_(clsid), origin_(kj::mv(origin)) {}
+      : m_clsid(clsid), m_origin(kj::mv(origin)) {}
 
  protected:
   kj::Promise<void> getClassObject(GetClassObjectContext context) override {
     auto params = context.getParams();
     CLSID clsid = iidFrom(params.getClsid());
     IID iid = iidFrom(params.getIid());
-    if (!IsEqualGUID(clsid, clsid_)) {
+    if (!IsEqualGUID(clsid, m_clsid)) {
       context.getResults().setStatus(REGDB_E_CLASSNOTREG);
       return kj::READY_NOW;
     }
@@ -50,13 +50,13 @@ class ClassSource final : public rpc::ClassSource::Server {
              return InterfaceOutcome{status, HeldReference(static_cast<IUnknown*>(found))};
            })
         .then([this, context, iid](InterfaceOutcome outcome) mutable {
-          answerInterface(context.getResults(), iid, kj::mv(outcome), origin_);
+          answerInterface(context.getResults(), iid, kj::mv(outcome), m_origin);
         });
   }
 
  private:
-  CLSID clsid_;
-  Connection::Anchor origin_;
+  CLSID m_clsid;
+  Connection::Anchor m_origin;
 };
 
 // One client's connection: its stubs live until it ends; proxies of capabilities the client

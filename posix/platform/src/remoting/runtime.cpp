@@ -24,25 +24,25 @@ class LoggingErrorHandler final : public kj::TaskSet::ErrorHandler {
 class WorkerPool {
  public:
   void post(std::function<void()> work) {
-    std::lock_guard lock(mutex_);
-    queue_.push_back(std::move(work));
+    std::lock_guard lock(m_mutex);
+    m_queue.push_back(std::move(work));
     // Idle workers already woken for earlier work still count as idle until they take it.
-    if (queue_.size() > static_cast<size_t>(idle_)) {
+    if (m_queue.size() > static_cast<size_t>(m_idle)) {
       std::thread([this] { run(); }).detach();
     } else {
-      wake_.notify_one();
+      m_wake.notify_one();
     }
   }
 
  private:
   void run() {
-    std::unique_lock lock(mutex_);
+    std::unique_lock lock(m_mutex);
     for (;;) {
-      ++idle_;
-      wake_.wait(lock, [this] { return !queue_.empty(); });
-      --idle_;
-      auto work = std::move(queue_.front());
-      queue_.pop_front();
+      ++m_idle;
+      m_wake.wait(lock, [this] { return !m_queue.empty(); });
+      --m_idle;
+      auto work = std::move(m_queue.front());
+      m_queue.pop_front();
       lock.unlock();
       work();
       work = nullptr;  // what it held may post more work, which takes the lock
@@ -50,10 +50,10 @@ class WorkerPool {
     }
   }
 
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> queue_;
-  int idle_ = 0;
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  std::deque<std::function<void()>> m_queue;
+  int m_idle = 0;
 };
 
 }  // namespace
@@ -81,31 +81,31 @@ Runtime& Runtime::get() {
   return *runtime;
 }
 
-Runtime::Runtime() : state_(new State) {
+Runtime::Runtime() : m_state(new State) {
   started = true;
   std::thread([this] {
     auto io = kj::setupAsyncIo();
     LoggingErrorHandler errors;
     kj::TaskSet tasks(errors);
     {
-      std::lock_guard lock(state_->mutex);
-      state_->io = &io;
-      state_->tasks = &tasks;
-      state_->executor = kj::getCurrentThreadExecutor().addRef();
-      state_->loopThread = std::this_thread::get_id();
+      std::lock_guard lock(m_state->mutex);
+      m_state->io = &io;
+      m_state->tasks = &tasks;
+      m_state->executor = kj::getCurrentThreadExecutor().addRef();
+      m_state->loopThread = std::this_thread::get_id();
     }
-    state_->ready.notify_all();
+    m_state->ready.notify_all();
     kj::NEVER_DONE.wait(io.waitScope);
   }).detach();
-  std::unique_lock lock(state_->mutex);
-  state_->ready.wait(lock, [this] { return state_->io != nullptr; });
+  std::unique_lock lock(m_state->mutex);
+  m_state->ready.wait(lock, [this] { return m_state->io != nullptr; });
 }
 
-const kj::Executor& Runtime::executor() const { return *state_->executor; }
-kj::AsyncIoContext& Runtime::io() const { return *state_->io; }
-bool Runtime::onLoopThread() const { return std::this_thread::get_id() == state_->loopThread; }
-void Runtime::addTask(kj::Promise<void> task) const { state_->tasks->add(kj::mv(task)); }
-void Runtime::post(std::function<void()> work) const { state_->workers.post(std::move(work)); }
+const kj::Executor& Runtime::executor() const { return *m_state->executor; }
+kj::AsyncIoContext& Runtime::io() const { return *m_state->io; }
+bool Runtime::onLoopThread() const { return std::this_thread::get_id() == m_state->loopThread; }
+void Runtime::addTask(kj::Promise<void> task) const { m_state->tasks->add(kj::mv(task)); }
+void Runtime::post(std::function<void()> work) const { m_state->workers.post(std::move(work)); }
 
 HRESULT statusOf(const kj::Exception& failure) {
   // A peer that vanished and a peer that answered nonsense leave the object equally unusable.

@@ -24,7 +24,7 @@ class Runtime {
  private:
   Runtime();
   struct State;
-  std::unique_ptr<State> state_;
+  std::unique_ptr<State> m_state;
 };
 
 // Waits (a bounded time) until the calls being answered have been answered and their answers

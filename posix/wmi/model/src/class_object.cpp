@@ -30,11 +30,11 @@ std::u16string comparable(const VARIANT& v) {
 
 class QualifierSet final : public ComObject<IWbemQualifierSet, IID_IWbemQualifierSet> {
  public:
-  explicit QualifierSet(Qualifiers q) : qualifiers_(std::move(q)) {}
+  explicit QualifierSet(Qualifiers q) : m_qualifiers(std::move(q)) {}
 
   STDMETHODIMP Get(LPCWSTR name, LONG, VARIANT* value, LONG* flavor) override {
     if (!name) return WBEM_E_INVALID_PARAMETER;
-    const Qualifier* q = findQualifier(qualifiers_, name);
+    const Qualifier* q = findQualifier(m_qualifiers, name);
     if (!q) return WBEM_E_NOT_FOUND;
     if (value) {
       VariantInit(value);
@@ -48,19 +48,19 @@ class QualifierSet final : public ComObject<IWbemQualifierSet, IID_IWbemQualifie
   STDMETHODIMP GetNames(LONG, SAFEARRAY** names) override {
     if (!names) return WBEM_E_INVALID_PARAMETER;
     std::vector<std::u16string> list;
-    for (const Qualifier& q : qualifiers_) list.push_back(q.name);
+    for (const Qualifier& q : m_qualifiers) list.push_back(q.name);
     *names = makeStringArray(list);
     return *names ? WBEM_S_NO_ERROR : WBEM_E_OUT_OF_MEMORY;
   }
   STDMETHODIMP BeginEnumeration(LONG) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    position_ = 0;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_position = 0;
     return WBEM_S_NO_ERROR;
   }
   STDMETHODIMP Next(LONG, BSTR* name, VARIANT* value, LONG* flavor) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (position_ >= qualifiers_.size()) return WBEM_S_NO_MORE_DATA;
-    const Qualifier& q = qualifiers_[position_++];
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_position >= m_qualifiers.size()) return WBEM_S_NO_MORE_DATA;
+    const Qualifier& q = m_qualifiers[m_position++];
     if (name) *name = SysAllocStringLen(q.name.data(), UINT(q.name.size()));
     if (value) {
       VariantInit(value);
@@ -72,28 +72,28 @@ class QualifierSet final : public ComObject<IWbemQualifierSet, IID_IWbemQualifie
   STDMETHODIMP EndEnumeration() override { return WBEM_S_NO_ERROR; }
 
  private:
-  const Qualifiers qualifiers_;
-  std::mutex mutex_;
-  std::size_t position_ = 0;
+  const Qualifiers m_qualifiers;
+  std::mutex m_mutex;
+  std::size_t m_position = 0;
 };
 
 class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObject> {
  public:
   ClassObject(std::shared_ptr<const ClassLayout> def, WBEM_GENUS_TYPE genus,
               std::vector<Variant> values)
-      : def_(std::move(def)), genus_(genus), values_(std::move(values)) {}
+      : m_def(std::move(def)), m_genus(genus), m_values(std::move(values)) {}
 
   // ---- properties ----
   STDMETHODIMP GetQualifierSet(IWbemQualifierSet** out) override {
     if (!out) return WBEM_E_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(mutex_);
-    *out = makeQualifierSet(def_->qualifiers).detach();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    *out = makeQualifierSet(m_def->qualifiers).detach();
     return WBEM_S_NO_ERROR;
   }
 
   STDMETHODIMP Get(LPCWSTR name, LONG, VARIANT* value, CIMTYPE* type, LONG* flavor) override {
     if (!name) return WBEM_E_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(m_mutex);
     std::u16string wanted(name);
     Variant result;
     CIMTYPE cimType = CIM_EMPTY;
@@ -101,13 +101,13 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
     if (isSystemName(wanted)) {
       if (!systemValue(wanted, result, cimType)) return WBEM_E_NOT_FOUND;
     } else {
-      int index = def_->findProperty(wanted);
+      int index = m_def->findProperty(wanted);
       if (index < 0) return WBEM_E_NOT_FOUND;
-      const PropertyDef& p = def_->properties[index];
-      result = values_[index];
+      const PropertyDef& p = m_def->properties[index];
+      result = m_values[index];
       cimType = p.type;
-      origin = equalsIgnoreCase(p.originClass, def_->name) ? WBEM_FLAVOR_ORIGIN_LOCAL
-                                                           : WBEM_FLAVOR_ORIGIN_PROPAGATED;
+      origin = equalsIgnoreCase(p.originClass, m_def->name) ? WBEM_FLAVOR_ORIGIN_LOCAL
+                                                            : WBEM_FLAVOR_ORIGIN_PROPAGATED;
     }
     if (value) {
       VariantInit(value);
@@ -127,27 +127,27 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
     VariantInit(&none);
     none.vt = VT_NULL;
     const VARIANT& in = value ? *value : none;
-    std::lock_guard<std::mutex> lock(mutex_);
-    int index = def_->findProperty(wanted);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int index = m_def->findProperty(wanted);
     if (index < 0) {
-      if (genus_ == WBEM_GENUS_INSTANCE) return WBEM_E_NOT_FOUND;
+      if (m_genus == WBEM_GENUS_INSTANCE) return WBEM_E_NOT_FOUND;
       if (type == CIM_EMPTY) type = cimTypeOfVariant(in.vt);
       if (type == CIM_ILLEGAL || type == CIM_EMPTY) return WBEM_E_TYPE_MISMATCH;
       Variant stored;
       HRESULT hr = coerceToCimType(in, type, stored);
       if (FAILED(hr)) return hr;
-      auto def = std::make_shared<ClassLayout>(*def_);
+      auto def = std::make_shared<ClassLayout>(*m_def);
       def->properties.push_back({wanted, type, {}, stored, def->name});
-      def_ = std::move(def);
-      values_.push_back(std::move(stored));
+      m_def = std::move(def);
+      m_values.push_back(std::move(stored));
       return WBEM_S_NO_ERROR;
     }
-    const PropertyDef& p = def_->properties[index];
+    const PropertyDef& p = m_def->properties[index];
     if (type != CIM_EMPTY && type != p.type) return WBEM_E_TYPE_MISMATCH;
     Variant stored;
     HRESULT hr = coerceToCimType(in, p.type, stored);
     if (FAILED(hr)) return hr;
-    values_[index] = std::move(stored);
+    m_values[index] = std::move(stored);
     return WBEM_S_NO_ERROR;
   }
 
@@ -155,20 +155,20 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
     if (!name) return WBEM_E_INVALID_PARAMETER;
     std::u16string wanted(name);
     if (isSystemName(wanted)) return WBEM_E_SYSTEM_PROPERTY;
-    std::lock_guard<std::mutex> lock(mutex_);
-    int index = def_->findProperty(wanted);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int index = m_def->findProperty(wanted);
     if (index < 0) return WBEM_E_NOT_FOUND;
-    if (genus_ == WBEM_GENUS_INSTANCE) {  // an instance goes back to the class default
-      values_[index] = def_->properties[index].defaultValue;
+    if (m_genus == WBEM_GENUS_INSTANCE) {  // an instance goes back to the class default
+      m_values[index] = m_def->properties[index].defaultValue;
       return WBEM_S_RESET_TO_DEFAULT;
     }
-    if (!equalsIgnoreCase(def_->properties[index].originClass, def_->name)) {
+    if (!equalsIgnoreCase(m_def->properties[index].originClass, m_def->name)) {
       return WBEM_E_PROPAGATED_PROPERTY;
     }
-    auto def = std::make_shared<ClassLayout>(*def_);
+    auto def = std::make_shared<ClassLayout>(*m_def);
     def->properties.erase(def->properties.begin() + index);
-    def_ = std::move(def);
-    values_.erase(values_.begin() + index);
+    m_def = std::move(def);
+    m_values.erase(m_values.begin() + index);
     return WBEM_S_NO_ERROR;
   }
 
@@ -176,7 +176,7 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
                         SAFEARRAY** names) override {
     if (!names) return WBEM_E_INVALID_PARAMETER;
     std::vector<std::u16string> list;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(m_mutex);
     HRESULT hr = selectNames(qualifierName, flags, qualifierValue, list);
     if (FAILED(hr)) return hr;
     *names = makeStringArray(list);
@@ -184,65 +184,65 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
   }
 
   STDMETHODIMP BeginEnumeration(LONG flags) override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<std::u16string> list;
     HRESULT hr = selectNames(nullptr, flags, nullptr, list);
     if (FAILED(hr)) return hr;
-    enumeration_ = std::move(list);
-    enumerationAt_ = 0;
+    m_enumeration = std::move(list);
+    m_enumerationAt = 0;
     return WBEM_S_NO_ERROR;
   }
 
   STDMETHODIMP Next(LONG, BSTR* name, VARIANT* value, CIMTYPE* type, LONG* flavor) override {
     std::u16string current;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (enumerationAt_ >= enumeration_.size()) return WBEM_S_NO_MORE_DATA;
-      current = enumeration_[enumerationAt_++];
+      std::lock_guard<std::mutex> lock(m_mutex);
+      if (m_enumerationAt >= m_enumeration.size()) return WBEM_S_NO_MORE_DATA;
+      current = m_enumeration[m_enumerationAt++];
     }
     if (name) *name = SysAllocStringLen(current.data(), UINT(current.size()));
     return Get(current.c_str(), 0, value, type, flavor);
   }
 
   STDMETHODIMP EndEnumeration() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    enumeration_.clear();
-    enumerationAt_ = 0;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_enumeration.clear();
+    m_enumerationAt = 0;
     return WBEM_S_NO_ERROR;
   }
 
   STDMETHODIMP GetPropertyQualifierSet(LPCWSTR name, IWbemQualifierSet** out) override {
     if (!name || !out) return WBEM_E_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (isSystemName(name)) return WBEM_E_SYSTEM_PROPERTY;
-    int index = def_->findProperty(name);
+    int index = m_def->findProperty(name);
     if (index < 0) return WBEM_E_NOT_FOUND;
-    *out = makeQualifierSet(def_->properties[index].qualifiers).detach();
+    *out = makeQualifierSet(m_def->properties[index].qualifiers).detach();
     return WBEM_S_NO_ERROR;
   }
 
   // ---- whole objects ----
   STDMETHODIMP Clone(IWbemClassObject** out) override {
     if (!out) return WBEM_E_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(mutex_);
-    return create(def_, genus_, values_, out);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return create(m_def, m_genus, m_values, out);
   }
 
   STDMETHODIMP GetObjectText(LONG, BSTR* text) override {
     if (!text) return WBEM_E_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(m_mutex);
     std::u16string out =
-        genus_ == WBEM_GENUS_CLASS ? u"class " + def_->name : u"instance of " + def_->name;
-    if (genus_ == WBEM_GENUS_CLASS && !def_->superclass().empty())
-      out += u" : " + def_->superclass();
+        m_genus == WBEM_GENUS_CLASS ? u"class " + m_def->name : u"instance of " + m_def->name;
+    if (m_genus == WBEM_GENUS_CLASS && !m_def->superclass().empty())
+      out += u" : " + m_def->superclass();
     out += u"\n{\n";
-    for (std::size_t i = 0; i < values_.size(); ++i) {
-      if (values_[i].isNull()) continue;
+    for (std::size_t i = 0; i < m_values.size(); ++i) {
+      if (m_values[i].isNull()) continue;
       Variant shown;
-      if (FAILED(coerceToCimType(*values_[i].get(), CIM_STRING, shown))) {
-        if (FAILED(coerceToCimType(*values_[i].get(), CIM_SINT64, shown))) continue;
+      if (FAILED(coerceToCimType(*m_values[i].get(), CIM_STRING, shown))) {
+        if (FAILED(coerceToCimType(*m_values[i].get(), CIM_SINT64, shown))) continue;
       }
-      out += u"\t" + def_->properties[i].name + u" = " + shown.asText() + u";\n";
+      out += u"\t" + m_def->properties[i].name + u" = " + shown.asText() + u";\n";
     }
     out += u"};\n";
     *text = SysAllocStringLen(out.data(), UINT(out.size()));
@@ -253,29 +253,29 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
 
   STDMETHODIMP SpawnInstance(LONG, IWbemClassObject** out) override {
     if (!out) return WBEM_E_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<Variant> defaults;
-    for (const PropertyDef& p : def_->properties) defaults.push_back(p.defaultValue);
-    const std::vector<Variant>& start = genus_ == WBEM_GENUS_CLASS ? values_ : defaults;
-    return create(def_, WBEM_GENUS_INSTANCE, start, out);
+    for (const PropertyDef& p : m_def->properties) defaults.push_back(p.defaultValue);
+    const std::vector<Variant>& start = m_genus == WBEM_GENUS_CLASS ? m_values : defaults;
+    return create(m_def, WBEM_GENUS_INSTANCE, start, out);
   }
 
   STDMETHODIMP CompareTo(LONG, IWbemClassObject*) override { return WBEM_E_NOT_SUPPORTED; }
 
   STDMETHODIMP GetPropertyOrigin(LPCWSTR name, BSTR* className) override {
     if (!name || !className) return WBEM_E_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(mutex_);
-    int index = def_->findProperty(name);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int index = m_def->findProperty(name);
     if (index < 0) return WBEM_E_NOT_FOUND;
-    const std::u16string& origin = def_->properties[index].originClass;
+    const std::u16string& origin = m_def->properties[index].originClass;
     *className = SysAllocStringLen(origin.data(), UINT(origin.size()));
     return WBEM_S_NO_ERROR;
   }
 
   STDMETHODIMP InheritsFrom(LPCWSTR ancestor) override {
     if (!ancestor) return WBEM_E_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const std::u16string& base : def_->derivation) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const std::u16string& base : m_def->derivation) {
       if (equalsIgnoreCase(base, ancestor)) return WBEM_S_NO_ERROR;
     }
     return WBEM_S_FALSE;
@@ -285,8 +285,8 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
   STDMETHODIMP GetMethod(LPCWSTR name, LONG, IWbemClassObject** in,
                          IWbemClassObject** out) override {
     if (!name) return WBEM_E_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(mutex_);
-    const MethodDef* method = def_->findMethod(name);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const MethodDef* method = m_def->findMethod(name);
     if (!method) return WBEM_E_NOT_FOUND;
     return signatures(*method, in, out);
   }
@@ -297,16 +297,16 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
   STDMETHODIMP DeleteMethod(LPCWSTR) override { return WBEM_E_NOT_SUPPORTED; }
 
   STDMETHODIMP BeginMethodEnumeration(LONG) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    methodAt_ = 0;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_methodAt = 0;
     return WBEM_S_NO_ERROR;
   }
 
   STDMETHODIMP NextMethod(LONG, BSTR* name, IWbemClassObject** in,
                           IWbemClassObject** out) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (methodAt_ >= def_->methods.size()) return WBEM_S_NO_MORE_DATA;
-    const MethodDef& method = def_->methods[methodAt_++];
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_methodAt >= m_def->methods.size()) return WBEM_S_NO_MORE_DATA;
+    const MethodDef& method = m_def->methods[m_methodAt++];
     if (name) *name = SysAllocStringLen(method.name.data(), UINT(method.name.size()));
     return signatures(method, in, out);
   }
@@ -315,8 +315,8 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
 
   STDMETHODIMP GetMethodQualifierSet(LPCWSTR name, IWbemQualifierSet** out) override {
     if (!name || !out) return WBEM_E_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(mutex_);
-    const MethodDef* method = def_->findMethod(name);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const MethodDef* method = m_def->findMethod(name);
     if (!method) return WBEM_E_NOT_FOUND;
     *out = makeQualifierSet(method->qualifiers).detach();
     return WBEM_S_NO_ERROR;
@@ -324,16 +324,16 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
 
   STDMETHODIMP GetMethodOrigin(LPCWSTR name, BSTR* className) override {
     if (!name || !className) return WBEM_E_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(mutex_);
-    const MethodDef* method = def_->findMethod(name);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const MethodDef* method = m_def->findMethod(name);
     if (!method) return WBEM_E_NOT_FOUND;
     *className = SysAllocStringLen(method->originClass.data(), UINT(method->originClass.size()));
     return WBEM_S_NO_ERROR;
   }
 
   ObjectState state() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return ObjectState{def_, genus_, values_};
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return ObjectState{m_def, m_genus, m_values};
   }
 
   static HRESULT create(std::shared_ptr<const ClassLayout> def, WBEM_GENUS_TYPE genus,
@@ -355,46 +355,46 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
   }
 
   std::optional<std::u16string> relativePath() const {
-    if (genus_ == WBEM_GENUS_CLASS) return def_->name;
+    if (m_genus == WBEM_GENUS_CLASS) return m_def->name;
     std::vector<KeyValue> keys;
-    for (std::size_t i = 0; i < def_->properties.size(); ++i) {
-      const PropertyDef& p = def_->properties[i];
-      if (p.isKey()) keys.push_back({p.name, values_[i], p.type});
+    for (std::size_t i = 0; i < m_def->properties.size(); ++i) {
+      const PropertyDef& p = m_def->properties[i];
+      if (p.isKey()) keys.push_back({p.name, m_values[i], p.type});
     }
-    return formatRelativePath(def_->name, std::move(keys), def_->isSingleton());
+    return formatRelativePath(m_def->name, std::move(keys), m_def->isSingleton());
   }
 
   bool systemValue(const std::u16string& name, Variant& out, CIMTYPE& type) const {
     type = CIM_STRING;
     if (equalsIgnoreCase(name, u"__GENUS")) {
-      out = Variant::int32(genus_);
+      out = Variant::int32(m_genus);
       type = CIM_SINT32;
     } else if (equalsIgnoreCase(name, u"__CLASS")) {
-      out = textOrNull(def_->name);
+      out = textOrNull(m_def->name);
     } else if (equalsIgnoreCase(name, u"__SUPERCLASS")) {
-      out = textOrNull(def_->superclass());
+      out = textOrNull(m_def->superclass());
     } else if (equalsIgnoreCase(name, u"__DYNASTY")) {
-      out = textOrNull(def_->dynasty());
+      out = textOrNull(m_def->dynasty());
     } else if (equalsIgnoreCase(name, u"__RELPATH")) {
       std::optional<std::u16string> rel = relativePath();
       out = rel ? Variant::text(*rel) : Variant::null();
     } else if (equalsIgnoreCase(name, u"__PROPERTY_COUNT")) {
-      out = Variant::int32(LONG(def_->properties.size()));
+      out = Variant::int32(LONG(m_def->properties.size()));
       type = CIM_SINT32;
     } else if (equalsIgnoreCase(name, u"__DERIVATION")) {
       out = Variant();
-      out.get()->parray = makeStringArray(def_->derivation);
+      out.get()->parray = makeStringArray(m_def->derivation);
       if (!out.get()->parray) throw std::bad_alloc();
       out.get()->vt = VT_ARRAY | VT_BSTR;
       type = CIM_STRING | CIM_FLAG_ARRAY;
     } else if (equalsIgnoreCase(name, u"__SERVER")) {
-      out = textOrNull(def_->server);
+      out = textOrNull(m_def->server);
     } else if (equalsIgnoreCase(name, u"__NAMESPACE")) {
-      out = textOrNull(def_->nameSpace);
+      out = textOrNull(m_def->nameSpace);
     } else if (equalsIgnoreCase(name, u"__PATH")) {
       std::optional<std::u16string> rel = relativePath();
-      bool whole = rel && !def_->server.empty() && !def_->nameSpace.empty();
-      out = whole ? Variant::text(formatFullPath(def_->server, def_->nameSpace, *rel))
+      bool whole = rel && !m_def->server.empty() && !m_def->nameSpace.empty();
+      out = whole ? Variant::text(formatFullPath(m_def->server, m_def->nameSpace, *rel))
                   : Variant::null();
     } else {
       return false;
@@ -425,8 +425,8 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
       for (const char16_t* name : kSystemProperties) out.emplace_back(name);
     }
     if (origin == WBEM_FLAG_SYSTEM_ONLY) return WBEM_S_NO_ERROR;
-    for (const PropertyDef& p : def_->properties) {
-      bool local = equalsIgnoreCase(p.originClass, def_->name);
+    for (const PropertyDef& p : m_def->properties) {
+      bool local = equalsIgnoreCase(p.originClass, m_def->name);
       if (origin == WBEM_FLAG_LOCAL_ONLY && !local) continue;
       if (origin == WBEM_FLAG_PROPAGATED_ONLY && local) continue;
       if ((flags & WBEM_FLAG_KEYS_ONLY) && !p.isKey()) continue;
@@ -446,13 +446,13 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
     return WBEM_S_NO_ERROR;
   }
 
-  mutable std::mutex mutex_;
-  std::shared_ptr<const ClassLayout> def_;
-  const WBEM_GENUS_TYPE genus_;
-  std::vector<Variant> values_;
-  std::vector<std::u16string> enumeration_;
-  std::size_t enumerationAt_ = 0;
-  std::size_t methodAt_ = 0;
+  mutable std::mutex m_mutex;
+  std::shared_ptr<const ClassLayout> m_def;
+  const WBEM_GENUS_TYPE m_genus;
+  std::vector<Variant> m_values;
+  std::vector<std::u16string> m_enumeration;
+  std::size_t m_enumerationAt = 0;
+  std::size_t m_methodAt = 0;
 };
 
 std::vector<Variant> defaultsOf(const ClassLayout& def) {

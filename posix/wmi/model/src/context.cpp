@@ -13,31 +13,31 @@ class Context final : public detail::ComObject<IWbemContext, IID_IWbemContext> {
  public:
   Context() = default;
   explicit Context(std::vector<std::pair<std::u16string, Variant>> values)
-      : values_(std::move(values)) {}
+      : m_values(std::move(values)) {}
 
   STDMETHODIMP Clone(IWbemContext** out) override {
     if (!out) return WBEM_E_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(mutex_);
-    *out = new Context(values_);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    *out = new Context(m_values);
     return WBEM_S_NO_ERROR;
   }
   STDMETHODIMP GetNames(LONG, SAFEARRAY** names) override {
     if (!names) return WBEM_E_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<std::u16string> list;
-    for (const auto& [name, value] : values_) list.push_back(name);
+    for (const auto& [name, value] : m_values) list.push_back(name);
     *names = detail::makeStringArray(list);
     return *names ? WBEM_S_NO_ERROR : WBEM_E_OUT_OF_MEMORY;
   }
   STDMETHODIMP BeginEnumeration(LONG) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    at_ = 0;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_at = 0;
     return WBEM_S_NO_ERROR;
   }
   STDMETHODIMP Next(LONG, BSTR* name, VARIANT* value) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (at_ >= values_.size()) return WBEM_S_NO_MORE_DATA;
-    const auto& [n, v] = values_[at_++];
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_at >= m_values.size()) return WBEM_S_NO_MORE_DATA;
+    const auto& [n, v] = m_values[m_at++];
     if (name) *name = SysAllocStringLen(n.data(), UINT(n.size()));
     if (value) {
       VariantInit(value);
@@ -50,20 +50,20 @@ class Context final : public detail::ComObject<IWbemContext, IID_IWbemContext> {
     if (!name || !value) return WBEM_E_INVALID_PARAMETER;
     Variant copy;
     if (FAILED(VariantCopy(copy.get(), value))) return WBEM_E_OUT_OF_MEMORY;
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (auto& [n, v] : values_) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto& [n, v] : m_values) {
       if (detail::equalsIgnoreCase(n, name)) {
         v = std::move(copy);
         return WBEM_S_NO_ERROR;
       }
     }
-    values_.emplace_back(name, std::move(copy));
+    m_values.emplace_back(name, std::move(copy));
     return WBEM_S_NO_ERROR;
   }
   STDMETHODIMP GetValue(LPCWSTR name, LONG, VARIANT* value) override {
     if (!name || !value) return WBEM_E_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& [n, v] : values_) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const auto& [n, v] : m_values) {
       if (detail::equalsIgnoreCase(n, name)) {
         VariantInit(value);
         return SUCCEEDED(VariantCopy(value, v.get())) ? WBEM_S_NO_ERROR : WBEM_E_OUT_OF_MEMORY;
@@ -73,20 +73,20 @@ class Context final : public detail::ComObject<IWbemContext, IID_IWbemContext> {
   }
   STDMETHODIMP DeleteValue(LPCWSTR name, LONG) override {
     if (!name) return WBEM_E_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::erase_if(values_, [&](const auto& e) { return detail::equalsIgnoreCase(e.first, name); });
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::erase_if(m_values, [&](const auto& e) { return detail::equalsIgnoreCase(e.first, name); });
     return WBEM_S_NO_ERROR;
   }
   STDMETHODIMP DeleteAll() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    values_.clear();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_values.clear();
     return WBEM_S_NO_ERROR;
   }
 
  private:
-  std::mutex mutex_;
-  std::vector<std::pair<std::u16string, Variant>> values_;
-  std::size_t at_ = 0;
+  std::mutex m_mutex;
+  std::vector<std::pair<std::u16string, Variant>> m_values;
+  std::size_t m_at = 0;
 };
 
 }  // namespace

@@ -100,22 +100,22 @@ class Arena {
  public:
   Arena() {
 #if !defined(__SANITIZE_ADDRESS__)
-    if (reserveAt(kHighHints, regions_[count_])) ++count_;
+    if (reserveAt(kHighHints, m_regions[m_count])) ++m_count;
 #endif
-    if (reserveAt(kLowHints, regions_[count_])) ++count_;
-    hasHigh_ = count_ > 0 && regions_[0].base >= kTwoGiB;
+    if (reserveAt(kLowHints, m_regions[m_count])) ++m_count;
+    m_hasHigh = m_count > 0 && m_regions[0].base >= kTwoGiB;
   }
 
-  bool usable() const { return count_ > 0; }
-  bool hasHigh() const { return hasHigh_; }
+  bool usable() const { return m_count > 0; }
+  bool hasHigh() const { return m_hasHigh; }
 
   void* allocate(std::size_t bytes) {
     int cls = sizeClass(bytes);
-    if (cls < 0 || count_ == 0) return nullptr;
-    std::lock_guard<std::mutex> lock(mutex_);
-    unsigned first = turn_++ % count_;
-    for (unsigned i = 0; i < count_; ++i) {
-      if (void* p = regions_[(first + i) % count_].take(cls)) return p;
+    if (cls < 0 || m_count == 0) return nullptr;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    unsigned first = m_turn++ % m_count;
+    for (unsigned i = 0; i < m_count; ++i) {
+      if (void* p = m_regions[(first + i) % m_count].take(cls)) return p;
     }
     return nullptr;
   }
@@ -123,21 +123,21 @@ class Arena {
   void release(void* p, std::size_t bytes) {
     int cls = sizeClass(bytes);
     if (!p || cls < 0) return;
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (unsigned i = 0; i < count_; ++i) {
-      if (regions_[i].contains(p)) {
-        regions_[i].give(p, cls);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (unsigned i = 0; i < m_count; ++i) {
+      if (m_regions[i].contains(p)) {
+        m_regions[i].give(p, cls);
         return;
       }
     }
   }
 
  private:
-  std::mutex mutex_;
-  std::array<Region, 2> regions_{};
-  unsigned count_ = 0;
-  unsigned turn_ = 0;
-  bool hasHigh_ = false;
+  std::mutex m_mutex;
+  std::array<Region, 2> m_regions{};
+  unsigned m_count = 0;
+  unsigned m_turn = 0;
+  bool m_hasHigh = false;
 };
 
 Arena& arena() {

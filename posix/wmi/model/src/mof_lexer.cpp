@@ -35,15 +35,15 @@ bool wellFormedReal(std::string_view text) {
 Token Lexer::next() {
   skipSpace();
   Token t;
-  t.line = line_;
-  t.column = column_;
-  t.offset = at_;
-  if (at_ >= s_.size()) return t;
-  char c = s_[at_];
+  t.line = m_line;
+  t.column = m_column;
+  t.offset = m_at;
+  if (m_at >= m_s.size()) return t;
+  char c = m_s[m_at];
   if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
     t.kind = Tok::kIdent;
-    while (at_ < s_.size() &&
-           (std::isalnum(static_cast<unsigned char>(s_[at_])) || s_[at_] == '_')) {
+    while (m_at < m_s.size() &&
+           (std::isalnum(static_cast<unsigned char>(m_s[m_at])) || m_s[m_at] == '_')) {
       t.text += advance();
     }
     return t;
@@ -51,8 +51,8 @@ Token Lexer::next() {
   if (c == '$') {
     advance();
     t.kind = Tok::kAlias;
-    while (at_ < s_.size() &&
-           (std::isalnum(static_cast<unsigned char>(s_[at_])) || s_[at_] == '_')) {
+    while (m_at < m_s.size() &&
+           (std::isalnum(static_cast<unsigned char>(m_s[m_at])) || m_s[m_at] == '_')) {
       t.text += advance();
     }
     if (t.text.empty()) fail(t.line, t.column, "alias name expected after '$'");
@@ -68,8 +68,8 @@ Token Lexer::next() {
     return t;
   }
   if (std::isdigit(static_cast<unsigned char>(c)) ||
-      ((c == '-' || c == '+') && at_ + 1 < s_.size() &&
-       std::isdigit(static_cast<unsigned char>(s_[at_ + 1])))) {
+      ((c == '-' || c == '+') && m_at + 1 < m_s.size() &&
+       std::isdigit(static_cast<unsigned char>(m_s[m_at + 1])))) {
     return number(t);
   }
   if (std::string_view("{}[]();,=:#").find(c) != std::string_view::npos) {
@@ -81,28 +81,28 @@ Token Lexer::next() {
 }
 
 char Lexer::advance() {
-  char c = s_[at_++];
+  char c = m_s[m_at++];
   if (c == '\n') {
-    ++line_;
-    column_ = 1;
+    ++m_line;
+    m_column = 1;
   } else {
-    ++column_;
+    ++m_column;
   }
   return c;
 }
 
 void Lexer::skipSpace() {
-  while (at_ < s_.size()) {
-    char c = s_[at_];
+  while (m_at < m_s.size()) {
+    char c = m_s[m_at];
     if (std::isspace(static_cast<unsigned char>(c))) {
       advance();
-    } else if (s_.substr(at_, 2) == "//") {
-      while (at_ < s_.size() && s_[at_] != '\n') advance();
-    } else if (s_.substr(at_, 2) == "/*") {
-      int line = line_, column = column_;
+    } else if (m_s.substr(m_at, 2) == "//") {
+      while (m_at < m_s.size() && m_s[m_at] != '\n') advance();
+    } else if (m_s.substr(m_at, 2) == "/*") {
+      int line = m_line, column = m_column;
       advance(), advance();
-      while (at_ < s_.size() && s_.substr(at_, 2) != "*/") advance();
-      if (at_ >= s_.size()) fail(line, column, "comment not closed");
+      while (m_at < m_s.size() && m_s.substr(m_at, 2) != "*/") advance();
+      if (m_at >= m_s.size()) fail(line, column, "comment not closed");
       advance(), advance();
     } else {
       return;
@@ -114,15 +114,15 @@ Token& Lexer::quoted(Token& t, char quote) {
   advance();
   t.kind = Tok::kString;
   while (true) {
-    if (at_ >= s_.size() || s_[at_] == '\n') fail(t.line, t.column, "string not closed");
+    if (m_at >= m_s.size() || m_s[m_at] == '\n') fail(t.line, t.column, "string not closed");
     char c = advance();
     if (c == quote) break;
     if (c != '\\') {
       t.text += c;
       continue;
     }
-    if (at_ >= s_.size()) fail(t.line, t.column, "string not closed");
-    int line = line_, column = column_ - 1;
+    if (m_at >= m_s.size()) fail(t.line, t.column, "string not closed");
+    int line = m_line, column = m_column - 1;
     char e = advance();
     switch (e) {
       case '\\':
@@ -153,8 +153,8 @@ Token& Lexer::quoted(Token& t, char quote) {
       case 'X': {
         unsigned value = 0;
         int digits = 0;
-        while (digits < 4 && at_ < s_.size() &&
-               std::isxdigit(static_cast<unsigned char>(s_[at_]))) {
+        while (digits < 4 && m_at < m_s.size() &&
+               std::isxdigit(static_cast<unsigned char>(m_s[m_at]))) {
           char h = advance();
           value = value * 16 + unsigned(std::isdigit(static_cast<unsigned char>(h))
                                             ? h - '0'
@@ -174,22 +174,23 @@ Token& Lexer::quoted(Token& t, char quote) {
 
 Token& Lexer::number(Token& t) {
   std::string text;
-  if (s_[at_] == '-' || s_[at_] == '+') text += advance();
+  if (m_s[m_at] == '-' || m_s[m_at] == '+') text += advance();
   bool real = false;
-  if (s_.substr(at_, 2) == "0x" || s_.substr(at_, 2) == "0X") {
+  if (m_s.substr(m_at, 2) == "0x" || m_s.substr(m_at, 2) == "0X") {
     text += advance();
     text += advance();
-    while (at_ < s_.size() && std::isxdigit(static_cast<unsigned char>(s_[at_]))) text += advance();
+    while (m_at < m_s.size() && std::isxdigit(static_cast<unsigned char>(m_s[m_at])))
+      text += advance();
     if (text.back() == 'x' || text.back() == 'X') fail(t.line, t.column, "malformed number");
   } else {
-    while (at_ < s_.size()) {
-      char c = s_[at_];
+    while (m_at < m_s.size()) {
+      char c = m_s[m_at];
       if (std::isdigit(static_cast<unsigned char>(c))) {
         text += advance();
       } else if (c == '.' || c == 'e' || c == 'E') {
         real = true;
         text += advance();
-        if ((c == 'e' || c == 'E') && at_ < s_.size() && (s_[at_] == '-' || s_[at_] == '+')) {
+        if ((c == 'e' || c == 'E') && m_at < m_s.size() && (m_s[m_at] == '-' || m_s[m_at] == '+')) {
           text += advance();
         }
       } else {
@@ -197,8 +198,9 @@ Token& Lexer::number(Token& t) {
       }
     }
   }
-  if (at_ < s_.size() && (std::isalpha(static_cast<unsigned char>(s_[at_])) || s_[at_] == '_')) {
-    fail(line_, column_, "malformed number");
+  if (m_at < m_s.size() &&
+      (std::isalpha(static_cast<unsigned char>(m_s[m_at])) || m_s[m_at] == '_')) {
+    fail(m_line, m_column, "malformed number");
   }
   if (real && !wellFormedReal(text)) fail(t.line, t.column, "malformed number " + text);
   t.kind = real ? Tok::kReal : Tok::kInteger;

@@ -21,10 +21,10 @@ struct Token {
 
 class Lexer {
  public:
-  Lexer(std::string_view text, const std::string& file) : s_(text), file_(file) {}
+  Lexer(std::string_view text, const std::string& file) : m_s(text), m_file(file) {}
 
   [[noreturn]] void fail(int line, int column, const std::string& message) const {
-    throw MofError(file_, line, column, message);
+    throw MofError(m_file, line, column, message);
   }
 
   // The next token; a token of kind kEnd at the end of the text.
@@ -36,11 +36,11 @@ class Lexer {
   Token& quoted(Token& t, char quote);
   Token& number(Token& t);
 
-  std::string_view s_;
-  const std::string& file_;
-  std::size_t at_ = 0;
-  int line_ = 1;
-  int column_ = 1;
+  std::string_view m_s;
+  const std::string& m_file;
+  std::size_t m_at = 0;
+  int m_line = 1;
+  int m_column = 1;
 };
 
 }  // namespace velt::wmi::detail

@@ -47,62 +47,62 @@ class Parser {
  public:
   Parser(std::string_view text, const std::string& file, const std::u16string& server,
          const EarlierClasses& earlier)
-      : lexer_(text, file), earlier_(earlier), server_(server) {
-    document_.fileName = file;
-    token_ = lexer_.next();
+      : m_lexer(text, file), m_earlier(earlier), m_server(server) {
+    m_document.fileName = file;
+    m_token = m_lexer.next();
   }
 
   MofDocument run() {
-    while (token_.kind != Tok::kEnd) {
+    while (m_token.kind != Tok::kEnd) {
       if (isPunct("#")) {
         pragma();
         continue;
       }
-      std::size_t begin = token_.offset;
+      std::size_t begin = m_token.offset;
       Qualifiers qualifiers = qualifierList();
       if (isWord("class")) {
         classDeclaration(std::move(qualifiers), begin);
       } else if (isWord("instance")) {
         instanceDeclaration();
       } else {
-        fail(token_, "'class' or 'instance' expected");
+        fail(m_token, "'class' or 'instance' expected");
       }
     }
-    return std::move(document_);
+    return std::move(m_document);
   }
 
  private:
   [[noreturn]] void fail(const Token& at, const std::string& message) {
-    lexer_.fail(at.line, at.column, message);
+    m_lexer.fail(at.line, at.column, message);
   }
   [[noreturn]] void fail(MofPlace at, const std::string& message) {
-    lexer_.fail(at.line, at.column, message);
+    m_lexer.fail(at.line, at.column, message);
   }
 
-  bool isPunct(const char* p) const { return token_.kind == Tok::kPunct && token_.text == p; }
+  bool isPunct(const char* p) const { return m_token.kind == Tok::kPunct && m_token.text == p; }
   bool isWord(const char* w) const {
-    return token_.kind == Tok::kIdent && sameWord(token_.text, w);
+    return m_token.kind == Tok::kIdent && sameWord(m_token.text, w);
   }
 
   Token take() {
-    Token t = token_;
-    token_ = lexer_.next();
+    Token t = m_token;
+    m_token = m_lexer.next();
     return t;
   }
   Token expectPunct(const char* p) {
-    if (!isPunct(p)) fail(token_, std::string("'") + p + "' expected");
+    if (!isPunct(p)) fail(m_token, std::string("'") + p + "' expected");
     return take();
   }
   Token expectIdent(const char* what) {
-    if (token_.kind != Tok::kIdent) fail(token_, std::string(what) + " expected");
+    if (m_token.kind != Tok::kIdent) fail(m_token, std::string(what) + " expected");
     return take();
   }
 
   // A class of this text in the namespace in force, else one read before.
   std::shared_ptr<const ClassDef> findClass(const std::u16string& name) const {
-    auto it = classes_.find(toLower(namespace_) + u'|' + toLower(name));
-    if (it != classes_.end()) return it->second;
-    return earlier_ ? earlier_(namespace_, name) : nullptr;
+    auto it = m_classes.find(toLower(m_namespace) + u'|' + toLower(name));
+    if (it != m_classes.end()) return it->second;
+    return m_earlier ? m_earlier(m_namespace, name) : nullptr;
   }
 
   void pragma() {
@@ -111,7 +111,7 @@ class Parser {
     if (!sameWord(name.text, "pragma")) fail(name, "'pragma' expected after '#'");
     Token which = expectIdent("pragma name");
     expectPunct("(");
-    if (token_.kind != Tok::kString) fail(token_, "string expected");
+    if (m_token.kind != Tok::kString) fail(m_token, "string expected");
     Token value = take();
     expectPunct(")");
     if (!sameWord(which.text, "namespace")) return;  // other pragmas do not change the model
@@ -124,14 +124,14 @@ class Parser {
     } else if (ns.rfind(u"\\", 0) == 0) {  // \root\...: from the top
       ns = ns.substr(1);
     } else if (!equalsIgnoreCase(ns.substr(0, ns.find(u'\\')), u"root")) {
-      ns = namespace_ + u"\\" + ns;  // relative to the namespace in force
+      ns = m_namespace + u"\\" + ns;  // relative to the namespace in force
     }
     if (ns.empty()) fail(value, "empty namespace name");
     if (ns.find(u"\\\\") != std::u16string::npos) fail(value, "empty part in namespace name");
     if (!equalsIgnoreCase(ns.substr(0, ns.find(u'\\')), u"root")) {
       fail(value, "namespace " + utf8FromUtf16(ns) + " is not under root");
     }
-    namespace_ = ns;
+    m_namespace = ns;
   }
 
   Qualifiers qualifierList() {
@@ -166,7 +166,7 @@ class Parser {
       }
       if (isPunct(":")) {  // flavours: ToSubclass, ToInstance, Amended, ...
         take();
-        while (token_.kind == Tok::kIdent) take();
+        while (m_token.kind == Tok::kIdent) take();
       }
       out.push_back(std::move(q));
       if (isPunct("]")) break;
@@ -178,12 +178,12 @@ class Parser {
 
   Value constant() {
     Value v;
-    v.at = placeOf(token_);
+    v.at = placeOf(m_token);
     bool negative = false;
-    switch (token_.kind) {
+    switch (m_token.kind) {
       case Tok::kString: {
         std::string text;
-        while (token_.kind == Tok::kString) text += take().text;  // adjacent strings join
+        while (m_token.kind == Tok::kString) text += take().text;  // adjacent strings join
         v.items.push_back(Variant::text(utf16FromUtf8(text)));
         return v;
       }
@@ -240,7 +240,7 @@ class Parser {
         }
         [[fallthrough]];
       default:
-        fail(token_, "value expected");
+        fail(m_token, "value expected");
     }
   }
 
@@ -313,7 +313,7 @@ class Parser {
   CIMTYPE arraySuffix(CIMTYPE type) {
     if (!isPunct("[")) return type;
     take();
-    if (token_.kind == Tok::kInteger) take();
+    if (m_token.kind == Tok::kInteger) take();
     expectPunct("]");
     return type | CIM_FLAG_ARRAY;
   }
@@ -323,8 +323,8 @@ class Parser {
     Token name = expectIdent("class name");
     auto def = std::make_shared<ClassDef>();
     def->name = utf16FromUtf8(name.text);
-    def->nameSpace = namespace_;
-    def->server = server_;
+    def->nameSpace = m_namespace;
+    def->server = m_server;
     def->qualifiers = std::move(qualifiers);
     if (isPunct(":")) {
       take();
@@ -343,9 +343,9 @@ class Parser {
       fail(name, "dynamic class " + name.text + " names no provider");
     }
     def->index();
-    classes_[toLower(namespace_) + u'|' + toLower(def->name)] = def;
-    document_.classes.push_back(std::move(def));
-    document_.classSources.push_back({placeOf(name), begin, end});
+    m_classes[toLower(m_namespace) + u'|' + toLower(def->name)] = def;
+    m_document.classes.push_back(std::move(def));
+    m_document.classSources.push_back({placeOf(name), begin, end});
   }
 
   // The names a class body declared so far, lower case.
@@ -451,16 +451,16 @@ class Parser {
 
   void instanceDeclaration() {
     take();
-    if (!isWord("of")) fail(token_, "'of' expected");
+    if (!isWord("of")) fail(m_token, "'of' expected");
     take();
     MofInstance instance;
-    instance.nameSpace = namespace_;
+    instance.nameSpace = m_namespace;
     Token className = expectIdent("class name");
     instance.className = className.text;
     instance.at = placeOf(className);
     if (isWord("as")) {
       take();
-      if (token_.kind != Tok::kAlias) fail(token_, "alias expected after 'as'");
+      if (m_token.kind != Tok::kAlias) fail(m_token, "alias expected after 'as'");
       instance.alias = take().text;
     }
     expectPunct("{");
@@ -477,17 +477,17 @@ class Parser {
     }
     take();
     expectPunct(";");
-    document_.instances.push_back(std::move(instance));
+    m_document.instances.push_back(std::move(instance));
   }
 
  private:
-  Lexer lexer_;
-  const EarlierClasses& earlier_;
-  Token token_;
-  std::u16string namespace_ = u"root\\default";
-  std::u16string server_;
-  MofDocument document_;
-  std::map<std::u16string, std::shared_ptr<const ClassDef>> classes_;  // by "namespace|class"
+  Lexer m_lexer;
+  const EarlierClasses& m_earlier;
+  Token m_token;
+  std::u16string m_namespace = u"root\\default";
+  std::u16string m_server;
+  MofDocument m_document;
+  std::map<std::u16string, std::shared_ptr<const ClassDef>> m_classes;  // by "namespace|class"
 };
 
 }  // namespace

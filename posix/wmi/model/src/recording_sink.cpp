@@ -11,7 +11,7 @@ namespace {
 class RecordingSinkImpl final : public detail::ComObject<RecordingSink, IID_IWbemObjectSink> {
  public:
   ~RecordingSinkImpl() override {
-    for (SinkEvent& e : events_) {
+    for (SinkEvent& e : m_events) {
       for (IWbemClassObject* o : e.objects) o->Release();
     }
   }
@@ -23,54 +23,54 @@ class RecordingSinkImpl final : public detail::ComObject<RecordingSink, IID_IWbe
       if (objects[i]) objects[i]->AddRef();
       e.objects.push_back(objects[i]);
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    indicated_ += e.objects.size();
-    events_.push_back(std::move(e));
-    changed_.notify_all();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_indicated += e.objects.size();
+    m_events.push_back(std::move(e));
+    m_changed.notify_all();
     return WBEM_S_NO_ERROR;
   }
 
   STDMETHODIMP SetStatus(LONG flags, HRESULT status, BSTR, IWbemClassObject*) override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(m_mutex);
     SinkEvent e;
     e.kind = SinkEvent::kSetStatus;
     e.flags = flags;
     e.status = status;
-    events_.push_back(std::move(e));
-    if (flags == WBEM_STATUS_COMPLETE && !final_) final_ = status;
-    changed_.notify_all();
+    m_events.push_back(std::move(e));
+    if (flags == WBEM_STATUS_COMPLETE && !m_final) m_final = status;
+    m_changed.notify_all();
     return WBEM_S_NO_ERROR;
   }
 
   std::vector<SinkEvent> events() const override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return events_;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_events;
   }
 
   std::vector<IWbemClassObject*> objects() const override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<IWbemClassObject*> all;
-    for (const SinkEvent& e : events_) all.insert(all.end(), e.objects.begin(), e.objects.end());
+    for (const SinkEvent& e : m_events) all.insert(all.end(), e.objects.begin(), e.objects.end());
     return all;
   }
 
   std::optional<HRESULT> waitForFinalStatus(std::chrono::milliseconds timeout) const override {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_for(lock, timeout, [&] { return final_.has_value(); });
-    return final_;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait_for(lock, timeout, [&] { return m_final.has_value(); });
+    return m_final;
   }
 
   bool waitForObjects(std::size_t count, std::chrono::milliseconds timeout) const override {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return indicated_ >= count; });
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [&] { return m_indicated >= count; });
   }
 
  private:
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
-  std::vector<SinkEvent> events_;
-  std::size_t indicated_ = 0;
-  std::optional<HRESULT> final_;
+  mutable std::mutex m_mutex;
+  mutable std::condition_variable m_changed;
+  std::vector<SinkEvent> m_events;
+  std::size_t m_indicated = 0;
+  std::optional<HRESULT> m_final;
 };
 
 }  // namespace

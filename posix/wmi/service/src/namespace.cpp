@@ -22,13 +22,13 @@ std::u16string textOf(const BSTR s) { return s ? std::u16string(s, SysStringLen(
 class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
  public:
   Namespace(std::shared_ptr<ServiceState> state, std::u16string name)
-      : state_(std::move(state)), name_(std::move(name)) {}
+      : m_state(std::move(state)), m_name(std::move(name)) {}
 
   STDMETHODIMP OpenNamespace(const BSTR child, LONG, IWbemContext*, IWbemServices** out,
                              IWbemCallResult** result) override {
     if (result) *result = nullptr;
     if (!child || !out) return WBEM_E_INVALID_PARAMETER;
-    return state_->namespaceServices(name_ + u"\\" + textOf(child), out);
+    return m_state->namespaceServices(m_name + u"\\" + textOf(child), out);
   }
 
   STDMETHODIMP CancelAsyncCall(IWbemObjectSink* sink) override {
@@ -36,7 +36,7 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
     // A filtered subscription is held by its filter, not by the client's sink.
     ComPtr<EventFilterSink> filter = takeFilter(sink);
     IWbemObjectSink* held = filter ? static_cast<IWbemObjectSink*>(filter.get()) : sink;
-    return state_->cancel(held) ? WBEM_S_NO_ERROR : WBEM_E_NOT_FOUND;
+    return m_state->cancel(held) ? WBEM_S_NO_ERROR : WBEM_E_NOT_FOUND;
   }
 
   STDMETHODIMP QueryObjectSink(LONG, IWbemObjectSink**) override { return WBEM_E_NOT_SUPPORTED; }
@@ -96,7 +96,7 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
   STDMETHODIMP CreateClassEnumAsync(const BSTR superclass, LONG, IWbemContext*,
                                     IWbemObjectSink* sink) override {
     if (!sink) return WBEM_E_INVALID_PARAMETER;
-    std::optional<NamespaceData> data = state_->repository.snapshot(name_);
+    std::optional<NamespaceData> data = m_state->repository.snapshot(m_name);
     if (!data) return complete(sink, WBEM_E_INVALID_NAMESPACE);
     std::u16string base = textOf(superclass);
     for (const auto& [key, def] : data->classes) {
@@ -121,7 +121,7 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
     if (genus.vt() != VT_I4 || genus.get()->lVal != WBEM_GENUS_INSTANCE) {
       return complete(sink, WBEM_E_INVALID_OBJECT);
     }
-    std::shared_ptr<const ClassDef> def = state_->repository.findClass(name_, cls.asText());
+    std::shared_ptr<const ClassDef> def = m_state->repository.findClass(m_name, cls.asText());
     if (!def) return complete(sink, WBEM_E_INVALID_CLASS);
     return route(*def, Operation::kPut, context, sink, [&](IWbemServices* p, IWbemObjectSink* s) {
       return p->PutInstanceAsync(instance, flags, context, s);
@@ -142,7 +142,7 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
   STDMETHODIMP CreateInstanceEnumAsync(const BSTR className, LONG flags, IWbemContext* context,
                                        IWbemObjectSink* sink) override {
     if (!className || !sink) return WBEM_E_INVALID_PARAMETER;
-    std::shared_ptr<const ClassDef> def = state_->repository.findClass(name_, textOf(className));
+    std::shared_ptr<const ClassDef> def = m_state->repository.findClass(m_name, textOf(className));
     if (!def) return complete(sink, WBEM_E_INVALID_CLASS);
     return route(*def, Operation::kEnumerate, context, sink,
                  [&](IWbemServices* p, IWbemObjectSink* s) {
@@ -200,11 +200,11 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
       return hr;
     }
     std::optional<ProviderRegistration> registration =
-        state_->repository.findEventProvider(name_, def->name);
+        m_state->repository.findEventProvider(m_name, def->name);
     if (!registration) return WBEM_E_PROVIDER_NOT_FOUND;
-    if (!parsed->where) return state_->subscribe(name_, *registration, def->name, context, sink);
+    if (!parsed->where) return m_state->subscribe(m_name, *registration, def->name, context, sink);
     ComPtr<EventFilterSink> filter(new EventFilterSink(sink, parsed));
-    hr = state_->subscribe(name_, *registration, def->name, context, filter.get(), sink);
+    hr = m_state->subscribe(m_name, *registration, def->name, context, filter.get(), sink);
     if (SUCCEEDED(hr)) keepFilter(std::move(filter));
     return hr;
   }
@@ -245,7 +245,7 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
       fault = result.error.text();
       return WBEM_E_INVALID_QUERY;
     }
-    def = state_->repository.findClass(name_, result.query->className);
+    def = m_state->repository.findClass(m_name, result.query->className);
     if (!def) return WBEM_E_INVALID_CLASS;
     for (const wql::PropertyRef* ref : wql::referencedProperties(*result.query)) {
       const std::u16string& name = ref->path.front();
@@ -261,40 +261,40 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
 
   ComPtr<IWbemClassObject> faultStatus(const std::string& fault, const char16_t* operation) {
     if (fault.empty()) return {};
-    return queryFaultStatus(state_->repository.findClass(name_, u"__ExtendedStatus"), fault,
+    return queryFaultStatus(m_state->repository.findClass(m_name, u"__ExtendedStatus"), fault,
                             operation);
   }
 
   // Filters of subscriptions that ended on their own are dropped as new ones come.
   void keepFilter(ComPtr<EventFilterSink> filter) {
-    std::lock_guard<std::mutex> lock(filtersMutex_);
-    std::erase_if(filters_, [](const ComPtr<EventFilterSink>& f) { return f->ended(); });
-    filters_.push_back(std::move(filter));
+    std::lock_guard<std::mutex> lock(m_filtersMutex);
+    std::erase_if(m_filters, [](const ComPtr<EventFilterSink>& f) { return f->ended(); });
+    m_filters.push_back(std::move(filter));
   }
   ComPtr<EventFilterSink> takeFilter(IWbemObjectSink* client) {
     std::vector<ComPtr<EventFilterSink>> candidates;
     {
-      std::lock_guard<std::mutex> lock(filtersMutex_);
-      for (auto it = filters_.begin(); it != filters_.end(); ++it) {
+      std::lock_guard<std::mutex> lock(m_filtersMutex);
+      for (auto it = m_filters.begin(); it != m_filters.end(); ++it) {
         if ((*it)->client() == client) {
           ComPtr<EventFilterSink> found = std::move(*it);
-          filters_.erase(it);
+          m_filters.erase(it);
           return found;
         }
       }
-      candidates = filters_;
+      candidates = m_filters;
     }
 #ifndef _WIN32
     // A client in another process hands its sink anew to the cancelling call: another proxy
     // of the same object. Asking its process costs calls, made outside the lock.
     for (const ComPtr<EventFilterSink>& candidate : candidates) {
       if (!velt::remoting::sameObject(candidate->client(), client)) continue;
-      std::lock_guard<std::mutex> lock(filtersMutex_);
-      auto found = std::find_if(filters_.begin(), filters_.end(),
+      std::lock_guard<std::mutex> lock(m_filtersMutex);
+      auto found = std::find_if(m_filters.begin(), m_filters.end(),
                                 [&](const auto& kept) { return kept.get() == candidate.get(); });
-      if (found == filters_.end()) return {};  // cancelled meanwhile
+      if (found == m_filters.end()) return {};  // cancelled meanwhile
       ComPtr<EventFilterSink> taken = std::move(*found);
-      filters_.erase(found);
+      m_filters.erase(found);
       return taken;
     }
 #endif
@@ -305,10 +305,10 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
                  std::shared_ptr<const ClassDef>& def) {
     parsed = parseObjectPath(path);
     if (!parsed) return WBEM_E_INVALID_OBJECT_PATH;
-    if (!parsed->nameSpace.empty() && !equalsIgnoreCase(parsed->nameSpace, name_)) {
+    if (!parsed->nameSpace.empty() && !equalsIgnoreCase(parsed->nameSpace, m_name)) {
       return WBEM_E_INVALID_NAMESPACE;
     }
-    def = state_->repository.findClass(name_, parsed->className);
+    def = m_state->repository.findClass(m_name, parsed->className);
     if (!def) return parsed->isInstance ? WBEM_E_INVALID_CLASS : WBEM_E_NOT_FOUND;
     return WBEM_S_NO_ERROR;
   }
@@ -323,7 +323,7 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
     }
     const Qualifier* named = findQualifier(def.qualifiers, u"provider");
     std::optional<ProviderRegistration> registration =
-        named ? state_->repository.findProvider(name_, named->value.asText()) : std::nullopt;
+        named ? m_state->repository.findProvider(m_name, named->value.asText()) : std::nullopt;
     if (!registration) return complete(sink, WBEM_E_PROVIDER_NOT_FOUND);
     bool capable =
         op == Operation::kMethod ? registration->methodProvider : registration->instanceProvider;
@@ -333,7 +333,7 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
     if (!capable) return complete(sink, WBEM_E_PROVIDER_NOT_CAPABLE);
     std::shared_ptr<ProviderEntry> entry;
     ComPtr<IWbemClassObject> failureStatus;
-    HRESULT hr = state_->provider(name_, *registration, context, entry, &failureStatus);
+    HRESULT hr = m_state->provider(m_name, *registration, context, entry, &failureStatus);
     if (FAILED(hr)) {
       sink->SetStatus(WBEM_STATUS_COMPLETE, hr, nullptr, failureStatus.get());
       return WBEM_S_NO_ERROR;
@@ -341,15 +341,15 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
     if (!entry->services) return complete(sink, WBEM_E_PROVIDER_NOT_CAPABLE);
     ComPtr<IWbemObjectSink> forward = makeForwardingSink(sink, entry);
     hr = call(entry->services.get(), forward.get());
-    if (providerDied(hr)) state_->providerLost(entry);
+    if (providerDied(hr)) m_state->providerLost(entry);
     finishForwarding(forward.get(), providerStatus(hr));
     return WBEM_S_NO_ERROR;
   }
 
-  std::shared_ptr<ServiceState> state_;
-  const std::u16string name_;
-  std::mutex filtersMutex_;
-  std::vector<ComPtr<EventFilterSink>> filters_;
+  std::shared_ptr<ServiceState> m_state;
+  const std::u16string m_name;
+  std::mutex m_filtersMutex;
+  std::vector<ComPtr<EventFilterSink>> m_filters;
 };
 
 }  // namespace

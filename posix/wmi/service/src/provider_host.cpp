@@ -21,34 +21,34 @@ namespace velt::wmi::detail {
 class ForwardingSink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
  public:
   ForwardingSink(IWbemObjectSink* client, std::shared_ptr<ProviderEntry> use)
-      : client_(ComPtr<IWbemObjectSink>::share(client)), use_(std::move(use)) {}
+      : m_client(ComPtr<IWbemObjectSink>::share(client)), m_use(std::move(use)) {}
 
   STDMETHODIMP Indicate(LONG count, IWbemClassObject** objects) override {
-    return client_->Indicate(count, objects);
+    return m_client->Indicate(count, objects);
   }
   STDMETHODIMP SetStatus(LONG flags, HRESULT status, BSTR text, IWbemClassObject* object) override {
-    if (flags == WBEM_STATUS_COMPLETE) completed_ = true;
-    HRESULT answered = client_->SetStatus(flags, status, text, object);
+    if (flags == WBEM_STATUS_COMPLETE) m_completed = true;
+    HRESULT answered = m_client->SetStatus(flags, status, text, object);
     if (flags == WBEM_STATUS_COMPLETE) endUse();
     return answered;
   }
   void finish(HRESULT providerResult) {
-    if (FAILED(providerResult) && !completed_.exchange(true)) {
-      client_->SetStatus(WBEM_STATUS_COMPLETE, providerResult, nullptr, nullptr);
+    if (FAILED(providerResult) && !m_completed.exchange(true)) {
+      m_client->SetStatus(WBEM_STATUS_COMPLETE, providerResult, nullptr, nullptr);
       endUse();
     }
   }
 
  private:
   void endUse() {
-    std::lock_guard<std::mutex> lock(useMutex_);
-    use_.reset();
+    std::lock_guard<std::mutex> lock(m_useMutex);
+    m_use.reset();
   }
 
-  ComPtr<IWbemObjectSink> client_;
-  std::atomic<bool> completed_{false};
-  std::mutex useMutex_;
-  std::shared_ptr<ProviderEntry> use_;
+  ComPtr<IWbemObjectSink> m_client;
+  std::atomic<bool> m_completed{false};
+  std::mutex m_useMutex;
+  std::shared_ptr<ProviderEntry> m_use;
 };
 
 bool providerDied(HRESULT status) {
@@ -82,8 +82,8 @@ class EventFanout final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink>
     if (count < 0 || (count > 0 && !objects)) return WBEM_E_INVALID_PARAMETER;
     std::vector<Subscription> subscribers;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
-      subscribers = subscriptions_;
+      std::lock_guard<std::mutex> lock(m_mutex);
+      subscribers = m_subscriptions;
     }
     for (LONG i = 0; i < count; ++i) {
       IWbemClassObject* event = objects[i];
@@ -109,24 +109,24 @@ class EventFanout final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink>
   }
 
   std::weak_ptr<const int> add(IWbemObjectSink* sink, const std::u16string& eventClass) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(m_mutex);
     auto token = std::make_shared<const int>(0);
-    subscriptions_.push_back({ComPtr<IWbemObjectSink>::share(sink), eventClass, token});
+    m_subscriptions.push_back({ComPtr<IWbemObjectSink>::share(sink), eventClass, token});
     return token;
   }
   void remove(const std::weak_ptr<const int>& token) {
     std::shared_ptr<const int> named = token.lock();
     if (!named) return;
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::erase_if(subscriptions_, [&](const Subscription& s) { return s.token == named; });
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::erase_if(m_subscriptions, [&](const Subscription& s) { return s.token == named; });
   }
   ComPtr<IWbemObjectSink> remove(IWbemObjectSink* sink) {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
-      for (auto it = subscriptions_.begin(); it != subscriptions_.end(); ++it) {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      for (auto it = m_subscriptions.begin(); it != m_subscriptions.end(); ++it) {
         if (it->sink.get() == sink) {
           ComPtr<IWbemObjectSink> found = it->sink;
-          subscriptions_.erase(it);
+          m_subscriptions.erase(it);
           return found;
         }
       }
@@ -136,34 +136,34 @@ class EventFanout final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink>
     // object it stands for is the same. Asking costs calls, made outside the lock.
     std::vector<Subscription> candidates;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
-      candidates = subscriptions_;
+      std::lock_guard<std::mutex> lock(m_mutex);
+      candidates = m_subscriptions;
     }
     for (const Subscription& s : candidates) {
       if (!velt::remoting::sameObject(s.sink.get(), sink)) continue;
-      std::lock_guard<std::mutex> lock(mutex_);
-      auto found = std::find_if(subscriptions_.begin(), subscriptions_.end(),
+      std::lock_guard<std::mutex> lock(m_mutex);
+      auto found = std::find_if(m_subscriptions.begin(), m_subscriptions.end(),
                                 [&](const Subscription& kept) { return kept.token == s.token; });
-      if (found == subscriptions_.end()) return {};  // ended meanwhile
+      if (found == m_subscriptions.end()) return {};  // ended meanwhile
       ComPtr<IWbemObjectSink> ended = found->sink;
-      subscriptions_.erase(found);
+      m_subscriptions.erase(found);
       return ended;
     }
 #endif
     return {};
   }
   bool empty() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return subscriptions_.empty();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_subscriptions.empty();
   }
   std::vector<Subscription> takeAll() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return std::move(subscriptions_);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return std::move(m_subscriptions);
   }
 
  private:
-  std::mutex mutex_;
-  std::vector<Subscription> subscriptions_;
+  std::mutex m_mutex;
+  std::vector<Subscription> m_subscriptions;
 };
 
 namespace {
@@ -181,46 +181,46 @@ struct InitOutcome {
 // does not ask for it works as before.
 class InitStatusSink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
  public:
-  explicit InitStatusSink(std::shared_ptr<InitOutcome> outcome) : outcome_(std::move(outcome)) {}
+  explicit InitStatusSink(std::shared_ptr<InitOutcome> outcome) : m_outcome(std::move(outcome)) {}
   STDMETHODIMP Indicate(LONG, IWbemClassObject**) override { return WBEM_E_NOT_SUPPORTED; }
   STDMETHODIMP SetStatus(LONG, HRESULT, BSTR, IWbemClassObject* object) override {
-    std::lock_guard<std::mutex> lock(outcome_->mutex);
-    if (!outcome_->statusObject) outcome_->statusObject = ComPtr<IWbemClassObject>::share(object);
+    std::lock_guard<std::mutex> lock(m_outcome->mutex);
+    if (!m_outcome->statusObject) m_outcome->statusObject = ComPtr<IWbemClassObject>::share(object);
     return WBEM_S_NO_ERROR;
   }
 
  private:
-  std::shared_ptr<InitOutcome> outcome_;
+  std::shared_ptr<InitOutcome> m_outcome;
 };
 
 class InitSink final : public ComObject<IWbemProviderInitSink, IID_IWbemProviderInitSink> {
  public:
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (out != nullptr && iid == IID_IWbemObjectSink) {
-      *out = static_cast<IWbemObjectSink*>(new InitStatusSink(outcome_));
+      *out = static_cast<IWbemObjectSink*>(new InitStatusSink(m_outcome));
       return S_OK;
     }
     return ComObject::QueryInterface(iid, out);
   }
   STDMETHODIMP SetStatus(LONG status, LONG) override {
-    std::lock_guard<std::mutex> lock(outcome_->mutex);
-    if (!outcome_->status) outcome_->status = status;
-    outcome_->reported.notify_all();
+    std::lock_guard<std::mutex> lock(m_outcome->mutex);
+    if (!m_outcome->status) m_outcome->status = status;
+    m_outcome->reported.notify_all();
     return WBEM_S_NO_ERROR;
   }
   std::optional<LONG> wait(unsigned timeoutMs) {
-    std::unique_lock<std::mutex> lock(outcome_->mutex);
-    outcome_->reported.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                [&] { return outcome_->status.has_value(); });
-    return outcome_->status;
+    std::unique_lock<std::mutex> lock(m_outcome->mutex);
+    m_outcome->reported.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                 [&] { return m_outcome->status.has_value(); });
+    return m_outcome->status;
   }
   ComPtr<IWbemClassObject> statusObject() {
-    std::lock_guard<std::mutex> lock(outcome_->mutex);
-    return outcome_->statusObject;
+    std::lock_guard<std::mutex> lock(m_outcome->mutex);
+    return m_outcome->statusObject;
   }
 
  private:
-  std::shared_ptr<InitOutcome> outcome_ = std::make_shared<InitOutcome>();
+  std::shared_ptr<InitOutcome> m_outcome = std::make_shared<InitOutcome>();
 };
 
 std::int64_t nowMs() {

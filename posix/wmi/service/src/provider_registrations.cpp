@@ -22,11 +22,11 @@ bool sameWord(const std::string& a, const char* b) {
 class Registrar {
  public:
   Registrar(const MofDocument& document, const StagedNamespace& staged)
-      : document_(document), staged_(staged) {}
+      : m_document(document), m_staged(staged) {}
 
   void apply(const MofInstance& instance) {
     const std::string& cls = instance.className;
-    NamespaceData& ns = staged_(instance.nameSpace);
+    NamespaceData& ns = m_staged(instance.nameSpace);
     if (sameWord(cls, "__win32provider")) {
       ProviderRegistration r;
       r.name = text(instance, "name", true);
@@ -35,7 +35,7 @@ class Registrar {
       if (!id) fail(instance.find("clsid")->at, "malformed CLSID " + utf8FromUtf16(clsid));
       r.clsid = *id;
       ns.providers[toLower(r.name)] = r;
-      if (instance.alias) aliases_[*instance.alias] = r.name;
+      if (instance.alias) m_aliases[*instance.alias] = r.name;
     } else if (sameWord(cls, "__instanceproviderregistration")) {
       ProviderRegistration& r = providerOf(instance, ns);
       r.instanceProvider = true;
@@ -61,7 +61,7 @@ class Registrar {
 
  private:
   [[noreturn]] void fail(MofPlace at, const std::string& message) const {
-    document_.fail(at, message);
+    m_document.fail(at, message);
   }
 
   std::u16string text(const MofInstance& instance, const char* property, bool required) const {
@@ -86,8 +86,8 @@ class Registrar {
     if (!v) fail(instance.at, "property Provider is required");
     std::u16string name;
     if (v->isAlias) {
-      auto it = aliases_.find(utf8FromUtf16(v->items.front().asText()));
-      if (it == aliases_.end())
+      auto it = m_aliases.find(utf8FromUtf16(v->items.front().asText()));
+      if (it == m_aliases.end())
         fail(v->at, "undefined alias $" + utf8FromUtf16(v->items.front().asText()));
       name = it->second;
     } else if (!v->isArray && v->items.front().vt() == VT_BSTR) {
@@ -105,9 +105,9 @@ class Registrar {
     return it->second;
   }
 
-  const MofDocument& document_;
-  const StagedNamespace& staged_;
-  std::map<std::string, std::u16string> aliases_;  // alias -> provider name
+  const MofDocument& m_document;
+  const StagedNamespace& m_staged;
+  std::map<std::string, std::u16string> m_aliases;  // alias -> provider name
 };
 
 }  // namespace

@@ -22,45 +22,45 @@ class QuerySink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
  public:
   QuerySink(IWbemObjectSink* client, std::shared_ptr<const wql::Query> query,
             std::shared_ptr<const ClassLayout> queried)
-      : client_(ComPtr<IWbemObjectSink>::share(client)),
-        query_(std::move(query)),
-        queried_(std::move(queried)) {}
+      : m_client(ComPtr<IWbemObjectSink>::share(client)),
+        m_query(std::move(query)),
+        m_queried(std::move(queried)) {}
 
   STDMETHODIMP Indicate(LONG count, IWbemClassObject** objects) override {
     if (count < 0 || (count > 0 && !objects)) return WBEM_E_INVALID_PARAMETER;
     for (LONG i = 0; i < count; ++i) {
       IWbemClassObject* object = objects[i];
       if (!object) continue;
-      if (query_->where && !wql::matches(*query_->where, object)) continue;
-      if (query_->selectAll) {
-        HRESULT hr = client_->Indicate(1, &object);
+      if (m_query->where && !wql::matches(*m_query->where, object)) continue;
+      if (m_query->selectAll) {
+        HRESULT hr = m_client->Indicate(1, &object);
         if (FAILED(hr)) return hr;
         continue;
       }
       ComPtr<IWbemClassObject> shown = project(object);
       if (!shown) return WBEM_E_OUT_OF_MEMORY;
       IWbemClassObject* one = shown.get();
-      HRESULT hr = client_->Indicate(1, &one);
+      HRESULT hr = m_client->Indicate(1, &one);
       if (FAILED(hr)) return hr;
     }
     return WBEM_S_NO_ERROR;
   }
   STDMETHODIMP SetStatus(LONG flags, HRESULT status, BSTR text, IWbemClassObject* object) override {
-    return client_->SetStatus(flags, status, text, object);
+    return m_client->SetStatus(flags, status, text, object);
   }
 
  private:
   // Which properties of `layout` stay: the selected ones and the keys.
   const std::vector<bool>& keptOf(const std::shared_ptr<const ClassLayout>& layout) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (layout != keptLayout_) {
-      kept_.clear();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (layout != m_keptLayout) {
+      m_kept.clear();
       for (const PropertyDef& p : layout->properties) {
-        kept_.push_back(selected(*query_, p.name) || p.isKey());
+        m_kept.push_back(selected(*m_query, p.name) || p.isKey());
       }
-      keptLayout_ = layout;
+      m_keptLayout = layout;
     }
-    return kept_;
+    return m_kept;
   }
 
   ComPtr<IWbemClassObject> project(IWbemClassObject* object) {
@@ -83,21 +83,21 @@ class QuerySink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
     readElements(*array.get(), each);
     for (const Variant& name : each) {
       std::u16string text = name.asText();
-      int at = queried_->findProperty(text);
-      bool key = at >= 0 && queried_->properties[at].isKey();
-      if (selected(*query_, text) || key) continue;
+      int at = m_queried->findProperty(text);
+      bool key = at >= 0 && m_queried->properties[at].isKey();
+      if (selected(*m_query, text) || key) continue;
       Variant null = Variant::null();
       copy->Put(text.c_str(), 0, null.get(), 0);
     }
     return copy;
   }
 
-  ComPtr<IWbemObjectSink> client_;
-  std::shared_ptr<const wql::Query> query_;
-  std::shared_ptr<const ClassLayout> queried_;
-  std::mutex mutex_;
-  std::shared_ptr<const ClassLayout> keptLayout_;
-  std::vector<bool> kept_;
+  ComPtr<IWbemObjectSink> m_client;
+  std::shared_ptr<const wql::Query> m_query;
+  std::shared_ptr<const ClassLayout> m_queried;
+  std::mutex m_mutex;
+  std::shared_ptr<const ClassLayout> m_keptLayout;
+  std::vector<bool> m_kept;
 };
 
 }  // namespace
@@ -106,16 +106,16 @@ HRESULT EventFilterSink::Indicate(LONG count, IWbemClassObject** objects) {
   if (count < 0 || (count > 0 && !objects)) return WBEM_E_INVALID_PARAMETER;
   for (LONG i = 0; i < count; ++i) {
     IWbemClassObject* event = objects[i];
-    if (!event || (query_->where && !wql::matches(*query_->where, event))) continue;
-    client_->Indicate(1, &event);
+    if (!event || (m_query->where && !wql::matches(*m_query->where, event))) continue;
+    m_client->Indicate(1, &event);
   }
   return WBEM_S_NO_ERROR;
 }
 
 HRESULT EventFilterSink::SetStatus(LONG flags, HRESULT status, BSTR text,
                                    IWbemClassObject* object) {
-  if (flags == WBEM_STATUS_COMPLETE) ended_ = true;
-  return client_->SetStatus(flags, status, text, object);
+  if (flags == WBEM_STATUS_COMPLETE) m_ended = true;
+  return m_client->SetStatus(flags, status, text, object);
 }
 
 ComPtr<IWbemObjectSink> makeQuerySink(IWbemObjectSink* client,

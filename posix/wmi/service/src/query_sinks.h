@@ -21,18 +21,18 @@ ComPtr<IWbemObjectSink> makeQuerySink(IWbemObjectSink* client,
 class EventFilterSink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
  public:
   EventFilterSink(IWbemObjectSink* client, std::shared_ptr<const wql::Query> query)
-      : client_(ComPtr<IWbemObjectSink>::share(client)), query_(std::move(query)) {}
+      : m_client(ComPtr<IWbemObjectSink>::share(client)), m_query(std::move(query)) {}
 
   STDMETHODIMP Indicate(LONG count, IWbemClassObject** objects) override;
   STDMETHODIMP SetStatus(LONG flags, HRESULT status, BSTR text, IWbemClassObject* object) override;
 
-  IWbemObjectSink* client() const { return client_.get(); }
-  bool ended() const { return ended_; }
+  IWbemObjectSink* client() const { return m_client.get(); }
+  bool ended() const { return m_ended; }
 
  private:
-  ComPtr<IWbemObjectSink> client_;
-  std::shared_ptr<const wql::Query> query_;
-  std::atomic<bool> ended_{false};
+  ComPtr<IWbemObjectSink> m_client;
+  std::shared_ptr<const wql::Query> m_query;
+  std::atomic<bool> m_ended{false};
 };
 
 // The __ExtendedStatus a rejected query carries: its Description says where the fault is.

@@ -50,25 +50,25 @@ std::set<std::u16string> providersDeclared(const MofDocument& document) {
 }  // namespace
 
 Repository::Repository(const std::string& path, std::u16string server)
-    : server_(std::move(server)), inMemory_(path.empty()), database_(path) {
-  if (!inMemory_) {
+    : m_server(std::move(server)), m_inMemory(path.empty()), m_database(path) {
+  if (!m_inMemory) {
     // Readers never wait for a writer, and a commit is whole even when the process dies.
-    database_.execute("PRAGMA journal_mode=WAL");
-    database_.execute("PRAGMA synchronous=NORMAL");
+    m_database.execute("PRAGMA journal_mode=WAL");
+    m_database.execute("PRAGMA synchronous=NORMAL");
   }
-  prepareSchema(database_);
-  std::lock_guard<std::mutex> lock(databaseMutex_);
-  Transaction reading(database_, false);
-  int64_t version = database_.dataVersion();
+  prepareSchema(m_database);
+  std::lock_guard<std::mutex> lock(m_databaseMutex);
+  Transaction reading(m_database, false);
+  int64_t version = m_database.dataVersion();
   std::set<std::u16string> replaced;
   try {
-    contents_ = buildContents(readStored(database_), server_, Contents{}, replaced);
+    m_contents = buildContents(readStored(m_database), m_server, Contents{}, replaced);
   } catch (const ReplayError& broken) {
-    throw RepositoryError("the repository " + database_.path() + " is damaged: class " +
+    throw RepositoryError("the repository " + m_database.path() + " is damaged: class " +
                           utf8FromUtf16(broken.className) + " in " +
                           utf8FromUtf16(broken.nameSpace) + ": " + broken.what());
   }
-  seenVersion_ = version;
+  m_seenVersion = version;
 }
 
 CompileReport Repository::compile(std::string_view text, const std::string& fileName) {
@@ -76,18 +76,18 @@ CompileReport Repository::compile(std::string_view text, const std::string& file
     std::atomic<int>& count;
     explicit Compiling(std::atomic<int>& c) : count(c) { ++count; }
     ~Compiling() { --count; }
-  } compiling(compiling_);
-  std::lock_guard<std::mutex> lock(databaseMutex_);
-  Transaction writing(database_, true);
-  int64_t version = database_.dataVersion();
-  StoredContents stored = readStored(database_);
+  } compiling(m_compiling);
+  std::lock_guard<std::mutex> lock(m_databaseMutex);
+  Transaction writing(m_database, true);
+  int64_t version = m_database.dataVersion();
+  StoredContents stored = readStored(m_database);
   std::set<std::u16string> ignored;
   Contents current;
   {
-    std::shared_lock<std::shared_mutex> reading(mutex_);
-    current = buildContents(stored, server_, contents_, ignored);
+    std::shared_lock<std::shared_mutex> reading(m_mutex);
+    current = buildContents(stored, m_server, m_contents, ignored);
   }
-  StagedMof staged = stageMof(text, fileName, server_, current);
+  StagedMof staged = stageMof(text, fileName, m_server, current);
   const MofDocument& document = staged.document;
 
   CompileReport report;
@@ -127,7 +127,7 @@ CompileReport Repository::compile(std::string_view text, const std::string& file
       change = same ? Change::kUnchanged : Change::kReplaced;
     }
     if (change != Change::kUnchanged) {
-      writeClass(database_, row);
+      writeClass(m_database, row);
       rows[key] = row;
       changed = true;
     }
@@ -137,7 +137,7 @@ CompileReport Repository::compile(std::string_view text, const std::string& file
   for (const auto& [nsKey, ns] : staged.namespaces) {
     auto before = current.namespaces.find(nsKey);
     if (before == current.namespaces.end()) {
-      writeNamespace(database_, ns.name);
+      writeNamespace(m_database, ns.name);
       changed = true;
     }
     for (const auto& [providerKey, registration] : ns.providers) {
@@ -149,7 +149,7 @@ CompileReport Repository::compile(std::string_view text, const std::string& file
       Change change =
           !was ? Change::kAdded : (*was == registration ? Change::kUnchanged : Change::kReplaced);
       if (change != Change::kUnchanged) {
-        writeProvider(database_, ns.name, registration);
+        writeProvider(m_database, ns.name, registration);
         changed = true;
       }
       if (change != Change::kUnchanged || declaredProviders.count(nsKey + u"|" + providerKey)) {
@@ -157,16 +157,16 @@ CompileReport Repository::compile(std::string_view text, const std::string& file
       }
     }
   }
-  if (changed) writeGeneration(database_, generation);
+  if (changed) writeGeneration(m_database, generation);
 
   // What is stored must read back whole: a class that derives from one changed here has to
   // stay valid, or the text is refused.
-  StoredContents after = changed ? readStored(database_) : std::move(stored);
+  StoredContents after = changed ? readStored(m_database) : std::move(stored);
   std::set<std::u16string> replaced;
   Contents next;
   try {
-    std::shared_lock<std::shared_mutex> reading(mutex_);
-    next = buildContents(after, server_, contents_, replaced);
+    std::shared_lock<std::shared_mutex> reading(m_mutex);
+    next = buildContents(after, m_server, m_contents, replaced);
   } catch (const ReplayError& broken) {
     MofPlace at = placeOfBreak(staged, after, broken);
     bool own = false;
@@ -181,98 +181,98 @@ CompileReport Repository::compile(std::string_view text, const std::string& file
   }
   writing.commit();
   install(std::move(next), replaced);
-  seenVersion_ = version;
+  m_seenVersion = version;
   return report;
 }
 
 void Repository::refresh() {
   // In memory no other connection can change it; a compile in progress installs the newest.
-  if (inMemory_ || compiling_ > 0) return;
-  std::lock_guard<std::mutex> lock(databaseMutex_);
+  if (m_inMemory || m_compiling > 0) return;
+  std::lock_guard<std::mutex> lock(m_databaseMutex);
   try {
-    if (database_.dataVersion() == seenVersion_) return;
-    Transaction reading(database_, false);
-    int64_t version = database_.dataVersion();
+    if (m_database.dataVersion() == m_seenVersion) return;
+    Transaction reading(m_database, false);
+    int64_t version = m_database.dataVersion();
     bool same = false;
     {
-      std::shared_lock<std::shared_mutex> cached(mutex_);
-      same = storedGeneration(database_) == contents_.generation;
+      std::shared_lock<std::shared_mutex> cached(m_mutex);
+      same = storedGeneration(m_database) == m_contents.generation;
     }
     if (!same) {
-      StoredContents stored = readStored(database_);
+      StoredContents stored = readStored(m_database);
       std::set<std::u16string> replaced;
       Contents next;
       {
-        std::shared_lock<std::shared_mutex> cached(mutex_);
-        next = buildContents(stored, server_, contents_, replaced);
+        std::shared_lock<std::shared_mutex> cached(m_mutex);
+        next = buildContents(stored, m_server, m_contents, replaced);
       }
       install(std::move(next), replaced);
     }
-    seenVersion_ = version;
+    m_seenVersion = version;
   } catch (const std::exception&) {
     // Serves what it has; the next request looks again.
   }
 }
 
 void Repository::install(Contents next, const std::set<std::u16string>& replaced) {
-  std::unique_lock<std::shared_mutex> lock(mutex_);
-  std::set<std::u16string> stale = staleProviders(contents_, next, replaced);
-  stale_.insert(stale.begin(), stale.end());
-  std::swap(contents_, next);
+  std::unique_lock<std::shared_mutex> lock(m_mutex);
+  std::set<std::u16string> stale = staleProviders(m_contents, next, replaced);
+  m_stale.insert(stale.begin(), stale.end());
+  std::swap(m_contents, next);
   lock.unlock();
   // `next` now holds the old contents, released outside the lock.
 }
 
 std::set<std::u16string> Repository::takeStaleProviders() {
-  std::unique_lock<std::shared_mutex> lock(mutex_);
-  return std::exchange(stale_, {});
+  std::unique_lock<std::shared_mutex> lock(m_mutex);
+  return std::exchange(m_stale, {});
 }
 
 std::shared_ptr<const ClassDef> Repository::findClass(const std::u16string& nameSpace,
                                                       const std::u16string& className) {
   refresh();
-  std::shared_lock<std::shared_mutex> lock(mutex_);
-  auto ns = contents_.namespaces.find(toLower(nameSpace));
-  if (ns == contents_.namespaces.end()) return nullptr;
+  std::shared_lock<std::shared_mutex> lock(m_mutex);
+  auto ns = m_contents.namespaces.find(toLower(nameSpace));
+  if (ns == m_contents.namespaces.end()) return nullptr;
   auto c = ns->second.classes.find(toLower(className));
   return c == ns->second.classes.end() ? nullptr : c->second;
 }
 
 bool Repository::hasNamespace(const std::u16string& name) {
   refresh();
-  std::shared_lock<std::shared_mutex> lock(mutex_);
-  return contents_.namespaces.count(toLower(name)) != 0;
+  std::shared_lock<std::shared_mutex> lock(m_mutex);
+  return m_contents.namespaces.count(toLower(name)) != 0;
 }
 
 std::optional<NamespaceData> Repository::snapshot(const std::u16string& name) {
   refresh();
-  std::shared_lock<std::shared_mutex> lock(mutex_);
-  auto ns = contents_.namespaces.find(toLower(name));
-  if (ns == contents_.namespaces.end()) return std::nullopt;
+  std::shared_lock<std::shared_mutex> lock(m_mutex);
+  auto ns = m_contents.namespaces.find(toLower(name));
+  if (ns == m_contents.namespaces.end()) return std::nullopt;
   return ns->second;
 }
 
 std::vector<NamespaceData> Repository::snapshots() {
   refresh();
-  std::shared_lock<std::shared_mutex> lock(mutex_);
+  std::shared_lock<std::shared_mutex> lock(m_mutex);
   std::vector<NamespaceData> all;
-  for (const auto& [key, data] : contents_.namespaces) all.push_back(data);
+  for (const auto& [key, data] : m_contents.namespaces) all.push_back(data);
   return all;
 }
 
 std::u16string Repository::canonicalNamespaceName(const std::u16string& name) {
   refresh();
-  std::shared_lock<std::shared_mutex> lock(mutex_);
-  auto ns = contents_.namespaces.find(toLower(name));
-  return ns == contents_.namespaces.end() ? name : ns->second.name;
+  std::shared_lock<std::shared_mutex> lock(m_mutex);
+  auto ns = m_contents.namespaces.find(toLower(name));
+  return ns == m_contents.namespaces.end() ? name : ns->second.name;
 }
 
 std::optional<ProviderRegistration> Repository::findProvider(const std::u16string& nameSpace,
                                                              const std::u16string& providerName) {
   refresh();
-  std::shared_lock<std::shared_mutex> lock(mutex_);
-  auto ns = contents_.namespaces.find(toLower(nameSpace));
-  if (ns == contents_.namespaces.end()) return std::nullopt;
+  std::shared_lock<std::shared_mutex> lock(m_mutex);
+  auto ns = m_contents.namespaces.find(toLower(nameSpace));
+  if (ns == m_contents.namespaces.end()) return std::nullopt;
   auto p = ns->second.providers.find(toLower(providerName));
   if (p == ns->second.providers.end()) return std::nullopt;
   return p->second;
@@ -281,9 +281,9 @@ std::optional<ProviderRegistration> Repository::findProvider(const std::u16strin
 std::optional<ProviderRegistration> Repository::findEventProvider(
     const std::u16string& nameSpace, const std::u16string& eventClass) {
   refresh();
-  std::shared_lock<std::shared_mutex> lock(mutex_);
-  auto ns = contents_.namespaces.find(toLower(nameSpace));
-  if (ns == contents_.namespaces.end()) return std::nullopt;
+  std::shared_lock<std::shared_mutex> lock(m_mutex);
+  auto ns = m_contents.namespaces.find(toLower(nameSpace));
+  if (ns == m_contents.namespaces.end()) return std::nullopt;
   for (const auto& [key, registration] : ns->second.providers) {
     if (!registration.eventProvider) continue;
     for (const std::u16string& c : registration.eventClasses) {

@@ -49,19 +49,19 @@ class Repository {
   // Installs new contents; the database lock is held.
   void install(Contents next, const std::set<std::u16string>& replaced);
 
-  const std::u16string server_;
-  const bool inMemory_;
+  const std::u16string m_server;
+  const bool m_inMemory;
 
-  std::mutex databaseMutex_;  // guards the connection and seenVersion_
-  Database database_;
-  int64_t seenVersion_ = -1;
+  std::mutex m_databaseMutex;  // guards the connection and m_seenVersion
+  Database m_database;
+  int64_t m_seenVersion = -1;
   // While this Service compiles, requests are served from the cache rather than waiting for
   // the compile: it installs the newest contents when it ends.
-  std::atomic<int> compiling_{0};
+  std::atomic<int> m_compiling{0};
 
-  mutable std::shared_mutex mutex_;  // guards the cache below
-  Contents contents_;
-  std::set<std::u16string> stale_;
+  mutable std::shared_mutex m_mutex;  // guards the cache below
+  Contents m_contents;
+  std::set<std::u16string> m_stale;
 };
 
 }  // namespace velt::wmi::detail

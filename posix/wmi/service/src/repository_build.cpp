@@ -65,10 +65,10 @@ class Builder {
  public:
   Builder(const std::u16string& server, const Contents& previous,
           std::set<std::u16string>& replaced)
-      : server_(server), previous_(previous), replaced_(replaced) {}
+      : m_server(server), m_previous(previous), m_replaced(replaced) {}
 
   Contents build(const StoredContents& stored) {
-    out_.generation = stored.generation;
+    m_out.generation = stored.generation;
     for (const std::u16string& name : stored.namespaces) space(name);
     for (const auto& [nameSpace, registration] : stored.providers) {
       space(nameSpace).providers[toLower(registration.name)] = registration;
@@ -78,26 +78,26 @@ class Builder {
       space(row.nameSpace);
       rows[toLower(row.nameSpace)][toLower(row.name)] = &row;
     }
-    for (const auto& [key, classes] : rows) buildNamespace(out_.namespaces[key], key, classes);
-    return std::move(out_);
+    for (const auto& [key, classes] : rows) buildNamespace(m_out.namespaces[key], key, classes);
+    return std::move(m_out);
   }
 
  private:
   NamespaceData& space(const std::u16string& name) {
     std::u16string key = toLower(name);
-    auto found = out_.namespaces.find(key);
-    if (found != out_.namespaces.end()) return found->second;
-    NamespaceData& ns = out_.namespaces[key];
+    auto found = m_out.namespaces.find(key);
+    if (found != m_out.namespaces.end()) return found->second;
+    NamespaceData& ns = m_out.namespaces[key];
     ns.name = name;
     // The status classes stay the same objects, so that classes derived from them keep theirs.
-    auto before = previous_.namespaces.find(key);
-    if (before != previous_.namespaces.end() && before->second.classes.count(u"__notifystatus") &&
+    auto before = m_previous.namespaces.find(key);
+    if (before != m_previous.namespaces.end() && before->second.classes.count(u"__notifystatus") &&
         before->second.classes.count(u"__extendedstatus")) {
       for (const char16_t* status : {u"__notifystatus", u"__extendedstatus"}) {
         ns.classes[status] = before->second.classes.at(status);
       }
     } else {
-      addStatusClasses(ns, server_);
+      addStatusClasses(ns, m_server);
     }
     return ns;
   }
@@ -145,15 +145,15 @@ class Builder {
       base = found->second;
     }
     std::u16string fullKey = nsKey + u"|" + key;
-    out_.revisions[fullKey] = row.revision;
+    m_out.revisions[fullKey] = row.revision;
     std::shared_ptr<const ClassDef> old;
-    auto before = previous_.namespaces.find(nsKey);
-    if (before != previous_.namespaces.end()) {
+    auto before = m_previous.namespaces.find(nsKey);
+    if (before != m_previous.namespaces.end()) {
       auto found = before->second.classes.find(key);
       if (found != before->second.classes.end()) old = found->second;
     }
-    auto oldRevision = previous_.revisions.find(fullKey);
-    if (old && oldRevision != previous_.revisions.end() && oldRevision->second == row.revision &&
+    auto oldRevision = m_previous.revisions.find(fullKey);
+    if (old && oldRevision != m_previous.revisions.end() && oldRevision->second == row.revision &&
         old->base == base) {
       ns.classes[key] = old;
       return;
@@ -162,7 +162,7 @@ class Builder {
     MofDocument document;
     try {
       document =
-          readMof(text, row.file, server_, [&](const std::u16string&, const std::u16string& name) {
+          readMof(text, row.file, m_server, [&](const std::u16string&, const std::u16string& name) {
             auto found = ns.classes.find(toLower(name));
             return found == ns.classes.end() ? nullptr : found->second;
           });
@@ -174,13 +174,13 @@ class Builder {
       throw ReplayError(ns.name, row.name, "its stored declaration is damaged");
     }
     ns.classes[key] = document.classes.front();
-    if (old) replaced_.insert(fullKey);
+    if (old) m_replaced.insert(fullKey);
   }
 
-  const std::u16string& server_;
-  const Contents& previous_;
-  std::set<std::u16string>& replaced_;
-  Contents out_;
+  const std::u16string& m_server;
+  const Contents& m_previous;
+  std::set<std::u16string>& m_replaced;
+  Contents m_out;
 };
 
 void addProviderOf(const std::u16string& nsKey, const ClassDef& def,

@@ -77,9 +77,9 @@ Service::Service(ServiceOptions options) {
   reserveLowArena();
   std::u16string server = options.serverName.empty() ? hostName() : options.serverName;
   if (!options.repositoryPath.empty()) createFolderOf(options.repositoryPath);
-  state_ = std::make_shared<detail::ServiceState>(std::move(options), std::move(server));
-  if (state_->options.providerIdleMs > 0) {
-    state_->idleRelease = std::thread([state = state_.get()] { state->releaseIdleProviders(); });
+  m_state = std::make_shared<detail::ServiceState>(std::move(options), std::move(server));
+  if (m_state->options.providerIdleMs > 0) {
+    m_state->idleRelease = std::thread([state = m_state.get()] { state->releaseIdleProviders(); });
   }
 }
 
@@ -99,27 +99,27 @@ CompileReport Service::loadMof(const std::string& path) {
 }
 
 CompileReport Service::loadMofText(std::string_view text, const std::string& fileName) {
-  CompileReport report = state_->repository.compile(text, fileName);
-  state_->unloadStaleProviders();
+  CompileReport report = m_state->repository.compile(text, fileName);
+  m_state->unloadStaleProviders();
   return report;
 }
 
 bool Service::hasNamespace(const std::u16string& name) const {
-  return state_->repository.hasNamespace(name);
+  return m_state->repository.hasNamespace(name);
 }
 
 HRESULT Service::openNamespace(const std::u16string& name, IWbemServices** out) {
-  return state_->namespaceServices(name, out);
+  return m_state->namespaceServices(name, out);
 }
 
 void Service::shutdown() {
-  detail::shutdownProviders(*state_);
-  if (state_->idleRelease.joinable()) state_->idleRelease.join();
+  detail::shutdownProviders(*m_state);
+  if (m_state->idleRelease.joinable()) m_state->idleRelease.join();
 }
 
 std::map<std::u16string, std::vector<RegisteredProvider>> Service::registrations() const {
   std::map<std::u16string, std::vector<RegisteredProvider>> all;
-  for (const detail::NamespaceData& ns : state_->repository.snapshots()) {
+  for (const detail::NamespaceData& ns : m_state->repository.snapshots()) {
     std::vector<RegisteredProvider>& providers = all[ns.name];
     for (const auto& [key, r] : ns.providers) {
       providers.push_back(
@@ -130,8 +130,8 @@ std::map<std::u16string, std::vector<RegisteredProvider>> Service::registrations
 }
 
 std::size_t Service::activeProviderCount() const {
-  std::lock_guard<std::mutex> lock(state_->mutex);
-  return state_->providers.size();
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  return m_state->providers.size();
 }
 
 }  // namespace velt::wmi

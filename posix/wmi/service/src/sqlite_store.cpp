@@ -8,85 +8,85 @@ constexpr int kBusyTimeoutMs = 60000;
 
 }  // namespace
 
-Database::Database(const std::string& path) : path_(path.empty() ? ":memory:" : path) {
+Database::Database(const std::string& path) : m_path(path.empty() ? ":memory:" : path) {
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-  int result = sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr);
+  int result = sqlite3_open_v2(m_path.c_str(), &m_db, flags, nullptr);
   if (result != SQLITE_OK) {
-    std::string reason = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(result);
-    sqlite3_close(db_);
-    db_ = nullptr;
-    throw RepositoryError("cannot open the repository " + path_ + ": " + reason);
+    std::string reason = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(result);
+    sqlite3_close(m_db);
+    m_db = nullptr;
+    throw RepositoryError("cannot open the repository " + m_path + ": " + reason);
   }
-  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-  sqlite3_extended_result_codes(db_, 1);
+  sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+  sqlite3_extended_result_codes(m_db, 1);
 }
 
 Database::~Database() {
-  sqlite3_finalize(version_);
-  sqlite3_close(db_);
+  sqlite3_finalize(m_version);
+  sqlite3_close(m_db);
 }
 
 void Database::check(int result) const {
   if (result == SQLITE_OK || result == SQLITE_ROW || result == SQLITE_DONE) return;
-  throw RepositoryError("the repository " + path_ + ": " + sqlite3_errmsg(db_));
+  throw RepositoryError("the repository " + m_path + ": " + sqlite3_errmsg(m_db));
 }
 
 void Database::execute(const char* sql) {
-  check(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr));
+  check(sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr));
 }
 
 int64_t Database::dataVersion() {
-  if (!version_) check(sqlite3_prepare_v2(db_, "PRAGMA data_version", -1, &version_, nullptr));
-  int result = sqlite3_step(version_);
-  int64_t version = result == SQLITE_ROW ? sqlite3_column_int64(version_, 0) : 0;
-  sqlite3_reset(version_);
+  if (!m_version) check(sqlite3_prepare_v2(m_db, "PRAGMA data_version", -1, &m_version, nullptr));
+  int result = sqlite3_step(m_version);
+  int64_t version = result == SQLITE_ROW ? sqlite3_column_int64(m_version, 0) : 0;
+  sqlite3_reset(m_version);
   if (result != SQLITE_ROW) check(result);
   return version;
 }
 
-Statement::Statement(Database& db, const char* sql) : db_(db) {
-  db_.check(sqlite3_prepare_v2(db_.raw(), sql, -1, &stmt_, nullptr));
+Statement::Statement(Database& db, const char* sql) : m_db(db) {
+  m_db.check(sqlite3_prepare_v2(m_db.raw(), sql, -1, &m_stmt, nullptr));
 }
 
-Statement::~Statement() { sqlite3_finalize(stmt_); }
+Statement::~Statement() { sqlite3_finalize(m_stmt); }
 
 Statement& Statement::bind(int index, int64_t value) {
-  db_.check(sqlite3_bind_int64(stmt_, index, value));
+  m_db.check(sqlite3_bind_int64(m_stmt, index, value));
   return *this;
 }
 
 Statement& Statement::bind(int index, std::string_view text) {
-  db_.check(
-      sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
+  m_db.check(
+      sqlite3_bind_text64(m_stmt, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
   return *this;
 }
 
 bool Statement::step() {
-  int result = sqlite3_step(stmt_);
+  int result = sqlite3_step(m_stmt);
   if (result == SQLITE_ROW) return true;
-  sqlite3_reset(stmt_);
-  db_.check(result);
+  sqlite3_reset(m_stmt);
+  m_db.check(result);
   return false;
 }
 
 std::string Statement::text(int column) const {
-  const unsigned char* data = sqlite3_column_text(stmt_, column);
+  const unsigned char* data = sqlite3_column_text(m_stmt, column);
   if (!data) return {};
   return std::string(reinterpret_cast<const char*>(data),
-                     static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
+                     static_cast<std::size_t>(sqlite3_column_bytes(m_stmt, column)));
 }
 
-Transaction::Transaction(Database& db, bool write) : db_(db) {
-  db_.execute(write ? "BEGIN IMMEDIATE" : "BEGIN");
+Transaction::Transaction(Database& db, bool write) : m_db(db) {
+  m_db.execute(write ? "BEGIN IMMEDIATE" : "BEGIN");
 }
 
 Transaction::~Transaction() {
-  if (open_) sqlite3_exec(db_.raw(), "ROLLBACK", nullptr, nullptr, nullptr);
+  if (m_open) sqlite3_exec(m_db.raw(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 void Transaction::commit() {
-  db_.execute("COMMIT");
-  open_ = false;
+  m_db.execute("COMMIT");
+  m_open = false;
 }
 
 }  // namespace velt::wmi::detail

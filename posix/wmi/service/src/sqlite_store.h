@@ -28,13 +28,13 @@ class Database {
   void check(int result) const;
   // Changes when another connection commits.
   int64_t dataVersion();
-  sqlite3* raw() const { return db_; }
-  const std::string& path() const { return path_; }
+  sqlite3* raw() const { return m_db; }
+  const std::string& path() const { return m_path; }
 
  private:
-  std::string path_;
-  sqlite3* db_ = nullptr;
-  sqlite3_stmt* version_ = nullptr;  // asked before every request: prepared once
+  std::string m_path;
+  sqlite3* m_db = nullptr;
+  sqlite3_stmt* m_version = nullptr;  // asked before every request: prepared once
 };
 
 class Statement {
@@ -50,12 +50,12 @@ class Statement {
   bool step();
   // Runs a statement that answers no rows.
   void run() { step(); }
-  int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
+  int64_t integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
   std::string text(int column) const;
 
  private:
-  Database& db_;
-  sqlite3_stmt* stmt_ = nullptr;
+  Database& m_db;
+  sqlite3_stmt* m_stmt = nullptr;
 };
 
 // A writer takes the write lock up front, so that it never has to upgrade a read lock (which
@@ -69,8 +69,8 @@ class Transaction {
   void commit();
 
  private:
-  Database& db_;
-  bool open_ = true;
+  Database& m_db;
+  bool m_open = true;
 };
 
 }  // namespace velt::wmi::detail

@@ -41,9 +41,9 @@ class Probe final : public IRemoteProbe {
     AddRef();
     return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
   ULONG STDMETHODCALLTYPE Release() override {
-    ULONG left = --refs_;
+    ULONG left = --m_refs;
     if (left == 0) {
       delete this;
       --liveObjects;
@@ -79,7 +79,7 @@ class Probe final : public IRemoteProbe {
 
  private:
   ~Probe() = default;
-  std::atomic<ULONG> refs_{1};
+  std::atomic<ULONG> m_refs{1};
 };
 
 class Factory final : public IClassFactory {

@@ -40,19 +40,19 @@ class ScratchFolder {
  public:
   ScratchFolder() {
     std::string pattern = (fs::temp_directory_path() / "velt-remote-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    if (mkdtemp(pattern.data()) != nullptr) m_path = pattern;
   }
   ~ScratchFolder() {
     std::error_code ignored;
-    fs::remove_all(path_, ignored);
+    fs::remove_all(m_path, ignored);
   }
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const fs::path& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  const fs::path& path() const { return m_path; }
+  std::string operator/(const std::string& name) const { return (m_path / name).string(); }
 
  private:
-  fs::path path_;
+  fs::path m_path;
 };
 
 bool processEnded(pid_t pid) {
@@ -85,8 +85,8 @@ class ClientProcess {
     int input[2];
     int output[2];
     if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
+    m_pid = fork();
+    if (m_pid == 0) {
       dup2(input[0], STDIN_FILENO);
       dup2(output[1], STDOUT_FILENO);
       execl(PROBE_CLIENT, PROBE_CLIENT, static_cast<char*>(nullptr));
@@ -94,15 +94,15 @@ class ClientProcess {
     }
     close(input[0]);
     close(output[1]);
-    hold_ = input[1];
-    answers_ = output[0];
+    m_hold = input[1];
+    m_answers = output[0];
   }
   ~ClientProcess() {
     release();
-    if (answers_ >= 0) close(answers_);
-    if (pid_ > 0 && !reaped_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
+    if (m_answers >= 0) close(m_answers);
+    if (m_pid > 0 && !m_reaped) {
+      kill(m_pid, SIGKILL);
+      waitpid(m_pid, nullptr, 0);
     }
   }
   ClientProcess(const ClientProcess&) = delete;
@@ -113,8 +113,8 @@ class ClientProcess {
     std::string line;
     char c;
     while (line.find('\n') == std::string::npos) {
-      pollfd ready{answers_, POLLIN, 0};
-      if (poll(&ready, 1, 30000) != 1 || read(answers_, &c, 1) != 1) return std::nullopt;
+      pollfd ready{m_answers, POLLIN, 0};
+      if (poll(&ready, 1, 30000) != 1 || read(m_answers, &c, 1) != 1) return std::nullopt;
       line.push_back(c);
     }
     if (line.rfind("pid ", 0) != 0) return std::nullopt;
@@ -126,52 +126,52 @@ class ClientProcess {
     std::string text;
     char buffer[256];
     for (;;) {
-      pollfd ready{answers_, POLLIN, 0};
+      pollfd ready{m_answers, POLLIN, 0};
       if (poll(&ready, 1, 30000) != 1) return text + "<output still open>";
-      ssize_t got = read(answers_, buffer, sizeof buffer);
+      ssize_t got = read(m_answers, buffer, sizeof buffer);
       if (got <= 0) return text;
       text.append(buffer, static_cast<size_t>(got));
     }
   }
   void release() {
-    if (hold_ >= 0) close(hold_);
-    hold_ = -1;
+    if (m_hold >= 0) close(m_hold);
+    m_hold = -1;
   }
   int exitCode() {
     int status = 0;
-    waitpid(pid_, &status, 0);
-    reaped_ = true;
+    waitpid(m_pid, &status, 0);
+    m_reaped = true;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   void killHard() {
-    kill(pid_, SIGKILL);
+    kill(m_pid, SIGKILL);
     exitCode();
   }
 
  private:
-  pid_t pid_ = -1;
-  int hold_ = -1;
-  int answers_ = -1;
-  bool reaped_ = false;
+  pid_t m_pid = -1;
+  int m_hold = -1;
+  int m_answers = -1;
+  bool m_reaped = false;
 };
 
 class RemoteActivationTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("XDG_RUNTIME_DIR", folder_.path().c_str(), 1);
-    setenv("VELT_REGISTRY", (folder_ / "registry.db").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", m_folder.path().c_str(), 1);
+    setenv("VELT_REGISTRY", (m_folder / "registry.db").c_str(), 1);
     VeltRegistryReset();
     // A copy of its own, so the server's console log lands in this test's folder.
-    fs::copy_file(PROBE_SERVER, server_);
+    fs::copy_file(PROBE_SERVER, m_server);
     fs::copy_file(fs::path(PROBE_SERVER).parent_path() / "libvelt_platform.so",
-                  folder_ / "libvelt_platform.so");
-    registerServer(server_);
+                  m_folder / "libvelt_platform.so");
+    registerServer(m_server);
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     registerRemoteProbeMarshaler();
   }
   void TearDown() override {
     CoUninitialize();
-    for (pid_t pid : servers_) {
+    for (pid_t pid : m_servers) {
       if (!processEnded(pid)) kill(pid, SIGKILL);
     }
     VeltRegistryReset();
@@ -194,7 +194,7 @@ class RemoteActivationTest : public ::testing::Test {
   HRESULT activate(IRemoteProbe** probe) {
     HRESULT status = CoCreateInstance(CLSID_RemoteProbe, nullptr, CLSCTX_LOCAL_SERVER,
                                       IID_IRemoteProbe, reinterpret_cast<void**>(probe));
-    if (SUCCEEDED(status)) servers_.insert(serverOf(*probe));
+    if (SUCCEEDED(status)) m_servers.insert(serverOf(*probe));
     return status;
   }
   static pid_t serverOf(IRemoteProbe* probe) {
@@ -203,12 +203,12 @@ class RemoteActivationTest : public ::testing::Test {
     return static_cast<pid_t>(pid);
   }
   std::string endpoint() const {
-    return folder_ / "norvexvelt/{6B0E2D51-4C3A-4F8E-9A71-2E5D8C1B7A10}.sock";
+    return m_folder / "norvexvelt/{6B0E2D51-4C3A-4F8E-9A71-2E5D8C1B7A10}.sock";
   }
 
-  ScratchFolder folder_;
-  std::string server_ = folder_ / "probe-server";
-  std::set<pid_t> servers_;
+  ScratchFolder m_folder;
+  std::string m_server = m_folder / "probe-server";
+  std::set<pid_t> m_servers;
 };
 
 TEST_F(RemoteActivationTest, StartsServerProcessCallsAndServerEndsByLifetimeRule) {
@@ -243,10 +243,10 @@ TEST_F(RemoteActivationTest, StartsServerProcessCallsAndServerEndsByLifetimeRule
   EXPECT_FALSE(fs::exists(endpoint())) << "revoking the class withdraws its endpoint";
   // The server's output went to its log, and nothing else did (no crash report); it worked in
   // its own folder, not in the client's.
-  std::ifstream log(server_ + ".console.log");
+  std::ifstream log(m_server + ".console.log");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(log), {}),
-            "probe server ready in " + folder_.path().string() + "\n");
-  ASSERT_NE(fs::current_path(), folder_.path());
+            "probe server ready in " + m_folder.path().string() + "\n");
+  ASSERT_NE(fs::current_path(), m_folder.path());
 
   // The next activation starts a new server.
   ASSERT_EQ(activate(probe.put()), S_OK);
@@ -279,7 +279,7 @@ TEST_F(RemoteActivationTest, ProxiesOfOneObjectAreTheSameObjectAndOthersAreNot) 
   ASSERT_EQ(factory->CreateInstance(nullptr, IID_IRemoteProbe, reinterpret_cast<void**>(&probe)),
             S_OK);
   const pid_t server = serverOf(probe);
-  servers_.insert(server);
+  m_servers.insert(server);
 
   EXPECT_TRUE(velt::remoting::sameObject(factory, again));
   EXPECT_TRUE(velt::remoting::sameObject(again, factory)) << "asked again, from the cache";
@@ -302,7 +302,7 @@ TEST_F(RemoteActivationTest, ServerLockKeepsServerUntilUnlocked) {
   ComPtr<IRemoteProbe> probe;
   ASSERT_EQ(factory->CreateInstance(nullptr, IID_IRemoteProbe, probe.putVoid()), S_OK);
   const pid_t server = serverOf(probe.get());
-  servers_.insert(server);
+  m_servers.insert(server);
   void* none = nullptr;
   EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnmarshaled, &none), E_NOINTERFACE);
   probe.reset();
@@ -332,7 +332,7 @@ TEST_F(RemoteActivationTest, TwoClientProcessesStartingAtOnceShareOneServer) {
   auto firstServer = first.serverPid();
   auto secondServer = second.serverPid();
   ASSERT_TRUE(firstServer && secondServer);
-  servers_.insert(*firstServer);
+  m_servers.insert(*firstServer);
   EXPECT_EQ(*firstServer, *secondServer);
   first.release();
   EXPECT_EQ(first.exitCode(), 0);
@@ -348,7 +348,7 @@ TEST_F(RemoteActivationTest, KilledClientsObjectsAreReleasedAndServerEnds) {
   ClientProcess client;
   auto server = client.serverPid();
   ASSERT_TRUE(server);
-  servers_.insert(*server);
+  m_servers.insert(*server);
   client.killHard();
   EXPECT_TRUE(endsWithin(*server, std::chrono::seconds(20)));
 }
@@ -417,8 +417,8 @@ TEST_F(RemoteActivationTest, ServerHangsUpOnPeerOfAnotherUser) {
   ASSERT_EQ(activate(probe.put()), S_OK);
   const pid_t server = serverOf(probe.get());
   const std::string path = endpoint();
-  ASSERT_EQ(chmod(folder_.path().c_str(), 0711), 0);
-  ASSERT_EQ(chmod((folder_ / "norvexvelt").c_str(), 0711), 0);
+  ASSERT_EQ(chmod(m_folder.path().c_str(), 0711), 0);
+  ASSERT_EQ(chmod((m_folder / "norvexvelt").c_str(), 0711), 0);
   ASSERT_EQ(chmod(path.c_str(), 0666), 0);
 
   pid_t stranger = fork();
@@ -447,11 +447,11 @@ TEST_F(RemoteActivationTest, ServerHangsUpOnPeerOfAnotherUser) {
 
 TEST_F(RemoteActivationTest, ServerThatCannotStartOrEndsUnregisteredFailsActivation) {
   ComPtr<IRemoteProbe> probe;
-  registerServer(folder_ / "missing-server");
+  registerServer(m_folder / "missing-server");
   EXPECT_EQ(activate(probe.put()), CO_E_SERVER_EXEC_FAILURE);
   // A copy, so that its console log lands in this test's folder rather than beside /bin/false.
-  fs::copy_file("/bin/false", folder_ / "false-server");
-  registerServer(folder_ / "false-server");
+  fs::copy_file("/bin/false", m_folder / "false-server");
+  registerServer(m_folder / "false-server");
   EXPECT_EQ(activate(probe.put()), CO_E_SERVER_EXEC_FAILURE);
   EXPECT_FALSE(probe);
 }

@@ -23,20 +23,20 @@ const char* const kMof = R"MOF(
 class FormatsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    service_.loadMofText(kMof, "fmt.mof");
-    ASSERT_EQ(service_.openNamespace(u"root\\fmt", ns_.put()), WBEM_S_NO_ERROR);
+    m_service.loadMofText(kMof, "fmt.mof");
+    ASSERT_EQ(m_service.openNamespace(u"root\\fmt", m_ns.put()), WBEM_S_NO_ERROR);
     UniqueBstr name = bstrFromUtf16(u"Thing");
-    ASSERT_EQ(ns_->GetObject(name.get(), 0, nullptr, class_.put(), nullptr), WBEM_S_NO_ERROR);
+    ASSERT_EQ(m_ns->GetObject(name.get(), 0, nullptr, m_class.put(), nullptr), WBEM_S_NO_ERROR);
   }
   void TearDown() override {
-    class_ = {};
-    ns_ = {};
-    service_.shutdown();
+    m_class = {};
+    m_ns = {};
+    m_service.shutdown();
     EXPECT_EQ(velt::wmi::liveObjectCount(), 0);
   }
   ObjectView thing(const std::vector<std::pair<const char16_t*, std::string>>& values) {
     ComPtr<IWbemClassObject> object;
-    class_->SpawnInstance(0, object.put());
+    m_class->SpawnInstance(0, object.put());
     for (auto& [name, text] : values) {
       CIMTYPE type = 0;
       object->Get(name, 0, nullptr, &type, nullptr);
@@ -56,9 +56,9 @@ class FormatsTest : public ::testing::Test {
     return out.str();
   }
 
-  velt::wmi::Service service_;
-  ComPtr<IWbemServices> ns_;
-  ComPtr<IWbemClassObject> class_;
+  velt::wmi::Service m_service;
+  ComPtr<IWbemServices> m_ns;
+  ComPtr<IWbemClassObject> m_class;
 };
 
 // Every column fits its widest cell as a terminal shows it: a wide character takes two
@@ -135,7 +135,7 @@ TEST_F(FormatsTest, JsonShapes) {
 // The listing marks static methods; the MOF declaration keeps every qualifier and reads back
 // as the same class.
 TEST_F(FormatsTest, ClassListingNamesKeysTypesAndSignatures) {
-  ClassInfo info = classInfoOf(class_.get());
+  ClassInfo info = classInfoOf(m_class.get());
   std::string listing = classListing(info);
   EXPECT_EQ(listing,
             "Thing  (provider P)\n"

@@ -24,39 +24,39 @@ namespace {
 class WatchedBuffer : public std::stringbuf {
  public:
   bool waitFor(const std::string& text) {
-    std::unique_lock<std::recursive_mutex> lock(mutex_);
-    return grew_.wait_for(lock, std::chrono::seconds(20),
-                          [&] { return str().find(text) != std::string::npos; });
+    std::unique_lock<std::recursive_mutex> lock(m_mutex);
+    return m_grew.wait_for(lock, std::chrono::seconds(20),
+                           [&] { return str().find(text) != std::string::npos; });
   }
   std::string text() {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     return str();
   }
 
  protected:
   std::streamsize xsputn(const char* s, std::streamsize n) override {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     std::streamsize written = std::stringbuf::xsputn(s, n);
-    grew_.notify_all();
+    m_grew.notify_all();
     return written;
   }
   int_type overflow(int_type c) override {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     int_type result = std::stringbuf::overflow(c);
-    grew_.notify_all();
+    m_grew.notify_all();
     return result;
   }
 
  private:
-  std::recursive_mutex mutex_;  // the base's xsputn may call overflow
-  std::condition_variable_any grew_;
+  std::recursive_mutex m_mutex;  // the base's xsputn may call overflow
+  std::condition_variable_any m_grew;
 };
 
 // An output stream whose first write waits until `release` holds (or 20 s pass): a reader
 // that cannot keep up.
 class HeldBuffer : public std::stringbuf {
  public:
-  explicit HeldBuffer(std::function<bool()> release) : release_(std::move(release)) {}
+  explicit HeldBuffer(std::function<bool()> release) : m_release(std::move(release)) {}
 
  protected:
   std::streamsize xsputn(const char* s, std::streamsize n) override {
@@ -70,13 +70,13 @@ class HeldBuffer : public std::stringbuf {
 
  private:
   void hold() {
-    for (int i = 0; !held_ && i < 20000 && !release_(); ++i) {
+    for (int i = 0; !m_held && i < 20000 && !m_release(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    held_ = true;
+    m_held = true;
   }
-  std::function<bool()> release_;
-  bool held_ = false;
+  std::function<bool()> m_release;
+  bool m_held = false;
 };
 
 struct Result {
@@ -88,26 +88,26 @@ struct Result {
 class VeltwmiSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() /
-              ("veltwmi_test_" + std::to_string(getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(folder_);
-    mof_ = (folder_ / "gadgets.mof").string();
-    std::ofstream(mof_) << kGadgetMof;
-    setenv("VELT_REGISTRY", (folder_ / "registry.db").c_str(), 1);
+    m_folder = std::filesystem::temp_directory_path() /
+               ("veltwmi_test_" + std::to_string(getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(m_folder);
+    m_mof = (m_folder / "gadgets.mof").string();
+    std::ofstream(m_mof) << kGadgetMof;
+    setenv("VELT_REGISTRY", (m_folder / "registry.db").c_str(), 1);
     // The client's repository is the test's own, never the user's.
-    setenv("XDG_DATA_HOME", (folder_ / "data").c_str(), 1);
+    setenv("XDG_DATA_HOME", (m_folder / "data").c_str(), 1);
     VeltRegistryReset();
     resetGadgets();
   }
   void TearDown() override {
     floodEvents(false);
     VeltRegistryReset();
-    std::filesystem::remove_all(folder_);
+    std::filesystem::remove_all(m_folder);
   }
   Result run(std::vector<std::string> args, const std::string& input = "",
              std::ostream* out = nullptr, bool terminal = false) {
-    args.insert(args.begin(), {"--mof", mof_, "-n", "root\\test"});
+    args.insert(args.begin(), {"--mof", m_mof, "-n", "root\\test"});
     return runBare(std::move(args), input, out, terminal);
   }
   // Without a MOF of the test's own: the repository as earlier commands left it, and the
@@ -119,7 +119,7 @@ class VeltwmiSessionTest : public ::testing::Test {
     std::istringstream in(input);
     Console console(out ? *out : ownOut, err, terminal);
     Environment environment{
-        {gadgetProviderMain, (folder_ / "server").string()}, sampleMof, in, false};
+        {gadgetProviderMain, (m_folder / "server").string()}, sampleMof, in, false};
     int code = runVeltwmi(args, console, environment);
     return {code, ownOut.str(), err.str()};
   }
@@ -143,8 +143,8 @@ class VeltwmiSessionTest : public ::testing::Test {
     return inTime;
   }
 
-  std::filesystem::path folder_;
-  std::string mof_;
+  std::filesystem::path m_folder;
+  std::string m_mof;
 };
 
 TEST_F(VeltwmiSessionTest, EachCommandReachesTheProvider) {
@@ -221,10 +221,10 @@ TEST_F(VeltwmiSessionTest, FailuresNameTheStatusAndExitByKind) {
   // A provider failure points at the trace log, and at the marker that switches it on.
   Result broken = run({"get", "Gadget.Name=\"Broken\""});
   EXPECT_NE(broken.err.find("WBEM_E_FAILED (0x80041001)"), std::string::npos);
-  EXPECT_NE(broken.err.find("touch " + folder_.string() + "/qelvor.dbg"), std::string::npos);
-  std::ofstream(folder_ / "qelvor.dbg").close();
+  EXPECT_NE(broken.err.find("touch " + m_folder.string() + "/qelvor.dbg"), std::string::npos);
+  std::ofstream(m_folder / "qelvor.dbg").close();
   broken = run({"get", "Gadget.Name=\"Broken\""});
-  EXPECT_NE(broken.err.find(folder_.string() + "/qelvor.log"), std::string::npos);
+  EXPECT_NE(broken.err.find(m_folder.string() + "/qelvor.log"), std::string::npos);
 
   Result badValue = run({"put", "Gadget", "Name=x", "Size=big"});
   EXPECT_EQ(badValue.exitCode, kExitUsage);
@@ -250,7 +250,7 @@ TEST_F(VeltwmiSessionTest, FailuresNameTheStatusAndExitByKind) {
         << unknown.err;
   }
   EXPECT_EQ(run({"enum", "Gadget", "-n", "root\\none"}).exitCode, kExitSetup);
-  EXPECT_EQ(run({"--mof", (folder_ / "absent.mof").string(), "classes"}).exitCode, kExitSetup);
+  EXPECT_EQ(run({"--mof", (m_folder / "absent.mof").string(), "classes"}).exitCode, kExitSetup);
   EXPECT_EQ(run({"sleep", "1"}).exitCode, kExitUsage);
   Result help = run({"call", "--help"});
   EXPECT_EQ(help.exitCode, kExitOk);
@@ -288,7 +288,7 @@ TEST_F(VeltwmiSessionTest, CheckCrossChecksTheMofAndTheRegistry) {
   EXPECT_EQ(sound.exitCode, kExitOk) << sound.out;
   EXPECT_EQ(sound.out, "1 namespace checked: 0 errors, 0 warnings\n");
 
-  std::string faulty = (folder_ / "faulty.mof").string();
+  std::string faulty = (m_folder / "faulty.mof").string();
   std::ofstream(faulty) << R"MOF(
 #pragma namespace("\\\\.\\root\\test")
 [dynamic, provider("GadgetProvider")] class Keyless { [kye] string Name; };
@@ -364,18 +364,18 @@ TEST_F(VeltwmiSessionTest, ABatchSharesOneServerSoAPutShowsUpInAWatch) {
   EXPECT_NE(batch.out.find("enumerating\n"), std::string::npos);
   EXPECT_NE(batch.out.find("Name   : n1"), std::string::npos);
 
-  std::filesystem::path script = folder_ / "script.txt";
+  std::filesystem::path script = m_folder / "script.txt";
   std::ofstream(script) << "get 'Gadget.Name=\"g0\"'\nget Gadget.\nenum Gadget\n";
   Result stopped = run({"run", script.string()});
   EXPECT_EQ(stopped.exitCode, kExitRequestFailed);
   EXPECT_NE(stopped.err.find(script.string() + ":2: the batch stops here"), std::string::npos)
       << stopped.err;
   EXPECT_EQ(stopped.out.find("g1"), std::string::npos);  // line 3 never ran
-  EXPECT_EQ(run({"run", (folder_ / "none.txt").string()}).exitCode, kExitSetup);
-  Result folder = run({"run", folder_.string()});
+  EXPECT_EQ(run({"run", (m_folder / "none.txt").string()}).exitCode, kExitSetup);
+  Result folder = run({"run", m_folder.string()});
   EXPECT_EQ(folder.exitCode, kExitSetup);
   EXPECT_NE(folder.err.find("is a folder"), std::string::npos) << folder.err;
-  folder = run({"--mof", folder_.string(), "classes"});
+  folder = run({"--mof", m_folder.string(), "classes"});
   EXPECT_EQ(folder.exitCode, kExitSetup);
   EXPECT_NE(folder.err.find("is a folder"), std::string::npos) << folder.err;
   std::ofstream(script) << "\xEF\xBB\xBF"
@@ -426,15 +426,15 @@ TEST_F(VeltwmiSessionTest, SigtermEndsAnEndlessWatchUnderAFlood) {
 // mofcomp fills the user's repository (the test's own XDG_DATA_HOME), which later commands read
 // without --mof; a faulty file adds nothing and says where its fault is.
 TEST_F(VeltwmiSessionTest, MofcompFillsTheRepositoryThatLaterCommandsRead) {
-  Result compiled = runBare({"mofcomp", mof_});
+  Result compiled = runBare({"mofcomp", m_mof});
   EXPECT_EQ(compiled.exitCode, kExitOk) << compiled.err;
-  EXPECT_EQ(compiled.out, mof_ +
+  EXPECT_EQ(compiled.out, m_mof +
                               ":\n  class    root\\test:Gadget added\n"
                               "  class    root\\test:GadgetChanged added\n"
                               "  provider root\\test:GadgetProvider added\n");
-  EXPECT_TRUE(std::filesystem::exists(folder_ / "data/norvexvelt/repository.db"));
+  EXPECT_TRUE(std::filesystem::exists(m_folder / "data/norvexvelt/repository.db"));
 
-  std::string bad = (folder_ / "bad.mof").string();
+  std::string bad = (m_folder / "bad.mof").string();
   std::ofstream(bad) << "#pragma namespace(\"\\\\\\\\.\\\\root\\\\test\")\n"
                         "class Extra { string A; };\nclass Broken { sint33 B; };\n";
   Result refused = runBare({"mofcomp", bad});
@@ -447,7 +447,7 @@ TEST_F(VeltwmiSessionTest, MofcompFillsTheRepositoryThatLaterCommandsRead) {
   EXPECT_NE(listed.out.find("Gadget  (provider GadgetProvider)"), std::string::npos) << listed.out;
   EXPECT_EQ(listed.out.find("Extra"), std::string::npos);
 
-  Result again = runBare({"mofcomp", mof_});
+  Result again = runBare({"mofcomp", m_mof});
   EXPECT_NE(again.out.find("root\\test:Gadget unchanged"), std::string::npos) << again.out;
 
   // Without MOF of its own, a repository that lacks the sample gets it first.

@@ -54,8 +54,8 @@ class ChildProcess {
   ChildProcess(const std::string& program, std::vector<std::string> arguments) {
     int input[2], output[2];
     if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
+    m_pid = fork();
+    if (m_pid == 0) {
       dup2(input[0], STDIN_FILENO);
       dup2(output[1], STDOUT_FILENO);
       std::vector<char*> argv{const_cast<char*>(program.c_str())};
@@ -66,15 +66,15 @@ class ChildProcess {
     }
     close(input[0]);
     close(output[1]);
-    hold_ = input[1];
-    output_ = output[0];
+    m_hold = input[1];
+    m_output = output[0];
   }
   ~ChildProcess() {
-    if (hold_ >= 0) close(hold_);
-    if (output_ >= 0) close(output_);
-    if (pid_ > 0 && !ended_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
+    if (m_hold >= 0) close(m_hold);
+    if (m_output >= 0) close(m_output);
+    if (m_pid > 0 && !m_ended) {
+      kill(m_pid, SIGKILL);
+      waitpid(m_pid, nullptr, 0);
     }
   }
   ChildProcess(const ChildProcess&) = delete;
@@ -88,9 +88,9 @@ class ChildProcess {
     while (true) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           deadline - std::chrono::steady_clock::now());
-      pollfd ready{output_, POLLIN, 0};
+      pollfd ready{m_output, POLLIN, 0};
       if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) != 1 ||
-          read(output_, &c, 1) != 1 || c == '\n') {
+          read(m_output, &c, 1) != 1 || c == '\n') {
         return line;
       }
       line.push_back(c);
@@ -98,45 +98,45 @@ class ChildProcess {
   }
   void writeLine(const std::string& line) {
     std::string text = line + "\n";
-    if (write(hold_, text.data(), text.size()) < 0) return;
+    if (write(m_hold, text.data(), text.size()) < 0) return;
   }
   void signal(int number) {
-    if (pid_ > 0 && !ended_) kill(pid_, number);
+    if (m_pid > 0 && !m_ended) kill(m_pid, number);
   }
-  pid_t pid() const { return pid_; }
+  pid_t pid() const { return m_pid; }
   void killHard() {
-    if (pid_ > 0 && !ended_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-      ended_ = true;
+    if (m_pid > 0 && !m_ended) {
+      kill(m_pid, SIGKILL);
+      waitpid(m_pid, nullptr, 0);
+      m_ended = true;
     }
   }
   void closeInput() {
-    if (hold_ >= 0) close(hold_);
-    hold_ = -1;
+    if (m_hold >= 0) close(m_hold);
+    m_hold = -1;
   }
   // The exit code once ended (waiting up to `bound`), or nothing while it runs.
   std::optional<int> exitCode(std::chrono::seconds bound = std::chrono::seconds(30)) {
     within(bound, [&] { return reap(); });
-    if (!ended_) return std::nullopt;
-    return code_;
+    if (!m_ended) return std::nullopt;
+    return m_code;
   }
 
  private:
   bool reap() {
-    if (ended_) return true;
+    if (m_ended) return true;
     int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
-    ended_ = true;
-    code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (waitpid(m_pid, &status, WNOHANG) != m_pid) return false;
+    m_ended = true;
+    m_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return true;
   }
 
-  pid_t pid_ = -1;
-  int hold_ = -1;
-  int output_ = -1;
-  bool ended_ = false;
-  int code_ = -1;
+  pid_t m_pid = -1;
+  int m_hold = -1;
+  int m_output = -1;
+  bool m_ended = false;
+  int m_code = -1;
 };
 
 }  // namespace veltwmid::test

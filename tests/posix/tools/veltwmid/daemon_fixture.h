@@ -24,35 +24,35 @@ using std::chrono::seconds;
 class DaemonProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("XDG_RUNTIME_DIR", folder_.path().c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (folder_ / "config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (folder_ / "data").c_str(), 1);
-    setenv("VELT_REGISTRY", (folder_ / "registry.db").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", m_folder.path().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (m_folder / "config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (m_folder / "data").c_str(), 1);
+    setenv("VELT_REGISTRY", (m_folder / "registry.db").c_str(), 1);
     VeltRegistryReset();
     // Copies of their own, so the processes found running are this test's.
-    fs::copy_file(VELTWMID, daemon_);
-    fs::copy_file(GADGET_SERVER, gadgetServer_);
+    fs::copy_file(VELTWMID, m_daemon);
+    fs::copy_file(GADGET_SERVER, m_gadgetServer);
     fs::copy_file(fs::path(VELTWMID).parent_path() / "libvelt_platform.so",
-                  folder_ / "libvelt_platform.so");
-    std::ofstream(folder_ / "gadgets.mof") << veltwmi::test::kGadgetMof;
+                  m_folder / "libvelt_platform.so");
+    std::ofstream(m_folder / "gadgets.mof") << veltwmi::test::kGadgetMof;
     configure(30, 30);
 
-    ChildProcess registration(daemon_, {"-RegServer"});
+    ChildProcess registration(m_daemon, {"-RegServer"});
     ASSERT_EQ(registration.exitCode(), 0);
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT,
                               "CLSID\\{3C2B7A10-5E4F-4D21-8B6A-910E2D447FC3}\\LocalServer32", 0,
                               nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
-    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(gadgetServer_.c_str()),
-                   static_cast<DWORD>(gadgetServer_.size() + 1));
+    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(m_gadgetServer.c_str()),
+                   static_cast<DWORD>(m_gadgetServer.size() + 1));
     RegCloseKey(key);
   }
   void TearDown() override {
-    for (pid_t pid : processesOf(daemon_)) kill(pid, SIGKILL);
+    for (pid_t pid : processesOf(m_daemon)) kill(pid, SIGKILL);
     // Its daemon gone, the provider's server loses its only client and ends by itself.
-    EXPECT_TRUE(within(seconds(20), [&] { return processesOf(gadgetServer_).empty(); }));
-    for (pid_t pid : processesOf(gadgetServer_)) kill(pid, SIGKILL);
+    EXPECT_TRUE(within(seconds(20), [&] { return processesOf(m_gadgetServer).empty(); }));
+    for (pid_t pid : processesOf(m_gadgetServer)) kill(pid, SIGKILL);
     VeltRegistryReset();
     unsetenv("VELT_REGISTRY");
     unsetenv("XDG_CONFIG_HOME");
@@ -61,12 +61,12 @@ class DaemonProcessTest : public ::testing::Test {
   }
 
   void configure(int providerIdle, int daemonIdle) {
-    fs::create_directories(folder_.path() / "config" / "norvexvelt");
-    std::ofstream(folder_.path() / "config" / "norvexvelt" / "veltwmid.conf")
+    fs::create_directories(m_folder.path() / "config" / "norvexvelt");
+    std::ofstream(m_folder.path() / "config" / "norvexvelt" / "veltwmid.conf")
         << "# written by the test\n"
         << "provider-idle-seconds = " << providerIdle << "\n"
         << "daemon-idle-seconds = " << daemonIdle << "\n"
-        << "mof = " << (folder_ / "gadgets.mof") << "\n";
+        << "mof = " << (m_folder / "gadgets.mof") << "\n";
   }
   std::unique_ptr<ChildProcess> client(std::vector<std::string> arguments) {
     return std::make_unique<ChildProcess>(DAEMON_CLIENT, std::move(arguments));
@@ -79,13 +79,13 @@ class DaemonProcessTest : public ::testing::Test {
   }
   pid_t theDaemon() {
     std::vector<pid_t> daemons;
-    within(seconds(20), [&] { return (daemons = processesOf(daemon_)).size() == 1; });
+    within(seconds(20), [&] { return (daemons = processesOf(m_daemon)).size() == 1; });
     return daemons.size() == 1 ? daemons[0] : -1;
   }
 
-  TempDir folder_;
-  std::string daemon_ = folder_ / "veltwmid";
-  std::string gadgetServer_ = folder_ / "gadget-server";
+  TempDir m_folder;
+  std::string m_daemon = m_folder / "veltwmid";
+  std::string m_gadgetServer = m_folder / "gadget-server";
 };
 
 }  // namespace veltwmid::test

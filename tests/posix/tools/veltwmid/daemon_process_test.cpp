@@ -12,15 +12,15 @@ TEST_F(DaemonProcessTest, ClientsStartingAtOnceShareOneDaemonAndItsProviderState
   for (auto& reader : readers) {
     EXPECT_EQ(reader->nextLine(), "1");
     EXPECT_EQ(reader->exitCode(), 0);
-    for (pid_t pid : processesOf(daemon_)) daemons.insert(pid);
+    for (pid_t pid : processesOf(m_daemon)) daemons.insert(pid);
   }
   EXPECT_EQ(daemons.size(), 1u) << "clients starting at once start one daemon";
 
   // What one client wrote, another reads: the provider stays loaded in the daemon between them.
   EXPECT_EQ(ask({"put", "shared", "7"}), std::make_pair(std::string(), std::optional<int>(0)));
   EXPECT_EQ(ask({"get", "shared"}), std::make_pair(std::string("7"), std::optional<int>(0)));
-  EXPECT_EQ(processesOf(daemon_), std::vector<pid_t>(daemons.begin(), daemons.end()));
-  EXPECT_EQ(processesOf(gadgetServer_).size(), 1u);
+  EXPECT_EQ(processesOf(m_daemon), std::vector<pid_t>(daemons.begin(), daemons.end()));
+  EXPECT_EQ(processesOf(m_gadgetServer).size(), 1u);
 }
 
 TEST_F(DaemonProcessTest, AWatchInOneClientSeesThePutOfAnother) {
@@ -51,9 +51,9 @@ TEST_F(DaemonProcessTest, AFilteredWatchEndsOnCancelAndWithItsClient) {
   auto killed = client({"watch", query});
   ASSERT_EQ(killed->nextLine(), "watching");
   killed->killHard();
-  EXPECT_TRUE(within(seconds(20), [&] { return processesOf(gadgetServer_).empty(); }))
+  EXPECT_TRUE(within(seconds(20), [&] { return processesOf(m_gadgetServer).empty(); }))
       << "a subscription outlives its client and keeps its provider";
-  EXPECT_TRUE(within(seconds(20), [&] { return processesOf(daemon_).empty(); }));
+  EXPECT_TRUE(within(seconds(20), [&] { return processesOf(m_daemon).empty(); }));
 }
 
 // A daemon that dies fails the calls of its clients at once, rather than when some wait runs
@@ -88,15 +88,15 @@ TEST_F(DaemonProcessTest, ProviderAndDaemonEndAfterTheirIdleTimesButNotWhileAWat
   EXPECT_EQ(ask({"get", "g1"}).first, "1");
   const pid_t daemon = theDaemon();
   std::this_thread::sleep_for(seconds(3));  // both idle times, twice over
-  EXPECT_EQ(processesOf(daemon_), std::vector<pid_t>{daemon});
-  EXPECT_EQ(processesOf(gadgetServer_).size(), 1u) << "the subscription keeps its provider";
+  EXPECT_EQ(processesOf(m_daemon), std::vector<pid_t>{daemon});
+  EXPECT_EQ(processesOf(m_gadgetServer).size(), 1u) << "the subscription keeps its provider";
 
   watcher->closeInput();
   EXPECT_EQ(watcher->nextLine(), "cancelled 0x00000000");
   EXPECT_EQ(watcher->exitCode(), 0);
-  EXPECT_TRUE(within(seconds(20), [&] { return processesOf(gadgetServer_).empty(); }))
+  EXPECT_TRUE(within(seconds(20), [&] { return processesOf(m_gadgetServer).empty(); }))
       << "the idle provider was released and its server ended";
-  EXPECT_TRUE(within(seconds(20), [&] { return processesOf(daemon_).empty(); }))
+  EXPECT_TRUE(within(seconds(20), [&] { return processesOf(m_daemon).empty(); }))
       << "the idle daemon ended";
 }
 
@@ -108,11 +108,11 @@ TEST_F(DaemonProcessTest, AClientKilledDuringAWatchLetsProviderAndDaemonEnd) {
   ASSERT_EQ(watcher->nextLine(), "watching");
   EXPECT_EQ(ask({"put", "seen", "3"}).second, 0);
   EXPECT_EQ(watcher->nextLine(), "event seen");
-  ASSERT_EQ(processesOf(gadgetServer_).size(), 1u);
+  ASSERT_EQ(processesOf(m_gadgetServer).size(), 1u);
   watcher->killHard();
-  EXPECT_TRUE(within(seconds(20), [&] { return processesOf(gadgetServer_).empty(); }))
+  EXPECT_TRUE(within(seconds(20), [&] { return processesOf(m_gadgetServer).empty(); }))
       << "the dead client's subscription still keeps its provider";
-  EXPECT_TRUE(within(seconds(20), [&] { return processesOf(daemon_).empty(); }))
+  EXPECT_TRUE(within(seconds(20), [&] { return processesOf(m_daemon).empty(); }))
       << "the daemon still counts the dead client's objects";
 }
 
@@ -120,14 +120,14 @@ TEST_F(DaemonProcessTest, AClientKilledDuringAWatchLetsProviderAndDaemonEnd) {
 // idle, and ends on SIGTERM.
 TEST_F(DaemonProcessTest, InTheForegroundItServesStaysWhenIdleAndEndsOnRequest) {
   configure(1, 1);
-  ChildProcess daemon(daemon_, {"--foreground"});
+  ChildProcess daemon(m_daemon, {"--foreground"});
   ASSERT_TRUE(within(seconds(20), [&] {
-    return fs::exists(folder_.path() / "norvexvelt" /
+    return fs::exists(m_folder.path() / "norvexvelt" /
                       "{4862BE01-262C-4E30-B690-96DCE2657A73}.sock");
   }));
   EXPECT_EQ(ask({"get", "g1"}), std::make_pair(std::string("1"), std::optional<int>(0)));
-  EXPECT_EQ(processesOf(daemon_), std::vector<pid_t>{daemon.pid()}) << "no other daemon started";
-  EXPECT_TRUE(within(seconds(20), [&] { return processesOf(gadgetServer_).empty(); }))
+  EXPECT_EQ(processesOf(m_daemon), std::vector<pid_t>{daemon.pid()}) << "no other daemon started";
+  EXPECT_TRUE(within(seconds(20), [&] { return processesOf(m_gadgetServer).empty(); }))
       << "its idle provider is released all the same";
   std::this_thread::sleep_for(seconds(2));  // the daemon's idle time, twice over
   EXPECT_FALSE(daemon.exitCode(seconds(0)).has_value());

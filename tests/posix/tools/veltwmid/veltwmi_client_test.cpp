@@ -11,10 +11,10 @@ class VeltwmiClientTest : public DaemonProcessTest {
  protected:
   void SetUp() override {
     DaemonProcessTest::SetUp();
-    fs::copy_file(VELTWMI, veltwmi_);
+    fs::copy_file(VELTWMI, m_veltwmi);
     // veltwmi compiles its sample when the repository lacks the sample's namespace: a stand-in
     // that declares only that namespace.
-    std::ofstream(folder_ / "norvex_sample.mof")
+    std::ofstream(m_folder / "norvex_sample.mof")
         << "#pragma namespace(\"\\\\\\\\.\\\\root\\\\norvex\\\\sample\")\n"
         << "class Placeholder { [key] string Name; };\n";
   }
@@ -23,7 +23,7 @@ class VeltwmiClientTest : public DaemonProcessTest {
   // text run before it (to change its environment).
   std::unique_ptr<ChildProcess> veltwmi(std::vector<std::string> arguments,
                                         const std::string& setting = "") {
-    std::vector<std::string> all{"-c", setting + " exec \"$0\" \"$@\" 2>&1", veltwmi_, "-n",
+    std::vector<std::string> all{"-c", setting + " exec \"$0\" \"$@\" 2>&1", m_veltwmi, "-n",
                                  "root\\test"};
     all.insert(all.end(), arguments.begin(), arguments.end());
     return std::make_unique<ChildProcess>("/bin/sh", std::move(all));
@@ -55,7 +55,7 @@ class VeltwmiClientTest : public DaemonProcessTest {
     return {};
   }
 
-  std::string veltwmi_ = folder_ / "veltwmi";
+  std::string m_veltwmi = m_folder / "veltwmi";
 };
 
 TEST_F(VeltwmiClientTest, AWatchSeesThePutOfAnotherVeltwmiThroughTheDaemonItRegistered) {
@@ -65,8 +65,8 @@ TEST_F(VeltwmiClientTest, AWatchSeesThePutOfAnotherVeltwmiThroughTheDaemonItRegi
   EXPECT_EQ(putUntilSeen(*watch, "seen"),
             R"({"__CLASS": "GadgetChanged", "Name": "seen", "Size": 3})");
   VeltRegistryReset();  // read what the clients wrote
-  EXPECT_EQ(registeredCommand(), daemon_) << "veltwmi registers the daemon beside it";
-  EXPECT_EQ(processesOf(daemon_).size(), 1u) << "both veltwmi share one daemon";
+  EXPECT_EQ(registeredCommand(), m_daemon) << "veltwmi registers the daemon beside it";
+  EXPECT_EQ(processesOf(m_daemon).size(), 1u) << "both veltwmi share one daemon";
   watch->signal(SIGTERM);
   EXPECT_EQ(watch->exitCode(), 0);
 
@@ -93,19 +93,19 @@ TEST_F(VeltwmiClientTest, AWatchWhoseDaemonIsKilledEndsAtOnceAndSaysSo) {
 TEST_F(VeltwmiClientTest, ADaemonHoldingAnotherRepositoryIsNotUsed) {
   ASSERT_EQ(run({"get", "Gadget.Name=\"g1\""}).second, 0);  // starts the daemon on this one
   auto [text, code] =
-      run({"get", "Gadget.Name=\"g1\""}, "export XDG_DATA_HOME=" + folder_ / "elsewhere" + ";");
+      run({"get", "Gadget.Name=\"g1\""}, "export XDG_DATA_HOME=" + m_folder / "elsewhere" + ";");
   EXPECT_EQ(code, 3);
-  EXPECT_NE(text.find("holds another repository than " + folder_ / "elsewhere"), std::string::npos)
+  EXPECT_NE(text.find("holds another repository than " + m_folder / "elsewhere"), std::string::npos)
       << text;
 }
 
 TEST_F(VeltwmiClientTest, WithNoDaemonRegisteredNorBesideItSaysWhatToInstall) {
   std::string error;
   ASSERT_TRUE(unregisterDaemon(error)) << error;
-  fs::remove(daemon_);
+  fs::remove(m_daemon);
   auto [text, code] = run({"get", "Gadget.Name=\"g1\""});
   EXPECT_EQ(code, 3);
-  EXPECT_NE(text.find(daemon_ + " is missing"), std::string::npos) << text;
+  EXPECT_NE(text.find(m_daemon + " is missing"), std::string::npos) << text;
   VeltRegistryReset();
   EXPECT_EQ(registeredCommand(), "") << "nothing that cannot run is registered";
 }

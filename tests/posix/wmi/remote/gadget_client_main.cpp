@@ -116,21 +116,21 @@ void mixed(IWbemServices* ns, int rounds) {
 class EnumerationSink final
     : public velt::wmi::detail::ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
  public:
-  explicit EnumerationSink(bool hold) : hold_(hold) {}
+  explicit EnumerationSink(bool hold) : m_hold(hold) {}
   STDMETHODIMP Indicate(LONG count, IWbemClassObject**) override {
-    if (arrived_.fetch_add(count) == 0) first_.set_value();
-    while (hold_) std::this_thread::sleep_for(std::chrono::seconds(1));
+    if (m_arrived.fetch_add(count) == 0) m_first.set_value();
+    while (m_hold) std::this_thread::sleep_for(std::chrono::seconds(1));
     return WBEM_S_NO_ERROR;
   }
   STDMETHODIMP SetStatus(LONG, HRESULT, BSTR, IWbemClassObject*) override {
     return WBEM_S_NO_ERROR;
   }
-  std::future<void> first() { return first_.get_future(); }
+  std::future<void> first() { return m_first.get_future(); }
 
  private:
-  const bool hold_;
-  std::atomic<long> arrived_{0};
-  std::promise<void> first_;
+  const bool m_hold;
+  std::atomic<long> m_arrived{0};
+  std::promise<void> m_first;
 };
 
 int enumerate(IWbemServices* ns, long count, bool hold) {

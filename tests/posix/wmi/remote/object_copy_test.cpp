@@ -55,7 +55,7 @@ std::vector<std::u16string> names(IWbemClassObject* object, LONG flags) {
 // interface alone, as one from another implementation would be.
 class Foreign final : public IWbemClassObject {
  public:
-  explicit Foreign(IWbemClassObject* inner) : inner_(inner) {}
+  explicit Foreign(IWbemClassObject* inner) : m_inner(inner) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (iid != IID_IUnknown && iid != IID_IWbemClassObject) return E_NOINTERFACE;
     *out = this;
@@ -64,60 +64,62 @@ class Foreign final : public IWbemClassObject {
   ULONG STDMETHODCALLTYPE AddRef() override { return 1; }  // lives on the test's stack
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
   STDMETHODIMP GetQualifierSet(IWbemQualifierSet** q) override {
-    return inner_->GetQualifierSet(q);
+    return m_inner->GetQualifierSet(q);
   }
   STDMETHODIMP Get(LPCWSTR n, LONG f, VARIANT* v, CIMTYPE* t, LONG* fl) override {
-    return inner_->Get(n, f, v, t, fl);
+    return m_inner->Get(n, f, v, t, fl);
   }
   STDMETHODIMP Put(LPCWSTR n, LONG f, VARIANT* v, CIMTYPE t) override {
-    return inner_->Put(n, f, v, t);
+    return m_inner->Put(n, f, v, t);
   }
-  STDMETHODIMP Delete(LPCWSTR n) override { return inner_->Delete(n); }
+  STDMETHODIMP Delete(LPCWSTR n) override { return m_inner->Delete(n); }
   STDMETHODIMP GetNames(LPCWSTR q, LONG f, VARIANT* v, SAFEARRAY** n) override {
-    return inner_->GetNames(q, f, v, n);
+    return m_inner->GetNames(q, f, v, n);
   }
-  STDMETHODIMP BeginEnumeration(LONG f) override { return inner_->BeginEnumeration(f); }
+  STDMETHODIMP BeginEnumeration(LONG f) override { return m_inner->BeginEnumeration(f); }
   STDMETHODIMP Next(LONG f, BSTR* n, VARIANT* v, CIMTYPE* t, LONG* fl) override {
-    return inner_->Next(f, n, v, t, fl);
+    return m_inner->Next(f, n, v, t, fl);
   }
-  STDMETHODIMP EndEnumeration() override { return inner_->EndEnumeration(); }
+  STDMETHODIMP EndEnumeration() override { return m_inner->EndEnumeration(); }
   STDMETHODIMP GetPropertyQualifierSet(LPCWSTR n, IWbemQualifierSet** q) override {
-    return inner_->GetPropertyQualifierSet(n, q);
+    return m_inner->GetPropertyQualifierSet(n, q);
   }
-  STDMETHODIMP Clone(IWbemClassObject** c) override { return inner_->Clone(c); }
-  STDMETHODIMP GetObjectText(LONG f, BSTR* t) override { return inner_->GetObjectText(f, t); }
+  STDMETHODIMP Clone(IWbemClassObject** c) override { return m_inner->Clone(c); }
+  STDMETHODIMP GetObjectText(LONG f, BSTR* t) override { return m_inner->GetObjectText(f, t); }
   STDMETHODIMP SpawnDerivedClass(LONG f, IWbemClassObject** c) override {
-    return inner_->SpawnDerivedClass(f, c);
+    return m_inner->SpawnDerivedClass(f, c);
   }
   STDMETHODIMP SpawnInstance(LONG f, IWbemClassObject** i) override {
-    return inner_->SpawnInstance(f, i);
+    return m_inner->SpawnInstance(f, i);
   }
-  STDMETHODIMP CompareTo(LONG f, IWbemClassObject* o) override { return inner_->CompareTo(f, o); }
+  STDMETHODIMP CompareTo(LONG f, IWbemClassObject* o) override { return m_inner->CompareTo(f, o); }
   STDMETHODIMP GetPropertyOrigin(LPCWSTR n, BSTR* c) override {
-    return inner_->GetPropertyOrigin(n, c);
+    return m_inner->GetPropertyOrigin(n, c);
   }
-  STDMETHODIMP InheritsFrom(LPCWSTR a) override { return inner_->InheritsFrom(a); }
+  STDMETHODIMP InheritsFrom(LPCWSTR a) override { return m_inner->InheritsFrom(a); }
   STDMETHODIMP GetMethod(LPCWSTR n, LONG f, IWbemClassObject** i, IWbemClassObject** o) override {
-    return inner_->GetMethod(n, f, i, o);
+    return m_inner->GetMethod(n, f, i, o);
   }
   STDMETHODIMP PutMethod(LPCWSTR n, LONG f, IWbemClassObject* i, IWbemClassObject* o) override {
-    return inner_->PutMethod(n, f, i, o);
+    return m_inner->PutMethod(n, f, i, o);
   }
-  STDMETHODIMP DeleteMethod(LPCWSTR n) override { return inner_->DeleteMethod(n); }
-  STDMETHODIMP BeginMethodEnumeration(LONG f) override { return inner_->BeginMethodEnumeration(f); }
+  STDMETHODIMP DeleteMethod(LPCWSTR n) override { return m_inner->DeleteMethod(n); }
+  STDMETHODIMP BeginMethodEnumeration(LONG f) override {
+    return m_inner->BeginMethodEnumeration(f);
+  }
   STDMETHODIMP NextMethod(LONG f, BSTR* n, IWbemClassObject** i, IWbemClassObject** o) override {
-    return inner_->NextMethod(f, n, i, o);
+    return m_inner->NextMethod(f, n, i, o);
   }
-  STDMETHODIMP EndMethodEnumeration() override { return inner_->EndMethodEnumeration(); }
+  STDMETHODIMP EndMethodEnumeration() override { return m_inner->EndMethodEnumeration(); }
   STDMETHODIMP GetMethodQualifierSet(LPCWSTR n, IWbemQualifierSet** q) override {
-    return inner_->GetMethodQualifierSet(n, q);
+    return m_inner->GetMethodQualifierSet(n, q);
   }
   STDMETHODIMP GetMethodOrigin(LPCWSTR n, BSTR* c) override {
-    return inner_->GetMethodOrigin(n, c);
+    return m_inner->GetMethodOrigin(n, c);
   }
 
  private:
-  IWbemClassObject* inner_;
+  IWbemClassObject* m_inner;
 };
 
 void expectSameObject(IWbemClassObject* sent, IWbemClassObject* got) {
@@ -157,15 +159,15 @@ void expectSameObject(IWbemClassObject* sent, IWbemClassObject* got) {
 class ObjectCopyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    service_.loadMofText(kTestMof, "test.mof");
-    ASSERT_EQ(service_.openNamespace(u"root\\test", ns_.put()), WBEM_S_NO_ERROR);
+    m_service.loadMofText(kTestMof, "test.mof");
+    ASSERT_EQ(m_service.openNamespace(u"root\\test", m_ns.put()), WBEM_S_NO_ERROR);
   }
   void TearDown() override {
-    ns_ = {};
-    service_.shutdown();
+    m_ns = {};
+    m_service.shutdown();
   }
   ComPtr<IWbemClassObject> classNamed(const char16_t* name) {
-    return ComPtr<IWbemClassObject>(classOf(ns_.get(), name));
+    return ComPtr<IWbemClassObject>(classOf(m_ns.get(), name));
   }
   // A Kinds instance with every property set, arrays and the empty string included.
   ComPtr<IWbemClassObject> fullKinds() {
@@ -197,8 +199,8 @@ class ObjectCopyTest : public ::testing::Test {
     return instance;
   }
 
-  Service service_;
-  ComPtr<IWbemServices> ns_;
+  Service m_service;
+  ComPtr<IWbemServices> m_ns;
 };
 
 TEST_F(ObjectCopyTest, InstancesArriveWithEveryValueTypeKeyAndPath) {

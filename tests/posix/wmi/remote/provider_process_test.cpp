@@ -74,8 +74,8 @@ class ClientProcess {
   explicit ClientProcess(std::vector<std::string> arguments) {
     int input[2], output[2];
     if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
+    m_pid = fork();
+    if (m_pid == 0) {
       dup2(input[0], STDIN_FILENO);
       dup2(output[1], STDOUT_FILENO);
       std::vector<char*> argv{const_cast<char*>(GADGET_CLIENT)};
@@ -86,15 +86,15 @@ class ClientProcess {
     }
     close(input[0]);
     close(output[1]);
-    hold_ = input[1];
-    output_ = output[0];
+    m_hold = input[1];
+    m_output = output[0];
   }
   ~ClientProcess() {
-    if (hold_ >= 0) close(hold_);
-    if (output_ >= 0) close(output_);
-    if (pid_ > 0 && !ended_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
+    if (m_hold >= 0) close(m_hold);
+    if (m_output >= 0) close(m_output);
+    if (m_pid > 0 && !m_ended) {
+      kill(m_pid, SIGKILL);
+      waitpid(m_pid, nullptr, 0);
     }
   }
   ClientProcess(const ClientProcess&) = delete;
@@ -105,32 +105,32 @@ class ClientProcess {
     std::string line;
     char c;
     while (true) {
-      pollfd ready{output_, POLLIN, 0};
-      if (poll(&ready, 1, 30000) != 1 || read(output_, &c, 1) != 1 || c == '\n') return line;
+      pollfd ready{m_output, POLLIN, 0};
+      if (poll(&ready, 1, 30000) != 1 || read(m_output, &c, 1) != 1 || c == '\n') return line;
       line.push_back(c);
     }
   }
   // The exit code once ended, or nothing while it runs.
   std::optional<int> exited() {
-    if (ended_) return code_;
+    if (m_ended) return m_code;
     int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) != pid_) return std::nullopt;
-    ended_ = true;
-    code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return code_;
+    if (waitpid(m_pid, &status, WNOHANG) != m_pid) return std::nullopt;
+    m_ended = true;
+    m_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return m_code;
   }
   void killHard() {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    ended_ = true;
+    kill(m_pid, SIGKILL);
+    waitpid(m_pid, nullptr, 0);
+    m_ended = true;
   }
 
  private:
-  pid_t pid_ = -1;
-  int hold_ = -1;
-  int output_ = -1;
-  bool ended_ = false;
-  int code_ = -1;
+  pid_t m_pid = -1;
+  int m_hold = -1;
+  int m_output = -1;
+  bool m_ended = false;
+  int m_code = -1;
 };
 
 class InitStatus final : public IWbemProviderInitSink {
@@ -157,33 +157,33 @@ class InitStatus final : public IWbemProviderInitSink {
 class ProviderProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("XDG_RUNTIME_DIR", folder_.path().c_str(), 1);
-    setenv("VELT_REGISTRY", (folder_ / "registry.db").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", m_folder.path().c_str(), 1);
+    setenv("VELT_REGISTRY", (m_folder / "registry.db").c_str(), 1);
     VeltRegistryReset();
-    fs::copy_file(GADGET_SERVER, server_);
+    fs::copy_file(GADGET_SERVER, m_server);
     fs::copy_file(fs::path(GADGET_SERVER).parent_path() / "libvelt_platform.so",
-                  folder_ / "libvelt_platform.so");
+                  m_folder / "libvelt_platform.so");
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT,
                               "CLSID\\{3C2B7A10-5E4F-4D21-8B6A-910E2D447FC3}\\LocalServer32", 0,
                               nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
-    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(server_.c_str()),
-                   static_cast<DWORD>(server_.size() + 1));
+    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(m_server.c_str()),
+                   static_cast<DWORD>(m_server.size() + 1));
     RegCloseKey(key);
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-    liveAtStart_ = liveObjectCount();
-    service_.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
-    ASSERT_EQ(service_.openNamespace(u"root\\test", ns_.put()), WBEM_S_NO_ERROR);
+    m_liveAtStart = liveObjectCount();
+    m_service.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
+    ASSERT_EQ(m_service.openNamespace(u"root\\test", m_ns.put()), WBEM_S_NO_ERROR);
   }
   void TearDown() override {
-    ns_ = {};
-    service_.shutdown();
-    EXPECT_TRUE(within(kWait, [&] { return processesOf(server_).empty(); }))
+    m_ns = {};
+    m_service.shutdown();
+    EXPECT_TRUE(within(kWait, [&] { return processesOf(m_server).empty(); }))
         << "the server ends by its lifetime rule once the service lets its provider go";
-    EXPECT_TRUE(within(kWait, [&] { return liveObjectCount() == liveAtStart_; }))
+    EXPECT_TRUE(within(kWait, [&] { return liveObjectCount() == m_liveAtStart; }))
         << "every sink and namespace handed to the server came back: " << liveObjectCount();
-    for (pid_t pid : processesOf(server_)) kill(pid, SIGKILL);
+    for (pid_t pid : processesOf(m_server)) kill(pid, SIGKILL);
     unsetenv("VELT_GADGET_HOLD_ENUMERATIONS");
     CoUninitialize();
     VeltRegistryReset();
@@ -201,7 +201,7 @@ class ProviderProcessTest : public ::testing::Test {
     return status;
   }
   ComPtr<IWbemClassObject> gadget(const char16_t* name, LONG size) {
-    ComPtr<IWbemClassObject> cls(classOf(ns_.get(), u"Gadget"));
+    ComPtr<IWbemClassObject> cls(classOf(m_ns.get(), u"Gadget"));
     ComPtr<IWbemClassObject> instance;
     cls->SpawnInstance(0, instance.put());
     putText(instance.get(), u"Name", name);
@@ -211,12 +211,12 @@ class ProviderProcessTest : public ::testing::Test {
   // The one server process, once it runs.
   pid_t theServer() {
     std::vector<pid_t> servers;
-    within(kWait, [&] { return (servers = processesOf(server_)).size() == 1; });
+    within(kWait, [&] { return (servers = processesOf(m_server)).size() == 1; });
     return servers.size() == 1 ? servers[0] : -1;
   }
   HRESULT getG1() {
     const velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"g1\"");
-    return run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(path.get(), 0, nullptr, s); });
+    return run([&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(path.get(), 0, nullptr, s); });
   }
   LONG sizeOf(IWbemClassObject* object) {
     velt::OwnedVariant size;
@@ -224,11 +224,11 @@ class ProviderProcessTest : public ::testing::Test {
     return size.value().vt == VT_I4 ? size.value().lVal : -1;
   }
 
-  TempDir folder_;
-  std::string server_ = folder_ / "gadget-server";
-  long liveAtStart_ = 0;
-  Service service_;
-  ComPtr<IWbemServices> ns_;
+  TempDir m_folder;
+  std::string m_server = m_folder / "gadget-server";
+  long m_liveAtStart = 0;
+  Service m_service;
+  ComPtr<IWbemServices> m_ns;
 };
 
 TEST_F(ProviderProcessTest, ServiceRequestsResultsStatusesAndEventsCrossToTheServerProcess) {
@@ -237,27 +237,27 @@ TEST_F(ProviderProcessTest, ServiceRequestsResultsStatusesAndEventsCrossToTheSer
   ComPtr<RecordingSink> got;
   // The provider makes its answer from the class it asks the service for through the namespace
   // it was handed: a capability back into this process.
-  ASSERT_EQ(
-      run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(path.get(), 0, nullptr, s); }, &got),
-      WBEM_S_NO_ERROR);
+  ASSERT_EQ(run([&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(path.get(), 0, nullptr, s); },
+                &got),
+            WBEM_S_NO_ERROR);
   ASSERT_EQ(got->objects().size(), 1u);
   EXPECT_EQ(getText(got->objects()[0], u"__RELPATH"), u"Gadget.Name=\"g1\"");
   EXPECT_EQ(sizeOf(got->objects()[0]), 1);
-  std::vector<pid_t> servers = processesOf(server_);
+  std::vector<pid_t> servers = processesOf(m_server);
   ASSERT_EQ(servers.size(), 1u);
   EXPECT_NE(servers[0], getpid());
   EXPECT_EQ(
-      run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(missing.get(), 0, nullptr, s); }),
+      run([&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(missing.get(), 0, nullptr, s); }),
       WBEM_E_NOT_FOUND);
 
   // An instance written crosses by value and is kept by the server.
   ComPtr<IWbemClassObject> hot = gadget(u"hot", 5);
   EXPECT_EQ(
-      run([&](IWbemObjectSink* s) { return ns_->PutInstanceAsync(hot.get(), 0, nullptr, s); }),
+      run([&](IWbemObjectSink* s) { return m_ns->PutInstanceAsync(hot.get(), 0, nullptr, s); }),
       WBEM_S_NO_ERROR);
   const velt::UniqueBstr hotPath = velt::bstrFromUtf16(u"Gadget.Name=\"hot\"");
   ASSERT_EQ(
-      run([&](IWbemObjectSink* s) { return ns_->GetObjectAsync(hotPath.get(), 0, nullptr, s); },
+      run([&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(hotPath.get(), 0, nullptr, s); },
           &got),
       WBEM_S_NO_ERROR);
   ASSERT_EQ(got->objects().size(), 1u);
@@ -266,14 +266,14 @@ TEST_F(ProviderProcessTest, ServiceRequestsResultsStatusesAndEventsCrossToTheSer
   const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
   ASSERT_EQ(run(
                 [&](IWbemObjectSink* s) {
-                  return ns_->CreateInstanceEnumAsync(className.get(), 0, nullptr, s);
+                  return m_ns->CreateInstanceEnumAsync(className.get(), 0, nullptr, s);
                 },
                 &got),
             WBEM_S_NO_ERROR);
   EXPECT_EQ(got->objects().size(), 4u);
 
   // A method: its in-parameters cross by value, its out-parameters come back the same way.
-  ComPtr<IWbemClassObject> cls(classOf(ns_.get(), u"Gadget"));
+  ComPtr<IWbemClassObject> cls(classOf(m_ns.get(), u"Gadget"));
   ComPtr<IWbemClassObject> inDefinition, in;
   ASSERT_EQ(cls->GetMethod(u"Grow", 0, inDefinition.put(), nullptr), WBEM_S_NO_ERROR);
   inDefinition->SpawnInstance(0, in.put());
@@ -281,7 +281,7 @@ TEST_F(ProviderProcessTest, ServiceRequestsResultsStatusesAndEventsCrossToTheSer
   const velt::UniqueBstr grow = velt::bstrFromUtf16(u"Grow");
   ASSERT_EQ(run(
                 [&](IWbemObjectSink* s) {
-                  return ns_->ExecMethodAsync(path.get(), grow.get(), 0, nullptr, in.get(), s);
+                  return m_ns->ExecMethodAsync(path.get(), grow.get(), 0, nullptr, in.get(), s);
                 },
                 &got),
             WBEM_S_NO_ERROR);
@@ -294,19 +294,20 @@ TEST_F(ProviderProcessTest, ServiceRequestsResultsStatusesAndEventsCrossToTheSer
   const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
                          query = velt::bstrFromUtf16(u"select * from GadgetChanged");
   ComPtr<RecordingSink> subscription(RecordingSink::create());
-  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription.get()),
-            WBEM_S_NO_ERROR);
+  ASSERT_EQ(
+      m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription.get()),
+      WBEM_S_NO_ERROR);
   ComPtr<IWbemClassObject> warm = gadget(u"warm", 9);
   EXPECT_EQ(
-      run([&](IWbemObjectSink* s) { return ns_->PutInstanceAsync(warm.get(), 0, nullptr, s); }),
+      run([&](IWbemObjectSink* s) { return m_ns->PutInstanceAsync(warm.get(), 0, nullptr, s); }),
       WBEM_S_NO_ERROR);
   ASSERT_TRUE(subscription->waitForObjects(1, kWait));
   EXPECT_EQ(getText(subscription->objects()[0], u"Name"), u"warm");
-  EXPECT_EQ(ns_->CancelAsyncCall(subscription.get()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(m_ns->CancelAsyncCall(subscription.get()), WBEM_S_NO_ERROR);
   EXPECT_EQ(subscription->waitForFinalStatus(kWait), WBEM_E_CALL_CANCELLED);
 
-  EXPECT_EQ(processesOf(server_), servers) << "one server served every request";
-  EXPECT_EQ(service_.activeProviderCount(), 1u);
+  EXPECT_EQ(processesOf(m_server), servers) << "one server served every request";
+  EXPECT_EQ(m_service.activeProviderCount(), 1u);
 }
 
 TEST_F(ProviderProcessTest, EveryProviderMethodAnswersItsOwnStatusAcrossTheBoundary) {
@@ -318,7 +319,7 @@ TEST_F(ProviderProcessTest, EveryProviderMethodAnswersItsOwnStatusAcrossTheBound
   ComPtr<IWbemContext> context;
   createContext(context.put());
   std::u16string nameSpace = u"root\\test";
-  ASSERT_EQ(init->Initialize(nullptr, 0, nameSpace.data(), nullptr, ns_.get(), context.get(),
+  ASSERT_EQ(init->Initialize(nullptr, 0, nameSpace.data(), nullptr, m_ns.get(), context.get(),
                              &initStatus),
             WBEM_S_NO_ERROR);
   EXPECT_EQ(initStatus.reported.load(), WBEM_S_INITIALIZED);
@@ -337,7 +338,7 @@ TEST_F(ProviderProcessTest, EveryProviderMethodAnswersItsOwnStatusAcrossTheBound
                          className = velt::bstrFromUtf16(u"Gadget");
   ComPtr<RecordingSink> sink(RecordingSink::create());
   ComPtr<IWbemClassObject> instance = gadget(u"g9", 1);
-  IWbemServices* working = ns_.get();
+  IWbemServices* working = m_ns.get();
   IWbemCallResult* result = reinterpret_cast<IWbemCallResult*>(&initStatus);
   IWbemObjectSink* handler = sink.get();
   IEnumWbemClassObject* enumerator = reinterpret_cast<IEnumWbemClassObject*>(&initStatus);
@@ -395,7 +396,7 @@ TEST_F(ProviderProcessTest, ServerKilledMidEnumerationFailsTheRequestAndTheNextS
   ComPtr<RecordingSink> sink(RecordingSink::create());
   const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
   auto request = std::async(std::launch::async, [&] {
-    return ns_->CreateInstanceEnumAsync(className.get(), 0, nullptr, sink.get());
+    return m_ns->CreateInstanceEnumAsync(className.get(), 0, nullptr, sink.get());
   });
   ASSERT_TRUE(sink->waitForObjects(1, kWait));
   const pid_t first = theServer();
@@ -417,12 +418,13 @@ TEST_F(ProviderProcessTest, ServerKilledDuringASubscriptionEndsItWithProviderFai
   const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
                          query = velt::bstrFromUtf16(u"select * from GadgetChanged");
   ComPtr<RecordingSink> subscription(RecordingSink::create());
-  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription.get()),
-            WBEM_S_NO_ERROR);
+  ASSERT_EQ(
+      m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription.get()),
+      WBEM_S_NO_ERROR);
   ComPtr<IWbemClassObject> warm = gadget(u"warm", 9);
   auto put = [&] {
     return run(
-        [&](IWbemObjectSink* s) { return ns_->PutInstanceAsync(warm.get(), 0, nullptr, s); });
+        [&](IWbemObjectSink* s) { return m_ns->PutInstanceAsync(warm.get(), 0, nullptr, s); });
   };
   ASSERT_EQ(put(), WBEM_S_NO_ERROR);
   ASSERT_TRUE(subscription->waitForObjects(1, kWait));
@@ -433,12 +435,12 @@ TEST_F(ProviderProcessTest, ServerKilledDuringASubscriptionEndsItWithProviderFai
 
   // The next request reaches a new server, and a new subscription its events.
   ComPtr<RecordingSink> again(RecordingSink::create());
-  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, again.get()),
+  ASSERT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, again.get()),
             WBEM_S_NO_ERROR);
   EXPECT_EQ(put(), WBEM_S_NO_ERROR);
   ASSERT_TRUE(again->waitForObjects(1, kWait));
   EXPECT_NE(theServer(), first);
-  EXPECT_EQ(ns_->CancelAsyncCall(again.get()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(m_ns->CancelAsyncCall(again.get()), WBEM_S_NO_ERROR);
 }
 
 // Clients started at once start one server, which serves them all at the same time, and lets
@@ -457,7 +459,7 @@ TEST_F(ProviderProcessTest, EightClientsWithMixedRequestsShareOneServerAndLeaveN
   std::set<pid_t> servers;
   std::vector<int> codes(clients.size(), -1);
   bool done = within(std::chrono::seconds(180), [&] {
-    for (pid_t pid : processesOf(server_)) servers.insert(pid);
+    for (pid_t pid : processesOf(m_server)) servers.insert(pid);
     bool all = true;
     for (std::size_t i = 0; i < clients.size(); ++i) {
       std::optional<int> code = clients[i]->exited();
@@ -469,9 +471,9 @@ TEST_F(ProviderProcessTest, EightClientsWithMixedRequestsShareOneServerAndLeaveN
   ASSERT_TRUE(done) << "the clients did not finish";
   EXPECT_EQ(codes, std::vector<int>(clients.size(), 0)) << "every outcome right";
   EXPECT_EQ(servers.size(), 1u) << "one server for every client";
-  EXPECT_FALSE(processesOf(server_).empty());
+  EXPECT_FALSE(processesOf(m_server).empty());
   keeper = {};
-  EXPECT_TRUE(within(kWait, [&] { return processesOf(server_).empty(); }))
+  EXPECT_TRUE(within(kWait, [&] { return processesOf(m_server).empty(); }))
       << "what the clients held in the server is gone";
 }
 
@@ -483,7 +485,7 @@ TEST_F(ProviderProcessTest, ClientKilledDuringAWatchLeavesNothingInTheServer) {
   const pid_t server = theServer();
   ASSERT_GT(server, 0);
   client.killHard();
-  EXPECT_TRUE(within(kWait, [&] { return processesOf(server_).empty(); }))
+  EXPECT_TRUE(within(kWait, [&] { return processesOf(m_server).empty(); }))
       << "the server still runs after its only client died";
 }
 
@@ -499,7 +501,7 @@ TEST_F(ProviderProcessTest, ClientKilledDuringALongEnumerationLeavesNothingInThe
     const pid_t server = theServer();
     ASSERT_GT(server, 0);
     client.killHard();
-    EXPECT_TRUE(within(kWait, [&] { return processesOf(server_).empty(); }))
+    EXPECT_TRUE(within(kWait, [&] { return processesOf(m_server).empty(); }))
         << "the server still runs after its only client died";
   }
 }
@@ -540,7 +542,7 @@ TEST_F(ProviderProcessTest, AStatusObjectStreamedBeforeAFailedInitialisationArri
     SCOPED_TRACE(round);
     ComPtr<StatusObjectSink> sink(new StatusObjectSink);
     const velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"g1\"");
-    ASSERT_EQ(ns_->GetObjectAsync(path.get(), 0, context.get(), sink.get()), WBEM_S_NO_ERROR);
+    ASSERT_EQ(m_ns->GetObjectAsync(path.get(), 0, context.get(), sink.get()), WBEM_S_NO_ERROR);
     std::unique_lock lock(sink->mutex);
     ASSERT_TRUE(sink->done.wait_for(lock, kWait, [&] { return sink->final.has_value(); }));
     EXPECT_EQ(*sink->final, WBEM_E_PROVIDER_LOAD_FAILURE);
@@ -561,36 +563,36 @@ TEST_F(ProviderProcessTest, AProviderLettingGoOfASinkWaitsUntilWhatItStreamedWas
   class SlowStatusSink final
       : public velt::wmi::detail::ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
    public:
-    explicit SlowStatusSink(Outcome& outcome) : outcome_(outcome) {}
+    explicit SlowStatusSink(Outcome& outcome) : m_outcome(outcome) {}
     STDMETHODIMP Indicate(LONG, IWbemClassObject**) override { return WBEM_S_NO_ERROR; }
     STDMETHODIMP SetStatus(LONG, HRESULT, BSTR, IWbemClassObject* object) override {
       // Widens the window in which the init sink's answer could overtake this one.
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      outcome_.described = object != nullptr;
+      m_outcome.described = object != nullptr;
       return WBEM_S_NO_ERROR;
     }
 
    private:
-    Outcome& outcome_;
+    Outcome& m_outcome;
   };
   class DescribingInitSink final
       : public velt::wmi::detail::ComObject<IWbemProviderInitSink, IID_IWbemProviderInitSink> {
    public:
-    explicit DescribingInitSink(Outcome& outcome) : outcome_(outcome) {}
+    explicit DescribingInitSink(Outcome& outcome) : m_outcome(outcome) {}
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
       if (out != nullptr && iid == IID_IWbemObjectSink) {
-        *out = static_cast<IWbemObjectSink*>(new SlowStatusSink(outcome_));
+        *out = static_cast<IWbemObjectSink*>(new SlowStatusSink(m_outcome));
         return S_OK;
       }
       return ComObject::QueryInterface(iid, out);
     }
     STDMETHODIMP SetStatus(LONG status, LONG) override {
-      if (FAILED(status)) outcome_.failedAfterDescription = outcome_.described ? 1 : 0;
+      if (FAILED(status)) m_outcome.failedAfterDescription = m_outcome.described ? 1 : 0;
       return WBEM_S_NO_ERROR;
     }
 
    private:
-    Outcome& outcome_;
+    Outcome& m_outcome;
   };
   ComPtr<IWbemContext> context;
   createContext(context.put());
@@ -605,7 +607,7 @@ TEST_F(ProviderProcessTest, AProviderLettingGoOfASinkWaitsUntilWhatItStreamedWas
                                IID_IWbemProviderInit, reinterpret_cast<void**>(init.put())),
               S_OK);
     ComPtr<DescribingInitSink> sink(new DescribingInitSink(outcome));
-    ASSERT_EQ(init->Initialize(nullptr, 0, const_cast<LPWSTR>(u"root\\test"), nullptr, ns_.get(),
+    ASSERT_EQ(init->Initialize(nullptr, 0, const_cast<LPWSTR>(u"root\\test"), nullptr, m_ns.get(),
                                context.get(), sink.get()),
               WBEM_S_NO_ERROR);
   }
@@ -620,23 +622,23 @@ TEST_F(ProviderProcessTest, ResultsStreamedBeforeTheProviderReturnedArriveBefore
   // Slow, so objects still wait on the client's side when the provider returns.
   class SlowSink final : public velt::wmi::detail::ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
    public:
-    explicit SlowSink(IWbemObjectSink* next) : next_(ComPtr<IWbemObjectSink>::share(next)) {}
+    explicit SlowSink(IWbemObjectSink* next) : m_next(ComPtr<IWbemObjectSink>::share(next)) {}
     STDMETHODIMP Indicate(LONG count, IWbemClassObject** objects) override {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      return next_->Indicate(count, objects);
+      return m_next->Indicate(count, objects);
     }
     STDMETHODIMP SetStatus(LONG flags, HRESULT status, BSTR text,
                            IWbemClassObject* object) override {
-      return next_->SetStatus(flags, status, text, object);
+      return m_next->SetStatus(flags, status, text, object);
     }
 
    private:
-    ComPtr<IWbemObjectSink> next_;
+    ComPtr<IWbemObjectSink> m_next;
   };
   ComPtr<RecordingSink> sink(RecordingSink::create());
   ComPtr<SlowSink> slow(new SlowSink(sink.get()));
   const velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"Contrary\"");
-  ASSERT_EQ(ns_->GetObjectAsync(path.get(), 0, nullptr, slow.get()), WBEM_S_NO_ERROR);
+  ASSERT_EQ(m_ns->GetObjectAsync(path.get(), 0, nullptr, slow.get()), WBEM_S_NO_ERROR);
   EXPECT_EQ(sink->waitForFinalStatus(kWait), WBEM_E_NOT_FOUND);
   // Consecutive objects may arrive together, in one Indicate.
   std::vector<SinkEvent> events = sink->events();
@@ -680,7 +682,7 @@ TEST_F(ProviderProcessTest, ASinkFailureReachesTheProviderAndItsFinalStatusStill
   context->SetValue(u"GadgetCount", 0, count.get());
   ComPtr<RefusingSink> sink(new RefusingSink);
   const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
-  ASSERT_EQ(ns_->CreateInstanceEnumAsync(className.get(), 0, context.get(), sink.get()),
+  ASSERT_EQ(m_ns->CreateInstanceEnumAsync(className.get(), 0, context.get(), sink.get()),
             WBEM_S_NO_ERROR);
   std::unique_lock lock(sink->mutex);
   ASSERT_TRUE(sink->done.wait_for(lock, kWait, [&] { return !sink->finals.empty(); }));
@@ -708,14 +710,14 @@ TEST_F(ProviderProcessTest, EventsFiredDuringACallArriveBeforeTheCallReturns) {
   const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
                          query = velt::bstrFromUtf16(u"select * from GadgetChanged");
   ComPtr<SlowEventSink> events(new SlowEventSink);
-  ASSERT_EQ(ns_->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, events.get()),
+  ASSERT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, events.get()),
             WBEM_S_NO_ERROR);
   ComPtr<IWbemClassObject> written = gadget(u"ordered", 3);
   ComPtr<RecordingSink> sink(RecordingSink::create());
-  ASSERT_EQ(ns_->PutInstanceAsync(written.get(), 0, nullptr, sink.get()), WBEM_S_NO_ERROR);
+  ASSERT_EQ(m_ns->PutInstanceAsync(written.get(), 0, nullptr, sink.get()), WBEM_S_NO_ERROR);
   EXPECT_EQ(events->arrived.load(), 1) << "the request returned before its event arrived";
   EXPECT_EQ(sink->waitForFinalStatus(kWait), WBEM_S_NO_ERROR);
-  EXPECT_EQ(ns_->CancelAsyncCall(events.get()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(m_ns->CancelAsyncCall(events.get()), WBEM_S_NO_ERROR);
 }
 
 }  // namespace

@@ -40,9 +40,9 @@ class ComObject : public ArenaAllocated, public Interface {
     *out = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
   ULONG STDMETHODCALLTYPE Release() override {
-    ULONG left = --refs_;
+    ULONG left = --m_refs;
     if (left == 0) delete this;
     return left;
   }
@@ -52,7 +52,7 @@ class ComObject : public ArenaAllocated, public Interface {
   virtual ~ComObject() { --liveObjects(); }
 
  private:
-  std::atomic<ULONG> refs_{1};
+  std::atomic<ULONG> m_refs{1};
 };
 
 }  // namespace velt::wmi::detail

@@ -11,20 +11,20 @@ class MofError : public std::runtime_error {
   MofError(std::string file, int line, int column, const std::string& message)
       : std::runtime_error(file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " +
                            message),
-        file_(std::move(file)),
-        line_(line),
-        column_(column),
-        message_(message) {}
-  const std::string& file() const { return file_; }
-  int line() const { return line_; }
-  int column() const { return column_; }
-  const std::string& message() const { return message_; }
+        m_file(std::move(file)),
+        m_line(line),
+        m_column(column),
+        m_message(message) {}
+  const std::string& file() const { return m_file; }
+  int line() const { return m_line; }
+  int column() const { return m_column; }
+  const std::string& message() const { return m_message; }
 
  private:
-  std::string file_;
-  int line_;
-  int column_;
-  std::string message_;
+  std::string m_file;
+  int m_line;
+  int m_column;
+  std::string m_message;
 };
 
 }  // namespace velt::wmi

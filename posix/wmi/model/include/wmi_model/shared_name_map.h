@@ -17,7 +17,7 @@ class SharedNameMap {
   const V* find(const std::u16string& key) const {
     const std::size_t hash = std::hash<std::u16string>()(key);
     unsigned depth = 0;
-    for (const Node* n = root_.get(); n; n = n->child[branch(hash, depth++)].get()) {
+    for (const Node* n = m_root.get(); n; n = n->child[branch(hash, depth++)].get()) {
       if (n->hash == hash && n->key == key) return &n->value;
     }
     return nullptr;
@@ -29,7 +29,7 @@ class SharedNameMap {
     const std::size_t hash = std::hash<std::u16string>()(key);
     std::vector<const Node*> path;
     std::vector<unsigned> turns;
-    const Node* n = root_.get();
+    const Node* n = m_root.get();
     unsigned depth = 0;
     while (n && !(n->hash == hash && n->key == key)) {
       path.push_back(n);
@@ -48,7 +48,7 @@ class SharedNameMap {
       below = std::move(copy);
     }
     SharedNameMap out;
-    out.root_ = std::move(below);
+    out.m_root = std::move(below);
     return out;
   }
 
@@ -64,7 +64,7 @@ class SharedNameMap {
     return depth < 8 * sizeof hash ? unsigned(hash >> depth) & 1u : 0u;
   }
 
-  std::shared_ptr<const Node> root_;
+  std::shared_ptr<const Node> m_root;
 };
 
 }  // namespace velt::wmi::detail

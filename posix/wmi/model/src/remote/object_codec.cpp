@@ -557,18 +557,18 @@ std::u16string textFrom(capnp::Data::Reader data) {
 ReceivedText::ReceivedText(bool present, capnp::Data::Reader data) {
   if (!present) return;
   std::u16string text = textFrom(data);
-  text_ = SysAllocStringLen(text.data(), UINT(text.size()));
+  m_text = SysAllocStringLen(text.data(), UINT(text.size()));
 }
 
 ReceivedText& ReceivedText::operator=(ReceivedText&& other) noexcept {
   if (this != &other) {
-    SysFreeString(text_);
-    text_ = other.text_;
-    other.text_ = nullptr;
+    SysFreeString(m_text);
+    m_text = other.m_text;
+    other.m_text = nullptr;
   }
   return *this;
 }
 
-ReceivedText::~ReceivedText() { SysFreeString(text_); }
+ReceivedText::~ReceivedText() { SysFreeString(m_text); }
 
 }  // namespace velt::wmi::remote

@@ -33,15 +33,15 @@ class ReceivedText {
  public:
   ReceivedText() = default;
   ReceivedText(bool present, capnp::Data::Reader data);
-  ReceivedText(ReceivedText&& other) noexcept : text_(other.text_) { other.text_ = nullptr; }
+  ReceivedText(ReceivedText&& other) noexcept : m_text(other.m_text) { other.m_text = nullptr; }
   ReceivedText& operator=(ReceivedText&& other) noexcept;
   ReceivedText(const ReceivedText&) = delete;
   ReceivedText& operator=(const ReceivedText&) = delete;
   ~ReceivedText();
-  BSTR get() const { return text_; }
+  BSTR get() const { return m_text; }
 
  private:
-  BSTR text_ = nullptr;
+  BSTR m_text = nullptr;
 };
 
 }  // namespace velt::wmi::remote

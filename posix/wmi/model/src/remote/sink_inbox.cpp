@@ -7,11 +7,11 @@
 namespace velt::wmi::remote {
 
 void SinkInbox::queue(IncomingCall call) {
-  bytes_ += call.bytes;
-  ++accepted_;
-  queue_.push_back(std::move(call));
-  if (!draining_) {
-    draining_ = true;
+  m_bytes += call.bytes;
+  ++m_accepted;
+  m_queue.push_back(std::move(call));
+  if (!m_draining) {
+    m_draining = true;
     remoting::callStarted();
     remoting::postWork([self = shared_from_this()] { self->drain(); });
   }
@@ -20,40 +20,40 @@ void SinkInbox::queue(IncomingCall call) {
 kj::Promise<HRESULT> SinkInbox::acceptAnswered(IncomingCall call) {
   auto pair = kj::newPromiseAndCrossThreadFulfiller<HRESULT>();
   call.answer = kj::mv(pair.fulfiller);
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(m_mutex);
   queue(std::move(call));
   return kj::mv(pair.promise);
 }
 
 kj::Promise<void> SinkInbox::accept(IncomingCall call) {
-  std::unique_lock lock(mutex_);
+  std::unique_lock lock(m_mutex);
   queue(std::move(call));
-  if (FAILED(failure_)) {
-    rejected_ = true;
-    return sinkFailure(failure_);
+  if (FAILED(m_failure)) {
+    m_rejected = true;
+    return sinkFailure(m_failure);
   }
-  if (bytes_ < kBound) return kj::READY_NOW;
+  if (m_bytes < kBound) return kj::READY_NOW;
   // The stub gets one streamed call at a time, so no earlier one can still wait for room; if
   // one did, letting it go early only lends the sender a little more window.
-  if (room_.get() != nullptr) room_->fulfill();
+  if (m_room.get() != nullptr) m_room->fulfill();
   auto pair = kj::newPromiseAndCrossThreadFulfiller<void>();
-  room_ = kj::mv(pair.fulfiller);
+  m_room = kj::mv(pair.fulfiller);
   return kj::mv(pair.promise);
 }
 
 kj::Promise<void> SinkInbox::whenHandled(uint64_t count) {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(m_mutex);
   if (settles(count)) return kj::READY_NOW;
   auto pair = kj::newPromiseAndCrossThreadFulfiller<void>();
-  handledWaiters_.push_back({count, kj::mv(pair.fulfiller)});
+  m_handledWaiters.push_back({count, kj::mv(pair.fulfiller)});
   return kj::mv(pair.promise);
 }
 
 kj::Promise<void> SinkInbox::whenAllHandled() {
   uint64_t accepted;
   {
-    std::lock_guard lock(mutex_);
-    accepted = accepted_;
+    std::lock_guard lock(m_mutex);
+    accepted = m_accepted;
   }
   return whenHandled(accepted);
 }
@@ -61,24 +61,24 @@ kj::Promise<void> SinkInbox::whenAllHandled() {
 void SinkInbox::close() {
   std::vector<kj::Own<kj::CrossThreadPromiseFulfiller<void>>> wake;
   {
-    std::lock_guard lock(mutex_);
-    closed_ = true;
+    std::lock_guard lock(m_mutex);
+    m_closed = true;
     wake = wakeable();
   }
   for (auto& fulfiller : wake) fulfiller->fulfill();
 }
 
 bool SinkInbox::settles(uint64_t count) const {
-  return handled_ >= count || ((closed_ || rejected_) && queue_.empty() && !draining_);
+  return m_handled >= count || ((m_closed || m_rejected) && m_queue.empty() && !m_draining);
 }
 
 std::vector<kj::Own<kj::CrossThreadPromiseFulfiller<void>>> SinkInbox::wakeable() {
   std::vector<kj::Own<kj::CrossThreadPromiseFulfiller<void>>> wake;
-  if (room_.get() != nullptr && bytes_ < kBound) wake.push_back(kj::mv(room_));
-  for (auto it = handledWaiters_.begin(); it != handledWaiters_.end();) {
+  if (m_room.get() != nullptr && m_bytes < kBound) wake.push_back(kj::mv(m_room));
+  for (auto it = m_handledWaiters.begin(); it != m_handledWaiters.end();) {
     if (settles(it->count)) {
       wake.push_back(kj::mv(it->fulfiller));
-      it = handledWaiters_.erase(it);
+      it = m_handledWaiters.erase(it);
     } else {
       ++it;
     }
@@ -87,10 +87,10 @@ std::vector<kj::Own<kj::CrossThreadPromiseFulfiller<void>>> SinkInbox::wakeable(
 }
 
 void SinkInbox::drain() {
-  auto* sink = static_cast<IWbemObjectSink*>(sink_.get());
-  std::unique_lock lock(mutex_);
+  auto* sink = static_cast<IWbemObjectSink*>(m_sink.get());
+  std::unique_lock lock(m_mutex);
   for (;;) {
-    IncomingCall call = std::move(queue_.front());
+    IncomingCall call = std::move(m_queue.front());
     lock.unlock();
     HRESULT answered;
     if (call.indication) {
@@ -105,13 +105,13 @@ void SinkInbox::drain() {
     size_t bytes = call.bytes;
     call = IncomingCall();
     lock.lock();
-    queue_.pop_front();
-    bytes_ -= bytes;
-    ++handled_;
-    if (FAILED(answered) && SUCCEEDED(failure_)) failure_ = answered;
+    m_queue.pop_front();
+    m_bytes -= bytes;
+    ++m_handled;
+    if (FAILED(answered) && SUCCEEDED(m_failure)) m_failure = answered;
     // Only this worker drains; the next one is posted by accept() once this one said it ends.
-    bool ends = queue_.empty();
-    if (ends) draining_ = false;
+    bool ends = m_queue.empty();
+    if (ends) m_draining = false;
     auto wake = wakeable();
     lock.unlock();
     for (auto& fulfiller : wake) fulfiller->fulfill();

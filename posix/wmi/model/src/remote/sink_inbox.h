@@ -33,7 +33,7 @@ class SinkInbox : public std::enable_shared_from_this<SinkInbox> {
   // Bytes waiting beyond which the next streamed call is held, so the sender's window fills.
   static constexpr size_t kBound = size_t(1) << 20;
 
-  explicit SinkInbox(remoting::HeldReference sink) : sink_(std::move(sink)) {}
+  explicit SinkInbox(remoting::HeldReference sink) : m_sink(std::move(sink)) {}
 
   // Loop thread: queues `call`; resolves once there is room again. When the real sink failed an
   // earlier call, the call is still made, and the promise fails with that status, which is how
@@ -61,18 +61,18 @@ class SinkInbox : public std::enable_shared_from_this<SinkInbox> {
   // Under the lock: the waiters to wake now.
   std::vector<kj::Own<kj::CrossThreadPromiseFulfiller<void>>> wakeable();
 
-  remoting::HeldReference sink_;
-  std::mutex mutex_;
-  std::deque<IncomingCall> queue_;
-  size_t bytes_ = 0;
-  uint64_t accepted_ = 0;
-  uint64_t handled_ = 0;
-  bool draining_ = false;
-  bool closed_ = false;
-  bool rejected_ = false;  // a streamed call answered a failure: the sender's stream is broken
-  HRESULT failure_ = S_OK;
-  kj::Own<kj::CrossThreadPromiseFulfiller<void>> room_;
-  std::vector<Waiter> handledWaiters_;
+  remoting::HeldReference m_sink;
+  std::mutex m_mutex;
+  std::deque<IncomingCall> m_queue;
+  size_t m_bytes = 0;
+  uint64_t m_accepted = 0;
+  uint64_t m_handled = 0;
+  bool m_draining = false;
+  bool m_closed = false;
+  bool m_rejected = false;  // a streamed call answered a failure: the sender's stream is broken
+  HRESULT m_failure = S_OK;
+  kj::Own<kj::CrossThreadPromiseFulfiller<void>> m_room;
+  std::vector<Waiter> m_handledWaiters;
 };
 
 }  // namespace velt::wmi::remote

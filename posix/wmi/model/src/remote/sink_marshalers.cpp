@@ -36,10 +36,10 @@ HRESULT receiveStatus(Params params, IncomingCall& call) {
 // The sink's calls that must arrive even once its stream failed.
 class SinkControlServer final : public rpc::SinkControl::Server {
  public:
-  explicit SinkControlServer(std::shared_ptr<SinkInbox> inbox) : inbox_(std::move(inbox)) {}
+  explicit SinkControlServer(std::shared_ptr<SinkInbox> inbox) : m_inbox(std::move(inbox)) {}
 
  protected:
-  kj::Promise<void> flush(FlushContext) override { return inbox_->whenAllHandled(); }
+  kj::Promise<void> flush(FlushContext) override { return m_inbox->whenAllHandled(); }
 
   kj::Promise<void> setStatus(SetStatusContext context) override {
     IncomingCall call;
@@ -48,22 +48,22 @@ class SinkControlServer final : public rpc::SinkControl::Server {
       context.getResults().setStatus(status);
       return kj::READY_NOW;
     }
-    return inbox_->acceptAnswered(std::move(call)).then([context](HRESULT answer) mutable {
+    return m_inbox->acceptAnswered(std::move(call)).then([context](HRESULT answer) mutable {
       context.getResults().setStatus(answer);
     });
   }
 
  private:
-  std::shared_ptr<SinkInbox> inbox_;
+  std::shared_ptr<SinkInbox> m_inbox;
 };
 
 class ObjectSinkStub final : public rpc::ObjectSink::Server, public remoting::UnknownStub {
  public:
   ObjectSinkStub(IUnknown* object, Connection::Anchor origin)
-      : UnknownStub(object, kj::mv(origin)), inbox_(std::make_shared<SinkInbox>(hold())) {}
-  ~ObjectSinkStub() { inbox_->close(); }
+      : UnknownStub(object, kj::mv(origin)), m_inbox(std::make_shared<SinkInbox>(hold())) {}
+  ~ObjectSinkStub() { m_inbox->close(); }
 
-  const std::shared_ptr<SinkInbox>& inbox() const { return inbox_; }
+  const std::shared_ptr<SinkInbox>& inbox() const { return m_inbox; }
 
  protected:
   kj::Promise<void> indicate(IndicateContext context) override {
@@ -76,25 +76,25 @@ class ObjectSinkStub final : public rpc::ObjectSink::Server, public remoting::Un
       if (FAILED(status)) return sinkFailure(status);
       call.objects.push_back(std::move(object));
     }
-    return inbox_->accept(std::move(call));
+    return m_inbox->accept(std::move(call));
   }
 
   kj::Promise<void> setStatus(SetStatusContext context) override {
     IncomingCall call;
     HRESULT status = receiveStatus(context.getParams(), call);
     if (FAILED(status)) return sinkFailure(status);
-    return inbox_->accept(std::move(call));
+    return m_inbox->accept(std::move(call));
   }
 
-  kj::Promise<void> flush(FlushContext) override { return inbox_->whenAllHandled(); }
+  kj::Promise<void> flush(FlushContext) override { return m_inbox->whenAllHandled(); }
 
   kj::Promise<void> control(ControlContext context) override {
-    context.getResults().setControl(kj::heap<SinkControlServer>(inbox_));
+    context.getResults().setControl(kj::heap<SinkControlServer>(m_inbox));
     return kj::READY_NOW;
   }
 
  private:
-  std::shared_ptr<SinkInbox> inbox_;
+  std::shared_ptr<SinkInbox> m_inbox;
 };
 
 // Encodes on the provider's thread and queues; the pump streams. A call answers at once, or
@@ -105,12 +105,12 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
   // Loop thread.
   explicit ObjectSinkProxy(kj::Own<remoting::RemoteObject> remote)
       : ProxyBase(IID_IWbemObjectSink, kj::mv(remote)),
-        outbox_(std::make_shared<SinkOutbox>()),
-        control_(capabilityAs<rpc::ObjectSink>().controlRequest().send().getControl()) {
-    remoting::addLoopTask(SinkOutbox::start(outbox_, capabilityAs<rpc::ObjectSink>(),
+        m_outbox(std::make_shared<SinkOutbox>()),
+        m_control(capabilityAs<rpc::ObjectSink>().controlRequest().send().getControl()) {
+    remoting::addLoopTask(SinkOutbox::start(m_outbox, capabilityAs<rpc::ObjectSink>(),
                                             remoting::keepConnection(origin())));
   }
-  ~ObjectSinkProxy() override { outbox_->close(); }
+  ~ObjectSinkProxy() override { m_outbox->close(); }
 
  protected:
   // As when each call was answered before the provider went on: once a provider let go of the
@@ -118,32 +118,32 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
   // init sink, say) cannot overtake it.
   // The control capability goes on the loop thread, as every capability.
   void beforeDrop() override {
-    uint64_t queued = outbox_->queued();
+    uint64_t queued = m_outbox->queued();
     if (remoting::onLoopThread()) {
-      control_ = nullptr;
+      m_control = nullptr;
       return;
     }
     runOnLoop([this, queued]() -> kj::Promise<HRESULT> {
       kj::Promise<HRESULT> flushed = S_OK;
       if (queued > 0) {
-        flushed = outbox_->whenSent(queued).then([this](uint64_t) {
-          return control_.flushRequest().send().then([](auto) -> HRESULT { return S_OK; });
+        flushed = m_outbox->whenSent(queued).then([this](uint64_t) {
+          return m_control.flushRequest().send().then([](auto) -> HRESULT { return S_OK; });
         });
       }
       return flushed.then(
           [this](HRESULT status) {
-            control_ = nullptr;
+            m_control = nullptr;
             return status;
           },
           [this](kj::Exception&& failure) {
-            control_ = nullptr;
+            m_control = nullptr;
             return remoting::statusOf(failure);
           });
     });
   }
 
  public:
-  const std::shared_ptr<SinkOutbox>& outbox() const { return outbox_; }
+  const std::shared_ptr<SinkOutbox>& outbox() const { return m_outbox; }
 
   HRESULT STDMETHODCALLTYPE Indicate(LONG count, IWbemClassObject** objects) override {
     if (count < 0 || (count > 0 && objects == nullptr)) return WBEM_E_INVALID_PARAMETER;
@@ -157,7 +157,7 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
       if (FAILED(status)) return status;
     }
     call.bytes = call.message->sizeInWords() * sizeof(capnp::word);
-    return outbox_->queue(kj::mv(call));
+    return m_outbox->queue(kj::mv(call));
   }
 
   HRESULT STDMETHODCALLTYPE SetStatus(LONG flags, HRESULT result, BSTR param,
@@ -175,13 +175,13 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
       if (FAILED(status)) return status;
     }
     call.bytes = call.message->sizeInWords() * sizeof(capnp::word);
-    HRESULT queued = outbox_->queue(kj::mv(call));
-    if (SUCCEEDED(queued) || !outbox_->failedBySink()) return queued;
+    HRESULT queued = m_outbox->queue(kj::mv(call));
+    if (SUCCEEDED(queued) || !m_outbox->failedBySink()) return queued;
     auto status = call.message->getRoot<rpc::ObjectSink::SetStatusParams>().asReader();
     // The sink broke the stream with a failure, but a final status still reaches it, as it
     // did when every call was answered: after what was streamed, with the sink's own answer.
     return runOnLoop([this, status]() -> kj::Promise<HRESULT> {
-      auto request = control_.setStatusRequest();
+      auto request = m_control.setStatusRequest();
       request.setFlags(status.getFlags());
       request.setResult(status.getResult());
       if (status.hasParam()) request.setParam(status.getParam());
@@ -191,8 +191,8 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
   }
 
  private:
-  std::shared_ptr<SinkOutbox> outbox_;
-  rpc::SinkControl::Client control_;  // loop thread only
+  std::shared_ptr<SinkOutbox> m_outbox;
+  rpc::SinkControl::Client m_control;  // loop thread only
 };
 
 class InitSinkStub final : public rpc::ProviderInitSink::Server, public remoting::UnknownStub {

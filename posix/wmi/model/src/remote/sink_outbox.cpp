@@ -66,7 +66,7 @@ std::vector<SinkOutbox::Touched> SinkOutbox::stopTracking() {
 kj::Promise<void> SinkOutbox::whenMade(uint64_t count) {
   auto self = shared_from_this();
   return whenSent(count).then([self](uint64_t) -> kj::Promise<void> {
-    KJ_IF_MAYBE (sink, self->sink_) {
+    KJ_IF_MAYBE (sink, self->m_sink) {
       return sink->flushRequest().send().ignoreResult().catch_([](kj::Exception&&) {});
     }
     return kj::READY_NOW;
@@ -76,13 +76,13 @@ kj::Promise<void> SinkOutbox::whenMade(uint64_t count) {
 HRESULT SinkOutbox::queue(OutgoingCall&& call) {
   kj::Own<kj::CrossThreadPromiseFulfiller<void>> wake;
   {
-    std::unique_lock lock(mutex_);
-    room_.wait(lock, [this] { return FAILED(failure_) || queue_.empty() || bytes_ < kBound; });
-    if (FAILED(failure_)) return failure_;
-    bytes_ += call.bytes;
-    queue_.push_back(kj::mv(call));
-    ++queued_;
-    wake = kj::mv(wake_);
+    std::unique_lock lock(m_mutex);
+    m_room.wait(lock, [this] { return FAILED(m_failure) || m_queue.empty() || m_bytes < kBound; });
+    if (FAILED(m_failure)) return m_failure;
+    m_bytes += call.bytes;
+    m_queue.push_back(kj::mv(call));
+    ++m_queued;
+    wake = kj::mv(m_wake);
   }
   if (wake.get() != nullptr) wake->fulfill();
   if (tracking.on) {
@@ -94,72 +94,72 @@ HRESULT SinkOutbox::queue(OutgoingCall&& call) {
 }
 
 uint64_t SinkOutbox::queued() const {
-  std::lock_guard lock(mutex_);
-  return queued_;
+  std::lock_guard lock(m_mutex);
+  return m_queued;
 }
 
 void SinkOutbox::close() {
   kj::Own<kj::CrossThreadPromiseFulfiller<void>> wake;
   {
-    std::lock_guard lock(mutex_);
-    closed_ = true;
-    wake = kj::mv(wake_);
+    std::lock_guard lock(m_mutex);
+    m_closed = true;
+    wake = kj::mv(m_wake);
   }
   if (wake.get() != nullptr) wake->fulfill();
 }
 
 kj::Promise<uint64_t> SinkOutbox::whenSent(uint64_t count) {
-  std::lock_guard lock(mutex_);
-  if (settled_ >= count) return callsSent_;
+  std::lock_guard lock(m_mutex);
+  if (m_settled >= count) return m_callsSent;
   auto pair = kj::newPromiseAndFulfiller<uint64_t>();
-  sentWaiters_.push_back({count, kj::mv(pair.fulfiller)});
+  m_sentWaiters.push_back({count, kj::mv(pair.fulfiller)});
   return kj::mv(pair.promise);
 }
 
 std::vector<OutgoingCall> SinkOutbox::takeBatch() {
   std::vector<OutgoingCall> batch;
   size_t bytes = 0;
-  while (!queue_.empty()) {
-    OutgoingCall& next = queue_.front();
+  while (!m_queue.empty()) {
+    OutgoingCall& next = m_queue.front();
     if (!batch.empty() &&
         (!next.indication || !batch.front().indication || bytes + next.bytes > kBatchBytes)) {
       break;
     }
     bytes += next.bytes;
     batch.push_back(kj::mv(next));
-    queue_.pop_front();
+    m_queue.pop_front();
   }
   return batch;
 }
 
 void SinkOutbox::sent(size_t calls, size_t bytes) {
   {
-    std::lock_guard lock(mutex_);
-    settled_ += calls;
-    bytes_ -= bytes;
-    ++callsSent_;
+    std::lock_guard lock(m_mutex);
+    m_settled += calls;
+    m_bytes -= bytes;
+    ++m_callsSent;
   }
-  room_.notify_all();
+  m_room.notify_all();
   settleWaiters();
 }
 
 bool SinkOutbox::failedBySink() const {
-  std::lock_guard lock(mutex_);
-  return failedBySink_;
+  std::lock_guard lock(m_mutex);
+  return m_failedBySink;
 }
 
 void SinkOutbox::failed(HRESULT status, bool bySink) {
   {
-    std::lock_guard lock(mutex_);
-    if (SUCCEEDED(failure_)) {
-      failure_ = status;
-      failedBySink_ = bySink;
+    std::lock_guard lock(m_mutex);
+    if (SUCCEEDED(m_failure)) {
+      m_failure = status;
+      m_failedBySink = bySink;
     }
-    settled_ += queue_.size();
-    queue_.clear();
-    bytes_ = 0;
+    m_settled += m_queue.size();
+    m_queue.clear();
+    m_bytes = 0;
   }
-  room_.notify_all();
+  m_room.notify_all();
   settleWaiters();
 }
 
@@ -167,12 +167,12 @@ void SinkOutbox::settleWaiters() {
   std::vector<SentWaiter> ready;
   uint64_t calls = 0;
   {
-    std::lock_guard lock(mutex_);
-    calls = callsSent_;
-    for (auto it = sentWaiters_.begin(); it != sentWaiters_.end();) {
-      if (settled_ >= it->count || FAILED(failure_)) {
+    std::lock_guard lock(m_mutex);
+    calls = m_callsSent;
+    for (auto it = m_sentWaiters.begin(); it != m_sentWaiters.end();) {
+      if (m_settled >= it->count || FAILED(m_failure)) {
         ready.push_back(kj::mv(*it));
-        it = sentWaiters_.erase(it);
+        it = m_sentWaiters.erase(it);
       } else {
         ++it;
       }
@@ -184,9 +184,9 @@ void SinkOutbox::settleWaiters() {
 kj::Promise<void> SinkOutbox::start(std::shared_ptr<SinkOutbox> outbox,
                                     rpc::ObjectSink::Client sink,
                                     kj::Own<remoting::Connection> keep) {
-  outbox->sink_ = sink;
+  outbox->m_sink = sink;
   return pump(outbox, kj::mv(sink), kj::mv(keep)).attach(kj::defer([outbox] {
-    outbox->sink_ = nullptr;
+    outbox->m_sink = nullptr;
   }));
 }
 
@@ -194,14 +194,14 @@ kj::Promise<void> SinkOutbox::pump(std::shared_ptr<SinkOutbox> outbox, rpc::Obje
                                    kj::Own<remoting::Connection> keep) {
   std::vector<OutgoingCall> batch;
   {
-    std::lock_guard lock(outbox->mutex_);
-    if (FAILED(outbox->failure_)) return kj::READY_NOW;
+    std::lock_guard lock(outbox->m_mutex);
+    if (FAILED(outbox->m_failure)) return kj::READY_NOW;
     batch = outbox->takeBatch();
     if (batch.empty()) {
-      if (outbox->closed_) return kj::READY_NOW;
+      if (outbox->m_closed) return kj::READY_NOW;
       // Armed under the lock that queue() takes, so no call slips in unseen.
       auto pair = kj::newPromiseAndCrossThreadFulfiller<void>();
-      outbox->wake_ = kj::mv(pair.fulfiller);
+      outbox->m_wake = kj::mv(pair.fulfiller);
       return pair.promise.then([outbox, sink = kj::mv(sink), keep = kj::mv(keep)]() mutable {
         return pump(kj::mv(outbox), kj::mv(sink), kj::mv(keep));
       });

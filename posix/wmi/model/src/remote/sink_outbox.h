@@ -77,19 +77,19 @@ class SinkOutbox : public std::enable_shared_from_this<SinkOutbox> {
   static kj::Promise<void> pump(std::shared_ptr<SinkOutbox> outbox, rpc::ObjectSink::Client sink,
                                 kj::Own<remoting::Connection> keep);
 
-  mutable std::mutex mutex_;
-  std::condition_variable room_;
-  std::deque<OutgoingCall> queue_;
-  size_t bytes_ = 0;
-  uint64_t queued_ = 0;
-  uint64_t settled_ = 0;  // queued calls sent, or dropped by a failure
-  uint64_t callsSent_ = 0;
-  HRESULT failure_ = S_OK;
-  bool failedBySink_ = false;
-  bool closed_ = false;
-  kj::Own<kj::CrossThreadPromiseFulfiller<void>> wake_;  // set while the pump waits for work
-  std::vector<SentWaiter> sentWaiters_;                  // loop thread only
-  kj::Maybe<rpc::ObjectSink::Client> sink_;              // loop thread, while the pump runs
+  mutable std::mutex m_mutex;
+  std::condition_variable m_room;
+  std::deque<OutgoingCall> m_queue;
+  size_t m_bytes = 0;
+  uint64_t m_queued = 0;
+  uint64_t m_settled = 0;  // queued calls sent, or dropped by a failure
+  uint64_t m_callsSent = 0;
+  HRESULT m_failure = S_OK;
+  bool m_failedBySink = false;
+  bool m_closed = false;
+  kj::Own<kj::CrossThreadPromiseFulfiller<void>> m_wake;  // set while the pump waits for work
+  std::vector<SentWaiter> m_sentWaiters;                  // loop thread only
+  kj::Maybe<rpc::ObjectSink::Client> m_sink;              // loop thread, while the pump runs
 };
 
 }  // namespace velt::wmi::remote

@@ -97,7 +97,7 @@ class Service {
   std::size_t activeProviderCount() const;
 
  private:
-  std::shared_ptr<detail::ServiceState> state_;
+  std::shared_ptr<detail::ServiceState> m_state;
 };
 
 }  // namespace velt::wmi

@@ -9,7 +9,7 @@ std::optional<LikePattern> LikePattern::compile(std::u16string_view text, std::s
     char16_t c = text[i];
     if (c == u'%') {
       // Runs of % match what one does; folding them keeps matching linear.
-      if (!pattern.elements_.empty() && pattern.elements_.back().kind == Element::Kind::kAnyRun) {
+      if (!pattern.m_elements.empty() && pattern.m_elements.back().kind == Element::Kind::kAnyRun) {
         continue;
       }
       e.kind = Element::Kind::kAnyRun;
@@ -40,7 +40,7 @@ std::optional<LikePattern> LikePattern::compile(std::u16string_view text, std::s
     } else {
       e.c = foldCase(c);
     }
-    pattern.elements_.push_back(std::move(e));
+    pattern.m_elements.push_back(std::move(e));
   }
   return pattern;
 }
@@ -74,10 +74,10 @@ bool LikePattern::matches(std::u16string_view value) const {
   std::size_t p = 0, v = 0;
   std::optional<std::size_t> starP, starV;
   while (v < value.size()) {
-    if (p < elements_.size() && elements_[p].kind == Element::Kind::kAnyRun) {
+    if (p < m_elements.size() && m_elements[p].kind == Element::Kind::kAnyRun) {
       starP = p++;
       starV = v;
-    } else if (p < elements_.size() && matchesOne(elements_[p], value[v])) {
+    } else if (p < m_elements.size() && matchesOne(m_elements[p], value[v])) {
       ++p;
       ++v;
     } else if (starP) {
@@ -87,8 +87,8 @@ bool LikePattern::matches(std::u16string_view value) const {
       return false;
     }
   }
-  while (p < elements_.size() && elements_[p].kind == Element::Kind::kAnyRun) ++p;
-  return p == elements_.size();
+  while (p < m_elements.size() && m_elements[p].kind == Element::Kind::kAnyRun) ++p;
+  return p == m_elements.size();
 }
 
 }  // namespace velt::wql

@@ -27,7 +27,7 @@ class LikePattern {
   };
   bool matchesOne(const Element& e, char16_t c) const;
 
-  std::vector<Element> elements_;
+  std::vector<Element> m_elements;
 };
 
 // ASCII case folding, as the object model folds names.

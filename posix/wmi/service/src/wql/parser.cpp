@@ -146,7 +146,7 @@ namespace {
 
 class Parser {
  public:
-  Parser(std::vector<Token> tokens, QueryKind kind) : tokens_(std::move(tokens)), kind_(kind) {}
+  Parser(std::vector<Token> tokens, QueryKind kind) : m_tokens(std::move(tokens)), m_kind(kind) {}
 
   Query query() {
     Query q;
@@ -154,7 +154,7 @@ class Parser {
     if (symbol(u"*")) {
       q.selectAll = true;
     } else {
-      if (kind_ == QueryKind::kEvent) fail(peek().position, "an event query selects *");
+      if (m_kind == QueryKind::kEvent) fail(peek().position, "an event query selects *");
       do {
         q.select.push_back(property());
       } while (symbol(u","));
@@ -165,15 +165,15 @@ class Parser {
       fail(cls.position, "expected a class name");
     q.className = cls.text;
     q.classPosition = cls.position;
-    ++at_;
-    if (kind_ == QueryKind::kEvent && word(u"WITHIN")) {
+    ++m_at;
+    if (m_kind == QueryKind::kEvent && word(u"WITHIN")) {
       const Token& n = peek();
       std::optional<Number> interval;
       if (n.kind == Token::Kind::kNumber) interval = readNumber(n.text, false);
       if (!interval || !std::isfinite(interval->real) || interval->real <= 0) {
         fail(n.position, "WITHIN takes a positive number of seconds");
       }
-      ++at_;
+      ++m_at;
       q.within = interval->real;
     }
     if (word(u"WHERE")) q.where = disjunction();
@@ -201,17 +201,17 @@ class Parser {
     }
   }
 
-  const Token& peek() const { return tokens_[at_]; }
+  const Token& peek() const { return m_tokens[m_at]; }
   bool word(std::u16string_view keyword) {
     if (peek().kind == Token::Kind::kWord && sameWord(peek().text, keyword)) {
-      ++at_;
+      ++m_at;
       return true;
     }
     return false;
   }
   bool symbol(std::u16string_view s) {
     if (peek().kind == Token::Kind::kSymbol && peek().text == s) {
-      ++at_;
+      ++m_at;
       return true;
     }
     return false;
@@ -231,7 +231,7 @@ class Parser {
         fail(t.position, "expected a property name, found " + describe(t));
       }
       ref.path.push_back(t.text);
-      ++at_;
+      ++m_at;
     } while (symbol(u"."));
     return ref;
   }
@@ -239,12 +239,12 @@ class Parser {
   // Guards a level of nesting for the lifetime of the frame that entered it.
   struct Level {
     explicit Level(Parser& p) : parser(p) {
-      if (++parser.depth_ > kMaxNesting) {
+      if (++parser.m_depth > kMaxNesting) {
         fail(parser.peek().position,
              "nested deeper than " + std::to_string(kMaxNesting) + " levels");
       }
     }
-    ~Level() { --parser.depth_; }
+    ~Level() { --parser.m_depth; }
     Parser& parser;
   };
 
@@ -304,13 +304,13 @@ class Parser {
       bool negative = !digits.empty() && digits[0] == u'-';
       if (!digits.empty() && (digits[0] == u'-' || digits[0] == u'+')) digits.remove_prefix(1);
       value.number = readNumber(digits, negative);
-      ++at_;
+      ++m_at;
       return value;
     }
     if (t.kind == Token::Kind::kWord && (sameWord(t.text, u"TRUE") || sameWord(t.text, u"FALSE"))) {
       value.kind = Literal::Kind::kBoolean;
       value.boolean = sameWord(t.text, u"TRUE");
-      ++at_;
+      ++m_at;
       return value;
     }
     bool negative = false;
@@ -327,7 +327,7 @@ class Parser {
     value.kind = Literal::Kind::kNumber;
     value.number = readNumber(n.text, negative);
     if (!value.number) fail(signAt, "not a number");
-    ++at_;
+    ++m_at;
     return value;
   }
 
@@ -341,7 +341,7 @@ class Parser {
     if (t.text == u">") op = CompareOp::kGreater;
     if (t.text == u"<=") op = CompareOp::kLessEqual;
     if (t.text == u">=") op = CompareOp::kGreaterEqual;
-    if (op) ++at_;
+    if (op) ++m_at;
     return op;
   }
 
@@ -397,7 +397,7 @@ class Parser {
         fail(t.position, "ISA takes a class name, found " + describe(t));
       }
       c.className = t.text;
-      ++at_;
+      ++m_at;
       return c;
     }
     bool negated = word(u"NOT");
@@ -411,17 +411,17 @@ class Parser {
       std::optional<LikePattern> pattern = LikePattern::compile(t.text, &faultAt);
       if (!pattern) fail(t.position, "the '[' of the pattern is never closed");
       c.pattern = std::move(*pattern);
-      ++at_;
+      ++m_at;
       return c;
     }
     fail(negated ? peek().position : opAt,
          "expected a comparison, LIKE, IS or ISA, found " + describe(peek()));
   }
 
-  std::vector<Token> tokens_;
-  QueryKind kind_;
-  std::size_t at_ = 0;
-  int depth_ = 0;
+  std::vector<Token> m_tokens;
+  QueryKind m_kind;
+  std::size_t m_at = 0;
+  int m_depth = 0;
 };
 
 void collect(const Condition& c, std::vector<const PropertyRef*>& out) {
