@@ -18,6 +18,10 @@
 
 namespace veltwmid::test {
 
+using velt::test::ChildProcess;
+using velt::test::processesOf;
+using velt::test::within;
+
 namespace fs = std::filesystem;
 using std::chrono::seconds;
 

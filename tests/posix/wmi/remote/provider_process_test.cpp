@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "gadget_provider.h"
 #include "temp_dir.h"
 #include "wmi_model/com_object.h"
@@ -39,98 +40,14 @@ using Clock = std::chrono::steady_clock;
 using velt::ComPtr;
 constexpr auto kWait = std::chrono::seconds(20);
 
-// Processes whose program is `path`.
-std::vector<pid_t> processesOf(const std::string& path) {
-  std::vector<pid_t> found;
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::error_code error;
-    fs::path program = fs::read_symlink(entry.path() / "exe", error);
-    if (error || program.string() != path) continue;
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    std::getline(stat, line);
-    auto close = line.rfind(')');
-    if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z') continue;
-    found.push_back(static_cast<pid_t>(std::stol(name)));
-  }
-  return found;
-}
+using velt::test::processesOf;
+using velt::test::within;
 
-template <typename Condition>
-bool within(std::chrono::seconds bound, Condition condition) {
-  const auto deadline = Clock::now() + bound;
-  while (!condition()) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
-// A client program in a process of its own; its standard input holds it.
-class ClientProcess {
+// A gadget client program in a process of its own; its standard input holds it.
+class ClientProcess : public velt::test::ChildProcess {
  public:
-  explicit ClientProcess(std::vector<std::string> arguments) {
-    int input[2], output[2];
-    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) return;
-    m_pid = fork();
-    if (m_pid == 0) {
-      dup2(input[0], STDIN_FILENO);
-      dup2(output[1], STDOUT_FILENO);
-      std::vector<char*> argv{const_cast<char*>(GADGET_CLIENT)};
-      for (std::string& a : arguments) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(GADGET_CLIENT, argv.data());
-      _exit(127);
-    }
-    close(input[0]);
-    close(output[1]);
-    m_hold = input[1];
-    m_output = output[0];
-  }
-  ~ClientProcess() {
-    if (m_hold >= 0) close(m_hold);
-    if (m_output >= 0) close(m_output);
-    if (m_pid > 0 && !m_ended) {
-      kill(m_pid, SIGKILL);
-      waitpid(m_pid, nullptr, 0);
-    }
-  }
-  ClientProcess(const ClientProcess&) = delete;
-  ClientProcess& operator=(const ClientProcess&) = delete;
-
-  // The first line the client wrote (within 30 s), without its end.
-  std::string firstLine() {
-    std::string line;
-    char c;
-    while (true) {
-      pollfd ready{m_output, POLLIN, 0};
-      if (poll(&ready, 1, 30000) != 1 || read(m_output, &c, 1) != 1 || c == '\n') return line;
-      line.push_back(c);
-    }
-  }
-  // The exit code once ended, or nothing while it runs.
-  std::optional<int> exited() {
-    if (m_ended) return m_code;
-    int status = 0;
-    if (waitpid(m_pid, &status, WNOHANG) != m_pid) return std::nullopt;
-    m_ended = true;
-    m_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return m_code;
-  }
-  void killHard() {
-    kill(m_pid, SIGKILL);
-    waitpid(m_pid, nullptr, 0);
-    m_ended = true;
-  }
-
- private:
-  pid_t m_pid = -1;
-  int m_hold = -1;
-  int m_output = -1;
-  bool m_ended = false;
-  int m_code = -1;
+  explicit ClientProcess(std::vector<std::string> arguments)
+      : ChildProcess(GADGET_CLIENT, std::move(arguments)) {}
 };
 
 class InitStatus final : public IWbemProviderInitSink {
@@ -462,7 +379,7 @@ TEST_F(ProviderProcessTest, EightClientsWithMixedRequestsShareOneServerAndLeaveN
     for (pid_t pid : processesOf(m_server)) servers.insert(pid);
     bool all = true;
     for (std::size_t i = 0; i < clients.size(); ++i) {
-      std::optional<int> code = clients[i]->exited();
+      std::optional<int> code = clients[i]->exitCode(std::chrono::seconds(0));
       if (code) codes[i] = *code;
       all = all && code.has_value();
     }
@@ -481,7 +398,7 @@ TEST_F(ProviderProcessTest, EightClientsWithMixedRequestsShareOneServerAndLeaveN
 // held is released and the server ends.
 TEST_F(ProviderProcessTest, ClientKilledDuringAWatchLeavesNothingInTheServer) {
   ClientProcess client({"watch"});
-  ASSERT_EQ(client.firstLine(), "watching");
+  ASSERT_EQ(client.nextLine(), "watching");
   const pid_t server = theServer();
   ASSERT_GT(server, 0);
   client.killHard();
@@ -497,7 +414,7 @@ TEST_F(ProviderProcessTest, ClientKilledDuringALongEnumerationLeavesNothingInThe
   for (const char* pace : {"hold", "flow"}) {
     SCOPED_TRACE(pace);
     ClientProcess client({"enumerate", "100000000", pace});
-    ASSERT_EQ(client.firstLine(), "enumerating");
+    ASSERT_EQ(client.nextLine(), "enumerating");
     const pid_t server = theServer();
     ASSERT_GT(server, 0);
     client.killHard();

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-namespace veltwmid::test {
+namespace velt::test {
 
 // Live (not zombie) processes whose program is `path`.
 inline std::vector<pid_t> processesOf(const std::string& path) {
@@ -139,4 +139,4 @@ class ChildProcess {
   int m_code = -1;
 };
 
-}  // namespace veltwmid::test
+}  // namespace velt::test
