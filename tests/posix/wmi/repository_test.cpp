@@ -2,12 +2,16 @@
 // by every other connection; a faulty file adds nothing; compilers at once lose nothing; and a
 // process killed while compiling leaves the file's classes wholly or not at all.
 #include <gtest/gtest.h>
+
+#include <atomic>
+
 #include <signal.h>
 #include <spawn.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <thread>
 
 #include <chrono>
 #include <fstream>
@@ -290,6 +294,29 @@ std::string integrity(const std::string& path) {
   }
   sqlite3_close(db);
   return result;
+}
+
+// Commands starting at once on a repository that does not exist yet all open it: those that do
+// not create it wait for the one that does rather than failing on its lock.
+TEST_F(RepositoryTest, ClientsOpeningAFreshRepositoryAtOnceAllOpenIt) {
+  for (int round = 0; round < 5; ++round) {
+    std::filesystem::remove_all(std::filesystem::path(path()).parent_path());
+    std::vector<pid_t> clients;
+    for (int i = 0; i < 8; ++i) {
+      pid_t child = fork();
+      if (child == 0) {
+        try {
+          Service client(options());
+        } catch (const std::exception& fault) {
+          fprintf(stderr, "%s\n", fault.what());
+          _exit(1);
+        }
+        _exit(0);
+      }
+      clients.push_back(child);
+    }
+    for (pid_t child : clients) EXPECT_EQ(waitFor(child), 0);
+  }
 }
 
 TEST_F(RepositoryTest, CompilersAtOnceLoseNothing) {

@@ -1,5 +1,8 @@
 #include "sqlite_store.h"
 
+#include <chrono>
+#include <thread>
+
 namespace velt::wmi::detail {
 namespace {
 
@@ -32,7 +35,17 @@ void Database::check(int result) const {
 }
 
 void Database::execute(const char* sql) {
-  check(sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr));
+  // Some locks are answered busy without the busy handler being asked: switching a database
+  // that another connection is creating to its journal mode, say. Those wait here instead, so
+  // two commands starting at once on a fresh repository both open it.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  int result = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
+  while ((result & 0xff) == SQLITE_BUSY && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    result = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
+  }
+  check(result);
 }
 
 int64_t Database::dataVersion() {
