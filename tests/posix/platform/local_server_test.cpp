@@ -91,11 +91,17 @@ TEST_F(LocalServerTest, AServerFoundStoppingIsStartedAnew) {
   serverStarts = 0;
   releaseStoppingRun = false;
   VeltSetLocalServerEntry(stoppingThenServing, nullptr, nullptr);
+  std::atomic<bool> mainActivated{false};
   std::thread first([&] {
-    // Starts the run that stops; it may fail (its own start ended) or meet the next run.
+    // Starts the run that stops; it may fail (its own start ended) or meet the next run. An
+    // object of the next run is kept until the main activation is done: releasing it first
+    // would be that run's last object and stop it before the main activation saw the class.
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     IUnknown* early = nullptr;
-    if (SUCCEEDED(activate(&early)) && early) early->Release();
+    if (SUCCEEDED(activate(&early)) && early) {
+      while (!mainActivated) std::this_thread::yield();
+      early->Release();
+    }
     CoUninitialize();
   });
   while (serverStarts == 0) std::this_thread::yield();
@@ -107,6 +113,7 @@ TEST_F(LocalServerTest, AServerFoundStoppingIsStartedAnew) {
   });
   IUnknown* object = nullptr;
   EXPECT_EQ(activate(&object), S_OK);
+  mainActivated = true;
   release.join();
   first.join();
   ASSERT_NE(object, nullptr);
