@@ -27,33 +27,14 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "probe.h"
+#include "temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 using velt::ComPtr;
-
-// A scratch folder for one test (the runtime folder, the registry, the server's copy).
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "velt-remote-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) m_path = pattern;
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    fs::remove_all(m_path, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const fs::path& path() const { return m_path; }
-  std::string operator/(const std::string& name) const { return (m_path / name).string(); }
-
- private:
-  fs::path m_path;
-};
 
 bool processEnded(pid_t pid) {
   if (kill(pid, 0) != 0) return true;
@@ -65,12 +46,7 @@ bool processEnded(pid_t pid) {
 }
 
 bool endsWithin(pid_t pid, std::chrono::seconds bound) {
-  const auto deadline = Clock::now() + bound;
-  while (!processEnded(pid)) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
+  return velt::test::within(bound, [pid] { return processEnded(pid); });
 }
 
 bool isDisconnection(HRESULT status) {
@@ -206,7 +182,7 @@ class RemoteActivationTest : public ::testing::Test {
     return m_folder / "norvexvelt/{6B0E2D51-4C3A-4F8E-9A71-2E5D8C1B7A10}.sock";
   }
 
-  ScratchFolder m_folder;
+  TempDir m_folder;
   std::string m_server = m_folder / "probe-server";
   std::set<pid_t> m_servers;
 };
@@ -358,13 +334,9 @@ TEST_F(RemoteActivationTest, KilledServerFailsCallInProgressAndNextActivationSta
   ASSERT_EQ(activate(probe.put()), S_OK);
   const pid_t server = serverOf(probe.get());
   auto hung = std::async(std::launch::async, [&probe] { return probe->Hang(); });
-  const auto deadline = Clock::now() + std::chrono::seconds(20);
   LONG inside = 0;
-  while (inside == 0 && Clock::now() < deadline) {
-    ASSERT_EQ(probe->Hanging(&inside), S_OK);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_EQ(inside, 1);
+  ASSERT_TRUE(velt::test::within(std::chrono::seconds(20),
+                                 [&] { return probe->Hanging(&inside) == S_OK && inside == 1; }));
   kill(server, SIGKILL);
   ASSERT_EQ(hung.wait_for(std::chrono::seconds(5)), std::future_status::ready);
   EXPECT_PRED1(isDisconnection, hung.get());
