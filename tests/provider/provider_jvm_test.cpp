@@ -447,15 +447,5 @@ TEST_F(ProviderJvmTest, PointersAboveTwoGigabytesCrossBothWays) {
   expectNoJniWarnings();
 }
 
-TEST_F(ProviderJvmTest, TheStandInRoutesRequestsToTheProvider) {
-  install();
-  ComPtr<RecordingSink> got(RecordingSink::create());
-  EXPECT_EQ(
-      ns->GetObjectAsync(velt::bstrFromUtf16(u"Gadget.Name=\"x\"").get(), 0, nullptr, got.get()),
-      WBEM_S_NO_ERROR);
-  EXPECT_EQ(got->waitForFinalStatus(std::chrono::seconds(60)), WBEM_S_NO_ERROR);
-  EXPECT_EQ(kinds(got.get()), "IS");
-}
-
 }  // namespace
 }  // namespace velt::provider::test
