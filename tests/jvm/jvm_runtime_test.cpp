@@ -175,7 +175,7 @@ TEST_F(RealRuntime, StartsTheRuntimeBesideTheInstallation) {
   EXPECT_EQ(std::string(path), velt::jvm::extendedPath(startPath, directory));
 }
 
-TEST_F(DeepInstallation, FindsTheRuntimeThroughPathWithoutAnInstallation) {
+TEST_F(DeepInstallation, FindsTheRuntimeThroughPathAndTraces) {
   ASSERT_GT(layout.executable().string().size(), 260u);
   SetEnvironmentVariableA("PATH", VELT_TEST_JDK_LIB);
   ASSERT_EQ(services->startJvm(), 1);

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <windows.h>
+#include <winplatform/registry_hooks.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -83,6 +84,15 @@ bool waitForText(const fs::path& file, const std::string& text) {
 // Each test's registry file lies in its own folder, beside whatever the test puts there.
 using ServerProcessTest = TempRegistryTest;
 
+TEST_F(ServerProcessTest, RegistersAndUnregistersItself) {
+  EXPECT_EQ(exitStatusOf(startServer(VELT_SERVER_EXECUTABLE, "-RegServer")), 0);
+  VeltRegistryReset();
+  EXPECT_TRUE(classKeyExists());
+  EXPECT_EQ(exitStatusOf(startServer(VELT_SERVER_EXECUTABLE, "/UnregServer")), 0);
+  VeltRegistryReset();
+  EXPECT_FALSE(classKeyExists());
+}
+
 TEST_F(ServerProcessTest, ServerEndedByTerminationExitsCleanly) {
   fs::path executable = m_folder / "VeltProxyProvider";
   fs::copy_file(VELT_SERVER_EXECUTABLE, executable);
@@ -102,25 +112,46 @@ TEST_F(ServerProcessTest, ServerEndedByTerminationExitsCleanly) {
   EXPECT_FALSE(classKeyExists());
 }
 
-// The store's reasons for each unusable file are the registry tests' matter; here the server
-// names the call that failed with that reason and ends with the registration's exit code.
-TEST_F(ServerProcessTest, ARegistrationThatCouldNotWriteFailsAndNamesTheCall) {
-  fs::path registry = m_folder / "garbage.db";
-  fs::path output = m_folder / "output.txt";
-  std::ofstream(registry) << std::string(4096, 'g');
+// Runs "-RegServer" against the given registry file, as "nobody" when asked and this process
+// is root (so that file permissions hold); the exit code, and the debug output in `output`.
+int registerWith(const fs::path& registry, bool unprivileged, const fs::path& output) {
   pid_t child = fork();
   if (child == 0) {
     setenv("VELT_REGISTRY", registry.c_str(), 1);
     setenv("VELT_DEBUG_OUTPUT", "1", 1);
     if (freopen(output.c_str(), "w", stderr) == nullptr) _exit(100);
+    if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(101);
     execl(VELT_SERVER_EXECUTABLE, VELT_SERVER_EXECUTABLE, "-RegServer", nullptr);
     _exit(102);
   }
-  EXPECT_EQ(exitStatusOf(child), 2);
-  std::string said = readFile(output);
-  EXPECT_THAT(said, HasSubstr(std::string("RegCreateKeyExA(HKEY_CLASSES_ROOT\\") + kClassKey +
-                              ") failed: error 1009"));
-  EXPECT_THAT(said, HasSubstr("FAILED: registered"));
+  return exitStatusOf(child);
+}
+
+TEST_F(ServerProcessTest, ARegistrationThatCouldNotWriteFailsAndNamesTheCall) {
+  fs::create_directory(m_folder / "folder");
+  std::ofstream(m_folder / "garbage.db") << std::string(4096, 'g');
+  // A registry the server may read but not write: written once, then made read-only.
+  EXPECT_EQ(exitStatusOf(startServer(VELT_SERVER_EXECUTABLE, "-RegServer")), 0);
+  fs::permissions(m_folder / "registry.db",
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(m_folder, fs::perms::all);
+  const struct Case {
+    const char* registry;
+    const char* reason;
+    bool unprivileged = false;
+  } cases[] = {{"no-such-dir/registry.db", "error 1011"},
+               {"folder", "error 1011"},
+               {"garbage.db", "error 1009"},
+               {"registry.db", "error 1013", true}};
+  for (const Case& c : cases) {
+    fs::path output = m_folder / "output.txt";
+    EXPECT_EQ(registerWith(m_folder / c.registry, c.unprivileged, output), 2) << c.registry;
+    std::string said = readFile(output);
+    EXPECT_THAT(said, HasSubstr(std::string("RegCreateKeyExA(HKEY_CLASSES_ROOT\\") + kClassKey +
+                                ") failed: " + c.reason))
+        << c.registry;
+    EXPECT_THAT(said, HasSubstr("FAILED: registered")) << c.registry;
+  }
 }
 
 }  // namespace
