@@ -166,6 +166,26 @@ class JavaSide : public ::testing::Test {
     return text(env, result);
   }
 
+  // Calls a static void method of the test's Natives class; false when it threw.
+  template <typename... Args>
+  bool callNatives(const char* name, const char* signature, Args... args) {
+    jclass natives = findClass("com/norvex/test/providers/Natives");
+    env->CallStaticVoidMethod(natives, env->GetStaticMethodID(natives, name, signature), args...);
+    return takeException().empty();
+  }
+
+  // Stores `sent` through the provider, drops the caller's and the kept reference, and answers
+  // what the provider gives back for `path` (one reference).
+  IWbemClassObject* throughProvider(jobject glue, IWbemClassObject* sent, const char* path) {
+    setInstance(glue, "Velt_Types", sent);
+    sent->Release();
+    sent->Release();
+    auto* returned = fromJava<IWbemClassObject>(getInstance(glue, path));
+    EXPECT_EQ(takeException(), "");
+    EXPECT_NE(returned, nullptr);
+    return returned;
+  }
+
   jobject newGlue(IWbemServices* where = nullptr, const char* name = "root\\velt") {
     jclass glueClass = findClass("com/norvex/sysmgt/proxy/Glue");
     jmethodID make = env->GetMethodID(glueClass, "<init>", "(JLjava/lang/String;)V");
@@ -225,10 +245,7 @@ class JavaSide : public ::testing::Test {
 
 TEST_F(JavaSide, NativesRoundTripPropertiesAndSpawnThroughTheNamespace) {
   IWbemClassObject* disk = spawn(classOf(ns, u"Velt_Disk"));
-  jclass natives = findClass("com/norvex/test/providers/Natives");
-  env->CallStaticVoidMethod(natives, env->GetStaticMethodID(natives, "writeAll", "(J)V"),
-                            toJava(disk));
-  ASSERT_EQ(takeException(), "");
+  ASSERT_TRUE(callNatives("writeAll", "(J)V", toJava(disk)));
 
   // Every UTF-16 unit arrives, the surrogate pair included; null stays null.
   EXPECT_EQ(getText(disk, u"Name"), u"Gr\u00fc\u00dfe \u65e5\u672c \U0001D11E \"q\" \\");
@@ -249,8 +266,7 @@ TEST_F(JavaSide, NativesRoundTripPropertiesAndSpawnThroughTheNamespace) {
   ASSERT_EQ(velt::wmi::createContext(&context), S_OK);
   ASSERT_EQ(services->attachWithContext(&env, context), JNI_OK);
   env->EnsureLocalCapacity(512);
-  natives =
-      findClass("com/norvex/test/providers/Natives");  // the old reference went with the thread
+  jclass natives = findClass("com/norvex/test/providers/Natives");
   jint spawned = env->CallStaticIntMethod(
       natives, env->GetStaticMethodID(natives, "spawn", "(JLjava/lang/String;)I"), toJava(ns),
       env->NewStringUTF("Velt_Disk"));
@@ -337,10 +353,7 @@ TEST_F(JavaSide, GlueDispatchesEveryRequestToTheProvider) {
 TEST_F(JavaSide, EveryCimTypeRoundTripsThroughAProvider) {
   jobject glue = newGlue();
   IWbemClassObject* sent = spawn(classOf(ns, u"Velt_Types"));
-  jclass natives = findClass("com/norvex/test/providers/Natives");
-  env->CallStaticVoidMethod(natives, env->GetStaticMethodID(natives, "fillTypes", "(J)V"),
-                            toJava(sent));
-  ASSERT_EQ(takeException(), "");
+  ASSERT_TRUE(callNatives("fillTypes", "(J)V", toJava(sent)));
   // Kept as WMI keeps them: 64-bit integers, datetimes and intervals as text.
   EXPECT_EQ(getText(sent, u"U64"), u"18446744073709551615");
   EXPECT_EQ(getText(sent, u"When"), u"20240229235958.123456-330");
@@ -357,11 +370,7 @@ TEST_F(JavaSide, EveryCimTypeRoundTripsThroughAProvider) {
   EXPECT_EQ(nativesText("describeTypes", "(J)Ljava/lang/String;", toJava(sent)), expected);
 
   // Through the provider and back: it reads every value and writes each again.
-  setInstance(glue, "Velt_Types", sent);
-  sent->Release();
-  sent->Release();
-  auto* returned = fromJava<IWbemClassObject>(getInstance(glue, "Velt_Types.Id=\"t1\""));
-  ASSERT_EQ(takeException(), "");
+  IWbemClassObject* returned = throughProvider(glue, sent, "Velt_Types.Id=\"t1\"");
   EXPECT_EQ(nativesText("describeTypes", "(J)Ljava/lang/String;", toJava(returned)), expected);
   EXPECT_EQ(narrow(nativesText("refusals", "(J)Ljava/lang/String;", toJava(returned))),
             "ArithmeticException NullPointerException ArithmeticException ArithmeticException "
@@ -374,10 +383,7 @@ TEST_F(JavaSide, EveryCimTypeRoundTripsThroughAProvider) {
 TEST_F(JavaSide, EmbeddedObjectsAndDatetimeArraysRoundTripThroughAProvider) {
   jobject glue = newGlue();
   IWbemClassObject* sent = spawn(classOf(ns, u"Velt_Types"));
-  jclass natives = findClass("com/norvex/test/providers/Natives");
-  env->CallStaticVoidMethod(natives, env->GetStaticMethodID(natives, "fillEmbedded", "(JJ)V"),
-                            toJava(sent), toJava(ns));
-  ASSERT_EQ(takeException(), "");
+  ASSERT_TRUE(callNatives("fillEmbedded", "(JJ)V", toJava(sent), toJava(ns)));
   // Kept as WMI keeps them: an object in a VT_UNKNOWN that answers for IWbemClassObject, an
   // array of them in a SAFEARRAY of VT_UNKNOWN, datetimes as text. The parts Java made and
   // closed live on in the properties alone.
@@ -416,11 +422,7 @@ TEST_F(JavaSide, EmbeddedObjectsAndDatetimeArraysRoundTripThroughAProvider) {
   EXPECT_EQ(nativesText("describeEmbedded", "(J)Ljava/lang/String;", toJava(sent)), expected);
 
   // Through the provider and back: it takes every embedded object apart and builds it anew.
-  setInstance(glue, "Velt_Types", sent);
-  sent->Release();
-  sent->Release();
-  auto* returned = fromJava<IWbemClassObject>(getInstance(glue, "Velt_Types.Id=\"e1\""));
-  ASSERT_EQ(takeException(), "");
+  IWbemClassObject* returned = throughProvider(glue, sent, "Velt_Types.Id=\"e1\"");
   ASSERT_NE(returned, nullptr);
   EXPECT_EQ(nativesText("describeEmbedded", "(J)Ljava/lang/String;", toJava(returned)), expected);
   EXPECT_EQ(narrow(nativesText("embeddedRefusals", "(JJ)Ljava/lang/String;", toJava(returned),

@@ -6,12 +6,14 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <winplatform/posix_hooks.h>
 
 #include "test_layout.h"
 
 using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::StartsWith;
 using velt::test::recordTexts;
@@ -28,6 +30,13 @@ class Installation : public ::testing::Test {
     ASSERT_NE(services, nullptr);
   }
   void TearDown() override { JvmServices::release(); }
+
+  // What buildEnvironmentDefines makes: WINDIR, home, temporary folder, program directory.
+  std::vector<std::string> defines() {
+    std::vector<std::string> made(4);
+    services->buildEnvironmentDefines(made[0], made[1], made[2], made[3]);
+    return made;
+  }
 
   TestLayout layout;
   JvmServices* services = nullptr;
@@ -66,22 +75,17 @@ TEST_F(Installation, NoClassPathForAnExecutableWithoutDirectory) {
   VeltSetModuleFileNameOverride("/server");
   std::string jarList = "untouched";
   EXPECT_FALSE(services->buildClassPath(jarList));
-  std::string windowsDefine, homeDefine, tempDefine, directoryDefine;
-  services->buildEnvironmentDefines(windowsDefine, homeDefine, tempDefine, directoryDefine);
-  EXPECT_EQ(directoryDefine, "");
+  EXPECT_EQ(defines()[3], "");
 }
 
 TEST_F(Installation, DefinesFromTheInstallationRecord) {
   velt::test::writeInstallRecord("/opt/prog/q/", "4.1");
   setenv("WINDIR", "/srv/windows", 1);
-  std::string windowsDefine, homeDefine, tempDefine, directoryDefine;
-  services->buildEnvironmentDefines(windowsDefine, homeDefine, tempDefine, directoryDefine);
+  EXPECT_THAT(defines(),
+              ElementsAre("WINDIR=/srv/windows", "TARVO_HOME=/opt/prog/q/",
+                          "TEMPDIR=" + (layout.root() / "appdata").string() + "/Norvex/TARVO/4.1",
+                          "CWD=" + layout.programDirectory().string() + "/"));
   unsetenv("WINDIR");
-
-  EXPECT_EQ(windowsDefine, "WINDIR=/srv/windows");
-  EXPECT_EQ(homeDefine, "TARVO_HOME=/opt/prog/q/");
-  EXPECT_EQ(tempDefine, "TEMPDIR=" + (layout.root() / "appdata").string() + "/Norvex/TARVO/4.1");
-  EXPECT_EQ(directoryDefine, "CWD=" + layout.programDirectory().string() + "/");
 }
 
 TEST_F(Installation, InstallPathWithoutTrailingSeparatorLosesItsLastComponent) {
@@ -94,10 +98,8 @@ TEST_F(Installation, InstallPathWithoutTrailingSeparatorLosesItsLastComponent) {
 }
 
 TEST_F(Installation, MissingOrOversizedRecordLeavesHomeEmpty) {
-  std::string windowsDefine, homeDefine, tempDefine, directoryDefine;
-  services->buildEnvironmentDefines(windowsDefine, homeDefine, tempDefine, directoryDefine);
-  EXPECT_EQ(homeDefine, "");
-  EXPECT_EQ(tempDefine, "TEMPDIR=" + (layout.root() / "appdata").string());
+  EXPECT_EQ(defines()[1], "");
+  EXPECT_EQ(defines()[2], "TEMPDIR=" + (layout.root() / "appdata").string());
 
   // A value longer than the path buffer is refused, not cut.
   velt::test::writeInstallRecord("/" + std::string(MAX_PATH, 'q') + "/", "4.1");

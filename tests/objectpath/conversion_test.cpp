@@ -15,6 +15,15 @@ std::string bytes(std::initializer_list<unsigned char> list) {
 
 using velt::OwnedVariant;
 
+// A VARIANT of type `vt` whose value is `set` (a BSTR or array set there is owned).
+OwnedVariant variant(
+    VARTYPE vt, void (*set)(VARIANT&) = [](VARIANT&) {}) {
+  OwnedVariant value;
+  value.get()->vt = vt;
+  set(*value.get());
+  return value;
+}
+
 HRESULT comErrorOf(const VARIANT& value) {
   try {
     wideFromVariant(value);
@@ -26,7 +35,7 @@ HRESULT comErrorOf(const VARIANT& value) {
 
 }  // namespace
 
-TEST(ToUtf8Test, LengthChangesAtEachEncodingBoundary) {
+TEST(ToUtf8Test, EncodesEachUnitWithTheLengthItsValueNeeds) {
   EXPECT_EQ(toUtf8(OLESTR("Disk_1")), "Disk_1");
   EXPECT_EQ(toUtf8(OLESTR("\u007F")), bytes({0x7F}));
   EXPECT_EQ(toUtf8(OLESTR("\u0080")), bytes({0xC2, 0x80}));
@@ -35,14 +44,9 @@ TEST(ToUtf8Test, LengthChangesAtEachEncodingBoundary) {
   EXPECT_EQ(toUtf8(OLESTR("\u0800")), bytes({0xE0, 0xA0, 0x80}));
   EXPECT_EQ(toUtf8(OLESTR("\u20AC")), bytes({0xE2, 0x82, 0xAC}));
   EXPECT_EQ(toUtf8(OLESTR("\uFFFF")), bytes({0xEF, 0xBF, 0xBF}));
-}
-
-TEST(ToUtf8Test, SurrogatesAreEncodedUnitByUnit) {
+  // Surrogates are encoded unit by unit; the text ends at its first zero unit.
   EXPECT_EQ(toUtf8(WideText{0xD83D, 0xDE00}), bytes({0xED, 0xA0, 0xBD, 0xED, 0xB8, 0x80}));
   EXPECT_EQ(toUtf8(WideText{0xDC00, u'a'}), bytes({0xED, 0xB0, 0x80, 'a'}));
-}
-
-TEST(ToUtf8Test, StopsAtTheFirstZeroUnit) {
   EXPECT_EQ(toUtf8(WideText{u'A', 0, u'B'}), "A");
   EXPECT_EQ(toUtf8(OLESTR("")), "");
 }
@@ -56,30 +60,20 @@ TEST(WideFromBstrTest, StopsAtEmbeddedNulAndNullIsEmpty) {
 }
 
 TEST(WideFromVariantTest, StringsAsTheyAreOtherValuesAsTheirText) {
-  OwnedVariant text;
-  text.get()->vt = VT_BSTR;
-  text.get()->bstrVal = SysAllocString(OLESTR("C:\\ \u00E9"));
+  OwnedVariant text =
+      variant(VT_BSTR, [](VARIANT& v) { v.bstrVal = SysAllocString(OLESTR("C:\\ \u00E9")); });
   EXPECT_EQ(wideFromVariant(text.value()), OLESTR("C:\\ \u00E9"));
   EXPECT_EQ(text.get()->vt, VT_BSTR);
-
-  OwnedVariant number;
-  number.get()->vt = VT_I4;
-  number.get()->lVal = 42;
+  OwnedVariant number = variant(VT_I4, [](VARIANT& v) { v.lVal = 42; });
   EXPECT_EQ(wideFromVariant(number.value()), OLESTR("42"));
   EXPECT_EQ(toUtf8(wideFromVariant(number.value())), "42");
-
-  EXPECT_EQ(wideFromVariant(OwnedVariant().value()), OLESTR("")) << "VT_EMPTY";
+  EXPECT_EQ(wideFromVariant(variant(VT_EMPTY).value()), OLESTR(""));
 }
 
 TEST(WideFromVariantTest, FailuresRaiseTheirStatus) {
-  OwnedVariant null;
-  null.get()->vt = VT_NULL;
-  EXPECT_EQ(comErrorOf(null.value()), DISP_E_TYPEMISMATCH);
-  OwnedVariant bad;
-  bad.get()->vt = VT_VOID;
-  EXPECT_EQ(comErrorOf(bad.value()), DISP_E_BADVARTYPE);
-  OwnedVariant array;
-  array.get()->vt = VT_ARRAY | VT_BSTR;
-  array.get()->parray = SafeArrayCreateVector(VT_BSTR, 0, 1);
+  EXPECT_EQ(comErrorOf(variant(VT_NULL).value()), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(comErrorOf(variant(VT_VOID).value()), DISP_E_BADVARTYPE);
+  OwnedVariant array = variant(VT_ARRAY | VT_BSTR,
+                               [](VARIANT& v) { v.parray = SafeArrayCreateVector(VT_BSTR, 0, 1); });
   EXPECT_EQ(comErrorOf(array.value()), DISP_E_TYPEMISMATCH) << "and the copy is freed (ASan)";
 }

@@ -3,18 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <owners/com_ptr.h>
-#include <owners/owned_variant.h>
-#include <owners/unique_handle.h>
 
 #include <stdexcept>
 
 #include "objectpath/object_path.h"
 #include "scripted_class_object.h"
 #include "wmi/service.h"
+#include "wmi_test_support.h"
 
 namespace {
 
 using velt::ComPtr;
+using velt::wmi::test::putInt;
+using velt::wmi::test::putText;
 
 const char* const kMof = R"MOF(
 #pragma namespace("\\\\.\\root\\paths")
@@ -33,25 +34,10 @@ class InstancePathTest : public ::testing::Test {
     service.shutdown();
   }
   ComPtr<IWbemClassObject> spawn(const char16_t* className) {
-    velt::UniqueBstr name(SysAllocString(className));
-    ComPtr<IWbemClassObject> cls;
-    ns->GetObject(name.get(), 0, nullptr, cls.put(), nullptr);
+    ComPtr<IWbemClassObject> cls(velt::wmi::test::classOf(ns.get(), className));
     ComPtr<IWbemClassObject> instance;
     cls->SpawnInstance(0, instance.put());
     return instance;
-  }
-  static void put(IWbemClassObject* object, const char16_t* name, const char16_t* text) {
-    velt::OwnedVariant value;
-    value.get()->vt = VT_BSTR;
-    value.get()->bstrVal = SysAllocString(text);
-    object->Put(name, 0, value.get(), 0);
-  }
-  static void putInt(IWbemClassObject* object, const char16_t* name, LONG number) {
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_I4;
-    value.lVal = number;
-    object->Put(name, 0, &value, 0);
   }
 
   velt::wmi::Service service;
@@ -69,7 +55,7 @@ std::string messageOf(IWbemClassObject* object) {
 
 TEST_F(InstancePathTest, BuildsClassNamespaceAndKeysAsText) {
   ComPtr<IWbemClassObject> keyed = spawn(u"Keyed");
-  put(keyed.get(), u"Name", u"Zo\u00eb \"q\"");
+  putText(keyed.get(), u"Name", u"Zo\u00eb \"q\"");
   putInt(keyed.get(), u"Slot", 42);
   WbemObjectPath path(keyed.get());
   EXPECT_EQ(path.modelClass(), "Keyed");

@@ -88,29 +88,25 @@ void collectDebugOutput(const char* text, void* context) {
   *static_cast<std::string*>(context) += text;
 }
 
-TEST_F(ServerEntryFaults, RegistrationWithoutAModulePathFailsItsCheck) {
-  std::string debugOutput;
-  VeltSetDebugOutputHook(collectDebugOutput, &debugOutput);
-  VeltSetModuleFileNameOverride("");  // the module's path cannot be had
-  EXPECT_EQ(runEntry("-RegServer"), kExitRegistrationFailed);
-  VeltSetDebugOutputHook(nullptr, nullptr);
-  EXPECT_NE(debugOutput.find("Check failed: "), std::string::npos) << debugOutput;
-  EXPECT_NE(debugOutput.find(", module registry"), std::string::npos) << debugOutput;
-  EXPECT_NE(debugOutput.find("FAILED: registered"), std::string::npos) << debugOutput;
-  EXPECT_FALSE(registered());
-}
-
-TEST_F(ServerEntryFaults, RegistrationWhoseClassIdentifierHasNoTextFailsItsCheck) {
-  std::string debugOutput;
-  VeltSetDebugOutputHook(collectDebugOutput, &debugOutput);
-  VeltFailNextOleAllocations(1);  // the text of the class identifier cannot be allocated
-  EXPECT_EQ(runEntry("-RegServer"), kExitRegistrationFailed);
-  VeltFailNextOleAllocations(0);
-  VeltSetDebugOutputHook(nullptr, nullptr);
-  EXPECT_NE(debugOutput.find("Check failed: "), std::string::npos) << debugOutput;
-  EXPECT_NE(debugOutput.find(", module registry"), std::string::npos) << debugOutput;
-  EXPECT_NE(debugOutput.find("FAILED: registered"), std::string::npos) << debugOutput;
-  EXPECT_FALSE(registered());
+// A failed check ends the registration with its exit code, says so and registers nothing.
+TEST_F(ServerEntryFaults, ARegistrationCheckThatFailsEndsTheRun) {
+  void (*const faults[])() = {
+      [] { VeltSetModuleFileNameOverride(""); },  // the module's path cannot be had
+      [] { VeltFailNextOleAllocations(1); },      // the class identifier's text cannot be made
+  };
+  for (auto fault : faults) {
+    std::string debugOutput;
+    VeltSetDebugOutputHook(collectDebugOutput, &debugOutput);
+    fault();
+    EXPECT_EQ(runEntry("-RegServer"), kExitRegistrationFailed);
+    VeltFailNextOleAllocations(0);
+    VeltSetModuleFileNameOverride(m_executable.c_str());
+    VeltSetDebugOutputHook(nullptr, nullptr);
+    for (const char* said : {"Check failed: ", ", module registry", "FAILED: registered"}) {
+      EXPECT_NE(debugOutput.find(said), std::string::npos) << debugOutput;
+    }
+    EXPECT_FALSE(registered());
+  }
 }
 
 // The trace log's lines whose record contains `text`.

@@ -3,15 +3,15 @@
 // text, or a class name the name rule refuses.
 #pragma once
 
-#include <wbemcli.h>
-
 #include <map>
 #include <string>
 #include <vector>
 
+#include "declined_wbem.h"
+
 namespace velt::objectpath::test {
 
-class ScriptedClassObject final : public IWbemClassObject {
+class ScriptedClassObject final : public velt::test::DeclinedClassObject {
  public:
   ScriptedClassObject() = default;
   ~ScriptedClassObject() {
@@ -82,32 +82,6 @@ class ScriptedClassObject final : public IWbemClassObject {
     }
     return WBEM_S_NO_ERROR;
   }
-
-#define VELT_NOT_USED(signature) \
-  HRESULT STDMETHODCALLTYPE signature override { return WBEM_E_NOT_SUPPORTED; }
-  VELT_NOT_USED(GetQualifierSet(IWbemQualifierSet**))
-  VELT_NOT_USED(Put(LPCWSTR, LONG, VARIANT*, CIMTYPE))
-  VELT_NOT_USED(Delete(LPCWSTR))
-  VELT_NOT_USED(BeginEnumeration(LONG))
-  VELT_NOT_USED(Next(LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*))
-  VELT_NOT_USED(EndEnumeration())
-  VELT_NOT_USED(GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet**))
-  VELT_NOT_USED(Clone(IWbemClassObject**))
-  VELT_NOT_USED(GetObjectText(LONG, BSTR*))
-  VELT_NOT_USED(SpawnDerivedClass(LONG, IWbemClassObject**))
-  VELT_NOT_USED(SpawnInstance(LONG, IWbemClassObject**))
-  VELT_NOT_USED(CompareTo(LONG, IWbemClassObject*))
-  VELT_NOT_USED(GetPropertyOrigin(LPCWSTR, BSTR*))
-  VELT_NOT_USED(InheritsFrom(LPCWSTR))
-  VELT_NOT_USED(GetMethod(LPCWSTR, LONG, IWbemClassObject**, IWbemClassObject**))
-  VELT_NOT_USED(PutMethod(LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*))
-  VELT_NOT_USED(DeleteMethod(LPCWSTR))
-  VELT_NOT_USED(BeginMethodEnumeration(LONG))
-  VELT_NOT_USED(NextMethod(LONG, BSTR*, IWbemClassObject**, IWbemClassObject**))
-  VELT_NOT_USED(EndMethodEnumeration())
-  VELT_NOT_USED(GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**))
-  VELT_NOT_USED(GetMethodOrigin(LPCWSTR, BSTR*))
-#undef VELT_NOT_USED
 
  private:
   std::map<std::u16string, VARIANT> m_answers;

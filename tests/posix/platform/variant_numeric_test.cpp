@@ -154,21 +154,3 @@ TEST(VariantNumericTest, NumbersConvertOrOverflow) {
     EXPECT_EQ(numberIn(*result.get()), c.value);
   }
 }
-
-TEST(VariantNumericTest, ConvertsInPlaceAndThroughReferences) {
-  OwnedVariant v;
-  v.get()->vt = VT_R8;
-  v.get()->dblVal = 41.5;
-  ASSERT_EQ(VariantChangeType(v.get(), v.get(), 0, VT_I2), S_OK);
-  EXPECT_EQ(v.get()->vt, VT_I2);
-  EXPECT_EQ(v.get()->iVal, 42);
-
-  LONG number = 300;
-  VARIANT byRef = make(VT_I4 | VT_BYREF);
-  byRef.plVal = &number;
-  OwnedVariant result;
-  ASSERT_EQ(VariantChangeType(result.get(), &byRef, 0, VT_R8), S_OK);
-  EXPECT_EQ(result.get()->dblVal, 300.0);
-  EXPECT_EQ(VariantChangeType(result.get(), &byRef, 0, VT_UI1), DISP_E_OVERFLOW);
-  EXPECT_EQ(result.get()->vt, VT_R8) << "the earlier result stays";
-}

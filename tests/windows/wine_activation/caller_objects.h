@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "declined_wbem.h"
+
 namespace velt::test {
 
 // Objects of this file still alive; the provider's process must give back every reference.
@@ -35,7 +37,7 @@ class CountedObject {
 };
 
 // A class definition or an instance of it; an instance keeps what is put into it.
-class StatusObject final : public IWbemClassObject, private CountedObject {
+class StatusObject final : public DeclinedClassObject, private CountedObject {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
   ULONG STDMETHODCALLTYPE AddRef() override { return addRef(); }
@@ -43,50 +45,6 @@ class StatusObject final : public IWbemClassObject, private CountedObject {
 
   HRESULT STDMETHODCALLTYPE Put(LPCWSTR name, LONG, VARIANT* value, CIMTYPE) override;
   HRESULT STDMETHODCALLTYPE SpawnInstance(LONG, IWbemClassObject** instance) override;
-  // Nothing else is asked of a status object.
-  HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet**) override { return declined(); }
-  HRESULT STDMETHODCALLTYPE Get(LPCWSTR, LONG, VARIANT*, CIMTYPE*, LONG*) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE Delete(LPCWSTR) override { return declined(); }
-  HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR, LONG, VARIANT*, SAFEARRAY**) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE BeginEnumeration(LONG) override { return declined(); }
-  HRESULT STDMETHODCALLTYPE Next(LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE EndEnumeration() override { return declined(); }
-  HRESULT STDMETHODCALLTYPE GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet**) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject**) override { return declined(); }
-  HRESULT STDMETHODCALLTYPE GetObjectText(LONG, BSTR*) override { return declined(); }
-  HRESULT STDMETHODCALLTYPE SpawnDerivedClass(LONG, IWbemClassObject**) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE CompareTo(LONG, IWbemClassObject*) override { return declined(); }
-  HRESULT STDMETHODCALLTYPE GetPropertyOrigin(LPCWSTR, BSTR*) override { return declined(); }
-  HRESULT STDMETHODCALLTYPE InheritsFrom(LPCWSTR) override { return declined(); }
-  HRESULT STDMETHODCALLTYPE GetMethod(LPCWSTR, LONG, IWbemClassObject**,
-                                      IWbemClassObject**) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE PutMethod(LPCWSTR, LONG, IWbemClassObject*,
-                                      IWbemClassObject*) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE DeleteMethod(LPCWSTR) override { return declined(); }
-  HRESULT STDMETHODCALLTYPE BeginMethodEnumeration(LONG) override { return declined(); }
-  HRESULT STDMETHODCALLTYPE NextMethod(LONG, BSTR*, IWbemClassObject**,
-                                       IWbemClassObject**) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE EndMethodEnumeration() override { return declined(); }
-  HRESULT STDMETHODCALLTYPE GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR, BSTR*) override { return declined(); }
 
   // The texts and numbers put so far, by property name.
   std::map<std::wstring, std::wstring> texts() const;
@@ -96,7 +54,6 @@ class StatusObject final : public IWbemClassObject, private CountedObject {
 
  private:
   ~StatusObject() override;
-  static HRESULT declined() { return WBEM_E_NOT_SUPPORTED; }
 
   mutable std::mutex m_lock;
   std::map<std::wstring, std::wstring> m_texts;
@@ -105,7 +62,7 @@ class StatusObject final : public IWbemClassObject, private CountedObject {
 };
 
 // The namespace: knows the one class a provider's failure report asks for.
-class CallerNamespace final : public IWbemServices, private CountedObject {
+class CallerNamespace final : public DeclinedServices, private CountedObject {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
   ULONG STDMETHODCALLTYPE AddRef() override { return addRef(); }
@@ -113,89 +70,6 @@ class CallerNamespace final : public IWbemServices, private CountedObject {
 
   HRESULT STDMETHODCALLTYPE GetObject(const BSTR path, LONG, IWbemContext*,
                                       IWbemClassObject** object, IWbemCallResult**) override;
-  HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**,
-                                          IWbemCallResult**) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink*) override { return declined(); }
-  HRESULT STDMETHODCALLTYPE QueryObjectSink(LONG, IWbemObjectSink**) override { return declined(); }
-  HRESULT STDMETHODCALLTYPE GetObjectAsync(const BSTR, LONG, IWbemContext*,
-                                           IWbemObjectSink*) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE PutClass(IWbemClassObject*, LONG, IWbemContext*,
-                                     IWbemCallResult**) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE PutClassAsync(IWbemClassObject*, LONG, IWbemContext*,
-                                          IWbemObjectSink*) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE DeleteClass(const BSTR, LONG, IWbemContext*,
-                                        IWbemCallResult**) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE DeleteClassAsync(const BSTR, LONG, IWbemContext*,
-                                             IWbemObjectSink*) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE CreateClassEnum(const BSTR, LONG, IWbemContext*,
-                                            IEnumWbemClassObject**) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE CreateClassEnumAsync(const BSTR, LONG, IWbemContext*,
-                                                 IWbemObjectSink*) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE PutInstance(IWbemClassObject*, LONG, IWbemContext*,
-                                        IWbemCallResult**) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*,
-                                             IWbemObjectSink*) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE DeleteInstance(const BSTR, LONG, IWbemContext*,
-                                           IWbemCallResult**) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE DeleteInstanceAsync(const BSTR, LONG, IWbemContext*,
-                                                IWbemObjectSink*) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE CreateInstanceEnum(const BSTR, LONG, IWbemContext*,
-                                               IEnumWbemClassObject**) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*,
-                                                    IWbemObjectSink*) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR, const BSTR, LONG, IWbemContext*,
-                                      IEnumWbemClassObject**) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
-                                           IWbemObjectSink*) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*,
-                                                  IEnumWbemClassObject**) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
-                                                       IWbemObjectSink*) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*,
-                                       IWbemClassObject*, IWbemClassObject**,
-                                       IWbemCallResult**) override {
-    return declined();
-  }
-  HRESULT STDMETHODCALLTYPE ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*,
-                                            IWbemClassObject*, IWbemObjectSink*) override {
-    return declined();
-  }
 
   // The classes asked for, and the class objects handed out, in the order they came.
   std::vector<std::wstring> classesAsked() const;
@@ -203,7 +77,6 @@ class CallerNamespace final : public IWbemServices, private CountedObject {
 
  private:
   ~CallerNamespace() override;
-  static HRESULT declined() { return WBEM_E_NOT_SUPPORTED; }
 
   mutable std::mutex m_lock;
   std::vector<std::wstring> m_classesAsked;

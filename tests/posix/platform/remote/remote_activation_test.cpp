@@ -20,40 +20,19 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <optional>
 #include <random>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "probe.h"
+#include "temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 using velt::ComPtr;
-
-// A scratch folder for one test (the runtime folder, the registry, the server's copy).
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "velt-remote-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) m_path = pattern;
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    fs::remove_all(m_path, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const fs::path& path() const { return m_path; }
-  std::string operator/(const std::string& name) const { return (m_path / name).string(); }
-
- private:
-  fs::path m_path;
-};
 
 bool processEnded(pid_t pid) {
   if (kill(pid, 0) != 0) return true;
@@ -65,95 +44,29 @@ bool processEnded(pid_t pid) {
 }
 
 bool endsWithin(pid_t pid, std::chrono::seconds bound) {
-  const auto deadline = Clock::now() + bound;
-  while (!processEnded(pid)) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
+  return velt::test::within(bound, [pid] { return processEnded(pid); });
 }
 
 bool isDisconnection(HRESULT status) {
   return status == RPC_E_DISCONNECTED || status == static_cast<HRESULT>(0x800706BA);
 }
 
-// A client program run as a process of its own: its standard input holds it, its first line
-// says which server it reached.
-class ClientProcess {
- public:
-  ClientProcess() {
-    int input[2];
-    int output[2];
-    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) return;
-    m_pid = fork();
-    if (m_pid == 0) {
-      dup2(input[0], STDIN_FILENO);
-      dup2(output[1], STDOUT_FILENO);
-      execl(PROBE_CLIENT, PROBE_CLIENT, static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(input[0]);
-    close(output[1]);
-    m_hold = input[1];
-    m_answers = output[0];
-  }
-  ~ClientProcess() {
-    release();
-    if (m_answers >= 0) close(m_answers);
-    if (m_pid > 0 && !m_reaped) {
-      kill(m_pid, SIGKILL);
-      waitpid(m_pid, nullptr, 0);
-    }
-  }
-  ClientProcess(const ClientProcess&) = delete;
-  ClientProcess& operator=(const ClientProcess&) = delete;
+// The server a client program reported reaching (its first line is "pid <n>"), or 0.
+pid_t serverReachedBy(velt::test::ChildProcess& client) {
+  std::string line = client.nextLine();
+  return line.rfind("pid ", 0) == 0 ? static_cast<pid_t>(std::stol(line.substr(4))) : 0;
+}
 
-  // The server's process id the client reported, or nullopt (within 30 s).
-  std::optional<pid_t> serverPid() {
-    std::string line;
-    char c;
-    while (line.find('\n') == std::string::npos) {
-      pollfd ready{m_answers, POLLIN, 0};
-      if (poll(&ready, 1, 30000) != 1 || read(m_answers, &c, 1) != 1) return std::nullopt;
-      line.push_back(c);
-    }
-    if (line.rfind("pid ", 0) != 0) return std::nullopt;
-    return static_cast<pid_t>(std::stol(line.substr(4)));
+// Whether `process` holds open the pipe the client `client` writes its output to.
+bool holdsOutputOf(pid_t process, pid_t client) {
+  std::error_code error;
+  const fs::path output = fs::read_symlink("/proc/" + std::to_string(client) + "/fd/1", error);
+  for (const auto& held :
+       fs::directory_iterator("/proc/" + std::to_string(process) + "/fd", error)) {
+    if (fs::read_symlink(held.path(), error) == output) return true;
   }
-  // What the client wrote after its first line, once its output ends (within 30 s). The
-  // server it started must not hold that output open or write to it.
-  std::string rest() {
-    std::string text;
-    char buffer[256];
-    for (;;) {
-      pollfd ready{m_answers, POLLIN, 0};
-      if (poll(&ready, 1, 30000) != 1) return text + "<output still open>";
-      ssize_t got = read(m_answers, buffer, sizeof buffer);
-      if (got <= 0) return text;
-      text.append(buffer, static_cast<size_t>(got));
-    }
-  }
-  void release() {
-    if (m_hold >= 0) close(m_hold);
-    m_hold = -1;
-  }
-  int exitCode() {
-    int status = 0;
-    waitpid(m_pid, &status, 0);
-    m_reaped = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  void killHard() {
-    kill(m_pid, SIGKILL);
-    exitCode();
-  }
-
- private:
-  pid_t m_pid = -1;
-  int m_hold = -1;
-  int m_answers = -1;
-  bool m_reaped = false;
-};
+  return false;
+}
 
 class RemoteActivationTest : public ::testing::Test {
  protected:
@@ -206,7 +119,7 @@ class RemoteActivationTest : public ::testing::Test {
     return m_folder / "norvexvelt/{6B0E2D51-4C3A-4F8E-9A71-2E5D8C1B7A10}.sock";
   }
 
-  ScratchFolder m_folder;
+  TempDir m_folder;
   std::string m_server = m_folder / "probe-server";
   std::set<pid_t> m_servers;
 };
@@ -327,30 +240,30 @@ TEST_F(RemoteActivationTest, CallsFromSeveralThreadsRunAtOnceInServer) {
 }
 
 TEST_F(RemoteActivationTest, TwoClientProcessesStartingAtOnceShareOneServer) {
-  ClientProcess first;
-  ClientProcess second;
-  auto firstServer = first.serverPid();
-  auto secondServer = second.serverPid();
-  ASSERT_TRUE(firstServer && secondServer);
-  m_servers.insert(*firstServer);
-  EXPECT_EQ(*firstServer, *secondServer);
-  first.release();
+  velt::test::ChildProcess first(PROBE_CLIENT, {}), second(PROBE_CLIENT, {});
+  const pid_t server = serverReachedBy(first);
+  ASSERT_NE(server, 0);
+  m_servers.insert(server);
+  EXPECT_EQ(serverReachedBy(second), server);
+  // The server the first client started must not hold a client's output open or write to it.
+  ASSERT_TRUE(holdsOutputOf(first.pid(), first.pid())) << "the check cannot see a holder";
+  EXPECT_FALSE(holdsOutputOf(server, first.pid()));
+  EXPECT_FALSE(holdsOutputOf(server, second.pid()));
+  first.closeInput();
   EXPECT_EQ(first.exitCode(), 0);
-  EXPECT_FALSE(processEnded(*firstServer)) << "the second client still holds its object";
-  second.release();
+  EXPECT_FALSE(processEnded(server)) << "the second client still holds its object";
+  second.closeInput();
   EXPECT_EQ(second.exitCode(), 0);
-  EXPECT_EQ(first.rest(), "");
-  EXPECT_EQ(second.rest(), "");
-  EXPECT_TRUE(endsWithin(*firstServer, std::chrono::seconds(20)));
+  EXPECT_TRUE(endsWithin(server, std::chrono::seconds(20)));
 }
 
 TEST_F(RemoteActivationTest, KilledClientsObjectsAreReleasedAndServerEnds) {
-  ClientProcess client;
-  auto server = client.serverPid();
-  ASSERT_TRUE(server);
-  m_servers.insert(*server);
+  velt::test::ChildProcess client(PROBE_CLIENT, {});
+  const pid_t server = serverReachedBy(client);
+  ASSERT_NE(server, 0);
+  m_servers.insert(server);
   client.killHard();
-  EXPECT_TRUE(endsWithin(*server, std::chrono::seconds(20)));
+  EXPECT_TRUE(endsWithin(server, std::chrono::seconds(20)));
 }
 
 TEST_F(RemoteActivationTest, KilledServerFailsCallInProgressAndNextActivationStartsAnother) {
@@ -358,13 +271,9 @@ TEST_F(RemoteActivationTest, KilledServerFailsCallInProgressAndNextActivationSta
   ASSERT_EQ(activate(probe.put()), S_OK);
   const pid_t server = serverOf(probe.get());
   auto hung = std::async(std::launch::async, [&probe] { return probe->Hang(); });
-  const auto deadline = Clock::now() + std::chrono::seconds(20);
   LONG inside = 0;
-  while (inside == 0 && Clock::now() < deadline) {
-    ASSERT_EQ(probe->Hanging(&inside), S_OK);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_EQ(inside, 1);
+  ASSERT_TRUE(velt::test::within(std::chrono::seconds(20),
+                                 [&] { return probe->Hanging(&inside) == S_OK && inside == 1; }));
   kill(server, SIGKILL);
   ASSERT_EQ(hung.wait_for(std::chrono::seconds(5)), std::future_status::ready);
   EXPECT_PRED1(isDisconnection, hung.get());

@@ -122,6 +122,11 @@ public final class Natives {
                 () -> t.setLongs("U8s", 256), () -> t.setLongs("S8s", -129),
                 () -> t.setLongs("U32s", -1), () -> t.getInterval("When"),
                 () -> t.getDateTime("Span"), () -> t.setInterval("Span", Duration.ofSeconds(-1)));
+        return failures(cases);
+    }
+
+    /** The class of the exception each case throws ("none" where it throws none). */
+    private static String failures(List<Runnable> cases) {
         StringBuilder text = new StringBuilder();
         for (Runnable check : cases) {
             try {
@@ -212,16 +217,7 @@ public final class Natives {
                     () -> t.getDateTimes("Spans"), () -> t.getIntervals("Whens"),
                     () -> t.setDateTimes("Whens", LEAP, null),
                     () -> t.setIntervals("Spans", Duration.ofSeconds(-1)));
-            StringBuilder text = new StringBuilder();
-            for (Runnable check : cases) {
-                try {
-                    check.run();
-                    text.append("none ");
-                } catch (RuntimeException e) {
-                    text.append(e.getClass().getSimpleName()).append(' ');
-                }
-            }
-            return text.toString().trim();
+            return failures(cases);
         }
     }
 }
