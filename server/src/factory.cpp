@@ -24,6 +24,17 @@ void postQuitIfIdle() {
   }
 }
 
+// A server that cannot offer its class ends at once; whoever looks for the reason finds it in
+// the trace log and in the console output, which COM's launcher keeps beside the executable.
+void reportStartFailure(const char* what, HRESULT hr) {
+  traceFormat(kClassName, "Could not register the class factory: %s (0x%08X).\n", what,
+              static_cast<unsigned>(hr));
+  traceSystemError(static_cast<DWORD>(hr));
+  std::fprintf(stderr, "NorvexVelt Proxy Provider: %s (0x%08X); the server stops.\n", what,
+               static_cast<unsigned>(hr));
+  std::fflush(stderr);
+}
+
 }  // namespace
 
 CFactory::CFactory(CFactoryEntry* pEntry) : m_refCount(1), m_pEntry(nullptr) {
@@ -116,11 +127,15 @@ bool CFactory::StartFactories() {
     entry.registrationCookie = 0;
 
     CFactory* factory = new (std::nothrow) CFactory(&entry);
-    if (factory == nullptr) return false;
+    if (factory == nullptr) {
+      reportStartFailure("the class factory could not be made", E_OUTOFMEMORY);
+      return false;
+    }
     DWORD cookie = 0;
     HRESULT hr = CoRegisterClassObject(*entry.classId, factory, CLSCTX_LOCAL_SERVER,
                                        REGCLS_MULTIPLEUSE, &cookie);
     if (FAILED(hr)) {
+      reportStartFailure("COM did not accept the class factory", hr);
       factory->Release();
       return false;
     }

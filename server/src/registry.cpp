@@ -82,7 +82,11 @@ HRESULT registerComponent(HMODULE module, REFCLSID classId, const char* friendly
   // Every entry is tried; one that could not be written fails the registration, since COM
   // could not start a server registered in part.
   bool written = writeText(classKey.c_str(), nullptr, friendlyName);
-  written &= writeText(classKey.c_str(), "LocalServer32", modulePath);
+  // COM hands this value to the process start as a command line: unquoted, a path with a
+  // blank is read as the shortest existing prefix, so "C:\Program.exe" would run instead.
+  std::string command = modulePath;
+  if (command.find_first_of(" \t") != std::string::npos) command = '"' + command + '"';
+  written &= writeText(classKey.c_str(), "LocalServer32", command.c_str());
   written &= writeText(classKey.c_str(), "ProgID", progId);
   written &= writeText(classKey.c_str(), "VersionIndependentProgID", versionIndependentProgId);
   written &= writeText(versionIndependentProgId, nullptr, friendlyName);

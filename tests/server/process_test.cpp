@@ -154,4 +154,32 @@ TEST_F(ServerProcessTest, ARegistrationThatCouldNotWriteFailsAndNamesTheCall) {
   }
 }
 
+TEST_F(ServerProcessTest, AServerThatCannotPublishItsClassSaysWhyAndFails) {
+  fs::path executable = m_folder / "VeltProxyProvider";
+  fs::copy_file(VELT_SERVER_EXECUTABLE, executable);
+  fs::copy_file(VELT_PLATFORM_LIBRARY, m_folder / fs::path(VELT_PLATFORM_LIBRARY).filename());
+  std::ofstream(m_folder / "qelvor.dbg");
+  // A folder stands where the class's endpoint belongs, so no socket can be put there.
+  const fs::path endpoints = m_folder / "run" / "norvexvelt";
+  const fs::path endpoint = endpoints / "{6D0F4A2E-93B7-4C51-A8E2-5F19C3D7B06A}.sock";
+  fs::create_directories(endpoint);
+  fs::permissions(endpoints, fs::perms::owner_all);
+  const fs::path console = m_folder / "console.txt";
+  pid_t server = fork();
+  if (server == 0) {
+    setenv("XDG_RUNTIME_DIR", (m_folder / "run").c_str(), 1);
+    if (freopen(console.c_str(), "w", stderr) == nullptr) _exit(100);
+    execl(executable.c_str(), executable.c_str(), "-Embedding", nullptr);
+    _exit(101);
+  }
+  EXPECT_EQ(exitStatusOf(server), 3);
+  EXPECT_THAT(readFile(console), HasSubstr("COM: cannot publish the class object at " +
+                                           endpoint.string() + ": rename: Is a directory\n"));
+  EXPECT_THAT(readFile(console), HasSubstr("NorvexVelt Proxy Provider: COM did not accept the "
+                                           "class factory (0x80070005); the server stops.\n"));
+  EXPECT_THAT(readFile(m_folder / "qelvor.log"),
+              HasSubstr(" Could not register the class factory: COM did not accept the class "
+                        "factory (0x80070005).\n"));
+}
+
 }  // namespace

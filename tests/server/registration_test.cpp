@@ -118,7 +118,8 @@ class RegistrationTest : public ::testing::Test {
 
   void expectRegistered() {
     EXPECT_EQ(defaultValue(kClassKey), kFriendlyName);
-    EXPECT_EQ(defaultValue(std::string(kClassKey) + "\\LocalServer32"), m_executable);
+    // The folder has a blank: the command line COM starts quotes the path.
+    EXPECT_EQ(defaultValue(std::string(kClassKey) + "\\LocalServer32"), '"' + m_executable + '"');
     EXPECT_EQ(defaultValue(std::string(kClassKey) + "\\ProgID"), kProgId);
     EXPECT_EQ(defaultValue(std::string(kClassKey) + "\\VersionIndependentProgID"),
               kIndependentProgId);
@@ -156,6 +157,14 @@ TEST_F(RegistrationTest, RegisterWritesTheNineEntriesAndUnregisterRemovesThem) {
   EXPECT_TRUE(keyExists("CLSID"));
   EXPECT_EQ(CFactory::UnregisterEntries(), S_OK);
   EXPECT_EQ(debugOutput(), "");
+}
+
+TEST_F(RegistrationTest, APathWithoutBlanksIsRegisteredAsItStands) {
+  const std::string plain = "/opt/norvexvelt/bin/VeltProxyProvider";
+  if (!m_folder->pretendExecutablePath(plain)) GTEST_SKIP() << "the real path stays";
+  CFactory::sm_module = nullptr;
+  EXPECT_EQ(CFactory::RegisterEntries(), S_OK);
+  EXPECT_EQ(defaultValue(std::string(kClassKey) + "\\LocalServer32"), plain);
 }
 
 TEST_F(RegistrationTest, AnInprocServerKeepsEverythingButTheLocalServerEntry) {

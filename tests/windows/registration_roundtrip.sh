@@ -39,8 +39,8 @@ expect_value "$viprogid\\CLSID" "$clsid"
 expect_value "$viprogid\\CurVer" "$progid"
 expect_value "$progid" "$friendly"
 expect_value "$progid\\CLSID" "$clsid"
-# The executable's path is written as it stands: no quotes around a path with spaces.
-query "CLSID\\$clsid\\LocalServer32" | grep -qF "\"" && fail "LocalServer32 is quoted"
+# A path with spaces is quoted, so that the process start cannot read a shorter prefix.
+query "CLSID\\$clsid\\LocalServer32" | grep -qF "\"$windows_exe\"" || fail "LocalServer32 is not quoted"
 
 first_line=$(head -n 1 "$folder/qelvor.log" | tr -d '\r')
 [ "$first_line" = "$windows_exe" ] || fail "qelvor.log starts with \"$first_line\", not \"$windows_exe\""

@@ -60,6 +60,36 @@ bool classRegistered(REFCLSID clsid, DWORD context) {
 
 using namespace velt::platform::com;
 
+namespace {
+
+// HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), as COM answers for a server process gone.
+constexpr HRESULT kServerUnavailable = static_cast<HRESULT>(0x800706BA);
+
+bool isDisconnection(HRESULT status) {
+  return status == RPC_E_DISCONNECTED || status == kServerUnavailable;
+}
+
+// The class object from this process's table, else from the class's local server (`remote`
+// then tells that it lives in another process).
+HRESULT classObjectFor(REFCLSID clsid, DWORD clsContext, REFIID iid, void** object, bool& remote) {
+  IUnknown* classObject = takeClassObject(clsid, clsContext);
+  if (classObject == nullptr && (clsContext & CLSCTX_LOCAL_SERVER) != 0) {
+    if (!inProcessLocalServer()) {
+      remote = true;
+      return velt::remoting::remoteClassObject(clsid, iid, object);
+    }
+    HRESULT started = activateLocalServer(clsid, CLSCTX_LOCAL_SERVER);
+    if (FAILED(started)) return started;
+    classObject = takeClassObject(clsid, clsContext);
+  }
+  if (classObject == nullptr) return REGDB_E_CLASSNOTREG;
+  HRESULT hr = classObject->QueryInterface(iid, object);
+  classObject->Release();
+  return hr;
+}
+
+}  // namespace
+
 extern "C" {
 
 HRESULT STDAPICALLTYPE CoRegisterClassObject(REFCLSID clsid, IUnknown* unknown, DWORD clsContext,
@@ -113,32 +143,31 @@ HRESULT STDAPICALLTYPE CoGetClassObject(REFCLSID clsid, DWORD clsContext, LPVOID
   if (object == nullptr) return E_INVALIDARG;
   *object = nullptr;
   if (!callingThreadInCom()) return CO_E_NOTINITIALIZED;
-  IUnknown* classObject = takeClassObject(clsid, clsContext);
-  if (classObject == nullptr && (clsContext & CLSCTX_LOCAL_SERVER) != 0) {
-    if (!inProcessLocalServer()) {
-      return velt::remoting::remoteClassObject(clsid, iid, object);
-    }
-    HRESULT started = activateLocalServer(clsid, CLSCTX_LOCAL_SERVER);
-    if (FAILED(started)) return started;
-    classObject = takeClassObject(clsid, clsContext);
-  }
-  if (classObject == nullptr) return REGDB_E_CLASSNOTREG;
-  HRESULT hr = classObject->QueryInterface(iid, object);
-  classObject->Release();
-  return hr;
+  bool remote = false;
+  return classObjectFor(clsid, clsContext, iid, object, remote);
 }
 
 HRESULT STDAPICALLTYPE CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext,
                                         REFIID iid, LPVOID* object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
-  IClassFactory* factory = nullptr;
-  HRESULT hr = CoGetClassObject(clsid, clsContext, nullptr, IID_IClassFactory,
-                                reinterpret_cast<void**>(&factory));
-  if (FAILED(hr)) return hr;
-  hr = factory->CreateInstance(outer, iid, object);
-  factory->Release();
-  return hr;
+  if (!callingThreadInCom()) return CO_E_NOTINITIALIZED;
+  for (int attempt = 0;; ++attempt) {
+    IClassFactory* factory = nullptr;
+    bool remote = false;
+    HRESULT hr = classObjectFor(clsid, clsContext, IID_IClassFactory,
+                                reinterpret_cast<void**>(&factory), remote);
+    if (FAILED(hr)) return hr;
+    hr = factory->CreateInstance(outer, iid, object);
+    factory->Release();
+    // A server can hand out its class object and end before the object is made (its last
+    // client had just let go): COM then starts the server anew, once.
+    if (remote && attempt == 0 && isDisconnection(hr)) {
+      *object = nullptr;
+      continue;
+    }
+    return hr;
+  }
 }
 
 }  // extern "C"

@@ -2,7 +2,9 @@
 
 #include <capnp/rpc-twoparty.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -142,6 +144,40 @@ class StartLock {
   bool m_held = false;
 };
 
+// Wakes its waiter as soon as something is put into the endpoint folder (a server's endpoint
+// arrives by rename), rather than at the next tick of a poll.
+class FolderWatch {
+ public:
+  explicit FolderWatch(const std::string& folder) {
+    m_fd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (m_fd >= 0 && inotify_add_watch(m_fd, folder.c_str(), IN_MOVED_TO | IN_CREATE) < 0) {
+      close(m_fd);
+      m_fd = -1;
+    }
+  }
+  ~FolderWatch() {
+    if (m_fd >= 0) close(m_fd);
+  }
+  FolderWatch(const FolderWatch&) = delete;
+  FolderWatch& operator=(const FolderWatch&) = delete;
+  // Returns on a change in the folder, or after `slice` at the latest.
+  void wait(std::chrono::milliseconds slice) {
+    if (m_fd < 0) {
+      std::this_thread::sleep_for(slice);
+      return;
+    }
+    pollfd ready{m_fd, POLLIN, 0};
+    if (poll(&ready, 1, static_cast<int>(slice.count())) > 0) {
+      alignas(inotify_event) char drained[4096];
+      while (read(m_fd, drained, sizeof drained) > 0) {
+      }
+    }
+  }
+
+ private:
+  int m_fd = -1;
+};
+
 // A socket to the class's server, started first when none answers; -1 with `status` set.
 int reachServer(const std::string& command, const EndpointPaths& paths, HRESULT& status) {
   int fd = connectTo(paths.socket);
@@ -153,13 +189,15 @@ int reachServer(const std::string& command, const EndpointPaths& paths, HRESULT&
   if (!lock.held()) return -1;
   fd = connectTo(paths.socket);  // another client may have started it while we waited
   if (fd >= 0) return fd;
+  // Watching before the start, so that an endpoint put in place at once is not missed.
+  FolderWatch folder(paths.socket.substr(0, paths.socket.rfind('/')));
   auto server = launchServer(command, paths.socket + ".log");
   if (!server) return -1;
   while (Clock::now() < deadline) {
     fd = connectTo(paths.socket);
     if (fd >= 0) return fd;
     if (processEnded(*server)) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    folder.wait(std::chrono::milliseconds(10));
   }
   return -1;
 }

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -104,23 +106,46 @@ kj::Promise<void> acceptLoop(Publication& publication) {
   });
 }
 
+// Nothing a client could tell from the activation's status says why a server could not serve:
+// its console output (the log COM's launcher keeps beside the executable) does.
+void reportPublishFailure(const std::string& path, const char* why) {
+  std::fprintf(stderr, "COM: cannot publish the class object at %s: %s\n", path.c_str(), why);
+  std::fflush(stderr);
+}
+
 // A listening socket at `path`, put in place by rename so a client never sees a half-made one.
 int listenAt(const std::string& path, ino_t& inode) {
-  std::string temporary = path + "." + std::to_string(getpid());
+  // A short name beside the endpoint: any endpoint path that fits the address fits this too.
+  const std::string temporary =
+      path.substr(0, path.rfind('/') + 1) + std::to_string(getpid()) + ".new";
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path.size() + 1 > sizeof address.sun_path || temporary.size() + 1 > sizeof address.sun_path) {
+    reportPublishFailure(path, "the path is too long for a socket address");
     return -1;
   }
   std::memcpy(address.sun_path, temporary.c_str(), temporary.size() + 1);
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    reportPublishFailure(path, std::strerror(errno));
+    return -1;
+  }
   unlink(temporary.c_str());
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      chmod(temporary.c_str(), 0600) != 0 || listen(fd, SOMAXCONN) != 0 ||
-      rename(temporary.c_str(), path.c_str()) != 0) {
+  const char* step = nullptr;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    step = "bind";
+  } else if (chmod(temporary.c_str(), 0600) != 0) {
+    step = "chmod";
+  } else if (listen(fd, SOMAXCONN) != 0) {
+    step = "listen";
+  } else if (rename(temporary.c_str(), path.c_str()) != 0) {
+    step = "rename";
+  }
+  if (step != nullptr) {
+    const std::string why = std::string(step) + ": " + std::strerror(errno);
     unlink(temporary.c_str());
     close(fd);
+    reportPublishFailure(path, why.c_str());
     return -1;
   }
   struct stat status {};
@@ -154,7 +179,11 @@ bool startedForEmbedding() {
 HRESULT publishClass(REFCLSID clsid, DWORD cookie) {
   registerGenericMarshalers();
   auto paths = endpointFor(clsid);
-  if (!paths) return E_ACCESSDENIED;
+  if (!paths) {
+    reportPublishFailure("the runtime folder",
+                         "no private folder of this user in $XDG_RUNTIME_DIR or /tmp");
+    return E_ACCESSDENIED;
+  }
   CLSID wanted = clsid;
   std::string path = paths->socket;
   anyPublished = true;

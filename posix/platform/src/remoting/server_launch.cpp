@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,30 +11,10 @@
 #include <fstream>
 #include <vector>
 
+#include "command_line.h"
+
 namespace velt::remoting {
 namespace {
-
-std::vector<std::string> splitArguments(const std::string& line) {
-  std::vector<std::string> arguments;
-  std::string current;
-  bool inQuotes = false;
-  bool any = false;
-  for (char c : line) {
-    if (c == '"') {
-      inQuotes = !inQuotes;
-      any = true;
-    } else if ((c == ' ' || c == '\t') && !inQuotes) {
-      if (any) arguments.push_back(current);
-      current.clear();
-      any = false;
-    } else {
-      current.push_back(c);
-      any = true;
-    }
-  }
-  if (any) arguments.push_back(current);
-  return arguments;
-}
 
 int openLog(const std::string& path) {
   return open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
@@ -42,8 +23,14 @@ int openLog(const std::string& path) {
 }  // namespace
 
 std::optional<pid_t> launchServer(const std::string& commandLine, const std::string& fallbackLog) {
-  auto arguments = splitArguments(commandLine);
-  if (arguments.empty() || access(arguments.front().c_str(), X_OK) != 0) return std::nullopt;
+  auto command = readServerCommand(commandLine, [](const std::string& path) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+           access(path.c_str(), X_OK) == 0;
+  });
+  if (!command || access(command->program.c_str(), X_OK) != 0) return std::nullopt;
+  std::vector<std::string> arguments{command->program};
+  arguments.insert(arguments.end(), command->arguments.begin(), command->arguments.end());
   arguments.push_back("-Embedding");
   // The server works in its own folder, not in whichever client's folder happened to start it:
   // one server serves every client, and what it writes to its current folder (the Java VM's

@@ -9,7 +9,7 @@
 
 namespace velt::remoting {
 
-// Starts `commandLine` (a program and arguments split at blanks, quotes grouping) + " -Embedding"
+// Starts `commandLine` (a program and its arguments, read as Windows reads them) + " -Embedding"
 // in a session of its own, working in the executable's folder (when the command names it by an
 // absolute path), its output appended to a log beside the executable (else `fallbackLog`).
 // The server's process id, or nullopt.

@@ -24,6 +24,7 @@ unset(CAPNPC_OUTPUT_DIR)
 target_sources(velt_platform PRIVATE
   ${velt_com_schema_sources}
   ${CMAKE_CURRENT_LIST_DIR}/activation.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/command_line.cpp
   ${CMAKE_CURRENT_LIST_DIR}/endpoint.cpp
   ${CMAKE_CURRENT_LIST_DIR}/generic_marshalers.cpp
   ${CMAKE_CURRENT_LIST_DIR}/marshaler_table.cpp

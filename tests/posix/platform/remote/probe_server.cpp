@@ -1,12 +1,17 @@
 // A local server of the probe class, in the usual shape: register, loop until the last object
 // and the last lock are gone, revoke.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "probe.h"
@@ -82,6 +87,26 @@ class Probe final : public IRemoteProbe {
   std::atomic<ULONG> m_refs{1};
 };
 
+// PROBE_ENDING makes a server end after handing out its class object, before it makes the
+// object: "always", or "once:<file>" for the first server only (the one that makes <file>).
+bool endsMidActivation() {
+  const char* ending = std::getenv("PROBE_ENDING");
+  if (ending == nullptr) return false;
+  if (std::strcmp(ending, "always") == 0) return true;
+  if (std::strncmp(ending, "once:", 5) != 0) return false;
+  int marker = open(ending + 5, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (marker < 0) return false;
+  close(marker);
+  return true;
+}
+
+const bool ending = [] {
+  if (!endsMidActivation()) return false;
+  std::printf("probe server ending\n");
+  std::fflush(stdout);  // it ends by _exit, which flushes nothing
+  return true;
+}();
+
 class Factory final : public IClassFactory {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
@@ -97,6 +122,7 @@ class Factory final : public IClassFactory {
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     *out = nullptr;
+    if (ending) _exit(0);  // gone before it answers, as a server whose last client just left
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     auto* probe = new Probe;
     HRESULT status = probe->QueryInterface(iid, out);
@@ -132,6 +158,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   char folder[4096] = {};
   if (getcwd(folder, sizeof folder) == nullptr) folder[0] = '?';
   std::printf("probe server ready in %s\n", folder);
+  // And the arguments it was started with, each in brackets.
+  std::ifstream commandLine("/proc/self/cmdline", std::ios::binary);
+  std::string arguments;
+  std::getline(commandLine, arguments, '\0');  // the program
+  std::printf("probe server arguments:");
+  for (std::string argument; std::getline(commandLine, argument, '\0');) {
+    std::printf(" [%s]", argument.c_str());
+  }
+  std::printf("\n");
   std::fflush(stdout);
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);

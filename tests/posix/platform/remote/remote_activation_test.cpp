@@ -33,6 +33,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using velt::ComPtr;
+using Clock = std::chrono::steady_clock;
 
 bool processEnded(pid_t pid) {
   if (kill(pid, 0) != 0) return true;
@@ -158,7 +159,8 @@ TEST_F(RemoteActivationTest, StartsServerProcessCallsAndServerEndsByLifetimeRule
   // its own folder, not in the client's.
   std::ifstream log(m_server + ".console.log");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(log), {}),
-            "probe server ready in " + m_folder.path().string() + "\n");
+            "probe server ready in " + m_folder.path().string() +
+                "\nprobe server arguments: [-Embedding]\n");
   ASSERT_NE(fs::current_path(), m_folder.path());
 
   // The next activation starts a new server.
@@ -363,6 +365,76 @@ TEST_F(RemoteActivationTest, ServerThatCannotStartOrEndsUnregisteredFailsActivat
   registerServer(m_folder / "false-server");
   EXPECT_EQ(activate(probe.put()), CO_E_SERVER_EXEC_FAILURE);
   EXPECT_FALSE(probe);
+}
+
+// The registered command line is read as the Windows process start reads it.
+TEST_F(RemoteActivationTest, RegisteredCommandLinesWithBlanksStartTheirServer) {
+  const fs::path folder = m_folder.path() / "Program Files" / "Probe Server";
+  fs::create_directories(folder);
+  const std::string program = (folder / "probe server").string();
+  fs::copy_file(m_server, program);
+  fs::copy_file(m_folder / "libvelt_platform.so", folder / "libvelt_platform.so");
+  const struct Case {
+    std::string commandLine;
+    std::string arguments;
+  } cases[] = {
+      {program, "[-Embedding]"},  // unquoted: the shortest prefix that names a program
+      {program + " -Extra", "[-Extra] [-Embedding]"},
+      {'"' + program + '"', "[-Embedding]"},
+      {'"' + program + R"(" -Extra "two words" a\\\"b)",
+       R"([-Extra] [two words] [a\"b] [-Embedding])"},
+  };
+  for (const Case& c : cases) {
+    registerServer(c.commandLine);
+    fs::remove(program + ".console.log");
+    ComPtr<IRemoteProbe> probe;
+    ASSERT_EQ(activate(probe.put()), S_OK) << c.commandLine;
+    const pid_t server = serverOf(probe.get());
+    probe.reset();
+    ASSERT_TRUE(endsWithin(server, std::chrono::seconds(20))) << c.commandLine;
+    std::ifstream log(program + ".console.log");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(log), {}),
+              "probe server ready in " + folder.string() +
+                  "\nprobe server arguments: " + c.arguments + "\n")
+        << c.commandLine;
+  }
+}
+
+TEST_F(RemoteActivationTest, ServerThatCannotPublishItsClassSaysWhyAndActivationFails) {
+  // Something other than a socket stands where the endpoint belongs.
+  fs::create_directories(endpoint());
+  fs::permissions(fs::path(endpoint()).parent_path(), fs::perms::owner_all);
+  // Waiting out the start timeout would take far longer than the bound below: the client
+  // notices the server's end instead.
+  VeltSetLocalServerStartTimeout(600000);
+  const auto start = Clock::now();
+  ComPtr<IRemoteProbe> probe;
+  EXPECT_EQ(activate(probe.put()), CO_E_SERVER_EXEC_FAILURE);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(60));
+  VeltSetLocalServerStartTimeout(30000);
+  std::ifstream log(m_server + ".console.log");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(log), {}),
+            "COM: cannot publish the class object at " + endpoint() + ": rename: Is a directory\n");
+}
+
+TEST_F(RemoteActivationTest, ActivationReachingAServerThatEndsStartsAnotherOnce) {
+  const std::string marker = m_folder / "ended";
+  setenv("PROBE_ENDING", ("once:" + marker).c_str(), 1);
+  ComPtr<IRemoteProbe> probe;
+  EXPECT_EQ(activate(probe.put()), S_OK);
+  EXPECT_TRUE(fs::exists(marker)) << "the first server ended during the activation";
+  probe.reset();
+  for (pid_t pid : m_servers) EXPECT_TRUE(endsWithin(pid, std::chrono::seconds(20)));
+
+  // Once only: when the new server ends as well, the activation fails.
+  setenv("PROBE_ENDING", "always", 1);
+  fs::remove(m_server + ".console.log");
+  EXPECT_PRED1(isDisconnection, activate(probe.put()));
+  unsetenv("PROBE_ENDING");
+  std::ifstream log(m_server + ".console.log");
+  int started = 0;  // servers, each ending as it hands out its class object
+  for (std::string line; std::getline(log, line);) started += line == "probe server ending";
+  EXPECT_EQ(started, 2);
 }
 
 }  // namespace
