@@ -26,9 +26,10 @@ export PATH=$PATH:/usr/lib/jvm/java-17-openjdk-amd64/lib/server
 ours() {
   local pid
   for pid in $(pgrep -f "$bin/(veltwmid|VeltProxyProvider)" || true); do
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR" &&
-      echo "$pid"
+    # No pipe: under pipefail a reader that stops at the match would fail its writer.
+    grep -qxzF "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR" "/proc/$pid/environ" 2>/dev/null && echo "$pid"
   done
+  return 0  # a last process of another environment must not fail the caller under errexit
 }
 stop_all() {
   local pids
