@@ -16,20 +16,15 @@ velt::wmi::ServiceOptions Session::serviceOptions(const RepositorySetup& reposit
 }
 
 Session::Session(const std::vector<std::string>& mofFiles, ServerHost host,
-                 const RepositorySetup& repository) try
-    : m_host(std::move(host)), m_service(serviceOptions(repository)) {
+                 const RepositorySetup& repository)
+    : m_host(std::move(host)), m_repository(repository) {
   m_comInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-  std::vector<std::string> files = mofFiles;
-  // The sample works out of the box: compiled into a repository that lacks it.
-  if (!repository.sampleMof.empty() && !m_service.hasNamespace(utf16FromUtf8(kDefaultNamespace))) {
-    files.insert(files.begin(), repository.sampleMof);
-  }
-  for (const std::string& file : files) {
+  if (repository.sharedService.empty() || !mofFiles.empty()) {
     try {
-      m_service.loadMof(file);
-    } catch (const std::exception& fault) {
+      openRepository(mofFiles);
+    } catch (...) {
       if (m_comInitialized) CoUninitialize();
-      throw Failure(kExitSetup, fault.what());
+      throw;
     }
   }
   if (!repository.sharedService.empty()) {
@@ -40,18 +35,41 @@ Session::Session(const std::vector<std::string>& mofFiles, ServerHost host,
         m_host.entry, nullptr,
         m_host.executablePath.empty() ? nullptr : m_host.executablePath.c_str());
   }
-} catch (const Failure&) {
-  throw;
-} catch (const std::exception& fault) {
-  // The repository could not be opened.
-  throw Failure(kExitSetup, fault.what());
+}
+
+void Session::openRepository(const std::vector<std::string>& mofFiles) {
+  try {
+    m_service.emplace(serviceOptions(m_repository));
+  } catch (const std::exception& fault) {
+    m_service.reset();
+    // The repository could not be opened.
+    throw Failure(kExitSetup, fault.what());
+  }
+  std::vector<std::string> files = mofFiles;
+  // The sample works out of the box: compiled into a repository that lacks it.
+  if (!m_repository.sampleMof.empty() &&
+      !m_service->hasNamespace(utf16FromUtf8(kDefaultNamespace))) {
+    files.insert(files.begin(), m_repository.sampleMof);
+  }
+  for (const std::string& file : files) {
+    try {
+      m_service->loadMof(file);
+    } catch (const std::exception& fault) {
+      throw Failure(kExitSetup, fault.what());
+    }
+  }
+}
+
+velt::wmi::Service& Session::service() {
+  if (!m_service) openRepository({});
+  return *m_service;
 }
 
 Session::~Session() {
   m_namespaces.clear();
   m_localNamespaces.clear();
   m_shared.reset();
-  m_service.shutdown();
+  if (m_service) m_service->shutdown();
   if (m_host.entry) {
     int exitCode = 0;
     VeltWaitForLocalServerExit(30000, &exitCode);
@@ -64,14 +82,21 @@ IWbemServices* Session::nameSpace(const std::string& name) {
   if (!m_shared) return localNameSpace(name);
   auto found = m_namespaces.find(name);
   if (found != m_namespaces.end()) return found->second.get();
-  return m_namespaces.emplace(name, m_shared->connect(name)).first->second.get();
+  // A namespace the service lacks may be the sample's, which the repository gets when it is
+  // opened here; then the service is asked once more.
+  ComPtr<IWbemServices> ns = m_shared->connect(name, [this] {
+    if (m_service) return false;
+    openRepository({});
+    return true;
+  });
+  return m_namespaces.emplace(name, std::move(ns)).first->second.get();
 }
 
 IWbemServices* Session::localNameSpace(const std::string& name) {
   auto found = m_localNamespaces.find(name);
   if (found != m_localNamespaces.end()) return found->second.get();
   ComPtr<IWbemServices> ns;
-  HRESULT hr = m_service.openNamespace(utf16FromUtf8(name), ns.put());
+  HRESULT hr = service().openNamespace(utf16FromUtf8(name), ns.put());
   if (FAILED(hr)) {
     throw Failure(
         kExitSetup,

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,9 @@ struct RepositorySetup {
 class Session {
  public:
   // Opens the repository and compiles every MOF into it; throws Failure(kExitSetup) naming the
-  // file and the fault.
+  // file and the fault. With the shared service and no MOF of one's own, the repository is
+  // opened only when something needs it here: the service holds it already, and a warm command
+  // should not pay for opening it twice.
   Session(const std::vector<std::string>& mofFiles, ServerHost host,
           const RepositorySetup& repository = {});
   ~Session();  // releases the providers (and waits for an in-process server to end)
@@ -55,20 +58,21 @@ class Session {
   ComPtr<IWbemClassObject> classObject(IWbemServices* ns, const std::string& className);
 
   // The repository, for what the namespaces' services do not tell (the registrations), and
-  // for compiling into it.
-  velt::wmi::Service& service() { return m_service; }
-  const velt::wmi::Service& service() const { return m_service; }
+  // for compiling into it; opened (and given the sample when it lacks it) on first use.
+  velt::wmi::Service& service();
 
   // The failure message for a WMI status: its name and code, and where to look further.
   std::string failureText(const std::string& what, HRESULT status) const;
 
  private:
   static velt::wmi::ServiceOptions serviceOptions(const RepositorySetup& repository);
+  void openRepository(const std::vector<std::string>& mofFiles);
   std::string serverFolder() const;
   std::string serverLog() const;
 
   ServerHost m_host;
-  velt::wmi::Service m_service;
+  RepositorySetup m_repository;
+  std::optional<velt::wmi::Service> m_service;
   std::unique_ptr<SharedService> m_shared;
   std::map<std::string, ComPtr<IWbemServices>> m_namespaces;
   std::map<std::string, ComPtr<IWbemServices>> m_localNamespaces;

@@ -64,7 +64,8 @@ IWbemLocator* SharedService::locator() {
   return m_locator.get();
 }
 
-ComPtr<IWbemServices> SharedService::connect(const std::string& nameSpace) {
+ComPtr<IWbemServices> SharedService::connect(const std::string& nameSpace,
+                                             const std::function<bool()>& provide) {
   IWbemLocator* service = locator();
   ComPtr<IWbemContext> context;
   if (SUCCEEDED(velt::wmi::createContext(context.put()))) {
@@ -77,6 +78,10 @@ ComPtr<IWbemServices> SharedService::connect(const std::string& nameSpace) {
   ComPtr<IWbemServices> ns;
   HRESULT hr = service->ConnectServer(resource.get(), nullptr, nullptr, nullptr, 0, nullptr,
                                       context.get(), ns.put());
+  if (hr == WBEM_E_INVALID_NAMESPACE && provide && provide()) {
+    hr = service->ConnectServer(resource.get(), nullptr, nullptr, nullptr, 0, nullptr,
+                                context.get(), ns.put());
+  }
   if (hr == veltwmid::kOtherRepository) {
     throw Failure(kExitSetup,
                   "the running WMI service veltwmid holds another repository than " +

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,8 +18,11 @@ class SharedService {
   // the service must hold, so that a daemon of another user's data folder is not used.
   SharedService(std::string daemonExecutable, std::string repositoryPath);
 
-  // The namespace, from the service; throws Failure(kExitSetup) naming what went wrong.
-  ComPtr<IWbemServices> connect(const std::string& nameSpace);
+  // The namespace, from the service; throws Failure(kExitSetup) naming what went wrong. When
+  // the service has no such namespace, `provide` may add it to the repository: it answers
+  // whether it changed anything, and then the service is asked once more.
+  ComPtr<IWbemServices> connect(const std::string& nameSpace,
+                                const std::function<bool()>& provide = {});
   // Whether the connection to the service was lost (the daemon ended or was killed).
   bool lost() const { return m_lost->load(); }
 

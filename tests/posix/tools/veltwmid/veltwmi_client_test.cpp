@@ -1,6 +1,6 @@
 // veltwmi as a client of the daemon: it registers the daemon beside it when none is, two
-// veltwmi processes meet in it, a watch ends when the daemon dies, and a daemon that holds
-// another repository is not used.
+// veltwmi processes meet in it, a watch ends when the daemon dies, a daemon that holds
+// another repository is not used, and the sample is compiled only for the namespace it makes.
 #include "daemon_fixture.h"
 #include "registration.h"
 
@@ -97,6 +97,26 @@ TEST_F(VeltwmiClientTest, ADaemonHoldingAnotherRepositoryIsNotUsed) {
   EXPECT_EQ(code, 3);
   EXPECT_NE(text.find("holds another repository than " + m_folder / "elsewhere"), std::string::npos)
       << text;
+}
+
+TEST_F(VeltwmiClientTest, TheSampleReachesTheServiceForTheFirstCommandThatAsksForItsNamespace) {
+  // The daemon starts on a repository without the sample; the client adds it when the daemon
+  // answers that the namespace is missing, and asks again.
+  auto [text, code] = run({"enum", "Placeholder", "-n", "root\\norvex\\sample"});
+  EXPECT_EQ(text.find("WBEM_E_INVALID_NAMESPACE"), std::string::npos) << text;
+  EXPECT_EQ(text.find("WBEM_E_INVALID_CLASS"), std::string::npos) << text;
+  EXPECT_EQ(code, 0) << text;
+}
+
+TEST_F(VeltwmiClientTest, ACommandOnANamespaceTheServiceHoldsLeavesTheRepositoryToTheService) {
+  // A sample that cannot compile concerns only its own namespace: a client of the daemon
+  // whose namespace is there does not open the repository to look for the sample.
+  std::ofstream(m_folder / "norvex_sample.mof", std::ios::trunc) << "class {\n";
+  auto got = run({"get", "Gadget.Name=\"g1\""});
+  EXPECT_EQ(got.second, 0) << got.first;
+  auto sample = run({"enum", "Placeholder", "-n", "root\\norvex\\sample"});
+  EXPECT_EQ(sample.second, 3) << sample.first;
+  EXPECT_NE(sample.first.find("norvex_sample.mof"), std::string::npos) << sample.first;
 }
 
 TEST_F(VeltwmiClientTest, WithNoDaemonRegisteredNorBesideItSaysWhatToInstall) {
