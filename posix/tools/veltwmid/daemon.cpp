@@ -9,12 +9,14 @@
 #include <chrono>
 #include <cstdio>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "lifetime.h"
 #include "locator.h"
 #include "wmi/service.h"
 #include "wmi/service_locator.h"
+#include "wmi_model/objects.h"
 
 namespace veltwmid {
 namespace {
@@ -52,6 +54,7 @@ int runDaemon(const DaemonConfig& config, bool foreground) {
     log("cannot join COM");
     return kExitFailed;
   }
+  const long liveAtStart = velt::wmi::liveObjectCount();
   velt::wmi::ServiceOptions options;
   // 0 in the configuration releases a provider as soon as its last request ended.
   options.providerIdleMs = config.providerIdleSeconds > 0 ? config.providerIdleSeconds * 1000 : 1;
@@ -68,6 +71,7 @@ int runDaemon(const DaemonConfig& config, bool foreground) {
   }
   velt::wmi::Service& service = *opened;
   for (const std::string& file : config.mofFiles) {
+    log("compiling " + file);
     try {
       service.loadMof(file);
     } catch (const std::exception& fault) {
@@ -111,6 +115,12 @@ int runDaemon(const DaemonConfig& config, bool foreground) {
   if (cookie != 0) CoRevokeClassObject(cookie);
   log(g_stop ? "stopping on request" : "idle: ending");
   service.shutdown();
+  factory = {};
+  opened.reset();
+  // With the service gone, an object still live is held by a client still connected (a stop on
+  // request) or was leaked by a request, a client or a provider: a daemon that runs for weeks
+  // would pile those up, so the count is the leak check of every test that ends one.
+  log("objects left: " + std::to_string(velt::wmi::liveObjectCount() - liveAtStart));
   return kExitOk;
 }
 

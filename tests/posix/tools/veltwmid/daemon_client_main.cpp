@@ -6,6 +6,13 @@
 //                   "event NAME" for each; "lost 0x..." and exit code 1 when the daemon goes;
 //                   at the end of its input it cancels and says "cancelled 0x..."
 //   hold            connects, says "ready", and after a line on its input gets g1
+//   mixed N         N rounds of every kind of request, each checked; exit code 0 when all were
+//                   right
+//   keep NAME       subscribes to the gadgets' events, gets gadget NAME and keeps that copy,
+//                   saying "copy SIZE events [SIZE...]" (the sizes of the copy and of every
+//                   event kept so far) after each line of its input:
+//                     show | set N (on the copy alone) | wait N (until N events came) |
+//                     enum (saying first "listed SIZE", NAME's size in an enumeration)
 // A failed call prints "status 0x..." and exits with 1.
 #include <poll.h>
 #include <unistd.h>
@@ -18,6 +25,7 @@
 #include <string>
 #include <thread>
 
+#include "mixed_requests.h"
 #include "wmi/service_locator.h"
 #include "wmi_model/com_object.h"
 #include "wmi_model/recording_sink.h"
@@ -118,6 +126,57 @@ int watch(IWbemServices* ns, const std::string& eventQuery) {
   return SUCCEEDED(cancelled) ? 0 : 1;
 }
 
+LONG sizeOf(IWbemClassObject* object) {
+  velt::OwnedVariant value;
+  object->Get(u"Size", 0, value.get(), nullptr, nullptr);
+  return value.value().vt == VT_I4 ? value.value().lVal : -1;
+}
+
+int keep(IWbemServices* ns, const std::string& name) {
+  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
+                         query = velt::bstrFromUtf16(u"select * from GadgetChanged"),
+                         className = velt::bstrFromUtf16(u"Gadget"),
+                         path = velt::bstrFromUtf16(u"Gadget.Name=\"" + velt::utf16FromUtf8(name) +
+                                                    u"\"");
+  ComPtr<RecordingSink> events(RecordingSink::create()), got;
+  HRESULT hr = ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, events.get());
+  if (SUCCEEDED(hr)) {
+    hr = run([&](IWbemObjectSink* s) { return ns->GetObjectAsync(path.get(), 0, nullptr, s); },
+             &got);
+  }
+  if (FAILED(hr)) return failed(hr);
+  if (got->objects().size() != 1) return failed(WBEM_E_NOT_FOUND);
+  IWbemClassObject* copy = got->objects()[0];
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    if (line.rfind("set ", 0) == 0) {
+      velt::wmi::test::putInt(copy, u"Size", std::stoi(line.substr(4)));
+    } else if (line.rfind("wait ", 0) == 0) {
+      events->waitForObjects(std::stoul(line.substr(5)), kWait);
+    } else if (line == "enum") {
+      ComPtr<RecordingSink> all;
+      hr = run(
+          [&](IWbemObjectSink* s) {
+            return ns->CreateInstanceEnumAsync(className.get(), 0, nullptr, s);
+          },
+          &all);
+      if (FAILED(hr)) return failed(hr);
+      for (IWbemClassObject* object : all->objects()) {
+        if (velt::wmi::test::getText(object, u"Name") == velt::utf16FromUtf8(name)) {
+          std::printf("listed %d\n", static_cast<int>(sizeOf(object)));
+        }
+      }
+    }
+    std::printf("copy %d events [", static_cast<int>(sizeOf(copy)));
+    for (IWbemClassObject* event : events->objects()) {
+      std::printf(" %d", static_cast<int>(sizeOf(event)));
+    }
+    std::printf(" ]\n");
+    std::fflush(stdout);
+  }
+  return ns->CancelAsyncCall(events.get()) == WBEM_S_NO_ERROR ? 0 : 1;
+}
+
 int serve(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
   ComPtr<IWbemServices> ns;
@@ -135,6 +194,11 @@ int serve(int argc, char** argv) {
     return 0;
   }
   if (mode == "watch") return watch(ns.get(), argc > 2 ? argv[2] : "select * from GadgetChanged");
+  if (mode == "mixed" && argc == 3) {
+    const std::u16string me = u"c" + velt::utf16FromUtf8(std::to_string(getpid()));
+    return velt::wmi::test::mixedRequests(ns.get(), me, std::stoi(argv[2])) == 0 ? 0 : 1;
+  }
+  if (mode == "keep" && argc == 3) return keep(ns.get(), argv[2]);
   if (mode == "hold") {
     std::printf("ready\n");
     std::fflush(stdout);

@@ -2,7 +2,7 @@
 // one server and of clients that vanish.
 //   watch: subscribes to the gadgets' events, says "watching" once one arrived, then waits on
 //          its standard input.
-//   mixed N: N rounds of get, write, enumerate, call and a short subscription, each checked;
+//   mixed N: N rounds of write, get, enumerate, query, call and a short subscription, each checked;
 //          exit code 0 when every outcome was right.
 //   enumerate N hold|flow: enumerates N made-up gadgets, says "enumerating" once the first
 //          arrived, then waits on its standard input; its sink either holds the first gadget's
@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "gadget_provider.h"
+#include "mixed_requests.h"
 #include "wmi_model/com_object.h"
 #include "wmi_model/objects.h"
 #include "wmi_model/recording_sink.h"
@@ -30,21 +31,12 @@ using velt::ComPtr;
 using velt::wmi::RecordingSink;
 constexpr auto kWait = std::chrono::seconds(30);
 
-int failures = 0;
-void check(bool right, const char* what) {
-  if (right) return;
-  std::fprintf(stderr, "wrong: %s\n", what);
-  ++failures;
-}
-
 template <class Call>
-HRESULT run(Call call, ComPtr<RecordingSink>* keep = nullptr) {
+HRESULT run(Call call) {
   ComPtr<RecordingSink> sink(RecordingSink::create());
   HRESULT started = call(sink.get());
   if (FAILED(started)) return started;
-  HRESULT status = sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
-  if (keep) *keep = sink;
-  return status;
+  return sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
 }
 
 ComPtr<IWbemClassObject> gadget(IWbemServices* ns, const std::u16string& name, LONG size) {
@@ -56,60 +48,6 @@ ComPtr<IWbemClassObject> gadget(IWbemServices* ns, const std::u16string& name, L
     velt::wmi::test::putInt(instance.get(), u"Size", size);
   }
   return instance;
-}
-
-LONG number(IWbemClassObject* object, const char16_t* name) {
-  velt::OwnedVariant value;
-  object->Get(name, 0, value.get(), nullptr, nullptr);
-  return value.value().vt == VT_I4 ? value.value().lVal : -1;
-}
-
-void mixed(IWbemServices* ns, int rounds) {
-  const std::u16string me = u"c" + velt::utf16FromUtf8(std::to_string(getpid()));
-  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                         query = velt::bstrFromUtf16(u"select * from GadgetChanged"),
-                         className = velt::bstrFromUtf16(u"Gadget"),
-                         grow = velt::bstrFromUtf16(u"Grow");
-  for (int round = 0; round < rounds; ++round) {
-    ComPtr<RecordingSink> events(RecordingSink::create());
-    check(ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, events.get()) ==
-              WBEM_S_NO_ERROR,
-          "subscribe");
-    ComPtr<IWbemClassObject> mine = gadget(ns, me, round);
-    check(run([&](IWbemObjectSink* s) {
-            return ns->PutInstanceAsync(mine.get(), 0, nullptr, s);
-          }) == WBEM_S_NO_ERROR,
-          "put");
-    const velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"" + me + u"\"");
-    ComPtr<RecordingSink> got;
-    check(run([&](IWbemObjectSink* s) { return ns->GetObjectAsync(path.get(), 0, nullptr, s); },
-              &got) == WBEM_S_NO_ERROR,
-          "get");
-    check(got && got->objects().size() == 1 && number(got->objects()[0], u"Size") == round,
-          "the value written comes back");
-    check(run(
-              [&](IWbemObjectSink* s) {
-                return ns->CreateInstanceEnumAsync(className.get(), 0, nullptr, s);
-              },
-              &got) == WBEM_S_NO_ERROR,
-          "enumerate");
-    check(got && got->objects().size() >= 4, "every gadget listed");
-    ComPtr<IWbemClassObject> cls(velt::wmi::test::classOf(ns, u"Gadget"));
-    ComPtr<IWbemClassObject> inDefinition, in;
-    cls->GetMethod(u"Grow", 0, inDefinition.put(), nullptr);
-    inDefinition->SpawnInstance(0, in.put());
-    velt::wmi::test::putInt(in.get(), u"By", round);
-    check(run(
-              [&](IWbemObjectSink* s) {
-                return ns->ExecMethodAsync(path.get(), grow.get(), 0, nullptr, in.get(), s);
-              },
-              &got) == WBEM_S_NO_ERROR,
-          "call");
-    check(got && got->objects().size() == 1 && number(got->objects()[0], u"NewSize") == 10 + round,
-          "the method's answer");
-    check(events->waitForObjects(1, kWait), "an event for the write");
-    check(ns->CancelAsyncCall(events.get()) == WBEM_S_NO_ERROR, "cancel");
-  }
 }
 
 // Counts what arrives and keeps nothing; with `hold`, never returns from the first call.
@@ -181,8 +119,10 @@ int main(int argc, char** argv) {
     } else if (mode == "enumerate" && argc > 3) {
       return enumerate(ns.get(), std::stol(argv[2]), std::string(argv[3]) == "hold");
     } else if (mode == "mixed") {
-      mixed(ns.get(), argc > 2 ? std::stoi(argv[2]) : 5);
-      code = failures == 0 ? 0 : 1;
+      const std::u16string me = u"c" + velt::utf16FromUtf8(std::to_string(getpid()));
+      code = velt::wmi::test::mixedRequests(ns.get(), me, argc > 2 ? std::stoi(argv[2]) : 5) == 0
+                 ? 0
+                 : 1;
     } else {
       code = 2;
     }
