@@ -1,6 +1,7 @@
 // IWbemObjectSink and IWbemProviderInitSink across processes: what a provider answers with.
 #include <wbemprov.h>
 
+#include <mutex>
 #include <vector>
 
 #include "arguments.h"
@@ -72,7 +73,7 @@ class ObjectSinkStub final : public rpc::ObjectSink::Server, public remoting::Un
     call.bytes = params.totalSize().wordCount * sizeof(capnp::word);
     for (auto in : params.getObjects()) {
       ComPtr<IWbemClassObject> object;
-      HRESULT status = readObject(in, object);
+      HRESULT status = readObject(in, object, &m_layouts);
       if (FAILED(status)) return sinkFailure(status);
       call.objects.push_back(std::move(object));
     }
@@ -95,6 +96,7 @@ class ObjectSinkStub final : public rpc::ObjectSink::Server, public remoting::Un
 
  private:
   std::shared_ptr<SinkInbox> m_inbox;
+  ReceivedLayouts m_layouts;  // loop thread: what this stream's indications carried
 };
 
 // Encodes on the provider's thread and queues; the pump streams. A call answers at once, or
@@ -152,12 +154,20 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
     call.message = kj::heap<capnp::MallocMessageBuilder>();
     auto list =
         call.message->initRoot<rpc::ObjectSink::IndicateParams>().initObjects(unsigned(count));
-    for (LONG i = 0; i < count; ++i) {
-      HRESULT status = writeObject(objects[i], list[unsigned(i)]);
-      if (FAILED(status)) return status;
+    // Numbered and queued as one step, so a layout's definition is streamed before its number.
+    std::lock_guard numbering(m_numbering);
+    const std::size_t known = m_layouts.count();
+    HRESULT status = S_OK;
+    for (LONG i = 0; i < count && SUCCEEDED(status); ++i) {
+      status = writeObject(objects[i], list[unsigned(i)], &m_layouts);
     }
-    call.bytes = call.message->sizeInWords() * sizeof(capnp::word);
-    return m_outbox->queue(kj::mv(call));
+    if (SUCCEEDED(status)) {
+      call.bytes = call.message->sizeInWords() * sizeof(capnp::word);
+      status = m_outbox->queue(kj::mv(call));
+    }
+    // What never went out defined nothing on the other side.
+    if (FAILED(status)) m_layouts.forgetAfter(known);
+    return status;
   }
 
   HRESULT STDMETHODCALLTYPE SetStatus(LONG flags, HRESULT result, BSTR param,
@@ -193,6 +203,8 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
  private:
   std::shared_ptr<SinkOutbox> m_outbox;
   rpc::SinkControl::Client m_control;  // loop thread only
+  std::mutex m_numbering;
+  SentLayouts m_layouts;  // guarded by m_numbering
 };
 
 class InitSinkStub final : public rpc::ProviderInitSink::Server, public remoting::UnknownStub {
