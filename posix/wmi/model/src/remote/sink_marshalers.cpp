@@ -150,10 +150,9 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
   HRESULT STDMETHODCALLTYPE Indicate(LONG count, IWbemClassObject** objects) override {
     if (count < 0 || (count > 0 && objects == nullptr)) return WBEM_E_INVALID_PARAMETER;
     if (remoting::onLoopThread()) return RPC_E_CANTCALLOUT_ININPUTSYNCCALL;
-    OutgoingCall call;
-    call.message = kj::heap<capnp::MallocMessageBuilder>();
+    CallEncoder encoder;
     auto list =
-        call.message->initRoot<rpc::ObjectSink::IndicateParams>().initObjects(unsigned(count));
+        encoder.builder().initRoot<rpc::ObjectSink::IndicateParams>().initObjects(unsigned(count));
     // Numbered and queued as one step, so a layout's definition is streamed before its number.
     std::lock_guard numbering(m_numbering);
     const std::size_t known = m_layouts.count();
@@ -161,10 +160,7 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
     for (LONG i = 0; i < count && SUCCEEDED(status); ++i) {
       status = writeObject(objects[i], list[unsigned(i)], &m_layouts);
     }
-    if (SUCCEEDED(status)) {
-      call.bytes = call.message->sizeInWords() * sizeof(capnp::word);
-      status = m_outbox->queue(kj::mv(call));
-    }
+    if (SUCCEEDED(status)) status = m_outbox->queue(encoder.finish(true));
     // What never went out defined nothing on the other side.
     if (FAILED(status)) m_layouts.forgetAfter(known);
     return status;
@@ -173,10 +169,8 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
   HRESULT STDMETHODCALLTYPE SetStatus(LONG flags, HRESULT result, BSTR param,
                                       IWbemClassObject* object) override {
     if (remoting::onLoopThread()) return RPC_E_CANTCALLOUT_ININPUTSYNCCALL;
-    OutgoingCall call;
-    call.indication = false;
-    call.message = kj::heap<capnp::MallocMessageBuilder>();
-    auto out = call.message->initRoot<rpc::ObjectSink::SetStatusParams>();
+    CallEncoder encoder;
+    auto out = encoder.builder().initRoot<rpc::ObjectSink::SetStatusParams>();
     out.setFlags(flags);
     out.setResult(result);
     if (param != nullptr) out.setParam(textBytes(param));
@@ -184,10 +178,10 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
       HRESULT status = writeObject(object, out.initObject());
       if (FAILED(status)) return status;
     }
-    call.bytes = call.message->sizeInWords() * sizeof(capnp::word);
+    OutgoingCall call = encoder.finish(false);
     HRESULT queued = m_outbox->queue(kj::mv(call));
     if (SUCCEEDED(queued) || !m_outbox->failedBySink()) return queued;
-    auto status = call.message->getRoot<rpc::ObjectSink::SetStatusParams>().asReader();
+    auto status = call.message->getRoot<rpc::ObjectSink::SetStatusParams>();
     // The sink broke the stream with a failure, but a final status still reaches it, as it
     // did when every call was answered: after what was streamed, with the sink's own answer.
     return runOnLoop([this, status]() -> kj::Promise<HRESULT> {
