@@ -347,7 +347,8 @@ TEST_F(ObjectCopyTest, AStreamCarriesEachLayoutOnceAndItsObjectsStayCopiesOfThei
   EXPECT_FALSE(objects[2].hasLayout() || objects[3].hasLayout()) << "a layout goes once";
   EXPECT_EQ(objects[2].getLayoutId(), objects[0].getLayoutId());
   EXPECT_EQ(objects[3].getLayoutId(), objects[1].getLayoutId());
-  EXPECT_LT(objects[2].totalSize().wordCount * 3, objects[0].totalSize().wordCount) << "values only";
+  EXPECT_LT(objects[2].totalSize().wordCount * 3, objects[0].totalSize().wordCount)
+      << "values only";
 
   remote::ReceivedLayouts received;
   std::vector<ComPtr<IWbemClassObject>> got(4);

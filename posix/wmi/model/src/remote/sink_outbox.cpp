@@ -64,8 +64,9 @@ CallEncoder::CallEncoder() {
   }
   if (!scratch.words) scratch.words.reset(new capnp::word[kScratchWords]());
   scratch.busy = m_scratch = true;
-  m_builder = kj::heap<capnp::MallocMessageBuilder>(
-      kj::arrayPtr(scratch.words.get(), kScratchWords), capnp::AllocationStrategy::GROW_HEURISTICALLY);
+  m_builder =
+      kj::heap<capnp::MallocMessageBuilder>(kj::arrayPtr(scratch.words.get(), kScratchWords),
+                                            capnp::AllocationStrategy::GROW_HEURISTICALLY);
 }
 
 CallEncoder::~CallEncoder() {
