@@ -18,6 +18,13 @@ using detail::Qualifiers;
 using detail::Variant;
 using velt::ComPtr;
 
+// Straight from the message's bytes: one copy, not one into a string and another into the BSTR.
+// A stray odd byte is dropped, as textFrom drops it.
+BSTR bstrFrom(capnp::Data::Reader data) {
+  const size_t bytes = data.size() - data.size() % sizeof(OLECHAR);
+  return SysAllocStringByteLen(reinterpret_cast<LPCSTR>(data.begin()), UINT(bytes));
+}
+
 // An object nests in itself only through values and method signatures; a depth this large is
 // a malformed message, not a class.
 constexpr int kMaxDepth = 64;
@@ -455,8 +462,7 @@ HRESULT readScalar(rpc::Value::Reader in, VARTYPE vt, VARIANT& v, int depth) {
         v.bstrVal = nullptr;
         break;
       }
-      std::u16string text = textFrom(in.getText());
-      v.bstrVal = SysAllocStringLen(text.data(), UINT(text.size()));
+      v.bstrVal = bstrFrom(in.getText());
       if (v.bstrVal == nullptr) return WBEM_E_OUT_OF_MEMORY;
       break;
     }
@@ -586,9 +592,7 @@ std::u16string textFrom(capnp::Data::Reader data) {
 }
 
 ReceivedText::ReceivedText(bool present, capnp::Data::Reader data) {
-  if (!present) return;
-  std::u16string text = textFrom(data);
-  m_text = SysAllocStringLen(text.data(), UINT(text.size()));
+  if (present) m_text = bstrFrom(data);
 }
 
 ReceivedText& ReceivedText::operator=(ReceivedText&& other) noexcept {
