@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "remote/object_codec.h"
+#include "wmi_model/class_object.h"
 #include "wmi_model/objects.h"
 #include "wmi_test_support.h"
 
@@ -169,10 +170,13 @@ class ObjectCopyTest : public ::testing::Test {
   ComPtr<IWbemClassObject> classNamed(const char16_t* name) {
     return ComPtr<IWbemClassObject>(classOf(m_ns.get(), name));
   }
-  // A Kinds instance with every property set, arrays and the empty string included.
-  ComPtr<IWbemClassObject> fullKinds() {
+  // A Kinds instance with every property set, arrays and the empty string included, spawned
+  // from `kinds` when given.
+  ComPtr<IWbemClassObject> fullKinds(IWbemClassObject* kinds = nullptr) {
     ComPtr<IWbemClassObject> instance;
-    EXPECT_EQ(classNamed(u"Kinds")->SpawnInstance(0, instance.put()), WBEM_S_NO_ERROR);
+    ComPtr<IWbemClassObject> definition = kinds ? ComPtr<IWbemClassObject>() : classNamed(u"Kinds");
+    if (kinds == nullptr) kinds = definition.get();
+    EXPECT_EQ(kinds->SpawnInstance(0, instance.put()), WBEM_S_NO_ERROR);
     const std::pair<const char16_t*, const char16_t*> texts[] = {
         {u"Name", u"k\u00e9"},
         {u"S8", u"-5"},
@@ -315,6 +319,88 @@ TEST_F(ObjectCopyTest, EmbeddedObjectsAndContextsCrossByValue) {
   EXPECT_EQ(nothing.vt(), VT_NULL);
 }
 
+// What one sink's stream carries: objects written in order with the stream's layouts.
+struct Streamed {
+  Streamed() : objects(message.initRoot<rpc::ObjectSink::IndicateParams>().initObjects(8)) {}
+  capnp::MallocMessageBuilder message;
+  capnp::List<rpc::WbemObject>::Builder objects;
+};
+
+std::shared_ptr<const detail::ClassLayout> layoutOf(IWbemClassObject* object) {
+  auto state = detail::stateOf(object);
+  return state ? state->layout : nullptr;
+}
+
+TEST_F(ObjectCopyTest, AStreamCarriesEachLayoutOnceAndItsObjectsStayCopiesOfTheirOwn) {
+  ComPtr<IWbemClassObject> kinds = classNamed(u"Kinds");
+  ComPtr<IWbemClassObject> first = fullKinds(kinds.get()), second = fullKinds(kinds.get());
+  ASSERT_EQ(putText(second.get(), u"Name", u"second"), WBEM_S_NO_ERROR);
+  ComPtr<IWbemClassObject> derived = classNamed(u"Derived");
+  remote::SentLayouts sent;
+  Streamed stream;
+  IWbemClassObject* order[] = {first.get(), derived.get(), second.get(), derived.get()};
+  for (unsigned i = 0; i < 4; ++i) {
+    ASSERT_EQ(remote::writeObject(order[i], stream.objects[i], &sent), S_OK);
+  }
+  auto objects = stream.objects.asReader();
+  EXPECT_TRUE(objects[0].hasLayout() && objects[1].hasLayout());
+  EXPECT_FALSE(objects[2].hasLayout() || objects[3].hasLayout()) << "a layout goes once";
+  EXPECT_EQ(objects[2].getLayoutId(), objects[0].getLayoutId());
+  EXPECT_EQ(objects[3].getLayoutId(), objects[1].getLayoutId());
+  EXPECT_LT(objects[2].totalSize().wordCount * 3, objects[0].totalSize().wordCount)
+      << "values only";
+
+  remote::ReceivedLayouts received;
+  std::vector<ComPtr<IWbemClassObject>> got(4);
+  for (unsigned i = 0; i < 4; ++i) {
+    ASSERT_EQ(remote::readObject(objects[i], got[i], &received), S_OK);
+    expectSameObject(order[i], got[i].get());
+  }
+  EXPECT_EQ(getText(got[2].get(), u"__RELPATH"), getText(second.get(), u"__RELPATH"));
+  // One layout read once, shared as instances spawned from one class share it ...
+  EXPECT_EQ(layoutOf(got[0].get()), layoutOf(got[2].get()));
+  EXPECT_EQ(layoutOf(got[1].get()), layoutOf(got[3].get()));
+  // ... yet each object is its own: writing one changes neither the other nor the sender's.
+  ASSERT_EQ(putText(got[0].get(), u"Name", u"changed"), WBEM_S_NO_ERROR);
+  EXPECT_EQ(getText(got[2].get(), u"Name"), u"second");
+  EXPECT_EQ(getText(first.get(), u"Name"), u"k\u00e9");
+  Variant added = Variant::text(u"x");
+  ASSERT_EQ(got[1]->Put(u"Added", 0, added.get(), CIM_STRING), WBEM_S_NO_ERROR);
+  Variant none;
+  EXPECT_EQ(got[3]->Get(u"Added", 0, none.get(), nullptr, nullptr), WBEM_E_NOT_FOUND);
+  EXPECT_EQ(derived->Get(u"Added", 0, none.get(), nullptr, nullptr), WBEM_E_NOT_FOUND);
+
+  // A call that never went out defined nothing: its layouts go again with the next one.
+  remote::SentLayouts again;
+  Streamed lost, next;
+  ASSERT_EQ(remote::writeObject(first.get(), lost.objects[0], &again), S_OK);
+  again.forgetAfter(0);
+  ASSERT_EQ(remote::writeObject(first.get(), next.objects[0], &again), S_OK);
+  EXPECT_TRUE(next.objects[0].hasLayout());
+  EXPECT_EQ(next.objects[0].getLayoutId(), 1u);
+}
+
+TEST_F(ObjectCopyTest, AStreamOfEverNewLayoutsHoldsABoundedTable) {
+  ComPtr<IWbemClassObject> kinds = classNamed(u"Kinds");
+  remote::SentLayouts sent;
+  remote::ReceivedLayouts received;
+  for (std::size_t i = 0; i <= remote::kMaxStreamLayouts; ++i) {
+    ComPtr<IWbemClassObject> clone;  // a clone shares the layout; a new property makes a new one
+    ASSERT_EQ(kinds->Clone(clone.put()), WBEM_S_NO_ERROR);
+    Variant v = Variant::text(u"x");
+    ASSERT_EQ(clone->Put(u"Extra", 0, v.get(), CIM_STRING), WBEM_S_NO_ERROR);
+    Streamed stream;
+    ASSERT_EQ(remote::writeObject(clone.get(), stream.objects[0], &sent), S_OK);
+    ComPtr<IWbemClassObject> copy;
+    ASSERT_EQ(remote::readObject(stream.objects[0].asReader(), copy, &received), S_OK);
+    expectSameObject(clone.get(), copy.get());
+    const uint32_t expected = i < remote::kMaxStreamLayouts ? uint32_t(i + 1) : 0;
+    EXPECT_EQ(stream.objects[0].getLayoutId(), expected) << "beyond the bound, layouts go whole";
+  }
+  EXPECT_EQ(sent.count(), remote::kMaxStreamLayouts);
+  EXPECT_FALSE(received.define(uint32_t(remote::kMaxStreamLayouts + 1), layoutOf(kinds.get())));
+}
+
 TEST_F(ObjectCopyTest, MalformedObjectsAreRefusedNotTrusted) {
   const long before = liveObjectCount();
   {
@@ -336,6 +422,29 @@ TEST_F(ObjectCopyTest, MalformedObjectsAreRefusedNotTrusted) {
     Variant out;
     EXPECT_EQ(remote::readValue(value.asReader(), out), WBEM_E_TYPE_MISMATCH);
     EXPECT_EQ(out.vt(), VT_EMPTY);
+  }
+  {
+    // Layout numbers: one the stream never defined, one outside any stream, a definition out
+    // of sequence, and values that do not fit the numbered layout.
+    remote::SentLayouts sent;
+    Streamed stream;
+    ComPtr<IWbemClassObject> kinds = fullKinds();
+    ASSERT_EQ(remote::writeObject(kinds.get(), stream.objects[0], &sent), S_OK);
+    ASSERT_EQ(remote::writeObject(kinds.get(), stream.objects[1], &sent), S_OK);
+    auto defining = stream.objects[0].asReader(), numbered = stream.objects[1].asReader();
+    ComPtr<IWbemClassObject> copy;
+    remote::ReceivedLayouts fresh;
+    EXPECT_EQ(remote::readObject(numbered, copy, &fresh), WBEM_E_INVALID_OBJECT) << "unknown";
+    EXPECT_EQ(remote::readObject(numbered, copy), WBEM_E_INVALID_OBJECT) << "no stream";
+    EXPECT_EQ(remote::readObject(defining, copy), WBEM_E_INVALID_OBJECT) << "no stream";
+    stream.objects[0].setLayoutId(5);
+    EXPECT_EQ(remote::readObject(defining, copy, &fresh), WBEM_E_INVALID_OBJECT) << "sequence";
+    stream.objects[0].setLayoutId(1);
+    ASSERT_EQ(remote::readObject(defining, copy, &fresh), S_OK);
+    stream.objects[1].initValues(3);
+    EXPECT_EQ(remote::readObject(numbered, copy, &fresh), WBEM_E_INVALID_OBJECT) << "values";
+    stream.objects[1].setLayoutId(1000000);
+    EXPECT_EQ(remote::readObject(numbered, copy, &fresh), WBEM_E_INVALID_OBJECT) << "range";
   }
   EXPECT_EQ(liveObjectCount(), before) << "nothing half-made is left behind";
 }

@@ -54,10 +54,14 @@ struct Layout {
   nameSpace @6 :Data;
 }
 
+# Within one sink's stream of indications, each class layout goes once: the first object of a
+# layout carries it with the next number of the stream (1, 2, ...), later ones only the number.
+# Anywhere else the number is 0 and every object carries its layout.
 struct WbemObject {
-  layout @0 :Layout;
+  layout @0 :Layout;     # unset when `layoutId` names a layout the stream already carried
   genus @1 :Int32;
   values @2 :List(Value);
+  layoutId @3 :UInt32;
 }
 
 struct ContextValue {

@@ -18,12 +18,21 @@ using detail::Qualifiers;
 using detail::Variant;
 using velt::ComPtr;
 
+// Straight from the message's bytes: one copy, not one into a string and another into the BSTR.
+// A stray odd byte is dropped, as textFrom drops it.
+BSTR bstrFrom(capnp::Data::Reader data) {
+  const size_t bytes = data.size() - data.size() % sizeof(OLECHAR);
+  return SysAllocStringByteLen(reinterpret_cast<LPCSTR>(data.begin()), UINT(bytes));
+}
+
 // An object nests in itself only through values and method signatures; a depth this large is
 // a malformed message, not a class.
 constexpr int kMaxDepth = 64;
 
-HRESULT writeObjectAt(IWbemClassObject* object, rpc::WbemObject::Builder out, int depth);
-HRESULT readObjectAt(rpc::WbemObject::Reader in, ComPtr<IWbemClassObject>& out, int depth);
+HRESULT writeObjectAt(IWbemClassObject* object, rpc::WbemObject::Builder out, int depth,
+                      SentLayouts* layouts);
+HRESULT readObjectAt(rpc::WbemObject::Reader in, ComPtr<IWbemClassObject>& out, int depth,
+                     ReceivedLayouts* layouts);
 HRESULT writeValueAt(const VARIANT& value, rpc::Value::Builder out, int depth);
 HRESULT readValueAt(rpc::Value::Reader in, Variant& out, int depth);
 HRESULT readLayout(rpc::Layout::Reader in, std::shared_ptr<const ClassLayout>& out, int depth);
@@ -131,9 +140,14 @@ HRESULT readLayout(rpc::Layout::Reader in, std::shared_ptr<const ClassLayout>& o
   return S_OK;
 }
 
-HRESULT writeState(const ObjectState& state, rpc::WbemObject::Builder out, int depth) {
+HRESULT writeState(const ObjectState& state, rpc::WbemObject::Builder out, int depth,
+                   SentLayouts* layouts) {
   out.setGenus(state.genus);
-  HRESULT hr = writeLayout(*state.layout, out.initLayout(), depth);
+  const SentLayouts::Numbered numbered =
+      layouts != nullptr ? layouts->number(state.layout) : SentLayouts::Numbered{};
+  out.setLayoutId(numbered.id);
+  HRESULT hr = S_OK;
+  if (numbered.id == 0 || numbered.first) hr = writeLayout(*state.layout, out.initLayout(), depth);
   if (FAILED(hr)) return hr;
   auto values = out.initValues(unsigned(state.values.size()));
   for (unsigned i = 0; i < state.values.size(); ++i) {
@@ -143,20 +157,43 @@ HRESULT writeState(const ObjectState& state, rpc::WbemObject::Builder out, int d
   return S_OK;
 }
 
-HRESULT writeObjectAt(IWbemClassObject* object, rpc::WbemObject::Builder out, int depth) {
+HRESULT writeObjectAt(IWbemClassObject* object, rpc::WbemObject::Builder out, int depth,
+                      SentLayouts* layouts) {
   if (object == nullptr || depth > kMaxDepth) return WBEM_E_INVALID_OBJECT;
   std::optional<ObjectState> state = detail::stateOf(object);
-  if (!state) state = stateThroughInterface(object, depth);
+  if (!state) {
+    // Read through the interface, the layout is a new one each time: numbering it would only
+    // fill the stream's table.
+    layouts = nullptr;
+    state = stateThroughInterface(object, depth);
+  }
   if (!state) return WBEM_E_INVALID_OBJECT;
-  return writeState(*state, out, depth);
+  return writeState(*state, out, depth, layouts);
 }
 
-HRESULT readObjectAt(rpc::WbemObject::Reader in, ComPtr<IWbemClassObject>& out, int depth) {
-  if (depth > kMaxDepth || !in.hasLayout()) return WBEM_E_INVALID_OBJECT;
+// The object's layout: carried whole, or named by its number in the stream.
+HRESULT readObjectLayout(rpc::WbemObject::Reader in, std::shared_ptr<const ClassLayout>& out,
+                         int depth, ReceivedLayouts* layouts) {
+  const uint32_t id = in.getLayoutId();
+  if (!in.hasLayout()) {
+    out = id != 0 && layouts != nullptr ? layouts->find(id) : nullptr;
+    return out ? S_OK : WBEM_E_INVALID_OBJECT;
+  }
+  HRESULT hr = readLayout(in.getLayout(), out, depth);
+  if (FAILED(hr)) return hr;
+  if (id != 0 && (layouts == nullptr || !layouts->define(id, out))) return WBEM_E_INVALID_OBJECT;
+  return S_OK;
+}
+
+HRESULT readObjectAt(rpc::WbemObject::Reader in, ComPtr<IWbemClassObject>& out, int depth,
+                     ReceivedLayouts* layouts) {
+  if (depth > kMaxDepth) return WBEM_E_INVALID_OBJECT;
   ObjectState state;
   state.genus = WBEM_GENUS_TYPE(in.getGenus());
-  HRESULT hr = readLayout(in.getLayout(), state.layout, depth);
+  HRESULT hr = readObjectLayout(in, state.layout, depth, layouts);
   if (FAILED(hr)) return hr;
+  if (in.getValues().size() != state.layout->properties.size()) return WBEM_E_INVALID_OBJECT;
+  state.values.reserve(state.layout->properties.size());
   for (auto value : in.getValues()) {
     Variant v;
     hr = readValueAt(value, v, depth);
@@ -365,7 +402,7 @@ HRESULT writeValueAt(const VARIANT& v, rpc::Value::Builder out, int depth) {
               unknown->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(&embedded)))) {
         return WBEM_E_TYPE_MISMATCH;  // only WMI objects cross by value
       }
-      HRESULT hr = writeObjectAt(embedded, out.initObject(), depth + 1);
+      HRESULT hr = writeObjectAt(embedded, out.initObject(), depth + 1, nullptr);
       embedded->Release();
       return hr;
     }
@@ -425,8 +462,7 @@ HRESULT readScalar(rpc::Value::Reader in, VARTYPE vt, VARIANT& v, int depth) {
         v.bstrVal = nullptr;
         break;
       }
-      std::u16string text = textFrom(in.getText());
-      v.bstrVal = SysAllocStringLen(text.data(), UINT(text.size()));
+      v.bstrVal = bstrFrom(in.getText());
       if (v.bstrVal == nullptr) return WBEM_E_OUT_OF_MEMORY;
       break;
     }
@@ -434,7 +470,7 @@ HRESULT readScalar(rpc::Value::Reader in, VARTYPE vt, VARIANT& v, int depth) {
       v.punkVal = nullptr;
       if (!in.isObject()) break;
       ComPtr<IWbemClassObject> embedded;
-      HRESULT hr = readObjectAt(in.getObject(), embedded, depth + 1);
+      HRESULT hr = readObjectAt(in.getObject(), embedded, depth + 1, nullptr);
       if (FAILED(hr)) return hr;
       v.punkVal = embedded.detach();
       break;
@@ -485,12 +521,13 @@ HRESULT readValueAt(rpc::Value::Reader in, Variant& out, int depth) {
 
 }  // namespace
 
-HRESULT writeObject(IWbemClassObject* object, rpc::WbemObject::Builder out) {
-  return writeObjectAt(object, out, 0);
+HRESULT writeObject(IWbemClassObject* object, rpc::WbemObject::Builder out, SentLayouts* layouts) {
+  return writeObjectAt(object, out, 0, layouts);
 }
 
-HRESULT readObject(rpc::WbemObject::Reader in, ComPtr<IWbemClassObject>& out) {
-  return readObjectAt(in, out, 0);
+HRESULT readObject(rpc::WbemObject::Reader in, ComPtr<IWbemClassObject>& out,
+                   ReceivedLayouts* layouts) {
+  return readObjectAt(in, out, 0, layouts);
 }
 
 HRESULT writeValue(const VARIANT& value, rpc::Value::Builder out) {
@@ -555,9 +592,7 @@ std::u16string textFrom(capnp::Data::Reader data) {
 }
 
 ReceivedText::ReceivedText(bool present, capnp::Data::Reader data) {
-  if (!present) return;
-  std::u16string text = textFrom(data);
-  m_text = SysAllocStringLen(text.data(), UINT(text.size()));
+  if (present) m_text = bstrFrom(data);
 }
 
 ReceivedText& ReceivedText::operator=(ReceivedText&& other) noexcept {

@@ -7,15 +7,22 @@
 
 #include <string>
 
+#include "stream_layouts.h"
 #include "wmi_model/com_object.h"
 #include "wmi_model/variant_value.h"
 
 namespace velt::wmi::remote {
 
 // Fails (WBEM_E_INVALID_OBJECT) for an object that is neither of this library nor readable
-// through its interface.
-HRESULT writeObject(IWbemClassObject* object, rpc::WbemObject::Builder out);
-HRESULT readObject(rpc::WbemObject::Reader in, velt::ComPtr<IWbemClassObject>& out);
+// through its interface. With the layouts of a stream, an object whose layout the stream
+// already carried goes with its number alone (objects embedded in values always go whole).
+HRESULT writeObject(IWbemClassObject* object, rpc::WbemObject::Builder out,
+                    SentLayouts* layouts = nullptr);
+// Fails (WBEM_E_INVALID_OBJECT) for a malformed object, a layout number the stream never
+// defined among them. Every object read is a copy of its own; those of one stream share their
+// layout, which no object changes in place.
+HRESULT readObject(rpc::WbemObject::Reader in, velt::ComPtr<IWbemClassObject>& out,
+                   ReceivedLayouts* layouts = nullptr);
 
 HRESULT writeContext(IWbemContext* context, rpc::Context::Builder out);
 HRESULT readContext(rpc::Context::Reader in, velt::ComPtr<IWbemContext>& out);

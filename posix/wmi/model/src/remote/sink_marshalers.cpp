@@ -1,6 +1,7 @@
 // IWbemObjectSink and IWbemProviderInitSink across processes: what a provider answers with.
 #include <wbemprov.h>
 
+#include <mutex>
 #include <vector>
 
 #include "arguments.h"
@@ -72,7 +73,7 @@ class ObjectSinkStub final : public rpc::ObjectSink::Server, public remoting::Un
     call.bytes = params.totalSize().wordCount * sizeof(capnp::word);
     for (auto in : params.getObjects()) {
       ComPtr<IWbemClassObject> object;
-      HRESULT status = readObject(in, object);
+      HRESULT status = readObject(in, object, &m_layouts);
       if (FAILED(status)) return sinkFailure(status);
       call.objects.push_back(std::move(object));
     }
@@ -95,6 +96,7 @@ class ObjectSinkStub final : public rpc::ObjectSink::Server, public remoting::Un
 
  private:
   std::shared_ptr<SinkInbox> m_inbox;
+  ReceivedLayouts m_layouts;  // loop thread: what this stream's indications carried
 };
 
 // Encodes on the provider's thread and queues; the pump streams. A call answers at once, or
@@ -148,25 +150,27 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
   HRESULT STDMETHODCALLTYPE Indicate(LONG count, IWbemClassObject** objects) override {
     if (count < 0 || (count > 0 && objects == nullptr)) return WBEM_E_INVALID_PARAMETER;
     if (remoting::onLoopThread()) return RPC_E_CANTCALLOUT_ININPUTSYNCCALL;
-    OutgoingCall call;
-    call.message = kj::heap<capnp::MallocMessageBuilder>();
+    CallEncoder encoder;
     auto list =
-        call.message->initRoot<rpc::ObjectSink::IndicateParams>().initObjects(unsigned(count));
-    for (LONG i = 0; i < count; ++i) {
-      HRESULT status = writeObject(objects[i], list[unsigned(i)]);
-      if (FAILED(status)) return status;
+        encoder.builder().initRoot<rpc::ObjectSink::IndicateParams>().initObjects(unsigned(count));
+    // Numbered and queued as one step, so a layout's definition is streamed before its number.
+    std::lock_guard numbering(m_numbering);
+    const std::size_t known = m_layouts.count();
+    HRESULT status = S_OK;
+    for (LONG i = 0; i < count && SUCCEEDED(status); ++i) {
+      status = writeObject(objects[i], list[unsigned(i)], &m_layouts);
     }
-    call.bytes = call.message->sizeInWords() * sizeof(capnp::word);
-    return m_outbox->queue(kj::mv(call));
+    if (SUCCEEDED(status)) status = m_outbox->queue(encoder.finish(true));
+    // What never went out defined nothing on the other side.
+    if (FAILED(status)) m_layouts.forgetAfter(known);
+    return status;
   }
 
   HRESULT STDMETHODCALLTYPE SetStatus(LONG flags, HRESULT result, BSTR param,
                                       IWbemClassObject* object) override {
     if (remoting::onLoopThread()) return RPC_E_CANTCALLOUT_ININPUTSYNCCALL;
-    OutgoingCall call;
-    call.indication = false;
-    call.message = kj::heap<capnp::MallocMessageBuilder>();
-    auto out = call.message->initRoot<rpc::ObjectSink::SetStatusParams>();
+    CallEncoder encoder;
+    auto out = encoder.builder().initRoot<rpc::ObjectSink::SetStatusParams>();
     out.setFlags(flags);
     out.setResult(result);
     if (param != nullptr) out.setParam(textBytes(param));
@@ -174,10 +178,10 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
       HRESULT status = writeObject(object, out.initObject());
       if (FAILED(status)) return status;
     }
-    call.bytes = call.message->sizeInWords() * sizeof(capnp::word);
+    OutgoingCall call = encoder.finish(false);
     HRESULT queued = m_outbox->queue(kj::mv(call));
     if (SUCCEEDED(queued) || !m_outbox->failedBySink()) return queued;
-    auto status = call.message->getRoot<rpc::ObjectSink::SetStatusParams>().asReader();
+    auto status = call.message->getRoot<rpc::ObjectSink::SetStatusParams>();
     // The sink broke the stream with a failure, but a final status still reaches it, as it
     // did when every call was answered: after what was streamed, with the sink's own answer.
     return runOnLoop([this, status]() -> kj::Promise<HRESULT> {
@@ -193,6 +197,8 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
  private:
   std::shared_ptr<SinkOutbox> m_outbox;
   rpc::SinkControl::Client m_control;  // loop thread only
+  std::mutex m_numbering;
+  SentLayouts m_layouts;  // guarded by m_numbering
 };
 
 class InitSinkStub final : public rpc::ProviderInitSink::Server, public remoting::UnknownStub {

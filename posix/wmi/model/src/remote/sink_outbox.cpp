@@ -17,13 +17,13 @@ using SetStatusParams = rpc::ObjectSink::SetStatusParams;
 kj::Promise<void> sendIndications(rpc::ObjectSink::Client& sink, std::vector<OutgoingCall>& batch) {
   size_t count = 0;
   for (auto& call : batch) {
-    count += call.message->getRoot<IndicateParams>().asReader().getObjects().size();
+    count += call.message->getRoot<IndicateParams>().getObjects().size();
   }
   auto request = sink.indicateRequest();
   auto objects = request.initObjects(unsigned(count));
   unsigned at = 0;
   for (auto& call : batch) {
-    for (auto object : call.message->getRoot<IndicateParams>().asReader().getObjects()) {
+    for (auto object : call.message->getRoot<IndicateParams>().getObjects()) {
       objects.setWithCaveats(at++, object);
     }
   }
@@ -32,13 +32,22 @@ kj::Promise<void> sendIndications(rpc::ObjectSink::Client& sink, std::vector<Out
 
 kj::Promise<void> sendStatus(rpc::ObjectSink::Client& sink, OutgoingCall& call) {
   auto request = sink.setStatusRequest();
-  auto status = call.message->getRoot<SetStatusParams>().asReader();
+  auto status = call.message->getRoot<SetStatusParams>();
   request.setFlags(status.getFlags());
   request.setResult(status.getResult());
   if (status.hasParam()) request.setParam(status.getParam());
   if (status.hasObject()) request.setObject(status.getObject());
   return request.send();
 }
+
+// The thread's scratch space for encoding: zeroed, as the builder needs it, and zeroed again by
+// the builder where it wrote. Large enough for a call carrying a class layout.
+constexpr size_t kScratchWords = 2048;
+struct Scratch {
+  std::unique_ptr<capnp::word[]> words;
+  bool busy = false;
+};
+thread_local Scratch scratch;
 
 struct Tracking {
   bool on = false;
@@ -47,6 +56,36 @@ struct Tracking {
 thread_local Tracking tracking;
 
 }  // namespace
+
+CallEncoder::CallEncoder() {
+  if (scratch.busy) {  // an encoder of the same thread is still open: take no chances
+    m_builder = kj::heap<capnp::MallocMessageBuilder>();
+    return;
+  }
+  if (!scratch.words) scratch.words.reset(new capnp::word[kScratchWords]());
+  scratch.busy = m_scratch = true;
+  m_builder =
+      kj::heap<capnp::MallocMessageBuilder>(kj::arrayPtr(scratch.words.get(), kScratchWords),
+                                            capnp::AllocationStrategy::GROW_HEURISTICALLY);
+}
+
+CallEncoder::~CallEncoder() {
+  m_builder = nullptr;  // zeroes what it wrote of the scratch space
+  if (m_scratch) scratch.busy = false;
+}
+
+OutgoingCall CallEncoder::finish(bool indication) {
+  OutgoingCall call;
+  call.indication = indication;
+  call.words = capnp::messageToFlatArray(*m_builder);
+  call.bytes = call.words.size() * sizeof(capnp::word);
+  // Built here from objects already checked; depth is bounded by the encoder, not the reader.
+  capnp::ReaderOptions options;
+  options.traversalLimitInWords = kj::maxValue;
+  options.nestingLimit = kj::maxValue;
+  call.message = kj::heap<capnp::FlatArrayMessageReader>(call.words.asPtr(), options);
+  return call;
+}
 
 void SinkOutbox::startTracking() {
   tracking.on = true;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <capnp/message.h>
+#include <capnp/serialize.h>
 #include <kj/async.h>
 #include <velt/wmi.capnp.h>
 #include <winplatform/remoting.h>
@@ -17,11 +18,31 @@
 namespace velt::wmi::remote {
 
 // One call to stream: its own message (rpc::ObjectSink::IndicateParams or SetStatusParams),
-// so the provider may change or release its objects once the call returned.
+// so the provider may change or release its objects once the call returned. Held flat, at its
+// own size, so that what the outbox counts is what it holds.
 struct OutgoingCall {
   bool indication = true;
-  kj::Own<capnp::MallocMessageBuilder> message;
+  kj::Array<capnp::word> words;
+  kj::Own<capnp::FlatArrayMessageReader> message;  // reads `words`
   size_t bytes = 0;
+};
+
+// Where the calling thread encodes a call: in scratch space of its own, reused from one call
+// to the next, so that a small call neither allocates nor clears a whole first segment.
+class CallEncoder {
+ public:
+  CallEncoder();
+  CallEncoder(const CallEncoder&) = delete;
+  CallEncoder& operator=(const CallEncoder&) = delete;
+  ~CallEncoder();
+
+  capnp::MessageBuilder& builder() { return *m_builder; }
+  // The call as encoded so far, copied out at its own size.
+  OutgoingCall finish(bool indication);
+
+ private:
+  bool m_scratch = false;  // this encoder uses the thread's scratch space
+  kj::Own<capnp::MallocMessageBuilder> m_builder;
 };
 
 class SinkOutbox : public std::enable_shared_from_this<SinkOutbox> {
