@@ -27,22 +27,12 @@ namespace {
 
 using velt::ComPtr;
 using velt::wmi::RecordingSink;
-constexpr auto kWait = std::chrono::seconds(30);
+using velt::wmi::test::runRequest;
 
 int failed(HRESULT status) {
   std::printf("status 0x%08X\n", static_cast<unsigned>(status));
   std::fflush(stdout);
   return 1;
-}
-
-template <class Call>
-HRESULT run(Call call, ComPtr<RecordingSink>* keep = nullptr) {
-  ComPtr<RecordingSink> sink(RecordingSink::create());
-  HRESULT started = call(sink.get());
-  if (FAILED(started)) return started;
-  HRESULT status = sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
-  if (keep) *keep = sink;
-  return status;
 }
 
 HRESULT connect(ComPtr<IWbemServices>& ns) {
@@ -60,8 +50,8 @@ HRESULT get(IWbemServices* ns, const std::string& name, LONG& size) {
   const velt::UniqueBstr path =
       velt::bstrFromUtf16(u"Gadget.Name=\"" + velt::utf16FromUtf8(name) + u"\"");
   ComPtr<RecordingSink> got;
-  HRESULT hr =
-      run([&](IWbemObjectSink* s) { return ns->GetObjectAsync(path.get(), 0, nullptr, s); }, &got);
+  HRESULT hr = runRequest(
+      [&](IWbemObjectSink* s) { return ns->GetObjectAsync(path.get(), 0, nullptr, s); }, &got);
   if (FAILED(hr)) return hr;
   if (got->objects().size() != 1) return WBEM_E_NOT_FOUND;
   velt::OwnedVariant value;
@@ -77,7 +67,7 @@ HRESULT put(IWbemServices* ns, const std::string& name, LONG size) {
   cls->SpawnInstance(0, instance.put());
   velt::wmi::test::putText(instance.get(), u"Name", velt::utf16FromUtf8(name).c_str());
   velt::wmi::test::putInt(instance.get(), u"Size", size);
-  return run(
+  return runRequest(
       [&](IWbemObjectSink* s) { return ns->PutInstanceAsync(instance.get(), 0, nullptr, s); });
 }
 

@@ -28,6 +28,7 @@ namespace {
 
 using velt::ComPtr;
 using velt::wmi::RecordingSink;
+using velt::wmi::test::runRequest;
 constexpr auto kWait = std::chrono::seconds(30);
 
 int failures = 0;
@@ -35,16 +36,6 @@ void check(bool right, const char* what) {
   if (right) return;
   std::fprintf(stderr, "wrong: %s\n", what);
   ++failures;
-}
-
-template <class Call>
-HRESULT run(Call call, ComPtr<RecordingSink>* keep = nullptr) {
-  ComPtr<RecordingSink> sink(RecordingSink::create());
-  HRESULT started = call(sink.get());
-  if (FAILED(started)) return started;
-  HRESULT status = sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
-  if (keep) *keep = sink;
-  return status;
 }
 
 ComPtr<IWbemClassObject> gadget(IWbemServices* ns, const std::u16string& name, LONG size) {
@@ -76,18 +67,19 @@ void mixed(IWbemServices* ns, int rounds) {
               WBEM_S_NO_ERROR,
           "subscribe");
     ComPtr<IWbemClassObject> mine = gadget(ns, me, round);
-    check(run([&](IWbemObjectSink* s) {
+    check(runRequest([&](IWbemObjectSink* s) {
             return ns->PutInstanceAsync(mine.get(), 0, nullptr, s);
           }) == WBEM_S_NO_ERROR,
           "put");
     const velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"" + me + u"\"");
     ComPtr<RecordingSink> got;
-    check(run([&](IWbemObjectSink* s) { return ns->GetObjectAsync(path.get(), 0, nullptr, s); },
+    check(runRequest(
+              [&](IWbemObjectSink* s) { return ns->GetObjectAsync(path.get(), 0, nullptr, s); },
               &got) == WBEM_S_NO_ERROR,
           "get");
     check(got && got->objects().size() == 1 && number(got->objects()[0], u"Size") == round,
           "the value written comes back");
-    check(run(
+    check(runRequest(
               [&](IWbemObjectSink* s) {
                 return ns->CreateInstanceEnumAsync(className.get(), 0, nullptr, s);
               },
@@ -99,7 +91,7 @@ void mixed(IWbemServices* ns, int rounds) {
     cls->GetMethod(u"Grow", 0, inDefinition.put(), nullptr);
     inDefinition->SpawnInstance(0, in.put());
     velt::wmi::test::putInt(in.get(), u"By", round);
-    check(run(
+    check(runRequest(
               [&](IWbemObjectSink* s) {
                 return ns->ExecMethodAsync(path.get(), grow.get(), 0, nullptr, in.get(), s);
               },
@@ -173,7 +165,8 @@ int main(int argc, char** argv) {
           WBEM_S_NO_ERROR)
         return 3;
       ComPtr<IWbemClassObject> mine = gadget(ns.get(), u"watcher", 1);
-      run([&](IWbemObjectSink* s) { return ns->PutInstanceAsync(mine.get(), 0, nullptr, s); });
+      runRequest(
+          [&](IWbemObjectSink* s) { return ns->PutInstanceAsync(mine.get(), 0, nullptr, s); });
       if (!events->waitForObjects(1, kWait)) return 4;
       std::cout << "watching" << std::endl;
       std::string line;

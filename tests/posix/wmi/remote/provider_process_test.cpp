@@ -108,15 +108,6 @@ class ProviderProcessTest : public ::testing::Test {
     unsetenv("XDG_RUNTIME_DIR");
   }
 
-  template <class Call>
-  HRESULT run(Call call, ComPtr<RecordingSink>* keep = nullptr) {
-    ComPtr<RecordingSink> sink(RecordingSink::create());
-    HRESULT started = call(sink.get());
-    if (FAILED(started)) return started;
-    HRESULT status = sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
-    if (keep) *keep = sink;
-    return status;
-  }
   ComPtr<IWbemClassObject> gadget(const char16_t* name, LONG size) {
     ComPtr<IWbemClassObject> cls(classOf(m_ns.get(), u"Gadget"));
     ComPtr<IWbemClassObject> instance;
@@ -133,7 +124,8 @@ class ProviderProcessTest : public ::testing::Test {
   }
   HRESULT getG1() {
     const velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"g1\"");
-    return run([&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(path.get(), 0, nullptr, s); });
+    return runRequest(
+        [&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(path.get(), 0, nullptr, s); });
   }
   LONG sizeOf(IWbemClassObject* object) {
     velt::OwnedVariant size;
@@ -154,7 +146,8 @@ TEST_F(ProviderProcessTest, ServiceRequestsResultsStatusesAndEventsCrossToTheSer
   ComPtr<RecordingSink> got;
   // The provider makes its answer from the class it asks the service for through the namespace
   // it was handed: a capability back into this process.
-  ASSERT_EQ(run([&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(path.get(), 0, nullptr, s); },
+  ASSERT_EQ(runRequest(
+                [&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(path.get(), 0, nullptr, s); },
                 &got),
             WBEM_S_NO_ERROR);
   ASSERT_EQ(got->objects().size(), 1u);
@@ -163,25 +156,28 @@ TEST_F(ProviderProcessTest, ServiceRequestsResultsStatusesAndEventsCrossToTheSer
   std::vector<pid_t> servers = processesOf(m_server);
   ASSERT_EQ(servers.size(), 1u);
   EXPECT_NE(servers[0], getpid());
-  EXPECT_EQ(
-      run([&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(missing.get(), 0, nullptr, s); }),
-      WBEM_E_NOT_FOUND);
+  EXPECT_EQ(runRequest([&](IWbemObjectSink* s) {
+              return m_ns->GetObjectAsync(missing.get(), 0, nullptr, s);
+            }),
+            WBEM_E_NOT_FOUND);
 
   // An instance written crosses by value and is kept by the server.
   ComPtr<IWbemClassObject> hot = gadget(u"hot", 5);
-  EXPECT_EQ(
-      run([&](IWbemObjectSink* s) { return m_ns->PutInstanceAsync(hot.get(), 0, nullptr, s); }),
-      WBEM_S_NO_ERROR);
+  EXPECT_EQ(runRequest([&](IWbemObjectSink* s) {
+              return m_ns->PutInstanceAsync(hot.get(), 0, nullptr, s);
+            }),
+            WBEM_S_NO_ERROR);
   const velt::UniqueBstr hotPath = velt::bstrFromUtf16(u"Gadget.Name=\"hot\"");
   ASSERT_EQ(
-      run([&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(hotPath.get(), 0, nullptr, s); },
+      runRequest(
+          [&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(hotPath.get(), 0, nullptr, s); },
           &got),
       WBEM_S_NO_ERROR);
   ASSERT_EQ(got->objects().size(), 1u);
   EXPECT_EQ(sizeOf(got->objects()[0]), 5);
 
   const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
-  ASSERT_EQ(run(
+  ASSERT_EQ(runRequest(
                 [&](IWbemObjectSink* s) {
                   return m_ns->CreateInstanceEnumAsync(className.get(), 0, nullptr, s);
                 },
@@ -196,7 +192,7 @@ TEST_F(ProviderProcessTest, ServiceRequestsResultsStatusesAndEventsCrossToTheSer
   inDefinition->SpawnInstance(0, in.put());
   putInt(in.get(), u"By", 3);
   const velt::UniqueBstr grow = velt::bstrFromUtf16(u"Grow");
-  ASSERT_EQ(run(
+  ASSERT_EQ(runRequest(
                 [&](IWbemObjectSink* s) {
                   return m_ns->ExecMethodAsync(path.get(), grow.get(), 0, nullptr, in.get(), s);
                 },
@@ -215,9 +211,10 @@ TEST_F(ProviderProcessTest, ServiceRequestsResultsStatusesAndEventsCrossToTheSer
       m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription.get()),
       WBEM_S_NO_ERROR);
   ComPtr<IWbemClassObject> warm = gadget(u"warm", 9);
-  EXPECT_EQ(
-      run([&](IWbemObjectSink* s) { return m_ns->PutInstanceAsync(warm.get(), 0, nullptr, s); }),
-      WBEM_S_NO_ERROR);
+  EXPECT_EQ(runRequest([&](IWbemObjectSink* s) {
+              return m_ns->PutInstanceAsync(warm.get(), 0, nullptr, s);
+            }),
+            WBEM_S_NO_ERROR);
   ASSERT_TRUE(subscription->waitForObjects(1, kWait));
   EXPECT_EQ(getText(subscription->objects()[0], u"Name"), u"warm");
   EXPECT_EQ(m_ns->CancelAsyncCall(subscription.get()), WBEM_S_NO_ERROR);
@@ -340,7 +337,7 @@ TEST_F(ProviderProcessTest, ServerKilledDuringASubscriptionEndsItWithProviderFai
       WBEM_S_NO_ERROR);
   ComPtr<IWbemClassObject> warm = gadget(u"warm", 9);
   auto put = [&] {
-    return run(
+    return runRequest(
         [&](IWbemObjectSink* s) { return m_ns->PutInstanceAsync(warm.get(), 0, nullptr, s); });
   };
   ASSERT_EQ(put(), WBEM_S_NO_ERROR);
