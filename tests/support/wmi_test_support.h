@@ -22,6 +22,9 @@ std::u16string getText(IWbemClassObject* object, const char16_t* name);
 IWbemClassObject* classOf(IWbemServices* ns, const char16_t* name);  // one reference
 HRESULT putText(IWbemClassObject* object, const char16_t* name, const char16_t* value);
 HRESULT putInt(IWbemClassObject* object, const char16_t* name, LONG value);
+// Subscribes `sink` to the events `query` selects.
+HRESULT subscribe(IWbemServices* ns, IWbemObjectSink* sink,
+                  const char16_t* query = u"select * from GadgetChanged");
 
 // Starts an asynchronous request on a sink of its own and answers its final status: the call's
 // own failure when it did not start, E_UNEXPECTED when no final status came within `wait`. The

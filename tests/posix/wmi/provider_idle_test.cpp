@@ -56,12 +56,8 @@ TEST_F(ProviderIdleTest, AnIdleProviderIsReleasedAndTheNextRequestActivatesItAga
 }
 
 TEST_F(ProviderIdleTest, ASubscriptionKeepsItsProviderUntilCancelled) {
-  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                         query = velt::bstrFromUtf16(u"select * from GadgetChanged");
   ComPtr<RecordingSink> subscription(RecordingSink::create());
-  ASSERT_EQ(
-      m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription.get()),
-      WBEM_S_NO_ERROR);
+  ASSERT_EQ(subscribe(m_ns.get(), subscription.get()), WBEM_S_NO_ERROR);
   std::this_thread::sleep_for(milliseconds(kIdleMs * 6));
   EXPECT_EQ(m_service->activeProviderCount(), 1u);
   EXPECT_EQ(m_ns->CancelAsyncCall(subscription.get()), WBEM_S_NO_ERROR);

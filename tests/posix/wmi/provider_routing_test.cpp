@@ -43,11 +43,8 @@ TEST_F(ProviderRoutingTest, ResultsStatusesAndEventsTravelBetweenClientAndProvid
       WBEM_E_NOT_FOUND);
 
   // Each write fires an event into the subscription, until the subscription is cancelled.
-  velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                   query = velt::bstrFromUtf16(u"select * from GadgetChanged");
   RecordingSink* subscription = RecordingSink::create();
-  ASSERT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription),
-            WBEM_S_NO_ERROR);
+  ASSERT_EQ(subscribe(m_ns.get(), subscription), WBEM_S_NO_ERROR);
   IWbemClassObject* cls = classOf(m_ns.get(), u"Gadget");
   IWbemClassObject* gadget = nullptr;
   cls->SpawnInstance(0, &gadget);
@@ -71,14 +68,10 @@ TEST_F(ProviderRoutingTest, ResultsStatusesAndEventsTravelBetweenClientAndProvid
 // thread: every client must get an object of its own, or they take each other's position.
 TEST_F(ProviderRoutingTest, EverySubscriberGetsItsOwnWholeCopyOfEachEvent) {
   constexpr int kSubscribers = 8, kEvents = 25;
-  velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                   query = velt::bstrFromUtf16(u"select * from GadgetChanged");
   std::vector<RecordingSink*> subscribers;
   for (int i = 0; i < kSubscribers; ++i) {
     subscribers.push_back(RecordingSink::create());
-    ASSERT_EQ(
-        m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscribers.back()),
-        WBEM_S_NO_ERROR);
+    ASSERT_EQ(subscribe(m_ns.get(), subscribers.back()), WBEM_S_NO_ERROR);
   }
   IWbemClassObject* cls = classOf(m_ns.get(), u"Gadget");
   IWbemClassObject* gadget = nullptr;

@@ -133,25 +133,19 @@ TEST_F(QueryRoutingTest, AFaultyQueryIsRefusedWithItsPosition) {
   EXPECT_EQ(sink->waitForFinalStatus(kWait), WBEM_E_INVALID_QUERY_TYPE);
   sink->Release();
 
-  velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                   bad = velt::bstrFromUtf16(u"SELECT * FROM GadgetChanged WHERE Size = = 1");
   StatusSink* events = new StatusSink();
-  EXPECT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), bad.get(), 0, nullptr, events),
+  EXPECT_EQ(subscribe(m_ns.get(), events, u"SELECT * FROM GadgetChanged WHERE Size = = 1"),
             WBEM_E_INVALID_QUERY);
   EXPECT_EQ(events->wait().second, u"position 42: expected a constant, found '='");
   events->Release();
 }
 
 TEST_F(QueryRoutingTest, EventsAreFilteredByTheConditionUntilCancelled) {
-  velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                   all = velt::bstrFromUtf16(u"SELECT * FROM GadgetChanged"),
-                   some = velt::bstrFromUtf16(
-                       u"SELECT * FROM GadgetChanged WITHIN 1 WHERE Size > 10 AND Name LIKE 'h%'");
   RecordingSink* everything = RecordingSink::create();
   RecordingSink* filtered = RecordingSink::create();
-  ASSERT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), all.get(), 0, nullptr, everything),
-            WBEM_S_NO_ERROR);
-  ASSERT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), some.get(), 0, nullptr, filtered),
+  ASSERT_EQ(subscribe(m_ns.get(), everything, u"SELECT * FROM GadgetChanged"), WBEM_S_NO_ERROR);
+  ASSERT_EQ(subscribe(m_ns.get(), filtered,
+                      u"SELECT * FROM GadgetChanged WITHIN 1 WHERE Size > 10 AND Name LIKE 'h%'"),
             WBEM_S_NO_ERROR);
   EXPECT_EQ(putGadget(u"hot", 5), WBEM_S_NO_ERROR);
   EXPECT_EQ(putGadget(u"cold", 50), WBEM_S_NO_ERROR);

@@ -64,10 +64,7 @@ TEST_F(RepositoryProviderTest, AClassChangeUnloadsTheProviderThatServesIt) {
 
 TEST_F(RepositoryProviderTest, AnUnloadedProvidersWatchersAreToldTheirSubscriptionEnded) {
   velt::ComPtr<RecordingSink> watcher(RecordingSink::create());
-  velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                   query = velt::bstrFromUtf16(u"select * from GadgetChanged");
-  ASSERT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, watcher.get()),
-            WBEM_S_NO_ERROR);
+  ASSERT_EQ(subscribe(m_ns.get(), watcher.get()), WBEM_S_NO_ERROR);
   EXPECT_EQ(m_service->activeProviderCount(), 1u);
   std::string text = veltwmi::test::kGadgetMof;
   text.replace(text.find("sint32 Size; };"), 15, "sint32 Size; string Why; };");

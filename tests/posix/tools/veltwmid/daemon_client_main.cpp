@@ -81,9 +81,9 @@ bool inputEnded() {
 int watch(IWbemServices* ns, const std::string& eventQuery) {
   std::atomic<bool> lost{false};
   velt::remoting::whenDisconnected(ns, [&lost] { lost = true; });
-  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"), query = velt::bstrFromUtf8(eventQuery);
   ComPtr<RecordingSink> events(RecordingSink::create());
-  HRESULT hr = ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, events.get());
+  HRESULT hr =
+      velt::wmi::test::subscribe(ns, events.get(), velt::utf16FromUtf8(eventQuery).c_str());
   if (FAILED(hr)) return failed(hr);
   std::printf("watching\n");
   std::fflush(stdout);

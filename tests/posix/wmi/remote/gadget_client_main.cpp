@@ -57,15 +57,11 @@ LONG number(IWbemClassObject* object, const char16_t* name) {
 
 void mixed(IWbemServices* ns, int rounds) {
   const std::u16string me = u"c" + velt::utf16FromUtf8(std::to_string(getpid()));
-  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                         query = velt::bstrFromUtf16(u"select * from GadgetChanged"),
-                         className = velt::bstrFromUtf16(u"Gadget"),
+  const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget"),
                          grow = velt::bstrFromUtf16(u"Grow");
   for (int round = 0; round < rounds; ++round) {
     ComPtr<RecordingSink> events(RecordingSink::create());
-    check(ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, events.get()) ==
-              WBEM_S_NO_ERROR,
-          "subscribe");
+    check(velt::wmi::test::subscribe(ns, events.get()) == WBEM_S_NO_ERROR, "subscribe");
     ComPtr<IWbemClassObject> mine = gadget(ns, me, round);
     check(runRequest([&](IWbemObjectSink* s) {
             return ns->PutInstanceAsync(mine.get(), 0, nullptr, s);
@@ -158,12 +154,8 @@ int main(int argc, char** argv) {
     ComPtr<IWbemServices> ns;
     if (FAILED(service.openNamespace(u"root\\test", ns.put()))) return 2;
     if (mode == "watch") {
-      const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                             query = velt::bstrFromUtf16(u"select * from GadgetChanged");
       ComPtr<RecordingSink> events(RecordingSink::create());
-      if (ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, events.get()) !=
-          WBEM_S_NO_ERROR)
-        return 3;
+      if (velt::wmi::test::subscribe(ns.get(), events.get()) != WBEM_S_NO_ERROR) return 3;
       ComPtr<IWbemClassObject> mine = gadget(ns.get(), u"watcher", 1);
       runRequest(
           [&](IWbemObjectSink* s) { return ns->PutInstanceAsync(mine.get(), 0, nullptr, s); });

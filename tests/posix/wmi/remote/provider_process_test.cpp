@@ -204,12 +204,8 @@ TEST_F(ProviderProcessTest, ServiceRequestsResultsStatusesAndEventsCrossToTheSer
   EXPECT_EQ(newSize.value().lVal, 13);
 
   // Events reach the subscription through the sink the service handed the provider.
-  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                         query = velt::bstrFromUtf16(u"select * from GadgetChanged");
   ComPtr<RecordingSink> subscription(RecordingSink::create());
-  ASSERT_EQ(
-      m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription.get()),
-      WBEM_S_NO_ERROR);
+  ASSERT_EQ(subscribe(m_ns.get(), subscription.get()), WBEM_S_NO_ERROR);
   ComPtr<IWbemClassObject> warm = gadget(u"warm", 9);
   EXPECT_EQ(runRequest([&](IWbemObjectSink* s) {
               return m_ns->PutInstanceAsync(warm.get(), 0, nullptr, s);
@@ -329,12 +325,8 @@ TEST_F(ProviderProcessTest, ServerKilledMidEnumerationFailsTheRequestAndTheNextS
 }
 
 TEST_F(ProviderProcessTest, ServerKilledDuringASubscriptionEndsItWithProviderFailure) {
-  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                         query = velt::bstrFromUtf16(u"select * from GadgetChanged");
   ComPtr<RecordingSink> subscription(RecordingSink::create());
-  ASSERT_EQ(
-      m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription.get()),
-      WBEM_S_NO_ERROR);
+  ASSERT_EQ(subscribe(m_ns.get(), subscription.get()), WBEM_S_NO_ERROR);
   ComPtr<IWbemClassObject> warm = gadget(u"warm", 9);
   auto put = [&] {
     return runRequest(
@@ -349,8 +341,7 @@ TEST_F(ProviderProcessTest, ServerKilledDuringASubscriptionEndsItWithProviderFai
 
   // The next request reaches a new server, and a new subscription its events.
   ComPtr<RecordingSink> again(RecordingSink::create());
-  ASSERT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, again.get()),
-            WBEM_S_NO_ERROR);
+  ASSERT_EQ(subscribe(m_ns.get(), again.get()), WBEM_S_NO_ERROR);
   EXPECT_EQ(put(), WBEM_S_NO_ERROR);
   ASSERT_TRUE(again->waitForObjects(1, kWait));
   EXPECT_NE(theServer(), first);
@@ -391,29 +382,21 @@ TEST_F(ProviderProcessTest, EightClientsWithMixedRequestsShareOneServerAndLeaveN
       << "what the clients held in the server is gone";
 }
 
-// A client that dies with a subscription open leaves nothing in the server: the provider it
-// held is released and the server ends.
-TEST_F(ProviderProcessTest, ClientKilledDuringAWatchLeavesNothingInTheServer) {
-  ClientProcess client({"watch"});
-  ASSERT_EQ(client.nextLine(), "watching");
-  const pid_t server = theServer();
-  ASSERT_GT(server, 0);
-  client.killHard();
-  EXPECT_TRUE(within(kWait, [&] { return processesOf(m_server).empty(); }))
-      << "the server still runs after its only client died";
-}
-
-// A client that dies in the middle of a long enumeration leaves nothing in the server either:
-// the stream to its sink fails, the provider's calls on the sink answer that, and the server,
-// idle, ends. Once with the client's sink holding the stream up (the provider waits for room),
-// once with the enumeration running at full speed.
-TEST_F(ProviderProcessTest, ClientKilledDuringALongEnumerationLeavesNothingInTheServer) {
-  for (const char* pace : {"hold", "flow"}) {
-    SCOPED_TRACE(pace);
-    ClientProcess client({"enumerate", "100000000", pace});
-    ASSERT_EQ(client.nextLine(), "enumerating");
-    const pid_t server = theServer();
-    ASSERT_GT(server, 0);
+// A client that dies with a subscription open, or in the middle of a long enumeration, leaves
+// nothing in the server: the provider it held is released (the stream to its sink fails and the
+// provider's calls on the sink answer that) and the server, idle, ends. The enumeration once
+// with the client's sink holding the stream up (the provider waits for room), once running at
+// full speed.
+TEST_F(ProviderProcessTest, ClientKilledDuringAWatchOrALongEnumerationLeavesNothingInTheServer) {
+  const std::pair<std::vector<std::string>, const char*> clients[] = {
+      {{"watch"}, "watching"},
+      {{"enumerate", "100000000", "hold"}, "enumerating"},
+      {{"enumerate", "100000000", "flow"}, "enumerating"}};
+  for (const auto& [arguments, ready] : clients) {
+    SCOPED_TRACE(arguments.back());
+    ClientProcess client(arguments);
+    ASSERT_EQ(client.nextLine(), ready);
+    ASSERT_GT(theServer(), 0);
     client.killHard();
     EXPECT_TRUE(within(kWait, [&] { return processesOf(m_server).empty(); }))
         << "the server still runs after its only client died";
@@ -621,11 +604,8 @@ TEST_F(ProviderProcessTest, EventsFiredDuringACallArriveBeforeTheCallReturns) {
     }
     std::atomic<long> arrived{0};
   };
-  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                         query = velt::bstrFromUtf16(u"select * from GadgetChanged");
   ComPtr<SlowEventSink> events(new SlowEventSink);
-  ASSERT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, events.get()),
-            WBEM_S_NO_ERROR);
+  ASSERT_EQ(subscribe(m_ns.get(), events.get()), WBEM_S_NO_ERROR);
   ComPtr<IWbemClassObject> written = gadget(u"ordered", 3);
   ComPtr<RecordingSink> sink(RecordingSink::create());
   ASSERT_EQ(m_ns->PutInstanceAsync(written.get(), 0, nullptr, sink.get()), WBEM_S_NO_ERROR);
