@@ -101,13 +101,7 @@ class GadgetNamespace {
 
  private:
   static ComPtr<IWbemContext> countContext(long count) {
-    ComPtr<IWbemContext> context;
-    wmi::createContext(context.put());
-    OwnedVariant value;
-    value.get()->vt = VT_I4;
-    value.get()->lVal = static_cast<LONG>(count);
-    context->SetValue(u"GadgetCount", 0, value.get());
-    return context;
+    return veltwmi::test::gadgetContext(u"GadgetCount", static_cast<LONG>(count));
   }
 
   wmi::Service m_service;

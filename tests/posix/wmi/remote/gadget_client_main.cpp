@@ -122,12 +122,8 @@ class EnumerationSink final
 };
 
 int enumerate(IWbemServices* ns, long count, bool hold) {
-  ComPtr<IWbemContext> context;
-  velt::wmi::createContext(context.put());
-  VARIANT value;
-  value.vt = VT_I4;
-  value.lVal = static_cast<LONG>(count);
-  context->SetValue(u"GadgetCount", 0, &value);
+  ComPtr<IWbemContext> context =
+      veltwmi::test::gadgetContext(u"GadgetCount", static_cast<LONG>(count));
   ComPtr<EnumerationSink> sink(new EnumerationSink(hold));
   auto first = sink->first();
   const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");

@@ -424,12 +424,7 @@ TEST_F(ProviderProcessTest, AStatusObjectStreamedBeforeAFailedInitialisationArri
     std::optional<HRESULT> final;
     ComPtr<IWbemClassObject> described;
   };
-  ComPtr<IWbemContext> context;
-  createContext(context.put());
-  velt::OwnedVariant yes;
-  yes.get()->vt = VT_BOOL;
-  yes.get()->boolVal = VARIANT_TRUE;
-  context->SetValue(u"GadgetInitFails", 0, yes.get());
+  ComPtr<IWbemContext> context = veltwmi::test::gadgetContext(u"GadgetInitFails", 1);
   // Keeps one server for every round: each failed provider object is let go at once.
   ComPtr<IWbemProviderInit> keeper;
   ASSERT_EQ(CoCreateInstance(veltwmi::test::CLSID_GadgetProvider, nullptr, CLSCTX_LOCAL_SERVER,
@@ -491,12 +486,7 @@ TEST_F(ProviderProcessTest, AProviderLettingGoOfASinkWaitsUntilWhatItStreamedWas
    private:
     Outcome& m_outcome;
   };
-  ComPtr<IWbemContext> context;
-  createContext(context.put());
-  velt::OwnedVariant yes;
-  yes.get()->vt = VT_BOOL;
-  yes.get()->boolVal = VARIANT_TRUE;
-  context->SetValue(u"GadgetInitFails", 0, yes.get());
+  ComPtr<IWbemContext> context = veltwmi::test::gadgetContext(u"GadgetInitFails", 1);
   Outcome outcome;
   {
     ComPtr<IWbemProviderInit> init;
@@ -571,12 +561,7 @@ TEST_F(ProviderProcessTest, ASinkFailureReachesTheProviderAndItsFinalStatusStill
     std::vector<HRESULT> finals;
   };
   constexpr LONG kCount = 1000000;
-  ComPtr<IWbemContext> context;
-  createContext(context.put());
-  velt::OwnedVariant count;
-  count.get()->vt = VT_I4;
-  count.get()->lVal = kCount;
-  context->SetValue(u"GadgetCount", 0, count.get());
+  ComPtr<IWbemContext> context = veltwmi::test::gadgetContext(u"GadgetCount", kCount);
   ComPtr<RefusingSink> sink(new RefusingSink);
   const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
   ASSERT_EQ(m_ns->CreateInstanceEnumAsync(className.get(), 0, context.get(), sink.get()),
