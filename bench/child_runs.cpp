@@ -5,10 +5,10 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <stdexcept>
 #include <string>
 
 #include "bench_world.h"
+#include "own_executable.h"
 
 namespace velt::bench {
 
@@ -21,13 +21,6 @@ double realGlueGetMicroseconds();
 namespace {
 
 constexpr char kResultMark[] = "velt-child-result ";
-
-std::string ownExecutable() {
-  char path[4096];
-  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) throw std::runtime_error("cannot find the benchmark executable");
-  return std::string(path, static_cast<size_t>(length));
-}
 
 }  // namespace
 

@@ -59,37 +59,38 @@ void runPaired(benchmark::State& state, Request request) {
   state.counters["ratio"] = floor > 0 ? served / floor : 0;
 }
 
-void BM_GetObject(benchmark::State& state) {
-  World& world = World::get();
-  runRequests(state, [&](IWbemObjectSink* sink) {
-    return world.services()->GetObjectAsync(world.itemPath(), 0, nullptr, sink);
-  });
+// The requests timed, alone and paired with their floor, each on the world's item.
+using Request = HRESULT (*)(World&, IWbemObjectSink*);
+HRESULT getObject(World& world, IWbemObjectSink* sink) {
+  return world.services()->GetObjectAsync(world.itemPath(), 0, nullptr, sink);
 }
-BENCHMARK(BM_GetObject);
+HRESULT putInstance(World& world, IWbemObjectSink* sink) {
+  return world.services()->PutInstanceAsync(world.item(), 0, nullptr, sink);
+}
+HRESULT execMethod(World& world, IWbemObjectSink* sink) {
+  return world.services()->ExecMethodAsync(world.itemPath(), world.methodName(), 0, nullptr,
+                                           world.inParameters(), sink);
+}
+
+void BM_Alone(benchmark::State& state, Request request) {
+  World& world = World::get();
+  runRequests(state, [&](IWbemObjectSink* sink) { return request(world, sink); });
+}
+void BM_Paired(benchmark::State& state, Request request) {
+  World& world = World::get();
+  runPaired(state, [&](IWbemObjectSink* sink) { return request(world, sink); });
+}
+
+BENCHMARK_CAPTURE(BM_Alone, GetObject, getObject)->Name("BM_GetObject");
 // Requests from several threads at once on the one provider object.
-BENCHMARK(BM_GetObject)
+BENCHMARK_CAPTURE(BM_Alone, GetObject, getObject)
     ->Name("Concurrent/BM_GetObject")
     ->Threads(1)
     ->Threads(2)
     ->Threads(4)
     ->UseRealTime();
-
-void BM_PutInstance(benchmark::State& state) {
-  World& world = World::get();
-  runRequests(state, [&](IWbemObjectSink* sink) {
-    return world.services()->PutInstanceAsync(world.item(), 0, nullptr, sink);
-  });
-}
-BENCHMARK(BM_PutInstance);
-
-void BM_ExecMethod(benchmark::State& state) {
-  World& world = World::get();
-  runRequests(state, [&](IWbemObjectSink* sink) {
-    return world.services()->ExecMethodAsync(world.itemPath(), world.methodName(), 0, nullptr,
-                                             world.inParameters(), sink);
-  });
-}
-BENCHMARK(BM_ExecMethod);
+BENCHMARK_CAPTURE(BM_Alone, PutInstance, putInstance)->Name("BM_PutInstance");
+BENCHMARK_CAPTURE(BM_Alone, ExecMethod, execMethod)->Name("BM_ExecMethod");
 
 // A provider object of its own (COM activation, Initialize on the namespace) and its event
 // interface; both released when it goes.
@@ -167,30 +168,9 @@ void BM_Paired_ProvideEvents(benchmark::State& state) {
 }
 BENCHMARK(BM_Paired_ProvideEvents);
 
-void BM_Paired_GetObject(benchmark::State& state) {
-  World& world = World::get();
-  runPaired(state, [&](IWbemObjectSink* sink) {
-    return world.services()->GetObjectAsync(world.itemPath(), 0, nullptr, sink);
-  });
-}
-BENCHMARK(BM_Paired_GetObject);
-
-void BM_Paired_PutInstance(benchmark::State& state) {
-  World& world = World::get();
-  runPaired(state, [&](IWbemObjectSink* sink) {
-    return world.services()->PutInstanceAsync(world.item(), 0, nullptr, sink);
-  });
-}
-BENCHMARK(BM_Paired_PutInstance);
-
-void BM_Paired_ExecMethod(benchmark::State& state) {
-  World& world = World::get();
-  runPaired(state, [&](IWbemObjectSink* sink) {
-    return world.services()->ExecMethodAsync(world.itemPath(), world.methodName(), 0, nullptr,
-                                             world.inParameters(), sink);
-  });
-}
-BENCHMARK(BM_Paired_ExecMethod);
+BENCHMARK_CAPTURE(BM_Paired, GetObject, getObject)->Name("BM_Paired_GetObject");
+BENCHMARK_CAPTURE(BM_Paired, PutInstance, putInstance)->Name("BM_Paired_PutInstance");
+BENCHMARK_CAPTURE(BM_Paired, ExecMethod, execMethod)->Name("BM_Paired_ExecMethod");
 
 }  // namespace
 }  // namespace velt::bench

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "echo.capnp.h"
+#include "own_executable.h"
 
 namespace velt::bench {
 namespace {
@@ -23,13 +24,6 @@ class Answerer final : public Echo::Server {
     return kj::READY_NOW;
   }
 };
-
-std::string ownExecutable() {
-  char path[4096];
-  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) throw std::runtime_error("cannot find the benchmark executable");
-  return std::string(path, static_cast<size_t>(length));
-}
 
 }  // namespace
 

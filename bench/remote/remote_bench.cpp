@@ -14,12 +14,10 @@
 #include <winplatform/registry_hooks.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 
@@ -29,6 +27,7 @@
 
 #include "echo_floor.h"
 #include "gadget_provider.h"
+#include "host/counting_sink.h"
 #include "remote/object_codec.h"
 #include "temp_dir.h"
 #include "wmi/service.h"
@@ -45,57 +44,12 @@ double microsecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
 }
 
-// Counts what arrives, keeps nothing, and lets the caller wait for the final status.
-class WaitingSink final : public IWbemObjectSink {
- public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (iid != IID_IUnknown && iid != IID_IWbemObjectSink) {
-      *out = nullptr;
-      return E_NOINTERFACE;
-    }
-    *out = static_cast<IWbemObjectSink*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++m_references; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --m_references;
-    if (left == 0) delete this;
-    return left;
-  }
-  STDMETHODIMP Indicate(LONG count, IWbemClassObject**) override {
-    m_indicated += count;
-    return WBEM_S_NO_ERROR;
-  }
-  STDMETHODIMP SetStatus(LONG flags, HRESULT status, BSTR, IWbemClassObject*) override {
-    if (flags != WBEM_STATUS_COMPLETE) return WBEM_S_NO_ERROR;
-    std::lock_guard lock(m_mutex);
-    m_status = status;
-    m_done = true;
-    m_changed.notify_all();
-    return WBEM_S_NO_ERROR;
-  }
-  // The count indicated, once the final status came and was a success.
-  long wait() {
-    std::unique_lock lock(m_mutex);
-    if (!m_changed.wait_for(lock, kWait, [this] { return m_done; })) {
-      throw std::runtime_error("no final status");
-    }
-    if (FAILED(m_status)) throw std::runtime_error("request failed");
-    m_done = false;
-    long count = m_indicated;
-    m_indicated = 0;
-    return count;
-  }
-
- private:
-  std::atomic<ULONG> m_references{1};
-  std::atomic<long> m_indicated{0};
-  std::mutex m_mutex;
-  std::condition_variable m_changed;
-  bool m_done = false;
-  HRESULT m_status = S_OK;
-};
+// What `sink` counted, once its request's final status came and was a success.
+long indicatedOnSuccess(host::CountingSink& sink) {
+  if (!sink.waitForCompletions(1, kWait)) throw std::runtime_error("no final status");
+  if (FAILED(sink.lastStatus())) throw std::runtime_error("request failed");
+  return sink.indicated();
+}
 
 // One namespace served by the gadget provider, activated through COM.
 class GadgetNamespace {
@@ -111,28 +65,29 @@ class GadgetNamespace {
     m_service.shutdown();
   }
   void get() {
-    ComPtr<WaitingSink> sink(new WaitingSink);
-    if (FAILED(m_ns->GetObjectAsync(m_path.get(), 0, nullptr, sink.get())) || sink->wait() != 1) {
+    ComPtr<host::CountingSink> sink(new host::CountingSink);
+    if (FAILED(m_ns->GetObjectAsync(m_path.get(), 0, nullptr, sink.get())) ||
+        indicatedOnSuccess(*sink) != 1) {
       throw std::runtime_error("get failed");
     }
   }
   void enumerate(long count) {
     ComPtr<IWbemContext> context = countContext(count);
-    ComPtr<WaitingSink> sink(new WaitingSink);
+    ComPtr<host::CountingSink> sink(new host::CountingSink);
     if (FAILED(m_ns->CreateInstanceEnumAsync(m_className.get(), 0, context.get(), sink.get())) ||
-        sink->wait() != count) {
+        indicatedOnSuccess(*sink) != count) {
       throw std::runtime_error("enumeration failed");
     }
   }
   // Delivered objects of `wql` over `count` made-up gadgets.
   long query(const char16_t* wql, long count) {
     ComPtr<IWbemContext> context = countContext(count);
-    ComPtr<WaitingSink> sink(new WaitingSink);
+    ComPtr<host::CountingSink> sink(new host::CountingSink);
     if (FAILED(m_ns->ExecQueryAsync(m_language.get(), bstrFromUtf16(wql).get(), 0, context.get(),
                                     sink.get()))) {
       throw std::runtime_error("query failed");
     }
-    return sink->wait();
+    return indicatedOnSuccess(*sink);
   }
   // The encoded size of the object a get answers, and of the path it asks for.
   std::pair<size_t, size_t> messageSizes() {
@@ -146,13 +101,7 @@ class GadgetNamespace {
 
  private:
   static ComPtr<IWbemContext> countContext(long count) {
-    ComPtr<IWbemContext> context;
-    wmi::createContext(context.put());
-    OwnedVariant value;
-    value.get()->vt = VT_I4;
-    value.get()->lVal = static_cast<LONG>(count);
-    context->SetValue(u"GadgetCount", 0, value.get());
-    return context;
+    return veltwmi::test::gadgetContext(u"GadgetCount", static_cast<LONG>(count));
   }
 
   wmi::Service m_service;

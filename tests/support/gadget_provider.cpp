@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "wbem_provider_base.h"
+#include "wmi_model/objects.h"
 #include "wmi_test_support.h"
 
 namespace veltwmi::test {
@@ -300,6 +301,16 @@ void registerGadgetServer() {
 void resetGadgets() {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_gadgets = {{u"g0", 0}, {u"g1", 1}, {u"g2", 2}};
+}
+
+velt::ComPtr<IWbemContext> gadgetContext(const char16_t* name, LONG value) {
+  velt::ComPtr<IWbemContext> context;
+  velt::wmi::createContext(context.put());
+  velt::OwnedVariant variant;
+  variant.get()->vt = VT_I4;
+  variant.get()->lVal = value;
+  context->SetValue(name, 0, variant.get());
+  return context;
 }
 
 }  // namespace veltwmi::test

@@ -8,6 +8,8 @@
 #include <wbemprov.h>
 #include <windows.h>
 
+#include <owners/com_ptr.h>
+
 namespace veltwmi::test {
 
 DEFINE_GUID(CLSID_GadgetProvider, 0x3c2b7a10, 0x5e4f, 0x4d21, 0x8b, 0x6a, 0x91, 0x0e, 0x2d, 0x44,
@@ -30,5 +32,8 @@ void registerGadgetServer();
 unsigned long providerInitializations();
 // Puts the gadgets back to g0, g1 and g2.
 void resetGadgets();
+// A request context holding one value the provider reads: "GadgetCount" (an enumeration of
+// that many made-up gadgets) or "GadgetInitFails" (Initialize fails, with a status object).
+velt::ComPtr<IWbemContext> gadgetContext(const char16_t* name, LONG value);
 
 }  // namespace veltwmi::test

@@ -30,16 +30,6 @@ class Checks {
   int m_failures = 0;
 };
 
-template <class Call>
-HRESULT run(Call call, ComPtr<RecordingSink>* keep = nullptr) {
-  ComPtr<RecordingSink> sink(RecordingSink::create());
-  HRESULT started = call(sink.get());
-  if (FAILED(started)) return started;
-  HRESULT status = sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
-  if (keep) *keep = sink;
-  return status;
-}
-
 LONG number(IWbemClassObject* object, const char16_t* name) {
   OwnedVariant value;
   object->Get(name, 0, value.get(), nullptr, nullptr);
@@ -68,7 +58,6 @@ bool sawEvent(RecordingSink* sink, const std::u16string& name, LONG size) {
 int mixedRequests(IWbemServices* ns, const std::u16string& me, int rounds) {
   Checks check;
   const UniqueBstr wql = bstrFromUtf16(u"WQL"),
-                   events = bstrFromUtf16(u"select * from GadgetChanged"),
                    mine =
                        bstrFromUtf16(u"select Name, Size from Gadget where Name = '" + me + u"'"),
                    className = bstrFromUtf16(u"Gadget"), grow = bstrFromUtf16(u"Grow"),
@@ -80,26 +69,25 @@ int mixedRequests(IWbemServices* ns, const std::u16string& me, int rounds) {
   }
   for (int round = 0; round < rounds; ++round) {
     ComPtr<RecordingSink> watch(RecordingSink::create());
-    check(ns->ExecNotificationQueryAsync(wql.get(), events.get(), 0, nullptr, watch.get()) ==
-              WBEM_S_NO_ERROR,
-          "subscribe", round);
+    check(subscribe(ns, watch.get()) == WBEM_S_NO_ERROR, "subscribe", round);
     ComPtr<IWbemClassObject> gadget;
     cls->SpawnInstance(0, gadget.put());
     putText(gadget.get(), u"Name", me.c_str());
     putInt(gadget.get(), u"Size", round);
-    check(run([&](IWbemObjectSink* s) {
+    check(runRequest([&](IWbemObjectSink* s) {
             return ns->PutInstanceAsync(gadget.get(), 0, nullptr, s);
           }) == WBEM_S_NO_ERROR,
           "put", round);
 
     ComPtr<RecordingSink> got;
-    check(run([&](IWbemObjectSink* s) { return ns->GetObjectAsync(path.get(), 0, nullptr, s); },
+    check(runRequest(
+              [&](IWbemObjectSink* s) { return ns->GetObjectAsync(path.get(), 0, nullptr, s); },
               &got) == WBEM_S_NO_ERROR,
           "get", round);
     check(got && got->objects().size() == 1 && number(got->objects()[0], u"Size") == round,
           "the value written comes back", round);
 
-    check(run(
+    check(runRequest(
               [&](IWbemObjectSink* s) {
                 return ns->CreateInstanceEnumAsync(className.get(), 0, nullptr, s);
               },
@@ -111,7 +99,7 @@ int mixedRequests(IWbemServices* ns, const std::u16string& me, int rounds) {
     }
     check(listed && got->objects().size() >= 4, "every gadget listed, this one as written", round);
 
-    check(run(
+    check(runRequest(
               [&](IWbemObjectSink* s) {
                 return ns->ExecQueryAsync(wql.get(), mine.get(), 0, nullptr, s);
               },
@@ -124,7 +112,7 @@ int mixedRequests(IWbemServices* ns, const std::u16string& me, int rounds) {
     cls->GetMethod(u"Grow", 0, inDefinition.put(), nullptr);
     if (inDefinition) inDefinition->SpawnInstance(0, in.put());
     if (in) putInt(in.get(), u"By", round);
-    check(in && run(
+    check(in && runRequest(
                     [&](IWbemObjectSink* s) {
                       return ns->ExecMethodAsync(path.get(), grow.get(), 0, nullptr, in.get(), s);
                     },

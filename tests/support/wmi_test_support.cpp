@@ -48,4 +48,9 @@ HRESULT putInt(IWbemClassObject* object, const char16_t* name, LONG value) {
   return object->Put(name, 0, v.get(), 0);
 }
 
+HRESULT subscribe(IWbemServices* ns, IWbemObjectSink* sink, const char16_t* query) {
+  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"), text = velt::bstrFromUtf16(query);
+  return ns->ExecNotificationQueryAsync(wql.get(), text.get(), 0, nullptr, sink);
+}
+
 }  // namespace velt::wmi::test

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
+#include <owners/com_ptr.h>
 #include <owners/owned_variant.h>
 #include <owners/unique_handle.h>
 #include <owners/utf_text.h>
@@ -9,6 +11,7 @@
 #include <wbemcli.h>
 
 #include "wmi/service.h"
+#include "wmi_model/recording_sink.h"
 
 namespace velt::wmi::test {
 
@@ -19,5 +22,22 @@ std::u16string getText(IWbemClassObject* object, const char16_t* name);
 IWbemClassObject* classOf(IWbemServices* ns, const char16_t* name);  // one reference
 HRESULT putText(IWbemClassObject* object, const char16_t* name, const char16_t* value);
 HRESULT putInt(IWbemClassObject* object, const char16_t* name, LONG value);
+// Subscribes `sink` to the events `query` selects.
+HRESULT subscribe(IWbemServices* ns, IWbemObjectSink* sink,
+                  const char16_t* query = u"select * from GadgetChanged");
+
+// Starts an asynchronous request on a sink of its own and answers its final status: the call's
+// own failure when it did not start, E_UNEXPECTED when no final status came within `wait`. The
+// sink stays in `*keep` when asked for.
+template <class Call>
+HRESULT runRequest(Call call, ComPtr<RecordingSink>* keep = nullptr,
+                   std::chrono::seconds wait = std::chrono::seconds(30)) {
+  ComPtr<RecordingSink> sink(RecordingSink::create());
+  HRESULT started = call(sink.get());
+  if (FAILED(started)) return started;
+  HRESULT status = sink->waitForFinalStatus(wait).value_or(E_UNEXPECTED);
+  if (keep) *keep = sink;
+  return status;
+}
 
 }  // namespace velt::wmi::test

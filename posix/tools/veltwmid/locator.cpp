@@ -33,118 +33,6 @@ std::u16string localHostName() {
 
 bool hasText(const BSTR text) { return text != nullptr && SysStringLen(text) > 0; }
 
-// A namespace as one client holds it: the service's namespace, counted while the client keeps
-// it, so the daemon knows when its last client went.
-class ClientNamespace final : public ComObject<IWbemServices, IID_IWbemServices> {
- public:
-  ClientNamespace(ComPtr<IWbemServices> inner, Lifetime& lifetime)
-      : m_inner(std::move(inner)), m_token(lifetime), m_lifetime(lifetime) {}
-
-  STDMETHODIMP OpenNamespace(const BSTR name, LONG flags, IWbemContext* context,
-                             IWbemServices** working, IWbemCallResult** result) override {
-    if (working == nullptr) return m_inner->OpenNamespace(name, flags, context, working, result);
-    ComPtr<IWbemServices> opened;
-    HRESULT hr = m_inner->OpenNamespace(name, flags, context, opened.put(), result);
-    *working =
-        SUCCEEDED(hr) && opened ? new ClientNamespace(std::move(opened), m_lifetime) : nullptr;
-    return hr;
-  }
-  STDMETHODIMP CancelAsyncCall(IWbemObjectSink* sink) override {
-    return m_inner->CancelAsyncCall(sink);
-  }
-  STDMETHODIMP QueryObjectSink(LONG flags, IWbemObjectSink** handler) override {
-    return m_inner->QueryObjectSink(flags, handler);
-  }
-  STDMETHODIMP GetObject(const BSTR path, LONG flags, IWbemContext* context,
-                         IWbemClassObject** object, IWbemCallResult** result) override {
-    return m_inner->GetObject(path, flags, context, object, result);
-  }
-  STDMETHODIMP GetObjectAsync(const BSTR path, LONG flags, IWbemContext* context,
-                              IWbemObjectSink* sink) override {
-    return m_inner->GetObjectAsync(path, flags, context, sink);
-  }
-  STDMETHODIMP PutClass(IWbemClassObject* object, LONG flags, IWbemContext* context,
-                        IWbemCallResult** result) override {
-    return m_inner->PutClass(object, flags, context, result);
-  }
-  STDMETHODIMP PutClassAsync(IWbemClassObject* object, LONG flags, IWbemContext* context,
-                             IWbemObjectSink* sink) override {
-    return m_inner->PutClassAsync(object, flags, context, sink);
-  }
-  STDMETHODIMP DeleteClass(const BSTR name, LONG flags, IWbemContext* context,
-                           IWbemCallResult** result) override {
-    return m_inner->DeleteClass(name, flags, context, result);
-  }
-  STDMETHODIMP DeleteClassAsync(const BSTR name, LONG flags, IWbemContext* context,
-                                IWbemObjectSink* sink) override {
-    return m_inner->DeleteClassAsync(name, flags, context, sink);
-  }
-  STDMETHODIMP CreateClassEnum(const BSTR superclass, LONG flags, IWbemContext* context,
-                               IEnumWbemClassObject** enumerator) override {
-    return m_inner->CreateClassEnum(superclass, flags, context, enumerator);
-  }
-  STDMETHODIMP CreateClassEnumAsync(const BSTR superclass, LONG flags, IWbemContext* context,
-                                    IWbemObjectSink* sink) override {
-    return m_inner->CreateClassEnumAsync(superclass, flags, context, sink);
-  }
-  STDMETHODIMP PutInstance(IWbemClassObject* instance, LONG flags, IWbemContext* context,
-                           IWbemCallResult** result) override {
-    return m_inner->PutInstance(instance, flags, context, result);
-  }
-  STDMETHODIMP PutInstanceAsync(IWbemClassObject* instance, LONG flags, IWbemContext* context,
-                                IWbemObjectSink* sink) override {
-    return m_inner->PutInstanceAsync(instance, flags, context, sink);
-  }
-  STDMETHODIMP DeleteInstance(const BSTR path, LONG flags, IWbemContext* context,
-                              IWbemCallResult** result) override {
-    return m_inner->DeleteInstance(path, flags, context, result);
-  }
-  STDMETHODIMP DeleteInstanceAsync(const BSTR path, LONG flags, IWbemContext* context,
-                                   IWbemObjectSink* sink) override {
-    return m_inner->DeleteInstanceAsync(path, flags, context, sink);
-  }
-  STDMETHODIMP CreateInstanceEnum(const BSTR filter, LONG flags, IWbemContext* context,
-                                  IEnumWbemClassObject** enumerator) override {
-    return m_inner->CreateInstanceEnum(filter, flags, context, enumerator);
-  }
-  STDMETHODIMP CreateInstanceEnumAsync(const BSTR filter, LONG flags, IWbemContext* context,
-                                       IWbemObjectSink* sink) override {
-    return m_inner->CreateInstanceEnumAsync(filter, flags, context, sink);
-  }
-  STDMETHODIMP ExecQuery(const BSTR language, const BSTR query, LONG flags, IWbemContext* context,
-                         IEnumWbemClassObject** enumerator) override {
-    return m_inner->ExecQuery(language, query, flags, context, enumerator);
-  }
-  STDMETHODIMP ExecQueryAsync(const BSTR language, const BSTR query, LONG flags,
-                              IWbemContext* context, IWbemObjectSink* sink) override {
-    return m_inner->ExecQueryAsync(language, query, flags, context, sink);
-  }
-  STDMETHODIMP ExecNotificationQuery(const BSTR language, const BSTR query, LONG flags,
-                                     IWbemContext* context,
-                                     IEnumWbemClassObject** enumerator) override {
-    return m_inner->ExecNotificationQuery(language, query, flags, context, enumerator);
-  }
-  STDMETHODIMP ExecNotificationQueryAsync(const BSTR language, const BSTR query, LONG flags,
-                                          IWbemContext* context, IWbemObjectSink* sink) override {
-    return m_inner->ExecNotificationQueryAsync(language, query, flags, context, sink);
-  }
-  STDMETHODIMP ExecMethod(const BSTR path, const BSTR method, LONG flags, IWbemContext* context,
-                          IWbemClassObject* in, IWbemClassObject** out,
-                          IWbemCallResult** result) override {
-    return m_inner->ExecMethod(path, method, flags, context, in, out, result);
-  }
-  STDMETHODIMP ExecMethodAsync(const BSTR path, const BSTR method, LONG flags,
-                               IWbemContext* context, IWbemClassObject* in,
-                               IWbemObjectSink* sink) override {
-    return m_inner->ExecMethodAsync(path, method, flags, context, in, sink);
-  }
-
- private:
-  ComPtr<IWbemServices> m_inner;
-  Lifetime::Token m_token;
-  Lifetime& m_lifetime;
-};
-
 // The repository a client's context names, or empty when it names none.
 std::string expectedRepository(IWbemContext* context) {
   if (context == nullptr) return {};
@@ -178,11 +66,10 @@ class ServiceLocator final : public ComObject<IWbemLocator, IID_IWbemLocator> {
     if (!expected.empty() && !m_repository.empty() && !sameRepository(expected, m_repository)) {
       return kOtherRepository;
     }
-    ComPtr<IWbemServices> services;
-    HRESULT hr = m_service.openNamespace(name.nameSpace, services.put());
-    if (FAILED(hr)) return hr;
-    *nameSpace = new ClientNamespace(std::move(services), m_lifetime);
-    return WBEM_S_NO_ERROR;
+    // Counted while the client holds the namespace or any opened from it, so the daemon knows
+    // when its last client went.
+    return m_service.openNamespace(name.nameSpace, nameSpace,
+                                   std::make_shared<Lifetime::Token>(m_lifetime));
   }
 
  private:

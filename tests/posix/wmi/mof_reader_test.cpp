@@ -73,59 +73,61 @@ TEST(MofReaderTest, AFaultyTextAddsNothing) {
   EXPECT_EQ(service.openNamespace(u"root\\x", &ns), WBEM_E_INVALID_NAMESPACE);
 }
 
+// The class `name` of `nameSpace` as the service compiled it; null when there is none.
+ComPtr<IWbemClassObject> compiledClass(Service& service, const char16_t* nameSpace,
+                                       const char16_t* name) {
+  ComPtr<IWbemServices> ns;
+  EXPECT_EQ(service.openNamespace(nameSpace, ns.put()), WBEM_S_NO_ERROR) << "no namespace";
+  return ComPtr<IWbemClassObject>(ns ? classOf(ns.get(), name) : nullptr);
+}
+
 TEST(MofReaderTest, ReadsTheSampleNamespace) {
   Service service;
   service.loadMof(VELT_SAMPLE_MOF);
-  IWbemServices* ns = nullptr;
-  ASSERT_EQ(service.openNamespace(u"ROOT\\Norvex\\Sample", &ns), WBEM_S_NO_ERROR);
   for (const char16_t* cls :
        {u"NorvexSample_Device", u"NorvexSample_Slot", u"NorvexSample_Alert"}) {
-    IWbemClassObject* def = classOf(ns, cls);
-    ASSERT_NE(def, nullptr);
-    def->Release();
+    EXPECT_TRUE(compiledClass(service, u"ROOT\\Norvex\\Sample", cls));
   }
-  ns->Release();
 }
 
-// Where each pragma sequence leaves the class it declares.
-TEST(MofReaderTest, NamespacePragmasResolveAgainstTheNamespaceInForce) {
+// Where the pragmas in force leave the class a text declares, with its values as written.
+TEST(MofReaderTest, ClassesLandWhereThePragmasSayWithTheirValues) {
   struct Case {
-    const char* pragmas;
+    const char* text;
     const char16_t* nameSpace;
+    const char16_t* className;
+    const char16_t* property;  // checked when not null
+    const char16_t* value;
   } cases[] = {
-      {"#pragma namespace(\"\\\\\\\\.\\\\root\\\\a\")", u"root\\a"},
-      {"#pragma namespace(\"root\\\\a\")\n#pragma namespace(\"rootkit\")", u"root\\a\\rootkit"},
-      {"#pragma namespace(\"root\\\\a\")\n#pragma namespace(\"\\\\root\\\\b\")", u"root\\b"},
-      {"#pragma namespace(\"ROOT\\\\a\")\n#pragma namespace(\"c\\\\d\\\\\")", u"root\\a\\c\\d"},
+      {"#pragma namespace(\"\\\\\\\\.\\\\root\\\\a\")\nclass T { };", u"root\\a", u"T", nullptr,
+       nullptr},
+      {"#pragma namespace(\"root\\\\a\")\n#pragma namespace(\"rootkit\")\nclass T { };",
+       u"root\\a\\rootkit", u"T", nullptr, nullptr},
+      {"#pragma namespace(\"root\\\\a\")\n#pragma namespace(\"\\\\root\\\\b\")\nclass T { };",
+       u"root\\b", u"T", nullptr, nullptr},
+      {"#pragma namespace(\"ROOT\\\\a\")\n#pragma namespace(\"c\\\\d\\\\\")\nclass T { };",
+       u"root\\a\\c\\d", u"T", nullptr, nullptr},
+      // well-formed values of every checked kind
+      {"#pragma namespace(\"root\\\\v\")\n"
+       "class V { datetime At = \"20240229235960.123456-300\";\n"
+       "  datetime Span = \"00000001020304.000005:000\"; datetime Any = "
+       "\"2024****000000.000000+000\";\n"
+       "  real64 R = -1.5e-3; real32 F = 0.5; char16 C = 'x'; boolean B = FALSE; };",
+       u"root\\v", u"V", u"Span", u"00000001020304.000005:000"},
+      // comments, escapes and concatenated strings
+      {"#pragma namespace(\"root\")\n#pragma namespace(\"child\")  // relative\n"
+       "class T { string S = \"a\\\"b\" \"\\\\c\\x41\"; };",
+       u"root\\child", u"T", u"S", u"a\"b\\cA"},
   };
   for (const Case& c : cases) {
     Service service;
-    service.loadMofText(std::string(c.pragmas) + "\nclass T { };", "ns.mof");
-    IWbemServices* ns = nullptr;
-    ASSERT_EQ(service.openNamespace(c.nameSpace, &ns), WBEM_S_NO_ERROR) << c.pragmas;
-    IWbemClassObject* t = classOf(ns, u"T");
-    EXPECT_NE(t, nullptr) << c.pragmas;
-    if (t) t->Release();
-    ns->Release();
+    service.loadMofText(c.text, "case.mof");
+    ComPtr<IWbemClassObject> cls = compiledClass(service, c.nameSpace, c.className);
+    ASSERT_TRUE(cls) << c.text;
+    if (c.property) {
+      EXPECT_EQ(getText(cls.get(), c.property), c.value) << c.text;
+    }
   }
-}
-
-TEST(MofReaderTest, WellFormedValuesOfEveryCheckedKind) {
-  Service service;
-  service.loadMofText(
-      "#pragma namespace(\"root\\\\v\")\n"
-      "class V { datetime At = \"20240229235960.123456-300\";\n"
-      "  datetime Span = \"00000001020304.000005:000\"; datetime Any = "
-      "\"2024****000000.000000+000\";\n"
-      "  real64 R = -1.5e-3; real32 F = 0.5; char16 C = 'x'; boolean B = FALSE; };",
-      "v.mof");
-  IWbemServices* ns = nullptr;
-  ASSERT_EQ(service.openNamespace(u"root\\v", &ns), WBEM_S_NO_ERROR);
-  IWbemClassObject* v = classOf(ns, u"V");
-  ASSERT_NE(v, nullptr);
-  EXPECT_EQ(getText(v, u"Span"), u"00000001020304.000005:000");
-  v->Release();
-  ns->Release();
 }
 
 // A derived class holds its superclass's definition shared; the class object still shows
@@ -138,10 +140,8 @@ TEST(MofReaderTest, DerivedClassesShowTheWholeChain) {
       "class B : A { [Description(\"b\")] uint32 X = 2; string Y; uint32 M(); };\n"
       "class C : B { string Z; };",
       "d.mof");
-  IWbemServices* ns = nullptr;
-  ASSERT_EQ(service.openNamespace(u"root\\d", &ns), WBEM_S_NO_ERROR);
-  IWbemClassObject* c = classOf(ns, u"C");
-  ASSERT_NE(c, nullptr);
+  ComPtr<IWbemClassObject> c = compiledClass(service, u"root\\d", u"C");
+  ASSERT_TRUE(c);
   SAFEARRAY* names = nullptr;
   ASSERT_EQ(c->GetNames(nullptr, WBEM_FLAG_NONSYSTEM_ONLY, nullptr, &names), WBEM_S_NO_ERROR);
   BSTR* items = nullptr;
@@ -161,27 +161,11 @@ TEST(MofReaderTest, DerivedClassesShowTheWholeChain) {
   ASSERT_EQ(c->GetPropertyOrigin(u"X", &origin), WBEM_S_NO_ERROR);
   EXPECT_EQ(std::u16string(origin), u"A");
   SysFreeString(origin);
-  EXPECT_EQ(getText(c, u"__DYNASTY"), u"A");
-  EXPECT_EQ(getText(c, u"__SUPERCLASS"), u"B");
+  EXPECT_EQ(getText(c.get(), u"__DYNASTY"), u"A");
+  EXPECT_EQ(getText(c.get(), u"__SUPERCLASS"), u"B");
   ASSERT_EQ(c->GetMethodOrigin(u"M", &origin), WBEM_S_NO_ERROR);
   EXPECT_EQ(std::u16string(origin), u"B");
   SysFreeString(origin);
-  c->Release();
-  ns->Release();
-}
-
-TEST(MofReaderTest, CommentsEscapesAndConcatenatedStrings) {
-  Service service;
-  service.loadMofText(
-      "#pragma namespace(\"root\")\n#pragma namespace(\"child\")  // relative\n"
-      "class T { string S = \"a\\\"b\" \"\\\\c\\x41\"; };",
-      "t.mof");
-  IWbemServices* ns = nullptr;
-  ASSERT_EQ(service.openNamespace(u"root\\child", &ns), WBEM_S_NO_ERROR);
-  IWbemClassObject* t = classOf(ns, u"T");
-  EXPECT_EQ(getText(t, u"S"), u"a\"b\\cA");
-  t->Release();
-  ns->Release();
 }
 
 }  // namespace

@@ -3,22 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <future>
 #include <thread>
 
-#include "gadget_provider.h"
-#include "winplatform/posix_hooks.h"
-#include "winplatform/registry_hooks.h"
-#include "wmi_model/com_object.h"
-#include "wmi_test_support.h"
+#include "gadget_namespace_test.h"
 
 namespace velt::wmi::test {
 namespace {
 
 using std::chrono::milliseconds;
-constexpr auto kWait = std::chrono::seconds(20);
 constexpr unsigned kIdleMs = 50;
 
 template <typename Condition>
@@ -31,54 +24,25 @@ bool within(std::chrono::seconds bound, Condition condition) {
   return true;
 }
 
-class ProviderIdleTest : public ::testing::Test {
+class ProviderIdleTest : public GadgetNamespaceTest {
  protected:
-  void SetUp() override {
-    m_registry =
-        std::filesystem::temp_directory_path() / ("wmi_idle_" + std::to_string(getpid()) + ".db");
-    setenv("VELT_REGISTRY", m_registry.c_str(), 1);
-    VeltRegistryReset();
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    VeltSetLocalServerEntry(veltwmi::test::gadgetProviderMain, nullptr, nullptr);
-    veltwmi::test::registerGadgetServer();
-    veltwmi::test::resetGadgets();
-    m_service.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
-    ASSERT_EQ(m_service.openNamespace(u"root\\test", m_ns.put()), WBEM_S_NO_ERROR);
-  }
   void TearDown() override {
     veltwmi::test::holdEnumerations(false);
-    m_ns = {};
-    m_service.shutdown();
-    int exitCode = -1;
-    EXPECT_TRUE(VeltWaitForLocalServerExit(20000, &exitCode));
-    VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
-    CoUninitialize();
-    VeltRegistryReset();
-    std::filesystem::remove(m_registry);
+    GadgetNamespaceTest::TearDown();
   }
-  template <class Call>
-  HRESULT run(Call call) {
-    ComPtr<RecordingSink> sink(RecordingSink::create());
-    EXPECT_EQ(call(sink.get()), WBEM_S_NO_ERROR);
-    return sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
+  ServiceOptions options() override {
+    ServiceOptions options;
+    options.providerIdleMs = kIdleMs;
+    return options;
   }
   HRESULT getG1() {
     return run(
         [&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(m_path.get(), 0, nullptr, s); });
   }
   bool released() {
-    return within(kWait, [&] { return m_service.activeProviderCount() == 0; });
+    return within(kWait, [&] { return m_service->activeProviderCount() == 0; });
   }
 
-  static ServiceOptions idleOptions() {
-    ServiceOptions options;
-    options.providerIdleMs = kIdleMs;
-    return options;
-  }
-
-  std::filesystem::path m_registry;
-  Service m_service{idleOptions()};
-  ComPtr<IWbemServices> m_ns;
   velt::UniqueBstr m_path = velt::bstrFromUtf16(u"Gadget.Name=\"g1\"");
 };
 
@@ -92,14 +56,10 @@ TEST_F(ProviderIdleTest, AnIdleProviderIsReleasedAndTheNextRequestActivatesItAga
 }
 
 TEST_F(ProviderIdleTest, ASubscriptionKeepsItsProviderUntilCancelled) {
-  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                         query = velt::bstrFromUtf16(u"select * from GadgetChanged");
   ComPtr<RecordingSink> subscription(RecordingSink::create());
-  ASSERT_EQ(
-      m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription.get()),
-      WBEM_S_NO_ERROR);
+  ASSERT_EQ(subscribe(m_ns.get(), subscription.get()), WBEM_S_NO_ERROR);
   std::this_thread::sleep_for(milliseconds(kIdleMs * 6));
-  EXPECT_EQ(m_service.activeProviderCount(), 1u);
+  EXPECT_EQ(m_service->activeProviderCount(), 1u);
   EXPECT_EQ(m_ns->CancelAsyncCall(subscription.get()), WBEM_S_NO_ERROR);
   EXPECT_TRUE(released());
 }
@@ -113,7 +73,7 @@ TEST_F(ProviderIdleTest, ARequestInProgressKeepsItsProvider) {
   });
   ASSERT_TRUE(sink->waitForObjects(1, kWait));
   std::this_thread::sleep_for(milliseconds(kIdleMs * 6));
-  EXPECT_EQ(m_service.activeProviderCount(), 1u);
+  EXPECT_EQ(m_service->activeProviderCount(), 1u);
   veltwmi::test::holdEnumerations(false);
   EXPECT_EQ(sink->waitForFinalStatus(kWait), WBEM_S_NO_ERROR);
   EXPECT_EQ(request.get(), WBEM_S_NO_ERROR);

@@ -5,68 +5,22 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <filesystem>
 #include <thread>
 
-#include "gadget_provider.h"
-#include "winplatform/posix_hooks.h"
-#include "winplatform/registry_hooks.h"
+#include "gadget_namespace_test.h"
 #include "wmi_test_support.h"
 
 namespace velt::wmi::test {
 namespace {
 
-constexpr auto kWait = std::chrono::seconds(20);
-
-class ProviderRoutingTest : public ::testing::Test {
+class ProviderRoutingTest : public GadgetNamespaceTest {
  protected:
-  void SetUp() override {
-    m_registry = std::filesystem::temp_directory_path() /
-                 ("wmi_routing_" + std::to_string(getpid()) + ".db");
-    setenv("VELT_REGISTRY", m_registry.c_str(), 1);
-    VeltRegistryReset();
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    VeltSetLocalServerEntry(veltwmi::test::gadgetProviderMain, nullptr, nullptr);
-    veltwmi::test::resetGadgets();
-    m_service.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
-    ASSERT_EQ(m_service.openNamespace(u"root\\test", &m_ns), WBEM_S_NO_ERROR);
-  }
-  void TearDown() override {
-    if (m_ns) m_ns->Release();
-    m_service.shutdown();
-    int exitCode = -1;
-    EXPECT_TRUE(VeltWaitForLocalServerExit(20000, &exitCode));
-    VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
-    EXPECT_EQ(liveObjectCount(), 0);
-    CoUninitialize();
-    VeltRegistryReset();
-    std::filesystem::remove(m_registry);
-  }
-  // Runs an asynchronous request and hands back its final status, releasing the sink unless
-  // the caller takes it.
-  template <class Call>
-  HRESULT run(Call call, RecordingSink** keep = nullptr) {
-    RecordingSink* sink = RecordingSink::create();
-    EXPECT_EQ(call(sink), WBEM_S_NO_ERROR);
-    HRESULT status = sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
-    if (keep)
-      *keep = sink;
-    else
-      sink->Release();
-    return status;
-  }
   HRESULT put(IWbemClassObject* gadget) {
     return run([&](IWbemObjectSink* s) { return m_ns->PutInstanceAsync(gadget, 0, nullptr, s); });
   }
-
-  std::filesystem::path m_registry;
-  Service m_service;
-  IWbemServices* m_ns = nullptr;
 };
 
 TEST_F(ProviderRoutingTest, ResultsStatusesAndEventsTravelBetweenClientAndProvider) {
-  veltwmi::test::registerGadgetServer();
   IWbemContext* context = nullptr;
   createContext(&context);
   velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"g1\""),
@@ -89,12 +43,9 @@ TEST_F(ProviderRoutingTest, ResultsStatusesAndEventsTravelBetweenClientAndProvid
       WBEM_E_NOT_FOUND);
 
   // Each write fires an event into the subscription, until the subscription is cancelled.
-  velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                   query = velt::bstrFromUtf16(u"select * from GadgetChanged");
   RecordingSink* subscription = RecordingSink::create();
-  ASSERT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription),
-            WBEM_S_NO_ERROR);
-  IWbemClassObject* cls = classOf(m_ns, u"Gadget");
+  ASSERT_EQ(subscribe(m_ns.get(), subscription), WBEM_S_NO_ERROR);
+  IWbemClassObject* cls = classOf(m_ns.get(), u"Gadget");
   IWbemClassObject* gadget = nullptr;
   cls->SpawnInstance(0, &gadget);
   putText(gadget, u"Name", u"hot");
@@ -110,24 +61,19 @@ TEST_F(ProviderRoutingTest, ResultsStatusesAndEventsTravelBetweenClientAndProvid
   cls->Release();
 
   // One provider object served everything; TearDown proves it and its server are gone.
-  EXPECT_EQ(m_service.activeProviderCount(), 1u);
+  EXPECT_EQ(m_service->activeProviderCount(), 1u);
 }
 
 // Clients enumerate the properties of the events they receive at once, each from its own
 // thread: every client must get an object of its own, or they take each other's position.
 TEST_F(ProviderRoutingTest, EverySubscriberGetsItsOwnWholeCopyOfEachEvent) {
-  veltwmi::test::registerGadgetServer();
   constexpr int kSubscribers = 8, kEvents = 25;
-  velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                   query = velt::bstrFromUtf16(u"select * from GadgetChanged");
   std::vector<RecordingSink*> subscribers;
   for (int i = 0; i < kSubscribers; ++i) {
     subscribers.push_back(RecordingSink::create());
-    ASSERT_EQ(
-        m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscribers.back()),
-        WBEM_S_NO_ERROR);
+    ASSERT_EQ(subscribe(m_ns.get(), subscribers.back()), WBEM_S_NO_ERROR);
   }
-  IWbemClassObject* cls = classOf(m_ns, u"Gadget");
+  IWbemClassObject* cls = classOf(m_ns.get(), u"Gadget");
   IWbemClassObject* gadget = nullptr;
   cls->SpawnInstance(0, &gadget);
   putText(gadget, u"Name", u"hot");

@@ -4,20 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
-#include <cstdlib>
-#include <filesystem>
 #include <mutex>
 
-#include "gadget_provider.h"
+#include "gadget_namespace_test.h"
 #include "wmi_model/com_object.h"
-#include "winplatform/posix_hooks.h"
-#include "winplatform/registry_hooks.h"
 #include "wmi_test_support.h"
 
 namespace velt::wmi::test {
 namespace {
-
-constexpr auto kWait = std::chrono::seconds(20);
 
 // Keeps the status object of the final status, which the recording sink does not.
 class StatusSink final : public detail::ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
@@ -44,61 +38,27 @@ class StatusSink final : public detail::ComObject<IWbemObjectSink, IID_IWbemObje
   std::u16string m_description;
 };
 
-class QueryRoutingTest : public ::testing::Test {
+class QueryRoutingTest : public GadgetNamespaceTest {
  protected:
-  void SetUp() override {
-    m_registry =
-        std::filesystem::temp_directory_path() / ("wmi_query_" + std::to_string(getpid()) + ".db");
-    setenv("VELT_REGISTRY", m_registry.c_str(), 1);
-    VeltRegistryReset();
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    VeltSetLocalServerEntry(veltwmi::test::gadgetProviderMain, nullptr, nullptr);
-    veltwmi::test::resetGadgets();
-    veltwmi::test::registerGadgetServer();
-    m_service.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
-    ASSERT_EQ(m_service.openNamespace(u"root\\test", &m_ns), WBEM_S_NO_ERROR);
-  }
-  void TearDown() override {
-    if (m_ns) m_ns->Release();
-    m_service.shutdown();
-    int exitCode = -1;
-    EXPECT_TRUE(VeltWaitForLocalServerExit(20000, &exitCode));
-    VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
-    EXPECT_EQ(liveObjectCount(), 0);
-    CoUninitialize();
-    VeltRegistryReset();
-    std::filesystem::remove(m_registry);
-  }
   // The query's final status; its objects stay in `*keep` when asked for.
   HRESULT query(const std::u16string& text, RecordingSink** keep = nullptr) {
     velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"), q = velt::bstrFromUtf16(text);
-    RecordingSink* sink = RecordingSink::create();
-    EXPECT_EQ(m_ns->ExecQueryAsync(wql.get(), q.get(), 0, nullptr, sink), WBEM_S_NO_ERROR);
-    HRESULT status = sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
-    if (keep)
-      *keep = sink;
-    else
-      sink->Release();
-    return status;
+    return run(
+        [&](IWbemObjectSink* s) { return m_ns->ExecQueryAsync(wql.get(), q.get(), 0, nullptr, s); },
+        keep);
   }
   HRESULT putGadget(const char16_t* name, LONG size) {
-    IWbemClassObject* cls = classOf(m_ns, u"Gadget");
+    IWbemClassObject* cls = classOf(m_ns.get(), u"Gadget");
     IWbemClassObject* gadget = nullptr;
     cls->SpawnInstance(0, &gadget);
     cls->Release();
     putText(gadget, u"Name", name);
     putInt(gadget, u"Size", size);
-    RecordingSink* sink = RecordingSink::create();
-    m_ns->PutInstanceAsync(gadget, 0, nullptr, sink);
-    HRESULT status = sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
-    sink->Release();
+    HRESULT status =
+        run([&](IWbemObjectSink* s) { return m_ns->PutInstanceAsync(gadget, 0, nullptr, s); });
     gadget->Release();
     return status;
   }
-
-  std::filesystem::path m_registry;
-  Service m_service;
-  IWbemServices* m_ns = nullptr;
 };
 
 TEST_F(QueryRoutingTest, OnlyMatchingInstancesComeBackWithTheSelectedPropertiesAndKeys) {
@@ -173,25 +133,19 @@ TEST_F(QueryRoutingTest, AFaultyQueryIsRefusedWithItsPosition) {
   EXPECT_EQ(sink->waitForFinalStatus(kWait), WBEM_E_INVALID_QUERY_TYPE);
   sink->Release();
 
-  velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                   bad = velt::bstrFromUtf16(u"SELECT * FROM GadgetChanged WHERE Size = = 1");
   StatusSink* events = new StatusSink();
-  EXPECT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), bad.get(), 0, nullptr, events),
+  EXPECT_EQ(subscribe(m_ns.get(), events, u"SELECT * FROM GadgetChanged WHERE Size = = 1"),
             WBEM_E_INVALID_QUERY);
   EXPECT_EQ(events->wait().second, u"position 42: expected a constant, found '='");
   events->Release();
 }
 
 TEST_F(QueryRoutingTest, EventsAreFilteredByTheConditionUntilCancelled) {
-  velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                   all = velt::bstrFromUtf16(u"SELECT * FROM GadgetChanged"),
-                   some = velt::bstrFromUtf16(
-                       u"SELECT * FROM GadgetChanged WITHIN 1 WHERE Size > 10 AND Name LIKE 'h%'");
   RecordingSink* everything = RecordingSink::create();
   RecordingSink* filtered = RecordingSink::create();
-  ASSERT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), all.get(), 0, nullptr, everything),
-            WBEM_S_NO_ERROR);
-  ASSERT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), some.get(), 0, nullptr, filtered),
+  ASSERT_EQ(subscribe(m_ns.get(), everything, u"SELECT * FROM GadgetChanged"), WBEM_S_NO_ERROR);
+  ASSERT_EQ(subscribe(m_ns.get(), filtered,
+                      u"SELECT * FROM GadgetChanged WITHIN 1 WHERE Size > 10 AND Name LIKE 'h%'"),
             WBEM_S_NO_ERROR);
   EXPECT_EQ(putGadget(u"hot", 5), WBEM_S_NO_ERROR);
   EXPECT_EQ(putGadget(u"cold", 50), WBEM_S_NO_ERROR);

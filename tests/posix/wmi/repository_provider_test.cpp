@@ -3,20 +3,11 @@
 // compile that changes nothing leaves it loaded.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-
-#include <owners/com_ptr.h>
-#include "gadget_provider.h"
-#include "temp_dir.h"
-#include "winplatform/posix_hooks.h"
-#include "winplatform/registry_hooks.h"
+#include "gadget_namespace_test.h"
 #include "wmi_test_support.h"
 
 namespace velt::wmi::test {
 namespace {
-
-constexpr auto kWait = std::chrono::seconds(20);
 
 // The gadget MOF with one more property on Gadget.
 std::string changedGadgetMof(const char* property) {
@@ -26,29 +17,11 @@ std::string changedGadgetMof(const char* property) {
   return text;
 }
 
-class RepositoryProviderTest : public ::testing::Test {
+class RepositoryProviderTest : public GadgetNamespaceTest {
  protected:
-  void SetUp() override {
-    setenv("VELT_REGISTRY", (m_dir / "registry.db").c_str(), 1);
-    VeltRegistryReset();
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    VeltSetLocalServerEntry(veltwmi::test::gadgetProviderMain, nullptr, nullptr);
-    veltwmi::test::resetGadgets();
-    veltwmi::test::registerGadgetServer();
+  ServiceOptions options() override {
     m_options.repositoryPath = m_dir / "data/repository.db";
-    m_service = std::make_unique<Service>(m_options);
-    m_service->loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
-    ASSERT_EQ(m_service->openNamespace(u"root\\test", m_ns.put()), WBEM_S_NO_ERROR);
-  }
-  void TearDown() override {
-    m_ns = {};
-    m_service.reset();
-    int exitCode = -1;
-    EXPECT_TRUE(VeltWaitForLocalServerExit(20000, &exitCode));
-    VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
-    EXPECT_EQ(liveObjectCount(), 0);
-    CoUninitialize();
-    VeltRegistryReset();
+    return m_options;
   }
   // Gets gadget g1 and answers whether its class has `property`.
   bool getHas(const char16_t* property) {
@@ -61,10 +34,7 @@ class RepositoryProviderTest : public ::testing::Test {
   }
   unsigned long activations() { return veltwmi::test::providerInitializations(); }
 
-  TempDir m_dir;
   ServiceOptions m_options;
-  std::unique_ptr<Service> m_service;
-  velt::ComPtr<IWbemServices> m_ns;
 };
 
 TEST_F(RepositoryProviderTest, AClassChangeUnloadsTheProviderThatServesIt) {
@@ -94,10 +64,7 @@ TEST_F(RepositoryProviderTest, AClassChangeUnloadsTheProviderThatServesIt) {
 
 TEST_F(RepositoryProviderTest, AnUnloadedProvidersWatchersAreToldTheirSubscriptionEnded) {
   velt::ComPtr<RecordingSink> watcher(RecordingSink::create());
-  velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                   query = velt::bstrFromUtf16(u"select * from GadgetChanged");
-  ASSERT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, watcher.get()),
-            WBEM_S_NO_ERROR);
+  ASSERT_EQ(subscribe(m_ns.get(), watcher.get()), WBEM_S_NO_ERROR);
   EXPECT_EQ(m_service->activeProviderCount(), 1u);
   std::string text = veltwmi::test::kGadgetMof;
   text.replace(text.find("sint32 Size; };"), 15, "sint32 Size; string Why; };");

@@ -87,6 +87,15 @@ struct InterfaceMarshaler {
   std::function<IUnknown*(kj::Own<RemoteObject> remote)> makeProxy;
 };
 
+// The marshaler whose stubs are Stub(object, origin) and whose proxies are Proxy(remote).
+template <class Stub, class Proxy>
+InterfaceMarshaler marshalerOf() {
+  return {[](IUnknown* object, Connection::Anchor origin) -> rpc::Unknown::Client {
+            return kj::heap<Stub>(object, kj::mv(origin));
+          },
+          [](kj::Own<RemoteObject> remote) -> IUnknown* { return new Proxy(kj::mv(remote)); }};
+}
+
 // Registers (or replaces) the marshaler of `iid`. Any thread.
 void registerInterface(REFIID iid, InterfaceMarshaler marshaler);
 bool interfaceRegistered(REFIID iid);

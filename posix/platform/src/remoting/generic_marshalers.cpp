@@ -84,20 +84,8 @@ class ClassFactoryProxy final : public ProxyBase<IClassFactory> {
 void registerGenericMarshalers() {
   static std::once_flag once;
   std::call_once(once, [] {
-    registerInterface(IID_IUnknown,
-                      {[](IUnknown* object, Connection::Anchor origin) -> rpc::Unknown::Client {
-                         return kj::heap<UnknownStub>(object, kj::mv(origin));
-                       },
-                       [](kj::Own<RemoteObject> remote) -> IUnknown* {
-                         return new UnknownProxy(kj::mv(remote));
-                       }});
-    registerInterface(IID_IClassFactory,
-                      {[](IUnknown* object, Connection::Anchor origin) -> rpc::Unknown::Client {
-                         return kj::heap<ClassFactoryStub>(object, kj::mv(origin));
-                       },
-                       [](kj::Own<RemoteObject> remote) -> IUnknown* {
-                         return new ClassFactoryProxy(kj::mv(remote));
-                       }});
+    registerInterface(IID_IUnknown, marshalerOf<UnknownStub, UnknownProxy>());
+    registerInterface(IID_IClassFactory, marshalerOf<ClassFactoryStub, ClassFactoryProxy>());
   });
 }
 

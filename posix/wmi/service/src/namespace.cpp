@@ -19,16 +19,32 @@ enum class Operation { kGet, kPut, kEnumerate, kMethod };
 
 std::u16string textOf(const BSTR s) { return s ? std::u16string(s, SysStringLen(s)) : u""; }
 
+// The filters standing between client sinks and their subscriptions, shared by every object of
+// one namespace so that any of them cancels what another subscribed.
+struct Filters {
+  std::mutex mutex;
+  std::vector<ComPtr<EventFilterSink>> list;
+};
+
 class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
  public:
-  Namespace(std::shared_ptr<ServiceState> state, std::u16string name)
-      : m_state(std::move(state)), m_name(std::move(name)) {}
+  Namespace(std::shared_ptr<ServiceState> state, std::u16string name,
+            std::shared_ptr<Filters> filters, std::shared_ptr<void> keeper)
+      : m_state(std::move(state)),
+        m_name(std::move(name)),
+        m_filters(std::move(filters)),
+        m_keeper(std::move(keeper)) {}
+
+  // The same namespace as an object of its own, keeping `keeper` while it lives.
+  ComPtr<IWbemServices> keeping(std::shared_ptr<void> keeper) const {
+    return ComPtr<IWbemServices>(new Namespace(m_state, m_name, m_filters, std::move(keeper)));
+  }
 
   STDMETHODIMP OpenNamespace(const BSTR child, LONG, IWbemContext*, IWbemServices** out,
                              IWbemCallResult** result) override {
     if (result) *result = nullptr;
     if (!child || !out) return WBEM_E_INVALID_PARAMETER;
-    return m_state->namespaceServices(m_name + u"\\" + textOf(child), out);
+    return m_state->namespaceServices(m_name + u"\\" + textOf(child), out, m_keeper);
   }
 
   STDMETHODIMP CancelAsyncCall(IWbemObjectSink* sink) override {
@@ -267,34 +283,34 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
 
   // Filters of subscriptions that ended on their own are dropped as new ones come.
   void keepFilter(ComPtr<EventFilterSink> filter) {
-    std::lock_guard<std::mutex> lock(m_filtersMutex);
-    std::erase_if(m_filters, [](const ComPtr<EventFilterSink>& f) { return f->ended(); });
-    m_filters.push_back(std::move(filter));
+    std::lock_guard<std::mutex> lock(m_filters->mutex);
+    std::erase_if(m_filters->list, [](const ComPtr<EventFilterSink>& f) { return f->ended(); });
+    m_filters->list.push_back(std::move(filter));
   }
   ComPtr<EventFilterSink> takeFilter(IWbemObjectSink* client) {
     std::vector<ComPtr<EventFilterSink>> candidates;
     {
-      std::lock_guard<std::mutex> lock(m_filtersMutex);
-      for (auto it = m_filters.begin(); it != m_filters.end(); ++it) {
+      std::lock_guard<std::mutex> lock(m_filters->mutex);
+      for (auto it = m_filters->list.begin(); it != m_filters->list.end(); ++it) {
         if ((*it)->client() == client) {
           ComPtr<EventFilterSink> found = std::move(*it);
-          m_filters.erase(it);
+          m_filters->list.erase(it);
           return found;
         }
       }
-      candidates = m_filters;
+      candidates = m_filters->list;
     }
 #ifndef _WIN32
     // A client in another process hands its sink anew to the cancelling call: another proxy
     // of the same object. Asking its process costs calls, made outside the lock.
     for (const ComPtr<EventFilterSink>& candidate : candidates) {
       if (!velt::remoting::sameObject(candidate->client(), client)) continue;
-      std::lock_guard<std::mutex> lock(m_filtersMutex);
-      auto found = std::find_if(m_filters.begin(), m_filters.end(),
+      std::lock_guard<std::mutex> lock(m_filters->mutex);
+      auto found = std::find_if(m_filters->list.begin(), m_filters->list.end(),
                                 [&](const auto& kept) { return kept.get() == candidate.get(); });
-      if (found == m_filters.end()) return {};  // cancelled meanwhile
+      if (found == m_filters->list.end()) return {};  // cancelled meanwhile
       ComPtr<EventFilterSink> taken = std::move(*found);
-      m_filters.erase(found);
+      m_filters->list.erase(found);
       return taken;
     }
 #endif
@@ -348,14 +364,19 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
 
   std::shared_ptr<ServiceState> m_state;
   const std::u16string m_name;
-  std::mutex m_filtersMutex;
-  std::vector<ComPtr<EventFilterSink>> m_filters;
+  const std::shared_ptr<Filters> m_filters;
+  const std::shared_ptr<void> m_keeper;
 };
 
 }  // namespace
 
 ComPtr<IWbemServices> makeNamespace(std::shared_ptr<ServiceState> state, std::u16string name) {
-  return ComPtr<IWbemServices>(new Namespace(std::move(state), std::move(name)));
+  return ComPtr<IWbemServices>(
+      new Namespace(std::move(state), std::move(name), std::make_shared<Filters>(), nullptr));
+}
+
+ComPtr<IWbemServices> keepingNamespace(IWbemServices* shared, std::shared_ptr<void> keeper) {
+  return static_cast<Namespace*>(shared)->keeping(std::move(keeper));
 }
 
 }  // namespace velt::wmi::detail

@@ -18,7 +18,8 @@ namespace detail {
 
 void shutdownProviders(ServiceState& state);
 
-HRESULT ServiceState::namespaceServices(const std::u16string& name, IWbemServices** out) {
+HRESULT ServiceState::namespaceServices(const std::u16string& name, IWbemServices** out,
+                                        const std::shared_ptr<void>& keeper) {
   if (!out) return WBEM_E_INVALID_PARAMETER;
   *out = nullptr;
   if (!repository.hasNamespace(name)) return WBEM_E_INVALID_NAMESPACE;
@@ -26,7 +27,7 @@ HRESULT ServiceState::namespaceServices(const std::u16string& name, IWbemService
   if (shutDown) return WBEM_E_SHUTTING_DOWN;
   ComPtr<IWbemServices>& ns = namespaces[toLower(name)];
   if (!ns) ns = makeNamespace(shared_from_this(), repository.canonicalNamespaceName(name));
-  *out = ComPtr<IWbemServices>(ns).detach();
+  *out = (keeper ? keepingNamespace(ns.get(), keeper) : ComPtr<IWbemServices>(ns)).detach();
   return WBEM_S_NO_ERROR;
 }
 
@@ -108,8 +109,9 @@ bool Service::hasNamespace(const std::u16string& name) const {
   return m_state->repository.hasNamespace(name);
 }
 
-HRESULT Service::openNamespace(const std::u16string& name, IWbemServices** out) {
-  return m_state->namespaceServices(name, out);
+HRESULT Service::openNamespace(const std::u16string& name, IWbemServices** out,
+                               std::shared_ptr<void> keeper) {
+  return m_state->namespaceServices(name, out, keeper);
 }
 
 void Service::shutdown() {

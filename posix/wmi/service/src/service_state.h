@@ -69,12 +69,17 @@ struct ServiceState : std::enable_shared_from_this<ServiceState> {
   // A provider whose server is gone: forgotten, so the next request starts another, and its
   // subscriptions ended with WBEM_E_PROVIDER_FAILURE.
   void providerLost(const std::shared_ptr<ProviderEntry>& entry);
-  HRESULT namespaceServices(const std::u16string& name, IWbemServices** out);
+  // The namespace `name`; with a keeper, an object of its own that keeps it (see
+  // Service::openNamespace), else the one all share.
+  HRESULT namespaceServices(const std::u16string& name, IWbemServices** out,
+                            const std::shared_ptr<void>& keeper = nullptr);
   // Releases the providers idle for providerIdleMs, until shutdown.
   void releaseIdleProviders();
 };
 
 ComPtr<IWbemServices> makeNamespace(std::shared_ptr<ServiceState> state, std::u16string name);
+// `shared`, a namespace makeNamespace made, as an object of its own keeping `keeper`.
+ComPtr<IWbemServices> keepingNamespace(IWbemServices* shared, std::shared_ptr<void> keeper);
 
 // Passes a provider's results to the client's sink and remembers whether the final status went.
 // Keeps `use` (the provider's entry, as in use) until the final status went or the provider let

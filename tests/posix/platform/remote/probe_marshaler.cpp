@@ -122,11 +122,6 @@ class ProbeProxy final : public velt::remoting::ProxyBase<IRemoteProbe> {
 }  // namespace
 
 void registerRemoteProbeMarshaler() {
-  velt::remoting::registerInterface(
-      IID_IRemoteProbe,
-      {[](IUnknown* object, velt::remoting::Connection::Anchor origin)
-           -> velt::rpc::Unknown::Client { return kj::heap<ProbeStub>(object, kj::mv(origin)); },
-       [](kj::Own<velt::remoting::RemoteObject> remote) -> IUnknown* {
-         return new ProbeProxy(kj::mv(remote));
-       }});
+  velt::remoting::registerInterface(IID_IRemoteProbe,
+                                    velt::remoting::marshalerOf<ProbeStub, ProbeProxy>());
 }

@@ -35,22 +35,12 @@ namespace {
 
 using velt::ComPtr;
 using velt::wmi::RecordingSink;
-constexpr auto kWait = std::chrono::seconds(30);
+using velt::wmi::test::runRequest;
 
 int failed(HRESULT status) {
   std::printf("status 0x%08X\n", static_cast<unsigned>(status));
   std::fflush(stdout);
   return 1;
-}
-
-template <class Call>
-HRESULT run(Call call, ComPtr<RecordingSink>* keep = nullptr) {
-  ComPtr<RecordingSink> sink(RecordingSink::create());
-  HRESULT started = call(sink.get());
-  if (FAILED(started)) return started;
-  HRESULT status = sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
-  if (keep) *keep = sink;
-  return status;
 }
 
 HRESULT connect(ComPtr<IWbemServices>& ns) {
@@ -68,8 +58,8 @@ HRESULT get(IWbemServices* ns, const std::string& name, LONG& size) {
   const velt::UniqueBstr path =
       velt::bstrFromUtf16(u"Gadget.Name=\"" + velt::utf16FromUtf8(name) + u"\"");
   ComPtr<RecordingSink> got;
-  HRESULT hr =
-      run([&](IWbemObjectSink* s) { return ns->GetObjectAsync(path.get(), 0, nullptr, s); }, &got);
+  HRESULT hr = runRequest(
+      [&](IWbemObjectSink* s) { return ns->GetObjectAsync(path.get(), 0, nullptr, s); }, &got);
   if (FAILED(hr)) return hr;
   if (got->objects().size() != 1) return WBEM_E_NOT_FOUND;
   velt::OwnedVariant value;
@@ -85,7 +75,7 @@ HRESULT put(IWbemServices* ns, const std::string& name, LONG size) {
   cls->SpawnInstance(0, instance.put());
   velt::wmi::test::putText(instance.get(), u"Name", velt::utf16FromUtf8(name).c_str());
   velt::wmi::test::putInt(instance.get(), u"Size", size);
-  return run(
+  return runRequest(
       [&](IWbemObjectSink* s) { return ns->PutInstanceAsync(instance.get(), 0, nullptr, s); });
 }
 
@@ -99,9 +89,9 @@ bool inputEnded() {
 int watch(IWbemServices* ns, const std::string& eventQuery) {
   std::atomic<bool> lost{false};
   velt::remoting::whenDisconnected(ns, [&lost] { lost = true; });
-  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"), query = velt::bstrFromUtf8(eventQuery);
   ComPtr<RecordingSink> events(RecordingSink::create());
-  HRESULT hr = ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, events.get());
+  HRESULT hr =
+      velt::wmi::test::subscribe(ns, events.get(), velt::utf16FromUtf8(eventQuery).c_str());
   if (FAILED(hr)) return failed(hr);
   std::printf("watching\n");
   std::fflush(stdout);
@@ -133,16 +123,14 @@ LONG sizeOf(IWbemClassObject* object) {
 }
 
 int keep(IWbemServices* ns, const std::string& name) {
-  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                         query = velt::bstrFromUtf16(u"select * from GadgetChanged"),
-                         className = velt::bstrFromUtf16(u"Gadget"),
+  const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget"),
                          path = velt::bstrFromUtf16(u"Gadget.Name=\"" + velt::utf16FromUtf8(name) +
                                                     u"\"");
   ComPtr<RecordingSink> events(RecordingSink::create()), got;
-  HRESULT hr = ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, events.get());
+  HRESULT hr = velt::wmi::test::subscribe(ns, events.get());
   if (SUCCEEDED(hr)) {
-    hr = run([&](IWbemObjectSink* s) { return ns->GetObjectAsync(path.get(), 0, nullptr, s); },
-             &got);
+    hr = runRequest(
+        [&](IWbemObjectSink* s) { return ns->GetObjectAsync(path.get(), 0, nullptr, s); }, &got);
   }
   if (FAILED(hr)) return failed(hr);
   if (got->objects().size() != 1) return failed(WBEM_E_NOT_FOUND);
@@ -152,10 +140,10 @@ int keep(IWbemServices* ns, const std::string& name) {
     if (line.rfind("set ", 0) == 0) {
       velt::wmi::test::putInt(copy, u"Size", std::stoi(line.substr(4)));
     } else if (line.rfind("wait ", 0) == 0) {
-      events->waitForObjects(std::stoul(line.substr(5)), kWait);
+      events->waitForObjects(std::stoul(line.substr(5)), std::chrono::seconds(30));
     } else if (line == "enum") {
       ComPtr<RecordingSink> all;
-      hr = run(
+      hr = runRequest(
           [&](IWbemObjectSink* s) {
             return ns->CreateInstanceEnumAsync(className.get(), 0, nullptr, s);
           },

@@ -61,6 +61,7 @@ TEST(LocatorTest, AnswersAsWmiDoesAndCountsWhatClientsHold) {
   {
     velt::wmi::Service service;
     service.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
+    service.loadMofText("#pragma namespace(\"root\\\\test\\\\child\")\nclass T { };", "child.mof");
     Lifetime lifetime;
     velt::ComPtr<IClassFactory> factory = makeLocatorFactory(service, lifetime);
     velt::ComPtr<IWbemLocator> locator;
@@ -89,10 +90,16 @@ TEST(LocatorTest, AnswersAsWmiDoesAndCountsWhatClientsHold) {
     velt::ComPtr<IWbemClassObject> gadget(velt::wmi::test::classOf(ns.get(), u"Gadget"));
     EXPECT_TRUE(gadget);
     EXPECT_EQ(lifetime.objects(), 2);
+    const velt::UniqueBstr childName = velt::bstrFromUtf16(u"child");
+    velt::ComPtr<IWbemServices> child;
+    ASSERT_EQ(ns->OpenNamespace(childName.get(), 0, nullptr, child.put(), nullptr),
+              WBEM_S_NO_ERROR);
 
     EXPECT_EQ(factory->LockServer(TRUE), S_OK);
     locator = {};
     ns = {};
+    EXPECT_EQ(lifetime.objects(), 1) << "a namespace opened from the client's still counts";
+    child = {};
     EXPECT_EQ(lifetime.objects(), 0);
     EXPECT_TRUE(lifetime.inUse()) << "a lock keeps the daemon";
     factory->LockServer(FALSE);

@@ -29,15 +29,8 @@ namespace {
 
 using velt::ComPtr;
 using velt::wmi::RecordingSink;
+using velt::wmi::test::runRequest;
 constexpr auto kWait = std::chrono::seconds(30);
-
-template <class Call>
-HRESULT run(Call call) {
-  ComPtr<RecordingSink> sink(RecordingSink::create());
-  HRESULT started = call(sink.get());
-  if (FAILED(started)) return started;
-  return sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
-}
 
 ComPtr<IWbemClassObject> gadget(IWbemServices* ns, const std::u16string& name, LONG size) {
   ComPtr<IWbemClassObject> cls(velt::wmi::test::classOf(ns, u"Gadget"));
@@ -72,12 +65,8 @@ class EnumerationSink final
 };
 
 int enumerate(IWbemServices* ns, long count, bool hold) {
-  ComPtr<IWbemContext> context;
-  velt::wmi::createContext(context.put());
-  VARIANT value;
-  value.vt = VT_I4;
-  value.lVal = static_cast<LONG>(count);
-  context->SetValue(u"GadgetCount", 0, &value);
+  ComPtr<IWbemContext> context =
+      veltwmi::test::gadgetContext(u"GadgetCount", static_cast<LONG>(count));
   ComPtr<EnumerationSink> sink(new EnumerationSink(hold));
   auto first = sink->first();
   const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
@@ -104,14 +93,11 @@ int main(int argc, char** argv) {
     ComPtr<IWbemServices> ns;
     if (FAILED(service.openNamespace(u"root\\test", ns.put()))) return 2;
     if (mode == "watch") {
-      const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                             query = velt::bstrFromUtf16(u"select * from GadgetChanged");
       ComPtr<RecordingSink> events(RecordingSink::create());
-      if (ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, events.get()) !=
-          WBEM_S_NO_ERROR)
-        return 3;
+      if (velt::wmi::test::subscribe(ns.get(), events.get()) != WBEM_S_NO_ERROR) return 3;
       ComPtr<IWbemClassObject> mine = gadget(ns.get(), u"watcher", 1);
-      run([&](IWbemObjectSink* s) { return ns->PutInstanceAsync(mine.get(), 0, nullptr, s); });
+      runRequest(
+          [&](IWbemObjectSink* s) { return ns->PutInstanceAsync(mine.get(), 0, nullptr, s); });
       if (!events->waitForObjects(1, kWait)) return 4;
       std::cout << "watching" << std::endl;
       std::string line;

@@ -108,15 +108,6 @@ class ProviderProcessTest : public ::testing::Test {
     unsetenv("XDG_RUNTIME_DIR");
   }
 
-  template <class Call>
-  HRESULT run(Call call, ComPtr<RecordingSink>* keep = nullptr) {
-    ComPtr<RecordingSink> sink(RecordingSink::create());
-    HRESULT started = call(sink.get());
-    if (FAILED(started)) return started;
-    HRESULT status = sink->waitForFinalStatus(kWait).value_or(E_UNEXPECTED);
-    if (keep) *keep = sink;
-    return status;
-  }
   ComPtr<IWbemClassObject> gadget(const char16_t* name, LONG size) {
     ComPtr<IWbemClassObject> cls(classOf(m_ns.get(), u"Gadget"));
     ComPtr<IWbemClassObject> instance;
@@ -133,7 +124,8 @@ class ProviderProcessTest : public ::testing::Test {
   }
   HRESULT getG1() {
     const velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"g1\"");
-    return run([&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(path.get(), 0, nullptr, s); });
+    return runRequest(
+        [&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(path.get(), 0, nullptr, s); });
   }
   LONG sizeOf(IWbemClassObject* object) {
     velt::OwnedVariant size;
@@ -154,7 +146,8 @@ TEST_F(ProviderProcessTest, ServiceRequestsResultsStatusesAndEventsCrossToTheSer
   ComPtr<RecordingSink> got;
   // The provider makes its answer from the class it asks the service for through the namespace
   // it was handed: a capability back into this process.
-  ASSERT_EQ(run([&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(path.get(), 0, nullptr, s); },
+  ASSERT_EQ(runRequest(
+                [&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(path.get(), 0, nullptr, s); },
                 &got),
             WBEM_S_NO_ERROR);
   ASSERT_EQ(got->objects().size(), 1u);
@@ -163,25 +156,28 @@ TEST_F(ProviderProcessTest, ServiceRequestsResultsStatusesAndEventsCrossToTheSer
   std::vector<pid_t> servers = processesOf(m_server);
   ASSERT_EQ(servers.size(), 1u);
   EXPECT_NE(servers[0], getpid());
-  EXPECT_EQ(
-      run([&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(missing.get(), 0, nullptr, s); }),
-      WBEM_E_NOT_FOUND);
+  EXPECT_EQ(runRequest([&](IWbemObjectSink* s) {
+              return m_ns->GetObjectAsync(missing.get(), 0, nullptr, s);
+            }),
+            WBEM_E_NOT_FOUND);
 
   // An instance written crosses by value and is kept by the server.
   ComPtr<IWbemClassObject> hot = gadget(u"hot", 5);
-  EXPECT_EQ(
-      run([&](IWbemObjectSink* s) { return m_ns->PutInstanceAsync(hot.get(), 0, nullptr, s); }),
-      WBEM_S_NO_ERROR);
+  EXPECT_EQ(runRequest([&](IWbemObjectSink* s) {
+              return m_ns->PutInstanceAsync(hot.get(), 0, nullptr, s);
+            }),
+            WBEM_S_NO_ERROR);
   const velt::UniqueBstr hotPath = velt::bstrFromUtf16(u"Gadget.Name=\"hot\"");
   ASSERT_EQ(
-      run([&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(hotPath.get(), 0, nullptr, s); },
+      runRequest(
+          [&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(hotPath.get(), 0, nullptr, s); },
           &got),
       WBEM_S_NO_ERROR);
   ASSERT_EQ(got->objects().size(), 1u);
   EXPECT_EQ(sizeOf(got->objects()[0]), 5);
 
   const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
-  ASSERT_EQ(run(
+  ASSERT_EQ(runRequest(
                 [&](IWbemObjectSink* s) {
                   return m_ns->CreateInstanceEnumAsync(className.get(), 0, nullptr, s);
                 },
@@ -196,7 +192,7 @@ TEST_F(ProviderProcessTest, ServiceRequestsResultsStatusesAndEventsCrossToTheSer
   inDefinition->SpawnInstance(0, in.put());
   putInt(in.get(), u"By", 3);
   const velt::UniqueBstr grow = velt::bstrFromUtf16(u"Grow");
-  ASSERT_EQ(run(
+  ASSERT_EQ(runRequest(
                 [&](IWbemObjectSink* s) {
                   return m_ns->ExecMethodAsync(path.get(), grow.get(), 0, nullptr, in.get(), s);
                 },
@@ -208,16 +204,13 @@ TEST_F(ProviderProcessTest, ServiceRequestsResultsStatusesAndEventsCrossToTheSer
   EXPECT_EQ(newSize.value().lVal, 13);
 
   // Events reach the subscription through the sink the service handed the provider.
-  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                         query = velt::bstrFromUtf16(u"select * from GadgetChanged");
   ComPtr<RecordingSink> subscription(RecordingSink::create());
-  ASSERT_EQ(
-      m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription.get()),
-      WBEM_S_NO_ERROR);
+  ASSERT_EQ(subscribe(m_ns.get(), subscription.get()), WBEM_S_NO_ERROR);
   ComPtr<IWbemClassObject> warm = gadget(u"warm", 9);
-  EXPECT_EQ(
-      run([&](IWbemObjectSink* s) { return m_ns->PutInstanceAsync(warm.get(), 0, nullptr, s); }),
-      WBEM_S_NO_ERROR);
+  EXPECT_EQ(runRequest([&](IWbemObjectSink* s) {
+              return m_ns->PutInstanceAsync(warm.get(), 0, nullptr, s);
+            }),
+            WBEM_S_NO_ERROR);
   ASSERT_TRUE(subscription->waitForObjects(1, kWait));
   EXPECT_EQ(getText(subscription->objects()[0], u"Name"), u"warm");
   EXPECT_EQ(m_ns->CancelAsyncCall(subscription.get()), WBEM_S_NO_ERROR);
@@ -332,15 +325,11 @@ TEST_F(ProviderProcessTest, ServerKilledMidEnumerationFailsTheRequestAndTheNextS
 }
 
 TEST_F(ProviderProcessTest, ServerKilledDuringASubscriptionEndsItWithProviderFailure) {
-  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                         query = velt::bstrFromUtf16(u"select * from GadgetChanged");
   ComPtr<RecordingSink> subscription(RecordingSink::create());
-  ASSERT_EQ(
-      m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, subscription.get()),
-      WBEM_S_NO_ERROR);
+  ASSERT_EQ(subscribe(m_ns.get(), subscription.get()), WBEM_S_NO_ERROR);
   ComPtr<IWbemClassObject> warm = gadget(u"warm", 9);
   auto put = [&] {
-    return run(
+    return runRequest(
         [&](IWbemObjectSink* s) { return m_ns->PutInstanceAsync(warm.get(), 0, nullptr, s); });
   };
   ASSERT_EQ(put(), WBEM_S_NO_ERROR);
@@ -352,8 +341,7 @@ TEST_F(ProviderProcessTest, ServerKilledDuringASubscriptionEndsItWithProviderFai
 
   // The next request reaches a new server, and a new subscription its events.
   ComPtr<RecordingSink> again(RecordingSink::create());
-  ASSERT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, again.get()),
-            WBEM_S_NO_ERROR);
+  ASSERT_EQ(subscribe(m_ns.get(), again.get()), WBEM_S_NO_ERROR);
   EXPECT_EQ(put(), WBEM_S_NO_ERROR);
   ASSERT_TRUE(again->waitForObjects(1, kWait));
   EXPECT_NE(theServer(), first);
@@ -394,29 +382,21 @@ TEST_F(ProviderProcessTest, EightClientsWithMixedRequestsShareOneServerAndLeaveN
       << "what the clients held in the server is gone";
 }
 
-// A client that dies with a subscription open leaves nothing in the server: the provider it
-// held is released and the server ends.
-TEST_F(ProviderProcessTest, ClientKilledDuringAWatchLeavesNothingInTheServer) {
-  ClientProcess client({"watch"});
-  ASSERT_EQ(client.nextLine(), "watching");
-  const pid_t server = theServer();
-  ASSERT_GT(server, 0);
-  client.killHard();
-  EXPECT_TRUE(within(kWait, [&] { return processesOf(m_server).empty(); }))
-      << "the server still runs after its only client died";
-}
-
-// A client that dies in the middle of a long enumeration leaves nothing in the server either:
-// the stream to its sink fails, the provider's calls on the sink answer that, and the server,
-// idle, ends. Once with the client's sink holding the stream up (the provider waits for room),
-// once with the enumeration running at full speed.
-TEST_F(ProviderProcessTest, ClientKilledDuringALongEnumerationLeavesNothingInTheServer) {
-  for (const char* pace : {"hold", "flow"}) {
-    SCOPED_TRACE(pace);
-    ClientProcess client({"enumerate", "100000000", pace});
-    ASSERT_EQ(client.nextLine(), "enumerating");
-    const pid_t server = theServer();
-    ASSERT_GT(server, 0);
+// A client that dies with a subscription open, or in the middle of a long enumeration, leaves
+// nothing in the server: the provider it held is released (the stream to its sink fails and the
+// provider's calls on the sink answer that) and the server, idle, ends. The enumeration once
+// with the client's sink holding the stream up (the provider waits for room), once running at
+// full speed.
+TEST_F(ProviderProcessTest, ClientKilledDuringAWatchOrALongEnumerationLeavesNothingInTheServer) {
+  const std::pair<std::vector<std::string>, const char*> clients[] = {
+      {{"watch"}, "watching"},
+      {{"enumerate", "100000000", "hold"}, "enumerating"},
+      {{"enumerate", "100000000", "flow"}, "enumerating"}};
+  for (const auto& [arguments, ready] : clients) {
+    SCOPED_TRACE(arguments.back());
+    ClientProcess client(arguments);
+    ASSERT_EQ(client.nextLine(), ready);
+    ASSERT_GT(theServer(), 0);
     client.killHard();
     EXPECT_TRUE(within(kWait, [&] { return processesOf(m_server).empty(); }))
         << "the server still runs after its only client died";
@@ -444,12 +424,7 @@ TEST_F(ProviderProcessTest, AStatusObjectStreamedBeforeAFailedInitialisationArri
     std::optional<HRESULT> final;
     ComPtr<IWbemClassObject> described;
   };
-  ComPtr<IWbemContext> context;
-  createContext(context.put());
-  velt::OwnedVariant yes;
-  yes.get()->vt = VT_BOOL;
-  yes.get()->boolVal = VARIANT_TRUE;
-  context->SetValue(u"GadgetInitFails", 0, yes.get());
+  ComPtr<IWbemContext> context = veltwmi::test::gadgetContext(u"GadgetInitFails", 1);
   // Keeps one server for every round: each failed provider object is let go at once.
   ComPtr<IWbemProviderInit> keeper;
   ASSERT_EQ(CoCreateInstance(veltwmi::test::CLSID_GadgetProvider, nullptr, CLSCTX_LOCAL_SERVER,
@@ -511,12 +486,7 @@ TEST_F(ProviderProcessTest, AProviderLettingGoOfASinkWaitsUntilWhatItStreamedWas
    private:
     Outcome& m_outcome;
   };
-  ComPtr<IWbemContext> context;
-  createContext(context.put());
-  velt::OwnedVariant yes;
-  yes.get()->vt = VT_BOOL;
-  yes.get()->boolVal = VARIANT_TRUE;
-  context->SetValue(u"GadgetInitFails", 0, yes.get());
+  ComPtr<IWbemContext> context = veltwmi::test::gadgetContext(u"GadgetInitFails", 1);
   Outcome outcome;
   {
     ComPtr<IWbemProviderInit> init;
@@ -591,12 +561,7 @@ TEST_F(ProviderProcessTest, ASinkFailureReachesTheProviderAndItsFinalStatusStill
     std::vector<HRESULT> finals;
   };
   constexpr LONG kCount = 1000000;
-  ComPtr<IWbemContext> context;
-  createContext(context.put());
-  velt::OwnedVariant count;
-  count.get()->vt = VT_I4;
-  count.get()->lVal = kCount;
-  context->SetValue(u"GadgetCount", 0, count.get());
+  ComPtr<IWbemContext> context = veltwmi::test::gadgetContext(u"GadgetCount", kCount);
   ComPtr<RefusingSink> sink(new RefusingSink);
   const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
   ASSERT_EQ(m_ns->CreateInstanceEnumAsync(className.get(), 0, context.get(), sink.get()),
@@ -624,11 +589,8 @@ TEST_F(ProviderProcessTest, EventsFiredDuringACallArriveBeforeTheCallReturns) {
     }
     std::atomic<long> arrived{0};
   };
-  const velt::UniqueBstr wql = velt::bstrFromUtf16(u"WQL"),
-                         query = velt::bstrFromUtf16(u"select * from GadgetChanged");
   ComPtr<SlowEventSink> events(new SlowEventSink);
-  ASSERT_EQ(m_ns->ExecNotificationQueryAsync(wql.get(), query.get(), 0, nullptr, events.get()),
-            WBEM_S_NO_ERROR);
+  ASSERT_EQ(subscribe(m_ns.get(), events.get()), WBEM_S_NO_ERROR);
   ComPtr<IWbemClassObject> written = gadget(u"ordered", 3);
   ComPtr<RecordingSink> sink(RecordingSink::create());
   ASSERT_EQ(m_ns->PutInstanceAsync(written.get(), 0, nullptr, sink.get()), WBEM_S_NO_ERROR);

@@ -106,14 +106,7 @@ class LocatorProxy final : public remoting::ProxyBase<IWbemLocator>, public deta
 }  // namespace
 
 void registerLocatorMarshaler() {
-  remoting::registerInterface(
-      IID_IWbemLocator,
-      {[](IUnknown* object, Connection::Anchor origin) -> velt::rpc::Unknown::Client {
-         return kj::heap<LocatorStub>(object, kj::mv(origin));
-       },
-       [](kj::Own<remoting::RemoteObject> remote) -> IUnknown* {
-         return new LocatorProxy(kj::mv(remote));
-       }});
+  remoting::registerInterface(IID_IWbemLocator, remoting::marshalerOf<LocatorStub, LocatorProxy>());
 }
 
 }  // namespace velt::wmi::remote

@@ -126,22 +126,10 @@ class EventProviderProxy final : public remoting::ProxyBase<IWbemEventProvider>,
 }  // namespace
 
 void registerProviderMarshalers() {
-  remoting::registerInterface(
-      IID_IWbemProviderInit,
-      {[](IUnknown* object, Connection::Anchor origin) -> velt::rpc::Unknown::Client {
-         return kj::heap<ProviderInitStub>(object, kj::mv(origin));
-       },
-       [](kj::Own<remoting::RemoteObject> remote) -> IUnknown* {
-         return new ProviderInitProxy(kj::mv(remote));
-       }});
-  remoting::registerInterface(
-      IID_IWbemEventProvider,
-      {[](IUnknown* object, Connection::Anchor origin) -> velt::rpc::Unknown::Client {
-         return kj::heap<EventProviderStub>(object, kj::mv(origin));
-       },
-       [](kj::Own<remoting::RemoteObject> remote) -> IUnknown* {
-         return new EventProviderProxy(kj::mv(remote));
-       }});
+  remoting::registerInterface(IID_IWbemProviderInit,
+                              remoting::marshalerOf<ProviderInitStub, ProviderInitProxy>());
+  remoting::registerInterface(IID_IWbemEventProvider,
+                              remoting::marshalerOf<EventProviderStub, EventProviderProxy>());
 }
 
 }  // namespace velt::wmi::remote

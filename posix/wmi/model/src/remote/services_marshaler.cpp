@@ -571,14 +571,8 @@ class ServicesProxy final : public remoting::ProxyBase<IWbemServices>,
 }  // namespace
 
 void registerServicesMarshaler() {
-  remoting::registerInterface(
-      IID_IWbemServices,
-      {[](IUnknown* object, Connection::Anchor origin) -> velt::rpc::Unknown::Client {
-         return kj::heap<ServicesStub>(object, kj::mv(origin));
-       },
-       [](kj::Own<remoting::RemoteObject> remote) -> IUnknown* {
-         return new ServicesProxy(kj::mv(remote));
-       }});
+  remoting::registerInterface(IID_IWbemServices,
+                              remoting::marshalerOf<ServicesStub, ServicesProxy>());
 }
 
 }  // namespace velt::wmi::remote

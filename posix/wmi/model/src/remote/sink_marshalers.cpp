@@ -247,22 +247,10 @@ std::shared_ptr<SinkOutbox> outboxOf(IUnknown* sink) {
 }
 
 void registerSinkMarshalers() {
-  remoting::registerInterface(
-      IID_IWbemObjectSink,
-      {[](IUnknown* object, Connection::Anchor origin) -> velt::rpc::Unknown::Client {
-         return kj::heap<ObjectSinkStub>(object, kj::mv(origin));
-       },
-       [](kj::Own<remoting::RemoteObject> remote) -> IUnknown* {
-         return new ObjectSinkProxy(kj::mv(remote));
-       }});
-  remoting::registerInterface(
-      IID_IWbemProviderInitSink,
-      {[](IUnknown* object, Connection::Anchor origin) -> velt::rpc::Unknown::Client {
-         return kj::heap<InitSinkStub>(object, kj::mv(origin));
-       },
-       [](kj::Own<remoting::RemoteObject> remote) -> IUnknown* {
-         return new InitSinkProxy(kj::mv(remote));
-       }});
+  remoting::registerInterface(IID_IWbemObjectSink,
+                              remoting::marshalerOf<ObjectSinkStub, ObjectSinkProxy>());
+  remoting::registerInterface(IID_IWbemProviderInitSink,
+                              remoting::marshalerOf<InitSinkStub, InitSinkProxy>());
 }
 
 }  // namespace velt::wmi::remote

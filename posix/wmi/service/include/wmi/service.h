@@ -84,8 +84,11 @@ class Service {
   bool hasNamespace(const std::u16string& name) const;
 
   // The namespace's services, one reference for the caller; WBEM_E_INVALID_NAMESPACE when no
-  // compiled MOF declared it.
-  HRESULT openNamespace(const std::u16string& name, IWbemServices** out);
+  // compiled MOF declared it. A `keeper` is held by the object handed out and by every
+  // namespace opened from it, until the last of them is released: what a server counts to
+  // know whether its clients still hold anything.
+  HRESULT openNamespace(const std::u16string& name, IWbemServices** out,
+                        std::shared_ptr<void> keeper = nullptr);
 
   // Ends event subscriptions and releases every provider; the namespaces stop serving.
   void shutdown();
