@@ -18,6 +18,8 @@ using velt::ComPtr;
 
 // Objects a forward-only semisynchronous enumeration holds before its producer waits.
 constexpr std::size_t kForwardOnlyRoom = 4096;
+// Objects NextAsync hands its sink in one Indicate at most.
+constexpr ULONG kNextAsyncPiece = 256;
 
 // What the sink received, shared by the sink and every enumerator over it. Positions count
 // from the first object ever received; a forward-only enumeration drops what it handed out.
@@ -131,12 +133,18 @@ class ResultEnumerator final
     AddRef();
     sink->AddRef();
     std::thread([this, count, sink] {
-      std::vector<IWbemClassObject*> objects(count, nullptr);
-      ULONG returned = 0;
-      HRESULT status = Next(LONG(WBEM_INFINITE), count, objects.data(), &returned);
-      if (returned > 0) sink->Indicate(LONG(returned), objects.data());
-      for (ULONG i = 0; i < returned; ++i) {
-        if (objects[i] != nullptr) objects[i]->Release();
+      // In pieces, so that no count a caller names makes room for more than one piece.
+      HRESULT status = WBEM_S_NO_ERROR;
+      for (ULONG left = count; left > 0 && status == WBEM_S_NO_ERROR;) {
+        const ULONG piece = std::min<ULONG>(left, kNextAsyncPiece);
+        std::vector<IWbemClassObject*> objects(piece, nullptr);
+        ULONG returned = 0;
+        status = Next(LONG(WBEM_INFINITE), piece, objects.data(), &returned);
+        if (returned > 0) sink->Indicate(LONG(returned), objects.data());
+        for (ULONG i = 0; i < returned; ++i) {
+          if (objects[i] != nullptr) objects[i]->Release();
+        }
+        left -= returned;
       }
       sink->SetStatus(WBEM_STATUS_COMPLETE, status, nullptr, nullptr);
       sink->Release();
