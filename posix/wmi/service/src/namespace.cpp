@@ -20,6 +20,12 @@ enum class Operation { kGet, kPut, kEnumerate, kMethod };
 
 std::u16string textOf(const BSTR s) { return s ? std::u16string(s, SysStringLen(s)) : u""; }
 
+// The flags a synchronous or semisynchronous call hands its asynchronous form: those that say
+// how its results come back stay with it.
+LONG asyncFlags(LONG flags) {
+  return flags & ~LONG(WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY);
+}
+
 // An argument kept for a call that goes on after the caller's returned; null stays null.
 velt::UniqueBstr copyOf(const BSTR s) {
   return velt::UniqueBstr(s ? SysAllocStringLen(s, SysStringLen(s)) : nullptr);
@@ -76,10 +82,12 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
     ComPtr<IWbemObjectSink> sink;
     HRESULT hr = createCallResult(nullptr, made.put(), sink.put());
     if (FAILED(hr)) return hr;
-    hr = runSemisynchronously(
-        this, flags, sink.get(),
-        [this, path = copyOf(path), flags, context = ComPtr<IWbemContext>::share(context)](
-            IWbemObjectSink* s) { return GetObjectAsync(path.get(), flags, context.get(), s); });
+    hr = runSemisynchronously(this, flags, sink.get(),
+                              [this, path = copyOf(path), flags,
+                               context = ComPtr<IWbemContext>::share(context)](IWbemObjectSink* s) {
+                                return GetObjectAsync(path.get(), asyncFlags(flags), context.get(),
+                                                      s);
+                              });
     if (SUCCEEDED(hr) && !immediately) {
       hr = made->GetResultObject(LONG(WBEM_INFINITE), out);
       if (hr == WBEM_E_INVALID_OPERATION) hr = WBEM_E_NOT_FOUND;  // completed without an object
@@ -124,8 +132,8 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
     return enumerateThrough(this, flags, out,
                             [this, superclass = copyOf(superclass), flags,
                              context = ComPtr<IWbemContext>::share(context)](IWbemObjectSink* s) {
-                              return CreateClassEnumAsync(superclass.get(), flags, context.get(),
-                                                          s);
+                              return CreateClassEnumAsync(superclass.get(), asyncFlags(flags),
+                                                          context.get(), s);
                             });
   }
   // The namespace's classes (system classes left out), or those derived from `superclass`.
@@ -176,8 +184,8 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
     return enumerateThrough(this, flags, out,
                             [this, className = copyOf(className), flags,
                              context = ComPtr<IWbemContext>::share(context)](IWbemObjectSink* s) {
-                              return CreateInstanceEnumAsync(className.get(), flags, context.get(),
-                                                             s);
+                              return CreateInstanceEnumAsync(className.get(), asyncFlags(flags),
+                                                             context.get(), s);
                             });
   }
 
@@ -198,7 +206,7 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
     return enumerateThrough(this, flags, out,
                             [this, language = copyOf(language), query = copyOf(query), flags,
                              context = ComPtr<IWbemContext>::share(context)](IWbemObjectSink* s) {
-                              return ExecQueryAsync(language.get(), query.get(), flags,
+                              return ExecQueryAsync(language.get(), query.get(), asyncFlags(flags),
                                                     context.get(), s);
                             });
   }
