@@ -17,6 +17,7 @@
 
 #include "wbem_provider_base.h"
 #include "wmi_model/objects.h"
+#include "wmi_model/semisync_results.h"
 #include "wmi_test_support.h"
 
 namespace veltwmi::test {
@@ -123,8 +124,9 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
     return WBEM_S_NO_ERROR;
   }
 
-  STDMETHODIMP GetObjectAsync(const BSTR path, LONG, IWbemContext*,
+  STDMETHODIMP GetObjectAsync(const BSTR path, LONG, IWbemContext* context,
                               IWbemObjectSink* sink) override {
+    pause(context);
     std::u16string p(path);
     if (p.find(u"Broken") != std::u16string::npos) return WBEM_E_FAILED;
     if (p.find(u"Contrary") != std::u16string::npos) {
@@ -180,7 +182,9 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
 
   STDMETHODIMP CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext* context,
                                        IWbemObjectSink* sink) override {
-    if (LONG count = syntheticCount(context); count > 0) return enumerateMadeUp(count, sink);
+    if (LONG count = syntheticCount(context); count > 0) {
+      return enumerateMadeUp(count, sink, context);
+    }
     std::map<std::u16string, LONG> gadgets;
     {
       std::lock_guard<std::mutex> lock(g_mutex);
@@ -201,17 +205,88 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
     return WBEM_S_NO_ERROR;
   }
 
+  // The synchronous and semisynchronous calls, made of the asynchronous ones as a service
+  // makes them for a provider that serves only those.
+  STDMETHODIMP CreateInstanceEnum(const BSTR className, LONG flags, IWbemContext* context,
+                                  IEnumWbemClassObject** out) override {
+    if (className == nullptr || out == nullptr) return WBEM_E_INVALID_PARAMETER;
+    *out = nullptr;
+    velt::ComPtr<IEnumWbemClassObject> enumerator;
+    velt::ComPtr<IWbemObjectSink> sink;
+    HRESULT status = velt::wmi::createResultEnumerator(flags, enumerator.put(), sink.put());
+    if (FAILED(status)) return status;
+    auto enumerate = [this, name = velt::bstrFromUtf16(className), flags,
+                      context = velt::ComPtr<IWbemContext>::share(context), sink] {
+      HRESULT started = CreateInstanceEnumAsync(name.get(), flags, context.get(), sink.get());
+      if (FAILED(started)) sink->SetStatus(WBEM_STATUS_COMPLETE, started, nullptr, nullptr);
+    };
+    if ((flags & WBEM_FLAG_RETURN_IMMEDIATELY) != 0) {
+      inBackground(std::move(enumerate));
+    } else {
+      enumerate();
+    }
+    *out = enumerator.detach();
+    return WBEM_S_NO_ERROR;
+  }
+
+  STDMETHODIMP GetObject(const BSTR path, LONG flags, IWbemContext* context,
+                         IWbemClassObject** object, IWbemCallResult** result) override {
+    if (object != nullptr) *object = nullptr;
+    if (result != nullptr) *result = nullptr;
+    if (path == nullptr) return WBEM_E_INVALID_PARAMETER;
+    const bool immediately = (flags & WBEM_FLAG_RETURN_IMMEDIATELY) != 0;
+    if (immediately ? result == nullptr : object == nullptr) return WBEM_E_INVALID_PARAMETER;
+    velt::ComPtr<IWbemCallResult> made;
+    velt::ComPtr<IWbemObjectSink> sink;
+    HRESULT status = velt::wmi::createCallResult(nullptr, made.put(), sink.put());
+    if (FAILED(status)) return status;
+    auto get = [this, name = velt::bstrFromUtf16(path), flags,
+                context = velt::ComPtr<IWbemContext>::share(context), sink] {
+      HRESULT started = GetObjectAsync(name.get(), flags, context.get(), sink.get());
+      if (FAILED(started)) sink->SetStatus(WBEM_STATUS_COMPLETE, started, nullptr, nullptr);
+    };
+    if (immediately) {
+      inBackground(std::move(get));
+      *result = made.detach();
+      return WBEM_S_NO_ERROR;
+    }
+    get();
+    status = made->GetResultObject(LONG(WBEM_INFINITE), object);
+    if (SUCCEEDED(status) && result != nullptr) *result = made.detach();
+    return status;
+  }
+
   // A context value "GadgetCount" asks for that many made-up gadgets, made as they are sent
   // and kept by no one, so long enumerations measure the crossing and not the provider.
   static LONG syntheticCount(IWbemContext* context) {
+    return contextNumber(context, u"GadgetCount");
+  }
+  static LONG contextNumber(IWbemContext* context, const char16_t* name) {
     if (context == nullptr) return 0;
     velt::OwnedVariant count;
-    if (FAILED(context->GetValue(u"GadgetCount", 0, count.get()))) return 0;
+    if (FAILED(context->GetValue(name, 0, count.get()))) return 0;
     return count.get()->vt == VT_I4 ? count.get()->lVal : 0;
   }
-  HRESULT enumerateMadeUp(LONG count, IWbemObjectSink* sink) {
+  // A context value "GadgetPauseMs" makes a slow provider: it pauses that long before each
+  // answer (and each made-up gadget but the first).
+  static void pause(IWbemContext* context) {
+    if (LONG ms = contextNumber(context, u"GadgetPauseMs"); ms > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+  }
+  // The provider object stays while the work runs, so its server does not end under it.
+  template <typename Work>
+  void inBackground(Work work) {
+    AddRef();
+    std::thread([this, work = std::move(work)]() mutable {
+      work();
+      Release();
+    }).detach();
+  }
+  HRESULT enumerateMadeUp(LONG count, IWbemObjectSink* sink, IWbemContext* context) {
     HRESULT status = WBEM_S_NO_ERROR;
     for (LONG i = 0; i < count && SUCCEEDED(status); ++i) {
+      if (i > 0) pause(context);
       IWbemClassObject* gadget = make(u"Gadget", velt::utf16FromUtf8("n" + std::to_string(i)), i);
       if (gadget == nullptr) return WBEM_E_INVALID_CLASS;
       status = sink->Indicate(1, &gadget);

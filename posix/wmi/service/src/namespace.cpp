@@ -8,6 +8,7 @@
 #endif
 
 #include "query_sinks.h"
+#include "semisync_calls.h"
 #include "service_state.h"
 #include "wmi_model/class_object.h"
 #include "wmi_model/object_path_text.h"
@@ -26,6 +27,17 @@ struct Filters {
   std::vector<ComPtr<EventFilterSink>> list;
 };
 
+// The flags a synchronous or semisynchronous call hands its asynchronous form: those that say
+// how its results come back stay with it.
+LONG asyncFlags(LONG flags) {
+  return flags & ~LONG(WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY);
+}
+
+// An argument kept for a call that goes on after the caller's returned; null stays null.
+velt::UniqueBstr copyOf(const BSTR s) {
+  return velt::UniqueBstr(s ? SysAllocStringLen(s, SysStringLen(s)) : nullptr);
+}
+
 class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
  public:
   Namespace(std::shared_ptr<ServiceState> state, std::u16string name,
@@ -40,11 +52,28 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
     return ComPtr<IWbemServices>(new Namespace(m_state, m_name, m_filters, std::move(keeper)));
   }
 
-  STDMETHODIMP OpenNamespace(const BSTR child, LONG, IWbemContext*, IWbemServices** out,
+  STDMETHODIMP OpenNamespace(const BSTR child, LONG flags, IWbemContext*, IWbemServices** out,
                              IWbemCallResult** result) override {
+    if (out) *out = nullptr;
     if (result) *result = nullptr;
-    if (!child || !out) return WBEM_E_INVALID_PARAMETER;
-    return m_state->namespaceServices(m_name + u"\\" + textOf(child), out, m_keeper);
+    if (!child || (!out && !result)) return WBEM_E_INVALID_PARAMETER;
+    if ((flags & WBEM_FLAG_RETURN_IMMEDIATELY) != 0 && (out || !result)) {
+      return WBEM_E_INVALID_PARAMETER;
+    }
+    ComPtr<IWbemServices> opened;
+    HRESULT hr = m_state->namespaceServices(m_name + u"\\" + textOf(child), opened.put(), m_keeper);
+    if (result) {
+      // Opening is at once here, so the call result is complete when it is handed out.
+      ComPtr<IWbemObjectSink> sink;
+      ComPtr<IWbemCallResult> made;
+      HRESULT created = createCallResult(opened.get(), made.put(), sink.put());
+      if (FAILED(created)) return created;
+      sink->SetStatus(WBEM_STATUS_COMPLETE, hr, nullptr, nullptr);
+      if (SUCCEEDED(hr) || (flags & WBEM_FLAG_RETURN_IMMEDIATELY) != 0) *result = made.detach();
+      if ((flags & WBEM_FLAG_RETURN_IMMEDIATELY) != 0) return WBEM_S_NO_ERROR;
+    }
+    if (SUCCEEDED(hr) && out) *out = opened.detach();
+    return hr;
   }
 
   STDMETHODIMP CancelAsyncCall(IWbemObjectSink* sink) override {
@@ -57,21 +86,30 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
 
   STDMETHODIMP QueryObjectSink(LONG, IWbemObjectSink**) override { return WBEM_E_NOT_SUPPORTED; }
 
+  // Synchronous: the object, and a completed call result when asked for one. Semisynchronous
+  // (WBEM_FLAG_RETURN_IMMEDIATELY): only the call result, which gets the object when it comes.
   STDMETHODIMP GetObject(const BSTR path, LONG flags, IWbemContext* context, IWbemClassObject** out,
                          IWbemCallResult** result) override {
+    if (out) *out = nullptr;
     if (result) *result = nullptr;
-    if (!path || !out) return WBEM_E_INVALID_PARAMETER;
-    *out = nullptr;
-    ComPtr<RecordingSink> sink(RecordingSink::create());
-    HRESULT hr = GetObjectAsync(path, flags, context, sink.get());
+    const bool immediately = (flags & WBEM_FLAG_RETURN_IMMEDIATELY) != 0;
+    if (!path || (immediately ? (out || !result) : !out)) return WBEM_E_INVALID_PARAMETER;
+    ComPtr<IWbemCallResult> made;
+    ComPtr<IWbemObjectSink> sink;
+    HRESULT hr = createCallResult(nullptr, made.put(), sink.put());
     if (FAILED(hr)) return hr;
-    std::optional<HRESULT> status = sink->waitForFinalStatus(std::chrono::minutes(5));
-    if (!status) return WBEM_E_TIMED_OUT;
-    if (FAILED(*status)) return *status;
-    std::vector<IWbemClassObject*> objects = sink->objects();
-    if (objects.empty() || !objects.front()) return WBEM_E_NOT_FOUND;
-    *out = objects.front();
-    (*out)->AddRef();
+    hr = runSemisynchronously(this, flags, sink.get(),
+                              [this, path = copyOf(path), flags,
+                               context = ComPtr<IWbemContext>::share(context)](IWbemObjectSink* s) {
+                                return GetObjectAsync(path.get(), asyncFlags(flags), context.get(),
+                                                      s);
+                              });
+    if (SUCCEEDED(hr) && !immediately) {
+      hr = made->GetResultObject(LONG(WBEM_INFINITE), out);
+      if (hr == WBEM_E_INVALID_OPERATION) hr = WBEM_E_NOT_FOUND;  // completed without an object
+    }
+    if (FAILED(hr)) return hr;
+    if (result) *result = made.detach();
     return WBEM_S_NO_ERROR;
   }
 
@@ -105,8 +143,14 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
   STDMETHODIMP DeleteClassAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
     return WBEM_E_NOT_SUPPORTED;
   }
-  STDMETHODIMP CreateClassEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**) override {
-    return WBEM_E_NOT_SUPPORTED;
+  STDMETHODIMP CreateClassEnum(const BSTR superclass, LONG flags, IWbemContext* context,
+                               IEnumWbemClassObject** out) override {
+    return enumerateThrough(this, flags, out,
+                            [this, superclass = copyOf(superclass), flags,
+                             context = ComPtr<IWbemContext>::share(context)](IWbemObjectSink* s) {
+                              return CreateClassEnumAsync(superclass.get(), asyncFlags(flags),
+                                                          context.get(), s);
+                            });
   }
   // The namespace's classes (system classes left out), or those derived from `superclass`.
   STDMETHODIMP CreateClassEnumAsync(const BSTR superclass, LONG, IWbemContext*,
@@ -150,9 +194,15 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
   STDMETHODIMP DeleteInstanceAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
     return WBEM_E_NOT_SUPPORTED;
   }
-  STDMETHODIMP CreateInstanceEnum(const BSTR, LONG, IWbemContext*,
-                                  IEnumWbemClassObject**) override {
-    return WBEM_E_NOT_SUPPORTED;
+  STDMETHODIMP CreateInstanceEnum(const BSTR className, LONG flags, IWbemContext* context,
+                                  IEnumWbemClassObject** out) override {
+    if (!className) return WBEM_E_INVALID_PARAMETER;
+    return enumerateThrough(this, flags, out,
+                            [this, className = copyOf(className), flags,
+                             context = ComPtr<IWbemContext>::share(context)](IWbemObjectSink* s) {
+                              return CreateInstanceEnumAsync(className.get(), asyncFlags(flags),
+                                                             context.get(), s);
+                            });
   }
 
   STDMETHODIMP CreateInstanceEnumAsync(const BSTR className, LONG flags, IWbemContext* context,
@@ -166,9 +216,15 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
                  });
   }
 
-  STDMETHODIMP ExecQuery(const BSTR, const BSTR, LONG, IWbemContext*,
-                         IEnumWbemClassObject**) override {
-    return WBEM_E_NOT_SUPPORTED;
+  STDMETHODIMP ExecQuery(const BSTR language, const BSTR query, LONG flags, IWbemContext* context,
+                         IEnumWbemClassObject** out) override {
+    if (!language || !query) return WBEM_E_INVALID_PARAMETER;
+    return enumerateThrough(this, flags, out,
+                            [this, language = copyOf(language), query = copyOf(query), flags,
+                             context = ComPtr<IWbemContext>::share(context)](IWbemObjectSink* s) {
+                              return ExecQueryAsync(language.get(), query.get(), asyncFlags(flags),
+                                                    context.get(), s);
+                            });
   }
   // Providers here serve no queries of their own: the class is enumerated and the service
   // filters and projects what comes, one object at a time.

@@ -13,6 +13,11 @@
 //                   event kept so far) after each line of its input:
 //                     show | set N (on the copy alone) | wait N (until N events came) |
 //                     enum (saying first "listed SIZE", NAME's size in an enumeration)
+//   sync            the synchronous and semisynchronous calls, each checked, saying
+//                   "listed NAME... matched NAME... got SIZE open 0x... 0x..." (a forward-only
+//                   enumeration read three at a time, a synchronous query, a get through its
+//                   call result, opening a missing namespace: the call's status and what
+//                   GetResultServices answers)
 // A failed call prints "status 0x..." and exits with 1.
 #include <poll.h>
 #include <unistd.h>
@@ -24,6 +29,7 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "mixed_requests.h"
 #include "wmi/service_locator.h"
@@ -122,6 +128,56 @@ LONG sizeOf(IWbemClassObject* object) {
   return value.value().vt == VT_I4 ? value.value().lVal : -1;
 }
 
+// The names an enumerator hands out, read `batch` at a time; its end must be WBEM_S_FALSE.
+HRESULT namesOf(IEnumWbemClassObject* enumerator, ULONG batch, std::string& names) {
+  for (;;) {
+    std::vector<IWbemClassObject*> objects(batch, nullptr);
+    ULONG returned = 0;
+    HRESULT hr = enumerator->Next(LONG(WBEM_INFINITE), batch, objects.data(), &returned);
+    for (ULONG i = 0; i < returned; ++i) {
+      names += " " + velt::utf8FromUtf16(velt::wmi::test::getText(objects[i], u"Name"));
+      objects[i]->Release();
+    }
+    if (hr == WBEM_S_FALSE) return WBEM_S_NO_ERROR;
+    if (hr != WBEM_S_NO_ERROR) return FAILED(hr) ? hr : E_UNEXPECTED;
+  }
+}
+
+int synchronousCalls(IWbemServices* ns) {
+  const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget"),
+                         wql = velt::bstrFromUtf16(u"WQL"),
+                         query = velt::bstrFromUtf16(u"SELECT Name FROM Gadget WHERE Size >= 1"),
+                         g2 = velt::bstrFromUtf16(u"Gadget.Name=\"g2\""),
+                         missing = velt::bstrFromUtf16(u"missing");
+  std::string listed, matched;
+  ComPtr<IEnumWbemClassObject> all, some;
+  HRESULT hr = ns->CreateInstanceEnum(
+      className.get(), WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY, nullptr, all.put());
+  if (SUCCEEDED(hr)) hr = namesOf(all.get(), 3, listed);
+  if (SUCCEEDED(hr)) hr = ns->ExecQuery(wql.get(), query.get(), 0, nullptr, some.put());
+  if (SUCCEEDED(hr)) hr = namesOf(some.get(), 10, matched);
+  if (FAILED(hr)) return failed(hr);
+  ComPtr<IWbemCallResult> result;
+  ComPtr<IWbemClassObject> object;
+  hr = ns->GetObject(g2.get(), WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, nullptr, result.put());
+  if (SUCCEEDED(hr)) hr = result->GetResultObject(LONG(WBEM_INFINITE), object.put());
+  if (FAILED(hr)) return failed(hr);
+  // Opening is at once, its outcome waits in the call result: here a namespace that is not.
+  ComPtr<IWbemCallResult> opening;
+  ComPtr<IWbemServices> opened;
+  LONG openStatus = 0;
+  hr = ns->OpenNamespace(missing.get(), WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, nullptr,
+                         opening.put());
+  if (SUCCEEDED(hr)) hr = opening->GetCallStatus(LONG(WBEM_INFINITE), &openStatus);
+  if (FAILED(hr)) return failed(hr);
+  HRESULT services = opening->GetResultServices(LONG(WBEM_INFINITE), opened.put());
+  std::printf("listed%s matched%s got %d open 0x%08X 0x%08X\n", listed.c_str(), matched.c_str(),
+              static_cast<int>(sizeOf(object.get())), static_cast<unsigned>(openStatus),
+              static_cast<unsigned>(services));
+  std::fflush(stdout);
+  return 0;
+}
+
 int keep(IWbemServices* ns, const std::string& name) {
   const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget"),
                          path = velt::bstrFromUtf16(u"Gadget.Name=\"" + velt::utf16FromUtf8(name) +
@@ -187,6 +243,7 @@ int serve(int argc, char** argv) {
     return velt::wmi::test::mixedRequests(ns.get(), me, std::stoi(argv[2])) == 0 ? 0 : 1;
   }
   if (mode == "keep" && argc == 3) return keep(ns.get(), argv[2]);
+  if (mode == "sync") return synchronousCalls(ns.get());
   if (mode == "hold") {
     std::printf("ready\n");
     std::fflush(stdout);

@@ -23,6 +23,15 @@ TEST_F(DaemonProcessTest, ClientsStartingAtOnceShareOneDaemonAndItsProviderState
   EXPECT_EQ(processesOf(m_gadgetServer).size(), 1u);
 }
 
+// A client's synchronous and semisynchronous calls get the daemon's enumerators and call
+// results through proxies.
+TEST_F(DaemonProcessTest, SynchronousAndSemisynchronousCallsAnswerAcrossTheProcesses) {
+  EXPECT_EQ(
+      ask({"sync"}),
+      std::make_pair(std::string("listed g0 g1 g2 matched g1 g2 got 2 open 0x8004100E 0x8004100E"),
+                     std::optional<int>(0)));
+}
+
 TEST_F(DaemonProcessTest, AWatchInOneClientSeesThePutOfAnother) {
   auto watcher = client({"watch"});
   ASSERT_EQ(watcher->nextLine(), "watching");

@@ -260,8 +260,6 @@ TEST_F(ProviderProcessTest, EveryProviderMethodAnswersItsOwnStatusAcrossTheBound
   EXPECT_EQ(provider->CancelAsyncCall(sink.get()), declined);
   EXPECT_EQ(provider->QueryObjectSink(0, &handler), declined);
   EXPECT_EQ(handler, nullptr);
-  EXPECT_EQ(provider->GetObject(path.get(), 0, context.get(), &object, &result), declined);
-  EXPECT_EQ(object, nullptr);
   EXPECT_EQ(provider->PutClass(instance.get(), 0, nullptr, nullptr), declined);
   EXPECT_EQ(provider->PutClassAsync(instance.get(), 0, nullptr, sink.get()), declined);
   EXPECT_EQ(provider->DeleteClass(className.get(), 0, nullptr, nullptr), declined);
@@ -272,7 +270,6 @@ TEST_F(ProviderProcessTest, EveryProviderMethodAnswersItsOwnStatusAcrossTheBound
   EXPECT_EQ(provider->PutInstance(instance.get(), 0, nullptr, nullptr), declined);
   EXPECT_EQ(provider->DeleteInstance(path.get(), 0, nullptr, nullptr), declined);
   EXPECT_EQ(provider->DeleteInstanceAsync(path.get(), 0, nullptr, sink.get()), declined);
-  EXPECT_EQ(provider->CreateInstanceEnum(className.get(), 0, nullptr, &enumerator), declined);
   EXPECT_EQ(provider->ExecQuery(wql.get(), query.get(), 0, nullptr, &enumerator), declined);
   EXPECT_EQ(provider->ExecQueryAsync(wql.get(), query.get(), 0, nullptr, sink.get()), declined);
   EXPECT_EQ(provider->ExecNotificationQuery(wql.get(), query.get(), 0, nullptr, &enumerator),

@@ -1,5 +1,6 @@
 // POSIX only: the proxies and stubs of the WMI interfaces (IWbemProviderInit,
-// IWbemProviderInitSink, IWbemServices, IWbemEventProvider, IWbemObjectSink, IWbemLocator),
+// IWbemProviderInitSink, IWbemServices, IWbemEventProvider, IWbemObjectSink, IWbemLocator,
+// IEnumWbemClassObject, IWbemCallResult),
 // registered with the COM runtime per interface identifier as WMI's own marshalling is on
 // Windows. Objects and contexts cross by value; sinks and namespaces handed in calls are
 // capabilities back.

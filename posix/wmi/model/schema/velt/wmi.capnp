@@ -164,3 +164,22 @@ interface Locator extends(Com.Unknown) {
                     securityFlags :Int32, authority :Data, context :Context)
       -> (status :Int32, services :Com.Unknown);
 }
+
+# IEnumWbemClassObject: objects cross by value, a batch per call (each batch numbers its class
+# layouts afresh, as a sink's stream does). Timeouts are in milliseconds, -1 for none.
+interface Enumerator extends(Com.Unknown) {
+  reset @0 () -> (status :Int32);
+  next @1 (timeout :Int32, count :UInt32) -> (status :Int32, objects :List(WbemObject));
+  nextAsync @2 (count :UInt32, sink :Com.Unknown) -> (status :Int32);
+  clone @3 () -> (status :Int32, enumerator :Com.Unknown);
+  skip @4 (timeout :Int32, count :UInt32) -> (status :Int32);
+}
+
+# IWbemCallResult: what a semisynchronous call made, each answer once the call ended or its
+# timeout passed.
+interface CallResult extends(Com.Unknown) {
+  getResultObject @0 (timeout :Int32) -> (status :Int32, object :WbemObject);
+  getResultString @1 (timeout :Int32) -> (status :Int32, text :Data);
+  getResultServices @2 (timeout :Int32) -> (status :Int32, services :Com.Unknown);
+  getCallStatus @3 (timeout :Int32) -> (status :Int32, callStatus :Int32);
+}

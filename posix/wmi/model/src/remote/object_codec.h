@@ -6,6 +6,7 @@
 #include <wbemcli.h>
 
 #include <string>
+#include <utility>
 
 #include "stream_layouts.h"
 #include "wmi_model/com_object.h"
@@ -46,6 +47,8 @@ class ReceivedText {
   ReceivedText& operator=(const ReceivedText&) = delete;
   ~ReceivedText();
   BSTR get() const { return m_text; }
+  // Hands the string to the caller, who frees it.
+  BSTR release() { return std::exchange(m_text, nullptr); }
 
  private:
   BSTR m_text = nullptr;

@@ -12,6 +12,8 @@ void registerWmiMarshalers() {
     remote::registerProviderMarshalers();
     remote::registerServicesMarshaler();
     remote::registerLocatorMarshaler();
+    remote::registerEnumeratorMarshaler();
+    remote::registerCallResultMarshaler();
   });
 }
 

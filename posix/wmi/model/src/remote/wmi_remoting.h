@@ -7,5 +7,7 @@ void registerSinkMarshalers();
 void registerProviderMarshalers();
 void registerServicesMarshaler();
 void registerLocatorMarshaler();
+void registerEnumeratorMarshaler();
+void registerCallResultMarshaler();
 
 }  // namespace velt::wmi::remote
