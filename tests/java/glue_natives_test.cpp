@@ -275,9 +275,10 @@ TEST_F(JavaSide, NativesRoundTripPropertiesAndSpawnThroughTheNamespace) {
   EXPECT_EQ(getText(instance, u"__CLASS"), u"Velt_Disk");
   EXPECT_EQ(referenceCount(instance), 1u);
   instance->Release();
-  EXPECT_THAT(velt::utf8FromUtf16(nativesText("spawnAndClose", "(JLjava/lang/String;)Ljava/lang/String;",
-                                 toJava(ns), env->NewStringUTF("NoSuchClass"))),
-              HasSubstr("IWbemServices::GetObject(NoSuchClass) failed: 0x8004"));
+  EXPECT_THAT(
+      velt::utf8FromUtf16(nativesText("spawnAndClose", "(JLjava/lang/String;)Ljava/lang/String;",
+                                      toJava(ns), env->NewStringUTF("NoSuchClass"))),
+      HasSubstr("IWbemServices::GetObject(NoSuchClass) failed: 0x8004"));
   services->detach();
   context->Release();
   ASSERT_EQ(services->attach(&env), JNI_OK);
@@ -420,8 +421,8 @@ TEST_F(JavaSide, EmbeddedObjectsAndDatetimeArraysRoundTripThroughAProvider) {
   IWbemClassObject* returned = throughProvider(glue, sent, "Velt_Types.Id=\"e1\"");
   ASSERT_NE(returned, nullptr);
   EXPECT_EQ(nativesText("describeEmbedded", "(J)Ljava/lang/String;", toJava(returned)), expected);
-  EXPECT_EQ(velt::utf8FromUtf16(nativesText("embeddedRefusals", "(JJ)Ljava/lang/String;", toJava(returned),
-                               toJava(ns))),
+  EXPECT_EQ(velt::utf8FromUtf16(nativesText("embeddedRefusals", "(JJ)Ljava/lang/String;",
+                                            toJava(returned), toJava(ns))),
             "ClassCastException ClassCastException NullPointerException WbemException "
             "DateTimeException DateTimeException NullPointerException DateTimeException");
   // A refused write leaves the value as it was.
