@@ -9,25 +9,11 @@
 namespace velt::wmi::test {
 namespace {
 
-// The test namespace of a service of the test's own.
-class StandInTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    before = liveObjectCount();
-    service.loadMofText(kTestMof, "test.mof");
-    ASSERT_EQ(service.openNamespace(u"root\\test", &ns), WBEM_S_NO_ERROR);
-  }
-  void TearDown() override {
-    if (ns != nullptr) ns->Release();
-    service.shutdown();
-    EXPECT_EQ(liveObjectCount(), before);
-  }
-  long before = 0;
+TEST(RecordingSinkTest, KeepsEachThreadsOrderUnderConcurrentIndicate) {
   Service service;
+  service.loadMofText(kTestMof, "test.mof");
   IWbemServices* ns = nullptr;
-};
-
-TEST_F(StandInTest, RecordingSinkKeepsEachThreadsOrderUnderConcurrentIndicate) {
+  ASSERT_EQ(service.openNamespace(u"root\\test", &ns), WBEM_S_NO_ERROR);
   IWbemClassObject* cls = classOf(ns, u"Base");
   RecordingSink* sink = RecordingSink::create();
   constexpr int kThreads = 4, kEach = 200;
@@ -63,9 +49,17 @@ TEST_F(StandInTest, RecordingSinkKeepsEachThreadsOrderUnderConcurrentIndicate) {
   EXPECT_EQ(events.back().kind, SinkEvent::kSetStatus);
   sink->Release();
   cls->Release();
+  ns->Release();
+  service.shutdown();
+  EXPECT_EQ(liveObjectCount(), 0);
 }
 
-TEST_F(StandInTest, LiveObjectCountCountsEveryObjectHandedOut) {
+TEST(LiveObjectCountTest, CountsEveryObjectHandedOut) {
+  long before = liveObjectCount();
+  Service service;
+  service.loadMofText(kTestMof, "test.mof");
+  IWbemServices* ns = nullptr;
+  service.openNamespace(u"root\\test", &ns);
   IWbemContext* context = nullptr;
   ASSERT_EQ(createContext(&context), WBEM_S_NO_ERROR);
   IWbemClassObject* cls = classOf(ns, u"Kinds");
@@ -76,7 +70,10 @@ TEST_F(StandInTest, LiveObjectCountCountsEveryObjectHandedOut) {
   qualifiers->Release();
   cls->Release();
   context->Release();
-  EXPECT_EQ(liveObjectCount(), before + 1);  // the namespace; TearDown checks the rest go
+  EXPECT_EQ(liveObjectCount(), before + 1);  // the service still holds the namespace
+  ns->Release();
+  service.shutdown();
+  EXPECT_EQ(liveObjectCount(), before);
 }
 
 TEST(ContextTest, HoldsNamedValues) {
