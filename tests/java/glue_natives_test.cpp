@@ -2,6 +2,7 @@
 // dispatch to a provider found by ServiceLoader, and events while a sink is held. Each test runs
 // in a process of its own, so each starts its own VM.
 #include <jvm/JvmServices.h>
+#include <owners/utf_text.h>
 #include <wmi/service.h>
 #include <wmi_model/low_arena.h>
 
@@ -49,6 +50,7 @@ class Other_Thing { [key] string Id; };
 )MOF";
 
 const char* const kDiskProvider = "com/norvex/test/providers/DiskProvider";
+const char* const kNatives = "com/norvex/test/providers/Natives";
 
 jlong toJava(const void* pointer) {
   return static_cast<jlong>(static_cast<int32_t>(reinterpret_cast<uintptr_t>(pointer)));
@@ -69,12 +71,6 @@ std::u16string text(JNIEnv* env, jstring value) {
   std::u16string result(reinterpret_cast<const char16_t*>(units),
                         static_cast<size_t>(env->GetStringLength(value)));
   env->ReleaseStringChars(value, units);
-  return result;
-}
-
-std::string narrow(const std::u16string& wide) {
-  std::string result;
-  for (char16_t c : wide) result += c < 0x80 ? static_cast<char>(c) : '?';
   return result;
 }
 
@@ -148,13 +144,13 @@ class JavaSide : public ::testing::Test {
       env->ExceptionClear();
       return "<getMessage failed>";
     }
-    return narrow(text(env, message));
+    return velt::utf8FromUtf16(text(env, message));
   }
 
   // The text a static String method of the test's Natives class (or another) answers.
   template <typename... Args>
   std::u16string nativesText(const char* name, const char* signature, Args... args) {
-    return staticText("com/norvex/test/providers/Natives", name, signature, args...);
+    return staticText(kNatives, name, signature, args...);
   }
   template <typename... Args>
   std::u16string staticText(const char* className, const char* name, const char* signature,
@@ -169,7 +165,7 @@ class JavaSide : public ::testing::Test {
   // Calls a static void method of the test's Natives class; false when it threw.
   template <typename... Args>
   bool callNatives(const char* name, const char* signature, Args... args) {
-    jclass natives = findClass("com/norvex/test/providers/Natives");
+    jclass natives = findClass(kNatives);
     env->CallStaticVoidMethod(natives, env->GetStaticMethodID(natives, name, signature), args...);
     return takeException().empty();
   }
@@ -207,13 +203,16 @@ class JavaSide : public ::testing::Test {
     EXPECT_EQ(takeException(), "");
   }
 
-  // Stores a disk through the Glue's setInstance and answers it with the reference it kept.
-  IWbemClassObject* putDisk(jobject glue, const char16_t* name, LONG size) {
+  // Stores a disk through the Glue's setInstance, which keeps one reference for the server's
+  // release after the call; both go.
+  void putDisk(jobject glue, const char16_t* name, LONG size) {
     IWbemClassObject* disk = spawn(classOf(ns, u"Velt_Disk"));
     putText(disk, u"Name", name);
     putInt(disk, u"Size", size);
     setInstance(glue, "Velt_Disk", disk);
-    return disk;
+    EXPECT_EQ(referenceCount(disk), 2u);
+    disk->Release();
+    disk->Release();
   }
 
   void setInstance(jobject glue, const char* className, IWbemClassObject* object) {
@@ -224,7 +223,7 @@ class JavaSide : public ::testing::Test {
   }
 
   bool callStaticBoolean(const char* name, const char* argument = nullptr) {
-    jclass provider = findClass("com/norvex/test/providers/DiskProvider");
+    jclass provider = findClass(kDiskProvider);
     jmethodID method = env->GetStaticMethodID(
         provider, name, argument != nullptr ? "(Ljava/lang/String;)Z" : "()Z");
     jboolean result = argument != nullptr ? env->CallStaticBooleanMethod(
@@ -266,7 +265,7 @@ TEST_F(JavaSide, NativesRoundTripPropertiesAndSpawnThroughTheNamespace) {
   ASSERT_EQ(velt::wmi::createContext(&context), S_OK);
   ASSERT_EQ(services->attachWithContext(&env, context), JNI_OK);
   env->EnsureLocalCapacity(512);
-  jclass natives = findClass("com/norvex/test/providers/Natives");
+  jclass natives = findClass(kNatives);
   jint spawned = env->CallStaticIntMethod(
       natives, env->GetStaticMethodID(natives, "spawn", "(JLjava/lang/String;)I"), toJava(ns),
       env->NewStringUTF("Velt_Disk"));
@@ -276,9 +275,10 @@ TEST_F(JavaSide, NativesRoundTripPropertiesAndSpawnThroughTheNamespace) {
   EXPECT_EQ(getText(instance, u"__CLASS"), u"Velt_Disk");
   EXPECT_EQ(referenceCount(instance), 1u);
   instance->Release();
-  EXPECT_THAT(narrow(nativesText("spawnAndClose", "(JLjava/lang/String;)Ljava/lang/String;",
-                                 toJava(ns), env->NewStringUTF("NoSuchClass"))),
-              HasSubstr("IWbemServices::GetObject(NoSuchClass) failed: 0x8004"));
+  EXPECT_THAT(
+      velt::utf8FromUtf16(nativesText("spawnAndClose", "(JLjava/lang/String;)Ljava/lang/String;",
+                                      toJava(ns), env->NewStringUTF("NoSuchClass"))),
+      HasSubstr("IWbemServices::GetObject(NoSuchClass) failed: 0x8004"));
   services->detach();
   context->Release();
   ASSERT_EQ(services->attach(&env), JNI_OK);
@@ -287,11 +287,7 @@ TEST_F(JavaSide, NativesRoundTripPropertiesAndSpawnThroughTheNamespace) {
 
 TEST_F(JavaSide, GlueDispatchesEveryRequestToTheProvider) {
   jobject glue = newGlue();
-  IWbemClassObject* disk = putDisk(glue, u"d1", 40);
-  // setInstance keeps one reference, for the server's release after the call.
-  EXPECT_EQ(referenceCount(disk), 2u);
-  disk->Release();
-  disk->Release();
+  putDisk(glue, u"d1", 40);
 
   auto* instance = fromJava<IWbemClassObject>(getInstance(glue, "Velt_Disk.Name=\"d1\""));
   ASSERT_EQ(takeException(), "");
@@ -372,7 +368,7 @@ TEST_F(JavaSide, EveryCimTypeRoundTripsThroughAProvider) {
   // Through the provider and back: it reads every value and writes each again.
   IWbemClassObject* returned = throughProvider(glue, sent, "Velt_Types.Id=\"t1\"");
   EXPECT_EQ(nativesText("describeTypes", "(J)Ljava/lang/String;", toJava(returned)), expected);
-  EXPECT_EQ(narrow(nativesText("refusals", "(J)Ljava/lang/String;", toJava(returned))),
+  EXPECT_EQ(velt::utf8FromUtf16(nativesText("refusals", "(J)Ljava/lang/String;", toJava(returned))),
             "ArithmeticException NullPointerException ArithmeticException ArithmeticException "
             "IllegalArgumentException IllegalArgumentException IllegalArgumentException "
             "DateTimeException DateTimeException DateTimeException");
@@ -425,8 +421,8 @@ TEST_F(JavaSide, EmbeddedObjectsAndDatetimeArraysRoundTripThroughAProvider) {
   IWbemClassObject* returned = throughProvider(glue, sent, "Velt_Types.Id=\"e1\"");
   ASSERT_NE(returned, nullptr);
   EXPECT_EQ(nativesText("describeEmbedded", "(J)Ljava/lang/String;", toJava(returned)), expected);
-  EXPECT_EQ(narrow(nativesText("embeddedRefusals", "(JJ)Ljava/lang/String;", toJava(returned),
-                               toJava(ns))),
+  EXPECT_EQ(velt::utf8FromUtf16(nativesText("embeddedRefusals", "(JJ)Ljava/lang/String;",
+                                            toJava(returned), toJava(ns))),
             "ClassCastException ClassCastException NullPointerException WbemException "
             "DateTimeException DateTimeException NullPointerException DateTimeException");
   // A refused write leaves the value as it was.
@@ -449,9 +445,7 @@ TEST_F(JavaSide, EventsFireOnlyWhileTheGlueHoldsASink) {
   env->DeleteLocalRef(local);
   setEventSink(glue, sink);
   EXPECT_TRUE(callStaticBoolean("fireNow", "first"));
-  IWbemClassObject* stored = putDisk(glue, u"d2", 1);
-  stored->Release();  // the reference setInstance kept
-  stored->Release();
+  putDisk(glue, u"d2", 1);
   ASSERT_EQ(sink->objects().size(), 2u);
   EXPECT_EQ(getText(sink->objects()[1], u"Disk"), u"d2");
   EXPECT_EQ(firedEvents.front().first, static_cast<jint>(toJava(sink)));
@@ -469,19 +463,17 @@ TEST_F(JavaSide, EventsFireOnlyWhileTheGlueHoldsASink) {
 
   // The channel names its namespace and the classes it carries, and refuses others.
   setEventSink(glue, sink);
-  const char* channelInfo = "channelInfo";
-  EXPECT_EQ(staticText(kDiskProvider, channelInfo, "()Ljava/lang/String;"),
-            u"3|root\\velt|[Velt_DiskEvent]|refused");
+  auto channelInfo = [&] {
+    return staticText(kDiskProvider, "channelInfo", "()Ljava/lang/String;");
+  };
+  EXPECT_EQ(channelInfo(), u"3|root\\velt|[Velt_DiskEvent]|refused");
   // A namespace that registers none of a provider's event classes does not start it.
   jobject otherGlue = newGlue(other, "root\\other");
   setEventSink(otherGlue, sink);
-  EXPECT_EQ(staticText(kDiskProvider, channelInfo, "()Ljava/lang/String;"),
-            u"3|root\\velt|[Velt_DiskEvent]|refused");
+  EXPECT_EQ(channelInfo(), u"3|root\\velt|[Velt_DiskEvent]|refused");
   setEventSink(otherGlue, nullptr);
   // An event that cannot be made does not fail the put that announced it: the disk is stored.
-  IWbemClassObject* unannounced = putDisk(glue, u"bad-event", 5);
-  unannounced->Release();
-  unannounced->Release();
+  putDisk(glue, u"bad-event", 5);
   fromJava<IWbemClassObject>(getInstance(glue, "Velt_Disk.Name=\"bad-event\""))->Release();
   EXPECT_EQ(takeException(), "");
   setEventSink(glue, nullptr);

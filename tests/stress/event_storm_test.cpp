@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <new>
 #include <string>
 #include <thread>
@@ -81,14 +82,19 @@ class EventStorm : public ::testing::Test {
     }
   }
 
-  // A provider object with its event interface; the caller releases both.
-  IWbemEventProvider* newEventProvider(IWbemServices*& object) {
-    object = host.newProviderObject();
-    IWbemEventProvider* events = nullptr;
-    if (object != nullptr) {
+  // `round` on the event interface of a fresh provider object, kRoundsPerEnding times; the
+  // object's destructor ends whatever storm is left.
+  void rounds(const std::function<void(IWbemEventProvider*)>& round) {
+    for (int i = 0; i < kRoundsPerEnding; ++i) {
+      IWbemServices* object = host.newProviderObject();
+      ASSERT_NE(object, nullptr);
+      IWbemEventProvider* events = nullptr;
       object->QueryInterface(IID_IWbemEventProvider, reinterpret_cast<void**>(&events));
+      ASSERT_NE(events, nullptr);
+      round(events);
+      events->Release();
+      object->Release();
     }
-    return events;
   }
 
   // A sink handed to ProvideEvents; the provider's reference is the only one left.
@@ -117,29 +123,14 @@ class EventStorm : public ::testing::Test {
 
 TEST_F(EventStorm, NoEventReachesASinkAfterItsReleaseAndEachIsReleasedOnce) {
   ASSERT_NE(anchor, nullptr);
-  for (int round = 0; round < kRoundsPerEnding; ++round) {
-    IWbemServices* object = nullptr;
-    IWbemEventProvider* events = newEventProvider(object);
-    ASSERT_NE(events, nullptr);
-    awaitEvents(provide(events));
-    events->Release();
-    object->Release();  // the destructor ends the storm
-  }
-  for (int round = 0; round < kRoundsPerEnding; ++round) {
-    IWbemServices* object = nullptr;
-    IWbemEventProvider* events = newEventProvider(object);
-    ASSERT_NE(events, nullptr);
+  rounds([&](IWbemEventProvider* events) { awaitEvents(provide(events)); });
+  rounds([&](IWbemEventProvider* events) {
     TrackedSink* first = provide(events);
     awaitEvents(first);
     awaitEvents(provide(events));
     EXPECT_EQ(first->references.load(), 0) << "the replaced sink is still held";
-    events->Release();
-    object->Release();
-  }
-  for (int round = 0; round < kRoundsPerEnding; ++round) {
-    IWbemServices* object = nullptr;
-    IWbemEventProvider* events = newEventProvider(object);
-    ASSERT_NE(events, nullptr);
+  });
+  rounds([&](IWbemEventProvider* events) {
     TrackedSink* racing[2] = {TrackedSink::create(), TrackedSink::create()};
     std::vector<std::thread> threads;
     for (TrackedSink* sink : racing) {
@@ -150,9 +141,7 @@ TEST_F(EventStorm, NoEventReachesASinkAfterItsReleaseAndEachIsReleasedOnce) {
       });
     }
     for (std::thread& thread : threads) thread.join();
-    events->Release();
-    object->Release();
-  }
+  });
 }
 
 }  // namespace

@@ -217,5 +217,36 @@ TEST_F(ClassObjectTest, MethodsHaveParameterClassesThatSpawnInstances) {
   EXPECT_EQ(cls->GetMethod(u"Missing", 0, in.put(), out.put()), WBEM_E_NOT_FOUND);
 }
 
+// A derived class holds its superclass's definition shared; the class object still shows
+// every inherited property in its slot, overrides merged, and the derivation in order.
+TEST(DerivedClassTest, ShowsTheWholeChain) {
+  Service service;
+  service.loadMofText(
+      "#pragma namespace(\"root\\\\d\")\n"
+      "class A { [key] string K; uint32 X = 1; uint32 M(); uint32 N(); };\n"
+      "class B : A { [Description(\"b\")] uint32 X = 2; string Y; uint32 M(); };\n"
+      "class C : B { string Z; };",
+      "d.mof");
+  ComPtr<IWbemServices> ns;
+  ASSERT_EQ(service.openNamespace(u"root\\d", ns.put()), WBEM_S_NO_ERROR);
+  ComPtr<IWbemClassObject> c(classOf(ns.get(), u"C"));
+  ASSERT_TRUE(c);
+  SAFEARRAY* list = nullptr;
+  ASSERT_EQ(c->GetNames(nullptr, WBEM_FLAG_NONSYSTEM_ONLY, nullptr, &list), WBEM_S_NO_ERROR);
+  EXPECT_EQ(names(list), (std::vector<std::u16string>{u"K", u"X", u"Y", u"Z"}));
+  velt::OwnedVariant x;
+  LONG flavor = 0;
+  ASSERT_EQ(c->Get(u"X", 0, x.get(), nullptr, &flavor), WBEM_S_NO_ERROR);
+  EXPECT_EQ(x.get()->lVal, 2);
+  EXPECT_EQ(flavor, WBEM_FLAVOR_ORIGIN_PROPAGATED);
+  velt::UniqueBstr origin;
+  ASSERT_EQ(c->GetPropertyOrigin(u"X", origin.put()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(std::u16string(origin.get()), u"A");
+  EXPECT_EQ(getText(c.get(), u"__DYNASTY"), u"A");
+  EXPECT_EQ(getText(c.get(), u"__SUPERCLASS"), u"B");
+  ASSERT_EQ(c->GetMethodOrigin(u"M", origin.put()), WBEM_S_NO_ERROR);
+  EXPECT_EQ(std::u16string(origin.get()), u"B");
+}
+
 }  // namespace
 }  // namespace velt::wmi::test

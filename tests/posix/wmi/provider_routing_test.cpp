@@ -1,7 +1,8 @@
 // The service's side of a dynamic class: activation through the registry, one provider per
-// namespace, results and statuses carried back, and event subscriptions that can be cancelled.
-// The provider is the tools' gadget server, run in this process as its local server; the
-// tools' session tests cover a class whose server is not registered.
+// namespace, results and statuses carried back, and each event a whole copy for every
+// subscriber (cancelling a subscription is the query routing test's). The provider is the tools'
+// gadget server, run in this process as its local server; the tools' session tests cover a class
+// whose server is not registered.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -20,7 +21,7 @@ class ProviderRoutingTest : public GadgetNamespaceTest {
   }
 };
 
-TEST_F(ProviderRoutingTest, ResultsStatusesAndEventsTravelBetweenClientAndProvider) {
+TEST_F(ProviderRoutingTest, ResultsAndStatusesTravelBetweenClientAndProvider) {
   IWbemContext* context = nullptr;
   createContext(&context);
   velt::UniqueBstr path = velt::bstrFromUtf16(u"Gadget.Name=\"g1\""),
@@ -41,24 +42,6 @@ TEST_F(ProviderRoutingTest, ResultsStatusesAndEventsTravelBetweenClientAndProvid
   EXPECT_EQ(
       run([&](IWbemObjectSink* s) { return m_ns->GetObjectAsync(missing.get(), 0, nullptr, s); }),
       WBEM_E_NOT_FOUND);
-
-  // Each write fires an event into the subscription, until the subscription is cancelled.
-  RecordingSink* subscription = RecordingSink::create();
-  ASSERT_EQ(subscribe(m_ns.get(), subscription), WBEM_S_NO_ERROR);
-  IWbemClassObject* cls = classOf(m_ns.get(), u"Gadget");
-  IWbemClassObject* gadget = nullptr;
-  cls->SpawnInstance(0, &gadget);
-  putText(gadget, u"Name", u"hot");
-  EXPECT_EQ(put(gadget), WBEM_S_NO_ERROR);
-  ASSERT_TRUE(subscription->waitForObjects(1, kWait));
-  EXPECT_EQ(getText(subscription->objects()[0], u"Name"), u"hot");
-  EXPECT_EQ(m_ns->CancelAsyncCall(subscription), WBEM_S_NO_ERROR);
-  EXPECT_EQ(subscription->waitForFinalStatus(kWait), WBEM_E_CALL_CANCELLED);
-  EXPECT_EQ(put(gadget), WBEM_S_NO_ERROR);
-  EXPECT_EQ(subscription->objects().size(), 1u);
-  subscription->Release();
-  gadget->Release();
-  cls->Release();
 
   // One provider object served everything; TearDown proves it and its server are gone.
   EXPECT_EQ(m_service->activeProviderCount(), 1u);

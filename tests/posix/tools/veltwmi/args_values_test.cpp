@@ -10,7 +10,6 @@
 
 #include "cli_args.h"
 #include "commands.h"
-#include "status_text.h"
 #include "value_typing.h"
 #include "wait_time.h"
 #include "wmi/service.h"
@@ -218,12 +217,6 @@ TEST(VeltwmiHelp, ExamplesUseTheClassesThatShip) {
   EXPECT_GE(examples, 6);
   ns = {};
   sample.shutdown();
-}
-
-TEST(VeltwmiStatus, NamesCarryTheirCodes) {
-  EXPECT_EQ(describeStatus(WBEM_E_INVALID_OBJECT_PATH), "WBEM_E_INVALID_OBJECT_PATH (0x8004103A)");
-  EXPECT_EQ(describeStatus(REGDB_E_CLASSNOTREG), "REGDB_E_CLASSNOTREG (0x80040154)");
-  EXPECT_EQ(describeStatus(HRESULT(0x80049999)), "unknown status (0x80049999)");
 }
 
 }  // namespace
