@@ -473,7 +473,7 @@ ComPtr<IWbemClassObject> makeClassObject(std::shared_ptr<const ClassLayout> def)
 }
 
 ComPtr<IWbemClassObject> makeClassObject(const std::shared_ptr<const ClassDef>& def) {
-  return makeClassObject(layoutOf(*def));
+  return makeClassObject(def->layout());
 }
 
 std::optional<ObjectState> stateOf(IWbemClassObject* object) {

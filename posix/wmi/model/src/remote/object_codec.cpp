@@ -3,6 +3,7 @@
 #include <cstring>
 #include <optional>
 
+#include "known_layouts.h"
 #include "wmi_model/class_object.h"
 #include "wmi_model/objects.h"
 
@@ -171,6 +172,21 @@ HRESULT writeObjectAt(IWbemClassObject* object, rpc::WbemObject::Builder out, in
   return writeState(*state, out, depth, layouts);
 }
 
+// A layout carried whole: the one this process already read with the same content, else a
+// new one it remembers.
+HRESULT readKnownLayout(rpc::Layout::Reader in, std::shared_ptr<const ClassLayout>& out,
+                        int depth) {
+  KnownLayouts& known = knownLayouts();
+  std::string key = KnownLayouts::keyOf(in);
+  if (!key.empty()) {
+    out = known.find(key);
+    if (out) return S_OK;
+  }
+  HRESULT hr = readLayout(in, out, depth);
+  if (SUCCEEDED(hr)) known.remember(std::move(key), out);
+  return hr;
+}
+
 // The object's layout: carried whole, or named by its number in the stream.
 HRESULT readObjectLayout(rpc::WbemObject::Reader in, std::shared_ptr<const ClassLayout>& out,
                          int depth, ReceivedLayouts* layouts) {
@@ -179,7 +195,7 @@ HRESULT readObjectLayout(rpc::WbemObject::Reader in, std::shared_ptr<const Class
     out = id != 0 && layouts != nullptr ? layouts->find(id) : nullptr;
     return out ? S_OK : WBEM_E_INVALID_OBJECT;
   }
-  HRESULT hr = readLayout(in.getLayout(), out, depth);
+  HRESULT hr = readKnownLayout(in.getLayout(), out, depth);
   if (FAILED(hr)) return hr;
   if (id != 0 && (layouts == nullptr || !layouts->define(id, out))) return WBEM_E_INVALID_OBJECT;
   return S_OK;
