@@ -179,7 +179,9 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
 
   STDMETHODIMP CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext* context,
                                        IWbemObjectSink* sink) override {
-    if (LONG count = syntheticCount(context); count > 0) return enumerateMadeUp(count, sink);
+    if (LONG count = syntheticCount(context); count > 0) {
+      return enumerateMadeUp(count, fetchesEachClass(context), sink);
+    }
     std::map<std::u16string, LONG> gadgets;
     {
       std::lock_guard<std::mutex> lock(g_mutex);
@@ -208,10 +210,18 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
     if (FAILED(context->GetValue(u"GadgetCount", 0, count.get()))) return 0;
     return count.get()->vt == VT_I4 ? count.get()->lVal : 0;
   }
-  HRESULT enumerateMadeUp(LONG count, IWbemObjectSink* sink) {
+  // A context value "GadgetFetchEach" (true) asks the namespace for the class for every gadget,
+  // as a provider that spawns through the SDK does.
+  static bool fetchesEachClass(IWbemContext* context) {
+    velt::OwnedVariant each;
+    if (FAILED(context->GetValue(u"GadgetFetchEach", 0, each.get()))) return false;
+    return each.get()->vt == VT_BOOL && each.get()->boolVal != VARIANT_FALSE;
+  }
+  HRESULT enumerateMadeUp(LONG count, bool fetchEach, IWbemObjectSink* sink) {
     HRESULT status = WBEM_S_NO_ERROR;
     for (LONG i = 0; i < count && SUCCEEDED(status); ++i) {
-      IWbemClassObject* gadget = make(u"Gadget", velt::utf16FromUtf8("n" + std::to_string(i)), i);
+      IWbemClassObject* gadget =
+          make(u"Gadget", velt::utf16FromUtf8("n" + std::to_string(i)), i, fetchEach);
       if (gadget == nullptr) return WBEM_E_INVALID_CLASS;
       status = sink->Indicate(1, &gadget);
       gadget->Release();
@@ -229,9 +239,15 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
  private:
   // Class definitions are asked of the namespace once per provider object: across processes
   // each ask is a call back into the client.
-  IWbemClassObject* make(const char16_t* className, const std::u16string& name, LONG size) {
+  IWbemClassObject* make(const char16_t* className, const std::u16string& name, LONG size,
+                         bool fetchEach = false) {
     IWbemClassObject* object = nullptr;
-    {
+    if (fetchEach) {
+      velt::ComPtr<IWbemClassObject> definition;
+      m_namespace->GetObject(velt::UniqueBstr(SysAllocString(className)).get(), 0, nullptr,
+                             definition.put(), nullptr);
+      if (definition) definition->SpawnInstance(0, &object);
+    } else {
       std::lock_guard<std::mutex> lock(m_definitionsMutex);
       velt::ComPtr<IWbemClassObject>& definition = m_definitions[className];
       if (!definition) {
