@@ -71,8 +71,14 @@ class GadgetNamespace {
       throw std::runtime_error("get failed");
     }
   }
-  void enumerate(long count) {
+  void enumerate(long count, bool fetchEach = false) {
     ComPtr<IWbemContext> context = countContext(count);
+    if (fetchEach) {
+      OwnedVariant each;
+      each.get()->vt = VT_BOOL;
+      each.get()->boolVal = VARIANT_TRUE;
+      context->SetValue(u"GadgetFetchEach", 0, each.get());
+    }
     ComPtr<host::CountingSink> sink(new host::CountingSink);
     if (FAILED(m_ns->CreateInstanceEnumAsync(m_className.get(), 0, context.get(), sink.get())) ||
         indicatedOnSuccess(*sink) != count) {
@@ -209,16 +215,16 @@ void BM_Remote_PairedGetObject(benchmark::State& state) {
 }
 BENCHMARK(BM_Remote_PairedGetObject)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
-void BM_Remote_PairedEnumeration(benchmark::State& state) {
+void pairedEnumeration(benchmark::State& state, bool fetchEach) {
   World& world = World::get();
   const long count = state.range(0);
   double local = 0, remote = 0;
   for (auto _ : state) {
     auto start = Clock::now();
-    world.local->enumerate(count);
+    world.local->enumerate(count, fetchEach);
     local += microsecondsSince(start);
     start = Clock::now();
-    world.remote.enumerate(count);
+    world.remote.enumerate(count, fetchEach);
     const double once = microsecondsSince(start);
     remote += once;
     state.SetIterationTime(once / 1e6);
@@ -228,7 +234,18 @@ void BM_Remote_PairedEnumeration(benchmark::State& state) {
   state.counters["remote_us_per_element"] = remote / elements;
   state.counters["ratio"] = remote / local;
 }
+void BM_Remote_PairedEnumeration(benchmark::State& state) { pairedEnumeration(state, false); }
 BENCHMARK(BM_Remote_PairedEnumeration)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The provider asks for its class before each instance, as one spawning through the SDK does:
+// across processes each ask is a call back into the client, and each answer a class of its own.
+void BM_Remote_PairedEnumerationFetchingEachClass(benchmark::State& state) {
+  pairedEnumeration(state, true);
+}
+BENCHMARK(BM_Remote_PairedEnumerationFetchingEachClass)
+    ->Arg(1000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // A data query the service answers by enumerating the class and filtering, per instance
 // against the plain enumeration of the same instances, in this process.

@@ -267,6 +267,14 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
     if (FAILED(context->GetValue(name, 0, count.get()))) return 0;
     return count.get()->vt == VT_I4 ? count.get()->lVal : 0;
   }
+  // A context value "GadgetFetchEach" (true) asks the namespace for the class for every gadget,
+  // as a provider that spawns through the SDK does.
+  static bool fetchesEachClass(IWbemContext* context) {
+    if (context == nullptr) return false;
+    velt::OwnedVariant each;
+    if (FAILED(context->GetValue(u"GadgetFetchEach", 0, each.get()))) return false;
+    return each.get()->vt == VT_BOOL && each.get()->boolVal != VARIANT_FALSE;
+  }
   // A context value "GadgetPauseMs" makes a slow provider: it pauses that long before each
   // answer (and each made-up gadget but the first).
   static void pause(IWbemContext* context) {
@@ -284,10 +292,12 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
     }).detach();
   }
   HRESULT enumerateMadeUp(LONG count, IWbemObjectSink* sink, IWbemContext* context) {
+    const bool fetchEach = fetchesEachClass(context);
     HRESULT status = WBEM_S_NO_ERROR;
     for (LONG i = 0; i < count && SUCCEEDED(status); ++i) {
       if (i > 0) pause(context);
-      IWbemClassObject* gadget = make(u"Gadget", velt::utf16FromUtf8("n" + std::to_string(i)), i);
+      IWbemClassObject* gadget =
+          make(u"Gadget", velt::utf16FromUtf8("n" + std::to_string(i)), i, fetchEach);
       if (gadget == nullptr) return WBEM_E_INVALID_CLASS;
       status = sink->Indicate(1, &gadget);
       gadget->Release();
@@ -305,9 +315,15 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
  private:
   // Class definitions are asked of the namespace once per provider object: across processes
   // each ask is a call back into the client.
-  IWbemClassObject* make(const char16_t* className, const std::u16string& name, LONG size) {
+  IWbemClassObject* make(const char16_t* className, const std::u16string& name, LONG size,
+                         bool fetchEach = false) {
     IWbemClassObject* object = nullptr;
-    {
+    if (fetchEach) {
+      velt::ComPtr<IWbemClassObject> definition;
+      m_namespace->GetObject(velt::UniqueBstr(SysAllocString(className)).get(), 0, nullptr,
+                             definition.put(), nullptr);
+      if (definition) definition->SpawnInstance(0, &object);
+    } else {
       std::lock_guard<std::mutex> lock(m_definitionsMutex);
       velt::ComPtr<IWbemClassObject>& definition = m_definitions[className];
       if (!definition) {

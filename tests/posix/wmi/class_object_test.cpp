@@ -5,6 +5,7 @@
 #include <owners/com_ptr.h>
 #include <owners/unique_handle.h>
 
+#include "wmi_model/class_object.h"
 #include "wmi_test_support.h"
 
 namespace velt::wmi::test {
@@ -52,6 +53,47 @@ class ClassObjectTest : public ::testing::Test {
   }()};
   IWbemServices* m_ns = nullptr;
 };
+
+std::shared_ptr<const detail::ClassLayout> layoutOf(IWbemClassObject* object) {
+  auto state = detail::stateOf(object);
+  return state ? state->layout : nullptr;
+}
+
+std::u16string textOf(IWbemClassObject* object, const char16_t* name) {
+  detail::Variant v;
+  if (FAILED(object->Get(name, 0, v.get(), nullptr, nullptr))) return u"<missing>";
+  return v.isNull() ? u"<null>" : v.asText();
+}
+
+// A provider that fetches its class for every instance it makes gets instances of one layout,
+// so that a stream carries it once; each fetched class still changes only itself.
+TEST_F(ClassObjectTest, SeparateFetchesShareOneLayoutYetEachClassIsItsOwnCopy) {
+  ComPtr<IWbemClassObject> first(classOf(m_ns, u"Base")), second(classOf(m_ns, u"Base"));
+  ComPtr<IWbemClassObject> one, other;
+  ASSERT_EQ(first->SpawnInstance(0, one.put()), WBEM_S_NO_ERROR);
+  ASSERT_EQ(second->SpawnInstance(0, other.put()), WBEM_S_NO_ERROR);
+  ASSERT_NE(layoutOf(one.get()), nullptr);
+  EXPECT_EQ(layoutOf(one.get()), layoutOf(other.get()));
+  EXPECT_EQ(layoutOf(first.get()), layoutOf(second.get()));
+
+  detail::Variant changed = detail::Variant::text(u"changed"), added = detail::Variant::text(u"x");
+  ASSERT_EQ(first->Put(u"Common", 0, changed.get(), 0), WBEM_S_NO_ERROR);
+  ASSERT_EQ(first->Put(u"Added", 0, added.get(), CIM_STRING), WBEM_S_NO_ERROR);
+  ASSERT_EQ(first->Delete(u"Id"), WBEM_S_NO_ERROR);
+  EXPECT_EQ(textOf(first.get(), u"Added"), u"x");
+  EXPECT_EQ(textOf(first.get(), u"Id"), u"<missing>");
+  ComPtr<IWbemClassObject> fresh(classOf(m_ns, u"Base"));
+  ComPtr<IWbemClassObject> later;
+  ASSERT_EQ(second->SpawnInstance(0, later.put()), WBEM_S_NO_ERROR);
+  for (IWbemClassObject* untouched : {second.get(), fresh.get(), later.get(), other.get()}) {
+    EXPECT_EQ(textOf(untouched, u"Added"), u"<missing>");
+    EXPECT_EQ(textOf(untouched, u"Id"), u"<null>");
+  }
+  EXPECT_EQ(textOf(second.get(), u"Common"), u"base");
+  EXPECT_EQ(textOf(fresh.get(), u"Common"), u"base");
+  EXPECT_EQ(textOf(later.get(), u"Common"), u"base");
+  EXPECT_EQ(layoutOf(fresh.get()), layoutOf(second.get())) << "the repository's class is unchanged";
+}
 
 TEST_F(ClassObjectTest, PropertiesKeepTheirTypesAndConvertWrittenValues) {
   ComPtr<IWbemClassObject> k = spawn(u"Kinds");

@@ -67,6 +67,12 @@ bool ClassDef::derivesFrom(const std::u16string& ancestor) const {
   return false;
 }
 
+std::shared_ptr<const ClassLayout> ClassDef::layout() const {
+  std::lock_guard<std::mutex> lock(m_layoutMutex);
+  if (!m_layout) m_layout = layoutOf(*this);
+  return m_layout;
+}
+
 std::shared_ptr<const ClassLayout> layoutOf(const ClassDef& def) {
   auto layout = std::make_shared<ClassLayout>();
   layout->name = def.name;

@@ -28,6 +28,13 @@ std::u16string comparable(const VARIANT& v) {
   return copy.asText();
 }
 
+std::vector<Variant> defaultsOf(const ClassLayout& def) {
+  std::vector<Variant> values;
+  values.reserve(def.properties.size());
+  for (const PropertyDef& p : def.properties) values.push_back(p.defaultValue);
+  return values;
+}
+
 class QualifierSet final : public ComObject<IWbemQualifierSet, IID_IWbemQualifierSet> {
  public:
   explicit QualifierSet(Qualifiers q) : m_qualifiers(std::move(q)) {}
@@ -254,10 +261,15 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
   STDMETHODIMP SpawnInstance(LONG, IWbemClassObject** out) override {
     if (!out) return WBEM_E_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::vector<Variant> defaults;
-    for (const PropertyDef& p : m_def->properties) defaults.push_back(p.defaultValue);
-    const std::vector<Variant>& start = m_genus == WBEM_GENUS_CLASS ? m_values : defaults;
-    return create(m_def, WBEM_GENUS_INSTANCE, start, out);
+    // Each value copied once: a provider spawns an instance for every object it returns.
+    std::vector<Variant> start;
+    try {
+      start = m_genus == WBEM_GENUS_CLASS ? m_values : defaultsOf(*m_def);
+    } catch (const std::bad_alloc&) {
+      *out = nullptr;
+      return WBEM_E_OUT_OF_MEMORY;
+    }
+    return create(m_def, WBEM_GENUS_INSTANCE, std::move(start), out);
   }
 
   STDMETHODIMP CompareTo(LONG, IWbemClassObject*) override { return WBEM_E_NOT_SUPPORTED; }
@@ -334,6 +346,17 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
   ObjectState state() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return ObjectState{m_def, m_genus, m_values};
+  }
+
+  std::optional<HRESULT> withState(HRESULT (*use)(const ObjectView&, void*), void* context) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const Variant& value : m_values) {
+      const VARTYPE element = VARTYPE(value.vt() & ~VT_ARRAY);
+      if (element == VT_UNKNOWN || element == VT_DISPATCH || element == VT_VARIANT) {
+        return std::nullopt;
+      }
+    }
+    return use(ObjectView{m_def, m_genus, m_values}, context);
   }
 
   static HRESULT create(std::shared_ptr<const ClassLayout> def, WBEM_GENUS_TYPE genus,
@@ -455,12 +478,6 @@ class ClassObject final : public ComObject<IWbemClassObject, IID_IWbemClassObjec
   std::size_t m_methodAt = 0;
 };
 
-std::vector<Variant> defaultsOf(const ClassLayout& def) {
-  std::vector<Variant> values;
-  for (const PropertyDef& p : def.properties) values.push_back(p.defaultValue);
-  return values;
-}
-
 }  // namespace
 
 ComPtr<IWbemClassObject> makeClassObject(std::shared_ptr<const ClassLayout> def) {
@@ -473,13 +490,21 @@ ComPtr<IWbemClassObject> makeClassObject(std::shared_ptr<const ClassLayout> def)
 }
 
 ComPtr<IWbemClassObject> makeClassObject(const std::shared_ptr<const ClassDef>& def) {
-  return makeClassObject(layoutOf(*def));
+  return makeClassObject(def->layout());
 }
 
 std::optional<ObjectState> stateOf(IWbemClassObject* object) {
   auto* ours = dynamic_cast<ClassObject*>(object);
   if (ours == nullptr) return std::nullopt;
   return ours->state();
+}
+
+std::optional<HRESULT> withStateOf(IWbemClassObject* object,
+                                   HRESULT (*use)(const ObjectView& state, void* context),
+                                   void* context) {
+  auto* ours = dynamic_cast<ClassObject*>(object);
+  if (ours == nullptr) return std::nullopt;
+  return ours->withState(use, context);
 }
 
 ComPtr<IWbemClassObject> makeObject(ObjectState state) {

@@ -242,7 +242,7 @@ class Namespace final : public ComObject<IWbemServices, IID_IWbemServices> {
       sink->SetStatus(WBEM_STATUS_COMPLETE, hr, nullptr, faultStatus(fault, u"ExecQuery").get());
       return WBEM_S_NO_ERROR;
     }
-    ComPtr<IWbemObjectSink> filtered = makeQuerySink(sink, parsed, layoutOf(*def));
+    ComPtr<IWbemObjectSink> filtered = makeQuerySink(sink, parsed, def->layout());
     velt::UniqueBstr className = velt::bstrFromUtf16(def->name);
     return route(*def, Operation::kEnumerate, context, filtered.get(),
                  [&](IWbemServices* p, IWbemObjectSink* s) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "remote/known_layouts.h"
 #include "remote/object_codec.h"
 #include "wmi_model/class_object.h"
 #include "wmi_model/objects.h"
@@ -378,6 +379,58 @@ TEST_F(ObjectCopyTest, AStreamCarriesEachLayoutOnceAndItsObjectsStayCopiesOfThei
   ASSERT_EQ(remote::writeObject(first.get(), next.objects[0], &again), S_OK);
   EXPECT_TRUE(next.objects[0].hasLayout());
   EXPECT_EQ(next.objects[0].getLayoutId(), 1u);
+}
+
+// A provider that fetches its class for every instance receives the same class again and again:
+// its instances share one layout, so that its sink's stream carries it once.
+TEST_F(ObjectCopyTest, AClassReceivedAgainSharesTheLayoutReadBeforeYetStaysItsOwnCopy) {
+  ComPtr<IWbemClassObject> kinds = classNamed(u"Kinds");
+  ComPtr<IWbemClassObject> first = copied(kinds.get()), second = copied(kinds.get());
+  ASSERT_NE(layoutOf(first.get()), nullptr);
+  EXPECT_EQ(layoutOf(first.get()), layoutOf(second.get()));
+
+  ComPtr<IWbemClassObject> one, other;
+  ASSERT_EQ(first->SpawnInstance(0, one.put()), WBEM_S_NO_ERROR);
+  ASSERT_EQ(second->SpawnInstance(0, other.put()), WBEM_S_NO_ERROR);
+  remote::SentLayouts sent;
+  Streamed stream;
+  ASSERT_EQ(remote::writeObject(one.get(), stream.objects[0], &sent), S_OK);
+  ASSERT_EQ(remote::writeObject(other.get(), stream.objects[1], &sent), S_OK);
+  EXPECT_FALSE(stream.objects.asReader()[1].hasLayout()) << "the layout goes once";
+
+  // Changing one received class reaches neither the other nor what is received later.
+  Variant changed = Variant::text(u"changed"), added = Variant::text(u"x");
+  ASSERT_EQ(first->Put(u"Name", 0, changed.get(), 0), WBEM_S_NO_ERROR);
+  ASSERT_EQ(first->Put(u"Added", 0, added.get(), CIM_STRING), WBEM_S_NO_ERROR);
+  ComPtr<IWbemClassObject> later = copied(kinds.get());
+  Variant none;
+  for (IWbemClassObject* untouched : {second.get(), later.get(), other.get()}) {
+    EXPECT_EQ(untouched->Get(u"Added", 0, none.get(), nullptr, nullptr), WBEM_E_NOT_FOUND);
+    EXPECT_TRUE(value(untouched, u"Name").isNull());
+  }
+  EXPECT_EQ(layoutOf(later.get()), layoutOf(second.get()));
+  // A class of other content has a layout of its own.
+  ComPtr<IWbemClassObject> changedCopy = copied(first.get());
+  EXPECT_NE(layoutOf(changedCopy.get()), layoutOf(second.get()));
+  expectSameObject(first.get(), changedCopy.get());
+}
+
+TEST_F(ObjectCopyTest, LayoutsReceivedWholeAreRememberedBoundedly) {
+  ComPtr<IWbemClassObject> kinds = classNamed(u"Kinds");
+  ComPtr<IWbemClassObject> early = copied(kinds.get());
+  for (std::size_t i = 0; i < remote::kMaxKnownLayouts; ++i) {
+    ComPtr<IWbemClassObject> clone;
+    ASSERT_EQ(kinds->Clone(clone.put()), WBEM_S_NO_ERROR);
+    Variant v = Variant::text(u"x" + velt::utf16FromUtf8(std::to_string(i)));
+    ASSERT_EQ(clone->Put(u"Extra", 0, v.get(), CIM_STRING), WBEM_S_NO_ERROR);
+    ComPtr<IWbemClassObject> copy = copied(clone.get());
+    expectSameObject(clone.get(), copy.get());
+  }
+  EXPECT_LE(remote::knownLayouts().size(), remote::kMaxKnownLayouts);
+  // The oldest went first: the class is read anew, equal but on a layout of its own.
+  ComPtr<IWbemClassObject> again = copied(kinds.get());
+  expectSameObject(kinds.get(), again.get());
+  EXPECT_NE(layoutOf(again.get()), layoutOf(early.get()));
 }
 
 TEST_F(ObjectCopyTest, AStreamOfEverNewLayoutsHoldsABoundedTable) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,14 @@ struct ClassDef {
   const PropertyDef* findProperty(const std::u16string& name) const;
   const MethodDef* findMethod(const std::u16string& name) const;
   bool derivesFrom(const std::u16string& ancestor) const;
+  // The whole class, built on first use and then shared by every object of this definition
+  // (a changed class is a new ClassDef, so the layout never goes stale). Objects never change
+  // it: a class object that adds or removes a property makes a layout of its own.
+  std::shared_ptr<const ClassLayout> layout() const;
+
+ private:
+  mutable std::mutex m_layoutMutex;
+  mutable std::shared_ptr<const ClassLayout> m_layout;
 };
 
 // The whole class: the chain walked once, overrides merged into the inherited slots.

@@ -23,6 +23,19 @@ struct ObjectState {
 };
 // A copy of the state of `object` when it is a class object of this library, else nothing.
 std::optional<ObjectState> stateOf(IWbemClassObject* object);
+// The state of a class object of this library, seen in place.
+struct ObjectView {
+  const std::shared_ptr<const ClassLayout>& layout;
+  WBEM_GENUS_TYPE genus;
+  const std::vector<Variant>& values;
+};
+// Runs `use` on the state of `object` under the object's lock, without copying it, and answers
+// what `use` answered. Nothing, and `use` is not run, when `object` is not of this library or
+// a value may hold an object (which `use` could reach back into): then take stateOf's copy.
+// `use` must not call into `object`.
+std::optional<HRESULT> withStateOf(IWbemClassObject* object,
+                                   HRESULT (*use)(const ObjectView& state, void* context),
+                                   void* context);
 // A class object with that state; nothing when the values do not fit the layout.
 ComPtr<IWbemClassObject> makeObject(ObjectState state);
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <optional>
 
+#include "known_layouts.h"
 #include "wmi_model/class_object.h"
 #include "wmi_model/objects.h"
 
@@ -140,7 +141,7 @@ HRESULT readLayout(rpc::Layout::Reader in, std::shared_ptr<const ClassLayout>& o
   return S_OK;
 }
 
-HRESULT writeState(const ObjectState& state, rpc::WbemObject::Builder out, int depth,
+HRESULT writeState(const detail::ObjectView& state, rpc::WbemObject::Builder out, int depth,
                    SentLayouts* layouts) {
   out.setGenus(state.genus);
   const SentLayouts::Numbered numbered =
@@ -157,9 +158,25 @@ HRESULT writeState(const ObjectState& state, rpc::WbemObject::Builder out, int d
   return S_OK;
 }
 
+struct WriteInPlace {
+  rpc::WbemObject::Builder out;
+  int depth;
+  SentLayouts* layouts;
+};
+
 HRESULT writeObjectAt(IWbemClassObject* object, rpc::WbemObject::Builder out, int depth,
                       SentLayouts* layouts) {
   if (object == nullptr || depth > kMaxDepth) return WBEM_E_INVALID_OBJECT;
+  // Encoded where the values are: no copy of each string to throw away once written.
+  WriteInPlace place{out, depth, layouts};
+  std::optional<HRESULT> written = detail::withStateOf(
+      object,
+      [](const detail::ObjectView& state, void* context) {
+        auto* p = static_cast<WriteInPlace*>(context);
+        return writeState(state, p->out, p->depth, p->layouts);
+      },
+      &place);
+  if (written) return *written;
   std::optional<ObjectState> state = detail::stateOf(object);
   if (!state) {
     // Read through the interface, the layout is a new one each time: numbering it would only
@@ -168,7 +185,23 @@ HRESULT writeObjectAt(IWbemClassObject* object, rpc::WbemObject::Builder out, in
     state = stateThroughInterface(object, depth);
   }
   if (!state) return WBEM_E_INVALID_OBJECT;
-  return writeState(*state, out, depth, layouts);
+  return writeState(detail::ObjectView{state->layout, state->genus, state->values}, out, depth,
+                    layouts);
+}
+
+// A layout carried whole: the one this process already read with the same content, else a
+// new one it remembers.
+HRESULT readKnownLayout(rpc::Layout::Reader in, std::shared_ptr<const ClassLayout>& out,
+                        int depth) {
+  KnownLayouts& known = knownLayouts();
+  std::string key = KnownLayouts::keyOf(in);
+  if (!key.empty()) {
+    out = known.find(key);
+    if (out) return S_OK;
+  }
+  HRESULT hr = readLayout(in, out, depth);
+  if (SUCCEEDED(hr)) known.remember(std::move(key), out);
+  return hr;
 }
 
 // The object's layout: carried whole, or named by its number in the stream.
@@ -179,7 +212,7 @@ HRESULT readObjectLayout(rpc::WbemObject::Reader in, std::shared_ptr<const Class
     out = id != 0 && layouts != nullptr ? layouts->find(id) : nullptr;
     return out ? S_OK : WBEM_E_INVALID_OBJECT;
   }
-  HRESULT hr = readLayout(in.getLayout(), out, depth);
+  HRESULT hr = readKnownLayout(in.getLayout(), out, depth);
   if (FAILED(hr)) return hr;
   if (id != 0 && (layouts == nullptr || !layouts->define(id, out))) return WBEM_E_INVALID_OBJECT;
   return S_OK;

@@ -181,7 +181,8 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
     OutgoingCall call = encoder.finish(false);
     HRESULT queued = m_outbox->queue(kj::mv(call));
     if (SUCCEEDED(queued) || !m_outbox->failedBySink()) return queued;
-    auto status = call.message->getRoot<rpc::ObjectSink::SetStatusParams>();
+    capnp::FlatArrayMessageReader reader = readCall(call);
+    auto status = reader.getRoot<rpc::ObjectSink::SetStatusParams>();
     // The sink broke the stream with a failure, but a final status still reaches it, as it
     // did when every call was answered: after what was streamed, with the sink's own answer.
     return runOnLoop([this, status]() -> kj::Promise<HRESULT> {

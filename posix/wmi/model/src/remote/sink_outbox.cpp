@@ -16,14 +16,13 @@ using SetStatusParams = rpc::ObjectSink::SetStatusParams;
 
 kj::Promise<void> sendIndications(rpc::ObjectSink::Client& sink, std::vector<OutgoingCall>& batch) {
   size_t count = 0;
-  for (auto& call : batch) {
-    count += call.message->getRoot<IndicateParams>().getObjects().size();
-  }
+  for (auto& call : batch) count += readCall(call).getRoot<IndicateParams>().getObjects().size();
   auto request = sink.indicateRequest();
   auto objects = request.initObjects(unsigned(count));
   unsigned at = 0;
   for (auto& call : batch) {
-    for (auto object : call.message->getRoot<IndicateParams>().getObjects()) {
+    capnp::FlatArrayMessageReader reader = readCall(call);
+    for (auto object : reader.getRoot<IndicateParams>().getObjects()) {
       objects.setWithCaveats(at++, object);
     }
   }
@@ -32,7 +31,8 @@ kj::Promise<void> sendIndications(rpc::ObjectSink::Client& sink, std::vector<Out
 
 kj::Promise<void> sendStatus(rpc::ObjectSink::Client& sink, OutgoingCall& call) {
   auto request = sink.setStatusRequest();
-  auto status = call.message->getRoot<SetStatusParams>();
+  capnp::FlatArrayMessageReader reader = readCall(call);
+  auto status = reader.getRoot<SetStatusParams>();
   request.setFlags(status.getFlags());
   request.setResult(status.getResult());
   if (status.hasParam()) request.setParam(status.getParam());
@@ -79,12 +79,15 @@ OutgoingCall CallEncoder::finish(bool indication) {
   call.indication = indication;
   call.words = capnp::messageToFlatArray(*m_builder);
   call.bytes = call.words.size() * sizeof(capnp::word);
+  return call;
+}
+
+capnp::FlatArrayMessageReader readCall(const OutgoingCall& call) {
   // Built here from objects already checked; depth is bounded by the encoder, not the reader.
   capnp::ReaderOptions options;
   options.traversalLimitInWords = kj::maxValue;
   options.nestingLimit = kj::maxValue;
-  call.message = kj::heap<capnp::FlatArrayMessageReader>(call.words.asPtr(), options);
-  return call;
+  return capnp::FlatArrayMessageReader(call.words.asPtr(), options);
 }
 
 void SinkOutbox::startTracking() {

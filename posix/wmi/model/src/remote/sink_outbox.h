@@ -23,9 +23,12 @@ namespace velt::wmi::remote {
 struct OutgoingCall {
   bool indication = true;
   kj::Array<capnp::word> words;
-  kj::Own<capnp::FlatArrayMessageReader> message;  // reads `words`
   size_t bytes = 0;
 };
+
+// A reader of the call, made where it is read: a reader made with the call would be one more
+// allocation on the provider's thread for the loop thread to free.
+capnp::FlatArrayMessageReader readCall(const OutgoingCall& call);
 
 // Where the calling thread encodes a call: in scratch space of its own, reused from one call
 // to the next, so that a small call neither allocates nor clears a whole first segment.
