@@ -44,6 +44,10 @@ BOOL VeltWaitForLocalServerExit(DWORD milliseconds, int* exitCode);
 // first), so that a client can find what a server that died left behind. Fills at most
 // `capacity` ids and answers how many there are.
 DWORD VeltReachedLocalServers(DWORD* processIds, DWORD capacity);
+// How many proxies (interface pointers to objects of other processes) and stubs (objects of
+// this process that other processes hold) are alive now, so that a process can tell on its way
+// out that none was left behind. Either pointer may be NULL.
+void VeltLiveRemoteObjects(LONG* proxies, LONG* stubs);
 
 // Makes CoRegisterClassObject with CLSCTX_LOCAL_SERVER serve the class to other processes
 // although COM did not start this process with "-Embedding": a service a service manager

@@ -164,6 +164,19 @@ class HeldReference {
   IUnknown* m_object = nullptr;
 };
 
+// A proxy's or a stub's share of the process's live count (VeltLiveRemoteObjects): one that
+// is never destroyed stays counted, so a process's leak checks see it. Any thread.
+enum class RemoteSide { proxy, stub };
+void countLive(RemoteSide side, LONG change);
+template <RemoteSide Side>
+class LiveCounted {
+ public:
+  LiveCounted() { countLive(Side, 1); }
+  ~LiveCounted() { countLive(Side, -1); }
+  LiveCounted(const LiveCounted&) = delete;
+  LiveCounted& operator=(const LiveCounted&) = delete;
+};
+
 // The outcome of a COM call that answers an interface pointer.
 struct InterfaceOutcome {
   HRESULT status = E_UNEXPECTED;
@@ -200,6 +213,7 @@ class UnknownStub : public virtual rpc::Unknown::Server {
  private:
   IUnknown* m_object;
   Connection::Anchor m_origin;
+  LiveCounted<RemoteSide::stub> m_counted;
 };
 
 // Fills an answer's status and object from an InterfaceOutcome (loop thread).
@@ -301,6 +315,7 @@ class ProxyBase : public Interface, public ProxyIdentity {
   std::atomic<ULONG> m_refs{1};
   std::atomic<std::uint64_t> m_identity{0};
   std::atomic<bool> m_identityKnown{false};
+  LiveCounted<RemoteSide::proxy> m_counted;
 };
 
 }  // namespace velt::remoting

@@ -11,6 +11,8 @@
 
 #include <winplatform/remoting.h>
 
+#include "pending_count.h"
+
 namespace velt::remoting {
 namespace {
 
@@ -70,7 +72,11 @@ struct Runtime::State {
 
 namespace {
 std::atomic<bool> started{false};
-std::atomic<int> releasesPending{0};
+// Never destroyed: workers may still finish releases while the process exits.
+PendingCount& releasesPending() {
+  static auto* pending = new PendingCount;
+  return *pending;
+}
 }  // namespace
 
 bool runtimeStarted() { return started.load(); }
@@ -126,7 +132,10 @@ HRESULT runOnLoop(std::function<kj::Promise<HRESULT>()> start) {
 }
 
 namespace {
-std::atomic<int> callsInProgress{0};
+PendingCount& callsInProgress() {
+  static auto* calls = new PendingCount;
+  return *calls;
+}
 
 // A few turns of the loop: an answer is written in the turns after its call's promise settles.
 kj::Promise<void> turns(int left) {
@@ -135,14 +144,11 @@ kj::Promise<void> turns(int left) {
 }
 }  // namespace
 
-void callStarted() { ++callsInProgress; }
-void callFinished() { --callsInProgress; }
+void callStarted() { callsInProgress().add(); }
+void callFinished() { callsInProgress().done(); }
 
 void answerCallsInProgress() {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (callsInProgress.load() > 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  callsInProgress().waitForZero(std::chrono::seconds(5));
   runOnLoop([]() -> kj::Promise<HRESULT> { return turns(16).then([] { return S_OK; }); });
 }
 
@@ -152,18 +158,13 @@ void postWork(std::function<void()> work) { Runtime::get().post(std::move(work))
 
 void releaseLater(IUnknown* object) {
   if (object == nullptr) return;
-  ++releasesPending;
+  releasesPending().add();
   postWork([object] {
     object->Release();
-    --releasesPending;
+    releasesPending().done();
   });
 }
 
-void waitForPendingReleases() {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (releasesPending.load() > 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-}
+void waitForPendingReleases() { releasesPending().waitForZero(std::chrono::seconds(5)); }
 
 }  // namespace velt::remoting

@@ -27,6 +27,7 @@ target_sources(velt_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/command_line.cpp
   ${CMAKE_CURRENT_LIST_DIR}/endpoint.cpp
   ${CMAKE_CURRENT_LIST_DIR}/generic_marshalers.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/live_count.cpp
   ${CMAKE_CURRENT_LIST_DIR}/marshaler_table.cpp
   ${CMAKE_CURRENT_LIST_DIR}/publisher.cpp
   ${CMAKE_CURRENT_LIST_DIR}/runtime.cpp

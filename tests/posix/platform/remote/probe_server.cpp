@@ -2,6 +2,7 @@
 // and the last lock are gone, revoke.
 #include <fcntl.h>
 #include <unistd.h>
+#include <winplatform/posix_hooks.h>
 
 #include <atomic>
 #include <chrono>
@@ -172,5 +173,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
   CoRevokeClassObject(cookie);
   CoUninitialize();
+  // What its clients left here: a stub that outlived its client would hold an object forever.
+  LONG proxies = 0, stubs = 0;
+  VeltLiveRemoteObjects(&proxies, &stubs);
+  std::printf("probe server: proxies and stubs left: %ld and %ld\n", static_cast<long>(proxies),
+              static_cast<long>(stubs));
   return 0;
 }

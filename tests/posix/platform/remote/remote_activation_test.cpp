@@ -160,7 +160,8 @@ TEST_F(RemoteActivationTest, StartsServerProcessCallsAndServerEndsByLifetimeRule
   std::ifstream log(m_server + ".console.log");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(log), {}),
             "probe server ready in " + m_folder.path().string() +
-                "\nprobe server arguments: [-Embedding]\n");
+                "\nprobe server arguments: [-Embedding]\n"
+                "probe server: proxies and stubs left: 0 and 0\n");
   ASSERT_NE(fs::current_path(), m_folder.path());
 
   // The next activation starts a new server.
@@ -266,6 +267,46 @@ TEST_F(RemoteActivationTest, KilledClientsObjectsAreReleasedAndServerEnds) {
   m_servers.insert(server);
   client.killHard();
   EXPECT_TRUE(endsWithin(server, std::chrono::seconds(20)));
+  std::ifstream log(m_server + ".console.log");
+  const std::string text(std::istreambuf_iterator<char>(log), {});
+  EXPECT_NE(text.find("probe server: proxies and stubs left: 0 and 0\n"), std::string::npos)
+      << text;
+}
+
+// Every proxy counts until its last Release, one whose server died too: a proxy left
+// referenced shows in the count, although no object of this process stays behind.
+TEST_F(RemoteActivationTest, EveryProxyCountsUntilItsLastRelease) {
+  auto live = [] {
+    LONG proxies = -1, stubs = -1;
+    VeltLiveRemoteObjects(&proxies, &stubs);
+    return std::make_pair(proxies, stubs);
+  };
+  const auto start = live();
+  ComPtr<IRemoteProbe> probe;
+  ASSERT_EQ(activate(probe.put()), S_OK);
+  EXPECT_EQ(live(), std::make_pair(start.first + 1, start.second))
+      << "the class object's proxy went with the activation";
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(CoGetClassObject(CLSID_RemoteProbe, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
+                             factory.putVoid()),
+            S_OK);
+  ComPtr<IRemoteProbe> second;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IRemoteProbe, second.putVoid()), S_OK);
+  EXPECT_EQ(live(), std::make_pair(start.first + 3, start.second));
+  second->AddRef();
+  second->Release();
+  factory.reset();
+  second.reset();
+  EXPECT_EQ(live(), std::make_pair(start.first + 1, start.second));
+
+  const pid_t server = serverOf(probe.get());
+  kill(server, SIGKILL);
+  ASSERT_TRUE(endsWithin(server, std::chrono::seconds(20)));
+  LONG sum = 0;
+  EXPECT_PRED1(isDisconnection, probe->Add(1, 1, &sum));
+  EXPECT_EQ(live(), std::make_pair(start.first + 1, start.second)) << "dead, but still held";
+  probe.reset();
+  EXPECT_EQ(live(), start);
 }
 
 TEST_F(RemoteActivationTest, KilledServerFailsCallInProgressAndNextActivationStartsAnother) {
@@ -394,8 +435,8 @@ TEST_F(RemoteActivationTest, RegisteredCommandLinesWithBlanksStartTheirServer) {
     ASSERT_TRUE(endsWithin(server, std::chrono::seconds(20))) << c.commandLine;
     std::ifstream log(program + ".console.log");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(log), {}),
-              "probe server ready in " + folder.string() +
-                  "\nprobe server arguments: " + c.arguments + "\n")
+              "probe server ready in " + folder.string() + "\nprobe server arguments: " +
+                  c.arguments + "\nprobe server: proxies and stubs left: 0 and 0\n")
         << c.commandLine;
   }
 }

@@ -103,9 +103,14 @@ TEST_F(DaemonReliabilityTest, SixteenClientsAtOnceGetEveryOutcomeRightAndLeaveNo
   const std::string daemonLog = m_daemon + ".console.log";
   EXPECT_EQ(logged(daemonLog, ": serving").size(), 1u) << "one daemon served them all";
   EXPECT_EQ(logged(daemonLog, "objects left: "), std::vector<std::string>{"0"});
-  const std::vector<std::string> left = logged(m_gadgetServer + ".console.log", "objects left: ");
+  EXPECT_EQ(logged(daemonLog, "proxies and stubs left: "), std::vector<std::string>{"0 and 0"});
+  const std::string serverLog = m_gadgetServer + ".console.log";
+  const std::vector<std::string> left = logged(serverLog, "objects left: ");
   EXPECT_FALSE(left.empty());
   EXPECT_EQ(left, std::vector<std::string>(left.size(), "0"))
+      << "in every run of the provider's server";
+  const std::vector<std::string> remote = logged(serverLog, "proxies and stubs left: ");
+  EXPECT_EQ(remote, std::vector<std::string>(left.size(), "0 and 0"))
       << "in every run of the provider's server";
 }
 

@@ -1,5 +1,6 @@
 // The gadget provider as a local server of its own, as COM starts it from LocalServer32.
 #include <stdlib.h>
+#include <winplatform/posix_hooks.h>
 
 #include <cstdio>
 
@@ -16,5 +17,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   // For the tests of its clients: what they left referenced here (its output goes to its log).
   std::fprintf(stderr, "gadget server: objects left: %ld\n",
                velt::wmi::liveObjectCount() - liveAtStart);
+  LONG proxies = 0, stubs = 0;
+  VeltLiveRemoteObjects(&proxies, &stubs);
+  std::fprintf(stderr, "gadget server: proxies and stubs left: %ld and %ld\n",
+               static_cast<long>(proxies), static_cast<long>(stubs));
   return code;
 }

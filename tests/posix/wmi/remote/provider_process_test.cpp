@@ -3,6 +3,7 @@
 // service, and requests, results, statuses and events cross both ways.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <winplatform/posix_hooks.h>
 #include <winplatform/registry_hooks.h>
 
 #include <fcntl.h>
@@ -90,6 +91,7 @@ class ProviderProcessTest : public ::testing::Test {
     RegCloseKey(key);
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     m_liveAtStart = liveObjectCount();
+    m_remoteAtStart = liveRemoteObjects();
     m_service.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
     ASSERT_EQ(m_service.openNamespace(u"root\\test", m_ns.put()), WBEM_S_NO_ERROR);
   }
@@ -100,6 +102,17 @@ class ProviderProcessTest : public ::testing::Test {
         << "the server ends by its lifetime rule once the service lets its provider go";
     EXPECT_TRUE(within(kWait, [&] { return liveObjectCount() == m_liveAtStart; }))
         << "every sink and namespace handed to the server came back: " << liveObjectCount();
+    EXPECT_TRUE(within(kWait, [&] { return liveRemoteObjects() == m_remoteAtStart; }))
+        << "proxies and stubs: " << liveRemoteObjects().first << " and "
+        << liveRemoteObjects().second;
+    // What each run of the server that ended by itself found left behind as it ended.
+    std::ifstream log(m_server + ".console.log");
+    for (std::string line; std::getline(log, line);) {
+      if (line.find("left: ") == std::string::npos) continue;
+      EXPECT_TRUE(line == "gadget server: objects left: 0" ||
+                  line == "gadget server: proxies and stubs left: 0 and 0")
+          << line;
+    }
     for (pid_t pid : processesOf(m_server)) kill(pid, SIGKILL);
     unsetenv("VELT_GADGET_HOLD_ENUMERATIONS");
     CoUninitialize();
@@ -115,6 +128,11 @@ class ProviderProcessTest : public ::testing::Test {
     putText(instance.get(), u"Name", name);
     putInt(instance.get(), u"Size", size);
     return instance;
+  }
+  static std::pair<LONG, LONG> liveRemoteObjects() {
+    LONG proxies = 0, stubs = 0;
+    VeltLiveRemoteObjects(&proxies, &stubs);
+    return {proxies, stubs};
   }
   // The one server process, once it runs.
   pid_t theServer() {
@@ -136,6 +154,7 @@ class ProviderProcessTest : public ::testing::Test {
   TempDir m_folder;
   std::string m_server = m_folder / "gadget-server";
   long m_liveAtStart = 0;
+  std::pair<LONG, LONG> m_remoteAtStart;
   Service m_service;
   ComPtr<IWbemServices> m_ns;
 };

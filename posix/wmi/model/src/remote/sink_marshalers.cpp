@@ -56,6 +56,8 @@ class SinkControlServer final : public rpc::SinkControl::Server {
 
  private:
   std::shared_ptr<SinkInbox> m_inbox;
+  // It holds the sink as the stub does, so it counts as a stub.
+  remoting::LiveCounted<remoting::RemoteSide::stub> m_counted;
 };
 
 class ObjectSinkStub final : public rpc::ObjectSink::Server, public remoting::UnknownStub {
