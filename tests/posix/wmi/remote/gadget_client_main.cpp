@@ -7,6 +7,9 @@
 //   enumerate N hold|flow: enumerates N made-up gadgets, says "enumerating" once the first
 //          arrived, then waits on its standard input; its sink either holds the first gadget's
 //          call (so the server waits for room) or takes every gadget as it comes.
+//   next|skip: asks the provider itself (not through the service) for a semisynchronous
+//          enumeration that goes on for hours, says "waiting" and waits in an endless Next (or
+//          Skip) on the enumerator, which lives in the server.
 #include <unistd.h>
 
 #include <atomic>
@@ -16,8 +19,10 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "gadget_provider.h"
+#include "init_status_sink.h"
 #include "mixed_requests.h"
 #include "wmi_model/com_object.h"
 #include "wmi_model/objects.h"
@@ -81,6 +86,43 @@ int enumerate(IWbemServices* ns, long count, bool hold) {
   std::_Exit(0);  // the enumeration still runs on its thread
 }
 
+// Never returns: the test kills this process while its Next waits in the server.
+int waitInNextOrSkip(IWbemServices* ns, bool skip) {
+  ComPtr<IWbemProviderInit> init;
+  if (FAILED(CoCreateInstance(veltwmi::test::CLSID_GadgetProvider, nullptr, CLSCTX_LOCAL_SERVER,
+                              IID_IWbemProviderInit, reinterpret_cast<void**>(init.put())))) {
+    return 3;
+  }
+  velt::test::InitStatusSink initStatus;
+  std::u16string nameSpace = u"root\\test";
+  init->Initialize(nullptr, 0, nameSpace.data(), nullptr, ns, nullptr, &initStatus);
+  ComPtr<IWbemServices> provider;
+  init->QueryInterface(IID_IWbemServices, reinterpret_cast<void**>(provider.put()));
+  if (!provider) return 3;
+  // A gadget every 200 ms for a million gadgets: the wait below is for 10000 of them.
+  ComPtr<IWbemContext> context = veltwmi::test::gadgetContext(u"GadgetCount", 1000000);
+  VARIANT pause;
+  pause.vt = VT_I4;
+  pause.lVal = 200;
+  context->SetValue(u"GadgetPauseMs", 0, &pause);
+  const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
+  ComPtr<IEnumWbemClassObject> enumerator;
+  if (FAILED(provider->CreateInstanceEnum(className.get(),
+                                          WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY,
+                                          context.get(), enumerator.put()))) {
+    return 4;
+  }
+  std::cout << "waiting" << std::endl;
+  if (skip) {
+    enumerator->Skip(LONG(WBEM_INFINITE), 10000);
+  } else {
+    std::vector<IWbemClassObject*> objects(10000, nullptr);
+    ULONG returned = 0;
+    enumerator->Next(LONG(WBEM_INFINITE), 10000, objects.data(), &returned);
+  }
+  return 5;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -104,6 +146,8 @@ int main(int argc, char** argv) {
       std::getline(std::cin, line);
     } else if (mode == "enumerate" && argc > 3) {
       return enumerate(ns.get(), std::stol(argv[2]), std::string(argv[3]) == "hold");
+    } else if (mode == "next" || mode == "skip") {
+      std::_Exit(waitInNextOrSkip(ns.get(), mode == "skip"));
     } else if (mode == "mixed") {
       const std::u16string me = u"c" + velt::utf16FromUtf8(std::to_string(getpid()));
       code = velt::wmi::test::mixedRequests(ns.get(), me, argc > 2 ? std::stoi(argv[2]) : 5) == 0

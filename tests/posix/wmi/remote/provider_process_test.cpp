@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -416,6 +417,30 @@ TEST_F(ProviderProcessTest, ClientKilledDuringAWatchOrALongEnumerationLeavesNoth
     client.killHard();
     EXPECT_TRUE(within(kWait, [&] { return processesOf(m_server).empty(); }))
         << "the server still runs after its only client died";
+  }
+}
+
+// A client that dies while its Next (or Skip) waits without end in the server: the wait ends
+// with the connection, so the enumerator and the producer it holds are let go and the server,
+// idle, ends with nothing left behind.
+TEST_F(ProviderProcessTest, ClientKilledDuringAnEndlessNextOrSkipLetsTheServerEnd) {
+  for (const char* call : {"next", "skip"}) {
+    SCOPED_TRACE(call);
+    ClientProcess client({call});
+    ASSERT_EQ(client.nextLine(), "waiting");
+    ASSERT_GT(theServer(), 0);
+    // The client says so just before it calls; this lets its call reach the server (were it
+    // still on its way, the test would pass without showing anything, never fail).
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    client.killHard();
+    EXPECT_TRUE(within(kWait, [&] { return processesOf(m_server).empty(); }))
+        << "the server still runs after its only client died waiting";
+    std::ifstream log(m_server + ".console.log");
+    const std::string logged{std::istreambuf_iterator<char>(log), {}};
+    EXPECT_NE(logged.find("gadget server: objects left: 0\n"), std::string::npos) << logged;
+    EXPECT_NE(logged.find("gadget server: proxies and stubs left: 0 and 0\n"), std::string::npos)
+        << logged;
+    std::filesystem::remove(m_server + ".console.log");
   }
 }
 

@@ -3,6 +3,7 @@
 #include <owners/unique_handle.h>
 
 #include "arguments.h"
+#include "caller_gone.h"
 #include "object_codec.h"
 #include "wmi_remoting.h"
 
@@ -34,61 +35,70 @@ class CallResultStub final : public rpc::CallResult::Server, public remoting::Un
  protected:
   kj::Promise<void> getResultObject(GetResultObjectContext context) override {
     const LONG timeout = context.getParams().getTimeout();
-    return onWorker<ObjectOutcome>([r = hold(), timeout] {
-             ObjectOutcome outcome;
-             IWbemClassObject* object = nullptr;
-             outcome.status = as<IWbemCallResult>(r)->GetResultObject(timeout, &object);
-             outcome.object = ComPtr<IWbemClassObject>(object);
-             return outcome;
-           })
-        .then([context](ObjectOutcome outcome) mutable {
-          auto results = context.getResults();
-          HRESULT status = outcome.status;
-          if (SUCCEEDED(status) && outcome.object) {
-            HRESULT written = writeObject(outcome.object.get(), results.initObject());
-            if (FAILED(written)) status = written;
-          }
-          results.setStatus(status);
-        });
+    CallerGone gone = watchCaller(context);
+    return endingWith(onWorker<ObjectOutcome>([r = hold(), timeout, gone] {
+                        ObjectOutcome outcome;
+                        IWbemClassObject* object = nullptr;
+                        outcome.status = waitWhileWanted(timeout, gone, [&](LONG ms) {
+                          return as<IWbemCallResult>(r)->GetResultObject(ms, &object);
+                        });
+                        outcome.object = ComPtr<IWbemClassObject>(object);
+                        return outcome;
+                      }).then([context](ObjectOutcome outcome) mutable {
+      auto results = context.getResults();
+      HRESULT status = outcome.status;
+      if (SUCCEEDED(status) && outcome.object) {
+        HRESULT written = writeObject(outcome.object.get(), results.initObject());
+        if (FAILED(written)) status = written;
+      }
+      results.setStatus(status);
+    }),
+                      gone);
   }
 
   kj::Promise<void> getResultString(GetResultStringContext context) override {
     const LONG timeout = context.getParams().getTimeout();
-    return onWorker<TextOutcome>([r = hold(), timeout] {
-             TextOutcome outcome;
-             BSTR text = nullptr;
-             outcome.status = as<IWbemCallResult>(r)->GetResultString(timeout, &text);
-             outcome.text.reset(text);
-             return outcome;
-           })
-        .then([context](TextOutcome outcome) mutable {
-          auto results = context.getResults();
-          results.setStatus(outcome.status);
-          if (SUCCEEDED(outcome.status) && outcome.text) {
-            results.setText(textBytes(outcome.text.get()));
-          }
-        });
+    CallerGone gone = watchCaller(context);
+    return endingWith(onWorker<TextOutcome>([r = hold(), timeout, gone] {
+                        TextOutcome outcome;
+                        BSTR text = nullptr;
+                        outcome.status = waitWhileWanted(timeout, gone, [&](LONG ms) {
+                          return as<IWbemCallResult>(r)->GetResultString(ms, &text);
+                        });
+                        outcome.text.reset(text);
+                        return outcome;
+                      }).then([context](TextOutcome outcome) mutable {
+      auto results = context.getResults();
+      results.setStatus(outcome.status);
+      if (SUCCEEDED(outcome.status) && outcome.text) {
+        results.setText(textBytes(outcome.text.get()));
+      }
+    }),
+                      gone);
   }
 
   kj::Promise<void> getResultServices(GetResultServicesContext context) override {
     const LONG timeout = context.getParams().getTimeout();
-    return onWorker<InterfaceOutcome>([r = hold(), timeout] {
-             IWbemServices* services = nullptr;
-             HRESULT status = as<IWbemCallResult>(r)->GetResultServices(timeout, &services);
-             if (FAILED(status) && services != nullptr) {
-               services->Release();
-               services = nullptr;
-             }
-             return InterfaceOutcome{status, HeldReference(services)};
-           })
-        .then([this, context](InterfaceOutcome outcome) mutable {
-          auto results = context.getResults();
-          results.setStatus(outcome.status);
-          if (SUCCEEDED(outcome.status) && outcome.object.get() != nullptr) {
-            results.setServices(
-                remoting::toCapability(IID_IWbemServices, outcome.object.detach(), origin()));
-          }
-        });
+    CallerGone gone = watchCaller(context);
+    return endingWith(onWorker<InterfaceOutcome>([r = hold(), timeout, gone] {
+                        IWbemServices* services = nullptr;
+                        HRESULT status = waitWhileWanted(timeout, gone, [&](LONG ms) {
+                          return as<IWbemCallResult>(r)->GetResultServices(ms, &services);
+                        });
+                        if (FAILED(status) && services != nullptr) {
+                          services->Release();
+                          services = nullptr;
+                        }
+                        return InterfaceOutcome{status, HeldReference(services)};
+                      }).then([this, context](InterfaceOutcome outcome) mutable {
+      auto results = context.getResults();
+      results.setStatus(outcome.status);
+      if (SUCCEEDED(outcome.status) && outcome.object.get() != nullptr) {
+        results.setServices(
+            remoting::toCapability(IID_IWbemServices, outcome.object.detach(), origin()));
+      }
+    }),
+                      gone);
   }
 
   kj::Promise<void> getCallStatus(GetCallStatusContext context) override {
@@ -97,16 +107,19 @@ class CallResultStub final : public rpc::CallResult::Server, public remoting::Un
       HRESULT status = E_UNEXPECTED;
       LONG callStatus = 0;
     };
-    return onWorker<Status>([r = hold(), timeout] {
-             Status s;
-             s.status = as<IWbemCallResult>(r)->GetCallStatus(timeout, &s.callStatus);
-             return s;
-           })
-        .then([context](Status s) mutable {
-          auto results = context.getResults();
-          results.setStatus(s.status);
-          results.setCallStatus(s.callStatus);
-        });
+    CallerGone gone = watchCaller(context);
+    return endingWith(onWorker<Status>([r = hold(), timeout, gone] {
+                        Status s;
+                        s.status = waitWhileWanted(timeout, gone, [&](LONG ms) {
+                          return as<IWbemCallResult>(r)->GetCallStatus(ms, &s.callStatus);
+                        });
+                        return s;
+                      }).then([context](Status s) mutable {
+      auto results = context.getResults();
+      results.setStatus(s.status);
+      results.setCallStatus(s.callStatus);
+    }),
+                      gone);
   }
 };
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "arguments.h"
+#include "caller_gone.h"
 #include "object_codec.h"
 #include "sink_stream.h"
 #include "wmi_remoting.h"
@@ -27,6 +28,29 @@ struct Batch {
   std::vector<ComPtr<IWbemClassObject>> objects;
 };
 
+// Skip with a wait that ends when its caller goes. A Skip in pieces could not tell how far a
+// piece that timed out went, so a long one reads the objects and lets them go.
+HRESULT skipWhileWanted(IEnumWbemClassObject* enumerator, LONG timeout, ULONG count,
+                        const CallerGone& gone) {
+  if (timeout != LONG(WBEM_INFINITE) && timeout <= kWaitSliceMs) {
+    return enumerator->Skip(timeout, count);
+  }
+  constexpr ULONG kPiece = 4096;
+  ULONG left = count;
+  return waitWhileWanted(timeout, gone, [&](LONG ms) {
+    for (;;) {
+      std::vector<IWbemClassObject*> objects(std::min(left, kPiece), nullptr);
+      ULONG got = 0;
+      HRESULT status =
+          enumerator->Next(ms, static_cast<ULONG>(objects.size()), objects.data(), &got);
+      got = std::min(got, static_cast<ULONG>(objects.size()));
+      for (ULONG i = 0; i < got; ++i) objects[i]->Release();
+      left -= got;
+      if (status != WBEM_S_NO_ERROR || left == 0) return status;
+    }
+  });
+}
+
 class EnumeratorStub final : public rpc::Enumerator::Server, public remoting::UnknownStub {
  public:
   EnumeratorStub(IUnknown* object, Connection::Anchor origin)
@@ -45,28 +69,32 @@ class EnumeratorStub final : public rpc::Enumerator::Server, public remoting::Un
       context.getResults().setStatus(WBEM_E_INVALID_PARAMETER);
       return kj::READY_NOW;
     }
-    return onWorker<Batch>([e = hold(), timeout, count] {
-             Batch batch;
-             std::vector<IWbemClassObject*> objects(count, nullptr);
-             ULONG returned = 0;
-             batch.status =
-                 as<IEnumWbemClassObject>(e)->Next(timeout, count, objects.data(), &returned);
-             for (ULONG i = 0; i < std::min(returned, count); ++i) {
-               batch.objects.emplace_back(objects[i]);
-             }
-             return batch;
-           })
-        .then([context](Batch batch) mutable {
-          auto results = context.getResults();
-          HRESULT status = batch.status;
-          auto out = results.initObjects(static_cast<unsigned>(batch.objects.size()));
-          SentLayouts layouts;
-          for (unsigned i = 0; i < batch.objects.size() && SUCCEEDED(status); ++i) {
-            HRESULT written = writeObject(batch.objects[i].get(), out[i], &layouts);
-            if (FAILED(written)) status = written;
-          }
-          results.setStatus(status);
-        });
+    CallerGone gone = watchCaller(context);
+    return endingWith(onWorker<Batch>([e = hold(), timeout, count, gone] {
+                        Batch batch;
+                        std::vector<IWbemClassObject*> objects(count, nullptr);
+                        ULONG returned = 0;
+                        batch.status = waitWhileWanted(timeout, gone, [&](LONG ms) {
+                          ULONG got = 0;
+                          HRESULT status = as<IEnumWbemClassObject>(e)->Next(
+                              ms, count - returned, objects.data() + returned, &got);
+                          returned += std::min(got, count - returned);
+                          return status;
+                        });
+                        for (ULONG i = 0; i < returned; ++i) batch.objects.emplace_back(objects[i]);
+                        return batch;
+                      }).then([context](Batch batch) mutable {
+      auto results = context.getResults();
+      HRESULT status = batch.status;
+      auto out = results.initObjects(static_cast<unsigned>(batch.objects.size()));
+      SentLayouts layouts;
+      for (unsigned i = 0; i < batch.objects.size() && SUCCEEDED(status); ++i) {
+        HRESULT written = writeObject(batch.objects[i].get(), out[i], &layouts);
+        if (FAILED(written)) status = written;
+      }
+      results.setStatus(status);
+    }),
+                      gone);
   }
 
   kj::Promise<void> nextAsync(NextAsyncContext context) override {
@@ -104,10 +132,12 @@ class EnumeratorStub final : public rpc::Enumerator::Server, public remoting::Un
   kj::Promise<void> skip(SkipContext context) override {
     const LONG timeout = context.getParams().getTimeout();
     const ULONG count = context.getParams().getCount();
-    return onWorker<HRESULT>([e = hold(), timeout, count] {
-             return as<IEnumWbemClassObject>(e)->Skip(timeout, count);
-           })
-        .then([context](HRESULT status) mutable { context.getResults().setStatus(status); });
+    CallerGone gone = watchCaller(context);
+    return endingWith(
+        onWorker<HRESULT>([e = hold(), timeout, count, gone] {
+          return skipWhileWanted(as<IEnumWbemClassObject>(e), timeout, count, gone);
+        }).then([context](HRESULT status) mutable { context.getResults().setStatus(status); }),
+        gone);
   }
 };
 

@@ -1,0 +1,72 @@
+// Long waits a stub makes for its caller: in pieces that add up to the caller's timeout, and
+// ended once the caller is gone.
+#include <gtest/gtest.h>
+#include <kj/async.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "remote/caller_gone.h"
+
+namespace velt::wmi::remote {
+namespace {
+
+CallerGone present() { return std::make_shared<std::atomic<bool>>(false); }
+
+TEST(RemoteCallerGoneTest, AnEndlessWaitEndsInThePieceWhereItsCallerWent) {
+  CallerGone gone = present();
+  std::vector<LONG> asked;
+  const HRESULT status = waitWhileWanted(LONG(WBEM_INFINITE), gone, [&](LONG ms) {
+    asked.push_back(ms);
+    if (asked.size() == 3) gone->store(true);
+    return WBEM_S_TIMEDOUT;
+  });
+  EXPECT_EQ(status, WBEM_S_TIMEDOUT);
+  EXPECT_EQ(asked, (std::vector<LONG>(3, kWaitSliceMs)));
+}
+
+TEST(RemoteCallerGoneTest, PiecesAddUpToOneWaitAndItsOutcome) {
+  CallerGone gone = present();
+  // What the caller waits for comes in the third piece; an endless wait goes on till then.
+  int pieces = 0;
+  EXPECT_EQ(waitWhileWanted(LONG(WBEM_INFINITE), gone,
+                            [&](LONG) { return ++pieces == 3 ? WBEM_S_FALSE : WBEM_S_TIMEDOUT; }),
+            WBEM_S_FALSE);
+  EXPECT_EQ(pieces, 3);
+  // A finite wait longer than a piece lasts its own length in all, then times out.
+  LONG waited = 0;
+  EXPECT_EQ(waitWhileWanted(2 * kWaitSliceMs + 50, gone,
+                            [&](LONG ms) {
+                              waited += ms;
+                              std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+                              return WBEM_S_TIMEDOUT;
+                            }),
+            WBEM_S_TIMEDOUT);
+  EXPECT_LE(waited, 2 * kWaitSliceMs + 50);
+  EXPECT_GE(waited, 2 * kWaitSliceMs);
+  // Short, no-wait and invalid timeouts reach the real object as the caller gave them.
+  for (LONG timeout : {LONG(0), kWaitSliceMs, LONG(-5)}) {
+    std::vector<LONG> asked;
+    waitWhileWanted(timeout, gone, [&](LONG ms) {
+      asked.push_back(ms);
+      return WBEM_S_TIMEDOUT;
+    });
+    EXPECT_EQ(asked, std::vector<LONG>{timeout});
+  }
+}
+
+TEST(RemoteCallerGoneTest, ACallDroppedBeforeItsAnswerMarksItsCallerGone) {
+  kj::EventLoop loop;
+  kj::WaitScope scope(loop);
+  CallerGone gone = present();
+  {
+    auto pending = kj::newPromiseAndFulfiller<void>();
+    kj::Promise<void> call = endingWith(kj::mv(pending.promise), gone);
+    EXPECT_FALSE(gone->load());
+  }
+  EXPECT_TRUE(gone->load());
+}
+
+}  // namespace
+}  // namespace velt::wmi::remote
