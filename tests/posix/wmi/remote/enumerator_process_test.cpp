@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "gadget_process_fixture.h"
 #include "gadget_provider.h"
 #include "temp_dir.h"
 #include "wmi_model/com_object.h"
@@ -31,27 +32,8 @@ namespace fs = std::filesystem;
 using velt::ComPtr;
 using velt::test::processesOf;
 using velt::test::within;
-constexpr auto kWait = std::chrono::seconds(20);
 constexpr LONG kInfinite = LONG(WBEM_INFINITE);
 constexpr LONG kSemisynchronous = WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY;
-
-class InitStatus final : public IWbemProviderInitSink {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    *out = iid == IID_IUnknown || iid == IID_IWbemProviderInitSink ? this : nullptr;
-    if (*out == nullptr) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }  // lives in the fixture
-  HRESULT STDMETHODCALLTYPE SetStatus(LONG status, LONG) override {
-    reported = status;
-    return WBEM_S_NO_ERROR;
-  }
-  std::atomic<LONG> reported{-1};
-  std::atomic<ULONG> refs{0};
-};
 
 // The objects one Next handed out, released with the batch.
 struct Batch {
@@ -86,42 +68,11 @@ LONG sizeOf(IWbemClassObject* object) {
   return size.value().vt == VT_I4 ? size.value().lVal : -1;
 }
 
-class RemoteEnumeratorTest : public ::testing::Test {
+class RemoteEnumeratorTest : public GadgetProcessFixture {
  protected:
-  void SetUp() override {
-    setenv("XDG_RUNTIME_DIR", m_folder.path().c_str(), 1);
-    setenv("VELT_REGISTRY", (m_folder / "registry.db").c_str(), 1);
-    VeltRegistryReset();
-    fs::copy_file(GADGET_SERVER, m_server);
-    fs::copy_file(fs::path(GADGET_SERVER).parent_path() / "libvelt_platform.so",
-                  m_folder / "libvelt_platform.so");
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT,
-                              "CLSID\\{3C2B7A10-5E4F-4D21-8B6A-910E2D447FC3}\\LocalServer32", 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(m_server.c_str()),
-                   static_cast<DWORD>(m_server.size() + 1));
-    RegCloseKey(key);
-    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-    m_liveAtStart = liveObjectCount();
-    m_service.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
-    ASSERT_EQ(m_service.openNamespace(u"root\\test", m_ns.put()), WBEM_S_NO_ERROR);
-  }
   void TearDown() override {
     m_provider = {};
-    m_ns = {};
-    m_service.shutdown();
-    EXPECT_TRUE(within(kWait, [&] { return processesOf(m_server).empty(); }))
-        << "the server ends once its provider, enumerators and call results are let go";
-    EXPECT_TRUE(within(kWait, [&] { return liveObjectCount() == m_liveAtStart; }))
-        << "every object this process handed to the server came back: " << liveObjectCount();
-    for (pid_t pid : processesOf(m_server)) kill(pid, SIGKILL);
-    unsetenv("VELT_GADGET_HOLD_ENUMERATIONS");
-    CoUninitialize();
-    VeltRegistryReset();
-    unsetenv("VELT_REGISTRY");
-    unsetenv("XDG_RUNTIME_DIR");
+    GadgetProcessFixture::TearDown();
   }
 
   // The gadget provider in its server process, initialised with this process's namespace.
@@ -158,11 +109,6 @@ class RemoteEnumeratorTest : public ::testing::Test {
     return enumerator;
   }
 
-  TempDir m_folder;
-  std::string m_server = m_folder / "gadget-server";
-  long m_liveAtStart = 0;
-  Service m_service;
-  ComPtr<IWbemServices> m_ns;
   InitStatus m_initStatus;
   ComPtr<IWbemServices> m_provider;
   const velt::UniqueBstr m_gadget = velt::bstrFromUtf16(u"Gadget");
