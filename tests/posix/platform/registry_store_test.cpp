@@ -4,6 +4,8 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -201,6 +203,36 @@ TEST_F(RegistryStoreTest, ProcessesWritingAtOnceLoseNothing) {
   }
   RegCloseKey(shared);
   EXPECT_EQ(integrityOf(m_file), "ok");
+}
+
+// Processes starting at once on a registry file that does not exist yet all write to it: those
+// that do not create it wait for the one that does rather than failing on its lock.
+TEST_F(RegistryStoreTest, ProcessesCreatingTheFileAtOnceAllWriteToIt) {
+  constexpr int kRounds = 5, kProcesses = 8;
+  for (int round = 0; round < kRounds; ++round) {
+    std::filesystem::remove(m_file);
+    std::filesystem::remove(m_file.string() + "-wal");
+    std::filesystem::remove(m_file.string() + "-shm");
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+      pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        std::string name = "r" + std::to_string(round) + "p" + std::to_string(p);
+        HKEY key = nullptr;
+        LSTATUS status = tryCreate(HKEY_CURRENT_USER, name.c_str(), &key);
+        if (status != ERROR_SUCCESS)
+          fprintf(stderr, "%s: %s\n", name.c_str(), lastFailure().c_str());
+        _exit(status == ERROR_SUCCESS ? 0 : 1);
+      }
+      children.push_back(child);
+    }
+    for (pid_t child : children) {
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+    }
+  }
 }
 
 TEST_F(RegistryStoreTest, ThreadsShareHandlesSafely) {

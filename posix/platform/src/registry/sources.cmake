@@ -1,5 +1,4 @@
 # The registry: a persistent store of keys and values in one SQLite file.
-find_package(SQLite3 REQUIRED)
 target_sources(velt_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/sqlite_db.cpp
   ${CMAKE_CURRENT_LIST_DIR}/store_location.cpp
@@ -8,4 +7,4 @@ target_sources(velt_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/registry_session.cpp
   ${CMAKE_CURRENT_LIST_DIR}/reg_keys.cpp
   ${CMAKE_CURRENT_LIST_DIR}/reg_values.cpp)
-target_link_libraries(velt_platform PRIVATE SQLite::SQLite3)
+target_link_libraries(velt_platform PRIVATE velt_sqlite)
