@@ -123,11 +123,31 @@ HRESULT runOnLoop(std::function<kj::Promise<HRESULT>()> start) {
   auto& runtime = Runtime::get();
   if (runtime.onLoopThread()) return RPC_E_CANTCALLOUT_ININPUTSYNCCALL;
   HRESULT status = E_UNEXPECTED;
+  // The call crosses to the loop and its result comes back under the RPC library's own lock,
+  // which the thread sanitizer cannot see. These flags make both hand-overs visible: what the
+  // caller made before the call (the objects it passes) happens before the loop uses it, and
+  // everything the loop did for the call (reading `start`, making the objects it answers)
+  // happens before the caller goes on.
+  std::atomic<bool> handedOver{true}, handedBack{false};
+  handedOver.store(true, std::memory_order_release);
   KJ_IF_MAYBE (failure, kj::runCatchingExceptions([&] {
-                 status = runtime.executor().executeSync([&] { return start(); });
+                 status = runtime.executor().executeSync([&] {
+                   handedOver.load(std::memory_order_acquire);
+                   return start().then(
+                       [&](HRESULT answer) {
+                         handedBack.store(true, std::memory_order_release);
+                         return answer;
+                       },
+                       [&](kj::Exception&& failure) -> HRESULT {
+                         handedBack.store(true, std::memory_order_release);
+                         kj::throwFatalException(kj::mv(failure));
+                       });
+                 });
                })) {
+    handedBack.load(std::memory_order_acquire);
     return statusOf(*failure);
   }
+  handedBack.load(std::memory_order_acquire);
   return status;
 }
 
