@@ -128,7 +128,7 @@ HRESULT runOnLoop(std::function<kj::Promise<HRESULT>()> start) {
   // caller made before the call (the objects it passes) happens before the loop uses it, and
   // everything the loop did for the call (reading `start`, making the objects it answers)
   // happens before the caller goes on.
-  std::atomic<bool> handedOver{true}, handedBack{false};
+  std::atomic<bool> handedOver{false}, handedBack{false};
   handedOver.store(true, std::memory_order_release);
   KJ_IF_MAYBE (failure, kj::runCatchingExceptions([&] {
                  status = runtime.executor().executeSync([&] {

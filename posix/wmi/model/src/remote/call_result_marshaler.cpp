@@ -5,6 +5,7 @@
 #include "arguments.h"
 #include "caller_gone.h"
 #include "object_codec.h"
+#include "timed_request.h"
 #include "wmi_remoting.h"
 
 namespace velt::wmi::remote {
@@ -14,7 +15,6 @@ using remoting::Connection;
 using remoting::HeldReference;
 using remoting::InterfaceOutcome;
 using remoting::onWorker;
-using remoting::runOnLoop;
 using velt::ComPtr;
 
 struct ObjectOutcome {
@@ -132,65 +132,60 @@ class CallResultProxy final : public remoting::ProxyBase<IWbemCallResult>,
   HRESULT STDMETHODCALLTYPE GetResultObject(LONG timeout, IWbemClassObject** out) override {
     if (out == nullptr) return WBEM_E_INVALID_PARAMETER;
     *out = nullptr;
-    return runOnLoop([this, timeout, out]() -> kj::Promise<HRESULT> {
-      auto request = capabilityAs<rpc::CallResult>().getResultObjectRequest();
-      request.setTimeout(timeout);
-      return request.send().then([out](auto answer) -> HRESULT {
-        HRESULT status = answer.getStatus();
-        if (FAILED(status) || !answer.hasObject()) return status;
-        ComPtr<IWbemClassObject> object;
-        HRESULT read = readObject(answer.getObject(), object);
-        if (FAILED(read)) return read;
-        *out = object.detach();
-        return status;
-      });
-    });
+    return sendWithTimeout(
+        timeout, [this] { return results().getResultObjectRequest(); },
+        [out](auto answer) -> HRESULT {
+          HRESULT status = answer.getStatus();
+          if (FAILED(status) || !answer.hasObject()) return status;
+          ComPtr<IWbemClassObject> object;
+          HRESULT read = readObject(answer.getObject(), object);
+          if (FAILED(read)) return read;
+          *out = object.detach();
+          return status;
+        });
   }
 
   HRESULT STDMETHODCALLTYPE GetResultString(LONG timeout, BSTR* out) override {
     if (out == nullptr) return WBEM_E_INVALID_PARAMETER;
     *out = nullptr;
-    return runOnLoop([this, timeout, out]() -> kj::Promise<HRESULT> {
-      auto request = capabilityAs<rpc::CallResult>().getResultStringRequest();
-      request.setTimeout(timeout);
-      return request.send().then([out](auto answer) -> HRESULT {
-        HRESULT status = answer.getStatus();
-        if (FAILED(status) || !answer.hasText()) return status;
-        *out = ReceivedText(true, answer.getText()).release();
-        return *out != nullptr ? status : WBEM_E_OUT_OF_MEMORY;
-      });
-    });
+    return sendWithTimeout(
+        timeout, [this] { return results().getResultStringRequest(); },
+        [out](auto answer) -> HRESULT {
+          HRESULT status = answer.getStatus();
+          if (FAILED(status) || !answer.hasText()) return status;
+          *out = ReceivedText(true, answer.getText()).release();
+          return *out != nullptr ? status : WBEM_E_OUT_OF_MEMORY;
+        });
   }
 
   HRESULT STDMETHODCALLTYPE GetResultServices(LONG timeout, IWbemServices** out) override {
     if (out == nullptr) return WBEM_E_INVALID_PARAMETER;
     *out = nullptr;
-    return runOnLoop([this, timeout, out]() -> kj::Promise<HRESULT> {
-      auto request = capabilityAs<rpc::CallResult>().getResultServicesRequest();
-      request.setTimeout(timeout);
-      return request.send().then([this, out](auto answer) -> HRESULT {
-        HRESULT status = answer.getStatus();
-        if (FAILED(status) || !answer.hasServices()) return status;
-        HRESULT made = remoting::toInterface(
-            IID_IWbemServices, remoting::sameConnection(remote(), answer.getServices()),
-            reinterpret_cast<void**>(out));
-        return FAILED(made) ? made : status;
-      });
-    });
+    return sendWithTimeout(
+        timeout, [this] { return results().getResultServicesRequest(); },
+        [this, out](auto answer) -> HRESULT {
+          HRESULT status = answer.getStatus();
+          if (FAILED(status) || !answer.hasServices()) return status;
+          HRESULT made = remoting::toInterface(
+              IID_IWbemServices, remoting::sameConnection(remote(), answer.getServices()),
+              reinterpret_cast<void**>(out));
+          return FAILED(made) ? made : status;
+        });
   }
 
   HRESULT STDMETHODCALLTYPE GetCallStatus(LONG timeout, LONG* callStatus) override {
     if (callStatus == nullptr) return WBEM_E_INVALID_PARAMETER;
-    return runOnLoop([this, timeout, callStatus]() -> kj::Promise<HRESULT> {
-      auto request = capabilityAs<rpc::CallResult>().getCallStatusRequest();
-      request.setTimeout(timeout);
-      return request.send().then([callStatus](auto answer) -> HRESULT {
-        HRESULT status = answer.getStatus();
-        if (SUCCEEDED(status) && status != WBEM_S_TIMEDOUT) *callStatus = answer.getCallStatus();
-        return status;
-      });
-    });
+    return sendWithTimeout(
+        timeout, [this] { return results().getCallStatusRequest(); },
+        [callStatus](auto answer) -> HRESULT {
+          HRESULT status = answer.getStatus();
+          if (SUCCEEDED(status) && status != WBEM_S_TIMEDOUT) *callStatus = answer.getCallStatus();
+          return status;
+        });
   }
+
+ private:
+  rpc::CallResult::Client results() { return capabilityAs<rpc::CallResult>(); }
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "caller_gone.h"
 #include "object_codec.h"
 #include "sink_stream.h"
+#include "timed_request.h"
 #include "wmi_remoting.h"
 
 namespace velt::wmi::remote {
@@ -202,34 +203,38 @@ class EnumeratorProxy final : public remoting::ProxyBase<IEnumWbemClassObject>,
   }
 
   HRESULT STDMETHODCALLTYPE Skip(LONG timeout, ULONG count) override {
-    return runOnLoop([this, timeout, count]() -> kj::Promise<HRESULT> {
-      auto request = capabilityAs<rpc::Enumerator>().skipRequest();
-      request.setTimeout(timeout);
-      request.setCount(count);
-      return request.send().then([](auto answer) -> HRESULT { return answer.getStatus(); });
-    });
+    return sendWithTimeout(
+        timeout,
+        [this, count] {
+          auto request = capabilityAs<rpc::Enumerator>().skipRequest();
+          request.setCount(count);
+          return request;
+        },
+        [](auto answer) -> HRESULT { return answer.getStatus(); });
   }
 
  private:
   HRESULT nextBatch(LONG timeout, ULONG count, IWbemClassObject** objects, ULONG& returned) {
     std::vector<ComPtr<IWbemClassObject>> received;
-    HRESULT status = runOnLoop([this, timeout, count, &received]() -> kj::Promise<HRESULT> {
-      auto request = capabilityAs<rpc::Enumerator>().nextRequest();
-      request.setTimeout(timeout);
-      request.setCount(count);
-      return request.send().then([count, &received](auto answer) -> HRESULT {
-        auto in = answer.getObjects();
-        if (in.size() > count) return WBEM_E_UNEXPECTED;
-        ReceivedLayouts layouts;
-        for (auto object : in) {
-          ComPtr<IWbemClassObject> copy;
-          HRESULT read = readObject(object, copy, &layouts);
-          if (FAILED(read)) return read;
-          received.push_back(std::move(copy));
-        }
-        return answer.getStatus();
-      });
-    });
+    HRESULT status = sendWithTimeout(
+        timeout,
+        [this, count] {
+          auto request = capabilityAs<rpc::Enumerator>().nextRequest();
+          request.setCount(count);
+          return request;
+        },
+        [count, &received](auto answer) -> HRESULT {
+          auto in = answer.getObjects();
+          if (in.size() > count) return WBEM_E_UNEXPECTED;
+          ReceivedLayouts layouts;
+          for (auto object : in) {
+            ComPtr<IWbemClassObject> copy;
+            HRESULT read = readObject(object, copy, &layouts);
+            if (FAILED(read)) return read;
+            received.push_back(std::move(copy));
+          }
+          return answer.getStatus();
+        });
     // A batch that did not arrive whole hands out nothing: its objects are released here.
     if (FAILED(status)) received.clear();
     returned = static_cast<ULONG>(received.size());
