@@ -79,6 +79,7 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
 // ---- environment ----
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
+DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR source, LPSTR buffer, DWORD size);
 
 // ---- diagnostics and messages ----
 void WINAPI OutputDebugStringA(LPCSTR text);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -57,6 +58,19 @@ TEST(FindFileTest, WildcardsMatchLastComponentCaseInsensitivelyAndMissesSayWhy) 
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(FindFirstFileA((dir / "nodir/*.jar").c_str(), &data), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST(EnvironmentTest, ExpandsTheVariablesThatAreSetAndKeepsTheRest) {
+  ASSERT_TRUE(SetEnvironmentVariableA("VELT_TEST_DIR", "/opt/velt"));
+  ASSERT_TRUE(SetEnvironmentVariableA("VELT_TEST_UNSET", nullptr));
+  const char* text = "%VELT_TEST_DIR%/bin/%VELT_TEST_UNSET%/x %% 100%";
+  const char* expected = "/opt/velt/bin/%VELT_TEST_UNSET%/x %% 100%";
+  const DWORD needed = ExpandEnvironmentStringsA(text, nullptr, 0);
+  EXPECT_EQ(needed, std::strlen(expected) + 1) << "the size it needs, with the terminator";
+  std::string buffer(needed, 'x');
+  EXPECT_EQ(ExpandEnvironmentStringsA(text, buffer.data(), needed), needed);
+  EXPECT_STREQ(buffer.c_str(), expected);
+  SetEnvironmentVariableA("VELT_TEST_DIR", nullptr);
 }
 
 TEST(EnvironmentTest, WindowsReturnValueRules) {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include <windows.h>
 
@@ -50,6 +51,37 @@ BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
     return FALSE;
   }
   return TRUE;
+}
+
+// %NAME% becomes the variable's value; a name that is not set, and a % without its closing
+// partner, stay as written, as on Windows.
+DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR source, LPSTR buffer, DWORD size) {
+  if (source == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::string expanded;
+  {
+    std::lock_guard lock(environmentMutex);
+    for (const char* at = source; *at != '\0';) {
+      const char* close = *at == '%' ? std::strchr(at + 1, '%') : nullptr;
+      if (close == nullptr) {
+        expanded += *at++;
+        continue;
+      }
+      const std::string name(at + 1, close);
+      const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
+      if (value != nullptr) {
+        expanded += value;
+      } else {
+        expanded.append(at, close + 1);
+      }
+      at = close + 1;
+    }
+  }
+  const DWORD needed = static_cast<DWORD>(expanded.size() + 1);
+  if (buffer != nullptr && needed <= size) std::memcpy(buffer, expanded.c_str(), needed);
+  return needed;
 }
 
 }  // extern "C"

@@ -95,6 +95,14 @@ std::optional<std::string> localServerCommand(REFCLSID clsid) {
     return std::nullopt;
   }
   std::string command(value, strnlen(value, size));
+  if (type == REG_EXPAND_SZ) {
+    // As COM reads the entry: %NAME% stands for the variable's value in this process.
+    std::string expanded(ExpandEnvironmentStringsA(command.c_str(), nullptr, 0), '\0');
+    DWORD written = ExpandEnvironmentStringsA(command.c_str(), expanded.data(),
+                                              static_cast<DWORD>(expanded.size()));
+    expanded.resize(written > 0 ? written - 1 : 0);
+    command = std::move(expanded);
+  }
   if (command.empty()) return std::nullopt;
   return command;
 }

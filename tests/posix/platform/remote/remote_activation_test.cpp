@@ -93,13 +93,13 @@ class RemoteActivationTest : public ::testing::Test {
     unsetenv("XDG_RUNTIME_DIR");
   }
 
-  static void registerServer(const std::string& commandLine) {
+  static void registerServer(const std::string& commandLine, DWORD type = REG_SZ) {
     velt::UniqueRegistryKey key;
     ASSERT_EQ(RegCreateKeyExA(
                   HKEY_CLASSES_ROOT, "CLSID\\{6B0E2D51-4C3A-4F8E-9A71-2E5D8C1B7A10}\\LocalServer32",
                   0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
               ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key.get(), nullptr, 0, REG_SZ,
+    ASSERT_EQ(RegSetValueExA(key.get(), nullptr, 0, type,
                              reinterpret_cast<const BYTE*>(commandLine.c_str()),
                              static_cast<DWORD>(commandLine.size() + 1)),
               ERROR_SUCCESS);
@@ -409,24 +409,28 @@ TEST_F(RemoteActivationTest, ServerThatCannotStartOrEndsUnregisteredFailsActivat
 }
 
 // The registered command line is read as the Windows process start reads it.
-TEST_F(RemoteActivationTest, RegisteredCommandLinesWithBlanksStartTheirServer) {
+TEST_F(RemoteActivationTest, RegisteredCommandLinesWithBlanksOrVariablesStartTheirServer) {
   const fs::path folder = m_folder.path() / "Program Files" / "Probe Server";
   fs::create_directories(folder);
   const std::string program = (folder / "probe server").string();
   fs::copy_file(m_server, program);
   fs::copy_file(m_folder / "libvelt_platform.so", folder / "libvelt_platform.so");
+  setenv("VELT_PROBE_FOLDER", folder.c_str(), 1);
   const struct Case {
     std::string commandLine;
     std::string arguments;
+    DWORD type = REG_SZ;
   } cases[] = {
       {program, "[-Embedding]"},  // unquoted: the shortest prefix that names a program
       {program + " -Extra", "[-Extra] [-Embedding]"},
       {'"' + program + '"', "[-Embedding]"},
       {'"' + program + R"(" -Extra "two words" a\\\"b)",
        R"([-Extra] [two words] [a\"b] [-Embedding])"},
+      {R"("%VELT_PROBE_FOLDER%/probe server" %VELT_UNSET%)", "[%VELT_UNSET%] [-Embedding]",
+       REG_EXPAND_SZ},
   };
   for (const Case& c : cases) {
-    registerServer(c.commandLine);
+    registerServer(c.commandLine, c.type);
     fs::remove(program + ".console.log");
     ComPtr<IRemoteProbe> probe;
     ASSERT_EQ(activate(probe.put()), S_OK) << c.commandLine;
@@ -439,6 +443,7 @@ TEST_F(RemoteActivationTest, RegisteredCommandLinesWithBlanksStartTheirServer) {
                   c.arguments + "\nprobe server: proxies and stubs left: 0 and 0\n")
         << c.commandLine;
   }
+  unsetenv("VELT_PROBE_FOLDER");
 }
 
 TEST_F(RemoteActivationTest, ServerThatCannotPublishItsClassSaysWhyAndActivationFails) {
