@@ -13,7 +13,6 @@
 #include "test_layout.h"
 
 using ::testing::Contains;
-using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::StartsWith;
 using velt::test::recordTexts;
@@ -76,16 +75,6 @@ TEST_F(Installation, NoClassPathForAnExecutableWithoutDirectory) {
   std::string jarList = "untouched";
   EXPECT_FALSE(services->buildClassPath(jarList));
   EXPECT_EQ(defines()[3], "");
-}
-
-TEST_F(Installation, DefinesFromTheInstallationRecord) {
-  velt::test::writeInstallRecord("/opt/prog/q/", "4.1");
-  setenv("WINDIR", "/srv/windows", 1);
-  EXPECT_THAT(defines(),
-              ElementsAre("WINDIR=/srv/windows", "TARVO_HOME=/opt/prog/q/",
-                          "TEMPDIR=" + (layout.root() / "appdata").string() + "/Norvex/TARVO/4.1",
-                          "CWD=" + layout.programDirectory().string() + "/"));
-  unsetenv("WINDIR");
 }
 
 TEST_F(Installation, InstallPathWithoutTrailingSeparatorLosesItsLastComponent) {

@@ -17,21 +17,17 @@
 #include <qelvor/qelvor.h>
 
 #include "entry_point.h"
-#include "path_rules.h"
 #include "test_layout.h"
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
-using ::testing::EndsWith;
 using ::testing::HasSubstr;
-using ::testing::StartsWith;
 using velt::test::containsInOrder;
 using velt::test::recordTexts;
 using velt::test::TestLayout;
 
 namespace {
 
-const std::string startPath = std::getenv("PATH") ? std::getenv("PATH") : "";
 const std::string jarName = "velt_jvm_test_classes.jar";
 
 IWbemContext* contextNumber(uintptr_t n) { return reinterpret_cast<IWbemContext*>(n); }
@@ -150,29 +146,19 @@ class DeepInstallation : public RealRuntime {
   DeepInstallation() : RealRuntime(std::string(120, 'd') + "/" + std::string(120, 'e') + "/ab") {}
 };
 
+// The search's records, the class path and PATH are the start failures' tests' (the same
+// start with a stand-in runtime); here what the real VM makes of the defines.
 TEST_F(RealRuntime, StartsTheRuntimeBesideTheInstallation) {
   velt::test::writeInstallRecord("/opt/prog/q/", "4.1");
   startBesideInstallation();
 
   std::string directory = layout.programDirectory().string();
-  EXPECT_TRUE(
-      containsInOrder(records(), {"JvmServices::startJvm", "Loading ..\\qelvor.dll",
-                                  "Loading ..\\qelvor", "ucTemp = " + layout.executable().string(),
-                                  (layout.root() / "jre/lib/server/libjvm.so").string(),
-                                  "Found jvm.dll and loaded it.", "The File found is " + jarName}));
-
-  EXPECT_THAT(property("java.class.path"),
-              StartsWith(directory + ":" + directory + "/" + jarName + ":"));
   EXPECT_EQ(property("TARVO_HOME"), "/opt/prog/q/");
   EXPECT_EQ(property("TEMPDIR"), (layout.root() / "appdata/Norvex/TARVO/4.1").string());
   EXPECT_EQ(property("CWD"), directory + "/");
   EXPECT_THAT(property("WINDIR"), ::testing::Not(""));
   // -verbose:jni reports the natives the VM links, through the console hook.
   EXPECT_THAT(records(), Contains(HasSubstr("Dynamic-linking native method")));
-
-  char path[8192] = {};
-  GetEnvironmentVariableA("PATH", path, sizeof path);
-  EXPECT_EQ(std::string(path), velt::jvm::extendedPath(startPath, directory));
 }
 
 TEST_F(DeepInstallation, FindsTheRuntimeThroughPathAndTraces) {

@@ -15,15 +15,6 @@ TEST(KeyListQuotingTest, QuotesProtectCommasAndOnlyTheEnclosingPairIsRemoved) {
   EXPECT_THROW(KeyBindings("Id=\""), std::out_of_range);
 }
 
-TEST(KeyListUnescapeTest, EscapesAreRemovedOnlyWhenTheTextLooksEscaped) {
-  EXPECT_EQ(KeyBindings("Name=\\\"x\\\"").get("Name"), "x");
-  EXPECT_EQ(KeyBindings("Path=a\\b").get("Path"), "ab");
-  EXPECT_EQ(KeyBindings("Path=a\\\\b").get("Path"), "a\\b");
-  EXPECT_EQ(KeyBindings("Path=ab\\").get("Path"), "ab");
-  // A double quote before the first backslash: the text stands as it is.
-  EXPECT_EQ(KeyBindings("Path=\"a\\b\"").get("Path"), "a\\b");
-}
-
 TEST(KeyListEntriesTest, EmptyNamesMissingValuesAndExtraSigns) {
   EXPECT_EQ(KeyBindings("Id=1,").count(), 1);
   const KeyBindings emptyName("=5");

@@ -60,15 +60,6 @@ TEST(PropertyMapTest, CompareJoinsEntriesInNameOrderIgnoringCase) {
   EXPECT_GT(b.compare(a), 0);
 }
 
-TEST(PropertyMapTest, KeyBindingsCopiesAnyMap) {
-  PropertyMap map;
-  map.add("Id", "1");
-  map.add("Name", "n");
-  const KeyBindings copy(map);
-  EXPECT_EQ(copy.compare(map), 0);
-  EXPECT_EQ(copy.count(), 2);
-}
-
 TEST(NoCaseLessTest, FoldsOnlyAsciiLettersAndComparesUnsignedBytes) {
   const NoCaseLess less;
   EXPECT_FALSE(less("ABC", "abc"));

@@ -1,7 +1,5 @@
 #include "provider_fixture.h"
 
-#include <owners/owned_variant.h>
-
 #include <stdlib.h>
 
 #include <cstdint>
@@ -14,6 +12,7 @@
 #include "provider/provider_class_id.h"
 #include "server/factory.h"
 #include "wmi_model/low_arena.h"
+#include "wmi_test_support.h"
 
 extern "C" int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
                               int showCommand);
@@ -170,22 +169,10 @@ ComPtr<IWbemEventProvider> eventsOf(IUnknown* provider) {
 }
 
 ComPtr<IWbemClassObject> newGadget(IWbemServices* ns, const char16_t* name) {
-  velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
-  ComPtr<IWbemClassObject> cls;
-  ns->GetObject(className.get(), 0, nullptr, cls.put(), nullptr);
-  ComPtr<IWbemClassObject> gadget;
+  ComPtr<IWbemClassObject> cls(wmi::test::classOf(ns, u"Gadget")), gadget;
   cls->SpawnInstance(0, gadget.put());
-  velt::OwnedVariant value;
-  value.get()->vt = VT_BSTR;
-  value.get()->bstrVal = SysAllocString(name);
-  gadget->Put(u"Name", 0, value.get(), 0);
+  wmi::test::putText(gadget.get(), u"Name", name);
   return gadget;
-}
-
-std::u16string textProperty(IWbemClassObject* object, const char16_t* name) {
-  velt::OwnedVariant value;
-  object->Get(name, 0, value.get(), nullptr, nullptr);
-  return value.vt() == VT_BSTR ? std::u16string(value.value().bstrVal) : u"<not text>";
 }
 
 }  // namespace velt::provider::test

@@ -75,6 +75,4 @@ ComPtr<IWbemEventProvider> eventsOf(IUnknown* provider);
 // A blank Gadget with Name set, one reference for the caller.
 ComPtr<IWbemClassObject> newGadget(IWbemServices* ns, const char16_t* name);
 
-std::u16string textProperty(IWbemClassObject* object, const char16_t* name);
-
 }  // namespace velt::provider::test

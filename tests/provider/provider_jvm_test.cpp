@@ -14,6 +14,7 @@
 #include "wbem_provider_base.h"
 #include "wmi_model/low_arena.h"
 #include "wmi_model/recording_sink.h"
+#include "wmi_test_support.h"
 
 namespace velt::provider::test {
 namespace {
@@ -24,6 +25,7 @@ using ::testing::HasSubstr;
 using velt::test::containsInOrder;
 using wmi::RecordingSink;
 using wmi::SinkEvent;
+using wmi::test::getText;
 
 // The provider's records of an Initialize, leaving out the VM's own console lines.
 std::vector<std::string> initializeRecords(const std::vector<std::string>& records) {
@@ -147,7 +149,7 @@ TEST_F(ProviderJvmTest, ServedOperationsDeliverExactlyWhatJavaMade) {
   EXPECT_EQ(services->GetObjectAsync(path.get(), 0, nullptr, got.get()), WBEM_S_NO_ERROR);
   EXPECT_EQ(kinds(got.get()), "IS");
   ASSERT_EQ(got->objects().size(), 1u);
-  EXPECT_EQ(textProperty(got->objects()[0], u"Name"), u"found");
+  EXPECT_EQ(getText(got->objects()[0], u"Name"), u"found");
   EXPECT_THAT(glueCalls(), Contains("getInstance Gadget.Name=\"Zo\xc3\xab \\\"q\\\"\""));
 
   // put: the very instance goes to Java and back to the sink.
@@ -166,7 +168,7 @@ TEST_F(ProviderJvmTest, ServedOperationsDeliverExactlyWhatJavaMade) {
     EXPECT_EQ(runOperation(provider.get(), ns.get(), "enum", all.get()), WBEM_S_NO_ERROR);
     EXPECT_EQ(kinds(all.get()), std::string(static_cast<size_t>(count), 'I') + "S");
     for (int i = 0; i < count && i < 5; ++i) {
-      EXPECT_EQ(textProperty(all->objects()[static_cast<size_t>(i)], u"Name"),
+      EXPECT_EQ(getText(all->objects()[static_cast<size_t>(i)], u"Name"),
                 u"e" + std::u16string(1, static_cast<char16_t>(u'0' + i)));
     }
   }
@@ -200,7 +202,7 @@ TEST_F(ProviderJvmTest, ServedOperationsDeliverExactlyWhatJavaMade) {
   EXPECT_EQ(events->ProvideEvents(secondSink.get(), 0), WBEM_S_NO_ERROR);
   EXPECT_EQ(kinds(firstSink.get()), "I");
   EXPECT_EQ(kinds(secondSink.get()), "I");
-  EXPECT_EQ(textProperty(secondSink->objects()[0], u"Message"), u"fired");
+  EXPECT_EQ(getText(secondSink->objects()[0], u"Message"), u"fired");
   EXPECT_THAT(glueCalls(), Contains("setEventSink " + std::to_string(javaLong(secondSink.get()))));
   expectNoJniWarnings();
 }
@@ -384,8 +386,6 @@ TEST_F(ProviderJvmTest, AMissingGlueClassFailsEveryInitialize) {
   EXPECT_EQ(
       std::count(records.begin(), records.end(), "Loading com.norvex.sysmgt.proxy.Glue failed."),
       4);  // the class load's own record and the provider's, twice
-  ComPtr<RecordingSink> sink(RecordingSink::create());
-  EXPECT_EQ(runOperation(first.get(), ns.get(), "enum", sink.get()), WBEM_E_FAILED);
 }
 
 TEST_F(ProviderJvmTest, SeveralProvidersInitialiseAtOnce) {

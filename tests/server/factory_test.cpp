@@ -123,26 +123,6 @@ class FactoryTest : public ::testing::Test {
   CFactory* m_factory = new CFactory(&g_factoryEntries[0]);
 };
 
-TEST_F(FactoryTest, CreatedComponentHasOneReferenceAndItsReleasePostsTheQuit) {
-  ICounter* counter = nullptr;
-  ASSERT_EQ(m_factory->CreateInstance(nullptr, IID_ICounter, reinterpret_cast<void**>(&counter)),
-            S_OK);
-  ASSERT_NE(counter, nullptr);
-  EXPECT_EQ(counter->References(), 1);
-  EXPECT_EQ(CUnknown::sm_activeComponents, 1);
-  EXPECT_EQ(observed.outerGiven, nullptr);
-  EXPECT_EQ(quitMessagesPosted(), 0);
-
-  IUnknown* identity = nullptr;
-  ASSERT_EQ(counter->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
-  EXPECT_EQ(counter->References(), 2);
-  identity->Release();
-  EXPECT_EQ(counter->Release(), 0u);
-  EXPECT_EQ(observed.destroyed, 1);
-  EXPECT_EQ(CUnknown::sm_activeComponents, 0);
-  EXPECT_EQ(quitMessagesPosted(), 1);
-}
-
 TEST_F(FactoryTest, UnknownInterfaceDestroysTheNewComponentAtOnce) {
   void* out = reinterpret_cast<void*>(0x1);
   EXPECT_EQ(m_factory->CreateInstance(nullptr, IID_Unknown_To_All, &out), E_NOINTERFACE);

@@ -2,10 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <owners/unique_handle.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <windows.h>
@@ -19,9 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "temp_registry.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using ::testing::EndsWith;
@@ -39,15 +35,6 @@ std::string readFile(const fs::path& path) {
   return content.str();
 }
 
-pid_t startServer(const std::string& executable, const char* argument) {
-  std::vector<char*> arguments{const_cast<char*>(executable.c_str())};
-  if (argument != nullptr) arguments.push_back(const_cast<char*>(argument));
-  arguments.push_back(nullptr);
-  pid_t pid = -1;
-  EXPECT_EQ(posix_spawn(&pid, executable.c_str(), nullptr, nullptr, arguments.data(), environ), 0);
-  return pid;
-}
-
 int exitStatusOf(pid_t pid) {
   int status = 0;
   EXPECT_EQ(waitpid(pid, &status, 0), pid);
@@ -57,41 +44,11 @@ int exitStatusOf(pid_t pid) {
 
 bool classKeyExists() {
   velt::UniqueRegistryKey opened;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kClassKey, 0, KEY_READ, opened.put()) != ERROR_SUCCESS) {
-    return false;
-  }
-  return true;
-}
-
-// Waits, by file-change notifications, until `file` holds `text`.
-bool waitForText(const fs::path& file, const std::string& text) {
-  int watcher = inotify_init1(IN_CLOEXEC);
-  inotify_add_watch(watcher, file.parent_path().c_str(), IN_MODIFY | IN_CREATE | IN_CLOSE_WRITE);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  bool found = false;
-  while (!(found = readFile(file).find(text) != std::string::npos) &&
-         std::chrono::steady_clock::now() < deadline) {
-    pollfd event{watcher, POLLIN, 0};
-    if (poll(&event, 1, 1000) > 0) {
-      char drained[4096];
-      [[maybe_unused]] ssize_t ignored = read(watcher, drained, sizeof drained);
-    }
-  }
-  close(watcher);
-  return found;
+  return RegOpenKeyExA(HKEY_CLASSES_ROOT, kClassKey, 0, KEY_READ, opened.put()) == ERROR_SUCCESS;
 }
 
 // Each test's registry file lies in its own folder, beside whatever the test puts there.
 using ServerProcessTest = TempRegistryTest;
-
-TEST_F(ServerProcessTest, RegistersAndUnregistersItself) {
-  EXPECT_EQ(exitStatusOf(startServer(VELT_SERVER_EXECUTABLE, "-RegServer")), 0);
-  VeltRegistryReset();
-  EXPECT_TRUE(classKeyExists());
-  EXPECT_EQ(exitStatusOf(startServer(VELT_SERVER_EXECUTABLE, "/UnregServer")), 0);
-  VeltRegistryReset();
-  EXPECT_FALSE(classKeyExists());
-}
 
 TEST_F(ServerProcessTest, ServerEndedByTerminationExitsCleanly) {
   fs::path executable = m_folder / "VeltProxyProvider";
@@ -99,10 +56,13 @@ TEST_F(ServerProcessTest, ServerEndedByTerminationExitsCleanly) {
   // An installed server has the platform library beside it.
   fs::copy_file(VELT_PLATFORM_LIBRARY, m_folder / fs::path(VELT_PLATFORM_LIBRARY).filename());
   std::ofstream(m_folder / "qelvor.dbg");
-  pid_t server = startServer(executable.string(), "-Embedding");
-  ASSERT_TRUE(waitForText(m_folder / "qelvor.log", "Registering class factory."));
-  kill(server, SIGTERM);
-  EXPECT_EQ(exitStatusOf(server), 0);
+  velt::test::ChildProcess server(executable.string(), {"-Embedding"});
+  ASSERT_TRUE(velt::test::within(std::chrono::seconds(30), [&] {
+    return readFile(m_folder / "qelvor.log").find("Registering class factory.") !=
+           std::string::npos;
+  }));
+  server.signal(SIGTERM);
+  EXPECT_EQ(server.exitCode(), 0);
 
   std::string log = readFile(m_folder / "qelvor.log");
   EXPECT_THAT(log, StartsWith(executable.string() + "\n"));
@@ -131,7 +91,7 @@ TEST_F(ServerProcessTest, ARegistrationThatCouldNotWriteFailsAndNamesTheCall) {
   fs::create_directory(m_folder / "folder");
   std::ofstream(m_folder / "garbage.db") << std::string(4096, 'g');
   // A registry the server may read but not write: written once, then made read-only.
-  EXPECT_EQ(exitStatusOf(startServer(VELT_SERVER_EXECUTABLE, "-RegServer")), 0);
+  EXPECT_EQ(velt::test::ChildProcess(VELT_SERVER_EXECUTABLE, {"-RegServer"}).exitCode(), 0);
   fs::permissions(m_folder / "registry.db",
                   fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   fs::permissions(m_folder, fs::perms::all);

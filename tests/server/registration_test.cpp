@@ -1,12 +1,8 @@
 // Self-registration and the entry's command line, against a registry the test may clear.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <owners/com_ptr.h>
 #include <owners/unique_handle.h>
 #include <windows.h>
-#ifndef _WIN32
-#include <winplatform/posix_hooks.h>  // VeltSetLocalServerEntry
-#endif
 
 #include <objbase.h>
 
@@ -245,25 +241,6 @@ TEST_F(RegistrationTest, OtherCommandLinesRunTheServerWithoutTouchingTheRegistry
     EXPECT_THAT(log, HasSubstr("CFactory::StopFactories(). Stopping Class Factory."));
   }
   expectUnregistered();
-}
-
-TEST_F(RegistrationTest, ActivationRunsTheServerUntilItsLastComponentIsReleased) {
-#ifdef _WIN32
-  GTEST_SKIP() << "Windows starts a registered local server as a process of its own";
-#else
-  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-  VeltSetLocalServerEntry(WinMain, nullptr, m_executable.c_str());
-  velt::ComPtr<IUnknown> provider;
-  ASSERT_EQ(CoCreateInstance(CLSID_NorvexVeltProxyProvider, nullptr, CLSCTX_LOCAL_SERVER,
-                             IID_IUnknown, provider.putVoid()),
-            S_OK);
-  provider.reset();
-  int exitCode = -1;
-  EXPECT_TRUE(VeltWaitForLocalServerExit(30000, &exitCode));
-  EXPECT_EQ(exitCode, kExitOk);
-  VeltSetLocalServerEntry(nullptr, nullptr, nullptr);
-  CoUninitialize();
-#endif
 }
 
 TEST(JvmLockTest, IsUsableBeforeTheEntryAndDeletedOnlyOnce) {

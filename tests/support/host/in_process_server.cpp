@@ -1,25 +1,23 @@
 #include "in_process_server.h"
 
+#include <owners/com_ptr.h>
+#include <owners/owned_variant.h>
 #include <owners/unique_handle.h>
 
 #include <stdlib.h>
 
 #include <objbase.h>
-#include <oleauto.h>
 #include <winplatform/posix_hooks.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <mutex>
-#include <optional>
 #include <stdexcept>
 
 #include <wmi/service.h>
 #include <wmi_model/low_arena.h>
 
+#include "init_status_sink.h"
 #include "provider/provider_class_id.h"
 
 extern "C" int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
@@ -67,64 +65,23 @@ void registerServer(const std::string& executable) {
                  static_cast<DWORD>(executable.size() + 1));
 }
 
-HRESULT putText(IWbemClassObject* object, const char16_t* name, const char16_t* text) {
-  VARIANT value;
-  VariantInit(&value);
-  value.vt = VT_BSTR;
-  value.bstrVal = SysAllocString(text);
-  HRESULT hr = object->Put(name, 0, &value, 0);
-  VariantClear(&value);
-  return hr;
+void putText(IWbemClassObject* object, const char16_t* name, const char16_t* text) {
+  velt::OwnedVariant value;
+  value.get()->vt = VT_BSTR;
+  value.get()->bstrVal = SysAllocString(text);
+  object->Put(name, 0, value.get(), 0);
 }
 
+// One reference for the caller; null when the class is unknown.
 IWbemClassObject* spawn(IWbemServices* nameSpace, const char16_t* className) {
-  BSTR name = SysAllocString(className);
-  IWbemClassObject* definition = nullptr;
-  HRESULT hr = nameSpace->GetObject(name, 0, nullptr, &definition, nullptr);
-  SysFreeString(name);
-  if (FAILED(hr) || definition == nullptr) return nullptr;
+  ComPtr<IWbemClassObject> definition;
+  velt::UniqueBstr name(SysAllocString(className));
   IWbemClassObject* instance = nullptr;
-  definition->SpawnInstance(0, &instance);
-  definition->Release();
+  if (SUCCEEDED(nameSpace->GetObject(name.get(), 0, nullptr, definition.put(), nullptr))) {
+    definition->SpawnInstance(0, &instance);
+  }
   return instance;
 }
-
-class WaitingInitSink final : public IWbemProviderInitSink {
- public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IWbemProviderInitSink)) {
-      *out = this;
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_references); }
-  STDMETHODIMP_(ULONG) Release() override {
-    LONG left = InterlockedDecrement(&m_references);
-    if (left == 0) delete this;
-    return left;
-  }
-  STDMETHODIMP SetStatus(LONG status, LONG) override {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_status) m_status = status;
-    m_reported.notify_all();
-    return WBEM_S_NO_ERROR;
-  }
-  std::optional<LONG> wait() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_reported.wait_for(lock, std::chrono::seconds(60), [&] { return m_status.has_value(); });
-    return m_status;
-  }
-
- private:
-  ~WaitingInitSink() = default;
-  LONG m_references = 1;
-  std::mutex m_mutex;
-  std::condition_variable m_reported;
-  std::optional<LONG> m_status;
-};
 
 }  // namespace
 
@@ -213,16 +170,15 @@ IWbemClassObject* InProcessServer::newEvent() const {
 std::filesystem::path InProcessServer::logPath() const { return m_programDirectory / "qelvor.log"; }
 
 HRESULT initializeProvider(IUnknown* provider, IWbemServices* nameSpace) {
-  IWbemProviderInit* init = nullptr;
-  HRESULT hr = provider->QueryInterface(IID_IWbemProviderInit, reinterpret_cast<void**>(&init));
+  ComPtr<IWbemProviderInit> init;
+  HRESULT hr = provider->QueryInterface(IID_IWbemProviderInit, init.putVoid());
   if (FAILED(hr)) return hr;
-  auto* sink = new WaitingInitSink();
+  // The provider reports on its sink before Initialize returns.
+  velt::test::InitStatusSink sink;
   std::u16string name = InProcessServer::kNamespace;
-  hr = init->Initialize(nullptr, 0, name.data(), nullptr, nameSpace, nullptr, sink);
-  init->Release();
-  std::optional<LONG> status = SUCCEEDED(hr) ? sink->wait() : std::optional<LONG>(hr);
-  sink->Release();
-  return status.value_or(WBEM_E_TIMED_OUT);
+  hr = init->Initialize(nullptr, 0, name.data(), nullptr, nameSpace, nullptr, &sink);
+  if (FAILED(hr)) return hr;
+  return sink.statuses.empty() ? WBEM_E_FAILED : sink.statuses.back();
 }
 
 IWbemServices* InProcessServer::newProviderObject() const {

@@ -177,22 +177,18 @@ TEST(VeltwmiValues, ArraysSplitOnCommasOutsideQuotes) {
   EXPECT_THROW(Typed(CIM_UINT8 | CIM_FLAG_ARRAY, "1,,2"), Failure);
 }
 
-// The sample's class names in a text: "Norvex", letters, "_", letters, standing alone.
+// The sample's class names in a text: words that start with "Norvex" and hold a "_".
 // (By hand: GCC's sanitizer build warns inside std::regex.)
 std::vector<std::string> sampleClassNamesIn(const std::string& text) {
-  auto letter = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; };
+  auto inWord = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
   std::vector<std::string> names;
-  for (size_t at = text.find("Norvex"); at != std::string::npos; at = text.find("Norvex", at + 1)) {
-    if (at > 0 && (letter(text[at - 1]) || std::isdigit(static_cast<unsigned char>(text[at - 1])) ||
-                   text[at - 1] == '_')) {
-      continue;
+  for (size_t at = text.find("Norvex"); at != std::string::npos; at = text.find("Norvex", at)) {
+    size_t end = at;
+    while (end < text.size() && inWord(text[end])) ++end;
+    if ((at == 0 || !inWord(text[at - 1])) && text.find('_', at) < end) {
+      names.push_back(text.substr(at, end - at));
     }
-    size_t end = at + 6;
-    while (end < text.size() && letter(text[end])) ++end;
-    if (end >= text.size() || text[end] != '_') continue;
-    size_t tail = ++end;
-    while (end < text.size() && letter(text[end])) ++end;
-    if (end > tail) names.push_back(text.substr(at, end - at));
+    at = end;
   }
   return names;
 }

@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <set>
 
 #include "child_process.h"
 #include "gadget_provider.h"
@@ -64,15 +63,13 @@ class DaemonProcessTest : public ::testing::Test {
     unsetenv("XDG_RUNTIME_DIR");
   }
 
-  // `moreMof` files are compiled after the gadgets' at the daemon's start.
-  void configure(int providerIdle, int daemonIdle, const std::string& moreMof = "") {
+  void configure(int providerIdle, int daemonIdle) {
     fs::create_directories(m_folder.path() / "config" / "norvexvelt");
     std::ofstream(m_folder.path() / "config" / "norvexvelt" / "veltwmid.conf")
         << "# written by the test\n"
         << "provider-idle-seconds = " << providerIdle << "\n"
         << "daemon-idle-seconds = " << daemonIdle << "\n"
-        << "mof = " << (m_folder / "gadgets.mof") << "\n"
-        << (moreMof.empty() ? "" : "mof = " + moreMof + "\n");
+        << "mof = " << (m_folder / "gadgets.mof") << "\n";
   }
   std::unique_ptr<ChildProcess> client(std::vector<std::string> arguments) {
     return std::make_unique<ChildProcess>(DAEMON_CLIENT, std::move(arguments));

@@ -99,24 +99,25 @@ TEST_F(VeltwmiClientTest, ADaemonHoldingAnotherRepositoryIsNotUsed) {
       << text;
 }
 
+// The daemon starts on a repository without the sample; the client adds it when the daemon
+// answers that the namespace is missing, and asks again. A sample that cannot compile concerns
+// only its own namespace: a client whose namespace is there does not look for the sample.
 TEST_F(VeltwmiClientTest, TheSampleReachesTheServiceForTheFirstCommandThatAsksForItsNamespace) {
-  // The daemon starts on a repository without the sample; the client adds it when the daemon
-  // answers that the namespace is missing, and asks again.
+  const std::string placeholder = m_folder / "norvex_sample.mof";
+  std::string good;
+  std::getline(std::ifstream(placeholder), good, '\0');
+  std::ofstream(placeholder, std::ios::trunc) << "class {\n";
+  auto got = run({"get", "Gadget.Name=\"g1\""});
+  EXPECT_EQ(got.second, 0) << got.first;
+  auto broken = run({"enum", "Placeholder", "-n", "root\\norvex\\sample"});
+  EXPECT_EQ(broken.second, 3) << broken.first;
+  EXPECT_NE(broken.first.find("norvex_sample.mof"), std::string::npos) << broken.first;
+
+  std::ofstream(placeholder, std::ios::trunc) << good;
   auto [text, code] = run({"enum", "Placeholder", "-n", "root\\norvex\\sample"});
   EXPECT_EQ(text.find("WBEM_E_INVALID_NAMESPACE"), std::string::npos) << text;
   EXPECT_EQ(text.find("WBEM_E_INVALID_CLASS"), std::string::npos) << text;
   EXPECT_EQ(code, 0) << text;
-}
-
-TEST_F(VeltwmiClientTest, ACommandOnANamespaceTheServiceHoldsLeavesTheRepositoryToTheService) {
-  // A sample that cannot compile concerns only its own namespace: a client of the daemon
-  // whose namespace is there does not open the repository to look for the sample.
-  std::ofstream(m_folder / "norvex_sample.mof", std::ios::trunc) << "class {\n";
-  auto got = run({"get", "Gadget.Name=\"g1\""});
-  EXPECT_EQ(got.second, 0) << got.first;
-  auto sample = run({"enum", "Placeholder", "-n", "root\\norvex\\sample"});
-  EXPECT_EQ(sample.second, 3) << sample.first;
-  EXPECT_NE(sample.first.find("norvex_sample.mof"), std::string::npos) << sample.first;
 }
 
 TEST_F(VeltwmiClientTest, WithNoDaemonRegisteredNorBesideItSaysWhatToInstall) {

@@ -111,43 +111,5 @@ TEST(LocatorTest, AnswersAsWmiDoesAndCountsWhatClientsHold) {
   CoUninitialize();
 }
 
-// A client names the repository it compiled into; a daemon holding another refuses it rather
-// than serve classes the client never compiled.
-TEST(LocatorTest, RefusesAClientThatExpectsAnotherRepository) {
-  ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-  {
-    TempDir folder;
-    velt::wmi::Service service;
-    service.loadMofText(veltwmi::test::kGadgetMof, "gadgets.mof");
-    Lifetime lifetime;
-    velt::ComPtr<IClassFactory> factory =
-        makeLocatorFactory(service, lifetime, folder / "data/../data/repository.db");
-    velt::ComPtr<IWbemLocator> locator;
-    ASSERT_EQ(
-        factory->CreateInstance(nullptr, IID_IWbemLocator, reinterpret_cast<void**>(locator.put())),
-        S_OK);
-    auto connect = [&](const std::string& expected) {
-      velt::ComPtr<IWbemContext> context;
-      if (!expected.empty()) {
-        EXPECT_EQ(velt::wmi::createContext(context.put()), S_OK);
-        velt::OwnedVariant path;
-        path.get()->vt = VT_BSTR;
-        path.get()->bstrVal = velt::bstrFromUtf8(expected).release();
-        context->SetValue(kRepositoryContextName, 0, path.get());
-      }
-      const velt::UniqueBstr resource = velt::bstrFromUtf16(u"root\\test");
-      velt::ComPtr<IWbemServices> ns;
-      HRESULT hr = locator->ConnectServer(resource.get(), nullptr, nullptr, nullptr, 0, nullptr,
-                                          context.get(), ns.put());
-      EXPECT_EQ(SUCCEEDED(hr), bool(ns));
-      return hr;
-    };
-    EXPECT_EQ(connect(folder / "data/repository.db"), WBEM_S_NO_ERROR);
-    EXPECT_EQ(connect(""), WBEM_S_NO_ERROR) << "a client that names none is served";
-    EXPECT_EQ(connect(folder / "other/repository.db"), kOtherRepository);
-  }
-  CoUninitialize();
-}
-
 }  // namespace
 }  // namespace veltwmid::test
