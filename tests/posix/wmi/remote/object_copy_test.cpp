@@ -87,6 +87,7 @@ class Foreign final : public velt::test::DeclinedClassObject {
   IWbemClassObject* m_inner;
 };
 
+// Equal in every property, system ones (__RELPATH, __PATH ...) included, and in their types.
 void expectSameObject(IWbemClassObject* sent, IWbemClassObject* got) {
   ASSERT_NE(got, nullptr);
   BSTR sentText = nullptr, gotText = nullptr;
@@ -159,10 +160,6 @@ TEST_F(ObjectCopyTest, InstancesArriveWithEveryValueTypeKeyAndPath) {
   ComPtr<IWbemClassObject> instance = fullKinds();
   ComPtr<IWbemClassObject> copy = copied(instance.get());
   expectSameObject(instance.get(), copy.get());
-  EXPECT_EQ(getText(copy.get(), u"__RELPATH"), getText(instance.get(), u"__RELPATH"));
-  EXPECT_EQ(getText(copy.get(), u"__PATH"), getText(instance.get(), u"__PATH"));
-  EXPECT_EQ(getText(copy.get(), u"S64"), u"-9000000000");
-  EXPECT_EQ(getText(copy.get(), u"U64"), u"18000000000000000000");
   // The copy is an instance of the model: it takes writes checked against its class.
   Variant text = Variant::text(u"not a number");
   EXPECT_EQ(copy->Put(u"S32", 0, text.get(), 0), WBEM_E_TYPE_MISMATCH);
@@ -213,7 +210,6 @@ TEST_F(ObjectCopyTest, ObjectsOfAnotherImplementationArriveAsTheirInterfaceShows
   Foreign foreign(instance.get());
   ComPtr<IWbemClassObject> copy = copied(&foreign);
   expectSameObject(instance.get(), copy.get());
-  EXPECT_EQ(getText(copy.get(), u"__RELPATH"), getText(instance.get(), u"__RELPATH"));
 
   ComPtr<IWbemClassObject> kinds = classNamed(u"Kinds");
   Foreign foreignClass(kinds.get());
@@ -304,7 +300,6 @@ TEST_F(ObjectCopyTest, AStreamCarriesEachLayoutOnceAndItsObjectsStayCopiesOfThei
     ASSERT_EQ(remote::readObject(objects[i], got[i], &received), S_OK);
     expectSameObject(order[i], got[i].get());
   }
-  EXPECT_EQ(getText(got[2].get(), u"__RELPATH"), getText(second.get(), u"__RELPATH"));
   // One layout read once, shared as instances spawned from one class share it ...
   EXPECT_EQ(layoutOf(got[0].get()), layoutOf(got[2].get()));
   EXPECT_EQ(layoutOf(got[1].get()), layoutOf(got[3].get()));
