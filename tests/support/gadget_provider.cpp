@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "local_server_registration.h"
 #include "wbem_provider_base.h"
 #include "wmi_model/objects.h"
 #include "wmi_model/semisync_results.h"
@@ -182,7 +183,9 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
 
   STDMETHODIMP CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext* context,
                                        IWbemObjectSink* sink) override {
-    if (LONG count = syntheticCount(context); count > 0) {
+    // A context value "GadgetCount" asks for that many made-up gadgets, made as they are sent
+    // and kept by no one, so long enumerations measure the crossing and not the provider.
+    if (LONG count = contextNumber(context, u"GadgetCount"); count > 0) {
       return enumerateMadeUp(count, sink, context);
     }
     std::map<std::u16string, LONG> gadgets;
@@ -256,11 +259,6 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
     return status;
   }
 
-  // A context value "GadgetCount" asks for that many made-up gadgets, made as they are sent
-  // and kept by no one, so long enumerations measure the crossing and not the provider.
-  static LONG syntheticCount(IWbemContext* context) {
-    return contextNumber(context, u"GadgetCount");
-  }
   static LONG contextNumber(IWbemContext* context, const char16_t* name) {
     if (context == nullptr) return 0;
     velt::OwnedVariant count;
@@ -319,10 +317,7 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
                          bool fetchEach = false) {
     IWbemClassObject* object = nullptr;
     if (fetchEach) {
-      velt::ComPtr<IWbemClassObject> definition;
-      m_namespace->GetObject(velt::UniqueBstr(SysAllocString(className)).get(), 0, nullptr,
-                             definition.put(), nullptr);
-      if (definition) definition->SpawnInstance(0, &object);
+      object = velt::test::spawnInstance(m_namespace, className);
     } else {
       std::lock_guard<std::mutex> lock(m_definitionsMutex);
       velt::ComPtr<IWbemClassObject>& definition = m_definitions[className];
@@ -382,11 +377,7 @@ void holdEnumerations(bool hold) {
 }
 
 void registerGadgetServer() {
-  velt::UniqueRegistryKey key;
-  RegCreateKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{3C2B7A10-5E4F-4D21-8B6A-910E2D447FC3}\\LocalServer32",
-                  0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
-  const char exe[] = "/opt/gadgets/server";
-  RegSetValueExA(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(exe), sizeof exe);
+  velt::test::registerLocalServer(CLSID_GadgetProvider, "/opt/gadgets/server");
 }
 
 void resetGadgets() {
@@ -394,14 +385,26 @@ void resetGadgets() {
   g_gadgets = {{u"g0", 0}, {u"g1", 1}, {u"g2", 2}};
 }
 
-velt::ComPtr<IWbemContext> gadgetContext(const char16_t* name, LONG value) {
+velt::ComPtr<IWbemContext> gadgetContext(
+    std::initializer_list<std::pair<const char16_t*, LONG>> values) {
   velt::ComPtr<IWbemContext> context;
   velt::wmi::createContext(context.put());
-  velt::OwnedVariant variant;
-  variant.get()->vt = VT_I4;
-  variant.get()->lVal = value;
-  context->SetValue(name, 0, variant.get());
+  for (const auto& [name, value] : values) {
+    velt::OwnedVariant variant;
+    variant.get()->vt = VT_I4;
+    variant.get()->lVal = value;
+    context->SetValue(name, 0, variant.get());
+  }
   return context;
+}
+
+velt::ComPtr<IWbemClassObject> newGadget(IWbemServices* ns, const std::u16string& name, LONG size) {
+  velt::ComPtr<IWbemClassObject> gadget(velt::test::spawnInstance(ns, u"Gadget"));
+  if (gadget) {
+    velt::wmi::test::putText(gadget.get(), u"Name", name.c_str());
+    velt::wmi::test::putInt(gadget.get(), u"Size", size);
+  }
+  return gadget;
 }
 
 }  // namespace veltwmi::test

@@ -10,6 +10,10 @@
 
 #include <owners/com_ptr.h>
 
+#include <initializer_list>
+#include <string>
+#include <utility>
+
 namespace veltwmi::test {
 
 DEFINE_GUID(CLSID_GadgetProvider, 0x3c2b7a10, 0x5e4f, 0x4d21, 0x8b, 0x6a, 0x91, 0x0e, 0x2d, 0x44,
@@ -32,8 +36,15 @@ void registerGadgetServer();
 unsigned long providerInitializations();
 // Puts the gadgets back to g0, g1 and g2.
 void resetGadgets();
-// A request context holding one value the provider reads: "GadgetCount" (an enumeration of
-// that many made-up gadgets) or "GadgetInitFails" (Initialize fails, with a status object).
-velt::ComPtr<IWbemContext> gadgetContext(const char16_t* name, LONG value);
+// A request context holding values the provider reads: "GadgetCount" (an enumeration of that
+// many made-up gadgets), "GadgetPauseMs" (a pause before each answer and each made-up gadget but
+// the first) or "GadgetInitFails" (Initialize fails, with a status object).
+velt::ComPtr<IWbemContext> gadgetContext(
+    std::initializer_list<std::pair<const char16_t*, LONG>> values);
+inline velt::ComPtr<IWbemContext> gadgetContext(const char16_t* name, LONG value) {
+  return gadgetContext({{name, value}});
+}
+// A new Gadget instance of the namespace's class, or null.
+velt::ComPtr<IWbemClassObject> newGadget(IWbemServices* ns, const std::u16string& name, LONG size);
 
 }  // namespace veltwmi::test

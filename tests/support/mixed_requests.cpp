@@ -1,7 +1,6 @@
 #include "mixed_requests.h"
 
 #include <owners/com_ptr.h>
-#include <owners/owned_variant.h>
 #include <owners/unique_handle.h>
 #include <owners/utf_text.h>
 
@@ -9,6 +8,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "gadget_provider.h"
 #include "wmi_model/recording_sink.h"
 #include "wmi_test_support.h"
 
@@ -17,27 +17,8 @@ namespace {
 
 constexpr auto kWait = std::chrono::seconds(30);
 
-class Checks {
- public:
-  void operator()(bool right, const char* what, int round) {
-    if (right) return;
-    std::fprintf(stderr, "wrong in round %d: %s\n", round, what);
-    ++m_failures;
-  }
-  int failures() const { return m_failures; }
-
- private:
-  int m_failures = 0;
-};
-
-LONG number(IWbemClassObject* object, const char16_t* name) {
-  OwnedVariant value;
-  object->Get(name, 0, value.get(), nullptr, nullptr);
-  return value.value().vt == VT_I4 ? value.value().lVal : -1;
-}
-
 bool isGadget(IWbemClassObject* object, const std::u16string& name, LONG size) {
-  return getText(object, u"Name") == name && number(object, u"Size") == size;
+  return getText(object, u"Name") == name && getInt(object, u"Size") == size;
 }
 
 // Whether `sink` received the event of `name` written with `size`, among those of every other
@@ -56,7 +37,12 @@ bool sawEvent(RecordingSink* sink, const std::u16string& name, LONG size) {
 }  // namespace
 
 int mixedRequests(IWbemServices* ns, const std::u16string& me, int rounds) {
-  Checks check;
+  int failures = 0;
+  auto check = [&failures](bool right, const char* what, int round) {
+    if (right) return;
+    std::fprintf(stderr, "wrong in round %d: %s\n", round, what);
+    ++failures;
+  };
   const UniqueBstr wql = bstrFromUtf16(u"WQL"),
                    mine =
                        bstrFromUtf16(u"select Name, Size from Gadget where Name = '" + me + u"'"),
@@ -65,15 +51,12 @@ int mixedRequests(IWbemServices* ns, const std::u16string& me, int rounds) {
   ComPtr<IWbemClassObject> cls(classOf(ns, u"Gadget"));
   if (!cls) {
     check(false, "the class", 0);
-    return check.failures();
+    return failures;
   }
   for (int round = 0; round < rounds; ++round) {
     ComPtr<RecordingSink> watch(RecordingSink::create());
     check(subscribe(ns, watch.get()) == WBEM_S_NO_ERROR, "subscribe", round);
-    ComPtr<IWbemClassObject> gadget;
-    cls->SpawnInstance(0, gadget.put());
-    putText(gadget.get(), u"Name", me.c_str());
-    putInt(gadget.get(), u"Size", round);
+    ComPtr<IWbemClassObject> gadget = veltwmi::test::newGadget(ns, me, round);
     check(runRequest([&](IWbemObjectSink* s) {
             return ns->PutInstanceAsync(gadget.get(), 0, nullptr, s);
           }) == WBEM_S_NO_ERROR,
@@ -84,7 +67,7 @@ int mixedRequests(IWbemServices* ns, const std::u16string& me, int rounds) {
               [&](IWbemObjectSink* s) { return ns->GetObjectAsync(path.get(), 0, nullptr, s); },
               &got) == WBEM_S_NO_ERROR,
           "get", round);
-    check(got && got->objects().size() == 1 && number(got->objects()[0], u"Size") == round,
+    check(got && got->objects().size() == 1 && getInt(got->objects()[0], u"Size") == round,
           "the value written comes back", round);
 
     check(runRequest(
@@ -118,13 +101,15 @@ int mixedRequests(IWbemServices* ns, const std::u16string& me, int rounds) {
                     },
                     &got) == WBEM_S_NO_ERROR,
           "call", round);
-    check(got && got->objects().size() == 1 && number(got->objects()[0], u"NewSize") == 10 + round,
+    check(got && got->objects().size() == 1 && getInt(got->objects()[0], u"NewSize") == 10 + round,
           "the method's answer", round);
 
     check(sawEvent(watch.get(), me, round), "the event of this client's write", round);
     check(ns->CancelAsyncCall(watch.get()) == WBEM_S_NO_ERROR, "cancel", round);
+    check(watch->waitForFinalStatus(kWait) == WBEM_E_CALL_CANCELLED,
+          "the subscription ends as cancelled", round);
   }
-  return check.failures();
+  return failures;
 }
 
 }  // namespace velt::wmi::test

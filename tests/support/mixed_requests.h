@@ -1,6 +1,7 @@
 // Rounds of every kind of request a client of the gadget provider makes (write, get, enumerate,
-// query, call and a subscription that sees the write), each outcome checked: what the tests of
-// many clients at once run in each client process.
+// query, call and a subscription that sees the write and ends when cancelled), each outcome
+// checked: what the tests of many clients at once run in each client process, where it also
+// shows that each kind of request crosses to the provider's process and back.
 #pragma once
 
 #include <wbemcli.h>

@@ -27,40 +27,6 @@ ULONG STDMETHODCALLTYPE WbemProviderBase::Release() {
   return left;
 }
 
-#define NOT_SUPPORTED(method, ...) \
-  STDMETHODIMP WbemProviderBase::method(__VA_ARGS__) { return WBEM_E_NOT_SUPPORTED; }
-
-NOT_SUPPORTED(Initialize, LPWSTR, LONG, LPWSTR, LPWSTR, IWbemServices*, IWbemContext*,
-              IWbemProviderInitSink*)
-NOT_SUPPORTED(ProvideEvents, IWbemObjectSink*, LONG)
-NOT_SUPPORTED(OpenNamespace, const BSTR, LONG, IWbemContext*, IWbemServices**, IWbemCallResult**)
-NOT_SUPPORTED(CancelAsyncCall, IWbemObjectSink*)
-NOT_SUPPORTED(QueryObjectSink, LONG, IWbemObjectSink**)
-NOT_SUPPORTED(GetObject, const BSTR, LONG, IWbemContext*, IWbemClassObject**, IWbemCallResult**)
-NOT_SUPPORTED(GetObjectAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
-NOT_SUPPORTED(PutClass, IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**)
-NOT_SUPPORTED(PutClassAsync, IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*)
-NOT_SUPPORTED(DeleteClass, const BSTR, LONG, IWbemContext*, IWbemCallResult**)
-NOT_SUPPORTED(DeleteClassAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
-NOT_SUPPORTED(CreateClassEnum, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**)
-NOT_SUPPORTED(CreateClassEnumAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
-NOT_SUPPORTED(PutInstance, IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**)
-NOT_SUPPORTED(PutInstanceAsync, IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*)
-NOT_SUPPORTED(DeleteInstance, const BSTR, LONG, IWbemContext*, IWbemCallResult**)
-NOT_SUPPORTED(DeleteInstanceAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
-NOT_SUPPORTED(CreateInstanceEnum, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**)
-NOT_SUPPORTED(CreateInstanceEnumAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
-NOT_SUPPORTED(ExecQuery, const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**)
-NOT_SUPPORTED(ExecQueryAsync, const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
-NOT_SUPPORTED(ExecNotificationQuery, const BSTR, const BSTR, LONG, IWbemContext*,
-              IEnumWbemClassObject**)
-NOT_SUPPORTED(ExecNotificationQueryAsync, const BSTR, const BSTR, LONG, IWbemContext*,
-              IWbemObjectSink*)
-NOT_SUPPORTED(ExecMethod, const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
-              IWbemClassObject**, IWbemCallResult**)
-NOT_SUPPORTED(ExecMethodAsync, const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
-              IWbemObjectSink*)
-
 IWbemClassObject* spawnInstance(IWbemServices* nameSpace, const OLECHAR* className) {
   velt::ComPtr<IWbemClassObject> definition;
   IWbemClassObject* instance = nullptr;

@@ -9,9 +9,13 @@
 #include <wbemprov.h>
 #include <windows.h>
 
+#include "declined_wbem.h"
+
 namespace velt::test {
 
-class WbemProviderBase : public IWbemProviderInit, public IWbemServices, public IWbemEventProvider {
+class WbemProviderBase : public IWbemProviderInit,
+                         public DeclinedServices,
+                         public IWbemEventProvider {
  public:
   virtual ~WbemProviderBase() = default;
 
@@ -20,39 +24,10 @@ class WbemProviderBase : public IWbemProviderInit, public IWbemServices, public 
   ULONG STDMETHODCALLTYPE Release() override;
 
   STDMETHODIMP Initialize(LPWSTR, LONG, LPWSTR, LPWSTR, IWbemServices*, IWbemContext*,
-                          IWbemProviderInitSink*) override;
-  STDMETHODIMP ProvideEvents(IWbemObjectSink*, LONG) override;
-  STDMETHODIMP OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**,
-                             IWbemCallResult**) override;
-  STDMETHODIMP CancelAsyncCall(IWbemObjectSink*) override;
-  STDMETHODIMP QueryObjectSink(LONG, IWbemObjectSink**) override;
-  STDMETHODIMP GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**,
-                         IWbemCallResult**) override;
-  STDMETHODIMP GetObjectAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override;
-  STDMETHODIMP PutClass(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**) override;
-  STDMETHODIMP PutClassAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*) override;
-  STDMETHODIMP DeleteClass(const BSTR, LONG, IWbemContext*, IWbemCallResult**) override;
-  STDMETHODIMP DeleteClassAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override;
-  STDMETHODIMP CreateClassEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**) override;
-  STDMETHODIMP CreateClassEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override;
-  STDMETHODIMP PutInstance(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**) override;
-  STDMETHODIMP PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*) override;
-  STDMETHODIMP DeleteInstance(const BSTR, LONG, IWbemContext*, IWbemCallResult**) override;
-  STDMETHODIMP DeleteInstanceAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override;
-  STDMETHODIMP CreateInstanceEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**) override;
-  STDMETHODIMP CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override;
-  STDMETHODIMP ExecQuery(const BSTR, const BSTR, LONG, IWbemContext*,
-                         IEnumWbemClassObject**) override;
-  STDMETHODIMP ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
-                              IWbemObjectSink*) override;
-  STDMETHODIMP ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*,
-                                     IEnumWbemClassObject**) override;
-  STDMETHODIMP ExecNotificationQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
-                                          IWbemObjectSink*) override;
-  STDMETHODIMP ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
-                          IWbemClassObject**, IWbemCallResult**) override;
-  STDMETHODIMP ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
-                               IWbemObjectSink*) override;
+                          IWbemProviderInitSink*) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
+  STDMETHODIMP ProvideEvents(IWbemObjectSink*, LONG) override { return WBEM_E_NOT_SUPPORTED; }
 
  private:
   std::atomic<ULONG> m_refs{1};

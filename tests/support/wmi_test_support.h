@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include <owners/com_ptr.h>
 #include <owners/owned_variant.h>
@@ -12,6 +13,7 @@
 
 #include "wmi/service.h"
 #include "wmi_model/recording_sink.h"
+#include "wmi_model/variant_value.h"
 
 namespace velt::wmi::test {
 
@@ -22,6 +24,16 @@ std::u16string getText(IWbemClassObject* object, const char16_t* name);
 IWbemClassObject* classOf(IWbemServices* ns, const char16_t* name);  // one reference
 HRESULT putText(IWbemClassObject* object, const char16_t* name, const char16_t* value);
 HRESULT putInt(IWbemClassObject* object, const char16_t* name, LONG value);
+// The value of a property held as VT_I4, or -1.
+LONG getInt(IWbemClassObject* object, const char16_t* name);
+// The texts of a one-dimensional BSTR array, which this takes over.
+std::vector<std::u16string> namesIn(SAFEARRAY* array);
+// The property names GetNames answers for `flags` (and `qualifier`), or {"<failed>"}.
+std::vector<std::u16string> namesOf(IWbemClassObject* object, LONG flags,
+                                    const char16_t* qualifier = nullptr);
+// A value as "vt:element,element,..." with reals to their last digit: two values read alike only
+// when their types and all their elements are equal.
+std::string valueText(const detail::Variant& value);
 // Subscribes `sink` to the events `query` selects.
 HRESULT subscribe(IWbemServices* ns, IWbemObjectSink* sink,
                   const char16_t* query = u"select * from GadgetChanged");

@@ -13,21 +13,6 @@ namespace {
 
 using velt::ComPtr;
 
-// The names in the array, which this takes over.
-std::vector<std::u16string> names(SAFEARRAY* array) {
-  velt::UniqueSafeArray owned(array);
-  std::vector<std::u16string> out;
-  LONG low = 0, high = -1;
-  SafeArrayGetLBound(array, 1, &low);
-  SafeArrayGetUBound(array, 1, &high);
-  for (LONG i = low; i <= high; ++i) {
-    velt::UniqueBstr name;
-    SafeArrayGetElement(array, &i, name.put());
-    out.emplace_back(name.get());
-  }
-  return out;
-}
-
 class ClassObjectTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -82,16 +67,14 @@ TEST_F(ClassObjectTest, SeparateFetchesShareOneLayoutYetEachClassIsItsOwnCopy) {
   ASSERT_EQ(first->Delete(u"Id"), WBEM_S_NO_ERROR);
   EXPECT_EQ(textOf(first.get(), u"Added"), u"x");
   EXPECT_EQ(textOf(first.get(), u"Id"), u"<missing>");
+  // Siblings sharing a layout stay apart as received copies do (the object copy test); here, the
+  // repository's class and what it spawned are untouched.
   ComPtr<IWbemClassObject> fresh(classOf(m_ns, u"Base"));
-  ComPtr<IWbemClassObject> later;
-  ASSERT_EQ(second->SpawnInstance(0, later.put()), WBEM_S_NO_ERROR);
-  for (IWbemClassObject* untouched : {second.get(), fresh.get(), later.get(), other.get()}) {
+  for (IWbemClassObject* untouched : {fresh.get(), other.get()}) {
     EXPECT_EQ(textOf(untouched, u"Added"), u"<missing>");
     EXPECT_EQ(textOf(untouched, u"Id"), u"<null>");
+    EXPECT_EQ(textOf(untouched, u"Common"), u"base");
   }
-  EXPECT_EQ(textOf(second.get(), u"Common"), u"base");
-  EXPECT_EQ(textOf(fresh.get(), u"Common"), u"base");
-  EXPECT_EQ(textOf(later.get(), u"Common"), u"base");
   EXPECT_EQ(layoutOf(fresh.get()), layoutOf(second.get())) << "the repository's class is unchanged";
 }
 
@@ -157,7 +140,7 @@ TEST_F(ClassObjectTest, DefaultsAndArraysRoundTrip) {
   k->Get(u"Tags", 0, tags.get(), &type, nullptr);
   EXPECT_EQ(type, CIM_STRING | CIM_FLAG_ARRAY);
   ASSERT_EQ(tags.get()->vt, VT_ARRAY | VT_BSTR);
-  EXPECT_EQ(names(tags.get()->parray), (std::vector<std::u16string>{u"a", u"b"}));
+  EXPECT_EQ(namesIn(tags.get()->parray), (std::vector<std::u16string>{u"a", u"b"}));
   tags.get()->vt = VT_EMPTY;
 
   // An array of VT_I2 written into a sint32[] is converted element by element.
@@ -184,27 +167,23 @@ TEST_F(ClassObjectTest, DefaultsAndArraysRoundTrip) {
 TEST_F(ClassObjectTest, GetNamesSelectsByFlags) {
   ComPtr<IWbemClassObject> p = spawn(u"Pair");
   SAFEARRAY* list = nullptr;
-  ASSERT_EQ(p->GetNames(nullptr, WBEM_FLAG_KEYS_ONLY, nullptr, &list), WBEM_S_NO_ERROR);
-  EXPECT_EQ(names(list), (std::vector<std::u16string>{u"Name", u"Slot"}));
-  p->GetNames(nullptr, WBEM_FLAG_NONSYSTEM_ONLY, nullptr, &list);
-  EXPECT_EQ(names(list), (std::vector<std::u16string>{u"Name", u"Slot", u"Data"}));
-  p->GetNames(nullptr, WBEM_FLAG_ALWAYS, nullptr, &list);
-  std::vector<std::u16string> all = names(list);
+  EXPECT_EQ(namesOf(p.get(), WBEM_FLAG_KEYS_ONLY), (std::vector<std::u16string>{u"Name", u"Slot"}));
+  EXPECT_EQ(namesOf(p.get(), WBEM_FLAG_NONSYSTEM_ONLY),
+            (std::vector<std::u16string>{u"Name", u"Slot", u"Data"}));
+  std::vector<std::u16string> all = namesOf(p.get(), WBEM_FLAG_ALWAYS);
   EXPECT_EQ(all.size(), 13u);
   EXPECT_EQ(all.front(), u"__GENUS");
-  p->GetNames(nullptr, WBEM_FLAG_SYSTEM_ONLY, nullptr, &list);
-  EXPECT_EQ(names(list).size(), 10u);
-  p->GetNames(u"key", WBEM_FLAG_ONLY_IF_FALSE, nullptr, &list);
-  EXPECT_EQ(names(list), (std::vector<std::u16string>{u"Data"}));
+  EXPECT_EQ(namesOf(p.get(), WBEM_FLAG_SYSTEM_ONLY).size(), 10u);
+  EXPECT_EQ(namesOf(p.get(), WBEM_FLAG_ONLY_IF_FALSE, u"key"),
+            (std::vector<std::u16string>{u"Data"}));
   // A qualifier condition needs a qualifier name, and the other way round.
   EXPECT_EQ(p->GetNames(u"key", 0, nullptr, &list), WBEM_E_INVALID_PARAMETER);
   EXPECT_EQ(p->GetNames(nullptr, WBEM_FLAG_ONLY_IF_TRUE, nullptr, &list), WBEM_E_INVALID_PARAMETER);
 
   ComPtr<IWbemClassObject> d = spawn(u"Derived");
-  d->GetNames(nullptr, WBEM_FLAG_LOCAL_ONLY, nullptr, &list);
-  EXPECT_EQ(names(list), (std::vector<std::u16string>{u"Extra"}));
-  d->GetNames(nullptr, WBEM_FLAG_PROPAGATED_ONLY, nullptr, &list);
-  EXPECT_EQ(names(list), (std::vector<std::u16string>{u"Id", u"Common"}));
+  EXPECT_EQ(namesOf(d.get(), WBEM_FLAG_LOCAL_ONLY), (std::vector<std::u16string>{u"Extra"}));
+  EXPECT_EQ(namesOf(d.get(), WBEM_FLAG_PROPAGATED_ONLY),
+            (std::vector<std::u16string>{u"Id", u"Common"}));
   EXPECT_EQ(getText(d.get(), u"Common"), u"base");
   EXPECT_EQ(getText(d.get(), u"__SUPERCLASS"), u"Base");
   EXPECT_EQ(getText(d.get(), u"__DYNASTY"), u"Base");
@@ -246,11 +225,10 @@ TEST_F(ClassObjectTest, MethodsHaveParameterClassesThatSpawnInstances) {
   ComPtr<IWbemClassObject> cls(classOf(m_ns, u"Kinds"));
   ComPtr<IWbemClassObject> in, out;
   ASSERT_EQ(cls->GetMethod(u"Scale", 0, in.put(), out.put()), WBEM_S_NO_ERROR);
-  SAFEARRAY* list = nullptr;
-  in->GetNames(nullptr, WBEM_FLAG_NONSYSTEM_ONLY, nullptr, &list);
-  EXPECT_EQ(names(list), (std::vector<std::u16string>{u"Value", u"Label"}));
-  out->GetNames(nullptr, WBEM_FLAG_NONSYSTEM_ONLY, nullptr, &list);
-  EXPECT_EQ(names(list), (std::vector<std::u16string>{u"ReturnValue", u"Label", u"Doubled"}));
+  EXPECT_EQ(namesOf(in.get(), WBEM_FLAG_NONSYSTEM_ONLY),
+            (std::vector<std::u16string>{u"Value", u"Label"}));
+  EXPECT_EQ(namesOf(out.get(), WBEM_FLAG_NONSYSTEM_ONLY),
+            (std::vector<std::u16string>{u"ReturnValue", u"Label", u"Doubled"}));
   ComPtr<IWbemClassObject> result;
   ASSERT_EQ(out->SpawnInstance(0, result.put()), WBEM_S_NO_ERROR);
   EXPECT_EQ(putInt(result.get(), u"ReturnValue", 3), WBEM_S_NO_ERROR);
@@ -273,9 +251,8 @@ TEST(DerivedClassTest, ShowsTheWholeChain) {
   ASSERT_EQ(service.openNamespace(u"root\\d", ns.put()), WBEM_S_NO_ERROR);
   ComPtr<IWbemClassObject> c(classOf(ns.get(), u"C"));
   ASSERT_TRUE(c);
-  SAFEARRAY* list = nullptr;
-  ASSERT_EQ(c->GetNames(nullptr, WBEM_FLAG_NONSYSTEM_ONLY, nullptr, &list), WBEM_S_NO_ERROR);
-  EXPECT_EQ(names(list), (std::vector<std::u16string>{u"K", u"X", u"Y", u"Z"}));
+  EXPECT_EQ(namesOf(c.get(), WBEM_FLAG_NONSYSTEM_ONLY),
+            (std::vector<std::u16string>{u"K", u"X", u"Y", u"Z"}));
   velt::OwnedVariant x;
   LONG flavor = 0;
   ASSERT_EQ(c->Get(u"X", 0, x.get(), nullptr, &flavor), WBEM_S_NO_ERROR);

@@ -140,30 +140,23 @@ TEST(WqlLike, WildcardsAndSetsMatchWithoutRegardToCase) {
 class WqlEvaluate : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_service.loadMofText(velt::wmi::test::kTestMof, "test.mof");
-    ASSERT_EQ(m_service.openNamespace(u"root\\test", &m_ns), WBEM_S_NO_ERROR);
-    IWbemClassObject* cls = velt::wmi::test::classOf(m_ns, u"Kinds");
-    ASSERT_TRUE(cls);
-    cls->SpawnInstance(0, &m_kinds);
-    cls->Release();
-    velt::wmi::test::putText(m_kinds, u"Name", u"Alpha");
-    velt::wmi::test::putInt(m_kinds, u"S32", -5);
-    velt::wmi::test::putInt(m_kinds, u"U32", 40);
-    velt::wmi::test::putText(m_kinds, u"U64", u"18446744073709551615");
-    velt::wmi::test::putText(m_kinds, u"S64", u"-9223372036854775808");
+    using namespace velt::wmi::test;
+    m_service.loadMofText(kTestMof, "test.mof");
+    ASSERT_EQ(m_service.openNamespace(u"root\\test", m_ns.put()), WBEM_S_NO_ERROR);
+    ComPtr<IWbemClassObject> kinds(classOf(m_ns.get(), u"Kinds")),
+        derived(classOf(m_ns.get(), u"Derived"));
+    ASSERT_TRUE(kinds && derived);
+    kinds->SpawnInstance(0, m_kinds.put());
+    derived->SpawnInstance(0, m_derived.put());
+    putText(m_kinds.get(), u"Name", u"Alpha");
+    putInt(m_kinds.get(), u"S32", -5);
+    putInt(m_kinds.get(), u"U32", 40);
+    putText(m_kinds.get(), u"U64", u"18446744073709551615");
+    putText(m_kinds.get(), u"S64", u"-9223372036854775808");
     OwnedVariant truth;
     truth.get()->vt = VT_BOOL;
     truth.get()->boolVal = VARIANT_TRUE;
     m_kinds->Put(u"B", 0, truth.get(), 0);
-    IWbemClassObject* derived = velt::wmi::test::classOf(m_ns, u"Derived");
-    ASSERT_TRUE(derived);
-    derived->SpawnInstance(0, &m_derived);
-    derived->Release();
-  }
-  void TearDown() override {
-    if (m_kinds) m_kinds->Release();
-    if (m_derived) m_derived->Release();
-    if (m_ns) m_ns->Release();
   }
   bool where(IWbemClassObject* object, const std::u16string& condition) {
     ParseResult result = parse(u"SELECT * FROM Kinds WHERE " + condition, QueryKind::kData);
@@ -172,48 +165,48 @@ class WqlEvaluate : public ::testing::Test {
   }
 
   velt::wmi::Service m_service;
-  IWbemServices* m_ns = nullptr;
-  IWbemClassObject* m_kinds = nullptr;
-  IWbemClassObject* m_derived = nullptr;
+  ComPtr<IWbemServices> m_ns;
+  ComPtr<IWbemClassObject> m_kinds, m_derived;
 };
 
 TEST_F(WqlEvaluate, NumbersCompareAsNumbersAndSixtyFourBitValuesExactly) {
-  EXPECT_TRUE(where(m_kinds, u"S32 < 3"));  // as text "-5" < "3" would say the same; -5 < -10 not
-  EXPECT_FALSE(where(m_kinds, u"S32 < -10"));
-  EXPECT_TRUE(where(m_kinds, u"U32 > 9"));  // as text "40" < "9"
-  EXPECT_TRUE(where(m_kinds, u"U32 = 40.0 AND U32 >= '40' AND U32 <> 41"));
-  EXPECT_TRUE(where(m_kinds, u"U64 = 18446744073709551615"));
-  EXPECT_TRUE(where(m_kinds, u"U64 > 18446744073709551614"));  // equal as doubles
-  EXPECT_TRUE(where(m_kinds, u"S64 < -9223372036854775807"));
-  EXPECT_TRUE(where(m_kinds, u"S64 < 0 AND U64 > 0"));
-  EXPECT_FALSE(where(m_kinds, u"U32 = 'forty'"));
-  EXPECT_TRUE(where(m_kinds, u"R64 = 2.5 AND R64 > 2 AND U16 = 7"));  // the class's defaults
+  EXPECT_TRUE(
+      where(m_kinds.get(), u"S32 < 3"));  // as text "-5" < "3" would say the same; -5 < -10 not
+  EXPECT_FALSE(where(m_kinds.get(), u"S32 < -10"));
+  EXPECT_TRUE(where(m_kinds.get(), u"U32 > 9"));  // as text "40" < "9"
+  EXPECT_TRUE(where(m_kinds.get(), u"U32 = 40.0 AND U32 >= '40' AND U32 <> 41"));
+  EXPECT_TRUE(where(m_kinds.get(), u"U64 = 18446744073709551615"));
+  EXPECT_TRUE(where(m_kinds.get(), u"U64 > 18446744073709551614"));  // equal as doubles
+  EXPECT_TRUE(where(m_kinds.get(), u"S64 < -9223372036854775807"));
+  EXPECT_TRUE(where(m_kinds.get(), u"S64 < 0 AND U64 > 0"));
+  EXPECT_FALSE(where(m_kinds.get(), u"U32 = 'forty'"));
+  EXPECT_TRUE(where(m_kinds.get(), u"R64 = 2.5 AND R64 > 2 AND U16 = 7"));  // the class's defaults
 }
 
 TEST_F(WqlEvaluate, StringsIgnoreCaseBooleansReadTrueAndFalse) {
-  EXPECT_TRUE(where(m_kinds, u"Name = 'ALPHA' AND name = \"alpha\""));
-  EXPECT_TRUE(where(m_kinds, u"Name < 'beta' AND Name > 'AARDVARK'"));
-  EXPECT_FALSE(where(m_kinds, u"Name <> 'alpha'"));
-  EXPECT_TRUE(where(m_kinds, u"Name LIKE 'AL%' AND NOT Name LIKE 'b%'"));
-  EXPECT_TRUE(where(m_kinds, u"B = TRUE AND B <> FALSE AND b = 1"));
-  EXPECT_FALSE(where(m_kinds, u"B = FALSE"));
+  EXPECT_TRUE(where(m_kinds.get(), u"Name = 'ALPHA' AND name = \"alpha\""));
+  EXPECT_TRUE(where(m_kinds.get(), u"Name < 'beta' AND Name > 'AARDVARK'"));
+  EXPECT_FALSE(where(m_kinds.get(), u"Name <> 'alpha'"));
+  EXPECT_TRUE(where(m_kinds.get(), u"Name LIKE 'AL%' AND NOT Name LIKE 'b%'"));
+  EXPECT_TRUE(where(m_kinds.get(), u"B = TRUE AND B <> FALSE AND b = 1"));
+  EXPECT_FALSE(where(m_kinds.get(), u"B = FALSE"));
 }
 
 TEST_F(WqlEvaluate, ANullPropertyMeetsOnlyIsNull) {
   for (const char16_t* condition :
        {u"S8 = 0", u"S8 <> 0", u"S8 < 1", u"S8 >= 0", u"C = 'x'", u"When LIKE '%'", u"Tags = 'a'",
         u"Numbers = 1", u"NoSuchProperty = 1", u"S8 IS NOT NULL"}) {
-    EXPECT_FALSE(where(m_kinds, condition)) << std::u16string(condition).size();
+    EXPECT_FALSE(where(m_kinds.get(), condition)) << std::u16string(condition).size();
   }
-  EXPECT_TRUE(where(m_kinds, u"S8 IS NULL AND When is null AND Tags IS NOT NULL"));
-  EXPECT_TRUE(where(m_kinds, u"NOT S8 = 0"));
+  EXPECT_TRUE(where(m_kinds.get(), u"S8 IS NULL AND When is null AND Tags IS NOT NULL"));
+  EXPECT_TRUE(where(m_kinds.get(), u"NOT S8 = 0"));
 }
 
 TEST_F(WqlEvaluate, IsaFollowsTheSuperclasses) {
-  EXPECT_TRUE(where(m_derived, u"__THIS ISA 'Base'"));
-  EXPECT_TRUE(where(m_derived, u"__this isa Derived"));
-  EXPECT_FALSE(where(m_kinds, u"__THIS ISA 'Base'"));
-  EXPECT_TRUE(where(m_derived, u"__CLASS = 'derived' AND (Common = 'base' OR Id = 3)"));
+  EXPECT_TRUE(where(m_derived.get(), u"__THIS ISA 'Base'"));
+  EXPECT_TRUE(where(m_derived.get(), u"__this isa Derived"));
+  EXPECT_FALSE(where(m_kinds.get(), u"__THIS ISA 'Base'"));
+  EXPECT_TRUE(where(m_derived.get(), u"__CLASS = 'derived' AND (Common = 'base' OR Id = 3)"));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "child_process.h"
 #include "gadget_provider.h"
+#include "local_server_registration.h"
 #include "temp_dir.h"
 
 namespace veltwmid::test {
@@ -42,14 +43,8 @@ class DaemonProcessTest : public ::testing::Test {
 
     ChildProcess registration(m_daemon, {"-RegServer"});
     ASSERT_EQ(registration.exitCode(), 0);
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT,
-                              "CLSID\\{3C2B7A10-5E4F-4D21-8B6A-910E2D447FC3}\\LocalServer32", 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+    ASSERT_EQ(velt::test::registerLocalServer(veltwmi::test::CLSID_GadgetProvider, m_gadgetServer),
               ERROR_SUCCESS);
-    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(m_gadgetServer.c_str()),
-                   static_cast<DWORD>(m_gadgetServer.size() + 1));
-    RegCloseKey(key);
   }
   void TearDown() override {
     for (pid_t pid : processesOf(m_daemon)) kill(pid, SIGKILL);

@@ -1,72 +1,47 @@
 // Synchronous and semisynchronous calls on a provider in a process of its own: the enumerators
 // and call results it answers with live there, and this process reads them through proxies.
 #include <gtest/gtest.h>
-#include <owners/owned_variant.h>
 #include <owners/utf_text.h>
-#include <winplatform/registry_hooks.h>
 
 #include <signal.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <filesystem>
 #include <future>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "child_process.h"
 #include "gadget_process_fixture.h"
-#include "gadget_provider.h"
-#include "temp_dir.h"
-#include "wmi_model/com_object.h"
-#include "wmi_model/objects.h"
-#include "wmi_model/recording_sink.h"
-#include "wmi_test_support.h"
 
 namespace velt::wmi::test {
 namespace {
 
-namespace fs = std::filesystem;
 using velt::ComPtr;
 using velt::test::processesOf;
-using velt::test::within;
+using veltwmi::test::gadgetContext;
 constexpr LONG kInfinite = LONG(WBEM_INFINITE);
 constexpr LONG kSemisynchronous = WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY;
 
-// The objects one Next handed out, released with the batch.
+// The objects one Next handed out, held, and its status.
 struct Batch {
-  std::vector<IWbemClassObject*> objects;
-  ULONG returned = 0;
+  std::vector<ComPtr<IWbemClassObject>> objects;
   HRESULT status = E_UNEXPECTED;
 
-  explicit Batch(ULONG count) : objects(count, nullptr) {}
-  Batch(Batch&& other) noexcept
-      : objects(std::move(other.objects)), returned(other.returned), status(other.status) {
-    other.returned = 0;
-  }
-  Batch(const Batch&) = delete;
-  ~Batch() {
-    for (ULONG i = 0; i < returned; ++i) objects[i]->Release();
-  }
   static Batch next(IEnumWbemClassObject* enumerator, LONG timeout, ULONG count) {
-    Batch batch(count);
-    batch.status = enumerator->Next(timeout, count, batch.objects.data(), &batch.returned);
+    std::vector<IWbemClassObject*> handed(count, nullptr);
+    ULONG returned = 0;
+    Batch batch{{}, enumerator->Next(timeout, count, handed.data(), &returned)};
+    for (ULONG i = 0; i < returned; ++i) batch.objects.emplace_back(handed[i]);
     return batch;
   }
+  ULONG returned() const { return ULONG(objects.size()); }
   std::vector<std::u16string> names() const {
     std::vector<std::u16string> all;
-    for (ULONG i = 0; i < returned; ++i) all.push_back(getText(objects[i], u"Name"));
+    for (const ComPtr<IWbemClassObject>& object : objects) {
+      all.push_back(getText(object.get(), u"Name"));
+    }
     return all;
   }
 };
-
-LONG sizeOf(IWbemClassObject* object) {
-  velt::OwnedVariant size;
-  object->Get(u"Size", 0, size.get(), nullptr, nullptr);
-  return size.value().vt == VT_I4 ? size.value().lVal : -1;
-}
 
 class RemoteEnumeratorTest : public GadgetProcessFixture {
  protected:
@@ -77,30 +52,8 @@ class RemoteEnumeratorTest : public GadgetProcessFixture {
 
   // The gadget provider in its server process, initialised with this process's namespace.
   IWbemServices* provider() {
-    if (m_provider) return m_provider.get();
-    ComPtr<IWbemProviderInit> init;
-    EXPECT_EQ(CoCreateInstance(veltwmi::test::CLSID_GadgetProvider, nullptr, CLSCTX_LOCAL_SERVER,
-                               IID_IWbemProviderInit, reinterpret_cast<void**>(init.put())),
-              S_OK);
-    if (!init) return nullptr;
-    std::u16string nameSpace = u"root\\test";
-    EXPECT_EQ(
-        init->Initialize(nullptr, 0, nameSpace.data(), nullptr, m_ns.get(), nullptr, &m_initStatus),
-        WBEM_S_NO_ERROR);
-    EXPECT_EQ(m_initStatus.reported.load(), WBEM_S_INITIALIZED);
-    init->QueryInterface(IID_IWbemServices, reinterpret_cast<void**>(m_provider.put()));
+    if (!m_provider) m_provider = initializedProvider();
     return m_provider.get();
-  }
-  ComPtr<IWbemContext> asking(std::initializer_list<std::pair<const char16_t*, LONG>> values) {
-    ComPtr<IWbemContext> context;
-    createContext(context.put());
-    for (const auto& [name, number] : values) {
-      VARIANT value;
-      value.vt = VT_I4;
-      value.lVal = number;
-      context->SetValue(name, 0, &value);
-    }
-    return context;
   }
   ComPtr<IEnumWbemClassObject> enumerate(LONG flags, IWbemContext* context) {
     ComPtr<IEnumWbemClassObject> enumerator;
@@ -109,7 +62,6 @@ class RemoteEnumeratorTest : public GadgetProcessFixture {
     return enumerator;
   }
 
-  InitStatus m_initStatus;
   ComPtr<IWbemServices> m_provider;
   const velt::UniqueBstr m_gadget = velt::bstrFromUtf16(u"Gadget");
 };
@@ -118,7 +70,7 @@ TEST_F(RemoteEnumeratorTest, ManyInstancesCrossInBatchesEachOnceAndEachACopyOfIt
   constexpr LONG kCount = 2500;
   constexpr ULONG kBatch = 100;
   ComPtr<IEnumWbemClassObject> enumerator =
-      enumerate(kSemisynchronous, asking({{u"GadgetCount", kCount}}).get());
+      enumerate(kSemisynchronous, gadgetContext(u"GadgetCount", kCount).get());
   ASSERT_TRUE(enumerator);
   std::vector<Batch> batches;
   std::set<IWbemClassObject*> distinct;
@@ -127,26 +79,26 @@ TEST_F(RemoteEnumeratorTest, ManyInstancesCrossInBatchesEachOnceAndEachACopyOfIt
     if (batch.status != WBEM_S_NO_ERROR) {
       // The end: fewer than asked (here none, the count being a multiple of the batch).
       EXPECT_EQ(batch.status, WBEM_S_FALSE);
-      EXPECT_EQ(batch.returned, 0u);
+      EXPECT_EQ(batch.returned(), 0u);
       break;
     }
-    ASSERT_EQ(batch.returned, kBatch) << "a Next that succeeds hands out all it was asked";
-    for (ULONG i = 0; i < batch.returned; ++i) distinct.insert(batch.objects[i]);
+    ASSERT_EQ(batch.returned(), kBatch) << "a Next that succeeds hands out all it was asked";
+    for (ULONG i = 0; i < batch.returned(); ++i) distinct.insert(batch.objects[i].get());
     batches.push_back(std::move(batch));
   }
   ASSERT_EQ(batches.size() * kBatch, std::size_t(kCount));
   EXPECT_EQ(distinct.size(), std::size_t(kCount));
   LONG expected = 0;
   for (const Batch& batch : batches) {
-    for (ULONG i = 0; i < batch.returned; ++i, ++expected) {
-      EXPECT_EQ(getText(batch.objects[i], u"Name"),
+    for (ULONG i = 0; i < batch.returned(); ++i, ++expected) {
+      EXPECT_EQ(getText(batch.objects[i].get(), u"Name"),
                 u"n" + velt::utf16FromUtf8(std::to_string(expected)));
-      EXPECT_EQ(sizeOf(batch.objects[i]), expected);
+      EXPECT_EQ(getInt(batch.objects[i].get(), u"Size"), expected);
     }
   }
   // Objects of one batch share their class's layout but not their values.
-  putInt(batches[0].objects[0], u"Size", 4242);
-  EXPECT_EQ(sizeOf(batches[0].objects[1]), 1);
+  putInt(batches[0].objects[0].get(), u"Size", 4242);
+  EXPECT_EQ(getInt(batches[0].objects[1].get(), u"Size"), 1);
   EXPECT_EQ(Batch::next(enumerator.get(), 0, 1).status, WBEM_S_FALSE) << "and stays ended";
 
   // A forward-only enumerator keeps nothing to go back to.
@@ -164,7 +116,7 @@ TEST_F(RemoteEnumeratorTest, ManyInstancesCrossInBatchesEachOnceAndEachACopyOfIt
 }
 
 TEST_F(RemoteEnumeratorTest, CloneResetSkipAndNextAsyncKeepTheirPositionsAcrossTheBoundary) {
-  ComPtr<IEnumWbemClassObject> enumerator = enumerate(0, asking({{u"GadgetCount", 10}}).get());
+  ComPtr<IEnumWbemClassObject> enumerator = enumerate(0, gadgetContext(u"GadgetCount", 10).get());
   ASSERT_TRUE(enumerator);
   EXPECT_EQ(enumerator->Skip(kInfinite, 3), WBEM_S_NO_ERROR);
   ComPtr<IEnumWbemClassObject> clone;
@@ -180,7 +132,7 @@ TEST_F(RemoteEnumeratorTest, CloneResetSkipAndNextAsyncKeepTheirPositionsAcrossT
   EXPECT_EQ(clone->Skip(kInfinite, 100), WBEM_S_FALSE);
   Batch none = Batch::next(clone.get(), kInfinite, 1);
   EXPECT_EQ(none.status, WBEM_S_FALSE);
-  EXPECT_EQ(none.returned, 0u);
+  EXPECT_EQ(none.returned(), 0u);
   EXPECT_EQ(clone->NextAsync(1, ComPtr<RecordingSink>(RecordingSink::create()).get()), WBEM_S_FALSE)
       << "nothing left to deliver";
 
@@ -198,13 +150,13 @@ TEST_F(RemoteEnumeratorTest, CloneResetSkipAndNextAsyncKeepTheirPositionsAcrossT
 
 TEST_F(RemoteEnumeratorTest, NextOnASlowProducerReturnsWhatCameWhenItsTimeoutPasses) {
   // One gadget at once, then one a second.
-  ComPtr<IEnumWbemClassObject> enumerator =
-      enumerate(kSemisynchronous, asking({{u"GadgetCount", 3}, {u"GadgetPauseMs", 1000}}).get());
+  ComPtr<IEnumWbemClassObject> enumerator = enumerate(
+      kSemisynchronous, gadgetContext({{u"GadgetCount", 3}, {u"GadgetPauseMs", 1000}}).get());
   ASSERT_TRUE(enumerator);
   Batch early = Batch::next(enumerator.get(), 50, 3);
   EXPECT_EQ(early.status, WBEM_S_TIMEDOUT);
-  EXPECT_LT(early.returned, 3u);
-  Batch rest = Batch::next(enumerator.get(), kInfinite, 3 - early.returned);
+  EXPECT_LT(early.returned(), 3u);
+  Batch rest = Batch::next(enumerator.get(), kInfinite, 3 - early.returned());
   EXPECT_EQ(rest.status, WBEM_S_NO_ERROR);
   std::vector<std::u16string> names = early.names(), more = rest.names();
   names.insert(names.end(), more.begin(), more.end());
@@ -216,7 +168,7 @@ TEST_F(RemoteEnumeratorTest, NextOnASlowProducerReturnsWhatCameWhenItsTimeoutPas
 TEST_F(RemoteEnumeratorTest, SemisynchronousGetObjectAnswersThroughItsCallResult) {
   const velt::UniqueBstr g1 = velt::bstrFromUtf16(u"Gadget.Name=\"g1\""),
                          missing = velt::bstrFromUtf16(u"Gadget.Name=\"Missing\"");
-  ComPtr<IWbemContext> slow = asking({{u"GadgetPauseMs", 1000}});
+  ComPtr<IWbemContext> slow = gadgetContext(u"GadgetPauseMs", 1000);
   ComPtr<IWbemCallResult> result;
   ASSERT_EQ(provider()->GetObject(g1.get(), WBEM_FLAG_RETURN_IMMEDIATELY, slow.get(), nullptr,
                                   result.put()),
@@ -231,7 +183,7 @@ TEST_F(RemoteEnumeratorTest, SemisynchronousGetObjectAnswersThroughItsCallResult
   ASSERT_EQ(result->GetResultObject(kInfinite, object.put()), WBEM_S_NO_ERROR);
   ASSERT_TRUE(object);
   EXPECT_EQ(getText(object.get(), u"Name"), u"g1");
-  EXPECT_EQ(sizeOf(object.get()), 1);
+  EXPECT_EQ(getInt(object.get(), u"Size"), 1);
   EXPECT_EQ(result->GetCallStatus(WBEM_NO_WAIT, &status), WBEM_S_NO_ERROR);
   EXPECT_EQ(status, WBEM_S_NO_ERROR);
   BSTR text = nullptr;
@@ -273,7 +225,6 @@ TEST_F(RemoteEnumeratorTest, ServerKilledDuringNextFailsItPromptlyWithDisconnect
   ASSERT_EQ(waiting.wait_for(std::chrono::seconds(15)), std::future_status::ready);
   EXPECT_EQ(waiting.get(), RPC_E_DISCONNECTED);
   EXPECT_EQ(enumerator->Skip(0, 1), RPC_E_DISCONNECTED);
-  ComPtr<IEnumWbemClassObject> clone;
   EXPECT_EQ(enumerator->Reset(), RPC_E_DISCONNECTED);
 }
 

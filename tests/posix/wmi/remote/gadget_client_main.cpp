@@ -25,9 +25,7 @@
 #include "init_status_sink.h"
 #include "mixed_requests.h"
 #include "wmi_model/com_object.h"
-#include "wmi_model/objects.h"
 #include "wmi_model/recording_sink.h"
-#include "wmi_model/variant_value.h"
 #include "wmi_test_support.h"
 
 namespace {
@@ -36,17 +34,6 @@ using velt::ComPtr;
 using velt::wmi::RecordingSink;
 using velt::wmi::test::runRequest;
 constexpr auto kWait = std::chrono::seconds(30);
-
-ComPtr<IWbemClassObject> gadget(IWbemServices* ns, const std::u16string& name, LONG size) {
-  ComPtr<IWbemClassObject> cls(velt::wmi::test::classOf(ns, u"Gadget"));
-  ComPtr<IWbemClassObject> instance;
-  if (cls) cls->SpawnInstance(0, instance.put());
-  if (instance) {
-    velt::wmi::test::putText(instance.get(), u"Name", name.c_str());
-    velt::wmi::test::putInt(instance.get(), u"Size", size);
-  }
-  return instance;
-}
 
 // Counts what arrives and keeps nothing; with `hold`, never returns from the first call.
 class EnumerationSink final
@@ -100,11 +87,8 @@ int waitInNextOrSkip(IWbemServices* ns, bool skip) {
   init->QueryInterface(IID_IWbemServices, reinterpret_cast<void**>(provider.put()));
   if (!provider) return 3;
   // A gadget every 200 ms for a million gadgets: the wait below is for 10000 of them.
-  ComPtr<IWbemContext> context = veltwmi::test::gadgetContext(u"GadgetCount", 1000000);
-  VARIANT pause;
-  pause.vt = VT_I4;
-  pause.lVal = 200;
-  context->SetValue(u"GadgetPauseMs", 0, &pause);
+  ComPtr<IWbemContext> context =
+      veltwmi::test::gadgetContext({{u"GadgetCount", 1000000}, {u"GadgetPauseMs", 200}});
   const velt::UniqueBstr className = velt::bstrFromUtf16(u"Gadget");
   ComPtr<IEnumWbemClassObject> enumerator;
   if (FAILED(provider->CreateInstanceEnum(className.get(),
@@ -137,7 +121,7 @@ int main(int argc, char** argv) {
     if (mode == "watch") {
       ComPtr<RecordingSink> events(RecordingSink::create());
       if (velt::wmi::test::subscribe(ns.get(), events.get()) != WBEM_S_NO_ERROR) return 3;
-      ComPtr<IWbemClassObject> mine = gadget(ns.get(), u"watcher", 1);
+      ComPtr<IWbemClassObject> mine = veltwmi::test::newGadget(ns.get(), u"watcher", 1);
       runRequest(
           [&](IWbemObjectSink* s) { return ns->PutInstanceAsync(mine.get(), 0, nullptr, s); });
       if (!events->waitForObjects(1, kWait)) return 4;

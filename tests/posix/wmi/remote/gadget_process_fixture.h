@@ -9,7 +9,6 @@
 
 #include <signal.h>
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +17,8 @@
 
 #include "child_process.h"
 #include "gadget_provider.h"
+#include "init_status_sink.h"
+#include "local_server_registration.h"
 #include "temp_dir.h"
 #include "wmi_model/objects.h"
 #include "wmi_test_support.h"
@@ -25,28 +26,6 @@
 namespace velt::wmi::test {
 
 inline constexpr auto kWait = std::chrono::seconds(20);
-
-// Counts its references: a call that kept the sink past its answer shows.
-class InitStatus final : public IWbemProviderInitSink {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (iid != IID_IUnknown && iid != IID_IWbemProviderInitSink) {
-      *out = nullptr;
-      return E_NOINTERFACE;
-    }
-    *out = this;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }  // lives on the test's stack
-  HRESULT STDMETHODCALLTYPE SetStatus(LONG status, LONG) override {
-    reported = status;
-    return WBEM_S_NO_ERROR;
-  }
-  std::atomic<LONG> reported{-1};
-  std::atomic<ULONG> refs{0};
-};
 
 class GadgetProcessFixture : public ::testing::Test {
  protected:
@@ -58,14 +37,8 @@ class GadgetProcessFixture : public ::testing::Test {
     fs::copy_file(GADGET_SERVER, m_server);
     fs::copy_file(fs::path(GADGET_SERVER).parent_path() / "libvelt_platform.so",
                   m_folder / "libvelt_platform.so");
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT,
-                              "CLSID\\{3C2B7A10-5E4F-4D21-8B6A-910E2D447FC3}\\LocalServer32", 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+    ASSERT_EQ(velt::test::registerLocalServer(veltwmi::test::CLSID_GadgetProvider, m_server),
               ERROR_SUCCESS);
-    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(m_server.c_str()),
-                   static_cast<DWORD>(m_server.size() + 1));
-    RegCloseKey(key);
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     m_liveAtStart = liveObjectCount();
     m_remoteAtStart = liveRemoteObjects();
@@ -100,12 +73,37 @@ class GadgetProcessFixture : public ::testing::Test {
     unsetenv("XDG_RUNTIME_DIR");
   }
 
+  // The gadget provider's object in its server process, as COM makes one for this process.
+  static ComPtr<IWbemProviderInit> newProvider() {
+    ComPtr<IWbemProviderInit> init;
+    EXPECT_EQ(CoCreateInstance(veltwmi::test::CLSID_GadgetProvider, nullptr, CLSCTX_LOCAL_SERVER,
+                               IID_IWbemProviderInit, reinterpret_cast<void**>(init.put())),
+              S_OK);
+    return init;
+  }
+  // One initialised with this process's namespace, as the service initialises it.
+  ComPtr<IWbemServices> initializedProvider(IWbemContext* context = nullptr) {
+    ComPtr<IWbemProviderInit> init = newProvider();
+    ComPtr<IWbemServices> services;
+    std::u16string nameSpace = u"root\\test";
+    if (!init) return services;
+    EXPECT_EQ(
+        init->Initialize(nullptr, 0, nameSpace.data(), nullptr, m_ns.get(), context, &m_initStatus),
+        WBEM_S_NO_ERROR);
+    EXPECT_EQ(m_initStatus.statuses.empty() ? E_UNEXPECTED : m_initStatus.statuses.back(),
+              WBEM_S_INITIALIZED);
+    init->QueryInterface(IID_IWbemServices, reinterpret_cast<void**>(services.put()));
+    return services;
+  }
+
   static std::pair<LONG, LONG> liveRemoteObjects() {
     LONG proxies = 0, stubs = 0;
     VeltLiveRemoteObjects(&proxies, &stubs);
     return {proxies, stubs};
   }
 
+  // Stays until the server's proxies of it are gone: TearDown waits for those.
+  velt::test::InitStatusSink m_initStatus;
   TempDir m_folder;
   std::string m_server = m_folder / "gadget-server";
   long m_liveAtStart = 0;
