@@ -7,6 +7,7 @@
 //                   "cancelled 0x..."
 //   mixed N         N rounds of every kind of request, each checked; exit code 0 when all were
 //                   right
+//   hold            connects, says "ready" and keeps its connection until its input ends
 // A failed call prints "status 0x..." and exits with 1.
 #include <objbase.h>
 #include <poll.h>
@@ -14,6 +15,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -123,6 +125,13 @@ int serve(int argc, char** argv) {
     return 0;
   }
   if (mode == "watch") return watch(ns.get(), argc > 2 ? argv[2] : "select * from GadgetChanged");
+  if (mode == "hold") {
+    std::printf("ready\n");
+    std::fflush(stdout);
+    std::string line;
+    std::getline(std::cin, line);
+    return 0;
+  }
   if (mode == "mixed" && argc == 3) {
     const std::u16string me = u"c" + velt::utf16FromUtf8(std::to_string(getpid()));
     return velt::wmi::test::mixedRequests(ns.get(), me, std::stoi(argv[2])) == 0 ? 0 : 1;

@@ -58,13 +58,15 @@ class DaemonProcessTest : public ::testing::Test {
     unsetenv("XDG_RUNTIME_DIR");
   }
 
-  void configure(int providerIdle, int daemonIdle) {
+  // `moreMof` is compiled after the gadgets' at the daemon's start.
+  void configure(int providerIdle, int daemonIdle, const std::string& moreMof = "") {
     fs::create_directories(m_folder.path() / "config" / "norvexvelt");
     std::ofstream(m_folder.path() / "config" / "norvexvelt" / "veltwmid.conf")
         << "# written by the test\n"
         << "provider-idle-seconds = " << providerIdle << "\n"
         << "daemon-idle-seconds = " << daemonIdle << "\n"
-        << "mof = " << (m_folder / "gadgets.mof") << "\n";
+        << "mof = " << (m_folder / "gadgets.mof") << "\n"
+        << (moreMof.empty() ? "" : "mof = " + moreMof + "\n");
   }
   std::unique_ptr<ChildProcess> client(std::vector<std::string> arguments) {
     return std::make_unique<ChildProcess>(DAEMON_CLIENT, std::move(arguments));

@@ -1,10 +1,21 @@
 // The WMI service as one daemon for every client: clients in processes of their own start it
 // through COM, share its state and events, let it end when idle, and leave nothing behind in
-// it. (A daemon killed under a watch: veltwmi's client test.)
+// it, and a daemon killed while it compiles leaves the repository whole. (A daemon killed under a
+// watch: veltwmi's client test.)
+#include <chrono>
+#include <random>
+
+#include <owners/com_ptr.h>
+#include <owners/utf_text.h>
+
 #include "daemon_fixture.h"
+#include "wmi/service.h"
+#include "wmi_model/recording_sink.h"
 
 namespace veltwmid::test {
 namespace {
+
+using velt::ComPtr;
 
 // A subscription the service filters stands behind a filter of its own: cancelling it from
 // another process (whose sink arrives as another proxy) and that process's end still find it.
@@ -127,6 +138,106 @@ TEST_F(DaemonProcessTest, SixteenClientsAtOnceGetEveryOutcomeRightAndLeaveNothin
   const std::vector<std::string> remote = logged(serverLog, "proxies and stubs left: ");
   EXPECT_EQ(remote, std::vector<std::string>(left.size(), "0 and 0"))
       << "in every run of the provider's server";
+}
+
+// A file of `classes` classes in namespace root\<nameSpace>, in chains of ten.
+std::string largeMof(const std::string& nameSpace, int classes) {
+  std::string text = "#pragma namespace(\"\\\\\\\\.\\\\root\\\\" + nameSpace + "\")\n";
+  for (int i = 0; i < classes; ++i) {
+    std::string base = i % 10 ? " : K" + std::to_string(i - 1) : "";
+    text += "class K" + std::to_string(i) + base + " { " +
+            (base.empty() ? "[key] string Name; " : "") + "string P" + std::to_string(i) +
+            " = \"v\"; };\n";
+  }
+  return text;
+}
+
+class DaemonCompileTest : public DaemonProcessTest {
+ protected:
+  // The classes of root\<nameSpace> that the repository holds, as any new client sees them.
+  std::size_t classCount(const std::string& nameSpace) {
+    velt::wmi::ServiceOptions options;
+    options.repositoryPath = m_folder / "data/norvexvelt/repository.db";
+    velt::wmi::Service service(options);
+    ComPtr<IWbemServices> ns;
+    if (FAILED(service.openNamespace(u"root\\" + velt::utf16FromUtf8(nameSpace), ns.put()))) {
+      return 0;
+    }
+    ComPtr<velt::wmi::RecordingSink> sink(velt::wmi::RecordingSink::create());
+    ns->CreateClassEnumAsync(nullptr, 0, nullptr, sink.get());
+    sink->waitForFinalStatus(seconds(30));
+    return sink->objects().size();
+  }
+  // Waits until the daemon's log says, for the `count`th time, that it compiles `mof`.
+  bool compiling(const std::string& mof, std::size_t count) {
+    return within(seconds(20), [&] {
+      return logged(m_daemon + ".console.log", "compiling " + mof).size() >= count;
+    });
+  }
+  // Starts a daemon through a client that connects (and starts no provider's server); answers
+  // how long the daemon took from starting to compile `mof` to serving the client.
+  std::chrono::microseconds compiledAndServed(const std::string& mof) {
+    const std::size_t before = logged(m_daemon + ".console.log", "compiling " + mof).size();
+    auto starter = client({"hold"});
+    EXPECT_TRUE(compiling(mof, before + 1));
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(starter->nextLine(), "ready");
+    const auto served = std::chrono::steady_clock::now() - started;
+    starter->killHard();
+    return std::chrono::duration_cast<std::chrono::microseconds>(served);
+  }
+  // Ends the daemon (whatever it was doing) and waits for it and its provider's server to go.
+  void killTheDaemon() {
+    for (pid_t pid : processesOf(m_daemon)) kill(pid, SIGKILL);
+    ASSERT_TRUE(within(seconds(20), [&] { return processesOf(m_daemon).empty(); }));
+    ASSERT_TRUE(within(seconds(20), [&] { return processesOf(m_gadgetServer).empty(); }));
+  }
+};
+
+TEST_F(DaemonCompileTest, ADaemonKilledWhileCompilingLeavesTheFileWhollyOrNotAtAll) {
+  constexpr int kRounds = 8, kClasses = 2000;
+  const std::string first = m_folder / "first.mof";
+  std::ofstream(first) << largeMof("first", kClasses);
+  configure(30, 30, first);
+  // How long the last daemon took to compile a file this size and serve its first client sets
+  // the range of the next kill (it grows with the repository).
+  std::chrono::microseconds whole = compiledAndServed(first);
+  const std::size_t all = classCount("first");
+  ASSERT_EQ(all, std::size_t(kClasses));
+  killTheDaemon();
+
+  std::mt19937 random(std::random_device{}());
+  int killedBeforeTheEnd = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE(round);
+    const std::string name = "round" + std::to_string(round);
+    const std::string mof = m_folder / (name + ".mof");
+    std::ofstream(mof) << largeMof(name, kClasses);
+    configure(30, 30, mof);
+    auto starter = client({"hold"});
+    const pid_t daemon = theDaemon();
+    ASSERT_GT(daemon, 0);
+    ASSERT_TRUE(compiling(mof, 1));
+    // Beyond the whole compile too, so that some rounds end before their kill.
+    std::this_thread::sleep_for(std::chrono::microseconds(
+        std::uniform_int_distribution<long long>(0, whole.count() * 5 / 4)(random)));
+    kill(daemon, SIGKILL);
+    // It was served, or failed at once, or (the daemon killed between its connection and its
+    // answer) started another that served it.
+    const std::string answer = starter->nextLine();
+    EXPECT_TRUE(answer == "ready" || answer.rfind("status 0x", 0) == 0) << answer;
+    starter->killHard();
+    killTheDaemon();  // and the one it started instead
+    const std::size_t count = classCount(name);
+    EXPECT_TRUE(count == 0 || count == all) << count;
+    if (count == 0) ++killedBeforeTheEnd;
+
+    whole = compiledAndServed(mof);
+    EXPECT_EQ(classCount(name), all);
+    killTheDaemon();
+  }
+  EXPECT_EQ(client({"get", "g1"})->nextLine(), "1") << "the repository takes requests after all";
+  RecordProperty("killed before the end", killedBeforeTheEnd);
 }
 
 }  // namespace
