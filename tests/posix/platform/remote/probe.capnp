@@ -8,6 +8,4 @@ interface RemoteProbe extends(Com.Unknown) {
   processId @0 () -> (status :Int32, pid :Int32);
   add @1 (a :Int32, b :Int32) -> (status :Int32, sum :Int32);
   meet @2 (parties :Int32) -> (status :Int32);
-  hang @3 () -> (status :Int32);
-  hanging @4 () -> (status :Int32, count :Int32);
 }

@@ -19,10 +19,6 @@ struct IRemoteProbe : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Add(LONG a, LONG b, LONG* sum) = 0;
   // Returns once `parties` callers are inside at the same time (E_FAIL after 20 s without).
   virtual HRESULT STDMETHODCALLTYPE Meet(LONG parties) = 0;
-  // Never returns while the server lives (E_FAIL after 60 s).
-  virtual HRESULT STDMETHODCALLTYPE Hang() = 0;
-  // How many callers are inside Hang.
-  virtual HRESULT STDMETHODCALLTYPE Hanging(LONG* count) = 0;
 };
 
 // Registers the proxy and stub of IRemoteProbe with the COM runtime.

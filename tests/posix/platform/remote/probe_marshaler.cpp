@@ -52,21 +52,6 @@ class ProbeStub final : public RemoteProbe::Server, public velt::remoting::Unkno
     return onWorker<HRESULT>([probe = hold(), parties] { return probeOf(probe)->Meet(parties); })
         .then([context](HRESULT status) mutable { context.getResults().setStatus(status); });
   }
-  kj::Promise<void> hang(HangContext context) override {
-    return onWorker<HRESULT>([probe = hold()] { return probeOf(probe)->Hang(); })
-        .then([context](HRESULT status) mutable { context.getResults().setStatus(status); });
-  }
-  kj::Promise<void> hanging(HangingContext context) override {
-    return onWorker<std::pair<HRESULT, LONG>>([probe = hold()] {
-             LONG count = 0;
-             HRESULT status = probeOf(probe)->Hanging(&count);
-             return std::make_pair(status, count);
-           })
-        .then([context](std::pair<HRESULT, LONG> answer) mutable {
-          context.getResults().setStatus(answer.first);
-          context.getResults().setCount(answer.second);
-        });
-  }
 };
 
 class ProbeProxy final : public velt::remoting::ProxyBase<IRemoteProbe> {
@@ -98,20 +83,6 @@ class ProbeProxy final : public velt::remoting::ProxyBase<IRemoteProbe> {
       auto request = probe().meetRequest();
       request.setParties(parties);
       return request.send().then([](auto answer) -> HRESULT { return answer.getStatus(); });
-    });
-  }
-  HRESULT STDMETHODCALLTYPE Hang() override {
-    return runOnLoop([this]() -> kj::Promise<HRESULT> {
-      return probe().hangRequest().send().then(
-          [](auto answer) -> HRESULT { return answer.getStatus(); });
-    });
-  }
-  HRESULT STDMETHODCALLTYPE Hanging(LONG* count) override {
-    return runOnLoop([this, count]() -> kj::Promise<HRESULT> {
-      return probe().hangingRequest().send().then([count](auto answer) -> HRESULT {
-        *count = answer.getCount();
-        return answer.getStatus();
-      });
     });
   }
 

@@ -13,7 +13,6 @@
 #include <fstream>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "probe.h"
 
@@ -32,7 +31,6 @@ void quitIfIdle() {
 std::mutex meeting;
 std::condition_variable arrivals;
 LONG arrived = 0;
-std::atomic<LONG> hanging{0};
 
 class Probe final : public IRemoteProbe {
  public:
@@ -72,15 +70,6 @@ class Probe final : public IRemoteProbe {
     bool met =
         arrivals.wait_for(lock, std::chrono::seconds(20), [&] { return arrived >= parties; });
     return met ? S_OK : E_FAIL;
-  }
-  HRESULT STDMETHODCALLTYPE Hang() override {
-    ++hanging;
-    std::this_thread::sleep_for(std::chrono::seconds(60));
-    return E_FAIL;
-  }
-  HRESULT STDMETHODCALLTYPE Hanging(LONG* count) override {
-    *count = hanging.load();
-    return S_OK;
   }
 
  private:
