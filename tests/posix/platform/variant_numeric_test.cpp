@@ -10,36 +10,6 @@
 
 namespace {
 
-VARIANT i4(LONG value) {
-  VARIANT v = make(VT_I4);
-  v.lVal = value;
-  return v;
-}
-
-VARIANT i8(LONGLONG value) {
-  VARIANT v = make(VT_I8);
-  v.llVal = value;
-  return v;
-}
-
-VARIANT ui4(ULONG value) {
-  VARIANT v = make(VT_UI4);
-  v.ulVal = value;
-  return v;
-}
-
-VARIANT r8(double value) {
-  VARIANT v = make(VT_R8);
-  v.dblVal = value;
-  return v;
-}
-
-VARIANT truth(VARIANT_BOOL value) {
-  VARIANT v = make(VT_BOOL);
-  v.boolVal = value;
-  return v;
-}
-
 // The numeric value a converted variant holds (currency in units).
 double numberIn(const VARIANT& v) {
   switch (v.vt) {
