@@ -16,7 +16,6 @@ DEFINE_GUID(IID_IUnmarshaled, 0x5e61c0a7, 0x2d48, 0x4b9f, 0xa3, 0xe6, 0x17, 0xc0
 
 struct IRemoteProbe : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE ProcessId(LONG* pid) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Add(LONG a, LONG b, LONG* sum) = 0;
   // Returns once `parties` callers are inside at the same time (E_FAIL after 20 s without).
   virtual HRESULT STDMETHODCALLTYPE Meet(LONG parties) = 0;
 };

@@ -34,19 +34,6 @@ class ProbeStub final : public RemoteProbe::Server, public velt::remoting::Unkno
           context.getResults().setPid(answer.second);
         });
   }
-  kj::Promise<void> add(AddContext context) override {
-    LONG a = context.getParams().getA();
-    LONG b = context.getParams().getB();
-    return onWorker<std::pair<HRESULT, LONG>>([probe = hold(), a, b] {
-             LONG sum = 0;
-             HRESULT status = probeOf(probe)->Add(a, b, &sum);
-             return std::make_pair(status, sum);
-           })
-        .then([context](std::pair<HRESULT, LONG> answer) mutable {
-          context.getResults().setStatus(answer.first);
-          context.getResults().setSum(answer.second);
-        });
-  }
   kj::Promise<void> meet(MeetContext context) override {
     LONG parties = context.getParams().getParties();
     return onWorker<HRESULT>([probe = hold(), parties] { return probeOf(probe)->Meet(parties); })
@@ -63,17 +50,6 @@ class ProbeProxy final : public velt::remoting::ProxyBase<IRemoteProbe> {
     return runOnLoop([this, pid]() -> kj::Promise<HRESULT> {
       return probe().processIdRequest().send().then([pid](auto answer) -> HRESULT {
         *pid = answer.getPid();
-        return answer.getStatus();
-      });
-    });
-  }
-  HRESULT STDMETHODCALLTYPE Add(LONG a, LONG b, LONG* sum) override {
-    return runOnLoop([this, a, b, sum]() -> kj::Promise<HRESULT> {
-      auto request = probe().addRequest();
-      request.setA(a);
-      request.setB(b);
-      return request.send().then([sum](auto answer) -> HRESULT {
-        *sum = answer.getSum();
         return answer.getStatus();
       });
     });

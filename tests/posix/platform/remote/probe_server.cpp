@@ -59,10 +59,6 @@ class Probe final : public IRemoteProbe {
     *pid = static_cast<LONG>(getpid());
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Add(LONG a, LONG b, LONG* sum) override {
-    *sum = a + b;
-    return S_OK;
-  }
   HRESULT STDMETHODCALLTYPE Meet(LONG parties) override {
     std::unique_lock lock(meeting);
     ++arrived;
