@@ -29,9 +29,9 @@ constexpr bool kPosixLayer = false;
 constexpr bool kPosixLayer = true;
 #endif
 
-// A VARIANT of the given type for the caller to fill in; it owns nothing.
+// A VARIANT of the given type for the caller to fill in, its value all zero; it owns nothing.
 inline VARIANT make(VARTYPE vt) {
-  VARIANT v;
+  VARIANT v{};
   VariantInit(&v);
   v.vt = vt;
   return v;
