@@ -1,5 +1,5 @@
 // A local server of the probe class, in the usual shape: register, loop until the last object
-// and the last lock are gone, revoke.
+// and the last lock are gone, revoke; it says where it runs and what it was started with.
 #include <fcntl.h>
 #include <unistd.h>
 #include <winplatform/posix_hooks.h>
@@ -15,10 +15,11 @@
 #include <string>
 
 #include "probe.h"
+#include "wbem_provider_base.h"
 
 namespace {
 
-DWORD mainThread = 0;
+std::atomic<DWORD> mainThread{0};
 std::atomic<LONG> liveObjects{0};
 std::atomic<LONG> serverLocks{0};
 
@@ -131,14 +132,7 @@ Factory factory;
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
   registerRemoteProbeMarshaler();
-  mainThread = GetCurrentThreadId();
-  DWORD cookie = 0;
-  if (FAILED(CoRegisterClassObject(CLSID_RemoteProbe, &factory, CLSCTX_LOCAL_SERVER,
-                                   REGCLS_MULTIPLEUSE, &cookie))) {
-    return 2;
-  }
   // Where this goes shows where a server's output lands: its log, never a client's terminal;
   // and the folder it names, where the server works: its own, not its first client's.
   char folder[4096] = {};
@@ -154,14 +148,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   }
   std::printf("\n");
   std::fflush(stdout);
-  MSG message;
-  while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
-  CoRevokeClassObject(cookie);
-  CoUninitialize();
+  const int served = velt::test::serveClassFactory(CLSID_RemoteProbe, &factory, mainThread);
   // What its clients left here: a stub that outlived its client would hold an object forever.
   LONG proxies = 0, stubs = 0;
   VeltLiveRemoteObjects(&proxies, &stubs);
   std::printf("probe server: proxies and stubs left: %ld and %ld\n", static_cast<long>(proxies),
               static_cast<long>(stubs));
-  return 0;
+  return served;
 }
