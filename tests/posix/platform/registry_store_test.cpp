@@ -88,21 +88,14 @@ TEST_F(RegistryStoreTest, KeysAndValuesSurviveAReopenInTheChosenFile) {
   EXPECT_FALSE(std::filesystem::exists(other));
 }
 
+// Each case runs in a process of its own: the data folder it sets is nobody else's.
 TEST_F(RegistryStoreTest, WithoutTheVariableTheStoreLivesInTheXdgDataFolder) {
   unsetenv("VELT_REGISTRY");
-  std::string saved = getenv("XDG_DATA_HOME") ? getenv("XDG_DATA_HOME") : "";
   std::filesystem::path data = m_folder / "data";
   setenv("XDG_DATA_HOME", data.c_str(), 1);
   VeltRegistryReset();
-  HKEY key = create("Probe");
-  RegCloseKey(key);
+  RegCloseKey(create("Probe"));
   EXPECT_TRUE(std::filesystem::exists(data / "norvexvelt" / "registry.db"));
-  VeltRegistryReset();
-  if (saved.empty()) {
-    unsetenv("XDG_DATA_HOME");
-  } else {
-    setenv("XDG_DATA_HOME", saved.c_str(), 1);
-  }
 }
 
 TEST_F(RegistryStoreTest, AnUnusableFileIsReportedWithTheFileAndTheSystemsReason) {
