@@ -185,40 +185,18 @@ TEST_F(RemoteActivationTest, StartsServerProcessCallsAndServerEndsByLifetimeRule
 }
 
 // One object that crossed twice arrives as two proxies; they still name one object, as its
-// IUnknown pointer does in its own process, and other objects stay apart.
-TEST_F(RemoteActivationTest, ProxiesOfOneObjectAreTheSameObjectAndOthersAreNot) {
+// IUnknown pointer does in its own process, and other objects stay apart. A lock on the class
+// object keeps the server with no object of it left.
+TEST_F(RemoteActivationTest, ProxiesOfOneObjectAreTheSameObjectAndALockKeepsTheServer) {
+  using velt::remoting::sameObject;
   // The server's class object, asked for twice, crosses twice.
-  IClassFactory* factory = nullptr;
-  IClassFactory* again = nullptr;
-  for (IClassFactory** out : {&factory, &again}) {
+  ComPtr<IClassFactory> factory, again;
+  for (IClassFactory** out : {factory.put(), again.put()}) {
     ASSERT_EQ(CoGetClassObject(CLSID_RemoteProbe, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
                                reinterpret_cast<void**>(out)),
               S_OK);
   }
-  ASSERT_NE(factory, again);
-  IRemoteProbe* probe = nullptr;
-  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IRemoteProbe, reinterpret_cast<void**>(&probe)),
-            S_OK);
-  const pid_t server = serverOf(probe);
-  m_servers.insert(server);
-
-  EXPECT_TRUE(velt::remoting::sameObject(factory, again));
-  EXPECT_TRUE(velt::remoting::sameObject(again, factory)) << "asked again, from the cache";
-  EXPECT_TRUE(velt::remoting::sameObject(probe, probe));
-  EXPECT_FALSE(velt::remoting::sameObject(factory, probe));
-  EXPECT_FALSE(velt::remoting::sameObject(probe, nullptr));
-
-  probe->Release();
-  again->Release();
-  factory->Release();
-  EXPECT_TRUE(endsWithin(server, std::chrono::seconds(20)));
-}
-
-TEST_F(RemoteActivationTest, ServerLockKeepsServerUntilUnlocked) {
-  ComPtr<IClassFactory> factory;
-  ASSERT_EQ(CoGetClassObject(CLSID_RemoteProbe, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
-                             factory.putVoid()),
-            S_OK);
+  ASSERT_NE(factory.get(), again.get());
   ASSERT_EQ(factory->LockServer(TRUE), S_OK);
   ComPtr<IRemoteProbe> probe;
   ASSERT_EQ(factory->CreateInstance(nullptr, IID_IRemoteProbe, probe.putVoid()), S_OK);
@@ -226,7 +204,14 @@ TEST_F(RemoteActivationTest, ServerLockKeepsServerUntilUnlocked) {
   m_servers.insert(server);
   void* none = nullptr;
   EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnmarshaled, &none), E_NOINTERFACE);
+
+  EXPECT_TRUE(sameObject(factory.get(), again.get()));
+  EXPECT_TRUE(sameObject(again.get(), factory.get())) << "asked again, from the cache";
+  EXPECT_TRUE(sameObject(probe.get(), probe.get()));
+  EXPECT_FALSE(sameObject(factory.get(), probe.get()));
+  EXPECT_FALSE(sameObject(probe.get(), nullptr));
   probe.reset();
+  again.reset();
 
   ComPtr<IRemoteProbe> later;
   ASSERT_EQ(activate(later.put()), S_OK) << "the lock keeps the server with no object";
