@@ -51,14 +51,6 @@ TEST_F(UniqueHandleTest, GivesBackOnceWhicheverWayItLeaves) {
   EXPECT_EQ(closed.size(), 2u) << "a released value is the caller's";
 }
 
-TEST(UniqueHandleKinds, FindHandleIsEmptyAsInvalidHandleValue) {
-  velt::UniqueFindHandle search;
-  EXPECT_EQ(search.get(), INVALID_HANDLE_VALUE);
-  WIN32_FIND_DATAA found;
-  search.reset(FindFirstFileA("no such folder anywhere\\*", &found));
-  EXPECT_FALSE(search);
-}
-
 TEST(ComPtrTest, HoldsExactlyTheReferencesItTook) {
   const int before = liveTestObjects;
   {

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "winplatform/registry_hooks.h"
 
@@ -52,6 +53,30 @@ class TempRegistryTest : public ::testing::Test {
     LSTATUS status =
         RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
     return status == ERROR_SUCCESS ? std::string(buffer) : "<error " + std::to_string(status) + ">";
+  }
+
+  // The name of the subkey at `index`, or the failure as text.
+  static std::string subkeyAt(HKEY key, DWORD index) {
+    char name[256];
+    DWORD size = sizeof name;
+    LSTATUS status = RegEnumKeyExA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+    if (status != ERROR_SUCCESS) return "<error " + std::to_string(status) + ">";
+    EXPECT_EQ(size, std::string(name).size());
+    return name;
+  }
+
+  // Every subkey's name in the order enumeration gives them.
+  static std::vector<std::string> subkeys(HKEY key) {
+    const std::string end = "<error " + std::to_string(ERROR_NO_MORE_ITEMS) + ">";
+    std::vector<std::string> names;
+    for (DWORD index = 0;; ++index) {
+      std::string name = subkeyAt(key, index);
+      if (name.starts_with("<error ")) {
+        EXPECT_EQ(name, end);
+        return names;
+      }
+      names.push_back(name);
+    }
   }
 
   std::filesystem::path m_folder;

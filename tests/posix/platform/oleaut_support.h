@@ -7,6 +7,7 @@
 #include <owners/owned_variant.h>
 #include <owners/unique_handle.h>
 
+#include <cstring>
 #include <string>
 
 using velt::OwnedVariant;
@@ -28,20 +29,30 @@ constexpr bool kPosixLayer = false;
 constexpr bool kPosixLayer = true;
 #endif
 
-// A VARIANT of the given type for the caller to fill in; it owns nothing.
+// A VARIANT of the given type for the caller to fill in, its value all zero; it owns nothing.
 inline VARIANT make(VARTYPE vt) {
-  VARIANT v;
+  VARIANT v{};
   VariantInit(&v);
   v.vt = vt;
   return v;
 }
 
-// A currency VARIANT from its value in units of 1/10000.
-inline VARIANT currency(LONGLONG scaled) {
-  VARIANT v = make(VT_CY);
-  v.cyVal.int64 = scaled;
+// A VARIANT holding `value` as its type `vt`: every value member starts the union.
+template <typename T>
+VARIANT holding(VARTYPE vt, T value) {
+  VARIANT v = make(vt);
+  std::memcpy(&v.llVal, &value, sizeof value);
   return v;
 }
+inline VARIANT i4(LONG value) { return holding(VT_I4, value); }
+inline VARIANT ui4(ULONG value) { return holding(VT_UI4, value); }
+inline VARIANT i8(LONGLONG value) { return holding(VT_I8, value); }
+inline VARIANT r4(float value) { return holding(VT_R4, value); }
+inline VARIANT r8(double value) { return holding(VT_R8, value); }
+inline VARIANT date(DATE value) { return holding(VT_DATE, value); }
+inline VARIANT truth(VARIANT_BOOL value) { return holding(VT_BOOL, value); }
+// A currency VARIANT from its value in units of 1/10000.
+inline VARIANT currency(LONGLONG scaled) { return holding(VT_CY, scaled); }
 
 // Text in the platform's OLE characters.
 using OleText = std::basic_string<OLECHAR>;

@@ -45,11 +45,9 @@ TEST(WideToMultiTest, SizesFollowWindowsConventions) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
-TEST(WideToMultiTest, SurrogatesPairOrBecomeReplacement) {
-  const WCHAR paired[] = {0xD83D, 0xDE00, 0};  // U+1F600
+// A pair, and a round trip through both directions, are checked with the owners' UTF text.
+TEST(WideToMultiTest, LoneSurrogatesBecomeReplacementOrFail) {
   char out[16];
-  ASSERT_EQ(WideCharToMultiByte(CP_UTF8, 0, paired, -1, out, sizeof out, nullptr, nullptr), 5);
-  EXPECT_STREQ(out, "\xF0\x9F\x98\x80");
   const WCHAR lone[] = {u'a', 0xDC00, 0xD800, 0};
   ASSERT_EQ(WideCharToMultiByte(CP_UTF8, 0, lone, -1, out, sizeof out, nullptr, nullptr), 8);
   EXPECT_STREQ(out, "a\xEF\xBF\xBD\xEF\xBF\xBD");
@@ -59,10 +57,8 @@ TEST(WideToMultiTest, SurrogatesPairOrBecomeReplacement) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
 }
 
-TEST(MultiToWideTest, RoundTripsAndReplacesMalformedBytes) {
+TEST(MultiToWideTest, ReplacesMalformedBytes) {
   WCHAR wide[8];
-  ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9F\x98\x80!", -1, wide, 8), 4);
-  EXPECT_EQ(std::u16string(wide), u"\U0001F600!");
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0,
                                 "a\xFF"
                                 "b\xC3",

@@ -1,6 +1,7 @@
 // VariantChangeType(dst, src, 0, VT_BSTR) against the reference table in data/: one row per
 // source type and value, with the expected HRESULT and UTF-8 text.
 #include <gtest/gtest.h>
+#include <owners/utf_text.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -33,15 +34,6 @@ std::vector<Row> loadRows() {
     rows.push_back(row);
   }
   return rows;
-}
-
-std::string utf8(const OleText& text) {
-  const int length = static_cast<int>(text.size());
-  std::string out(static_cast<size_t>(length) * 3, '\0');
-  out.resize(
-      static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(),
-                                              static_cast<int>(out.size()), nullptr, nullptr)));
-  return out;
 }
 
 // The table writes non-ASCII characters of a string value as \uXXXX.
@@ -132,7 +124,7 @@ TEST(VariantToBstrTableTest, EveryConversionRowMatches) {
               std::stoul(row.hresult, nullptr, 16));
     if (SUCCEEDED(hr)) {
       EXPECT_EQ(result.get()->vt, VT_BSTR);
-      EXPECT_EQ(utf8(storedText(result.get()->bstrVal)), row.text);
+      EXPECT_EQ(velt::utf8FromUtf16(result.get()->bstrVal), row.text);
     } else {
       EXPECT_EQ(result.get()->vt, VT_EMPTY);
     }

@@ -6,8 +6,5 @@ $Cxx.namespace("velt::test::rpc");
 
 interface RemoteProbe extends(Com.Unknown) {
   processId @0 () -> (status :Int32, pid :Int32);
-  add @1 (a :Int32, b :Int32) -> (status :Int32, sum :Int32);
-  meet @2 (parties :Int32) -> (status :Int32);
-  hang @3 () -> (status :Int32);
-  hanging @4 () -> (status :Int32, count :Int32);
+  meet @1 (parties :Int32) -> (status :Int32);
 }

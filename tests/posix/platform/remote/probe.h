@@ -16,13 +16,8 @@ DEFINE_GUID(IID_IUnmarshaled, 0x5e61c0a7, 0x2d48, 0x4b9f, 0xa3, 0xe6, 0x17, 0xc0
 
 struct IRemoteProbe : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE ProcessId(LONG* pid) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Add(LONG a, LONG b, LONG* sum) = 0;
   // Returns once `parties` callers are inside at the same time (E_FAIL after 20 s without).
   virtual HRESULT STDMETHODCALLTYPE Meet(LONG parties) = 0;
-  // Never returns while the server lives (E_FAIL after 60 s).
-  virtual HRESULT STDMETHODCALLTYPE Hang() = 0;
-  // How many callers are inside Hang.
-  virtual HRESULT STDMETHODCALLTYPE Hanging(LONG* count) = 0;
 };
 
 // Registers the proxy and stub of IRemoteProbe with the COM runtime.

@@ -34,38 +34,10 @@ class ProbeStub final : public RemoteProbe::Server, public velt::remoting::Unkno
           context.getResults().setPid(answer.second);
         });
   }
-  kj::Promise<void> add(AddContext context) override {
-    LONG a = context.getParams().getA();
-    LONG b = context.getParams().getB();
-    return onWorker<std::pair<HRESULT, LONG>>([probe = hold(), a, b] {
-             LONG sum = 0;
-             HRESULT status = probeOf(probe)->Add(a, b, &sum);
-             return std::make_pair(status, sum);
-           })
-        .then([context](std::pair<HRESULT, LONG> answer) mutable {
-          context.getResults().setStatus(answer.first);
-          context.getResults().setSum(answer.second);
-        });
-  }
   kj::Promise<void> meet(MeetContext context) override {
     LONG parties = context.getParams().getParties();
     return onWorker<HRESULT>([probe = hold(), parties] { return probeOf(probe)->Meet(parties); })
         .then([context](HRESULT status) mutable { context.getResults().setStatus(status); });
-  }
-  kj::Promise<void> hang(HangContext context) override {
-    return onWorker<HRESULT>([probe = hold()] { return probeOf(probe)->Hang(); })
-        .then([context](HRESULT status) mutable { context.getResults().setStatus(status); });
-  }
-  kj::Promise<void> hanging(HangingContext context) override {
-    return onWorker<std::pair<HRESULT, LONG>>([probe = hold()] {
-             LONG count = 0;
-             HRESULT status = probeOf(probe)->Hanging(&count);
-             return std::make_pair(status, count);
-           })
-        .then([context](std::pair<HRESULT, LONG> answer) mutable {
-          context.getResults().setStatus(answer.first);
-          context.getResults().setCount(answer.second);
-        });
   }
 };
 
@@ -82,36 +54,11 @@ class ProbeProxy final : public velt::remoting::ProxyBase<IRemoteProbe> {
       });
     });
   }
-  HRESULT STDMETHODCALLTYPE Add(LONG a, LONG b, LONG* sum) override {
-    return runOnLoop([this, a, b, sum]() -> kj::Promise<HRESULT> {
-      auto request = probe().addRequest();
-      request.setA(a);
-      request.setB(b);
-      return request.send().then([sum](auto answer) -> HRESULT {
-        *sum = answer.getSum();
-        return answer.getStatus();
-      });
-    });
-  }
   HRESULT STDMETHODCALLTYPE Meet(LONG parties) override {
     return runOnLoop([this, parties]() -> kj::Promise<HRESULT> {
       auto request = probe().meetRequest();
       request.setParties(parties);
       return request.send().then([](auto answer) -> HRESULT { return answer.getStatus(); });
-    });
-  }
-  HRESULT STDMETHODCALLTYPE Hang() override {
-    return runOnLoop([this]() -> kj::Promise<HRESULT> {
-      return probe().hangRequest().send().then(
-          [](auto answer) -> HRESULT { return answer.getStatus(); });
-    });
-  }
-  HRESULT STDMETHODCALLTYPE Hanging(LONG* count) override {
-    return runOnLoop([this, count]() -> kj::Promise<HRESULT> {
-      return probe().hangingRequest().send().then([count](auto answer) -> HRESULT {
-        *count = answer.getCount();
-        return answer.getStatus();
-      });
     });
   }
 

@@ -1,5 +1,5 @@
 // A local server of the probe class, in the usual shape: register, loop until the last object
-// and the last lock are gone, revoke.
+// and the last lock are gone, revoke; it says where it runs and what it was started with.
 #include <fcntl.h>
 #include <unistd.h>
 #include <winplatform/posix_hooks.h>
@@ -13,13 +13,13 @@
 #include <fstream>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "probe.h"
+#include "wbem_provider_base.h"
 
 namespace {
 
-DWORD mainThread = 0;
+std::atomic<DWORD> mainThread{0};
 std::atomic<LONG> liveObjects{0};
 std::atomic<LONG> serverLocks{0};
 
@@ -32,7 +32,6 @@ void quitIfIdle() {
 std::mutex meeting;
 std::condition_variable arrivals;
 LONG arrived = 0;
-std::atomic<LONG> hanging{0};
 
 class Probe final : public IRemoteProbe {
  public:
@@ -61,10 +60,6 @@ class Probe final : public IRemoteProbe {
     *pid = static_cast<LONG>(getpid());
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Add(LONG a, LONG b, LONG* sum) override {
-    *sum = a + b;
-    return S_OK;
-  }
   HRESULT STDMETHODCALLTYPE Meet(LONG parties) override {
     std::unique_lock lock(meeting);
     ++arrived;
@@ -72,15 +67,6 @@ class Probe final : public IRemoteProbe {
     bool met =
         arrivals.wait_for(lock, std::chrono::seconds(20), [&] { return arrived >= parties; });
     return met ? S_OK : E_FAIL;
-  }
-  HRESULT STDMETHODCALLTYPE Hang() override {
-    ++hanging;
-    std::this_thread::sleep_for(std::chrono::seconds(60));
-    return E_FAIL;
-  }
-  HRESULT STDMETHODCALLTYPE Hanging(LONG* count) override {
-    *count = hanging.load();
-    return S_OK;
   }
 
  private:
@@ -146,14 +132,7 @@ Factory factory;
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
   registerRemoteProbeMarshaler();
-  mainThread = GetCurrentThreadId();
-  DWORD cookie = 0;
-  if (FAILED(CoRegisterClassObject(CLSID_RemoteProbe, &factory, CLSCTX_LOCAL_SERVER,
-                                   REGCLS_MULTIPLEUSE, &cookie))) {
-    return 2;
-  }
   // Where this goes shows where a server's output lands: its log, never a client's terminal;
   // and the folder it names, where the server works: its own, not its first client's.
   char folder[4096] = {};
@@ -169,14 +148,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   }
   std::printf("\n");
   std::fflush(stdout);
-  MSG message;
-  while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
-  CoRevokeClassObject(cookie);
-  CoUninitialize();
+  const int served = velt::test::serveClassFactory(CLSID_RemoteProbe, &factory, mainThread);
   // What its clients left here: a stub that outlived its client would hold an object forever.
   LONG proxies = 0, stubs = 0;
   VeltLiveRemoteObjects(&proxies, &stubs);
   std::printf("probe server: proxies and stubs left: %ld and %ld\n", static_cast<long>(proxies),
               static_cast<long>(stubs));
-  return 0;
+  return served;
 }
