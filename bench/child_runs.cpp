@@ -17,6 +17,7 @@ double peakAfterReadingVector(long count);
 double firstInitializeMicroseconds();
 double firstVmStartMicroseconds();
 double realGlueGetMicroseconds();
+double realGlueEnumerationMicroseconds(bool ownProcess);
 
 namespace {
 
@@ -61,6 +62,10 @@ int childMain(const std::string& mode) {
     result = firstVmStartMicroseconds();
   } else if (name == "real-glue-get") {
     result = realGlueGetMicroseconds();
+  } else if (name == "real-glue-enumeration-in-process") {
+    result = realGlueEnumerationMicroseconds(false);
+  } else if (name == "real-glue-enumeration-own-process") {
+    result = realGlueEnumerationMicroseconds(true);
   }
   World::end();
   std::printf("%s%.3f\n", kResultMark, result);

@@ -120,6 +120,54 @@ void putPrimitives(JNIEnv* env, jlong object, jstring name, JavaArray values, VA
   writeValue(env, object, name, value.get());
 }
 
+// One reference on the class definition, fetched with the WMI call context the provider set for
+// this thread; null with a WbemException pending when the namespace refuses.
+IWbemClassObject* fetchClass(JNIEnv* env, jlong namespacePointer, jstring className) {
+  auto* services = objectOrThrow<IWbemServices>(env, namespacePointer, "IWbemServices::GetObject");
+  if (services == nullptr) return nullptr;
+  UniqueBstr name(qelvor::bstrFromJava(env, className));
+  if (name.get() == nullptr) {
+    qelvor::throwJava(env, "java/lang/NullPointerException", "class name is null");
+    return nullptr;
+  }
+  IWbemClassObject* classObject = nullptr;
+  HRESULT hr =
+      services->GetObject(name.get(), 0, QELVOR_GetThreadWbemContext(), &classObject, nullptr);
+  if (FAILED(hr) || classObject == nullptr) {
+    if (classObject != nullptr) classObject->Release();
+    qelvor::throwWbemException(env, describe(env, "IWbemServices::GetObject", className).c_str(),
+                               FAILED(hr) ? hr : static_cast<HRESULT>(WBEM_E_FAILED));
+    return nullptr;
+  }
+  return classObject;
+}
+
+// Hands `object`'s one reference to Java, or releases it and throws when its address cannot
+// be named in 32 bits.
+jlong handToJava(JNIEnv* env, IWbemClassObject* object, const char* what) {
+  std::optional<jlong> value = pointerToJava(object);
+  if (!value) {
+    object->Release();
+    qelvor::throwWbemException(env, what, WBEM_E_OUT_OF_MEMORY);
+    return 0;
+  }
+  return *value;
+}
+
+// One reference on a new blank instance spawned from the class definition.
+jlong spawnFrom(JNIEnv* env, IWbemClassObject* classObject, jstring className) {
+  IWbemClassObject* instance = nullptr;
+  HRESULT hr = classObject->SpawnInstance(0, &instance);
+  if (FAILED(hr) || instance == nullptr) {
+    if (instance != nullptr) instance->Release();
+    qelvor::throwWbemException(env,
+                               describe(env, "IWbemClassObject::SpawnInstance", className).c_str(),
+                               FAILED(hr) ? hr : static_cast<HRESULT>(WBEM_E_FAILED));
+    return 0;
+  }
+  return handToJava(env, instance, "Handing a spawned instance to Java (above 4 GiB)");
+}
+
 }  // namespace
 
 extern "C" {
@@ -405,38 +453,29 @@ JNIEXPORT jobjectArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObje
 // provider set for this thread.
 JNIEXPORT jlong JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nSpawnInstance(
     JNIEnv* env, jclass, jlong namespacePointer, jstring className) {
-  auto* services = objectOrThrow<IWbemServices>(env, namespacePointer, "IWbemServices::GetObject");
-  if (services == nullptr) return 0;
-  UniqueBstr name(qelvor::bstrFromJava(env, className));
-  if (name.get() == nullptr) {
-    qelvor::throwJava(env, "java/lang/NullPointerException", "class name is null");
-    return 0;
-  }
-  IWbemClassObject* classObject = nullptr;
-  HRESULT hr =
-      services->GetObject(name.get(), 0, QELVOR_GetThreadWbemContext(), &classObject, nullptr);
-  if (FAILED(hr) || classObject == nullptr) {
-    qelvor::throwWbemException(env, describe(env, "IWbemServices::GetObject", className).c_str(),
-                               FAILED(hr) ? hr : static_cast<HRESULT>(WBEM_E_FAILED));
-    return 0;
-  }
-  IWbemClassObject* instance = nullptr;
-  hr = classObject->SpawnInstance(0, &instance);
+  IWbemClassObject* classObject = fetchClass(env, namespacePointer, className);
+  if (classObject == nullptr) return 0;
+  jlong instance = spawnFrom(env, classObject, className);
   classObject->Release();
-  if (FAILED(hr) || instance == nullptr) {
-    qelvor::throwWbemException(env,
-                               describe(env, "IWbemClassObject::SpawnInstance", className).c_str(),
-                               FAILED(hr) ? hr : static_cast<HRESULT>(WBEM_E_FAILED));
-    return 0;
-  }
-  std::optional<jlong> value = pointerToJava(instance);
-  if (!value) {
-    instance->Release();
-    qelvor::throwWbemException(env, "Handing a spawned instance to Java (above 4 GiB)",
-                               WBEM_E_OUT_OF_MEMORY);
-    return 0;
-  }
-  return *value;
+  return instance;
+}
+
+// One reference on the class definition, for spawning many instances from one fetch.
+JNIEXPORT jlong JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nGetClass(
+    JNIEnv* env, jclass, jlong namespacePointer, jstring className) {
+  IWbemClassObject* classObject = fetchClass(env, namespacePointer, className);
+  if (classObject == nullptr) return 0;
+  return handToJava(env, classObject, "Handing a class definition to Java (above 4 GiB)");
+}
+
+// One reference on a new blank instance of a class definition Java holds; the name is for the
+// message of a failure.
+JNIEXPORT jlong JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nSpawnFrom(
+    JNIEnv* env, jclass, jlong classPointer, jstring className) {
+  auto* classObject =
+      objectOrThrow<IWbemClassObject>(env, classPointer, "IWbemClassObject::SpawnInstance");
+  if (classObject == nullptr) return 0;
+  return spawnFrom(env, classObject, className);
 }
 
 JNIEXPORT jint JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nAddRef(JNIEnv* env,

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "counting_namespace.h"
 #include "test_layout.h"
 #include "wmi_test_support.h"
 
@@ -222,6 +223,35 @@ class JavaSide : public ::testing::Test {
     EXPECT_EQ(takeException(), "");
   }
 
+  // What the Glue's enumInstances hands over, one reference each; empty with the failure's
+  // message in `failure` when it threw.
+  std::vector<IWbemClassObject*> enumerate(jobject glue, const char* className,
+                                           std::string* failure = nullptr) {
+    jmethodID method =
+        env->GetMethodID(env->GetObjectClass(glue), "enumInstances",
+                         "(Ljava/lang/String;ZLjava/lang/String;)Ljava/util/Vector;");
+    jobject vector = env->CallObjectMethod(glue, method, env->NewStringUTF(className), JNI_FALSE,
+                                           env->NewStringUTF(className));
+    std::string thrown = takeException();
+    if (failure != nullptr) *failure = thrown;
+    std::vector<IWbemClassObject*> result;
+    if (!thrown.empty() || vector == nullptr) return result;
+    jclass vectorClass = env->FindClass("java/util/Vector");
+    jmethodID elementAt = env->GetMethodID(vectorClass, "elementAt", "(I)Ljava/lang/Object;");
+    jmethodID intValue = env->GetMethodID(env->FindClass("java/lang/Integer"), "intValue", "()I");
+    const jint size = env->CallIntMethod(vector, env->GetMethodID(vectorClass, "size", "()I"));
+    EXPECT_EQ(takeException(), "");
+    for (jint i = 0; i < size; ++i) {
+      jobject element = env->CallObjectMethod(vector, elementAt, i);
+      EXPECT_EQ(takeException(), "");
+      result.push_back(fromJava<IWbemClassObject>(env->CallIntMethod(element, intValue)));
+      EXPECT_EQ(takeException(), "");
+      env->DeleteLocalRef(element);
+    }
+    env->DeleteLocalRef(vector);
+    return result;
+  }
+
   bool callStaticBoolean(const char* name, const char* argument = nullptr) {
     jclass provider = findClass(kDiskProvider);
     jmethodID method = env->GetStaticMethodID(
@@ -344,6 +374,74 @@ TEST_F(JavaSide, GlueDispatchesEveryRequestToTheProvider) {
   getInstance(glue, "Velt_Disk.Name=\"open");
   EXPECT_THAT(takeException(), HasSubstr("without its closing quote"));
   EXPECT_EQ(velt::wmi::liveObjectCount(), liveAtStart);
+}
+
+// A request asks the namespace for each class it makes instances of once, however many it
+// makes, and lets the definitions go when it ends, failed or not; the next request asks again
+// and so sees a class as it is by then.
+TEST_F(JavaSide, ARequestFetchesEachClassOnceAndTheNextSeesItChanged) {
+  constexpr int kDisks = 40;
+  velt::test::CountingNamespace* counting = velt::test::CountingNamespace::create(ns);
+  jobject glue = newGlue(counting);
+  for (int i = 0; i < kDisks; ++i) {
+    putDisk(glue, velt::utf16FromUtf8("d" + std::to_string(100 + i)).c_str(), i);
+  }
+
+  std::vector<IWbemClassObject*> disks = enumerate(glue, "velt_disk");
+  ASSERT_EQ(disks.size(), static_cast<size_t>(kDisks));
+  EXPECT_EQ(getText(disks.back(), u"Name"), u"d139");
+  EXPECT_EQ(getText(disks.back(), u"Size"), u"39");
+  for (IWbemClassObject* disk : disks) disk->Release();
+  EXPECT_EQ(counting->lookups(u"velt_disk"), 1);
+  EXPECT_EQ(counting->lookups(), 1);
+  EXPECT_EQ(velt::wmi::liveObjectCount(), liveAtStart) << "the request kept its class";
+
+  // The class now holds the disk's usage, whose class the namespace does not know yet: the
+  // request fails at its first disk, and releases the definition it fetched all the same.
+  service.loadMofText(R"MOF(
+#pragma namespace("\\\\.\\root\\velt")
+class Velt_Disk { [key] string Name; uint64 Size; object Usage; };
+)MOF",
+                      "usage.mof");
+  counting->resetLookups();
+  std::string failure;
+  EXPECT_TRUE(enumerate(glue, "Velt_Disk", &failure).empty());
+  EXPECT_THAT(failure, HasSubstr("IWbemServices::GetObject(Velt_DiskUsage) failed"));
+  EXPECT_EQ(counting->lookups(u"Velt_Disk"), 1);
+  EXPECT_EQ(velt::wmi::liveObjectCount(), liveAtStart) << "the failed request kept its class";
+
+  service.loadMofText(R"MOF(
+#pragma namespace("\\\\.\\root\\velt")
+class Velt_DiskUsage { string Disk; uint64 Used; };
+)MOF",
+                      "usage-class.mof");
+  counting->resetLookups();
+  disks = enumerate(glue, "Velt_Disk");
+  ASSERT_EQ(disks.size(), static_cast<size_t>(kDisks));
+  VARIANT usage;
+  VariantInit(&usage);
+  ASSERT_EQ(disks.front()->Get(u"Usage", 0, &usage, nullptr, nullptr), S_OK);
+  ASSERT_EQ(usage.vt, VT_UNKNOWN);
+  IWbemClassObject* used = nullptr;
+  ASSERT_EQ(usage.punkVal->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(&used)),
+            S_OK);
+  EXPECT_EQ(getText(used, u"Disk"), u"d100");
+  used->Release();
+  VariantClear(&usage);
+  for (IWbemClassObject* disk : disks) disk->Release();
+  EXPECT_EQ(counting->lookups(u"Velt_Disk"), 1);
+  EXPECT_EQ(counting->lookups(u"Velt_DiskUsage"), 1);
+  EXPECT_EQ(counting->lookups(), 2);
+
+  // A get is a request of its own too.
+  counting->resetLookups();
+  fromJava<IWbemClassObject>(getInstance(glue, "Velt_Disk.Name=\"d105\""))->Release();
+  EXPECT_EQ(takeException(), "");
+  EXPECT_EQ(counting->lookups(u"Velt_Disk"), 1);
+  EXPECT_EQ(counting->lookups(u"Velt_DiskUsage"), 1);
+  EXPECT_EQ(velt::wmi::liveObjectCount(), liveAtStart);
+  env->DeleteLocalRef(glue);
+  counting->Release();
 }
 
 TEST_F(JavaSide, EveryCimTypeRoundTripsThroughAProvider) {

@@ -116,7 +116,8 @@ class EventStorm : public ::testing::Test {
     ASSERT_GE(sink->indicated.load(), kEventsBeforeTheEnd) << "the storm never arrived";
   }
 
-  InProcessServer host{velt::host::HostOptions{true, {VELT_TEST_GLUE_JAR, VELT_TEST_STORM_JAR}}};
+  InProcessServer host{
+      velt::host::HostOptions{true, {VELT_TEST_GLUE_JAR, VELT_TEST_STORM_JAR}, {}}};
   IWbemServices* anchor = nullptr;
   std::vector<TrackedSink*> sinks;
 };

@@ -17,6 +17,7 @@
 #include <wmi/service.h>
 #include <wmi_model/low_arena.h>
 
+#include "child_process.h"
 #include "init_status_sink.h"
 #include "provider/provider_class_id.h"
 
@@ -112,14 +113,26 @@ InProcessServer::InProcessServer(HostOptions options) {
   m_keep = std::getenv("VELT_HOST_TRACE") != nullptr;
   if (options.traceLog || m_keep) std::ofstream(m_programDirectory / "qelvor.dbg") << "";
 
-  std::string executable = (m_programDirectory / "server").string();
+  m_executable = (m_programDirectory / "server").string();
+  m_ownProcess = !options.serverExecutable.empty();
   setenv("VELT_REGISTRY", (m_root / "registry.db").c_str(), 1);
   setenv("XDG_DATA_HOME", (m_root / "appdata").c_str(), 1);
   VeltRegistryReset();
-  VeltSetModuleFileNameOverride(executable.c_str());
+  if (m_ownProcess) {
+    // Copies, not links: the server finds its folder, and the runtime, from its own path.
+    std::filesystem::copy_file(options.serverExecutable, m_executable);
+    std::filesystem::copy_file(
+        VELT_HOST_PLATFORM_LIBRARY,
+        m_programDirectory / std::filesystem::path(VELT_HOST_PLATFORM_LIBRARY).filename());
+    std::filesystem::create_directories(m_root / "run");
+    std::filesystem::permissions(m_root / "run", std::filesystem::perms::owner_all);
+    setenv("XDG_RUNTIME_DIR", (m_root / "run").c_str(), 1);
+  } else {
+    VeltSetModuleFileNameOverride(m_executable.c_str());
+  }
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  registerServer(executable);
-  VeltSetLocalServerEntry(WinMain, nullptr, executable.c_str());
+  registerServer(m_executable);
+  if (!m_ownProcess) VeltSetLocalServerEntry(WinMain, nullptr, m_executable.c_str());
 
   m_liveAtStart = velt::wmi::liveObjectCount();
   m_stand = new Stand();
@@ -135,6 +148,10 @@ bool InProcessServer::shutDown() {
   if (m_namespace != nullptr) m_namespace->Release();
   m_namespace = nullptr;
   m_stand->service.shutdown();
+  if (m_ownProcess) {
+    return velt::test::within(std::chrono::seconds(60),
+                              [&] { return velt::test::processesOf(m_executable).empty(); });
+  }
   int exitCode = -1;
   bool ended = VeltWaitForLocalServerExit(60000, &exitCode);
   return ended && exitCode == 0;
@@ -168,6 +185,10 @@ IWbemClassObject* InProcessServer::newEvent() const {
 }
 
 std::filesystem::path InProcessServer::logPath() const { return m_programDirectory / "qelvor.log"; }
+
+std::filesystem::path InProcessServer::consoleLogPath() const {
+  return m_executable + ".console.log";
+}
 
 HRESULT initializeProvider(IUnknown* provider, IWbemServices* nameSpace) {
   ComPtr<IWbemProviderInit> init;

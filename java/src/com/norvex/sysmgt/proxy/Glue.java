@@ -58,12 +58,14 @@ public class Glue {
         ObjectPath path = ObjectPath.parse(objectPath);
         InstanceProvider provider =
                 providers.require(path.className(), InstanceProvider.class, "get instances");
-        Instance found = Failures.call(provider, "getInstance",
-                () -> provider.getInstance(path, context(path.className())));
-        if (found == null || found.isEmpty()) {
-            return 0;
+        try (ProviderContext context = context(path.className())) {
+            Instance found = Failures.call(provider, "getInstance",
+                    () -> provider.getInstance(path, context));
+            if (found == null || found.isEmpty()) {
+                return 0;
+            }
+            return found.wbemObject().handOver();
         }
-        return found.wbemObject().handOver();
     }
 
     /**
@@ -98,8 +100,10 @@ public class Glue {
         WbemClassObject object = new WbemClassObject(instancePointer);
         String wmiClass = className != null ? className : object.className();
         InstanceWriter writer = providers.require(wmiClass, InstanceWriter.class, "put instances");
-        Failures.run(writer, "putInstance",
-                () -> writer.putInstance(new Instance(object), context(wmiClass)));
+        try (ProviderContext context = context(wmiClass)) {
+            Failures.run(writer, "putInstance",
+                    () -> writer.putInstance(new Instance(object), context));
+        }
         object.addRef();
     }
 
@@ -107,8 +111,14 @@ public class Glue {
     public Vector<Integer> enumInstances(String className, boolean deep, String requestedClass) {
         InstanceEnumerator enumerator =
                 providers.require(className, InstanceEnumerator.class, "enumerate instances");
-        List<Instance> instances = Failures.call(enumerator, "enumerateInstances",
-                () -> enumerator.enumerateInstances(context(className)));
+        try (ProviderContext context = context(className)) {
+            return handOver(Failures.call(enumerator, "enumerateInstances",
+                    () -> enumerator.enumerateInstances(context)));
+        }
+    }
+
+    /** Each instance as an {@code Integer} carrying one reference; on failure, none. */
+    private static Vector<Integer> handOver(List<Instance> instances) {
         Vector<Integer> handed = new Vector<>();
         if (instances == null) {
             return handed;
@@ -145,8 +155,10 @@ public class Glue {
                 providers.require(path.className(), MethodProvider.class, "run methods");
         Instance in = new Instance(inParameters != null ? inParameters : new WbemClassObject(0));
         Instance out = new Instance(new WbemClassObject(outParameters));
-        Failures.run(provider, "invokeMethod",
-                () -> provider.invokeMethod(path, method, in, out, context(path.className())));
+        try (ProviderContext context = context(path.className())) {
+            Failures.run(provider, "invokeMethod",
+                    () -> provider.invokeMethod(path, method, in, out, context));
+        }
     }
 
     /**
@@ -242,6 +254,7 @@ public class Glue {
         }
     }
 
+    /** A context for one request, which the request closes when it ends. */
     private ProviderContext context(String wmiClass) {
         return new ProviderContext(namespacePointer, namespaceName, wmiClass);
     }

@@ -96,6 +96,25 @@ public class WbemClassObject implements AutoCloseable {
         return new WbemClassObject(nSpawnInstance(services, className), true);
     }
 
+    /**
+     * The definition of {@code className}, fetched through the namespace {@code services} with
+     * the WMI call context of the current thread; the wrapper owns its one reference. Spawn as
+     * many instances from it as needed with {@link #spawnInstance}.
+     */
+    public static WbemClassObject fetchClass(long services, String className) {
+        Objects.requireNonNull(className, "className");
+        return new WbemClassObject(nGetClass(services, className), true);
+    }
+
+    /**
+     * A new blank instance of this class definition; the wrapper owns its one reference.
+     *
+     * @param className the class's name, for the message of a failure
+     */
+    public WbemClassObject spawnInstance(String className) {
+        return new WbemClassObject(nSpawnFrom(live(), className), true);
+    }
+
     /** Whether this wrapper stands for no object. */
     public boolean isEmpty() {
         return pointer == 0;
@@ -809,6 +828,10 @@ public class WbemClassObject implements AutoCloseable {
     static native String[] nNames(long object, boolean keysOnly);
 
     static native long nSpawnInstance(long services, String className);
+
+    static native long nGetClass(long services, String className);
+
+    static native long nSpawnFrom(long classObject, String className);
 
     static native int nAddRef(long object);
 
