@@ -5,18 +5,12 @@
 
 #include <owners/utf_text.h>
 
+#include "bound_query.h"
 #include "wmi_model/class_object.h"
 #include "wql/evaluate.h"
 
 namespace velt::wmi::detail {
 namespace {
-
-bool selected(const wql::Query& query, const std::u16string& name) {
-  for (const wql::PropertyRef& ref : query.select) {
-    if (equalsIgnoreCase(ref.path.front(), name)) return true;
-  }
-  return false;
-}
 
 class QuerySink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
  public:
@@ -31,15 +25,16 @@ class QuerySink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
     for (LONG i = 0; i < count; ++i) {
       IWbemClassObject* object = objects[i];
       if (!object) continue;
-      if (m_query->where && !wql::matches(*m_query->where, object)) continue;
-      if (m_query->selectAll) {
+      if (m_query->selectAll && !m_query->where) {
         HRESULT hr = m_client->Indicate(1, &object);
         if (FAILED(hr)) return hr;
         continue;
       }
-      ComPtr<IWbemClassObject> shown = project(object);
-      if (!shown) return WBEM_E_OUT_OF_MEMORY;
-      IWbemClassObject* one = shown.get();
+      Outcome outcome = inPlace(object);
+      if (outcome.kind == Outcome::kNotInPlace) outcome = throughObject(object);
+      if (outcome.kind == Outcome::kLeftOut) continue;
+      if (outcome.kind == Outcome::kFailed) return WBEM_E_OUT_OF_MEMORY;
+      IWbemClassObject* one = outcome.shown ? outcome.shown.get() : object;
       HRESULT hr = m_client->Indicate(1, &one);
       if (FAILED(hr)) return hr;
     }
@@ -50,25 +45,62 @@ class QuerySink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
   }
 
  private:
-  // Which properties of `layout` stay: the selected ones and the keys.
-  const std::vector<bool>& keptOf(const std::shared_ptr<const ClassLayout>& layout) {
+  // What becomes of one object: left out, or passed on as it is (no `shown`) or as `shown`.
+  struct Outcome {
+    enum Kind { kNotInPlace, kLeftOut, kPassed, kFailed } kind = kNotInPlace;
+    ComPtr<IWbemClassObject> shown;
+  };
+
+  // The query bound to `layout`; the last one bound is kept, as a provider's instances mostly
+  // come one class at a time.
+  std::shared_ptr<const BoundQuery> boundTo(const std::shared_ptr<const ClassLayout>& layout) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (layout != m_keptLayout) {
-      m_kept.clear();
-      for (const PropertyDef& p : layout->properties) {
-        m_kept.push_back(selected(*m_query, p.name) || p.isKey());
-      }
-      m_keptLayout = layout;
+    if (!m_bound || m_bound->layout() != layout) {
+      m_bound = std::make_shared<const BoundQuery>(m_query, layout);
     }
-    return m_kept;
+    return m_bound;
+  }
+
+  // Filters and projects an object of this library on its values, under its lock. Nothing is
+  // decided when the condition needs the object itself, or a value may hold an object.
+  Outcome inPlace(IWbemClassObject* object) {
+    struct Work {
+      QuerySink* self;
+      bool decided = false;
+      bool passed = false;
+      ObjectState shown;
+    } work{this, false, false, {}};
+    auto use = [](const ObjectView& view, void* context) -> HRESULT {
+      Work& w = *static_cast<Work*>(context);
+      std::shared_ptr<const BoundQuery> bound = w.self->boundTo(view.layout);
+      if (!bound->inPlace()) return WBEM_S_NO_ERROR;
+      w.decided = true;
+      w.passed = bound->matches(view.values);
+      if (w.passed && !w.self->m_query->selectAll) {
+        w.shown = ObjectState{view.layout, view.genus, bound->project(view.values)};
+      }
+      return WBEM_S_NO_ERROR;
+    };
+    std::optional<HRESULT> ran = withStateOf(object, use, &work);
+    if (!ran || !work.decided) return {};
+    if (!work.passed) return {Outcome::kLeftOut, {}};
+    if (m_query->selectAll) return {Outcome::kPassed, {}};
+    ComPtr<IWbemClassObject> shown = makeObject(std::move(work.shown));
+    return {shown ? Outcome::kPassed : Outcome::kFailed, std::move(shown)};
+  }
+
+  // The same through the object's interface, for any object.
+  Outcome throughObject(IWbemClassObject* object) {
+    if (m_query->where && !wql::matches(*m_query->where, object)) return {Outcome::kLeftOut, {}};
+    if (m_query->selectAll) return {Outcome::kPassed, {}};
+    ComPtr<IWbemClassObject> shown = project(object);
+    return {shown ? Outcome::kPassed : Outcome::kFailed, std::move(shown)};
   }
 
   ComPtr<IWbemClassObject> project(IWbemClassObject* object) {
     if (std::optional<ObjectState> state = stateOf(object)) {
-      std::vector<bool> kept = keptOf(state->layout);
-      for (std::size_t i = 0; i < state->values.size(); ++i) {
-        if (!kept[i]) state->values[i] = Variant::null();
-      }
+      std::shared_ptr<const BoundQuery> bound = boundTo(state->layout);
+      state->values = bound->project(state->values);
       return makeObject(std::move(*state));
     }
     // An object of another make: a copy with the rest set to NULL.
@@ -85,19 +117,25 @@ class QuerySink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
       std::u16string text = name.asText();
       int at = m_queried->findProperty(text);
       bool key = at >= 0 && m_queried->properties[at].isKey();
-      if (selected(*m_query, text) || key) continue;
+      if (selected(text) || key) continue;
       Variant null = Variant::null();
       copy->Put(text.c_str(), 0, null.get(), 0);
     }
     return copy;
   }
 
+  bool selected(const std::u16string& name) const {
+    for (const wql::PropertyRef& ref : m_query->select) {
+      if (equalsIgnoreCase(ref.path.front(), name)) return true;
+    }
+    return false;
+  }
+
   ComPtr<IWbemObjectSink> m_client;
   std::shared_ptr<const wql::Query> m_query;
   std::shared_ptr<const ClassLayout> m_queried;
   std::mutex m_mutex;
-  std::shared_ptr<const ClassLayout> m_keptLayout;
-  std::vector<bool> m_kept;
+  std::shared_ptr<const BoundQuery> m_bound;
 };
 
 }  // namespace
