@@ -1,5 +1,7 @@
 #include "query_sinks.h"
 
+#include <atomic>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -51,14 +53,29 @@ class QuerySink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
     ComPtr<IWbemClassObject> shown;
   };
 
-  // The query bound to `layout`; the last one bound is kept, as a provider's instances mostly
-  // come one class at a time.
-  std::shared_ptr<const BoundQuery> boundTo(const std::shared_ptr<const ClassLayout>& layout) {
+  // The query bound to `layout`. The bindings made are kept for the sink's life, so that the
+  // one most recently used is found without a lock; a provider whose instances come on ever new
+  // layouts gets a binding of its own for each past the first few (`spare` holds it), so that
+  // what the sink keeps does not grow with the count.
+  const BoundQuery* boundTo(const std::shared_ptr<const ClassLayout>& layout,
+                            std::unique_ptr<const BoundQuery>& spare) {
+    const BoundQuery* current = m_current.load(std::memory_order_acquire);
+    if (current && current->layout() == layout) return current;
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_bound || m_bound->layout() != layout) {
-      m_bound = std::make_shared<const BoundQuery>(m_query, layout);
+    for (const std::unique_ptr<const BoundQuery>& bound : m_bound) {
+      if (bound->layout() == layout) {
+        m_current.store(bound.get(), std::memory_order_release);
+        return bound.get();
+      }
     }
-    return m_bound;
+    auto made = std::make_unique<const BoundQuery>(m_query, layout);
+    if (m_bound.size() >= kKeptBindings) {
+      spare = std::move(made);
+      return spare.get();
+    }
+    m_bound.push_back(std::move(made));
+    m_current.store(m_bound.back().get(), std::memory_order_release);
+    return m_bound.back().get();
   }
 
   // Filters and projects an object of this library on its values, under its lock. Nothing is
@@ -72,7 +89,8 @@ class QuerySink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
     } work{this, false, false, {}};
     auto use = [](const ObjectView& view, void* context) -> HRESULT {
       Work& w = *static_cast<Work*>(context);
-      std::shared_ptr<const BoundQuery> bound = w.self->boundTo(view.layout);
+      std::unique_ptr<const BoundQuery> spare;
+      const BoundQuery* bound = w.self->boundTo(view.layout, spare);
       if (!bound->inPlace()) return WBEM_S_NO_ERROR;
       w.decided = true;
       w.passed = bound->matches(view.values);
@@ -99,7 +117,8 @@ class QuerySink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
 
   ComPtr<IWbemClassObject> project(IWbemClassObject* object) {
     if (std::optional<ObjectState> state = stateOf(object)) {
-      std::shared_ptr<const BoundQuery> bound = boundTo(state->layout);
+      std::unique_ptr<const BoundQuery> spare;
+      const BoundQuery* bound = boundTo(state->layout, spare);
       state->values = bound->project(state->values);
       return makeObject(std::move(*state));
     }
@@ -134,8 +153,10 @@ class QuerySink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
   ComPtr<IWbemObjectSink> m_client;
   std::shared_ptr<const wql::Query> m_query;
   std::shared_ptr<const ClassLayout> m_queried;
-  std::mutex m_mutex;
-  std::shared_ptr<const BoundQuery> m_bound;
+  static constexpr std::size_t kKeptBindings = 8;
+  std::mutex m_mutex;  // over m_bound
+  std::vector<std::unique_ptr<const BoundQuery>> m_bound;
+  std::atomic<const BoundQuery*> m_current{nullptr};
 };
 
 }  // namespace
