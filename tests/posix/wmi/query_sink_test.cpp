@@ -1,11 +1,14 @@
 // The service's query sink on its own, fed objects that each come on a layout of their own (a
 // class object changed before spawning makes one), with the slots of their properties moved
-// about: each must be filtered and projected on its own layout, however many there are.
+// about: each must be filtered and projected on its own layout, however many there are. A
+// failed allocation while it works is its answer to the provider, never an exception.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "failing_new.h"
+#include "host/counting_sink.h"
 #include "query_sinks.h"
 #include "wmi_model/class_object.h"
 #include "wmi_test_support.h"
@@ -92,6 +95,42 @@ TEST_F(QuerySinkTest, ObjectsOnManyLayoutsAreEachFilteredAndProjectedOnTheirOwn)
     std::u16string added = u"Extra" + velt::utf16FromUtf8(std::to_string(i));
     ASSERT_EQ(got[k]->Get(added.c_str(), 0, extra.get(), nullptr, nullptr), WBEM_S_NO_ERROR) << at;
     EXPECT_EQ(extra.get()->vt, VT_NULL) << at;
+  }
+}
+
+TEST_F(QuerySinkTest, AFailedAllocationIsAnsweredAsOutOfMemoryAndNothingHalfMadeGoesOn) {
+  wql::ParseResult parsed =
+      wql::parse(u"SELECT S32 FROM Kinds WHERE Name LIKE 'keep%'", wql::QueryKind::kData);
+  ASSERT_TRUE(parsed.query) << parsed.error.text();
+  auto query = std::make_shared<const wql::Query>(std::move(*parsed.query));
+  ComPtr<IWbemClassObject> kinds(classOf(m_ns.get(), u"Kinds"));
+  std::optional<detail::ObjectState> queried = detail::stateOf(kinds.get());
+  ASSERT_TRUE(queried);
+  ComPtr<IWbemClassObject> object = instanceOnItsOwnLayout(1, u"keep-1");
+  ASSERT_TRUE(object);
+
+  // Each allocation of one Indicate fails in turn, on a new sink so that nothing is bound yet.
+  for (long index = 0;; ++index) {
+    ComPtr<host::CountingSink> client(new host::CountingSink);
+    ComPtr<IWbemObjectSink> sink = detail::makeQuerySink(client.get(), query, queried->layout);
+    IWbemClassObject* one = object.get();
+    HRESULT hr = E_UNEXPECTED;
+    velt::test::failAllocation(index);
+    try {
+      hr = sink->Indicate(1, &one);
+    } catch (...) {
+      ADD_FAILURE() << "an exception left Indicate at allocation " << index;
+    }
+    const bool failed = !velt::test::allocationFailurePending();
+    velt::test::failAllocation(-1);
+    if (!failed) {
+      EXPECT_EQ(hr, WBEM_S_NO_ERROR);
+      EXPECT_EQ(client->indicated(), 1);
+      EXPECT_GT(index, 0);
+      break;
+    }
+    EXPECT_EQ(hr, WBEM_E_OUT_OF_MEMORY) << "allocation " << index;
+    EXPECT_EQ(client->indicated(), 0) << "allocation " << index;
   }
 }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include <owners/utf_text.h>
@@ -32,8 +33,13 @@ class QuerySink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
         if (FAILED(hr)) return hr;
         continue;
       }
-      Outcome outcome = inPlace(object);
-      if (outcome.kind == Outcome::kNotInPlace) outcome = throughObject(object);
+      Outcome outcome;
+      try {
+        outcome = inPlace(object);
+        if (outcome.kind == Outcome::kNotInPlace) outcome = throughObject(object);
+      } catch (const std::bad_alloc&) {
+        return WBEM_E_OUT_OF_MEMORY;
+      }
       if (outcome.kind == Outcome::kLeftOut) continue;
       if (outcome.kind == Outcome::kFailed) return WBEM_E_OUT_OF_MEMORY;
       IWbemClassObject* one = outcome.shown ? outcome.shown.get() : object;
