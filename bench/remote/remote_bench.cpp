@@ -3,8 +3,8 @@
 // by the gadget provider in this process and in a server process of its own, each paired with
 // its floor in the same iteration (the in-process figure, and a bare round trip of the same
 // sizes on the same kind of socket), and the peak memory of both processes during a long
-// enumeration. "--velt-child=peak:<count>" and "--velt-echo=<fd>" run the pieces that need a
-// process of their own.
+// enumeration and a long query. "--velt-child=peak:<count>", "--velt-child=querypeak:<count>"
+// and "--velt-echo=<fd>" run the pieces that need a process of their own.
 #include <benchmark/benchmark.h>
 #include <capnp/message.h>
 #include <stdio.h>
@@ -247,6 +247,9 @@ BENCHMARK(BM_Remote_PairedEnumerationFetchingEachClass)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
+// A query the service answers by filtering and projecting: about one instance in nine passes.
+constexpr char16_t kProjection[] = u"SELECT Name FROM Gadget WHERE Name LIKE 'n1%' OR Size < 100";
+
 // A data query the service answers by enumerating the class and filtering, per instance
 // against the plain enumeration of the same instances, in this process.
 void BM_Query_PairedFilteredEnumeration(benchmark::State& state) {
@@ -265,8 +268,7 @@ void BM_Query_PairedFilteredEnumeration(benchmark::State& state) {
     const double once = microsecondsSince(start);
     all += once;
     start = Clock::now();
-    selected =
-        world.local->query(u"SELECT Name FROM Gadget WHERE Name LIKE 'n1%' OR Size < 100", count);
+    selected = world.local->query(kProjection, count);
     some += microsecondsSince(start);
     state.SetIterationTime(once / 1e6);
   }
@@ -284,43 +286,61 @@ BENCHMARK(BM_Query_PairedFilteredEnumeration)
     ->Unit(benchmark::kMillisecond);
 
 constexpr char kChild[] = "--velt-child=peak:";
+constexpr char kQueryChild[] = "--velt-child=querypeak:";
 constexpr char kEcho[] = "--velt-echo=";
 constexpr char kMark[] = "velt-child-result ";
 
-// Peak memory of a fresh client and of its fresh server after one enumeration of `count`.
-int peakChild(long count) {
+// Peak memory of a fresh client and of its fresh server after one enumeration of `count`, or
+// one query with a projection that the service (in the client) answers by filtering it.
+int peakChild(long count, bool query) {
   Installation installation;
   long serverPeak = -1;
   {
     GadgetNamespace remote;
-    remote.enumerate(count);
+    if (query) {
+      remote.query(kProjection, count);
+    } else {
+      remote.enumerate(count);
+    }
     serverPeak = peakKiB(pidOf(installation.server()));
   }
   printf("%s%ld %ld\n", kMark, peakKiB("self"), serverPeak);
   return 0;
 }
 
-void BM_Remote_EnumerationPeakMemory(benchmark::State& state) {
+void peakMemory(benchmark::State& state, const char* child) {
   char self[4096];
   ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
   if (length <= 0) throw std::runtime_error("no executable");
   const std::string command =
-      "'" + std::string(self, size_t(length)) + "' " + kChild + std::to_string(state.range(0));
+      "'" + std::string(self, size_t(length)) + "' " + child + std::to_string(state.range(0));
   long client = -1, server = -1;
   for (auto _ : state) {
-    FILE* child = popen(command.c_str(), "r");
+    FILE* output = popen(command.c_str(), "r");
     char line[256];
-    while (child != nullptr && fgets(line, sizeof line, child) != nullptr) {
+    while (output != nullptr && fgets(line, sizeof line, output) != nullptr) {
       if (std::strncmp(line, kMark, sizeof kMark - 1) == 0) {
         sscanf(line + sizeof kMark - 1, "%ld %ld", &client, &server);
       }
     }
-    if (child != nullptr) pclose(child);
+    if (output != nullptr) pclose(output);
   }
   state.counters["client_peak_kib"] = static_cast<double>(client);
   state.counters["server_peak_kib"] = static_cast<double>(server);
 }
+
+void BM_Remote_EnumerationPeakMemory(benchmark::State& state) { peakMemory(state, kChild); }
 BENCHMARK(BM_Remote_EnumerationPeakMemory)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+
+// The same for a query with a projection over instances from the provider's own process: the
+// service, in the client, filters them as they come.
+void BM_Query_RemotePeakMemory(benchmark::State& state) { peakMemory(state, kQueryChild); }
+BENCHMARK(BM_Query_RemotePeakMemory)
     ->Arg(10000)
     ->Arg(100000)
     ->Arg(1000000)
@@ -336,7 +356,10 @@ int main(int argc, char** argv) {
       return velt::bench::echoChildMain(std::atoi(argv[i] + sizeof velt::bench::kEcho - 1));
     }
     if (std::strncmp(argv[i], velt::bench::kChild, sizeof velt::bench::kChild - 1) == 0) {
-      return velt::bench::peakChild(std::atol(argv[i] + sizeof velt::bench::kChild - 1));
+      return velt::bench::peakChild(std::atol(argv[i] + sizeof velt::bench::kChild - 1), false);
+    }
+    if (std::strncmp(argv[i], velt::bench::kQueryChild, sizeof velt::bench::kQueryChild - 1) == 0) {
+      return velt::bench::peakChild(std::atol(argv[i] + sizeof velt::bench::kQueryChild - 1), true);
     }
   }
   benchmark::Initialize(&argc, argv);

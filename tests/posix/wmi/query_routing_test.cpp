@@ -48,6 +48,16 @@ TEST_F(QueryRoutingTest, OnlyMatchingInstancesComeBackWithTheSelectedPropertiesA
   objects[1]->Get(u"Size", 0, unselected.get(), nullptr, nullptr);
   EXPECT_EQ(unselected.get()->vt, VT_NULL);
   got->Release();
+
+  // A condition on a system property reads each object itself; the projection is the same.
+  ASSERT_EQ(query(u"SELECT Name FROM Gadget WHERE __CLASS = 'gadget' AND Size = 2", &got),
+            WBEM_S_NO_ERROR);
+  ASSERT_EQ(got->objects().size(), 1u);
+  EXPECT_EQ(getText(got->objects()[0], u"Name"), u"g2");
+  OwnedVariant dropped;
+  got->objects()[0]->Get(u"Size", 0, dropped.get(), nullptr, nullptr);
+  EXPECT_EQ(dropped.get()->vt, VT_NULL);
+  got->Release();
 }
 
 TEST_F(QueryRoutingTest, AFaultyQueryIsRefusedWithItsPosition) {

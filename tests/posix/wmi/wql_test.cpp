@@ -1,9 +1,13 @@
 // The query language on its own: where a fault is reported, what LIKE matches, and how values of
-// each CIM type compare with constants.
+// each CIM type compare with constants, whether read through an object or from its values.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <optional>
 #include <string>
 
+#include "bound_query.h"
+#include "wmi_model/class_object.h"
 #include "wmi_test_support.h"
 #include "wql/evaluate.h"
 #include "wql/query.h"
@@ -158,10 +162,29 @@ class WqlEvaluate : public ::testing::Test {
     truth.get()->boolVal = VARIANT_TRUE;
     m_kinds->Put(u"B", 0, truth.get(), 0);
   }
+  // Whether `object` meets `condition`, read through the object's interface; the service's
+  // reading of the same values in place, bound to the object's layout, must agree whenever
+  // the condition is one it can answer in place.
   bool where(IWbemClassObject* object, const std::u16string& condition) {
     ParseResult result = parse(u"SELECT * FROM Kinds WHERE " + condition, QueryKind::kData);
     EXPECT_TRUE(result.query) << result.error.text();
-    return result.query && matches(*result.query->where, object);
+    if (!result.query) return false;
+    auto query = std::make_shared<const Query>(std::move(*result.query));
+    const bool through = matches(*query->where, object);
+    std::optional<velt::wmi::detail::ObjectState> state = velt::wmi::detail::stateOf(object);
+    EXPECT_TRUE(state);
+    if (!state) return through;
+    velt::wmi::detail::BoundQuery bound(query, state->layout);
+    std::u16string lowered = condition;
+    for (char16_t& c : lowered) c = foldCase(c);
+    const bool needsObject =
+        lowered.find(u"__") != std::u16string::npos || lowered.find(u"isa") != std::u16string::npos;
+    EXPECT_EQ(bound.inPlace(), !needsObject) << std::string(condition.begin(), condition.end());
+    if (bound.inPlace()) {
+      EXPECT_EQ(bound.matches(state->values), through)
+          << std::string(condition.begin(), condition.end());
+    }
+    return through;
   }
 
   velt::wmi::Service m_service;

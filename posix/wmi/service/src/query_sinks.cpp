@@ -1,22 +1,19 @@
 #include "query_sinks.h"
 
+#include <atomic>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include <owners/utf_text.h>
 
+#include "bound_query.h"
 #include "wmi_model/class_object.h"
 #include "wql/evaluate.h"
 
 namespace velt::wmi::detail {
 namespace {
-
-bool selected(const wql::Query& query, const std::u16string& name) {
-  for (const wql::PropertyRef& ref : query.select) {
-    if (equalsIgnoreCase(ref.path.front(), name)) return true;
-  }
-  return false;
-}
 
 class QuerySink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
  public:
@@ -31,15 +28,21 @@ class QuerySink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
     for (LONG i = 0; i < count; ++i) {
       IWbemClassObject* object = objects[i];
       if (!object) continue;
-      if (m_query->where && !wql::matches(*m_query->where, object)) continue;
-      if (m_query->selectAll) {
+      if (m_query->selectAll && !m_query->where) {
         HRESULT hr = m_client->Indicate(1, &object);
         if (FAILED(hr)) return hr;
         continue;
       }
-      ComPtr<IWbemClassObject> shown = project(object);
-      if (!shown) return WBEM_E_OUT_OF_MEMORY;
-      IWbemClassObject* one = shown.get();
+      Outcome outcome;
+      try {
+        outcome = inPlace(object);
+        if (outcome.kind == Outcome::kNotInPlace) outcome = throughObject(object);
+      } catch (const std::bad_alloc&) {
+        return WBEM_E_OUT_OF_MEMORY;
+      }
+      if (outcome.kind == Outcome::kLeftOut) continue;
+      if (outcome.kind == Outcome::kFailed) return WBEM_E_OUT_OF_MEMORY;
+      IWbemClassObject* one = outcome.shown ? outcome.shown.get() : object;
       HRESULT hr = m_client->Indicate(1, &one);
       if (FAILED(hr)) return hr;
     }
@@ -50,25 +53,79 @@ class QuerySink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
   }
 
  private:
-  // Which properties of `layout` stay: the selected ones and the keys.
-  const std::vector<bool>& keptOf(const std::shared_ptr<const ClassLayout>& layout) {
+  // What becomes of one object: left out, or passed on as it is (no `shown`) or as `shown`.
+  struct Outcome {
+    enum Kind { kNotInPlace, kLeftOut, kPassed, kFailed } kind = kNotInPlace;
+    ComPtr<IWbemClassObject> shown;
+  };
+
+  // The query bound to `layout`. The bindings made are kept for the sink's life, so that the
+  // one most recently used is found without a lock; a provider whose instances come on ever new
+  // layouts gets a binding of its own for each past the first few (`spare` holds it), so that
+  // what the sink keeps does not grow with the count.
+  const BoundQuery* boundTo(const std::shared_ptr<const ClassLayout>& layout,
+                            std::unique_ptr<const BoundQuery>& spare) {
+    const BoundQuery* current = m_current.load(std::memory_order_acquire);
+    if (current && current->layout() == layout) return current;
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (layout != m_keptLayout) {
-      m_kept.clear();
-      for (const PropertyDef& p : layout->properties) {
-        m_kept.push_back(selected(*m_query, p.name) || p.isKey());
+    for (const std::unique_ptr<const BoundQuery>& bound : m_bound) {
+      if (bound->layout() == layout) {
+        m_current.store(bound.get(), std::memory_order_release);
+        return bound.get();
       }
-      m_keptLayout = layout;
     }
-    return m_kept;
+    auto made = std::make_unique<const BoundQuery>(m_query, layout);
+    if (m_bound.size() >= kKeptBindings) {
+      spare = std::move(made);
+      return spare.get();
+    }
+    m_bound.push_back(std::move(made));
+    m_current.store(m_bound.back().get(), std::memory_order_release);
+    return m_bound.back().get();
+  }
+
+  // Filters and projects an object of this library on its values, under its lock. Nothing is
+  // decided when the condition needs the object itself, or a value may hold an object.
+  Outcome inPlace(IWbemClassObject* object) {
+    struct Work {
+      QuerySink* self;
+      bool decided = false;
+      bool passed = false;
+      ObjectState shown;
+    } work{this, false, false, {}};
+    auto use = [](const ObjectView& view, void* context) -> HRESULT {
+      Work& w = *static_cast<Work*>(context);
+      std::unique_ptr<const BoundQuery> spare;
+      const BoundQuery* bound = w.self->boundTo(view.layout, spare);
+      if (!bound->inPlace()) return WBEM_S_NO_ERROR;
+      w.decided = true;
+      w.passed = bound->matches(view.values);
+      if (w.passed && !w.self->m_query->selectAll) {
+        w.shown = ObjectState{view.layout, view.genus, bound->project(view.values)};
+      }
+      return WBEM_S_NO_ERROR;
+    };
+    std::optional<HRESULT> ran = withStateOf(object, use, &work);
+    if (!ran || !work.decided) return {};
+    if (!work.passed) return {Outcome::kLeftOut, {}};
+    if (m_query->selectAll) return {Outcome::kPassed, {}};
+    ComPtr<IWbemClassObject> shown = makeObject(std::move(work.shown));
+    return {shown ? Outcome::kPassed : Outcome::kFailed, std::move(shown)};
+  }
+
+  // The same through the object's interface, for any object.
+  Outcome throughObject(IWbemClassObject* object) {
+    if (m_query->where && !wql::matches(*m_query->where, object)) return {Outcome::kLeftOut, {}};
+    if (m_query->selectAll) return {Outcome::kPassed, {}};
+    ComPtr<IWbemClassObject> shown = project(object);
+    return {shown ? Outcome::kPassed : Outcome::kFailed, std::move(shown)};
   }
 
   ComPtr<IWbemClassObject> project(IWbemClassObject* object) {
     if (std::optional<ObjectState> state = stateOf(object)) {
-      std::vector<bool> kept = keptOf(state->layout);
-      for (std::size_t i = 0; i < state->values.size(); ++i) {
-        if (!kept[i]) state->values[i] = Variant::null();
-      }
+      std::unique_ptr<const BoundQuery> spare;
+      const BoundQuery* bound = boundTo(state->layout, spare);
+      state->values = bound->project(state->values);
       return makeObject(std::move(*state));
     }
     // An object of another make: a copy with the rest set to NULL.
@@ -85,19 +142,27 @@ class QuerySink final : public ComObject<IWbemObjectSink, IID_IWbemObjectSink> {
       std::u16string text = name.asText();
       int at = m_queried->findProperty(text);
       bool key = at >= 0 && m_queried->properties[at].isKey();
-      if (selected(*m_query, text) || key) continue;
+      if (selected(text) || key) continue;
       Variant null = Variant::null();
       copy->Put(text.c_str(), 0, null.get(), 0);
     }
     return copy;
   }
 
+  bool selected(const std::u16string& name) const {
+    for (const wql::PropertyRef& ref : m_query->select) {
+      if (equalsIgnoreCase(ref.path.front(), name)) return true;
+    }
+    return false;
+  }
+
   ComPtr<IWbemObjectSink> m_client;
   std::shared_ptr<const wql::Query> m_query;
   std::shared_ptr<const ClassLayout> m_queried;
-  std::mutex m_mutex;
-  std::shared_ptr<const ClassLayout> m_keptLayout;
-  std::vector<bool> m_kept;
+  static constexpr std::size_t kKeptBindings = 8;
+  std::mutex m_mutex;  // over m_bound
+  std::vector<std::unique_ptr<const BoundQuery>> m_bound;
+  std::atomic<const BoundQuery*> m_current{nullptr};
 };
 
 }  // namespace

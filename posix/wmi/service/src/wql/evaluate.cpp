@@ -201,48 +201,40 @@ bool isThis(const PropertyRef& ref) {
 
 }  // namespace
 
-bool matches(const Condition& c, IWbemClassObject* object) {
-  switch (c.kind) {
-    case Condition::Kind::kAnd:
-      for (const Condition& child : c.children) {
-        if (!matches(child, object)) return false;
-      }
-      return true;
-    case Condition::Kind::kOr:
-      for (const Condition& child : c.children) {
-        if (matches(child, object)) return true;
-      }
-      return false;
-    case Condition::Kind::kNot:
-      return !matches(c.children.front(), object);
-    default:
-      break;
-  }
-  if (c.kind == Condition::Kind::kIsa && isThis(c.property)) {
-    return isa(VARIANT{}, object, c.className);
-  }
-  OwnedVariant value;
-  CIMTYPE type = CIM_EMPTY;
-  bool found = read(object, c.property, value, type);
-  bool null = !found || isNull(*value.get());
-  switch (c.kind) {
+bool leafHolds(const Condition& leaf, const VARIANT* value, CIMTYPE type) {
+  bool null = value == nullptr || isNull(*value);
+  switch (leaf.kind) {
     case Condition::Kind::kIsNull:
       return null;
     case Condition::Kind::kIsNotNull:
       return !null;
     case Condition::Kind::kCompare:
-      return !null && compare(*value.get(), type, c.op, c.value);
+      return !null && compare(*value, type, leaf.op, leaf.value);
     case Condition::Kind::kLike: {
-      if (null || value.get()->vt != VT_BSTR) return false;
-      BSTR text = value.get()->bstrVal;
-      bool like = c.pattern.matches(std::u16string_view(text ? text : u"", SysStringLen(text)));
-      return like != c.negated;
+      if (null || value->vt != VT_BSTR) return false;
+      BSTR text = value->bstrVal;
+      bool like = leaf.pattern.matches(std::u16string_view(text ? text : u"", SysStringLen(text)));
+      return like != leaf.negated;
     }
     case Condition::Kind::kIsa:
-      return !null && isa(*value.get(), nullptr, c.className);
+      return !null && isa(*value, nullptr, leaf.className);
     default:
       return false;
   }
+}
+
+bool readsSelf(const Condition& leaf) {
+  return leaf.kind == Condition::Kind::kIsa && isThis(leaf.property);
+}
+
+bool matches(const Condition& c, IWbemClassObject* object) {
+  return holdsWith(c, [object](const Condition& leaf) {
+    if (readsSelf(leaf)) return isa(VARIANT{}, object, leaf.className);
+    OwnedVariant value;
+    CIMTYPE type = CIM_EMPTY;
+    bool found = read(object, leaf.property, value, type);
+    return leafHolds(leaf, found ? value.get() : nullptr, type);
+  });
 }
 
 }  // namespace velt::wql
