@@ -128,9 +128,14 @@ expect 0 run - --format json <<<$'put Velt_Disk Name=d9 Size=7\nget Velt_Disk.Na
   '"Usage": \{"__CLASS": "Velt_DiskUsage", "Disk": "d9", "Used": "?7"?\}'
 
 # Events stay in their namespace: a watch here starts neither the sample's heartbeat nor
-# anything else that cannot fire here, and a put whose event cannot be filled still succeeds.
+# anything else that cannot fire here (the server's console says nothing of the sample), and a
+# put whose event cannot be filled still succeeds, the event's failure told in the console.
 expect 0 run - <<<$'watch Velt_DiskEvent --for 3\nput Velt_Disk Name=d1 Size=1\nput Velt_Disk Name=bad1 Size=2\nwait' -- \
   '^d1$' '^bad1 +2( |$)'
+console=$bin/VeltProxyProvider.console.log
+grep -q 'Event Velt_DiskEvent in root.veltsdk not delivered' "$console" ||
+  fail "the event that could not be filled is not reported in the server's console"
+grep -n 'NorvexJvm' "$console" >&2 && fail "the sample's events were started in root\veltsdk"
 
 # Finding the Java runtime: without one on PATH and without JAVA_HOME the client learns what
 # was tried and how to mend it; JAVA_HOME is tried last.
