@@ -100,16 +100,25 @@ expect 1 get 'Velt_Broken.Name="a"' -- 'WBEM_E_PROVIDER_LOAD_FAILURE' \
   'BrokenProvider .*configuration /etc/velt-broken.conf is missing' \
   'Ghost .*ClassNotFoundException' 'FutureProvider .*UnsupportedClassVersionError'
 
-# The SDK's types through put and get: uint64 above 2^63, uint64 and boolean arrays, datetime
-# and interval; what put prints was read back from the provider.
+# The SDK's types through put and get: uint64 above 2^63, datetime and interval, an array of
+# every scalar type at the edges of its range, a null left null; what put prints was read back
+# from the provider.
 session_mofs=("$providers_mof") session_namespace='root\veltsdk'
 types=(Id=t1 U64=18446744073709551615 Huge=9223372036854775808 B=true
   When=20240229235958.123456-330 Span=12345678235958.000001:000
-  'U64s=18446744073709551615,0,9223372036854775808' 'Bs=true,false,true' 'Texts={"a,b", Ωmega}')
+  'U64s=18446744073709551615,0,9223372036854775808' 'Bs=true,false,true' 'Texts={"a,b", Ωmega}'
+  S8s=-128,127 U8s=0,255 S16s=-32768,32767 U16s=65535 S32s=-2147483648,0 U32s=4294967295
+  S64s=-9223372036854775808,9223372036854775807 R32s=0.25,-2 R64s=1e-300 Cs=Ω,a
+  Whens=20240229235958.123456-330 Spans=12345678235958.000001:000,00000000000000.000000:000)
 types_out=('U64 +: 18446744073709551615$' 'Huge +: 9223372036854775808$' 'B +: (TRUE|true)$'
   'When +: 20240229235958.123456-330$' 'Span +: 12345678235958.000001:000$'
   'U64s +: \{?18446744073709551615, ?0, ?9223372036854775808\}?$'
-  'Bs +: \{?(TRUE|true), ?(FALSE|false), ?(TRUE|true)\}?$' 'Texts +: \{"a,b", "?Ωmega"?\}$')
+  'Bs +: \{?(TRUE|true), ?(FALSE|false), ?(TRUE|true)\}?$' 'Texts +: \{"a,b", "?Ωmega"?\}$'
+  'S8s +: \{-128, 127\}$' 'U8s +: \{0, 255\}$' 'S16s +: \{-32768, 32767\}$' 'U16s +: \{65535\}$'
+  'S32s +: \{-2147483648, 0\}$' 'U32s +: \{4294967295\}$'
+  'S64s +: \{-9223372036854775808, 9223372036854775807\}$' 'R32s +: \{0.25, -2\}$'
+  'R64s +: \{1e-300\}$' 'Cs +: \{Ω, a\}$' 'Whens +: \{20240229235958.123456-330\}$'
+  'Spans +: \{12345678235958.000001:000, 00000000000000.000000:000\}$' 'Nothing +: $')
 expect 0 put Velt_Types "${types[@]}" --format list -- "${types_out[@]}"
 expect 0 run - --format list <<<"put Velt_Types ${types[*]@Q}"$'\nget Velt_Types.Id="t1"' -- \
   "${types_out[@]}"
@@ -119,9 +128,14 @@ expect 0 run - --format json <<<$'put Velt_Disk Name=d9 Size=7\nget Velt_Disk.Na
   '"Usage": \{"__CLASS": "Velt_DiskUsage", "Disk": "d9", "Used": "?7"?\}'
 
 # Events stay in their namespace: a watch here starts neither the sample's heartbeat nor
-# anything else that cannot fire here, and a put whose event cannot be filled still succeeds.
+# anything else that cannot fire here (the server's console says nothing of the sample), and a
+# put whose event cannot be filled still succeeds, the event's failure told in the console.
 expect 0 run - <<<$'watch Velt_DiskEvent --for 3\nput Velt_Disk Name=d1 Size=1\nput Velt_Disk Name=bad1 Size=2\nwait' -- \
   '^d1$' '^bad1 +2( |$)'
+console=$bin/VeltProxyProvider.console.log
+grep -q 'Event Velt_DiskEvent in root.veltsdk not delivered' "$console" ||
+  fail "the event that could not be filled is not reported in the server's console"
+grep -n 'NorvexJvm' "$console" >&2 && fail "the sample's events were started in root\veltsdk"
 
 # Finding the Java runtime: without one on PATH and without JAVA_HOME the client learns what
 # was tried and how to mend it; JAVA_HOME is tried last.

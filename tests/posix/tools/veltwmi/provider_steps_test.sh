@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The README's steps for a provider of one's own, as written: a provider class, its service
-# entry and jar beside the server, the guide's MOF, then the README's own veltwmi commands.
+# The README's steps for a provider of one's own, as written: the guide's provider class,
+# service entry and jar made by its javac/jar recipe beside the server, the guide's MOF, then
+# the README's own veltwmi commands.
 # With the trace log on, the log has the form the README describes.
 set -uo pipefail
 source_dir=$1
@@ -15,40 +16,21 @@ export PATH=$work/bin:$PATH:$java_home/lib/server
 failures=0
 fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
 
-# 1-3: the class, its service entry, a jar beside the server.
-mkdir -p "$work/bin" "$work/src" "$work/classes/META-INF/services"
+# 1-3: the guide's provider, built by the guide's plain javac/jar recipe as it stands there,
+# its jar beside the server.
+guide=$source_dir/docs/WRITING_A_PROVIDER.md
+mkdir -p "$work/bin" "$work/src/com/acme/printing"
 cp "$build"/bin/{VeltProxyProvider,veltwmi,veltwmid,libqelvor.so,libvelt_platform.so,velt-sdk.jar,velt-glue.jar} "$work/bin/"
-cat >"$work/src/PrinterProvider.java" <<'JAVA'
-package com.acme.printing;
-
-import com.norvex.sysmgt.provider.*;
-import java.util.*;
-
-public class PrinterProvider implements InstanceProvider, InstanceEnumerator {
-    public String wmiClass() { return "Acme_Printer"; }
-
-    public Instance getInstance(ObjectPath path, ProviderContext context) {
-        return toInstance(path.requireKey("Name"), context);
-    }
-
-    public List<Instance> enumerateInstances(ProviderContext context) {
-        return List.of(toInstance("laser", context), toInstance("\u5370\u5237", context));
-    }
-
-    private static Instance toInstance(String name, ProviderContext context) {
-        return context.newInstance().setString("Name", name).setInt("Jobs", name.length());
-    }
-}
-JAVA
-"$java_home/bin/javac" -d "$work/classes" -cp "$work/bin/velt-sdk.jar" "$work/src/PrinterProvider.java" ||
-  fail "javac"
-echo com.acme.printing.PrinterProvider \
-  >"$work/classes/META-INF/services/com.norvex.sysmgt.provider.WmiProvider"
-"$java_home/bin/jar" cf "$work/bin/acme-printing.jar" -C "$work/classes" . || fail "jar"
+awk '/^```java$/{f=1; next} f&&/^```$/{exit} f' "$guide" \
+  >"$work/src/com/acme/printing/PrinterProvider.java"
+recipe=$(awk '/^With plain JDK tools:/{f=1} f&&/^```$/{n++; next} f&&n==1{print}' "$guide")
+[[ $recipe == *"jar cf acme-printing.jar"* ]] || fail "the guide's javac/jar recipe"
+(cd "$work" && PATH=$java_home/bin:$PATH bash -ec "${recipe//\/path\/to\/velt-sdk.jar/bin/velt-sdk.jar}") ||
+  fail "the guide's recipe"
+mv "$work/acme-printing.jar" "$work/bin/" || fail "the recipe made no acme-printing.jar"
 
 # 4: the guide's MOF and the README's commands, run as they stand there.
-awk '/^## 3/{f=1} f&&/^```$/{n++; next} f&&n==1{print}' "$source_dir/docs/WRITING_A_PROVIDER.md" \
-  >"$work/acme.mof"
+awk '/^## 3/{f=1} f&&/^```$/{n++; next} f&&n==1{print}' "$guide" >"$work/acme.mof"
 "$work/bin/VeltProxyProvider" -RegServer >/dev/null || fail "-RegServer"
 touch "$work/bin/qelvor.dbg"
 step4=$(awk '/^4\. /{f=1} f&&/^$/{exit} f' "$source_dir/README.md" | tr '\n' ' ' | tr -s ' ')
