@@ -9,16 +9,19 @@
 #include <objbase.h>
 #include <winplatform/posix_hooks.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
+#include <optional>
 #include <stdexcept>
 
 #include <wmi/service.h>
 #include <wmi_model/low_arena.h>
 
 #include "child_process.h"
-#include "init_status_sink.h"
 #include "provider/provider_class_id.h"
 
 extern "C" int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
@@ -83,6 +86,43 @@ IWbemClassObject* spawn(IWbemServices* nameSpace, const char16_t* className) {
   }
   return instance;
 }
+
+class WaitingInitSink final : public IWbemProviderInitSink {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IWbemProviderInitSink)) {
+      *out = this;
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_references); }
+  STDMETHODIMP_(ULONG) Release() override {
+    LONG left = InterlockedDecrement(&m_references);
+    if (left == 0) delete this;
+    return left;
+  }
+  STDMETHODIMP SetStatus(LONG status, LONG) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_status) m_status = status;
+    m_reported.notify_all();
+    return WBEM_S_NO_ERROR;
+  }
+  std::optional<LONG> wait() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_reported.wait_for(lock, std::chrono::seconds(60), [&] { return m_status.has_value(); });
+    return m_status;
+  }
+
+ private:
+  ~WaitingInitSink() = default;
+  LONG m_references = 1;
+  std::mutex m_mutex;
+  std::condition_variable m_reported;
+  std::optional<LONG> m_status;
+};
 
 }  // namespace
 
@@ -194,12 +234,13 @@ HRESULT initializeProvider(IUnknown* provider, IWbemServices* nameSpace) {
   ComPtr<IWbemProviderInit> init;
   HRESULT hr = provider->QueryInterface(IID_IWbemProviderInit, init.putVoid());
   if (FAILED(hr)) return hr;
-  // The provider reports on its sink before Initialize returns.
-  velt::test::InitStatusSink sink;
+  // Reference-counted: a server in a process of its own may release its proxy of the sink after
+  // Initialize has returned here.
+  ComPtr<WaitingInitSink> sink(new WaitingInitSink());
   std::u16string name = InProcessServer::kNamespace;
-  hr = init->Initialize(nullptr, 0, name.data(), nullptr, nameSpace, nullptr, &sink);
+  hr = init->Initialize(nullptr, 0, name.data(), nullptr, nameSpace, nullptr, sink.get());
   if (FAILED(hr)) return hr;
-  return sink.statuses.empty() ? WBEM_E_FAILED : sink.statuses.back();
+  return sink->wait().value_or(WBEM_E_TIMED_OUT);
 }
 
 IWbemServices* InProcessServer::newProviderObject() const {
