@@ -167,27 +167,13 @@ TEST_F(StartFailure, RefusedStartGetsItsOptionsAndCanBeTriedAgain) {
                           "Loading ..\\qelvor.dll", "Loading ..\\qelvor", "The File found is a.jar",
                           "fake runtime says hello 42", "Unable to create JVM. Exiting"));
 
+  const std::string& d = directory;
   EXPECT_EQ(recordedStart(candidate("server/libjvm.so")),
-            "version=65538 ignoreUnrecognized=1\n"
-            "-Djava.class.path=" +
-                directory + ":" + directory +
-                "/a.jar:/fake/default/classes\n"
-                "-verbose:jni\n"
-                "vfprintf\n"
-                "-DWINDIR=/etc\n"
-                "-DTEMPDIR=" +
-                (layout.root() / "appdata").string() +
-                "\n"
-                "-D\n"
-                "-DCWD=" +
-                directory +
-                "/\n"
-                "-Xrs\n"
-                "-Dqelvor.library=" +
-                directory +
-                "/libqelvor.so\n"
-                "-XX:ErrorFile=" +
-                directory + "/hs_err_pid%p.log\n");
+            "version=65538 ignoreUnrecognized=1\n-Djava.class.path=" + d + ":" + d +
+                "/a.jar:/fake/default/classes\n-verbose:jni\nvfprintf\n-DWINDIR=/etc\n-DTEMPDIR=" +
+                (layout.root() / "appdata").string() + "\n-D\n-DCWD=" + d +
+                "/\n-Xrs\n-Dqelvor.library=" + d + "/libqelvor.so\n-XX:ErrorFile=" + d +
+                "/hs_err_pid%p.log\n");
 
   // Both attempts extend the PATH the process started with, so the directory is there once.
   char path[4096] = {};
