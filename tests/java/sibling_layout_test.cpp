@@ -1,6 +1,7 @@
 // Java must bind its natives to the very sibling library file the server loaded, wherever the
 // server found it: a second copy keeps thread contexts of its own, which the server never sets.
 // Each layout holds real copies (not links), so two places are two different files.
+#include <javapointer/java_pointer.h>
 #include <jvm/JvmServices.h>
 #include <wmi_model/low_arena.h>
 
@@ -83,9 +84,7 @@ TEST_P(SiblingLayout, JavaSeesTheContextTheServerSet) {
   jmethodID spawnAndClose =
       env->GetStaticMethodID(natives, "spawnAndClose", "(JLjava/lang/String;)Ljava/lang/String;");
   ASSERT_NE(spawnAndClose, nullptr);
-  jlong nsForJava = static_cast<jlong>(
-      static_cast<int32_t>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ns))));
-  jobject message = env->CallStaticObjectMethod(natives, spawnAndClose, nsForJava,
+  jobject message = env->CallStaticObjectMethod(natives, spawnAndClose, *pointerToJava(ns),
                                                 env->NewStringUTF("Velt_Anything"));
   bool bound = !env->ExceptionCheck();  // an unbound native throws UnsatisfiedLinkError
   env->ExceptionClear();
