@@ -149,11 +149,13 @@ TEST_F(StartFailure, RuntimeWithoutCreateJavaVM) {
                           ucTemp(), candidate("server/libjvm.so"), "Found jvm.dll and loaded it."));
 }
 
-// The fixed eight options, then the sibling file Java binds and the crash report's place.
+// The fixed eight options (an installation record names the home and the temporary folder),
+// then the sibling file Java binds and the crash report's place.
 TEST_F(StartFailure, RefusedStartGetsItsOptionsAndCanBeTriedAgain) {
   layout.link(VELT_TEST_SIBLING_LIBRARY, "ab/libqelvor.so");
   layout.link(VELT_TEST_FAKE_RUNTIME_REFUSING, "jre/lib/server/libjvm.so");
   layout.touch("ab/a.jar");
+  velt::test::writeInstallRecord("/opt/prog/q/", "4.1");
   std::string directory = layout.programDirectory().string();
 
   EXPECT_EQ(services->startJvm(), 0);
@@ -171,9 +173,9 @@ TEST_F(StartFailure, RefusedStartGetsItsOptionsAndCanBeTriedAgain) {
   EXPECT_EQ(recordedStart(candidate("server/libjvm.so")),
             "version=65538 ignoreUnrecognized=1\n-Djava.class.path=" + d + ":" + d +
                 "/a.jar:/fake/default/classes\n-verbose:jni\nvfprintf\n-DWINDIR=/etc\n-DTEMPDIR=" +
-                (layout.root() / "appdata").string() + "\n-D\n-DCWD=" + d +
-                "/\n-Xrs\n-Dqelvor.library=" + d + "/libqelvor.so\n-XX:ErrorFile=" + d +
-                "/hs_err_pid%p.log\n");
+                (layout.root() / "appdata/Norvex/TARVO/4.1").string() +
+                "\n-DTARVO_HOME=/opt/prog/q/\n-DCWD=" + d + "/\n-Xrs\n-Dqelvor.library=" + d +
+                "/libqelvor.so\n-XX:ErrorFile=" + d + "/hs_err_pid%p.log\n");
 
   // Both attempts extend the PATH the process started with, so the directory is there once.
   char path[4096] = {};
