@@ -123,6 +123,10 @@ TEST_F(StartFailure, RuntimeUnderJavaHomeIsTriedLast) {
   EXPECT_EQ(services->runtimeSearchFailure(), "");
   EXPECT_THAT(recordedStart(runtimeFile),
               ::testing::EndsWith("/hs_err_pid%p.log\n--enable-native-access=ALL-UNNAMED\n"));
+  // Without a jar beside the program the class path is its directory alone.
+  EXPECT_THAT(recordedStart(runtimeFile),
+              ::testing::HasSubstr("\n-Djava.class.path=" + layout.programDirectory().string() +
+                                   ":/fake/default/classes\n"));
 }
 
 TEST_F(StartFailure, RuntimeWithoutTheEntryPointsIsKept) {
