@@ -10,11 +10,11 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <new>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "counting_namespace.h"
 #include "test_layout.h"
 #include "wbem_provider_base.h"
 
@@ -70,11 +70,10 @@ class SiblingLayout : public ::testing::TestWithParam<Layout> {
 };
 
 TEST_P(SiblingLayout, JavaSeesTheContextTheServerSet) {
-  // Pointers cross to Java as 32 bits, so the namespace Java is handed lives in low memory.
-  void* memory = velt::wmi::lowArenaAllocate(sizeof(ContextRecordingServices));
-  ASSERT_NE(memory, nullptr);
-  auto* recorder = new (memory) ContextRecordingServices;
-  IWbemServices* ns = recorder;
+  // Pointers cross to Java as 32 bits: the namespace Java is handed passes its look-ups on from
+  // low memory.
+  ContextRecordingServices recorder;
+  velt::test::CountingNamespace* ns = velt::test::CountingNamespace::create(&recorder);
   auto* context = reinterpret_cast<IWbemContext*>(uintptr_t{0x5eed});
 
   JNIEnv* env = nullptr;
@@ -92,9 +91,8 @@ TEST_P(SiblingLayout, JavaSeesTheContextTheServerSet) {
 
   EXPECT_TRUE(bound) << "Java could not bind its natives";
   EXPECT_NE(message, nullptr);
-  EXPECT_EQ(recorder->seen, context);
-  recorder->~ContextRecordingServices();
-  velt::wmi::lowArenaFree(memory, sizeof(ContextRecordingServices));
+  EXPECT_EQ(recorder.seen, context);
+  ns->Release();
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -202,14 +202,13 @@ TEST_F(StartFailure, LastReleaseUnloadsWhatTheFailedStartLoaded) {
   EXPECT_EQ(JvmServices::acquire(), services);
 
   JvmServices::release();
-  auto texts = recordTexts(layout.logLines());
-  EXPECT_EQ(std::count(texts.begin(), texts.end(), "Unloading qelvor.dll"), 0);
+  EXPECT_THAT(recordTexts(layout.logLines()),
+              ::testing::Not(::testing::Contains("Unloading qelvor.dll")));
   EXPECT_NE(GetModuleHandleA(candidate("server/libjvm.so").c_str()), nullptr);
 
   JvmServices::release();
   services = nullptr;
-  texts = recordTexts(layout.logLines());
-  EXPECT_EQ(texts.back(), "Unloading qelvor.dll");
+  EXPECT_EQ(recordTexts(layout.logLines()).back(), "Unloading qelvor.dll");
   // No VM was made, so nothing of the runtime can still run: it is unloaded too.
   EXPECT_EQ(GetModuleHandleA(candidate("server/libjvm.so").c_str()), nullptr);
   EXPECT_EQ(GetModuleHandleA((layout.programDirectory() / "libqelvor.so").c_str()), nullptr);
