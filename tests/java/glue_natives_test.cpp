@@ -97,8 +97,7 @@ class JavaSide : public ::testing::Test {
     ASSERT_TRUE(velt::wmi::reserveLowArena());
     for (const char* file : {VELT_TEST_SIBLING_LIBRARY, VELT_TEST_SDK_JAR, VELT_TEST_GLUE_JAR,
                              VELT_TEST_PROVIDERS_JAR}) {
-      std::string path = file;
-      layout.link(path, "ab/" + path.substr(path.rfind('/') + 1));
+      layout.link(file, "ab" / std::filesystem::path(file).filename());
     }
     SetEnvironmentVariableA("PATH", VELT_TEST_JDK_LIB);
     velt::test::removeInstallRecord();

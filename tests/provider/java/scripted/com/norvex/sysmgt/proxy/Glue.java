@@ -38,9 +38,7 @@ public class Glue {
         WbemClassObject found =
                 WbemClassObject.spawn(namespacePointer, dot < 0 ? className : className.substring(0, dot));
         found.putString("Name", "found");
-        int handed = found.handOver();
-        record("handed " + handed);
-        return handed;
+        return found.handOver();
     }
 
     public void setInstance(String className, long instancePointer) {
