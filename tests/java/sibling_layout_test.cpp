@@ -1,6 +1,7 @@
 // Java must bind its natives to the very sibling library file the server loaded, wherever the
 // server found it: a second copy keeps thread contexts of its own, which the server never sets.
 // Each layout holds real copies (not links), so two places are two different files.
+#include <javapointer/java_pointer.h>
 #include <jvm/JvmServices.h>
 #include <wmi_model/low_arena.h>
 
@@ -9,11 +10,11 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <new>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "counting_namespace.h"
 #include "test_layout.h"
 #include "wbem_provider_base.h"
 
@@ -69,11 +70,10 @@ class SiblingLayout : public ::testing::TestWithParam<Layout> {
 };
 
 TEST_P(SiblingLayout, JavaSeesTheContextTheServerSet) {
-  // Pointers cross to Java as 32 bits, so the namespace Java is handed lives in low memory.
-  void* memory = velt::wmi::lowArenaAllocate(sizeof(ContextRecordingServices));
-  ASSERT_NE(memory, nullptr);
-  auto* recorder = new (memory) ContextRecordingServices;
-  IWbemServices* ns = recorder;
+  // Pointers cross to Java as 32 bits: the namespace Java is handed passes its look-ups on from
+  // low memory.
+  ContextRecordingServices recorder;
+  velt::test::CountingNamespace* ns = velt::test::CountingNamespace::create(&recorder);
   auto* context = reinterpret_cast<IWbemContext*>(uintptr_t{0x5eed});
 
   JNIEnv* env = nullptr;
@@ -83,9 +83,7 @@ TEST_P(SiblingLayout, JavaSeesTheContextTheServerSet) {
   jmethodID spawnAndClose =
       env->GetStaticMethodID(natives, "spawnAndClose", "(JLjava/lang/String;)Ljava/lang/String;");
   ASSERT_NE(spawnAndClose, nullptr);
-  jlong nsForJava = static_cast<jlong>(
-      static_cast<int32_t>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ns))));
-  jobject message = env->CallStaticObjectMethod(natives, spawnAndClose, nsForJava,
+  jobject message = env->CallStaticObjectMethod(natives, spawnAndClose, *pointerToJava(ns),
                                                 env->NewStringUTF("Velt_Anything"));
   bool bound = !env->ExceptionCheck();  // an unbound native throws UnsatisfiedLinkError
   env->ExceptionClear();
@@ -93,9 +91,8 @@ TEST_P(SiblingLayout, JavaSeesTheContextTheServerSet) {
 
   EXPECT_TRUE(bound) << "Java could not bind its natives";
   EXPECT_NE(message, nullptr);
-  EXPECT_EQ(recorder->seen, context);
-  recorder->~ContextRecordingServices();
-  velt::wmi::lowArenaFree(memory, sizeof(ContextRecordingServices));
+  EXPECT_EQ(recorder.seen, context);
+  ns->Release();
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -91,35 +91,26 @@ void recordCall(const char* name) {
   std::snprintf(invocationCalls + used, sizeof invocationCalls - used, "%s ", name);
 }
 
-jint JNICALL destroyJavaVM(JavaVM*) {
-  recordCall("DestroyJavaVM");
-  return JNI_ERR;
-}
-jint JNICALL attachCurrentThread(JavaVM*, void**, void*) {
-  recordCall("AttachCurrentThread");
-  return JNI_ERR;
-}
-jint JNICALL detachCurrentThread(JavaVM*) {
-  recordCall("DetachCurrentThread");
-  return JNI_ERR;
-}
-jint JNICALL getEnv(JavaVM*, void**, jint) {
-  recordCall("GetEnv");
-  return JNI_EDETACHED;
-}
-jint JNICALL attachCurrentThreadAsDaemon(JavaVM*, void**, void*) {
-  recordCall("AttachCurrentThreadAsDaemon");
-  return JNI_ERR;
-}
+// Each member of the invocation interface records its call and fails.
+#define RECORDED(name, result, ...) \
+  jint JNICALL name(__VA_ARGS__) {  \
+    recordCall(#name);              \
+    return result;                  \
+  }
+RECORDED(DestroyJavaVM, JNI_ERR, JavaVM*)
+RECORDED(AttachCurrentThread, JNI_ERR, JavaVM*, void**, void*)
+RECORDED(DetachCurrentThread, JNI_ERR, JavaVM*)
+RECORDED(GetEnv, JNI_EDETACHED, JavaVM*, void**, jint)
+RECORDED(AttachCurrentThreadAsDaemon, JNI_ERR, JavaVM*, void**, void*)
 
 const JNIInvokeInterface_ unattachableFunctions = {nullptr,
                                                    nullptr,
                                                    nullptr,
-                                                   destroyJavaVM,
-                                                   attachCurrentThread,
-                                                   detachCurrentThread,
-                                                   getEnv,
-                                                   attachCurrentThreadAsDaemon};
+                                                   DestroyJavaVM,
+                                                   AttachCurrentThread,
+                                                   DetachCurrentThread,
+                                                   GetEnv,
+                                                   AttachCurrentThreadAsDaemon};
 JavaVM unattachableVm = {&unattachableFunctions};
 
 }  // namespace

@@ -62,14 +62,6 @@ TEST_F(Installation, ClassPathListsTheDirectoryAndEveryJarLikeEntry) {
             directory.size() * 4 + std::string(":/a.jar:/b.jar:/classes.jar:").size());
 }
 
-TEST_F(Installation, ClassPathWithoutJarsIsTheDirectoryAlone) {
-  std::string jarList;
-  ASSERT_TRUE(services->buildClassPath(jarList));
-  EXPECT_EQ(jarList, layout.programDirectory().string() + ":");
-  EXPECT_THAT(recordTexts(layout.logLines()),
-              ::testing::Each(::testing::Not(StartsWith("The File found is"))));
-}
-
 TEST_F(Installation, NoClassPathForAnExecutableWithoutDirectory) {
   VeltSetModuleFileNameOverride("/server");
   std::string jarList = "untouched";

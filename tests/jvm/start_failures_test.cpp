@@ -123,6 +123,10 @@ TEST_F(StartFailure, RuntimeUnderJavaHomeIsTriedLast) {
   EXPECT_EQ(services->runtimeSearchFailure(), "");
   EXPECT_THAT(recordedStart(runtimeFile),
               ::testing::EndsWith("/hs_err_pid%p.log\n--enable-native-access=ALL-UNNAMED\n"));
+  // Without a jar beside the program the class path is its directory alone.
+  EXPECT_THAT(recordedStart(runtimeFile),
+              ::testing::HasSubstr("\n-Djava.class.path=" + layout.programDirectory().string() +
+                                   ":/fake/default/classes\n"));
 }
 
 TEST_F(StartFailure, RuntimeWithoutTheEntryPointsIsKept) {
@@ -149,11 +153,13 @@ TEST_F(StartFailure, RuntimeWithoutCreateJavaVM) {
                           ucTemp(), candidate("server/libjvm.so"), "Found jvm.dll and loaded it."));
 }
 
-// The fixed eight options, then the sibling file Java binds and the crash report's place.
+// The fixed eight options (an installation record names the home and the temporary folder),
+// then the sibling file Java binds and the crash report's place.
 TEST_F(StartFailure, RefusedStartGetsItsOptionsAndCanBeTriedAgain) {
   layout.link(VELT_TEST_SIBLING_LIBRARY, "ab/libqelvor.so");
   layout.link(VELT_TEST_FAKE_RUNTIME_REFUSING, "jre/lib/server/libjvm.so");
   layout.touch("ab/a.jar");
+  velt::test::writeInstallRecord("/opt/prog/q/", "4.1");
   std::string directory = layout.programDirectory().string();
 
   EXPECT_EQ(services->startJvm(), 0);
@@ -167,27 +173,13 @@ TEST_F(StartFailure, RefusedStartGetsItsOptionsAndCanBeTriedAgain) {
                           "Loading ..\\qelvor.dll", "Loading ..\\qelvor", "The File found is a.jar",
                           "fake runtime says hello 42", "Unable to create JVM. Exiting"));
 
+  const std::string& d = directory;
   EXPECT_EQ(recordedStart(candidate("server/libjvm.so")),
-            "version=65538 ignoreUnrecognized=1\n"
-            "-Djava.class.path=" +
-                directory + ":" + directory +
-                "/a.jar:/fake/default/classes\n"
-                "-verbose:jni\n"
-                "vfprintf\n"
-                "-DWINDIR=/etc\n"
-                "-DTEMPDIR=" +
-                (layout.root() / "appdata").string() +
-                "\n"
-                "-D\n"
-                "-DCWD=" +
-                directory +
-                "/\n"
-                "-Xrs\n"
-                "-Dqelvor.library=" +
-                directory +
-                "/libqelvor.so\n"
-                "-XX:ErrorFile=" +
-                directory + "/hs_err_pid%p.log\n");
+            "version=65538 ignoreUnrecognized=1\n-Djava.class.path=" + d + ":" + d +
+                "/a.jar:/fake/default/classes\n-verbose:jni\nvfprintf\n-DWINDIR=/etc\n-DTEMPDIR=" +
+                (layout.root() / "appdata/Norvex/TARVO/4.1").string() +
+                "\n-DTARVO_HOME=/opt/prog/q/\n-DCWD=" + d + "/\n-Xrs\n-Dqelvor.library=" + d +
+                "/libqelvor.so\n-XX:ErrorFile=" + d + "/hs_err_pid%p.log\n");
 
   // Both attempts extend the PATH the process started with, so the directory is there once.
   char path[4096] = {};
@@ -210,14 +202,13 @@ TEST_F(StartFailure, LastReleaseUnloadsWhatTheFailedStartLoaded) {
   EXPECT_EQ(JvmServices::acquire(), services);
 
   JvmServices::release();
-  auto texts = recordTexts(layout.logLines());
-  EXPECT_EQ(std::count(texts.begin(), texts.end(), "Unloading qelvor.dll"), 0);
+  EXPECT_THAT(recordTexts(layout.logLines()),
+              ::testing::Not(::testing::Contains("Unloading qelvor.dll")));
   EXPECT_NE(GetModuleHandleA(candidate("server/libjvm.so").c_str()), nullptr);
 
   JvmServices::release();
   services = nullptr;
-  texts = recordTexts(layout.logLines());
-  EXPECT_EQ(texts.back(), "Unloading qelvor.dll");
+  EXPECT_EQ(recordTexts(layout.logLines()).back(), "Unloading qelvor.dll");
   // No VM was made, so nothing of the runtime can still run: it is unloaded too.
   EXPECT_EQ(GetModuleHandleA(candidate("server/libjvm.so").c_str()), nullptr);
   EXPECT_EQ(GetModuleHandleA((layout.programDirectory() / "libqelvor.so").c_str()), nullptr);

@@ -26,12 +26,11 @@ void* realEntry(const char* name) {
 
 jint JNICALL destroyJavaVM(JavaVM*) { return g_realVm->DestroyJavaVM(); }
 
+// While refusing, counts the refusal it answers.
+bool refusing() { return g_refusing && ++g_refused > 0; }
+
 jint JNICALL attachCurrentThread(JavaVM*, void** env, void* arguments) {
-  if (g_refusing) {
-    ++g_refused;
-    return JNI_ERR;
-  }
-  return g_realVm->AttachCurrentThread(env, arguments);
+  return refusing() ? JNI_ERR : g_realVm->AttachCurrentThread(env, arguments);
 }
 
 jint JNICALL detachCurrentThread(JavaVM*) { return g_realVm->DetachCurrentThread(); }
@@ -39,11 +38,7 @@ jint JNICALL detachCurrentThread(JavaVM*) { return g_realVm->DetachCurrentThread
 jint JNICALL getEnv(JavaVM*, void** env, jint version) { return g_realVm->GetEnv(env, version); }
 
 jint JNICALL attachCurrentThreadAsDaemon(JavaVM*, void** env, void* arguments) {
-  if (g_refusing) {
-    ++g_refused;
-    return JNI_ERR;
-  }
-  return g_realVm->AttachCurrentThreadAsDaemon(env, arguments);
+  return refusing() ? JNI_ERR : g_realVm->AttachCurrentThreadAsDaemon(env, arguments);
 }
 
 const JNIInvokeInterface_ gatedFunctions = {nullptr,

@@ -2,7 +2,6 @@
 
 #include <stdlib.h>
 
-#include <cstdint>
 #include <fstream>
 #include <iostream>
 
@@ -26,7 +25,6 @@ const char* const kProviderMof = R"MOF(
   uint32 Resize([in] uint32 NewCapacity, [out] uint32 OldCapacity);
   void Reset();
 };
-[dynamic, provider("NorvexVeltProxyProvider")] class KeylessThing { string Name; };
 class GadgetEvent { string Message; };
 instance of __Win32Provider as $P { Name = "NorvexVeltProxyProvider";
   CLSID = "{6D0F4A2E-93B7-4C51-A8E2-5F19C3D7B06A}"; };
@@ -149,11 +147,6 @@ std::vector<std::string> ProviderFixture::tracesSinceMark() const {
   auto all = traces();
   return std::vector<std::string>(all.begin() + static_cast<long>(std::min(m_mark, all.size())),
                                   all.end());
-}
-
-long long javaLong(const void* pointer) {
-  return static_cast<std::int32_t>(
-      static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer)));
 }
 
 ComPtr<IWbemServices> servicesOf(IUnknown* provider) {

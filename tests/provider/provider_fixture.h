@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <javapointer/java_pointer.h>
 #include <objbase.h>
 #include <owners/com_ptr.h>
 #include <owners/unique_handle.h>
@@ -20,7 +21,7 @@
 
 namespace velt::provider::test {
 
-// Gadget (key Name, method Resize), GadgetEvent and KeylessThing in root\test, served by the
+// Gadget (key Name, methods Resize and Reset) and GadgetEvent in root\test, served by the
 // proxy provider's class identifier.
 extern const char* const kProviderMof;
 
@@ -66,7 +67,7 @@ class ProviderFixture : public ::testing::Test {
 };
 
 // Java's view of a pointer.
-long long javaLong(const void* pointer);
+inline long long javaLong(const void* pointer) { return pointerToJava(pointer).value(); }
 
 // The interface part, one reference for the caller.
 ComPtr<IWbemServices> servicesOf(IUnknown* provider);

@@ -176,13 +176,10 @@ TEST_F(ProviderUnitTest, AVmThatCannotStartFailsEveryInitializeAndIsNeverAttache
   EXPECT_THAT(initSink.statuses, ElementsAre(WBEM_E_FAILED, WBEM_E_FAILED));
   EXPECT_EQ(CProxyProvider::sm_cJvmUsers, 1);  // counted once, however often initialised
   auto texts = records();
-  EXPECT_EQ(std::count(texts.begin(), texts.end(), "Unable to start JVM."), 1);
+  EXPECT_THAT(texts, Contains("Unable to start JVM.").Times(1));
   EXPECT_THAT(texts, Contains("Initialize refused: this provider object was initialised before."));
-  EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
-                          [](const std::string& t) {
-                            return t.rfind("JvmServices object has been allocated", 0) == 0;
-                          }),
-            1);
+  EXPECT_THAT(texts,
+              Contains(::testing::StartsWith("JvmServices object has been allocated")).Times(1));
   velt::ComPtr<RecordingSink> sink(RecordingSink::create());
   EXPECT_EQ(provider->ProvideEvents(sink.get(), 0), WBEM_E_FAILED);
   provider->InnerRelease();

@@ -28,13 +28,10 @@ class CountingNamespace final : public DeclinedServices {
   // How many look-ups named this class, in the case they used; those of any class with "".
   long lookups(const std::u16string& className = u"") const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (className.empty()) {
-      long total = 0;
-      for (const auto& [name, count] : m_lookups) total += count;
-      return total;
-    }
-    auto found = m_lookups.find(className);
-    return found == m_lookups.end() ? 0 : found->second;
+    long total = 0;
+    for (const auto& [name, count] : m_lookups)
+      total += className.empty() || name == className ? count : 0;
+    return total;
   }
   void resetLookups() {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -46,17 +45,8 @@ std::string threadPrefix() {
 
 class TraceLogTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    m_folder = std::make_unique<seams::ExecutableFolder>("", "VeltProxyProvider");
-    m_executable = m_folder->executable();
-    m_markerPath = m_folder->file("qelvor.dbg");
-    m_logPath = m_folder->file("qelvor.log");
-  }
   // The log is closed before its files go: an open file cannot be deleted on Windows.
-  void TearDown() override {
-    closeTraceLog();
-    m_folder.reset();
-  }
+  void TearDown() override { closeTraceLog(); }
 
   void placeMarkerFile() { std::ofstream(m_markerPath) << "ignored"; }
   const fs::path& logPath() const { return m_logPath; }
@@ -64,10 +54,10 @@ class TraceLogTest : public ::testing::Test {
   // What follows the executable's path on the first line.
   std::string records() const { return log().substr(m_executable.size() + 1); }
 
-  std::unique_ptr<seams::ExecutableFolder> m_folder;
-  std::string m_executable;
-  fs::path m_markerPath;
-  fs::path m_logPath;
+  seams::ExecutableFolder m_folder{"", "VeltProxyProvider"};
+  const std::string m_executable = m_folder.executable();
+  const fs::path m_markerPath = m_folder.file("qelvor.dbg");
+  const fs::path m_logPath = m_folder.file("qelvor.log");
 };
 
 TEST_F(TraceLogTest, WithoutMarkerNoLogIsWrittenAndAnOldOneStays) {
@@ -98,12 +88,12 @@ TEST_F(TraceLogTest, MarkerFileOrFolderStartsAFreshLogHeadedByTheExecutablePath)
 }
 
 TEST_F(TraceLogTest, ExecutableWithoutUsableDirectoryLeavesLoggingOff) {
-  if (!m_folder->pretendExecutablePath("VeltProxyProvider")) {
+  if (!m_folder.pretendExecutablePath("VeltProxyProvider")) {
     GTEST_SKIP() << "the real executable's path always has a usable folder";
   }
   placeMarkerFile();
   openTraceLog();
-  m_folder->pretendExecutablePath("/VeltProxyProvider");
+  m_folder.pretendExecutablePath("/VeltProxyProvider");
   openTraceLog();
   trace("CFactory", "dropped", 0);
   EXPECT_FALSE(fs::exists(logPath()));

@@ -1,8 +1,7 @@
 #include "java_control.h"
 
+#include <javapointer/java_pointer.h>
 #include <jvm/JvmServices.h>
-
-#include <cstdint>
 
 namespace velt::host {
 namespace {
@@ -11,18 +10,12 @@ constexpr char kGlueClass[] = "com/norvex/sysmgt/proxy/Glue";
 constexpr char kFloorClass[] = "com/norvex/bench/Floor";
 
 void JNICALL addRefs(JNIEnv*, jclass, jlong object, jint count) {
-  auto* target =
-      reinterpret_cast<IUnknown*>(static_cast<std::uintptr_t>(static_cast<std::uint32_t>(object)));
+  auto* target = pointerFromJava<IUnknown>(object);
   if (target == nullptr) return;
   for (jint i = 0; i < count; ++i) target->AddRef();
 }
 
 void JNICALL nothing(JNIEnv*, jclass, jint, jint) {}
-
-jlong javaValue(IUnknown* object) {
-  return static_cast<jlong>(static_cast<std::int32_t>(
-      static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(object))));
-}
 
 // The calling thread, attached for one piece of work.
 class Attached {
@@ -79,11 +72,11 @@ void JavaControl::setStaticLong(const char* field, jlong value) {
 }
 
 void JavaControl::setInstance(IWbemClassObject* instance) {
-  setStaticLong("instance", javaValue(instance));
+  setStaticLong("instance", pointerToJava(instance).value());
 }
 
 void JavaControl::setEventObject(IWbemClassObject* event) {
-  setStaticLong("eventObject", javaValue(event));
+  setStaticLong("eventObject", pointerToJava(event).value());
 }
 
 void JavaControl::setEnumerationSize(int count) {
@@ -97,15 +90,6 @@ void JavaControl::fire(int count) {
   Attached java(m_vm);
   jclass glue = java->FindClass(kGlueClass);
   java->CallStaticVoidMethod(glue, java->GetStaticMethodID(glue, "fire", "(I)V"), count);
-  if (java->ExceptionCheck()) java->ExceptionClear();
-  java->DeleteLocalRef(glue);
-}
-
-void JavaControl::fireFromJavaThreads(int threads, int each) {
-  Attached java(m_vm);
-  jclass glue = java->FindClass(kGlueClass);
-  java->CallStaticVoidMethod(glue, java->GetStaticMethodID(glue, "fireFromJavaThreads", "(II)V"),
-                             threads, each);
   if (java->ExceptionCheck()) java->ExceptionClear();
   java->DeleteLocalRef(glue);
 }

@@ -26,8 +26,6 @@ class JavaControl {
 
   // Fires `count` events from the calling thread through the Glue's CheckForEvents.
   void fire(int count);
-  // Fires `each` events from each of `threads` Java threads, and waits for them.
-  void fireFromJavaThreads(int threads, int each);
 
  private:
   void setStaticLong(const char* field, jlong value);

@@ -11,6 +11,7 @@ import com.norvex.sysmgt.provider.ObjectPath;
 import com.norvex.sysmgt.provider.ProviderContext;
 import com.norvex.sysmgt.provider.ProviderException;
 import java.util.ArrayList;
+import java.util.Collections;
 import java.util.List;
 import java.util.Map;
 import java.util.Set;
@@ -20,7 +21,7 @@ import java.util.concurrent.atomic.AtomicInteger;
 /** Serves Velt_Disk from memory and fires Velt_DiskEvent whenever a disk is stored. */
 public class DiskProvider implements InstanceProvider, InstanceEnumerator, InstanceWriter,
         MethodProvider, EventProvider {
-    private static final Map<String, Long> DISKS = new TreeMap<>();
+    private static final Map<String, Long> DISKS = Collections.synchronizedMap(new TreeMap<>());
     private static volatile EventChannel events;
     private static volatile EventChannel lastChannel;
     private static final AtomicInteger STARTS = new AtomicInteger();
@@ -33,10 +34,7 @@ public class DiskProvider implements InstanceProvider, InstanceEnumerator, Insta
     @Override
     public Instance getInstance(ObjectPath path, ProviderContext context) {
         String name = path.requireKey("Name");
-        Long size;
-        synchronized (DISKS) {
-            size = DISKS.get(name);
-        }
+        Long size = DISKS.get(name);
         return size == null ? null : disk(context, name, size);
     }
 
@@ -58,28 +56,15 @@ public class DiskProvider implements InstanceProvider, InstanceEnumerator, Insta
             throw new ProviderException("A Velt_Disk needs a Name");
         }
         long size = instance.isNull("Size") ? 0 : instance.getLong("Size");
-        synchronized (DISKS) {
-            DISKS.put(name, size);
-        }
-        fire(events, name);
+        DISKS.put(name, size);
+        fireNow(name);
     }
 
+    /** Grow, the class's one method, on a disk the test stored. */
     @Override
     public void invokeMethod(ObjectPath target, String method, Instance in, Instance out,
             ProviderContext context) {
-        if (!method.equals("Grow")) {
-            throw new ProviderException("Velt_Disk has no method " + method);
-        }
-        String name = target.requireKey("Name");
-        long grown;
-        synchronized (DISKS) {
-            Long size = DISKS.get(name);
-            if (size == null) {
-                throw new ProviderException("No disk " + name);
-            }
-            grown = size + in.getInt("By");
-            DISKS.put(name, grown);
-        }
+        long grown = DISKS.merge(target.requireKey("Name"), (long) in.getInt("By"), Long::sum);
         out.setLong("NewSize", grown).setInt("ReturnValue", 0);
     }
 
@@ -100,18 +85,14 @@ public class DiskProvider implements InstanceProvider, InstanceEnumerator, Insta
         events = null;
     }
 
-    /** Test hooks, called through JNI. */
-    public static boolean fireNow(String what) {
-        return fire(events, what);
+    /** Test hooks, called through JNI. A disk named "bad..." makes an event that cannot be made. */
+    public static String fireNow(String what) {
+        EventChannel channel = events;
+        return String.valueOf(channel != null && channel.fire("Velt_DiskEvent",
+                event -> event.setString(what.startsWith("bad") ? "NoSuchProperty" : "Disk", what)));
     }
 
-    /** A disk named "bad..." makes an event that cannot be filled. */
-    private static boolean fire(EventChannel channel, String what) {
-        return channel != null && channel.fire("Velt_DiskEvent",
-                event -> event.setString(what.startsWith("bad") ? "NoSuchProperty" : "Disk", what));
-    }
-
-    /** How often events were started, and what the latest channel says of itself. */
+    /** How often events were started, what the latest channel says of itself and still makes. */
     public static String channelInfo() {
         String undeclared;
         try {
@@ -120,21 +101,11 @@ public class DiskProvider implements InstanceProvider, InstanceEnumerator, Insta
         } catch (IllegalArgumentException e) {
             undeclared = "refused";
         }
-        return STARTS.get() + "|" + lastChannel.namespaceName() + "|" + lastChannel.eventClasses()
-                + "|" + undeclared;
-    }
-
-    /** Whether the latest channel, kept past its stop, still makes event objects. */
-    public static boolean lastChannelMakesEvents() {
-        Instance event = lastChannel.newEvent("Velt_DiskEvent");
-        if (event != null) {
-            event.close();
+        try (Instance event = lastChannel.newEvent("Velt_DiskEvent")) {
+            return STARTS.get() + "|" + lastChannel.namespaceName() + "|"
+                    + lastChannel.eventClasses() + "|" + undeclared + "|"
+                    + (event != null ? "makes events" : "makes none");
         }
-        return event != null;
-    }
-
-    public static boolean started() {
-        return events != null;
     }
 
     /** Where the class declares it, the disk's usage comes as an embedded Velt_DiskUsage. */

@@ -48,11 +48,6 @@ public final class Natives {
         }
     }
 
-    /** A new instance through the namespace, handed over with its one reference. */
-    public static int spawn(long services, String className) {
-        return WbemClassObject.spawn(services, className).handOver();
-    }
-
     /** Spawns and closes, returning the failure text when spawning fails. */
     public static String spawnAndClose(long services, String className) {
         try (WbemClassObject object = WbemClassObject.spawn(services, className)) {

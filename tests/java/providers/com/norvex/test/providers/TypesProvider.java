@@ -5,6 +5,7 @@ import com.norvex.sysmgt.provider.InstanceProvider;
 import com.norvex.sysmgt.provider.InstanceWriter;
 import com.norvex.sysmgt.provider.ObjectPath;
 import com.norvex.sysmgt.provider.ProviderContext;
+import java.util.Arrays;
 import java.util.List;
 import java.util.Map;
 import java.util.TreeMap;
@@ -63,15 +64,10 @@ public class TypesProvider implements InstanceProvider, InstanceWriter {
         Map<String, Object> values = new TreeMap<>();
         for (String name : instance.propertyNames()) {
             Object value = instance.get(name);
-            if (value instanceof Instance) {
-                value = keep((Instance) value);
-            } else if (value instanceof Instance[]) {
-                Instance[] objects = (Instance[]) value;
-                Embedded[] kept = new Embedded[objects.length];
-                for (int i = 0; i < objects.length; i++) {
-                    kept[i] = keep(objects[i]);
-                }
-                value = kept;
+            if (value instanceof Instance object) {
+                value = keep(object);
+            } else if (value instanceof Instance[] objects) {
+                value = Arrays.stream(objects).map(TypesProvider::keep).toArray(Embedded[]::new);
             }
             values.put(name, value);
         }
@@ -86,12 +82,11 @@ public class TypesProvider implements InstanceProvider, InstanceWriter {
 
     private static void write(Instance target, String name, Object value,
             ProviderContext context) {
-        if (value instanceof Embedded) {
-            try (Instance object = make((Embedded) value, context)) {
+        if (value instanceof Embedded embedded) {
+            try (Instance object = make(embedded, context)) {
                 target.setObject(name, object);
             }
-        } else if (value instanceof Embedded[]) {
-            Embedded[] kept = (Embedded[]) value;
+        } else if (value instanceof Embedded[] kept) {
             Instance[] objects = new Instance[kept.length];
             try {
                 for (int i = 0; i < kept.length; i++) {

@@ -1,8 +1,6 @@
 package com.norvex.sysmgt.proxy;
 
 import com.norvex.sysmgt.cim.wmi.wbem.WbemClassObject;
-import java.util.ArrayList;
-import java.util.List;
 import java.util.Vector;
 
 /**
@@ -82,19 +80,6 @@ public class Glue {
         int event = (int) eventObject;
         for (int i = 0; i < count; i++) {
             glue.CheckForEvents(target, event);
-        }
-    }
-
-    /** Fires `each` events from each of `threads` new Java threads; returns when all are done. */
-    public static void fireFromJavaThreads(int threads, int each) throws InterruptedException {
-        List<Thread> started = new ArrayList<>();
-        for (int t = 0; t < threads; t++) {
-            Thread thread = new Thread(() -> fire(each), "event-source-" + t);
-            thread.start();
-            started.add(thread);
-        }
-        for (Thread thread : started) {
-            thread.join();
         }
     }
 
