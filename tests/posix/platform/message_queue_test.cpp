@@ -64,7 +64,9 @@ TEST(MessageQueueTest, PeekAndFilters) {
   EXPECT_EQ(msg.message, WM_USER + 1);
   EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), TRUE);
   EXPECT_EQ(msg.message, WM_USER + 2);
-  EXPECT_EQ(GetMessageA(&msg, nullptr, WM_USER, WM_USER), FALSE) << "WM_QUIT passes any filter";
+  ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE))
+      << "WM_QUIT passes any filter";
+  EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), FALSE);
   EXPECT_EQ(msg.message, WM_QUIT);
   EXPECT_EQ(msg.wParam, 9u);
   EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
