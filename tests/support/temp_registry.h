@@ -9,15 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "temp_dir.h"
 #include "winplatform/registry_hooks.h"
 
 class TempRegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "veltreg-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_folder = pattern;
-    m_file = m_folder / "registry.db";
     setenv("VELT_REGISTRY", m_file.c_str(), 1);
     VeltRegistryReset();
   }
@@ -25,7 +22,6 @@ class TempRegistryTest : public ::testing::Test {
   void TearDown() override {
     VeltRegistryReset();
     unsetenv("VELT_REGISTRY");
-    std::filesystem::remove_all(m_folder);
   }
 
   static LSTATUS tryCreate(HKEY root, const char* path, HKEY* key, DWORD* disposition = nullptr) {
@@ -79,6 +75,7 @@ class TempRegistryTest : public ::testing::Test {
     }
   }
 
-  std::filesystem::path m_folder;
-  std::filesystem::path m_file;
+  TempDir m_temp;
+  const std::filesystem::path m_folder = m_temp.path();
+  const std::filesystem::path m_file = m_folder / "registry.db";
 };

@@ -45,7 +45,6 @@ typedef struct tagSOLE_AUTHENTICATION_SERVICE SOLE_AUTHENTICATION_SERVICE;
 
 extern "C" {
 HRESULT STDAPICALLTYPE CoInitializeEx(LPVOID reserved, DWORD coInit);
-HRESULT STDAPICALLTYPE CoInitialize(LPVOID reserved);
 void STDAPICALLTYPE CoUninitialize(void);
 HRESULT STDAPICALLTYPE CoInitializeSecurity(PSECURITY_DESCRIPTOR securityDescriptor,
                                             LONG authnServices,
@@ -60,10 +59,8 @@ HRESULT STDAPICALLTYPE CoGetClassObject(REFCLSID clsid, DWORD clsContext, LPVOID
 HRESULT STDAPICALLTYPE CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext,
                                         REFIID iid, LPVOID* object);
 HRESULT STDAPICALLTYPE StringFromCLSID(REFCLSID clsid, LPOLESTR* text);
-HRESULT STDAPICALLTYPE StringFromIID(REFIID iid, LPOLESTR* text);
 int STDAPICALLTYPE StringFromGUID2(REFGUID guid, LPOLESTR text, int maxChars);
 HRESULT STDAPICALLTYPE CLSIDFromString(LPCOLESTR text, LPCLSID clsid);
 LPVOID STDAPICALLTYPE CoTaskMemAlloc(SIZE_T bytes);
-LPVOID STDAPICALLTYPE CoTaskMemRealloc(LPVOID memory, SIZE_T bytes);
 void STDAPICALLTYPE CoTaskMemFree(LPVOID memory);
 }

@@ -184,7 +184,6 @@ extern "C" {
 BSTR STDAPICALLTYPE SysAllocString(const OLECHAR* text);
 BSTR STDAPICALLTYPE SysAllocStringLen(const OLECHAR* text, UINT length);
 BSTR STDAPICALLTYPE SysAllocStringByteLen(LPCSTR bytes, UINT length);
-INT STDAPICALLTYPE SysReAllocString(BSTR* bstr, const OLECHAR* text);
 UINT STDAPICALLTYPE SysStringLen(BSTR bstr);
 UINT STDAPICALLTYPE SysStringByteLen(BSTR bstr);
 void STDAPICALLTYPE SysFreeString(BSTR bstr);
@@ -203,7 +202,6 @@ HRESULT STDAPICALLTYPE SafeArrayGetElement(SAFEARRAY* array, LONG* indices, void
 HRESULT STDAPICALLTYPE SafeArrayGetLBound(SAFEARRAY* array, UINT dim, LONG* lowerBound);
 HRESULT STDAPICALLTYPE SafeArrayGetUBound(SAFEARRAY* array, UINT dim, LONG* upperBound);
 UINT STDAPICALLTYPE SafeArrayGetDim(SAFEARRAY* array);
-UINT STDAPICALLTYPE SafeArrayGetElemsize(SAFEARRAY* array);
 HRESULT STDAPICALLTYPE SafeArrayGetVartype(SAFEARRAY* array, VARTYPE* type);
 HRESULT STDAPICALLTYPE SafeArrayCopy(SAFEARRAY* source, SAFEARRAY** destination);
 HRESULT STDAPICALLTYPE SafeArrayLock(SAFEARRAY* array);

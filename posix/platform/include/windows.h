@@ -16,10 +16,6 @@ LONG WINAPI InterlockedIncrement(LONG volatile* addend);
 LONG WINAPI InterlockedDecrement(LONG volatile* addend);
 LONG WINAPI InterlockedExchange(LONG volatile* target, LONG value);
 LONG WINAPI InterlockedCompareExchange(LONG volatile* destination, LONG exchange, LONG comparand);
-LONG WINAPI InterlockedExchangeAdd(LONG volatile* addend, LONG value);
-void* WINAPI InterlockedExchangePointer(void* volatile* target, void* value);
-void* WINAPI InterlockedCompareExchangePointer(void* volatile* destination, void* exchange,
-                                               void* comparand);
 
 // Opaque storage large enough for the host's mutex; only the functions below touch it.
 typedef struct _RTL_CRITICAL_SECTION {
@@ -30,7 +26,6 @@ void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION cs);
 void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs);
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs);
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs);
-BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION cs);
 
 // Error codes of these functions that the shared base types do not carry.
 #ifndef ERROR_NO_UNICODE_TRANSLATION
@@ -123,7 +118,6 @@ typedef struct _STARTUPINFOA {
 #define STARTF_USESHOWWINDOW 0x00000001u
 #define SW_SHOWDEFAULT 10
 void WINAPI GetStartupInfoA(LPSTARTUPINFOA info);
-LPSTR WINAPI GetCommandLineA(void);
 
 // ---- thread message queue (user32) ----
 typedef struct tagPOINT {
@@ -146,9 +140,7 @@ typedef struct tagMSG {
 BOOL WINAPI GetMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax);
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeMsg);
 LRESULT WINAPI DispatchMessageA(const MSG* msg);
-BOOL WINAPI TranslateMessage(const MSG* msg);
 BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam);
-void WINAPI PostQuitMessage(int exitCode);
 
 // ---- registry (advapi32) ----
 // On POSIX the registry is one SQLite file per user (see winplatform/registry_hooks.h for
@@ -203,7 +195,6 @@ LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD val
 
 // The C run-time's case-insensitive comparison, as the Windows CRT names it.
 int __cdecl _stricmp(const char* a, const char* b);
-int __cdecl _strnicmp(const char* a, const char* b, size_t count);
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);
 

@@ -49,23 +49,3 @@ TEST(BstrTest, LengthsBeyondThePrefixRangeFailInsteadOfWrapping) {
   EXPECT_EQ(SysAllocStringLen(nullptr, 0xFFFFFFFFu), nullptr);
   EXPECT_EQ(SysAllocStringByteLen(nullptr, 0xFFFFFFFFu), nullptr);
 }
-
-// No text is optional; a null and an empty BSTR both read as the empty string. What the
-// published behaviour leaves open, text inside the string being replaced ("unexpected results")
-// and a null BSTR pointer (a crash), the POSIX layer answers safely.
-TEST(BstrTest, ReAllocReplacesTheStringAndIsSafeWhereLeftOpen) {
-  BSTR bstr = SysAllocString(OLESTR("hello"));
-  ASSERT_TRUE(SysReAllocString(&bstr, OLESTR("hello world!")));
-  EXPECT_EQ(storedText(bstr), OLESTR("hello world!"));
-  if (kPosixLayer) {
-    ASSERT_TRUE(SysReAllocString(&bstr, bstr + 6));
-    EXPECT_EQ(storedText(bstr), OLESTR("world!"));
-    EXPECT_FALSE(SysReAllocString(nullptr, OLESTR("x")));
-  }
-  ASSERT_TRUE(SysReAllocString(&bstr, nullptr));
-  EXPECT_EQ(SysStringLen(bstr), 0u);
-  if (kPosixLayer) {
-    EXPECT_NE(bstr, nullptr) << "an empty string rather than none";
-  }
-  SysFreeString(bstr);
-}

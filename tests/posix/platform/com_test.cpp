@@ -23,7 +23,7 @@ TEST(ApartmentTest, JoinRejoinModeMismatchAndSecurityOnce) {
     EXPECT_EQ(secure(), RPC_E_TOO_LATE);
     CoUninitialize();
     CoUninitialize();
-    EXPECT_EQ(CoInitialize(nullptr), S_OK) << "fully left: a new mode is allowed";
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK) << "fully left: a new mode";
     CoUninitialize();
   })
       .join();

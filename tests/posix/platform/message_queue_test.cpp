@@ -51,20 +51,21 @@ TEST(MessageQueueTest, PostingNeedsAQueueThenMessagesFromManyThreadsArriveAndQui
   EXPECT_FALSE(PostThreadMessageA(loopThread, WM_USER, 0, 0)) << "the queue ends with its thread";
 }
 
-TEST(MessageQueueTest, PeekAndFiltersAndPostQuitMessage) {
+TEST(MessageQueueTest, PeekAndFilters) {
   MSG msg;
   EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));  // creates the queue
   DWORD self = GetCurrentThreadId();
-  PostQuitMessage(9);
   PostThreadMessageA(self, WM_USER + 1, 1, 0);
   PostThreadMessageA(self, WM_USER + 2, 2, 0);
+  PostThreadMessageA(self, WM_QUIT, 9, 0);
   ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_USER + 2, WM_USER + 2, PM_NOREMOVE));
   EXPECT_EQ(msg.message, WM_USER + 2);
   ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(msg.message, WM_USER + 1);
   EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), TRUE);
   EXPECT_EQ(msg.message, WM_USER + 2);
-  // The quit request waits until nothing else is queued.
+  ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE))
+      << "WM_QUIT passes any filter";
   EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), FALSE);
   EXPECT_EQ(msg.message, WM_QUIT);
   EXPECT_EQ(msg.wParam, 9u);

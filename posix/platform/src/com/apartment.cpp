@@ -41,10 +41,6 @@ HRESULT STDAPICALLTYPE CoInitializeEx(LPVOID, DWORD coInit) {
   return S_OK;
 }
 
-HRESULT STDAPICALLTYPE CoInitialize(LPVOID reserved) {
-  return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED);
-}
-
 void STDAPICALLTYPE CoUninitialize(void) {
   if (apartment.initCount == 0) return;
   if (--apartment.initCount != 0) return;

@@ -55,8 +55,6 @@ HRESULT STDAPICALLTYPE StringFromCLSID(REFCLSID clsid, LPOLESTR* text) {
   return allocateText(clsid, text);
 }
 
-HRESULT STDAPICALLTYPE StringFromIID(REFIID iid, LPOLESTR* text) { return allocateText(iid, text); }
-
 HRESULT STDAPICALLTYPE CLSIDFromString(LPCOLESTR text, LPCLSID clsid) {
   if (clsid == nullptr) return E_INVALIDARG;
   if (text == nullptr) {

@@ -11,15 +11,6 @@ LPVOID STDAPICALLTYPE CoTaskMemAlloc(SIZE_T bytes) {
   return std::malloc(bytes == 0 ? 1 : bytes);
 }
 
-LPVOID STDAPICALLTYPE CoTaskMemRealloc(LPVOID memory, SIZE_T bytes) {
-  if (memory != nullptr && bytes == 0) {  // a zero size frees, as documented
-    std::free(memory);
-    return nullptr;
-  }
-  if (velt::platform::allocationRefused()) return nullptr;
-  return std::realloc(memory, bytes == 0 ? 1 : bytes);
-}
-
 void STDAPICALLTYPE CoTaskMemFree(LPVOID memory) { std::free(memory); }
 
 }  // extern "C"

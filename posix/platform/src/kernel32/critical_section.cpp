@@ -30,8 +30,5 @@ void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs) {
 
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs) { mutexOf(cs).lock(); }
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs) { mutexOf(cs).unlock(); }
-BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION cs) {
-  return mutexOf(cs).try_lock() ? TRUE : FALSE;
-}
 
 }  // extern "C"

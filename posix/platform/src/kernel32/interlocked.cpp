@@ -21,19 +21,4 @@ LONG WINAPI InterlockedCompareExchange(LONG volatile* destination, LONG exchange
   return comparand;  // the value found, whether or not it was replaced
 }
 
-LONG WINAPI InterlockedExchangeAdd(LONG volatile* addend, LONG value) {
-  return __atomic_fetch_add(addend, value, __ATOMIC_SEQ_CST);
-}
-
-void* WINAPI InterlockedExchangePointer(void* volatile* target, void* value) {
-  return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
-}
-
-void* WINAPI InterlockedCompareExchangePointer(void* volatile* destination, void* exchange,
-                                               void* comparand) {
-  __atomic_compare_exchange_n(destination, &comparand, exchange, false, __ATOMIC_SEQ_CST,
-                              __ATOMIC_SEQ_CST);
-  return comparand;
-}
-
 }  // extern "C"

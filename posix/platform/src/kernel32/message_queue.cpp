@@ -1,5 +1,5 @@
 // Per-thread message queues (user32). There are no windows: every message is a thread
-// message. A thread gets its queue at its first GetMessageA/PeekMessageA/PostQuitMessage, or
+// message. A thread gets its queue at its first GetMessageA/PeekMessageA, or
 // earlier through VeltCreateThreadMessageQueue; the queue goes with the thread.
 #include <chrono>
 #include <condition_variable>
@@ -17,8 +17,6 @@ struct MessageQueue {
   std::mutex mutex;
   std::condition_variable arrived;
   std::deque<MSG> messages;
-  bool quitRequested = false;  // PostQuitMessage: WM_QUIT once the queue holds nothing else
-  int quitCode = 0;
 };
 
 struct QueueDirectory {
@@ -76,13 +74,7 @@ bool takeMessage(MessageQueue& queue, LPMSG msg, UINT filterMin, UINT filterMax,
     if (remove) queue.messages.erase(it);
     return true;
   }
-  if (!queue.quitRequested) return false;
-  *msg = MSG{};
-  msg->message = WM_QUIT;
-  msg->wParam = static_cast<WPARAM>(queue.quitCode);
-  msg->time = tickCount();
-  if (remove) queue.quitRequested = false;
-  return true;
+  return false;
 }
 
 bool validRequest(LPMSG msg, HWND hwnd) {
@@ -121,9 +113,6 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, U
 // No windows exist, so there is no window procedure to call.
 LRESULT WINAPI DispatchMessageA(const MSG*) { return 0; }
 
-// Without keyboard input there is nothing to translate into character messages.
-BOOL WINAPI TranslateMessage(const MSG*) { return FALSE; }
-
 BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
   std::shared_ptr<MessageQueue> queue;
   {
@@ -147,16 +136,6 @@ BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPAR
   }
   queue->arrived.notify_all();
   return TRUE;
-}
-
-void WINAPI PostQuitMessage(int exitCode) {
-  MessageQueue& queue = callingThreadQueue();
-  {
-    std::lock_guard lock(queue.mutex);
-    queue.quitRequested = true;
-    queue.quitCode = exitCode;
-  }
-  queue.arrived.notify_all();
 }
 
 }  // extern "C"

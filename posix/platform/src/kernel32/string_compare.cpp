@@ -10,14 +10,11 @@ int folded(char c) {
 
 extern "C" {
 
-int __cdecl _strnicmp(const char* a, const char* b, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
+int __cdecl _stricmp(const char* a, const char* b) {
+  for (size_t i = 0;; ++i) {
     int difference = folded(a[i]) - folded(b[i]);
     if (difference != 0 || a[i] == '\0') return difference;
   }
-  return 0;
 }
-
-int __cdecl _stricmp(const char* a, const char* b) { return _strnicmp(a, b, SIZE_MAX); }
 
 }  // extern "C"

@@ -60,17 +60,6 @@ BSTR STDAPICALLTYPE SysAllocStringByteLen(LPCSTR bytes, UINT length) {
   return allocateBytes(bytes, length);
 }
 
-INT STDAPICALLTYPE SysReAllocString(BSTR* bstr, const OLECHAR* text) {
-  if (bstr == nullptr) return FALSE;
-  // The new text may lie inside the old string, so the old one is freed only after the copy.
-  // A null text gives a zero-length string, not a null one.
-  BSTR replacement = SysAllocStringLen(text, text == nullptr ? 0 : unitsUpToNul(text));
-  if (replacement == nullptr) return FALSE;
-  SysFreeString(*bstr);
-  *bstr = replacement;
-  return TRUE;
-}
-
 UINT STDAPICALLTYPE SysStringLen(BSTR bstr) {
   return bstr == nullptr ? 0 : *prefixOf(bstr) / sizeof(OLECHAR);
 }

@@ -232,10 +232,6 @@ UINT STDAPICALLTYPE SafeArrayGetDim(SAFEARRAY* array) {
   return array == nullptr ? 0 : array->cDims;
 }
 
-UINT STDAPICALLTYPE SafeArrayGetElemsize(SAFEARRAY* array) {
-  return array == nullptr ? 0 : array->cbElements;
-}
-
 HRESULT STDAPICALLTYPE SafeArrayGetVartype(SAFEARRAY* array, VARTYPE* type) {
   if (array == nullptr || type == nullptr) return E_INVALIDARG;
   if (array->fFeatures & FADF_HAVEVARTYPE) {
