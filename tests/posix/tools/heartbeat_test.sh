@@ -13,15 +13,30 @@ rounds=${4:-5}
 source "$source_dir/tests/support/vm_session.sh"
 work=$(mktemp -d "$build/heartbeat-test.XXXXXX")
 velt_private_runtime || exit 1
-trap 'rm -rf "$work" "$XDG_RUNTIME_DIR"' EXIT
+failures=0
+# A failed run keeps its folder and prints the logs kept at each failure: under load a failure
+# may not come back when it is run again.
+finish() {
+  if ((failures > 0)); then
+    velt_print_kept_logs "$work"
+    echo "the folder of this failed run is kept: $work" >&2
+  else
+    rm -rf "$work"
+  fi
+  rm -rf "$XDG_RUNTIME_DIR"
+}
+trap finish EXIT
 velt_install "$build" "$work" || exit 1
 export VELT_REGISTRY=$work/registry.db XDG_DATA_HOME=$work/data
 export PATH=$PATH:$java_home/lib/server
 cd "$work" || exit 1
 "$work/bin/VeltProxyProvider" -RegServer >/dev/null || { echo "registration failed" >&2; exit 1; }
 
-failures=0
-fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
+fail() {
+  echo "FAILED: $*" >&2
+  failures=$((failures + 1))
+  velt_keep_logs "$work" "failure-$failures"
+}
 heartbeats() { grep -Eq '^[0-9]+ +[0-9]+ +[0-9]+$' "$1"; }
 
 # waits (at most 20 s) until a server of this test runs and prints its id.
