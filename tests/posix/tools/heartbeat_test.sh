@@ -70,7 +70,10 @@ for ((round = 1; round <= rounds; round++)); do
   velt_vm_faults "$work" "$work/bin" || failures=$((failures + 1))
 done
 
-# The server killed during an open-ended watch, once its first heartbeat has arrived.
+# The server killed during an open-ended watch, once its first heartbeat has arrived. The
+# servers of the rounds are let go first: one still on its way out would be a second server
+# here, and killing it would leave the watch's own running.
+velt_wait_servers_end 20 || fail "the servers of the rounds did not end"
 "$work/bin/veltwmi" watch NorvexJvm_Heartbeat >"$work/out" 2>"$work/err" &
 client=$!
 for ((n = 0; n < 200; n++)); do
