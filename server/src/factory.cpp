@@ -8,6 +8,8 @@
 #include "trace/trace.h"
 
 LONG CFactory::sm_serverLocks = 0;
+LONG CFactory::sm_creationsUnderWay = 0;
+LONG CFactory::sm_ending = 0;
 DWORD CFactory::sm_mainThreadId = 0;
 HMODULE CFactory::sm_module = nullptr;
 
@@ -17,6 +19,28 @@ constexpr char kClassName[] = "CFactory";
 
 // One atomic read of a counter that other threads change with interlocked operations.
 LONG readCounter(LONG* counter) { return InterlockedCompareExchange(counter, 0, 0); }
+
+// Nothing left that the server serves or is about to serve. No trace: asked on the way out.
+bool nothingAlive() {
+  return readCounter(&CUnknown::sm_activeComponents) == 0 &&
+         readCounter(&CFactory::sm_serverLocks) <= 0 &&
+         readCounter(&CFactory::sm_creationsUnderWay) == 0;
+}
+
+// Counts one CreateInstance as under way while it lives. A server already on its way out
+// waits for it, so it is told when the last one is over.
+class CreationUnderWay {
+ public:
+  CreationUnderWay() { InterlockedIncrement(&CFactory::sm_creationsUnderWay); }
+  ~CreationUnderWay() {
+    InterlockedDecrement(&CFactory::sm_creationsUnderWay);
+    if (readCounter(&CFactory::sm_ending) != 0 && nothingAlive()) {
+      PostThreadMessageA(CFactory::sm_mainThreadId, WM_QUIT, 0, 0);
+    }
+  }
+  CreationUnderWay(const CreationUnderWay&) = delete;
+  CreationUnderWay& operator=(const CreationUnderWay&) = delete;
+};
 
 void postQuitIfIdle() {
   if (CFactory::CanUnloadNow() == S_OK) {
@@ -77,6 +101,14 @@ HRESULT STDMETHODCALLTYPE CFactory::CreateInstance(IUnknown* pOuter, REFIID iid,
         0);
   if (out == nullptr) return E_POINTER;
   if (pOuter != nullptr && iid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
+  // Counted before the server's state is read: a server deciding to end either sees this
+  // creation and waits for it, or has decided already and this creation is refused.
+  CreationUnderWay underWay;
+  if (readCounter(&sm_ending) != 0) {
+    *out = nullptr;
+    trace(kClassName, "The server is on its way out; it makes no more components.", 0);
+    return CO_E_SERVER_STOPPING;
+  }
 
   CUnknown* component = nullptr;
   HRESULT hr = m_pEntry->createFunction(pOuter, &component);
@@ -121,6 +153,7 @@ HRESULT CFactory::CanUnloadNow() {
 
 bool CFactory::StartFactories() {
   trace(kClassName, "CFactory::StartFactories(). Registering class factory.", 0);
+  InterlockedExchange(&sm_ending, 0);
   for (int row = 0; row < g_factoryEntryCount; ++row) {
     CFactoryEntry& entry = g_factoryEntries[row];
     entry.classFactory = nullptr;
@@ -157,4 +190,9 @@ void CFactory::StopFactories() {
     entry.classFactory = nullptr;
     entry.registrationCookie = 0;
   }
+}
+
+bool CFactory::ReadyToEnd() {
+  InterlockedExchange(&sm_ending, 1);
+  return nothingAlive();
 }

@@ -32,6 +32,18 @@ bool serve() {
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
   CFactory::StopFactories();
+  // A client may have been handed a component after the quit was posted: it asked just as the
+  // last one went, while the quit waited in the queue. Ending now would take that component
+  // away under its client. With the factories revoked, new activations start another server;
+  // this one serves what it still holds, each later quit a cue to look again.
+  if (!CFactory::ReadyToEnd()) {
+    trace(kClassName, "Components are still alive; the server serves them before it ends.", 0);
+    do {
+      int got = GetMessageA(&message, nullptr, 0, 0);
+      if (got < 0) break;
+      if (got > 0) DispatchMessageA(&message);
+    } while (!CFactory::ReadyToEnd());
+  }
   return true;
 }
 

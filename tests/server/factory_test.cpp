@@ -7,11 +7,19 @@
 #include <objbase.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "seams.h"
 #include "server/factory.h"
+#include "server/server_exit_codes.h"
 #include "server/unknown.h"
 
 // Last: the test's own GUIDs below are defined here, not only declared.
@@ -40,6 +48,7 @@ struct Observed {
   HRESULT createResult = S_OK;
   HRESULT initResult = S_OK;
   std::atomic<int> destroyed{0};
+  std::function<void()> whileCreating;  // runs inside the creation function
 };
 Observed observed;
 
@@ -47,6 +56,7 @@ class CTestComponent : public CUnknown, public ICounter {
  public:
   static HRESULT CreateInstance(IUnknown* pOuter, CUnknown** out) {
     observed.outerGiven = pOuter;
+    if (observed.whileCreating) observed.whileCreating();
     if (FAILED(observed.createResult)) return observed.createResult;
     *out = new CTestComponent(pOuter);
     return S_OK;
@@ -88,6 +98,7 @@ CFactoryEntry g_factoryEntries[] = {
      "Other.Cmpnt", nullptr, 0},
 };
 int g_factoryEntryCount = 2;
+int listHostedProviders() { return 0; }  // the entry is run here, never asked for a listing
 
 namespace {
 
@@ -98,8 +109,11 @@ class FactoryTest : public ::testing::Test {
     observed.createResult = S_OK;
     observed.initResult = S_OK;
     observed.destroyed = 0;
+    observed.whileCreating = nullptr;
     CUnknown::sm_activeComponents = 0;
     CFactory::sm_serverLocks = 0;
+    CFactory::sm_creationsUnderWay = 0;
+    CFactory::sm_ending = 0;
     velt::test::seams::createThreadMessageQueue();
     CFactory::sm_mainThreadId = GetCurrentThreadId();
     quitMessagesPosted();
@@ -271,6 +285,101 @@ TEST_F(FactoryTest, FailedRegistrationReturnsFalseAndLeavesNothingToRelease) {
   CFactory::StopFactories();
   g_factoryEntryCount = 2;
   EXPECT_EQ(g_factoryEntries[0].classFactory, nullptr);
+}
+
+// A client can be handed a component after the quit was posted: it asked just as the last one
+// went. The server must not end under it.
+TEST_F(FactoryTest, AServerOnItsWayOutWaitsForWhatItServesAndMakesNothingMore) {
+  ICounter* counter = nullptr;
+  ASSERT_EQ(m_factory->CreateInstance(nullptr, IID_ICounter, reinterpret_cast<void**>(&counter)),
+            S_OK);
+  EXPECT_FALSE(CFactory::ReadyToEnd());
+  // A client that still holds the factory is refused, so it goes to a new server.
+  void* refused = reinterpret_cast<void*>(0x1);
+  EXPECT_EQ(m_factory->CreateInstance(nullptr, IID_ICounter, &refused), CO_E_SERVER_STOPPING);
+  EXPECT_EQ(refused, nullptr);
+  EXPECT_EQ(CUnknown::sm_activeComponents, 1);
+  EXPECT_EQ(quitMessagesPosted(), 0);
+  counter->Release();
+  EXPECT_EQ(quitMessagesPosted(), 1);
+  EXPECT_TRUE(CFactory::ReadyToEnd());
+
+  // A lock keeps it the same way; its release is the cue to look again.
+  CFactory::sm_ending = 0;
+  m_factory->LockServer(TRUE);
+  EXPECT_FALSE(CFactory::ReadyToEnd());
+  m_factory->LockServer(FALSE);
+  EXPECT_EQ(quitMessagesPosted(), 1);
+  EXPECT_TRUE(CFactory::ReadyToEnd());
+
+  // Started again (as a test runs the entry more than once), the factories serve again.
+  ASSERT_TRUE(CFactory::StartFactories());
+  ASSERT_EQ(m_factory->CreateInstance(nullptr, IID_ICounter, reinterpret_cast<void**>(&counter)),
+            S_OK);
+  counter->Release();
+  CFactory::StopFactories();
+}
+
+TEST_F(FactoryTest, ACreationUnderWayKeepsTheServerAndTellsItWhenItIsOver) {
+  bool readyWhileCreating = true;
+  observed.whileCreating = [&] { readyWhileCreating = CFactory::ReadyToEnd(); };
+  observed.createResult = E_OUTOFMEMORY;  // made nothing, so nothing else would post the quit
+  void* out = nullptr;
+  EXPECT_EQ(m_factory->CreateInstance(nullptr, IID_ICounter, &out), E_OUTOFMEMORY);
+  EXPECT_FALSE(readyWhileCreating);
+  EXPECT_EQ(quitMessagesPosted(), 1);
+  EXPECT_TRUE(CFactory::ReadyToEnd());
+}
+
+// The entry itself: the quit already waits in its queue while a component is alive.
+TEST_F(FactoryTest, TheEntryEndsOnlyOnceTheComponentsMadeBeforeItsQuitAreGone) {
+  velt::test::seams::ExecutableFolder folder("", "VeltProxyProvider");
+  std::ofstream{folder.file("qelvor.dbg")};
+  const auto log = folder.file("qelvor.log");
+  auto traceLog = [&] {
+    std::ifstream in(log);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+  };
+  ICounter* counter = nullptr;
+  ASSERT_EQ(m_factory->CreateInstance(nullptr, IID_ICounter, reinterpret_cast<void**>(&counter)),
+            S_OK);
+
+  std::promise<DWORD> threadId;
+  std::promise<void> quitPosted;
+  std::atomic<int> destroyedWhenItEnded{-1};
+  std::future<int> exitCode = std::async(std::launch::async, [&] {
+    velt::test::seams::createThreadMessageQueue();
+    threadId.set_value(GetCurrentThreadId());
+    quitPosted.get_future().wait();
+    velt::test::seams::allowComSecurityAgain();
+    char commandLine[] = "-Embedding";
+    int code = WinMain(nullptr, nullptr, commandLine, SW_SHOWDEFAULT);
+    destroyedWhenItEnded = observed.destroyed.load();
+    return code;
+  });
+  PostThreadMessageA(threadId.get_future().get(), WM_QUIT, 0, 0);
+  quitPosted.set_value();
+
+  const std::string serving = "Components are still alive; the server serves them before it ends.";
+  const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (traceLog().find(serving) == std::string::npos &&
+         std::chrono::steady_clock::now() < bound) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_NE(traceLog().find(serving), std::string::npos) << traceLog();
+  // Its class is revoked meanwhile: new activations do not reach a server on its way out.
+  IClassFactory* revoked = nullptr;
+  EXPECT_TRUE(FAILED(CoGetClassObject(CLSID_TestComponent, CLSCTX_LOCAL_SERVER, nullptr,
+                                      IID_IClassFactory, reinterpret_cast<void**>(&revoked))));
+  counter->Release();
+  if (exitCode.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+    ADD_FAILURE() << "the entry did not end";
+    std::abort();
+  }
+  EXPECT_EQ(exitCode.get(), kExitOk);
+  EXPECT_EQ(destroyedWhenItEnded, 1);
 }
 
 }  // namespace

@@ -82,3 +82,26 @@ velt_vm_faults() {
   done
   return $((faults > 0))
 }
+
+# velt_keep_logs WORK LABEL: copies what the processes of this test logged so far (the
+# programs' console logs and the trace log beside them, the logs of servers started by a
+# relative command in the runtime folder) into WORK/kept/LABEL, as velt_vm_faults empties
+# them for the next run and the test removes its folder: the logs of a failure are read later.
+velt_keep_logs() {
+  local kept=$1/kept/$2 file
+  mkdir -p "$kept" || return 1
+  for file in "$1"/bin/*.log "$XDG_RUNTIME_DIR"/norvexvelt/*.log; do
+    [[ -f $file ]] && cp "$file" "$kept/"
+  done
+  return 0
+}
+
+# velt_print_kept_logs WORK: prints every log velt_keep_logs kept, the end of each.
+velt_print_kept_logs() {
+  local file
+  for file in "$1"/kept/*/*; do
+    [[ -f $file ]] || continue
+    echo "---- ${file#"$1"/kept/} (last 200 lines)" >&2
+    tail -n 200 "$file" >&2
+  done
+}

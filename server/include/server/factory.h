@@ -48,11 +48,18 @@ class CFactory final : public IClassFactory {
   static bool StartFactories();
   // Revokes and releases every registered factory.
   static void StopFactories();
+  // Asked on the way out, once the factories are revoked: true when no component is alive, no
+  // server lock is held and no creation is under way, so the server may end. From the first
+  // call on, every creation is refused (a client that still holds a factory is sent to a new
+  // server); while it answers false, the end of what keeps the server posts WM_QUIT again.
+  static bool ReadyToEnd();
   // Write or remove the registry entries of every table row.
   static HRESULT RegisterEntries();
   static HRESULT UnregisterEntries();
 
   static LONG sm_serverLocks;
+  static LONG sm_creationsUnderWay;  // CreateInstance calls that may still make a component
+  static LONG sm_ending;             // non-zero once ReadyToEnd was asked: nothing more is made
   static DWORD sm_mainThreadId;
   static HMODULE sm_module;
 

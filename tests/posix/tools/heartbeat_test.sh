@@ -13,15 +13,30 @@ rounds=${4:-5}
 source "$source_dir/tests/support/vm_session.sh"
 work=$(mktemp -d "$build/heartbeat-test.XXXXXX")
 velt_private_runtime || exit 1
-trap 'rm -rf "$work" "$XDG_RUNTIME_DIR"' EXIT
+failures=0
+# A failed run keeps its folder and prints the logs kept at each failure: under load a failure
+# may not come back when it is run again.
+finish() {
+  if ((failures > 0)); then
+    velt_print_kept_logs "$work"
+    echo "the folder of this failed run is kept: $work" >&2
+  else
+    rm -rf "$work"
+  fi
+  rm -rf "$XDG_RUNTIME_DIR"
+}
+trap finish EXIT
 velt_install "$build" "$work" || exit 1
 export VELT_REGISTRY=$work/registry.db XDG_DATA_HOME=$work/data
 export PATH=$PATH:$java_home/lib/server
 cd "$work" || exit 1
 "$work/bin/VeltProxyProvider" -RegServer >/dev/null || { echo "registration failed" >&2; exit 1; }
 
-failures=0
-fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
+fail() {
+  echo "FAILED: $*" >&2
+  failures=$((failures + 1))
+  velt_keep_logs "$work" "failure-$failures"
+}
 heartbeats() { grep -Eq '^[0-9]+ +[0-9]+ +[0-9]+$' "$1"; }
 
 # waits (at most 20 s) until a server of this test runs and prints its id.
@@ -55,7 +70,10 @@ for ((round = 1; round <= rounds; round++)); do
   velt_vm_faults "$work" "$work/bin" || failures=$((failures + 1))
 done
 
-# The server killed during an open-ended watch, once its first heartbeat has arrived.
+# The server killed during an open-ended watch, once its first heartbeat has arrived. The
+# servers of the rounds are let go first: one still on its way out would be a second server
+# here, and killing it would leave the watch's own running.
+velt_wait_servers_end 20 || fail "the servers of the rounds did not end"
 "$work/bin/veltwmi" watch NorvexJvm_Heartbeat >"$work/out" 2>"$work/err" &
 client=$!
 for ((n = 0; n < 200; n++)); do

@@ -161,8 +161,9 @@ HRESULT STDAPICALLTYPE CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD c
     hr = factory->CreateInstance(outer, iid, object);
     factory->Release();
     // A server can hand out its class object and end before the object is made (its last
-    // client had just let go): COM then starts the server anew, once.
-    if (remote && attempt == 0 && isDisconnection(hr)) {
+    // client had just let go), or refuse to make it as it is on its way out (its class is
+    // revoked by then): COM then starts the server anew, once.
+    if (remote && attempt == 0 && (isDisconnection(hr) || hr == CO_E_SERVER_STOPPING)) {
       *object = nullptr;
       continue;
     }

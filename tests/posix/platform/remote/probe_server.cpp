@@ -76,8 +76,10 @@ class Probe final : public IRemoteProbe {
 
 // PROBE_ENDING makes a server end after handing out its class object, before it makes the
 // object: "always", or "once:<file>" for the first server only (the one that makes <file>).
-bool endsMidActivation() {
-  const char* ending = std::getenv("PROBE_ENDING");
+// PROBE_STOPPING, in the same forms, makes it refuse the object as a server on its way out
+// does: its class revoked first, then CO_E_SERVER_STOPPING.
+bool firstToSee(const char* variable) {
+  const char* ending = std::getenv(variable);
   if (ending == nullptr) return false;
   if (std::strcmp(ending, "always") == 0) return true;
   if (std::strncmp(ending, "once:", 5) != 0) return false;
@@ -88,11 +90,30 @@ bool endsMidActivation() {
 }
 
 const bool ending = [] {
-  if (!endsMidActivation()) return false;
+  if (!firstToSee("PROBE_ENDING")) return false;
   std::printf("probe server ending\n");
   std::fflush(stdout);  // it ends by _exit, which flushes nothing
   return true;
 }();
+
+const bool stopping = [] {
+  if (!firstToSee("PROBE_STOPPING")) return false;
+  std::printf("probe server stopping\n");
+  std::fflush(stdout);
+  return true;
+}();
+
+// Ends the server's loop (which revokes the class) and waits until its endpoint is gone.
+void revokeOnTheWayOut() {
+  PostThreadMessageA(mainThread, WM_QUIT, 0, 0);
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  const std::string endpoint = std::string(runtime != nullptr ? runtime : "") +
+                               "/norvexvelt/{6B0E2D51-4C3A-4F8E-9A71-2E5D8C1B7A10}.sock";
+  const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (access(endpoint.c_str(), F_OK) == 0 && std::chrono::steady_clock::now() < bound) {
+    usleep(10000);
+  }
+}
 
 class Factory final : public IClassFactory {
  public:
@@ -110,6 +131,10 @@ class Factory final : public IClassFactory {
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     *out = nullptr;
     if (ending) _exit(0);  // gone before it answers, as a server whose last client just left
+    if (stopping) {
+      revokeOnTheWayOut();
+      return CO_E_SERVER_STOPPING;
+    }
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     auto* probe = new Probe;
     HRESULT status = probe->QueryInterface(iid, out);

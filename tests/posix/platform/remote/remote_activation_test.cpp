@@ -394,4 +394,25 @@ TEST_F(RemoteActivationTest, ActivationReachingAServerThatEndsStartsAnotherOnce)
   EXPECT_EQ(started, 2);
 }
 
+TEST_F(RemoteActivationTest, ActivationRefusedByAServerOnItsWayOutStartsAnother) {
+  const std::string marker = m_folder / "refused";
+  setenv("PROBE_STOPPING", ("once:" + marker).c_str(), 1);
+  ComPtr<IRemoteProbe> probe;
+  EXPECT_EQ(activate(probe.put()), S_OK);
+  unsetenv("PROBE_STOPPING");
+  EXPECT_TRUE(fs::exists(marker)) << "the first server refused the object";
+  ASSERT_TRUE(probe);
+  EXPECT_EQ(probe->Meet(1), S_OK);
+  probe.reset();
+  EXPECT_TRUE(serversEnd());
+  std::ifstream log(m_server + ".console.log");
+  int started = 0, refused = 0;
+  for (std::string line; std::getline(log, line);) {
+    started += line.starts_with("probe server ready");
+    refused += line == "probe server stopping";
+  }
+  EXPECT_EQ(started, 2);
+  EXPECT_EQ(refused, 1);
+}
+
 }  // namespace
