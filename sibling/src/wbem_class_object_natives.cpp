@@ -12,6 +12,7 @@
 #include <optional>
 
 #include <javapointer/java_pointer.h>
+#include <owners/com_ptr.h>
 #include <owners/owned_variant.h>
 #include <owners/unique_handle.h>
 #include <qelvor/qelvor.h>
@@ -120,26 +121,33 @@ void putPrimitives(JNIEnv* env, jlong object, jstring name, JavaArray values, VA
   writeValue(env, object, name, value.get());
 }
 
-// One reference on the class definition, fetched with the WMI call context the provider set for
-// this thread; null with a WbemException pending when the namespace refuses.
-IWbemClassObject* fetchClass(JNIEnv* env, jlong namespacePointer, jstring className) {
+// The namespace's answer to a look-up of the class, made with the WMI call context the provider
+// set for this thread; `found` takes the definition it hands back, if any. Nothing, with a Java
+// exception pending, when the namespace or the name is unusable.
+std::optional<HRESULT> lookUpClass(JNIEnv* env, jlong namespacePointer, jstring className,
+                                   velt::ComPtr<IWbemClassObject>& found) {
   auto* services = objectOrThrow<IWbemServices>(env, namespacePointer, "IWbemServices::GetObject");
-  if (services == nullptr) return nullptr;
+  if (services == nullptr) return std::nullopt;
   UniqueBstr name(qelvor::bstrFromJava(env, className));
   if (name.get() == nullptr) {
     qelvor::throwJava(env, "java/lang/NullPointerException", "class name is null");
-    return nullptr;
+    return std::nullopt;
   }
-  IWbemClassObject* classObject = nullptr;
-  HRESULT hr =
-      services->GetObject(name.get(), 0, QELVOR_GetThreadWbemContext(), &classObject, nullptr);
-  if (FAILED(hr) || classObject == nullptr) {
-    if (classObject != nullptr) classObject->Release();
+  return services->GetObject(name.get(), 0, QELVOR_GetThreadWbemContext(), found.put(), nullptr);
+}
+
+// One reference on the class definition; null with a WbemException pending when the namespace
+// refuses.
+IWbemClassObject* fetchClass(JNIEnv* env, jlong namespacePointer, jstring className) {
+  velt::ComPtr<IWbemClassObject> classObject;
+  std::optional<HRESULT> hr = lookUpClass(env, namespacePointer, className, classObject);
+  if (!hr) return nullptr;
+  if (FAILED(*hr) || classObject.get() == nullptr) {
     qelvor::throwWbemException(env, describe(env, "IWbemServices::GetObject", className).c_str(),
-                               FAILED(hr) ? hr : static_cast<HRESULT>(WBEM_E_FAILED));
+                               FAILED(*hr) ? *hr : static_cast<HRESULT>(WBEM_E_FAILED));
     return nullptr;
   }
-  return classObject;
+  return classObject.detach();
 }
 
 // Hands `object`'s one reference to Java, or releases it and throws when its address cannot
@@ -412,23 +420,16 @@ JNIEXPORT jdoubleArray JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObje
 // a WbemException for any other failure.
 JNIEXPORT jboolean JNICALL Java_com_norvex_sysmgt_cim_wmi_wbem_WbemClassObject_nClassExists(
     JNIEnv* env, jclass, jlong namespacePointer, jstring className) {
-  auto* services = objectOrThrow<IWbemServices>(env, namespacePointer, "IWbemServices::GetObject");
-  if (services == nullptr) return JNI_FALSE;
-  UniqueBstr name(qelvor::bstrFromJava(env, className));
-  if (name.get() == nullptr) {
-    qelvor::throwJava(env, "java/lang/NullPointerException", "class name is null");
+  velt::ComPtr<IWbemClassObject> classObject;
+  std::optional<HRESULT> hr = lookUpClass(env, namespacePointer, className, classObject);
+  if (!hr) return JNI_FALSE;
+  if (SUCCEEDED(*hr)) return JNI_TRUE;
+  if (*hr == static_cast<HRESULT>(WBEM_E_NOT_FOUND) ||
+      *hr == static_cast<HRESULT>(WBEM_E_INVALID_CLASS)) {
     return JNI_FALSE;
   }
-  IWbemClassObject* classObject = nullptr;
-  HRESULT hr =
-      services->GetObject(name.get(), 0, QELVOR_GetThreadWbemContext(), &classObject, nullptr);
-  if (classObject != nullptr) classObject->Release();
-  if (SUCCEEDED(hr)) return JNI_TRUE;
-  if (hr == static_cast<HRESULT>(WBEM_E_NOT_FOUND) ||
-      hr == static_cast<HRESULT>(WBEM_E_INVALID_CLASS)) {
-    return JNI_FALSE;
-  }
-  qelvor::throwWbemException(env, describe(env, "IWbemServices::GetObject", className).c_str(), hr);
+  qelvor::throwWbemException(env, describe(env, "IWbemServices::GetObject", className).c_str(),
+                             *hr);
   return JNI_FALSE;
 }
 
