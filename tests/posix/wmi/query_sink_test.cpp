@@ -10,6 +10,7 @@
 #include "failing_new.h"
 #include "host/counting_sink.h"
 #include "query_sinks.h"
+#include "test_namespace_fixture.h"
 #include "wmi_model/class_object.h"
 #include "wmi_test_support.h"
 #include "wql/query.h"
@@ -17,17 +18,8 @@
 namespace velt::wmi::test {
 namespace {
 
-class QuerySinkTest : public ::testing::Test {
+class QuerySinkTest : public TestNamespaceTest {
  protected:
-  void SetUp() override {
-    m_service.loadMofText(kTestMof, "test.mof");
-    ASSERT_EQ(m_service.openNamespace(u"root\\test", m_ns.put()), WBEM_S_NO_ERROR);
-  }
-  void TearDown() override {
-    m_ns = {};
-    m_service.shutdown();
-  }
-
   // An instance of Kinds on a layout of its own: a property added, and for some S8 taken
   // away, which moves every later slot (S32 among them) one place up.
   ComPtr<IWbemClassObject> instanceOnItsOwnLayout(int i, const std::u16string& name) {
@@ -49,9 +41,6 @@ class QuerySinkTest : public ::testing::Test {
     putInt(instance.get(), u"U32", 1000 + i);
     return instance;
   }
-
-  Service m_service;
-  ComPtr<IWbemServices> m_ns;
 };
 
 TEST_F(QuerySinkTest, ObjectsOnManyLayoutsAreEachFilteredAndProjectedOnTheirOwn) {

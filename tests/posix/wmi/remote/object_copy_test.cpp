@@ -9,6 +9,7 @@
 #include "declined_wbem.h"
 #include "remote/known_layouts.h"
 #include "remote/object_codec.h"
+#include "test_namespace_fixture.h"
 #include "wmi_model/class_object.h"
 #include "wmi_model/objects.h"
 #include "wmi_test_support.h"
@@ -106,16 +107,8 @@ void expectSameObject(IWbemClassObject* sent, IWbemClassObject* got) {
   }
 }
 
-class ObjectCopyTest : public ::testing::Test {
+class ObjectCopyTest : public TestNamespaceTest {
  protected:
-  void SetUp() override {
-    m_service.loadMofText(kTestMof, "test.mof");
-    ASSERT_EQ(m_service.openNamespace(u"root\\test", m_ns.put()), WBEM_S_NO_ERROR);
-  }
-  void TearDown() override {
-    m_ns = {};
-    m_service.shutdown();
-  }
   ComPtr<IWbemClassObject> classNamed(const char16_t* name) {
     return ComPtr<IWbemClassObject>(classOf(m_ns.get(), name));
   }
@@ -151,9 +144,6 @@ class ObjectCopyTest : public ::testing::Test {
     EXPECT_EQ(instance->Put(u"Tags", 0, tags.get(), 0), WBEM_S_NO_ERROR);
     return instance;
   }
-
-  Service m_service;
-  ComPtr<IWbemServices> m_ns;
 };
 
 TEST_F(ObjectCopyTest, InstancesArriveWithEveryValueTypeKeyAndPath) {
