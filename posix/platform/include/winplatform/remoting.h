@@ -16,9 +16,12 @@
 #include <velt/com.capnp.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -81,7 +84,7 @@ struct RemoteObject {
 struct InterfaceMarshaler {
   // Loop thread: the stub for `object`, which already is this interface, serving the
   // connection `origin` names (the capabilities it receives in calls came over it). The stub
-  // takes over the caller's reference and must release it (releaseLater) when destroyed.
+  // takes over the caller's reference and must release it (releaseOffLoop) when destroyed.
   std::function<rpc::Unknown::Client(IUnknown* object, Connection::Anchor origin)> makeStub;
   // Loop thread: a proxy for `remote`, returned with one reference.
   std::function<IUnknown*(kj::Own<RemoteObject> remote)> makeProxy;
@@ -114,14 +117,47 @@ HRESULT statusOf(const kj::Exception& failure);
 // (of HRESULT) settles. A transport failure answers statusOf(failure).
 HRESULT runOnLoop(std::function<kj::Promise<HRESULT>()> start);
 bool onLoopThread();
+
+// Where a thread that makes a call waits for its answer, and meanwhile does the work the call
+// brings back into this process (what the callee makes on a sink the call handed over). Done
+// by a worker, that work would wake the worker, then the loop thread, then the caller; done
+// here it wakes only the caller, which waits anyway.
+class CallerMailbox {
+ public:
+  // Any thread: `work` runs on the waiting caller; once the caller has gone, on a worker.
+  void post(std::function<void()> work);
+  // Any thread: what the caller waits for may have changed.
+  void kick();
+
+  // Loop thread: the call's answer.
+  void finish(HRESULT status);
+  // The calling thread: runs what is posted until the answer came and `settled()` holds, then
+  // hands what is left to workers. Answers the call's status.
+  HRESULT serve(const std::function<bool()>& settled);
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  std::deque<std::function<void()>> m_work;
+  std::uint64_t m_kicks = 0;
+  bool m_finished = false;
+  bool m_closed = false;
+  HRESULT m_status = E_UNEXPECTED;
+};
+
+// As runOnLoop, but the calling thread serves `mailbox` while it waits, and once the promise
+// settled goes on serving until `settled()` (asked on the calling thread) holds.
+HRESULT runOnLoopServing(const std::shared_ptr<CallerMailbox>& mailbox,
+                         std::function<kj::Promise<HRESULT>()> start,
+                         const std::function<bool()>& settled);
 // Loop thread: runs `task` in the background; its failure ends only itself.
 void addLoopTask(kj::Promise<void> task);
 
 // Queues `work` on a worker thread of the process (never the loop thread).
 void postWork(std::function<void()> work);
-// Releases `object` on a worker thread: its last release may call other proxies, which cannot
-// be called from the loop thread.
-void releaseLater(IUnknown* object);
+// Releases `object` at once, or on a worker when called on the loop thread: its last release
+// may call other proxies, which cannot be called from the loop thread.
+void releaseOffLoop(IUnknown* object);
 
 // Counts the calls a stub is answering, so a server that ends answers them first.
 void callStarted();
@@ -140,7 +176,7 @@ kj::Promise<T> onWorker(Work work) {
   return kj::mv(pair.promise).attach(kj::defer([] { callFinished(); }));
 }
 
-// A COM reference that crosses threads inside the runtime: released on a worker thread.
+// A COM reference that crosses threads inside the runtime: never released on the loop thread.
 class HeldReference {
  public:
   HeldReference() = default;
@@ -149,13 +185,13 @@ class HeldReference {
       : m_object(std::exchange(other.m_object, nullptr)) {}
   HeldReference& operator=(HeldReference&& other) noexcept {
     if (this != &other) {
-      if (m_object != nullptr) releaseLater(m_object);
+      if (m_object != nullptr) releaseOffLoop(m_object);
       m_object = std::exchange(other.m_object, nullptr);
     }
     return *this;
   }
   ~HeldReference() {
-    if (m_object != nullptr) releaseLater(m_object);
+    if (m_object != nullptr) releaseOffLoop(m_object);
   }
   IUnknown* get() const { return m_object; }
   IUnknown* detach() { return std::exchange(m_object, nullptr); }
@@ -190,7 +226,7 @@ class UnknownStub : public virtual rpc::Unknown::Server {
   UnknownStub(IUnknown* object, Connection::Anchor origin)
       : m_object(object), m_origin(kj::mv(origin)) {}
   // Virtual: stubs are deleted through this base by the RPC system's heap disposers.
-  virtual ~UnknownStub() { releaseLater(m_object); }
+  virtual ~UnknownStub() { releaseOffLoop(m_object); }
   UnknownStub(const UnknownStub&) = delete;
   UnknownStub& operator=(const UnknownStub&) = delete;
 
@@ -287,6 +323,8 @@ class ProxyBase : public Interface, public ProxyIdentity {
   virtual ~ProxyBase() = default;
   // On the last Release, before the capability goes (the thread that released).
   virtual void beforeDrop() {}
+  // Loop thread, just before the capability goes: what else of the proxy lives on the loop.
+  virtual void dropOnLoop() {}
   // Loop thread only.
   RemoteObject& remote() { return *m_remote; }
   // Loop thread: the connection the proxy's calls go over, for the stubs of their arguments.
@@ -301,10 +339,12 @@ class ProxyBase : public Interface, public ProxyIdentity {
  private:
   void dropRemote() {
     if (onLoopThread()) {
+      dropOnLoop();
       m_remote = nullptr;
       return;
     }
     runOnLoop([this]() -> kj::Promise<HRESULT> {
+      dropOnLoop();
       m_remote = nullptr;
       return S_OK;
     });

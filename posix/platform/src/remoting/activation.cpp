@@ -25,6 +25,7 @@
 #include "runtime.h"
 #include "server_launch.h"
 #include "server_processes.h"
+#include "socket_stream.h"
 
 namespace velt::remoting {
 namespace {
@@ -222,10 +223,7 @@ HRESULT askClassObject(const std::string& key, int fd, REFCLSID clsid, REFIID ii
     }
     if (found == known.end()) {
       if (fd < 0) return RPC_E_DISCONNECTED;
-      auto stream = Runtime::get().io().lowLevelProvider->wrapSocketFd(
-          fd, kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP |
-                  kj::LowLevelAsyncIoProvider::ALREADY_CLOEXEC);
-      found = known.emplace(key, kj::refcounted<ClientConnection>(kj::mv(stream))).first;
+      found = known.emplace(key, kj::refcounted<ClientConnection>(socketStream(fd))).first;
     } else if (fd >= 0) {
       close(fd);
     }

@@ -104,7 +104,7 @@ rpc::Unknown::Client toCapability(REFIID iid, IUnknown* object, Connection::Anch
   auto marshaler = find(iid);
   if (!marshaler) {
     // Only reachable when a marshaler was withdrawn between the check and the answer.
-    releaseLater(object);
+    releaseOffLoop(object);
     return KJ_EXCEPTION(FAILED, "no marshaler for the interface");
   }
   return marshaler->makeStub(object, kj::mv(origin));

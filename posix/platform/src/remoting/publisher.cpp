@@ -1,6 +1,7 @@
 #include "publisher.h"
 
 #include <capnp/rpc-twoparty.h>
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -21,6 +22,7 @@
 #include "endpoint.h"
 #include "generic_marshalers.h"
 #include "runtime.h"
+#include "socket_stream.h"
 
 namespace velt::remoting {
 namespace {
@@ -99,9 +101,21 @@ void serve(kj::Own<kj::AsyncIoStream> stream, const CLSID& clsid) {
   Runtime::get().addTask(ended.then([served] { served->markLost(); }).attach(kj::mv(connection)));
 }
 
+// The accepted connection as a stream of our own (see socket_stream.cpp).
+kj::Own<kj::AsyncIoStream> ownStream(kj::Own<kj::AsyncIoStream> accepted) {
+  KJ_IF_MAYBE (fd, accepted->getFd()) {
+    const int copy = fcntl(*fd, F_DUPFD_CLOEXEC, 0);
+    if (copy >= 0) {
+      accepted = nullptr;
+      return socketStream(copy);
+    }
+  }
+  return accepted;
+}
+
 kj::Promise<void> acceptLoop(Publication& publication) {
   return publication.listener->accept().then([&publication](kj::Own<kj::AsyncIoStream> stream) {
-    serve(kj::mv(stream), publication.clsid);
+    serve(ownStream(kj::mv(stream)), publication.clsid);
     return acceptLoop(publication);
   });
 }

@@ -26,14 +26,17 @@ class LoggingErrorHandler final : public kj::TaskSet::ErrorHandler {
 class WorkerPool {
  public:
   void post(std::function<void()> work) {
-    std::lock_guard lock(m_mutex);
-    m_queue.push_back(std::move(work));
-    // Idle workers already woken for earlier work still count as idle until they take it.
-    if (m_queue.size() > static_cast<size_t>(m_idle)) {
-      std::thread([this] { run(); }).detach();
-    } else {
-      m_wake.notify_one();
+    {
+      std::lock_guard lock(m_mutex);
+      m_queue.push_back(std::move(work));
+      // Idle workers already woken for earlier work still count as idle until they take it.
+      if (m_queue.size() > static_cast<size_t>(m_idle)) {
+        std::thread([this] { run(); }).detach();
+        return;
+      }
     }
+    // After the lock is let go: a worker woken under it would at once wait for it again.
+    m_wake.notify_one();
   }
 
  private:
@@ -58,6 +61,43 @@ class WorkerPool {
   int m_idle = 0;
 };
 
+// Work handed to the loop thread by threads that do not wait for it to be done.
+class LoopPosts {
+ public:
+  // Any thread.
+  void post(std::function<void()> work) {
+    kj::Own<kj::CrossThreadPromiseFulfiller<void>> wake;
+    {
+      std::lock_guard lock(m_mutex);
+      m_queue.push_back(std::move(work));
+      wake = kj::mv(m_wake);
+    }
+    if (wake.get() != nullptr) wake->fulfill();
+  }
+
+  // Loop thread: runs what is posted, for ever.
+  kj::Promise<void> run() {
+    std::deque<std::function<void()>> batch;
+    {
+      std::lock_guard lock(m_mutex);
+      batch.swap(m_queue);
+      if (batch.empty()) {
+        // Armed under the lock that post() takes, so no work slips in unseen.
+        auto pair = kj::newPromiseAndCrossThreadFulfiller<void>();
+        m_wake = kj::mv(pair.fulfiller);
+        return pair.promise.then([this] { return run(); });
+      }
+    }
+    for (auto& work : batch) work();
+    return kj::evalLater([this] { return run(); });
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::deque<std::function<void()>> m_queue;
+  kj::Own<kj::CrossThreadPromiseFulfiller<void>> m_wake;
+};
+
 }  // namespace
 
 struct Runtime::State {
@@ -68,6 +108,7 @@ struct Runtime::State {
   kj::Own<const kj::Executor> executor;
   std::thread::id loopThread;
   WorkerPool workers;
+  LoopPosts loopPosts;
 };
 
 namespace {
@@ -101,7 +142,7 @@ Runtime::Runtime() : m_state(new State) {
       m_state->loopThread = std::this_thread::get_id();
     }
     m_state->ready.notify_all();
-    kj::NEVER_DONE.wait(io.waitScope);
+    m_state->loopPosts.run().wait(io.waitScope);
   }).detach();
   std::unique_lock lock(m_state->mutex);
   m_state->ready.wait(lock, [this] { return m_state->io != nullptr; });
@@ -112,6 +153,9 @@ kj::AsyncIoContext& Runtime::io() const { return *m_state->io; }
 bool Runtime::onLoopThread() const { return std::this_thread::get_id() == m_state->loopThread; }
 void Runtime::addTask(kj::Promise<void> task) const { m_state->tasks->add(kj::mv(task)); }
 void Runtime::post(std::function<void()> work) const { m_state->workers.post(std::move(work)); }
+void Runtime::postToLoop(std::function<void()> work) const {
+  m_state->loopPosts.post(std::move(work));
+}
 
 HRESULT statusOf(const kj::Exception& failure) {
   // A peer that vanished and a peer that answered nonsense leave the object equally unusable.
@@ -176,8 +220,13 @@ bool onLoopThread() { return Runtime::get().onLoopThread(); }
 void addLoopTask(kj::Promise<void> task) { Runtime::get().addTask(kj::mv(task)); }
 void postWork(std::function<void()> work) { Runtime::get().post(std::move(work)); }
 
-void releaseLater(IUnknown* object) {
+void releaseOffLoop(IUnknown* object) {
   if (object == nullptr) return;
+  // Handing the release to a worker from a thread that may make it costs a wake-up for nothing.
+  if (!Runtime::get().onLoopThread()) {
+    object->Release();
+    return;
+  }
   releasesPending().add();
   postWork([object] {
     object->Release();

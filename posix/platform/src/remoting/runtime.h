@@ -20,6 +20,8 @@ class Runtime {
 
   bool onLoopThread() const;
   void post(std::function<void()> work) const;
+  // Any thread: runs `work` on the loop thread, without waiting for it.
+  void postToLoop(std::function<void()> work) const;
 
  private:
   Runtime();

@@ -24,6 +24,7 @@ unset(CAPNPC_OUTPUT_DIR)
 target_sources(velt_platform PRIVATE
   ${velt_com_schema_sources}
   ${CMAKE_CURRENT_LIST_DIR}/activation.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/caller_mailbox.cpp
   ${CMAKE_CURRENT_LIST_DIR}/command_line.cpp
   ${CMAKE_CURRENT_LIST_DIR}/endpoint.cpp
   ${CMAKE_CURRENT_LIST_DIR}/generic_marshalers.cpp
@@ -32,6 +33,7 @@ target_sources(velt_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/publisher.cpp
   ${CMAKE_CURRENT_LIST_DIR}/runtime.cpp
   ${CMAKE_CURRENT_LIST_DIR}/server_launch.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/server_processes.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/server_processes.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/socket_stream.cpp)
 target_include_directories(velt_platform PUBLIC ${CMAKE_CURRENT_BINARY_DIR}/remoting_schema)
 target_link_libraries(velt_platform PUBLIC CapnProto::capnp-rpc PRIVATE velt_capnp_rpc)

@@ -221,7 +221,10 @@ class ServicesStub final : public rpc::Services::Server, public remoting::Unknow
              HRESULT answered = invoke(as<IWbemServices>(services), *call, out);
              Outcome outcome = out.finish(answered);
              outcome.otherSinks = SinkOutbox::stopTracking();
-             if (outbox) outcome.sinkQueued = outbox->queued();
+             if (outbox) {
+               outcome.sinkQueued = outbox->queued();
+               outbox->cover(outcome.sinkQueued);
+             }
              return outcome;
            })
         .then([outbox](Outcome outcome) -> kj::Promise<Outcome> {
@@ -492,27 +495,47 @@ class ServicesProxy final : public remoting::ProxyBase<IWbemServices>,
  private:
   using Services = rpc::Services::Client;
 
+  // What the provider streamed to the call's sink before it answered.
+  struct Streamed {
+    std::shared_ptr<SinkInbox> inbox;
+    uint64_t calls = 0;
+  };
+
   template <typename MakeRequest>
   HRESULT call(MakeRequest make, const Sent& sent) {
     if (sent.objectOut != nullptr) *sent.objectOut = nullptr;
     if (sent.resultOut != nullptr) *sent.resultOut = nullptr;
     if (sent.interfaceOut != nullptr) *sent.interfaceOut = nullptr;
-    return runOnLoop([this, make, &sent]() -> kj::Promise<HRESULT> {
+    Streamed streamed;
+    if (sent.sink == nullptr) return runOnLoop(start(make, sent, nullptr, streamed));
+    // The caller itself makes the provider's calls on its sink while it waits, and returns
+    // once what the provider made before answering was made, as when each indication was a
+    // call of its own.
+    auto mailbox = std::make_shared<remoting::CallerMailbox>();
+    return remoting::runOnLoopServing(mailbox, start(make, sent, mailbox, streamed), [&streamed] {
+      return !streamed.inbox || streamed.calls == 0 || streamed.inbox->handled(streamed.calls);
+    });
+  }
+
+  template <typename MakeRequest>
+  std::function<kj::Promise<HRESULT>()> start(MakeRequest make, const Sent& sent,
+                                              std::shared_ptr<remoting::CallerMailbox> mailbox,
+                                              Streamed& streamed) {
+    return [this, make, &sent, mailbox, &streamed]() -> kj::Promise<HRESULT> {
       auto services = capabilityAs<rpc::Services>();
       auto request = (services.*make)(nullptr);
       std::shared_ptr<SinkInbox> inbox;
       HRESULT status = fill(request.initCall(), sent, inbox);
       if (FAILED(status)) return status;
-      return request.send().then([this, &sent, inbox](auto response) -> kj::Promise<HRESULT> {
+      if (inbox && mailbox) inbox->serveOn(mailbox);
+      return request.send().then([this, &sent, inbox, &streamed](auto response) -> HRESULT {
         auto answer = response.getAnswer();
         HRESULT status = take(answer, sent);
-        // As when each indication was a call of its own: the call returns after what the
-        // provider made on the sink before returning was made on the caller's sink.
-        uint64_t streamed = answer.getSinkCalls();
-        if (!inbox || streamed == 0) return status;
-        return inbox->whenHandled(streamed).then([status] { return status; });
+        streamed.inbox = inbox;
+        streamed.calls = answer.getSinkCalls();
+        return status;
       });
-    });
+    };
   }
 
   // Loop thread.

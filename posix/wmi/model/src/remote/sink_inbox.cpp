@@ -13,8 +13,22 @@ void SinkInbox::queue(IncomingCall call) {
   if (!m_draining) {
     m_draining = true;
     remoting::callStarted();
-    remoting::postWork([self = shared_from_this()] { self->drain(); });
+    auto drain = [self = shared_from_this()] { self->drain(); };
+    if (m_mailbox) {
+      m_mailbox->post(std::move(drain));
+    } else {
+      remoting::postWork(std::move(drain));
+    }
   }
+}
+
+void SinkInbox::serveOn(std::shared_ptr<remoting::CallerMailbox> mailbox) {
+  m_mailbox = std::move(mailbox);
+}
+
+bool SinkInbox::handled(uint64_t count) {
+  std::lock_guard lock(m_mutex);
+  return settles(count);
 }
 
 kj::Promise<HRESULT> SinkInbox::acceptAnswered(IncomingCall call) {
@@ -66,6 +80,7 @@ void SinkInbox::close() {
     wake = wakeable();
   }
   for (auto& fulfiller : wake) fulfiller->fulfill();
+  if (m_mailbox) m_mailbox->kick();
 }
 
 bool SinkInbox::settles(uint64_t count) const {
@@ -115,7 +130,16 @@ void SinkInbox::drain() {
     auto wake = wakeable();
     lock.unlock();
     for (auto& fulfiller : wake) fulfiller->fulfill();
-    if (ends) break;
+    if (ends) {
+      if (m_mailbox) m_mailbox->kick();
+      break;
+    }
+    if (m_mailbox) {
+      // The caller looks whether it has what it waits for before the next call, so a provider
+      // that streams on after answering cannot keep it here.
+      m_mailbox->post([self = shared_from_this()] { self->drain(); });
+      return;
+    }
     lock.lock();
   }
   remoting::callFinished();

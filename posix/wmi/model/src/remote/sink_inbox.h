@@ -48,6 +48,11 @@ class SinkInbox : public std::enable_shared_from_this<SinkInbox> {
   kj::Promise<void> whenAllHandled();
   // Loop thread: the stub is gone; what was queued is still made.
   void close();
+  // Loop thread, before any call arrives: the calls are made by the thread waiting in
+  // `mailbox` while it waits, and by workers once it has gone.
+  void serveOn(std::shared_ptr<remoting::CallerMailbox> mailbox);
+  // Any thread: whether the first `count` calls were made (or no more can come).
+  bool handled(uint64_t count);
 
  private:
   struct Waiter {
@@ -62,6 +67,7 @@ class SinkInbox : public std::enable_shared_from_this<SinkInbox> {
   std::vector<kj::Own<kj::CrossThreadPromiseFulfiller<void>>> wakeable();
 
   remoting::HeldReference m_sink;
+  std::shared_ptr<remoting::CallerMailbox> m_mailbox;  // set before the first call
   std::mutex m_mutex;
   std::deque<IncomingCall> m_queue;
   size_t m_bytes = 0;

@@ -119,32 +119,19 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
  protected:
   // As when each call was answered before the provider went on: once a provider let go of the
   // sink, what it made on it has been made on the real sink, so what it does next (answer an
-  // init sink, say) cannot overtake it.
-  // The control capability goes on the loop thread, as every capability.
+  // init sink, say) cannot overtake it. What a call's answer covered, its caller waits for.
   void beforeDrop() override {
-    uint64_t queued = m_outbox->queued();
-    if (remoting::onLoopThread()) {
-      m_control = nullptr;
-      return;
-    }
+    const uint64_t queued = m_outbox->queued();
+    if (queued == 0 || queued <= m_outbox->covered() || remoting::onLoopThread()) return;
     runOnLoop([this, queued]() -> kj::Promise<HRESULT> {
-      kj::Promise<HRESULT> flushed = S_OK;
-      if (queued > 0) {
-        flushed = m_outbox->whenSent(queued).then([this](uint64_t) {
-          return m_control.flushRequest().send().then([](auto) -> HRESULT { return S_OK; });
-        });
-      }
-      return flushed.then(
-          [this](HRESULT status) {
-            m_control = nullptr;
-            return status;
-          },
-          [this](kj::Exception&& failure) {
-            m_control = nullptr;
-            return remoting::statusOf(failure);
-          });
+      return m_outbox->whenSent(queued)
+          .then([this](uint64_t) { return m_control.flushRequest().send(); })
+          .then([](auto) -> HRESULT { return S_OK; },
+                [](kj::Exception&& failure) { return remoting::statusOf(failure); });
     });
   }
+  // The control capability goes on the loop thread, as every capability.
+  void dropOnLoop() override { m_control = nullptr; }
 
  public:
   const std::shared_ptr<SinkOutbox>& outbox() const { return m_outbox; }

@@ -1,5 +1,7 @@
 #include "sink_outbox.h"
 
+#include <algorithm>
+
 #include <wbemcli.h>
 #include <winplatform/remoting.h>
 
@@ -138,6 +140,16 @@ HRESULT SinkOutbox::queue(OutgoingCall&& call) {
 uint64_t SinkOutbox::queued() const {
   std::lock_guard lock(m_mutex);
   return m_queued;
+}
+
+void SinkOutbox::cover(uint64_t count) {
+  std::lock_guard lock(m_mutex);
+  m_covered = std::max(m_covered, count);
+}
+
+uint64_t SinkOutbox::covered() const {
+  std::lock_guard lock(m_mutex);
+  return m_covered;
 }
 
 void SinkOutbox::close() {

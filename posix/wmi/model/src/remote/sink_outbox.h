@@ -61,6 +61,10 @@ class SinkOutbox : public std::enable_shared_from_this<SinkOutbox> {
   bool failedBySink() const;
   // The number of calls queued so far.
   uint64_t queued() const;
+  // The first `count` queued calls are covered by the answer of the call that handed the sink
+  // over: its caller returns only once they were made on the real sink. Any thread.
+  void cover(uint64_t count);
+  uint64_t covered() const;
   // No more calls will come: the pump ends once it has sent what is queued. Any thread.
   void close();
 
@@ -106,6 +110,7 @@ class SinkOutbox : public std::enable_shared_from_this<SinkOutbox> {
   std::deque<OutgoingCall> m_queue;
   size_t m_bytes = 0;
   uint64_t m_queued = 0;
+  uint64_t m_covered = 0;
   uint64_t m_settled = 0;  // queued calls sent, or dropped by a failure
   uint64_t m_callsSent = 0;
   HRESULT m_failure = S_OK;
