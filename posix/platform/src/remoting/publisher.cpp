@@ -1,7 +1,8 @@
 #include "publisher.h"
 
 #include <capnp/rpc-twoparty.h>
-#include <fcntl.h>
+#include <kj/debug.h>
+#include <kj/io.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -80,7 +81,8 @@ struct Publication {
   CLSID clsid;
   std::string path;
   ino_t inode = 0;
-  kj::Own<kj::ConnectionReceiver> listener;
+  kj::AutoCloseFd listening;  // closed after the watch on it is gone
+  kj::Own<kj::UnixEventPort::FdObserver> watch;
   kj::Promise<void> accepting = nullptr;
 };
 
@@ -101,23 +103,19 @@ void serve(kj::Own<kj::AsyncIoStream> stream, const CLSID& clsid) {
   Runtime::get().addTask(ended.then([served] { served->markLost(); }).attach(kj::mv(connection)));
 }
 
-// The accepted connection as a stream of our own (see socket_stream.cpp).
-kj::Own<kj::AsyncIoStream> ownStream(kj::Own<kj::AsyncIoStream> accepted) {
-  KJ_IF_MAYBE (fd, accepted->getFd()) {
-    const int copy = fcntl(*fd, F_DUPFD_CLOEXEC, 0);
-    if (copy >= 0) {
-      accepted = nullptr;
-      return socketStream(copy);
-    }
-  }
-  return accepted;
-}
-
 kj::Promise<void> acceptLoop(Publication& publication) {
-  return publication.listener->accept().then([&publication](kj::Own<kj::AsyncIoStream> stream) {
-    serve(ownStream(kj::mv(stream)), publication.clsid);
-    return acceptLoop(publication);
-  });
+  for (;;) {
+    const int fd = accept4(publication.listening.get(), nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) {
+      serve(socketStream(fd), publication.clsid);
+      continue;
+    }
+    const int error = errno;
+    if (error == EINTR || error == ECONNABORTED) continue;
+    if (error != EAGAIN && error != EWOULDBLOCK) KJ_FAIL_SYSCALL("accept4", error);
+    return publication.watch->whenBecomesReadable().then(
+        [&publication] { return acceptLoop(publication); });
+  }
 }
 
 // Nothing a client could tell from the activation's status says why a server could not serve:
@@ -207,10 +205,9 @@ HRESULT publishClass(REFCLSID clsid, DWORD cookie) {
     publication->path = path;
     int fd = listenAt(path, publication->inode);
     if (fd < 0) return E_ACCESSDENIED;
-    publication->listener = Runtime::get().io().lowLevelProvider->wrapListenSocketFd(
-        fd, kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP |
-                kj::LowLevelAsyncIoProvider::ALREADY_NONBLOCK |
-                kj::LowLevelAsyncIoProvider::ALREADY_CLOEXEC);
+    publication->listening = kj::AutoCloseFd(fd);
+    publication->watch = kj::heap<kj::UnixEventPort::FdObserver>(
+        Runtime::get().eventPort(), fd, kj::UnixEventPort::FdObserver::OBSERVE_READ);
     publication->accepting = acceptLoop(*publication).eagerlyEvaluate(nullptr);
     publications()[cookie] = kj::mv(publication);
     return S_OK;

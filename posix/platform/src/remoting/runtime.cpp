@@ -103,7 +103,8 @@ class LoopPosts {
 struct Runtime::State {
   std::mutex mutex;
   std::condition_variable ready;
-  kj::AsyncIoContext* io = nullptr;
+  kj::UnixEventPort* port = nullptr;
+  kj::EventLoop* loop = nullptr;
   kj::TaskSet* tasks = nullptr;
   kj::Own<const kj::Executor> executor;
   std::thread::id loopThread;
@@ -131,25 +132,29 @@ Runtime& Runtime::get() {
 Runtime::Runtime() : m_state(new State) {
   started = true;
   std::thread([this] {
-    auto io = kj::setupAsyncIo();
+    kj::UnixEventPort port;
+    kj::EventLoop loop(port);
+    kj::WaitScope waitScope(loop);
     LoggingErrorHandler errors;
     kj::TaskSet tasks(errors);
     {
       std::lock_guard lock(m_state->mutex);
-      m_state->io = &io;
+      m_state->port = &port;
+      m_state->loop = &loop;
       m_state->tasks = &tasks;
       m_state->executor = kj::getCurrentThreadExecutor().addRef();
       m_state->loopThread = std::this_thread::get_id();
     }
     m_state->ready.notify_all();
-    m_state->loopPosts.run().wait(io.waitScope);
+    m_state->loopPosts.run().wait(waitScope);
   }).detach();
   std::unique_lock lock(m_state->mutex);
-  m_state->ready.wait(lock, [this] { return m_state->io != nullptr; });
+  m_state->ready.wait(lock, [this] { return m_state->port != nullptr; });
 }
 
 const kj::Executor& Runtime::executor() const { return *m_state->executor; }
-kj::AsyncIoContext& Runtime::io() const { return *m_state->io; }
+kj::UnixEventPort& Runtime::eventPort() const { return *m_state->port; }
+bool Runtime::loopHasWork() const { return m_state->loop->isRunnable(); }
 bool Runtime::onLoopThread() const { return std::this_thread::get_id() == m_state->loopThread; }
 void Runtime::addTask(kj::Promise<void> task) const { m_state->tasks->add(kj::mv(task)); }
 void Runtime::post(std::function<void()> work) const { m_state->workers.post(std::move(work)); }
@@ -213,7 +218,7 @@ void callFinished() { callsInProgress().done(); }
 
 void answerCallsInProgress() {
   callsInProgress().waitForZero(std::chrono::seconds(5));
-  runOnLoop([]() -> kj::Promise<HRESULT> { return turns(16).then([] { return S_OK; }); });
+  runOnLoop([]() -> kj::Promise<HRESULT> { return turns(32).then([] { return S_OK; }); });
 }
 
 bool onLoopThread() { return Runtime::get().onLoopThread(); }

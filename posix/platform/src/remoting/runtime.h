@@ -1,7 +1,7 @@
 // The remoting threads of the process (see runtime.cpp).
 #pragma once
 
-#include <kj/async-io.h>
+#include <kj/async-unix.h>
 
 #include <functional>
 #include <memory>
@@ -15,8 +15,10 @@ class Runtime {
 
   const kj::Executor& executor() const;
   // Loop thread only.
-  kj::AsyncIoContext& io() const;
+  kj::UnixEventPort& eventPort() const;
   void addTask(kj::Promise<void> task) const;
+  // Loop thread: whether other events wait to run before the loop would sleep.
+  bool loopHasWork() const;
 
   bool onLoopThread() const;
   void post(std::function<void()> work) const;
