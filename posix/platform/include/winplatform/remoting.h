@@ -117,6 +117,8 @@ HRESULT statusOf(const kj::Exception& failure);
 // (of HRESULT) settles. A transport failure answers statusOf(failure).
 HRESULT runOnLoop(std::function<kj::Promise<HRESULT>()> start);
 bool onLoopThread();
+// Any thread: runs `work` on the loop thread, in the order handed over, without waiting.
+void postToLoop(std::function<void()> work);
 
 // Where a thread that makes a call waits for its answer, and meanwhile does the work the call
 // brings back into this process (what the callee makes on a sink the call handed over). Done
@@ -323,8 +325,9 @@ class ProxyBase : public Interface, public ProxyIdentity {
   virtual ~ProxyBase() = default;
   // On the last Release, before the capability goes (the thread that released).
   virtual void beforeDrop() {}
-  // Loop thread, just before the capability goes: what else of the proxy lives on the loop.
-  virtual void dropOnLoop() {}
+  // On the last Release: what else of the proxy lives on the loop, moved out to be dropped
+  // there with the capability (moving a capability is no use of it, so any thread may).
+  virtual std::function<void()> loopLeftovers() { return nullptr; }
   // Loop thread only.
   RemoteObject& remote() { return *m_remote; }
   // Loop thread: the connection the proxy's calls go over, for the stubs of their arguments.
@@ -338,15 +341,18 @@ class ProxyBase : public Interface, public ProxyIdentity {
 
  private:
   void dropRemote() {
+    std::function<void()> leftovers = loopLeftovers();
     if (onLoopThread()) {
-      dropOnLoop();
+      if (leftovers) leftovers();
       m_remote = nullptr;
       return;
     }
-    runOnLoop([this]() -> kj::Promise<HRESULT> {
-      dropOnLoop();
-      m_remote = nullptr;
-      return S_OK;
+    // Nobody waits for the drop: it reaches the loop after what this thread handed it before,
+    // and before what it hands it next.
+    auto remote = std::make_shared<kj::Own<RemoteObject>>(kj::mv(m_remote));
+    postToLoop([remote, leftovers = std::move(leftovers)] {
+      if (leftovers) leftovers();
+      *remote = nullptr;
     });
   }
 

@@ -75,11 +75,15 @@ HRESULT runOnLoopServing(const std::shared_ptr<CallerMailbox>& mailbox,
                          const std::function<bool()>& settled) {
   auto& runtime = Runtime::get();
   if (runtime.onLoopThread()) return RPC_E_CANTCALLOUT_ININPUTSYNCCALL;
-  runtime.postToLoop([&runtime, mailbox, start = std::move(start)] {
+  // `start` stays where it is until its promise settled: the continuations it makes may refer
+  // to what it holds.
+  auto held = std::make_shared<std::function<kj::Promise<HRESULT>()>>(std::move(start));
+  runtime.postToLoop([&runtime, mailbox, held] {
     runtime.addTask(
-        kj::evalNow([&] { return start(); })
+        kj::evalNow([&] { return (*held)(); })
             .then([mailbox](HRESULT status) { mailbox->finish(status); },
-                  [mailbox](kj::Exception&& failure) { mailbox->finish(statusOf(failure)); }));
+                  [mailbox](kj::Exception&& failure) { mailbox->finish(statusOf(failure)); })
+            .attach(kj::mv(held)));
   });
   return mailbox->serve(settled);
 }

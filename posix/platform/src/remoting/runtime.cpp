@@ -106,7 +106,6 @@ struct Runtime::State {
   kj::UnixEventPort* port = nullptr;
   kj::EventLoop* loop = nullptr;
   kj::TaskSet* tasks = nullptr;
-  kj::Own<const kj::Executor> executor;
   std::thread::id loopThread;
   WorkerPool workers;
   LoopPosts loopPosts;
@@ -142,7 +141,6 @@ Runtime::Runtime() : m_state(new State) {
       m_state->port = &port;
       m_state->loop = &loop;
       m_state->tasks = &tasks;
-      m_state->executor = kj::getCurrentThreadExecutor().addRef();
       m_state->loopThread = std::this_thread::get_id();
     }
     m_state->ready.notify_all();
@@ -152,7 +150,6 @@ Runtime::Runtime() : m_state(new State) {
   m_state->ready.wait(lock, [this] { return m_state->port != nullptr; });
 }
 
-const kj::Executor& Runtime::executor() const { return *m_state->executor; }
 kj::UnixEventPort& Runtime::eventPort() const { return *m_state->port; }
 bool Runtime::loopHasWork() const { return m_state->loop->isRunnable(); }
 bool Runtime::onLoopThread() const { return std::this_thread::get_id() == m_state->loopThread; }
@@ -169,35 +166,9 @@ HRESULT statusOf(const kj::Exception& failure) {
 }
 
 HRESULT runOnLoop(std::function<kj::Promise<HRESULT>()> start) {
-  auto& runtime = Runtime::get();
-  if (runtime.onLoopThread()) return RPC_E_CANTCALLOUT_ININPUTSYNCCALL;
-  HRESULT status = E_UNEXPECTED;
-  // The call crosses to the loop and its result comes back under the RPC library's own lock,
-  // which the thread sanitizer cannot see. These flags make both hand-overs visible: what the
-  // caller made before the call (the objects it passes) happens before the loop uses it, and
-  // everything the loop did for the call (reading `start`, making the objects it answers)
-  // happens before the caller goes on.
-  std::atomic<bool> handedOver{false}, handedBack{false};
-  handedOver.store(true, std::memory_order_release);
-  KJ_IF_MAYBE (failure, kj::runCatchingExceptions([&] {
-                 status = runtime.executor().executeSync([&] {
-                   handedOver.load(std::memory_order_acquire);
-                   return start().then(
-                       [&](HRESULT answer) {
-                         handedBack.store(true, std::memory_order_release);
-                         return answer;
-                       },
-                       [&](kj::Exception&& failure) -> HRESULT {
-                         handedBack.store(true, std::memory_order_release);
-                         kj::throwFatalException(kj::mv(failure));
-                       });
-                 });
-               })) {
-    handedBack.load(std::memory_order_acquire);
-    return statusOf(*failure);
-  }
-  handedBack.load(std::memory_order_acquire);
-  return status;
+  // Through the same queue as every hand-over to the loop, so one thread's calls and releases
+  // reach the loop in the order the thread made them.
+  return runOnLoopServing(std::make_shared<CallerMailbox>(), std::move(start), [] { return true; });
 }
 
 namespace {
@@ -222,6 +193,7 @@ void answerCallsInProgress() {
 }
 
 bool onLoopThread() { return Runtime::get().onLoopThread(); }
+void postToLoop(std::function<void()> work) { Runtime::get().postToLoop(std::move(work)); }
 void addLoopTask(kj::Promise<void> task) { Runtime::get().addTask(kj::mv(task)); }
 void postWork(std::function<void()> work) { Runtime::get().post(std::move(work)); }
 

@@ -13,7 +13,6 @@ class Runtime {
   // Starts the loop thread on first use.
   static Runtime& get();
 
-  const kj::Executor& executor() const;
   // Loop thread only.
   kj::UnixEventPort& eventPort() const;
   void addTask(kj::Promise<void> task) const;

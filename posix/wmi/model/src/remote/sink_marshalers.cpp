@@ -131,7 +131,10 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
     });
   }
   // The control capability goes on the loop thread, as every capability.
-  void dropOnLoop() override { m_control = nullptr; }
+  std::function<void()> loopLeftovers() override {
+    auto control = std::make_shared<rpc::SinkControl::Client>(kj::mv(m_control));
+    return [control] { *control = nullptr; };
+  }
 
  public:
   const std::shared_ptr<SinkOutbox>& outbox() const { return m_outbox; }
