@@ -8,6 +8,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include <winplatform/remoting.h>
 
@@ -20,6 +21,28 @@ class LoggingErrorHandler final : public kj::TaskSet::ErrorHandler {
  public:
   void taskFailed(kj::Exception&&) override {}  // a failed background task ends only itself
 };
+
+// Never destroyed: workers may still finish releases while the process exits.
+PendingCount& releasesPending() {
+  static auto* pending = new PendingCount;
+  return *pending;
+}
+
+// The releases a worker's job asked for, made once the job and all it held are gone, in the
+// order asked: a call's arguments go before the object it was made on, whose last release may
+// end the server. Counted as pending until made.
+thread_local std::vector<IUnknown*>* workerReleases = nullptr;
+
+void releaseAll(std::vector<IUnknown*>& releases) {
+  while (!releases.empty()) {
+    std::vector<IUnknown*> now;
+    now.swap(releases);  // a release may ask for more
+    for (IUnknown* object : now) {
+      object->Release();
+      releasesPending().done();
+    }
+  }
+}
 
 // The pool grows when every worker is busy, so a call that blocks (on a callback into its
 // client, say) never holds up the calls behind it. Workers live as long as the process.
@@ -41,6 +64,8 @@ class WorkerPool {
 
  private:
   void run() {
+    std::vector<IUnknown*> releases;
+    workerReleases = &releases;
     std::unique_lock lock(m_mutex);
     for (;;) {
       ++m_idle;
@@ -51,6 +76,7 @@ class WorkerPool {
       lock.unlock();
       work();
       work = nullptr;  // what it held may post more work, which takes the lock
+      releaseAll(releases);
       lock.lock();
     }
   }
@@ -113,11 +139,6 @@ struct Runtime::State {
 
 namespace {
 std::atomic<bool> started{false};
-// Never destroyed: workers may still finish releases while the process exits.
-PendingCount& releasesPending() {
-  static auto* pending = new PendingCount;
-  return *pending;
-}
 }  // namespace
 
 bool runtimeStarted() { return started.load(); }
@@ -199,7 +220,12 @@ void postWork(std::function<void()> work) { Runtime::get().post(std::move(work))
 
 void releaseOffLoop(IUnknown* object) {
   if (object == nullptr) return;
-  // Handing the release to a worker from a thread that may make it costs a wake-up for nothing.
+  // Handing the release to another worker would cost a wake-up for nothing.
+  if (workerReleases != nullptr) {
+    releasesPending().add();
+    workerReleases->push_back(object);
+    return;
+  }
   if (!Runtime::get().onLoopThread()) {
     object->Release();
     return;
