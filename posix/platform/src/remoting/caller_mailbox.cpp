@@ -79,11 +79,16 @@ HRESULT runOnLoopServing(const std::shared_ptr<CallerMailbox>& mailbox,
   // to what it holds.
   auto held = std::make_shared<std::function<kj::Promise<HRESULT>()>>(std::move(start));
   runtime.postToLoop([&runtime, mailbox, held] {
-    runtime.addTask(
-        kj::evalNow([&] { return (*held)(); })
-            .then([mailbox](HRESULT status) { mailbox->finish(status); },
-                  [mailbox](kj::Exception&& failure) { mailbox->finish(statusOf(failure)); })
-            .attach(kj::mv(held)));
+    KJ_IF_MAYBE (failure, kj::runCatchingExceptions([&] {
+                   runtime.addTask(kj::evalNow([&] { return (*held)(); })
+                                       .then([mailbox](HRESULT status) { mailbox->finish(status); },
+                                             [mailbox](kj::Exception&& failure) {
+                                               mailbox->finish(statusOf(failure));
+                                             })
+                                       .attach(kj::mv(held)));
+                 })) {
+      mailbox->finish(statusOf(*failure));  // the caller must not wait for what never started
+    }
   });
   return mailbox->serve(settled);
 }

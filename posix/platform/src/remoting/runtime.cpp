@@ -114,7 +114,8 @@ class LoopPosts {
         return pair.promise.then([this] { return run(); });
       }
     }
-    for (auto& work : batch) work();
+    // A job that fails ends only itself: the loop goes on for everyone else.
+    for (auto& work : batch) kj::runCatchingExceptions([&] { work(); });
     return kj::evalLater([this] { return run(); });
   }
 
