@@ -94,7 +94,6 @@ class SocketStream final : public kj::AsyncIoStream {
     // Only once what was written before has gone.
     m_shutdownWanted = true;
     sendQueued();
-    if (m_queue.empty()) ::shutdown(m_fd, SHUT_WR);
   }
   void abortRead() override { ::shutdown(m_fd, SHUT_RD); }
 
@@ -173,9 +172,13 @@ class SocketStream final : public kj::AsyncIoStream {
     if (sendSome() == Sending::blocked) {
       m_waitingForRoom = true;
       m_roomWait = sendWhenRoom().eagerlyEvaluate(nullptr);
-    } else if (m_shutdownWanted && m_queue.empty()) {
-      ::shutdown(m_fd, SHUT_WR);
+    } else {
+      shutDownWhenAllSent();
     }
+  }
+
+  void shutDownWhenAllSent() {
+    if (m_shutdownWanted && m_queue.empty()) ::shutdown(m_fd, SHUT_WR);
   }
 
   kj::Promise<void> sendWhenRoom() {
@@ -194,7 +197,7 @@ class SocketStream final : public kj::AsyncIoStream {
       m_writable = nullptr;
       m_writeFd = nullptr;
       m_waitingForRoom = false;
-      if (m_shutdownWanted && m_queue.empty()) ::shutdown(m_fd, SHUT_WR);
+      shutDownWhenAllSent();
       return kj::READY_NOW;
     });
   }
