@@ -153,6 +153,18 @@ long peakKiB(const std::string& pid) {
   return -1;
 }
 
+// CPU time (ns) that every thread of process `pid` ("self" for this one) has run so far.
+double cpuNanoseconds(const std::string& pid) {
+  double total = 0;
+  std::error_code error;
+  for (const auto& task : fs::directory_iterator("/proc/" + pid + "/task", error)) {
+    std::ifstream schedstat(task.path() / "schedstat");
+    double ran = 0;
+    if (schedstat >> ran) total += ran;
+  }
+  return total;
+}
+
 std::string pidOf(const std::string& program) {
   for (const auto& entry : fs::directory_iterator("/proc")) {
     std::error_code error;
@@ -175,6 +187,7 @@ struct World {
   std::unique_ptr<GadgetNamespace> local;
   EchoFloor echo;
   std::pair<size_t, size_t> sizes;
+  std::string serverPid;
 
  private:
   World() {
@@ -186,6 +199,7 @@ struct World {
     local = std::make_unique<GadgetNamespace>();
     local->get();
     sizes = remote.messageSizes();
+    serverPid = pidOf(installation.server());
   }
 };
 
@@ -218,18 +232,25 @@ BENCHMARK(BM_Remote_PairedGetObject)->UseManualTime()->Unit(benchmark::kMicrosec
 void pairedEnumeration(benchmark::State& state, bool fetchEach) {
   World& world = World::get();
   const long count = state.range(0);
-  double local = 0, remote = 0;
+  double local = 0, remote = 0, clientCpu = 0, serverCpu = 0;
   for (auto _ : state) {
     auto start = Clock::now();
     world.local->enumerate(count, fetchEach);
     local += microsecondsSince(start);
+    const double clientBefore = cpuNanoseconds("self");
+    const double serverBefore = cpuNanoseconds(world.serverPid);
     start = Clock::now();
     world.remote.enumerate(count, fetchEach);
     const double once = microsecondsSince(start);
     remote += once;
+    clientCpu += cpuNanoseconds("self") - clientBefore;
+    serverCpu += cpuNanoseconds(world.serverPid) - serverBefore;
     state.SetIterationTime(once / 1e6);
   }
   const double elements = static_cast<double>(state.iterations()) * static_cast<double>(count);
+  // Where the time went: the CPU both processes spent on the enumeration across processes.
+  state.counters["client_cpu_us_per_element"] = clientCpu / 1e3 / elements;
+  state.counters["server_cpu_us_per_element"] = serverCpu / 1e3 / elements;
   state.counters["in_process_us_per_element"] = local / elements;
   state.counters["remote_us_per_element"] = remote / elements;
   state.counters["ratio"] = remote / local;

@@ -5,6 +5,7 @@
 #include <wbemcli.h>
 #include <winplatform/remoting.h>
 
+#include "call_chunks.h"
 #include "stream_failure.h"
 
 namespace velt::wmi::remote {
@@ -79,7 +80,7 @@ CallEncoder::~CallEncoder() {
 OutgoingCall CallEncoder::finish(bool indication) {
   OutgoingCall call;
   call.indication = indication;
-  call.words = capnp::messageToFlatArray(*m_builder);
+  call.words = copyToChunk(*m_builder);
   call.bytes = call.words.size() * sizeof(capnp::word);
   return call;
 }

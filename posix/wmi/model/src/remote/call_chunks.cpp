@@ -1,0 +1,107 @@
+#include "call_chunks.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+namespace velt::wmi::remote {
+namespace {
+
+// A thread's first chunk is small, so that a thread that sends one call now and then keeps
+// little; each next chunk doubles up to the largest.
+constexpr size_t kFirstChunkWords = 512;
+constexpr size_t kLargestChunkWords = 8192;
+
+// One allocation: this header, then the words. Each call's copy is preceded by one word that
+// points back here, which is how a dropped array finds its chunk.
+class Chunk {
+ public:
+  static Chunk* make(size_t words) {
+    void* memory = ::operator new(sizeof(Chunk) + words * sizeof(capnp::word));
+    return new (memory) Chunk(words);
+  }
+  size_t room() const { return m_capacity - m_used; }
+  size_t capacity() const { return m_capacity; }
+  // Writer thread: `words` words for a call, the word before them pointing here.
+  capnp::word* take(size_t words) {
+    capnp::word* at = this->words() + m_used;
+    Chunk* self = this;
+    std::memcpy(static_cast<void*>(at), &self, sizeof self);
+    m_used += words + 1;
+    m_holders.fetch_add(1, std::memory_order_relaxed);
+    return at + 1;
+  }
+  static Chunk* of(const void* call) {
+    Chunk* chunk;
+    std::memcpy(&chunk, static_cast<const capnp::word*>(call) - 1, sizeof chunk);
+    return chunk;
+  }
+  // Any thread: one holder (a call, or the writer) lets go.
+  void release() {
+    if (m_holders.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+      this->~Chunk();
+      ::operator delete(this);
+    }
+  }
+
+ private:
+  explicit Chunk(size_t capacity) : m_capacity(capacity) {}
+  capnp::word* words() { return reinterpret_cast<capnp::word*>(this + 1); }
+
+  std::atomic<size_t> m_holders{1};  // the writer, until the chunk is full
+  const size_t m_capacity;
+  size_t m_used = 0;  // writer thread only
+};
+static_assert(sizeof(Chunk) % sizeof(capnp::word) == 0);
+static_assert(sizeof(Chunk*) <= sizeof(capnp::word));
+
+class ChunkDisposer final : public kj::ArrayDisposer {
+ protected:
+  void disposeImpl(void* firstElement, size_t, size_t, size_t, void (*)(void*)) const override {
+    Chunk::of(firstElement)->release();
+  }
+};
+const ChunkDisposer chunkDisposer;
+
+struct Writer {
+  Chunk* current = nullptr;
+  size_t nextWords = kFirstChunkWords;
+  ~Writer() {
+    if (current != nullptr) current->release();
+  }
+  capnp::word* take(size_t words) {
+    if (current == nullptr || current->room() < words + 1) {
+      if (current != nullptr) current->release();
+      current = Chunk::make(std::max(nextWords, words + 1));
+      nextWords = std::min(nextWords * 2, kLargestChunkWords);
+    }
+    return current->take(words);
+  }
+};
+thread_local Writer writer;
+
+}  // namespace
+
+kj::Array<capnp::word> copyToChunk(capnp::MessageBuilder& message) {
+  auto segments = message.getSegmentsForOutput();
+  const size_t tableWords = segments.size() / 2 + 1;
+  size_t words = tableWords;
+  for (auto segment : segments) words += segment.size();
+  capnp::word* at = writer.take(words);
+  // The segment table: the count less one, each segment's size, padded to a whole word.
+  auto* table = reinterpret_cast<uint32_t*>(at);
+  std::memset(table, 0, tableWords * sizeof(capnp::word));
+  table[0] = static_cast<uint32_t>(segments.size() - 1);
+  capnp::word* next = at + tableWords;
+  for (size_t i = 0; i < segments.size(); ++i) {
+    table[i + 1] = static_cast<uint32_t>(segments[i].size());
+    std::memcpy(static_cast<void*>(next), segments[i].begin(),
+                segments[i].size() * sizeof(capnp::word));
+    next += segments[i].size();
+  }
+  return kj::Array<capnp::word>(at, words, chunkDisposer);
+}
+
+}  // namespace velt::wmi::remote
