@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <array>
 #include <mutex>
 #include <new>
@@ -113,6 +114,51 @@ class Arena {
     int cls = sizeClass(bytes);
     if (cls < 0 || m_count == 0) return nullptr;
     std::lock_guard<std::mutex> lock(m_mutex);
+    return takeLocked(cls);
+  }
+
+  void release(void* p, std::size_t bytes) {
+    int cls = sizeClass(bytes);
+    if (!p || cls < 0) return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    giveLocked(p, cls);
+  }
+
+  // Up to `count` blocks of class `cls` for a thread's cache, linked through their first word
+  // and left poisoned past it; fewer when the regions are full.
+  FreeBlock* takeMany(int cls, unsigned count, unsigned& taken) {
+    FreeBlock* list = nullptr;
+    taken = 0;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (; taken < count; ++taken) {
+      void* p = takeLocked(cls);
+      if (p == nullptr) break;
+      list = linkPoisoned(p, cls, list);
+    }
+    return list;
+  }
+
+  // Gives back a thread's cached list of class `cls`.
+  void giveMany(FreeBlock* list, int cls) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    while (list != nullptr) {
+      FreeBlock* next = list->next;
+      giveLocked(list, cls);
+      list = next;
+    }
+  }
+
+  static FreeBlock* linkPoisoned(void* p, int cls, FreeBlock* next) {
+    auto* f = static_cast<FreeBlock*>(p);
+    f->next = next;
+    VELT_POISON(reinterpret_cast<char*>(p) + sizeof(FreeBlock),
+                (kSmallestBlock << cls) - sizeof(FreeBlock));
+    return f;
+  }
+
+ private:
+  // Blocks come from the regions in turn, so that a run of objects lies in both.
+  void* takeLocked(int cls) {
     unsigned first = m_turn++ % m_count;
     for (unsigned i = 0; i < m_count; ++i) {
       if (void* p = m_regions[(first + i) % m_count].take(cls)) return p;
@@ -120,10 +166,7 @@ class Arena {
     return nullptr;
   }
 
-  void release(void* p, std::size_t bytes) {
-    int cls = sizeClass(bytes);
-    if (!p || cls < 0) return;
-    std::lock_guard<std::mutex> lock(m_mutex);
+  void giveLocked(void* p, int cls) {
     for (unsigned i = 0; i < m_count; ++i) {
       if (m_regions[i].contains(p)) {
         m_regions[i].give(p, cls);
@@ -132,7 +175,6 @@ class Arena {
     }
   }
 
- private:
   std::mutex m_mutex;
   std::array<Region, 2> m_regions{};
   unsigned m_count = 0;
@@ -148,11 +190,86 @@ Arena& arena() {
 // Taken as the library loads, ahead of any Java VM that might claim the low addresses.
 [[maybe_unused]] const bool g_reservedAtLoad = reserveLowArena();
 
+// Each thread keeps a few free blocks of each class, so that a thread making and dropping
+// objects takes the arena's lock once per batch, not per object: objects made on one thread
+// and released on another (as objects received from another process are) would otherwise
+// meet on that lock every time.
+constexpr std::size_t kCacheBytesPerClass = 16u << 10;
+
+unsigned cacheLimit(int cls) {
+  return static_cast<unsigned>(std::max<std::size_t>(8, kCacheBytesPerClass >> (6 + cls)));
+}
+
+// Constant-initialised and trivially destructible, so that it is there for every release a
+// thread makes, even from the destructors of other thread-local objects after `CacheFlush`
+// gave its blocks back; from then on the thread goes to the arena directly.
+struct ThreadCache {
+  std::array<FreeBlock*, kClassCount> lists;
+  std::array<unsigned, kClassCount> counts;
+  bool started;
+  bool ended;
+};
+constinit thread_local ThreadCache cache{};
+
+struct CacheFlush {
+  bool armed = false;
+  ~CacheFlush() {
+    cache.ended = true;
+    for (std::size_t c = 0; c < kClassCount; ++c) {
+      arena().giveMany(cache.lists[c], static_cast<int>(c));
+      cache.lists[c] = nullptr;
+      cache.counts[c] = 0;
+    }
+  }
+};
+thread_local CacheFlush cacheFlush;
+
+bool cacheUsable() {
+  if (cache.ended) return false;
+  if (!cache.started) {
+    cache.started = true;
+    cacheFlush.armed = true;  // the first use registers the flush for this thread's end
+  }
+  return true;
+}
+
 }  // namespace
 
 bool reserveLowArena() { return arena().usable(); }
-void* lowArenaAllocate(std::size_t bytes) { return arena().allocate(bytes); }
-void lowArenaFree(void* block, std::size_t bytes) { arena().release(block, bytes); }
+
+void* lowArenaAllocate(std::size_t bytes) {
+  const int cls = sizeClass(bytes);
+  if (cls < 0 || !arena().usable()) return nullptr;
+  if (!cacheUsable()) return arena().allocate(bytes);
+  FreeBlock*& list = cache.lists[cls];
+  if (list == nullptr) {
+    unsigned taken = 0;
+    list = arena().takeMany(cls, cacheLimit(cls) / 2, taken);
+    cache.counts[cls] = taken;
+    if (list == nullptr) return nullptr;
+  }
+  FreeBlock* block = list;
+  VELT_UNPOISON(block, kSmallestBlock << cls);
+  list = block->next;
+  --cache.counts[cls];
+  return block;
+}
+
+void lowArenaFree(void* block, std::size_t bytes) {
+  const int cls = sizeClass(bytes);
+  if (block == nullptr || cls < 0) return;
+  if (!cacheUsable()) return arena().release(block, bytes);
+  cache.lists[cls] = Arena::linkPoisoned(block, cls, cache.lists[cls]);
+  if (++cache.counts[cls] <= cacheLimit(cls)) return;
+  // Full: half goes back, the blocks freed longest ago.
+  FreeBlock* keep = cache.lists[cls];
+  for (unsigned i = 1; i < cacheLimit(cls) / 2; ++i) keep = keep->next;
+  FreeBlock* back = keep->next;
+  keep->next = nullptr;
+  cache.counts[cls] = cacheLimit(cls) / 2;
+  arena().giveMany(back, cls);
+}
+
 bool lowArenaHasHighRegion() { return arena().hasHigh(); }
 
 }  // namespace velt::wmi
