@@ -300,6 +300,9 @@ class GadgetProvider final : public velt::test::WbemProviderBase {
       status = sink->Indicate(1, &gadget);
       gadget->Release();
     }
+    if (LONG ms = contextNumber(context, u"GadgetQuietMs"); ms > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
     sink->SetStatus(WBEM_STATUS_COMPLETE, SUCCEEDED(status) ? WBEM_S_NO_ERROR : status, nullptr,
                     nullptr);
     return WBEM_S_NO_ERROR;

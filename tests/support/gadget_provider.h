@@ -38,7 +38,8 @@ unsigned long providerInitializations();
 void resetGadgets();
 // A request context holding values the provider reads: "GadgetCount" (an enumeration of that
 // many made-up gadgets), "GadgetPauseMs" (a pause before each answer and each made-up gadget but
-// the first) or "GadgetInitFails" (Initialize fails, with a status object).
+// the first), "GadgetQuietMs" (a pause after the made-up gadgets, before the final status) or
+// "GadgetInitFails" (Initialize fails, with a status object).
 velt::ComPtr<IWbemContext> gadgetContext(
     std::initializer_list<std::pair<const char16_t*, LONG>> values);
 inline velt::ComPtr<IWbemContext> gadgetContext(const char16_t* name, LONG value) {

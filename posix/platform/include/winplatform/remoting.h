@@ -12,6 +12,7 @@
 #include <capnp/capability.h>
 #include <kj/async.h>
 #include <kj/refcount.h>
+#include <kj/timer.h>
 #include <objbase.h>
 #include <velt/com.capnp.h>
 
@@ -154,6 +155,8 @@ HRESULT runOnLoopServing(const std::shared_ptr<CallerMailbox>& mailbox,
                          const std::function<bool()>& settled);
 // Loop thread: runs `task` in the background; its failure ends only itself.
 void addLoopTask(kj::Promise<void> task);
+// Loop thread: the loop's clock, and delays measured by it.
+kj::Timer& loopTimer();
 
 // Queues `work` on a worker thread of the process (never the loop thread).
 void postWork(std::function<void()> work);

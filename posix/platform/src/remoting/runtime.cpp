@@ -217,6 +217,7 @@ void answerCallsInProgress() {
 bool onLoopThread() { return Runtime::get().onLoopThread(); }
 void postToLoop(std::function<void()> work) { Runtime::get().postToLoop(std::move(work)); }
 void addLoopTask(kj::Promise<void> task) { Runtime::get().addTask(kj::mv(task)); }
+kj::Timer& loopTimer() { return Runtime::get().eventPort().getTimer(); }
 void postWork(std::function<void()> work) { Runtime::get().post(std::move(work)); }
 
 void releaseOffLoop(IUnknown* object) {

@@ -98,9 +98,17 @@ class SocketStream final : public kj::AsyncIoStream {
   void abortRead() override { ::shutdown(m_fd, SHUT_RD); }
 
   void getsockopt(int level, int option, void* value, kj::uint* length) override {
+    // The flow control asks for the buffer size before every streamed call; it does not change
+    // unless set, and nothing here sets it.
+    const bool bufferSize = level == SOL_SOCKET && option == SO_SNDBUF && *length == sizeof(int);
+    if (bufferSize && m_sendBufferSize >= 0) {
+      std::memcpy(value, &m_sendBufferSize, sizeof(int));
+      return;
+    }
     socklen_t size = *length;
     KJ_SYSCALL(::getsockopt(m_fd, level, option, value, &size));
     *length = size;
+    if (bufferSize && size == sizeof(int)) std::memcpy(&m_sendBufferSize, value, sizeof(int));
   }
   kj::Maybe<int> getFd() const override { return m_fd.get(); }
 
@@ -280,6 +288,7 @@ class SocketStream final : public kj::AsyncIoStream {
   kj::Array<kj::byte> m_buffer;
   size_t m_begin = 0, m_end = 0;  // what the buffer holds that was not yet read
   bool m_ended = false;
+  int m_sendBufferSize = -1;  // as the socket answered it, once asked
   std::deque<Outgoing> m_queue;
   size_t m_frontPiece = 0, m_frontOffset = 0;  // how far the front of the queue went
   kj::Maybe<kj::Exception> m_failure;

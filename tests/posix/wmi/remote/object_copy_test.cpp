@@ -255,7 +255,7 @@ TEST_F(ObjectCopyTest, EmbeddedObjectsAndContextsCrossByValue) {
 
 // What one sink's stream carries: objects written in order with the stream's layouts.
 struct Streamed {
-  Streamed() : objects(message.initRoot<rpc::ObjectSink::IndicateParams>().initObjects(8)) {}
+  Streamed() : objects(message.initRoot<rpc::Indicated>().initObjects(8)) {}
   capnp::MallocMessageBuilder message;
   capnp::List<rpc::WbemObject>::Builder objects;
 };

@@ -294,6 +294,23 @@ TEST_F(ProviderProcessTest, ResultsStreamedBeforeTheProviderReturnedArriveBefore
   EXPECT_EQ(sink->finals().size(), 1u);
 }
 
+// A provider that streams a burst and then goes quiet, with no final status yet and nobody
+// waiting on its sink: what it sent arrives while it is quiet, not with its status.
+TEST_F(ProviderProcessTest, ABurstFollowedBySilenceArrivesWithoutWaitingForTheStatus) {
+  ComPtr<StatusSink> sink(new StatusSink);
+  ComPtr<IWbemContext> context =
+      veltwmi::test::gadgetContext({{u"GadgetCount", 300}, {u"GadgetQuietMs", 4000}});
+  const velt::UniqueBstr name = velt::bstrFromUtf16(u"Gadget");
+  auto call = std::async(std::launch::async, [&] {
+    return m_ns->CreateInstanceEnumAsync(name.get(), 0, context.get(), sink.get());
+  });
+  EXPECT_TRUE(within(std::chrono::seconds(2), [&] { return sink->arrived.load() == 300; }))
+      << sink->arrived.load() << " of 300 arrived while the provider was quiet";
+  EXPECT_EQ(sink->finals().size(), 0u);
+  EXPECT_EQ(call.get(), WBEM_S_NO_ERROR);
+  EXPECT_EQ(sink->wait().first, WBEM_S_NO_ERROR);
+}
+
 // A sink that answers a failure stops the provider: its next call answers that failure, so an
 // enumeration ends long before its end, and the final status the provider then gives still
 // reaches the sink, as when every call was answered before the provider went on.

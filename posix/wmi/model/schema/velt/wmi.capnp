@@ -73,11 +73,19 @@ struct Context {
   values @0 :List(ContextValue);
 }
 
+# The objects of one Indicate call on a sink.
+struct Indicated {
+  objects @0 :List(WbemObject);
+}
+
 # Streamed: the sender goes on as soon as the flow-control window has room. A failure the real
 # sink answered fails the sink's next call, its text naming the status as "hresult=0x........";
 # from then on every call on that capability fails the same.
 interface ObjectSink extends(Com.Unknown) {
-  indicate @0 (objects :List(WbemObject)) -> stream;
+  # One or more Indicate calls in order, each an `Indicated` in its flat form (segment table,
+  # then segments), one after another: the sender copies them as its thread encoded them, and
+  # the receiver reads them where they are made on the real sink.
+  indicate @0 (calls :Data) -> stream;
   setStatus @1 (flags :Int32, result :Int32, param :Data, object :WbemObject) -> stream;
   # The same sink through a capability no failed stream breaks, asked for at once.
   control @2 () -> (control :SinkControl);

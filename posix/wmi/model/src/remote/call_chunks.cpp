@@ -1,9 +1,11 @@
 #include "call_chunks.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 namespace velt::wmi::remote {
@@ -39,11 +41,15 @@ class Chunk {
     return chunk;
   }
   // Any thread: one holder (a call, or the writer) lets go.
-  void release() {
-    if (m_holders.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-      this->~Chunk();
-      ::operator delete(this);
-    }
+  void release();
+  // Writer thread: the chunk is taken again, empty.
+  void reuse() {
+    m_used = 0;
+    m_holders.store(1, std::memory_order_relaxed);
+  }
+  void destroy() {
+    this->~Chunk();
+    ::operator delete(this);
   }
 
  private:
@@ -56,6 +62,44 @@ class Chunk {
 };
 static_assert(sizeof(Chunk) % sizeof(capnp::word) == 0);
 static_assert(sizeof(Chunk*) <= sizeof(capnp::word));
+
+// Chunks of the largest size, kept for the next writer once all their calls went. A streaming
+// provider would otherwise fill fresh memory for every chunk: freed chunks go back to the
+// system, and each new one costs page faults on its first writes.
+class SparePool {
+ public:
+  // Up to this many, as much as an outbox may hold queued.
+  static constexpr size_t kKept = 16;
+
+  Chunk* take() {
+    std::lock_guard lock(m_mutex);
+    if (m_count == 0) return nullptr;
+    return m_spare[--m_count];
+  }
+  // Whether the pool kept `chunk`.
+  bool keep(Chunk* chunk) {
+    std::lock_guard lock(m_mutex);
+    if (m_count == kKept) return false;
+    m_spare[m_count++] = chunk;
+    return true;
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::array<Chunk*, kKept> m_spare{};
+  size_t m_count = 0;
+};
+
+SparePool& sparePool() {
+  static SparePool* pool = new SparePool;  // never destroyed: chunks may go after static teardown
+  return *pool;
+}
+
+void Chunk::release() {
+  if (m_holders.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+  if (m_capacity == kLargestChunkWords && sparePool().keep(this)) return;
+  destroy();
+}
 
 class ChunkDisposer final : public kj::ArrayDisposer {
  protected:
@@ -74,7 +118,16 @@ struct Writer {
   capnp::word* take(size_t words) {
     if (current == nullptr || current->room() < words + 1) {
       if (current != nullptr) current->release();
-      current = Chunk::make(std::max(nextWords, words + 1));
+      Chunk* spare = nullptr;
+      if (nextWords == kLargestChunkWords && words + 1 <= kLargestChunkWords) {
+        spare = sparePool().take();
+      }
+      if (spare != nullptr) {
+        spare->reuse();
+        current = spare;
+      } else {
+        current = Chunk::make(std::max(nextWords, words + 1));
+      }
       nextWords = std::min(nextWords * 2, kLargestChunkWords);
     }
     return current->take(words);

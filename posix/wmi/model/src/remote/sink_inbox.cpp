@@ -1,5 +1,6 @@
 #include "sink_inbox.h"
 
+#include <capnp/serialize.h>
 #include <wbemprov.h>
 
 #include "stream_failure.h"
@@ -101,14 +102,40 @@ std::vector<kj::Own<kj::CrossThreadPromiseFulfiller<void>>> SinkInbox::wakeable(
   return wake;
 }
 
+HRESULT SinkInbox::read(IncomingCall& call) {
+  if (call.encoded.size() == 0) return S_OK;
+  HRESULT status = S_OK;
+  KJ_IF_MAYBE (failure, kj::runCatchingExceptions([&] {
+                 kj::ArrayPtr<const capnp::word> rest = call.encoded;
+                 while (SUCCEEDED(status) && rest.size() > 0) {
+                   capnp::FlatArrayMessageReader reader(rest);
+                   for (auto in : reader.getRoot<rpc::Indicated>().getObjects()) {
+                     ComPtr<IWbemClassObject> object;
+                     status = readObject(in, object, &m_layouts);
+                     if (FAILED(status)) break;
+                     call.objects.push_back(std::move(object));
+                   }
+                   rest = kj::arrayPtr(reader.getEnd(), rest.end());
+                 }
+               })) {
+    (void)failure;
+    status = WBEM_E_INVALID_OBJECT;  // not a message: the sender is broken
+  }
+  call.encoded = nullptr;
+  if (FAILED(status)) call.objects.clear();
+  return status;
+}
+
 void SinkInbox::drain() {
   auto* sink = static_cast<IWbemObjectSink*>(m_sink.get());
   std::unique_lock lock(m_mutex);
   for (;;) {
     IncomingCall call = std::move(m_queue.front());
     lock.unlock();
-    HRESULT answered;
-    if (call.indication) {
+    HRESULT answered = read(call);
+    if (FAILED(answered)) {
+      // Nothing of a call that cannot be read is made; the sender learns as of a sink's failure.
+    } else if (call.indication) {
       std::vector<IWbemClassObject*> raw;
       raw.reserve(call.objects.size());
       for (const auto& object : call.objects) raw.push_back(object.get());

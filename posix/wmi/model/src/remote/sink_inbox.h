@@ -1,7 +1,9 @@
-// The receiving side of a streamed sink: calls decoded on the loop thread wait here in order,
-// and one worker at a time makes them on the real sink, never the loop thread.
+// The receiving side of a streamed sink: calls wait here in order as they arrived, and one
+// thread at a time reads and makes them on the real sink, never the loop thread.
 #pragma once
 
+#include <capnp/common.h>
+#include <kj/array.h>
 #include <kj/async.h>
 #include <wbemcli.h>
 #include <winplatform/remoting.h>
@@ -13,11 +15,13 @@
 #include <vector>
 
 #include "object_codec.h"
+#include "stream_layouts.h"
 
 namespace velt::wmi::remote {
 
 struct IncomingCall {
   bool indication = true;
+  kj::Array<capnp::word> encoded;  // Indicate calls as they arrived, read by the drainer
   std::vector<velt::ComPtr<IWbemClassObject>> objects;  // what Indicate hands on
   LONG flags = 0;                                       // what SetStatus hands on
   HRESULT result = S_OK;
@@ -62,6 +66,7 @@ class SinkInbox : public std::enable_shared_from_this<SinkInbox> {
 
   void queue(IncomingCall call);       // under the lock
   void drain();                        // worker
+  HRESULT read(IncomingCall& call);    // the drainer
   bool settles(uint64_t count) const;  // under the lock
   // Under the lock: the waiters to wake now.
   std::vector<kj::Own<kj::CrossThreadPromiseFulfiller<void>>> wakeable();
@@ -79,6 +84,7 @@ class SinkInbox : public std::enable_shared_from_this<SinkInbox> {
   HRESULT m_failure = S_OK;
   kj::Own<kj::CrossThreadPromiseFulfiller<void>> m_room;
   std::vector<Waiter> m_handledWaiters;
+  ReceivedLayouts m_layouts;  // the drainer: the layouts this stream's indications carried
 };
 
 }  // namespace velt::wmi::remote

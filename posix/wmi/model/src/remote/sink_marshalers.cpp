@@ -1,6 +1,7 @@
 // IWbemObjectSink and IWbemProviderInitSink across processes: what a provider answers with.
 #include <wbemprov.h>
 
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -69,16 +70,15 @@ class ObjectSinkStub final : public rpc::ObjectSink::Server, public remoting::Un
   const std::shared_ptr<SinkInbox>& inbox() const { return m_inbox; }
 
  protected:
+  // The calls are read where they are made: the objects are then made, used and released on
+  // one thread, and this thread is free for the connection.
   kj::Promise<void> indicate(IndicateContext context) override {
-    auto params = context.getParams();
+    auto calls = context.getParams().getCalls();
+    if (calls.size() % sizeof(capnp::word) != 0) return sinkFailure(WBEM_E_INVALID_OBJECT);
     IncomingCall call;
-    call.bytes = params.totalSize().wordCount * sizeof(capnp::word);
-    for (auto in : params.getObjects()) {
-      ComPtr<IWbemClassObject> object;
-      HRESULT status = readObject(in, object, &m_layouts);
-      if (FAILED(status)) return sinkFailure(status);
-      call.objects.push_back(std::move(object));
-    }
+    call.encoded = kj::heapArray<capnp::word>(calls.size() / sizeof(capnp::word));
+    std::memcpy(call.encoded.begin(), calls.begin(), calls.size());
+    call.bytes = calls.size();
     return m_inbox->accept(std::move(call));
   }
 
@@ -98,7 +98,6 @@ class ObjectSinkStub final : public rpc::ObjectSink::Server, public remoting::Un
 
  private:
   std::shared_ptr<SinkInbox> m_inbox;
-  ReceivedLayouts m_layouts;  // loop thread: what this stream's indications carried
 };
 
 // Encodes on the provider's thread and queues; the pump streams. A call answers at once, or
@@ -143,8 +142,7 @@ class ObjectSinkProxy final : public remoting::ProxyBase<IWbemObjectSink>,
     if (count < 0 || (count > 0 && objects == nullptr)) return WBEM_E_INVALID_PARAMETER;
     if (remoting::onLoopThread()) return RPC_E_CANTCALLOUT_ININPUTSYNCCALL;
     CallEncoder encoder;
-    auto list =
-        encoder.builder().initRoot<rpc::ObjectSink::IndicateParams>().initObjects(unsigned(count));
+    auto list = encoder.builder().initRoot<rpc::Indicated>().initObjects(unsigned(count));
     // Numbered and queued as one step, so a layout's definition is streamed before its number.
     std::lock_guard numbering(m_numbering);
     const std::size_t known = m_layouts.count();

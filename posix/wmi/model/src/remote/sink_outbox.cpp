@@ -1,6 +1,7 @@
 #include "sink_outbox.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include <wbemcli.h>
 #include <winplatform/remoting.h>
@@ -13,27 +14,32 @@ namespace {
 
 // Consecutive indications up to this many bytes go in one streamed call.
 constexpr size_t kBatchBytes = size_t(64) << 10;
+// While a provider streams (a batch went a moment ago), the pump waits this long for a batch
+// to fill before it sends a smaller one. Each streamed call costs both processes a few system
+// calls and thread wake-ups; sent as soon as something is queued, the calls of a fast
+// provider carry a few dozen objects each. A status, a caller waiting for what was queued, or
+// the end of the stream sends at once.
+constexpr kj::Duration kGatherFor = 200 * kj::MICROSECONDS;
 
-using IndicateParams = rpc::ObjectSink::IndicateParams;
 using SetStatusParams = rpc::ObjectSink::SetStatusParams;
 
+// The batch's calls as they were encoded, one after another.
 kj::Promise<void> sendIndications(rpc::ObjectSink::Client& sink, std::vector<OutgoingCall>& batch) {
-  size_t count = 0;
-  for (auto& call : batch) count += readCall(call).getRoot<IndicateParams>().getObjects().size();
-  auto request = sink.indicateRequest();
-  auto objects = request.initObjects(unsigned(count));
-  unsigned at = 0;
+  size_t bytes = 0;
+  for (auto& call : batch) bytes += call.bytes;
+  // Sized so the request is one segment: a reader follows a pointer into any later segment
+  // under a lock.
+  auto request = sink.indicateRequest(capnp::MessageSize{bytes / sizeof(capnp::word) + 64, 0});
+  kj::byte* at = request.initCalls(unsigned(bytes)).begin();
   for (auto& call : batch) {
-    capnp::FlatArrayMessageReader reader = readCall(call);
-    for (auto object : reader.getRoot<IndicateParams>().getObjects()) {
-      objects.setWithCaveats(at++, object);
-    }
+    std::memcpy(at, call.words.begin(), call.bytes);
+    at += call.bytes;
   }
   return request.send();
 }
 
 kj::Promise<void> sendStatus(rpc::ObjectSink::Client& sink, OutgoingCall& call) {
-  auto request = sink.setStatusRequest();
+  auto request = sink.setStatusRequest(capnp::MessageSize{call.words.size() + 64, 0});
   capnp::FlatArrayMessageReader reader = readCall(call);
   auto status = reader.getRoot<SetStatusParams>();
   request.setFlags(status.getFlags());
@@ -125,9 +131,11 @@ HRESULT SinkOutbox::queue(OutgoingCall&& call) {
     m_room.wait(lock, [this] { return FAILED(m_failure) || m_queue.empty() || m_bytes < kBound; });
     if (FAILED(m_failure)) return m_failure;
     m_bytes += call.bytes;
+    if (!call.indication) ++m_statusesQueued;
+    const bool wakes = !call.indication || m_bytes >= m_wakeAtBytes;
     m_queue.push_back(kj::mv(call));
     ++m_queued;
-    wake = kj::mv(m_wake);
+    if (wakes) wake = kj::mv(m_wake);
   }
   if (wake.get() != nullptr) wake->fulfill();
   if (tracking.on) {
@@ -164,11 +172,19 @@ void SinkOutbox::close() {
 }
 
 kj::Promise<uint64_t> SinkOutbox::whenSent(uint64_t count) {
-  std::lock_guard lock(m_mutex);
-  if (m_settled >= count) return m_callsSent;
-  auto pair = kj::newPromiseAndFulfiller<uint64_t>();
-  m_sentWaiters.push_back({count, kj::mv(pair.fulfiller)});
-  return kj::mv(pair.promise);
+  kj::Own<kj::CrossThreadPromiseFulfiller<void>> gathering;
+  kj::Promise<uint64_t> sent = nullptr;
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_settled >= count) return m_callsSent;
+    auto pair = kj::newPromiseAndFulfiller<uint64_t>();
+    m_sentWaiters.push_back({count, kj::mv(pair.fulfiller)});
+    sent = kj::mv(pair.promise);
+    // Somebody waits: what was queued goes now.
+    if (m_wakeAtBytes > 0) gathering = kj::mv(m_wake);
+  }
+  if (gathering.get() != nullptr) gathering->fulfill();
+  return sent;
 }
 
 std::vector<OutgoingCall> SinkOutbox::takeBatch() {
@@ -181,6 +197,7 @@ std::vector<OutgoingCall> SinkOutbox::takeBatch() {
       break;
     }
     bytes += next.bytes;
+    if (!next.indication) --m_statusesQueued;
     batch.push_back(kj::mv(next));
     m_queue.pop_front();
   }
@@ -245,12 +262,40 @@ kj::Promise<void> SinkOutbox::start(std::shared_ptr<SinkOutbox> outbox,
   }));
 }
 
+bool SinkOutbox::shouldGather() {
+  if (m_gathered || m_closed || m_queue.empty() || m_bytes >= kBatchBytes || m_statusesQueued > 0 ||
+      !m_sentWaiters.empty()) {
+    return false;
+  }
+  KJ_IF_MAYBE (last, m_lastSent) {
+    return remoting::loopTimer().now() - *last < kGatherFor;
+  }
+  return false;
+}
+
 kj::Promise<void> SinkOutbox::pump(std::shared_ptr<SinkOutbox> outbox, rpc::ObjectSink::Client sink,
                                    kj::Own<remoting::Connection> keep) {
   std::vector<OutgoingCall> batch;
   {
     std::lock_guard lock(outbox->m_mutex);
     if (FAILED(outbox->m_failure)) return kj::READY_NOW;
+    if (outbox->shouldGather()) {
+      // Armed under the lock that queue() takes, so no call slips in unseen.
+      auto pair = kj::newPromiseAndCrossThreadFulfiller<void>();
+      outbox->m_wake = kj::mv(pair.fulfiller);
+      outbox->m_wakeAtBytes = kBatchBytes;
+      return pair.promise.exclusiveJoin(remoting::loopTimer().afterDelay(kGatherFor))
+          .then([outbox, sink = kj::mv(sink), keep = kj::mv(keep)]() mutable {
+            {
+              std::lock_guard lock(outbox->m_mutex);
+              outbox->m_wake = nullptr;
+              outbox->m_wakeAtBytes = 0;
+              outbox->m_gathered = true;
+            }
+            return pump(kj::mv(outbox), kj::mv(sink), kj::mv(keep));
+          });
+    }
+    outbox->m_gathered = false;
     batch = outbox->takeBatch();
     if (batch.empty()) {
       if (outbox->m_closed) return kj::READY_NOW;
@@ -262,6 +307,7 @@ kj::Promise<void> SinkOutbox::pump(std::shared_ptr<SinkOutbox> outbox, rpc::Obje
       });
     }
   }
+  outbox->m_lastSent = remoting::loopTimer().now();
   size_t bytes = 0;
   for (auto& call : batch) bytes += call.bytes;
   kj::Promise<void> flowing =

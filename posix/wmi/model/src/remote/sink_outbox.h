@@ -5,6 +5,7 @@
 #include <capnp/message.h>
 #include <capnp/serialize.h>
 #include <kj/async.h>
+#include <kj/time.h>
 #include <velt/wmi.capnp.h>
 #include <winplatform/remoting.h>
 
@@ -17,7 +18,7 @@
 
 namespace velt::wmi::remote {
 
-// One call to stream: its own message (rpc::ObjectSink::IndicateParams or SetStatusParams),
+// One call to stream: its own message (rpc::Indicated or rpc::ObjectSink::SetStatusParams),
 // so the provider may change or release its objects once the call returned. Held flat, at its
 // own size, so that what the outbox counts is what it holds.
 struct OutgoingCall {
@@ -102,6 +103,7 @@ class SinkOutbox : public std::enable_shared_from_this<SinkOutbox> {
   void sent(size_t calls, size_t bytes);
   void failed(HRESULT status, bool bySink);
   void settleWaiters();  // loop thread
+  bool shouldGather();   // under the lock, loop thread
   static kj::Promise<void> pump(std::shared_ptr<SinkOutbox> outbox, rpc::ObjectSink::Client sink,
                                 kj::Own<remoting::Connection> keep);
 
@@ -117,8 +119,13 @@ class SinkOutbox : public std::enable_shared_from_this<SinkOutbox> {
   bool m_failedBySink = false;
   bool m_closed = false;
   kj::Own<kj::CrossThreadPromiseFulfiller<void>> m_wake;  // set while the pump waits for work
-  std::vector<SentWaiter> m_sentWaiters;                  // loop thread only
-  kj::Maybe<rpc::ObjectSink::Client> m_sink;              // loop thread, while the pump runs
+  size_t m_wakeAtBytes = 0;     // while gathering: the bytes queued that wake the pump
+  size_t m_statusesQueued = 0;  // queued calls that are not indications
+  // Loop thread: when the last batch went; and whether the pump gathered before this turn.
+  kj::Maybe<kj::TimePoint> m_lastSent;
+  bool m_gathered = false;
+  std::vector<SentWaiter> m_sentWaiters;      // loop thread only
+  kj::Maybe<rpc::ObjectSink::Client> m_sink;  // loop thread, while the pump runs
 };
 
 }  // namespace velt::wmi::remote
