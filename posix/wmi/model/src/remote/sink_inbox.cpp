@@ -90,7 +90,9 @@ bool SinkInbox::settles(uint64_t count) const {
 
 std::vector<kj::Own<kj::CrossThreadPromiseFulfiller<void>>> SinkInbox::wakeable() {
   std::vector<kj::Own<kj::CrossThreadPromiseFulfiller<void>>> wake;
-  if (m_room.get() != nullptr && m_bytes < kBound) wake.push_back(kj::mv(m_room));
+  // The held call goes on once half the inbox is free, not as soon as one call was made: each
+  // release lets one more call in and wakes the loop thread for it.
+  if (m_room.get() != nullptr && m_bytes <= kBound / 2) wake.push_back(kj::mv(m_room));
   for (auto it = m_handledWaiters.begin(); it != m_handledWaiters.end();) {
     if (settles(it->count)) {
       wake.push_back(kj::mv(it->fulfiller));

@@ -68,18 +68,17 @@ thread_local Tracking tracking;
 
 CallEncoder::CallEncoder() {
   if (scratch.busy) {  // an encoder of the same thread is still open: take no chances
-    m_builder = kj::heap<capnp::MallocMessageBuilder>();
+    m_builder.emplace();
     return;
   }
   if (!scratch.words) scratch.words.reset(new capnp::word[kScratchWords]());
   scratch.busy = m_scratch = true;
-  m_builder =
-      kj::heap<capnp::MallocMessageBuilder>(kj::arrayPtr(scratch.words.get(), kScratchWords),
-                                            capnp::AllocationStrategy::GROW_HEURISTICALLY);
+  m_builder.emplace(kj::arrayPtr(scratch.words.get(), kScratchWords),
+                    capnp::AllocationStrategy::GROW_HEURISTICALLY);
 }
 
 CallEncoder::~CallEncoder() {
-  m_builder = nullptr;  // zeroes what it wrote of the scratch space
+  m_builder.reset();  // zeroes what it wrote of the scratch space
   if (m_scratch) scratch.busy = false;
 }
 
@@ -205,13 +204,17 @@ std::vector<OutgoingCall> SinkOutbox::takeBatch() {
 }
 
 void SinkOutbox::sent(size_t calls, size_t bytes) {
+  bool room;
   {
     std::lock_guard lock(m_mutex);
     m_settled += calls;
     m_bytes -= bytes;
     ++m_callsSent;
+    // A provider that waits for room is woken once half the outbox is free, not for every
+    // batch that goes: each wake-up is a thread switch, and it would fill one batch and wait.
+    room = m_bytes <= kBound / 2;
   }
-  m_room.notify_all();
+  if (room) m_room.notify_all();
   settleWaiters();
 }
 

@@ -14,6 +14,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace velt::wmi::remote {
@@ -46,7 +47,7 @@ class CallEncoder {
 
  private:
   bool m_scratch = false;  // this encoder uses the thread's scratch space
-  kj::Own<capnp::MallocMessageBuilder> m_builder;
+  std::optional<capnp::MallocMessageBuilder> m_builder;
 };
 
 class SinkOutbox : public std::enable_shared_from_this<SinkOutbox> {
