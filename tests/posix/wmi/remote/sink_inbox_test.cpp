@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "remote/object_codec.h"
 #include "remote/sink_inbox.h"
 #include "remote/stream_failure.h"
@@ -93,6 +94,13 @@ TEST(SinkInboxTest, CallsReadWhereTheyAreMadeInOrderAndUnreadableOnesMakeNothing
     inbox->close();
     return S_OK;
   });
+  // The inbox, and with it its reference on the sink, goes with the last worker job that held
+  // it; the sink holds the objects it was given until then.
+  inbox.reset();
+  EXPECT_TRUE(velt::test::within(std::chrono::seconds(10), [&] {
+    sink->AddRef();
+    return sink->Release() == 1;
+  }));
 }
 
 }  // namespace
