@@ -43,6 +43,16 @@ struct FreeBlock {
   FreeBlock* next;
 };
 
+// Links block `p` of class `cls` before `next`. The link stays readable; the rest of the block is
+// poisoned to catch use after release.
+FreeBlock* linkPoisoned(void* p, int cls, FreeBlock* next) {
+  auto* f = static_cast<FreeBlock*>(p);
+  f->next = next;
+  VELT_POISON(reinterpret_cast<char*>(p) + sizeof(FreeBlock),
+              (kSmallestBlock << cls) - sizeof(FreeBlock));
+  return f;
+}
+
 struct Region {
   std::uintptr_t base = 0;
   std::uintptr_t next = 0;
@@ -68,14 +78,7 @@ struct Region {
     return p;
   }
 
-  void give(void* p, int cls) {
-    auto* f = static_cast<FreeBlock*>(p);
-    f->next = freeLists[cls];
-    freeLists[cls] = f;
-    // The link stays readable; the rest of the block is poisoned to catch use after release.
-    VELT_POISON(reinterpret_cast<char*>(p) + sizeof(FreeBlock),
-                (kSmallestBlock << cls) - sizeof(FreeBlock));
-  }
+  void give(void* p, int cls) { freeLists[cls] = linkPoisoned(p, cls, freeLists[cls]); }
 };
 
 template <std::size_t N>
@@ -146,14 +149,6 @@ class Arena {
       giveLocked(list, cls);
       list = next;
     }
-  }
-
-  static FreeBlock* linkPoisoned(void* p, int cls, FreeBlock* next) {
-    auto* f = static_cast<FreeBlock*>(p);
-    f->next = next;
-    VELT_POISON(reinterpret_cast<char*>(p) + sizeof(FreeBlock),
-                (kSmallestBlock << cls) - sizeof(FreeBlock));
-    return f;
   }
 
  private:
@@ -259,7 +254,7 @@ void lowArenaFree(void* block, std::size_t bytes) {
   const int cls = sizeClass(bytes);
   if (block == nullptr || cls < 0) return;
   if (!cacheUsable()) return arena().release(block, bytes);
-  cache.lists[cls] = Arena::linkPoisoned(block, cls, cache.lists[cls]);
+  cache.lists[cls] = linkPoisoned(block, cls, cache.lists[cls]);
   if (++cache.counts[cls] <= cacheLimit(cls)) return;
   // Full: half goes back, the blocks freed longest ago.
   FreeBlock* keep = cache.lists[cls];

@@ -20,8 +20,8 @@
 namespace velt::wmi::remote {
 
 // One call to stream: its own message (rpc::Indicated or rpc::ObjectSink::SetStatusParams),
-// so the provider may change or release its objects once the call returned. Held flat, at its
-// own size, so that what the outbox counts is what it holds.
+// so the provider may change or release its objects once the call returned. Held flat, in its
+// encoding thread's chunk (see call_chunks.h), at its own size.
 struct OutgoingCall {
   bool indication = true;
   kj::Array<capnp::word> words;
