@@ -33,6 +33,10 @@ TEST(CallChunksTest, EachCopyIsTheFlatMessage) {
     EXPECT_EQ(std::memcmp(copy.begin(), expected.begin(), expected.asBytes().size()), 0) << count;
     capnp::FlatArrayMessageReader reader(copy);  // and the reader takes it whole
     EXPECT_EQ(reader.getRoot<capnp::AnyPointer>().getAs<capnp::List<uint64_t>>().size(), count);
+    // A batch as it arrived is copied as it is, even one larger than a chunk.
+    kj::Array<capnp::word> received = copyToChunk(expected.asBytes());
+    ASSERT_EQ(received.size(), expected.size()) << count;
+    EXPECT_EQ(std::memcmp(received.begin(), expected.begin(), expected.asBytes().size()), 0);
   }
 }
 

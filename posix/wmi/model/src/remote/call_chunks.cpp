@@ -14,7 +14,8 @@ namespace {
 // A thread's first chunk is small, so that a thread that sends one call now and then keeps
 // little; each next chunk doubles up to the largest.
 constexpr size_t kFirstChunkWords = 512;
-constexpr size_t kLargestChunkWords = 8192;
+// A whole batch, and the word before it that points back to its chunk.
+constexpr size_t kLargestChunkWords = kBatchBytes / sizeof(capnp::word) + 64;
 
 // One allocation: this header, then the words. Each call's copy is preceded by one word that
 // points back here, which is how a dropped array finds its chunk.
@@ -155,6 +156,13 @@ kj::Array<capnp::word> copyToChunk(capnp::MessageBuilder& message) {
                 segments[i].size() * sizeof(capnp::word));
     next += segments[i].size();
   }
+  return kj::Array<capnp::word>(at, words, chunkDisposer);
+}
+
+kj::Array<capnp::word> copyToChunk(kj::ArrayPtr<const kj::byte> bytes) {
+  const size_t words = bytes.size() / sizeof(capnp::word);
+  capnp::word* at = writer.take(words);
+  std::memcpy(static_cast<void*>(at), bytes.begin(), words * sizeof(capnp::word));
   return kj::Array<capnp::word>(at, words, chunkDisposer);
 }
 

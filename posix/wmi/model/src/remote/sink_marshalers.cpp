@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "arguments.h"
+#include "call_chunks.h"
 #include "object_codec.h"
 #include "sink_stream.h"
 #include "stream_failure.h"
@@ -76,8 +77,7 @@ class ObjectSinkStub final : public rpc::ObjectSink::Server, public remoting::Un
     auto calls = context.getParams().getCalls();
     if (calls.size() % sizeof(capnp::word) != 0) return sinkFailure(WBEM_E_INVALID_OBJECT);
     IncomingCall call;
-    call.encoded = kj::heapArray<capnp::word>(calls.size() / sizeof(capnp::word));
-    std::memcpy(call.encoded.begin(), calls.begin(), calls.size());
+    call.encoded = copyToChunk(calls);
     call.bytes = calls.size();
     return m_inbox->accept(std::move(call));
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include <wbemcli.h>
 #include <winplatform/remoting.h>
@@ -12,8 +13,6 @@
 namespace velt::wmi::remote {
 namespace {
 
-// Consecutive indications up to this many bytes go in one streamed call.
-constexpr size_t kBatchBytes = size_t(64) << 10;
 // While a provider streams (a batch went a moment ago), the pump waits this long for a batch
 // to fill before it sends a smaller one. Each streamed call costs both processes a few system
 // calls and thread wake-ups; sent as soon as something is queued, the calls of a fast
@@ -98,6 +97,21 @@ capnp::FlatArrayMessageReader readCall(const OutgoingCall& call) {
   return capnp::FlatArrayMessageReader(call.words.asPtr(), options);
 }
 
+void CallQueue::pop_front() {
+  m_calls[m_head++] = OutgoingCall();
+  if (m_head == m_calls.size()) clear();
+}
+
+void CallQueue::clear() {
+  m_calls.clear();  // keeps the storage
+  m_head = 0;
+}
+
+void CallQueue::swap(CallQueue& other) {
+  m_calls.swap(other.m_calls);
+  std::swap(m_head, other.m_head);
+}
+
 void SinkOutbox::startTracking() {
   tracking.on = true;
   tracking.outboxes.clear();
@@ -127,7 +141,7 @@ HRESULT SinkOutbox::queue(OutgoingCall&& call) {
   kj::Own<kj::CrossThreadPromiseFulfiller<void>> wake;
   {
     std::unique_lock lock(m_mutex);
-    m_room.wait(lock, [this] { return FAILED(m_failure) || m_queue.empty() || m_bytes < kBound; });
+    m_room.wait(lock, [this] { return FAILED(m_failure) || m_bytes < kBound; });
     if (FAILED(m_failure)) return m_failure;
     m_bytes += call.bytes;
     if (!call.indication) ++m_statusesQueued;
@@ -189,16 +203,16 @@ kj::Promise<uint64_t> SinkOutbox::whenSent(uint64_t count) {
 std::vector<OutgoingCall> SinkOutbox::takeBatch() {
   std::vector<OutgoingCall> batch;
   size_t bytes = 0;
-  while (!m_queue.empty()) {
-    OutgoingCall& next = m_queue.front();
+  while (!m_taken.empty()) {
+    OutgoingCall& next = m_taken.front();
     if (!batch.empty() &&
         (!next.indication || !batch.front().indication || bytes + next.bytes > kBatchBytes)) {
       break;
     }
     bytes += next.bytes;
-    if (!next.indication) --m_statusesQueued;
+    if (!next.indication) --m_takenStatuses;
     batch.push_back(kj::mv(next));
-    m_queue.pop_front();
+    m_taken.pop_front();
   }
   return batch;
 }
@@ -230,8 +244,9 @@ void SinkOutbox::failed(HRESULT status, bool bySink) {
       m_failure = status;
       m_failedBySink = bySink;
     }
-    m_settled += m_queue.size();
+    m_settled += m_queue.size() + m_taken.size();
     m_queue.clear();
+    m_taken.clear();
     m_bytes = 0;
   }
   m_room.notify_all();
@@ -266,8 +281,8 @@ kj::Promise<void> SinkOutbox::start(std::shared_ptr<SinkOutbox> outbox,
 }
 
 bool SinkOutbox::shouldGather() {
-  if (m_gathered || m_closed || m_queue.empty() || m_bytes >= kBatchBytes || m_statusesQueued > 0 ||
-      !m_sentWaiters.empty()) {
+  if (m_gathered || m_closed || (m_queue.empty() && m_taken.empty()) || m_bytes >= kBatchBytes ||
+      m_statusesQueued + m_takenStatuses > 0 || !m_sentWaiters.empty()) {
     return false;
   }
   KJ_IF_MAYBE (last, m_lastSent) {
@@ -299,8 +314,13 @@ kj::Promise<void> SinkOutbox::pump(std::shared_ptr<SinkOutbox> outbox, rpc::Obje
           });
     }
     outbox->m_gathered = false;
-    batch = outbox->takeBatch();
-    if (batch.empty()) {
+    if (outbox->m_taken.empty()) {
+      // All that was queued, in one move: the batch is made outside the lock, which the
+      // provider meanwhile takes for every call it queues.
+      outbox->m_taken.swap(outbox->m_queue);
+      outbox->m_takenStatuses = std::exchange(outbox->m_statusesQueued, 0);
+    }
+    if (outbox->m_taken.empty()) {
       if (outbox->m_closed) return kj::READY_NOW;
       // Armed under the lock that queue() takes, so no call slips in unseen.
       auto pair = kj::newPromiseAndCrossThreadFulfiller<void>();
@@ -310,6 +330,7 @@ kj::Promise<void> SinkOutbox::pump(std::shared_ptr<SinkOutbox> outbox, rpc::Obje
       });
     }
   }
+  batch = outbox->takeBatch();
   outbox->m_lastSent = remoting::loopTimer().now();
   size_t bytes = 0;
   for (auto& call : batch) bytes += call.bytes;

@@ -11,7 +11,6 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -48,6 +47,24 @@ class CallEncoder {
  private:
   bool m_scratch = false;  // this encoder uses the thread's scratch space
   std::optional<capnp::MallocMessageBuilder> m_builder;
+};
+
+// Calls waiting in order. Its storage stays from one batch to the next: a queue that freed a
+// block every few calls would have the loop thread free them into the provider thread's heap,
+// taking that heap's lock against the provider.
+class CallQueue {
+ public:
+  bool empty() const { return m_head == m_calls.size(); }
+  size_t size() const { return m_calls.size() - m_head; }
+  OutgoingCall& front() { return m_calls[m_head]; }
+  void push_back(OutgoingCall&& call) { m_calls.push_back(kj::mv(call)); }
+  void pop_front();
+  void clear();
+  void swap(CallQueue& other);
+
+ private:
+  std::vector<OutgoingCall> m_calls;
+  size_t m_head = 0;
 };
 
 class SinkOutbox : public std::enable_shared_from_this<SinkOutbox> {
@@ -99,7 +116,7 @@ class SinkOutbox : public std::enable_shared_from_this<SinkOutbox> {
     kj::Own<kj::PromiseFulfiller<uint64_t>> fulfiller;
   };
 
-  // Under the lock: the next calls to send (consecutive indications batch into one).
+  // Loop thread: the next calls taken to send (consecutive indications batch into one).
   std::vector<OutgoingCall> takeBatch();
   void sent(size_t calls, size_t bytes);
   void failed(HRESULT status, bool bySink);
@@ -110,7 +127,9 @@ class SinkOutbox : public std::enable_shared_from_this<SinkOutbox> {
 
   mutable std::mutex m_mutex;
   std::condition_variable m_room;
-  std::deque<OutgoingCall> m_queue;
+  CallQueue m_queue;
+  CallQueue m_taken;           // loop thread: taken from the queue, not sent yet
+  size_t m_takenStatuses = 0;  // loop thread: calls taken that are not indications
   size_t m_bytes = 0;
   uint64_t m_queued = 0;
   uint64_t m_covered = 0;
