@@ -23,21 +23,21 @@ constexpr kj::Duration kGatherFor = 200 * kj::MICROSECONDS;
 using SetStatusParams = rpc::ObjectSink::SetStatusParams;
 
 // The batch's calls as they were encoded, one after another.
-kj::Promise<void> sendIndications(rpc::ObjectSink::Client& sink, std::vector<OutgoingCall>& batch) {
-  size_t bytes = 0;
-  for (auto& call : batch) bytes += call.bytes;
+kj::Promise<void> sendIndications(rpc::ObjectSink::Client& sink, CallQueue& taken, size_t calls,
+                                  size_t bytes) {
   // Sized so the request is one segment: a reader follows a pointer into any later segment
   // under a lock.
   auto request = sink.indicateRequest(capnp::MessageSize{bytes / sizeof(capnp::word) + 64, 0});
   kj::byte* at = request.initCalls(unsigned(bytes)).begin();
-  for (auto& call : batch) {
+  for (size_t i = 0; i < calls; ++i) {
+    const OutgoingCall& call = taken.at(i);
     std::memcpy(at, call.words.begin(), call.bytes);
     at += call.bytes;
   }
   return request.send();
 }
 
-kj::Promise<void> sendStatus(rpc::ObjectSink::Client& sink, OutgoingCall& call) {
+kj::Promise<void> sendStatus(rpc::ObjectSink::Client& sink, const OutgoingCall& call) {
   auto request = sink.setStatusRequest(capnp::MessageSize{call.words.size() + 64, 0});
   capnp::FlatArrayMessageReader reader = readCall(call);
   auto status = reader.getRoot<SetStatusParams>();
@@ -97,8 +97,8 @@ capnp::FlatArrayMessageReader readCall(const OutgoingCall& call) {
   return capnp::FlatArrayMessageReader(call.words.asPtr(), options);
 }
 
-void CallQueue::pop_front() {
-  m_calls[m_head++] = OutgoingCall();
+void CallQueue::drop(size_t count) {
+  for (size_t end = m_head + count; m_head < end;) m_calls[m_head++] = OutgoingCall();
   if (m_head == m_calls.size()) clear();
 }
 
@@ -200,21 +200,17 @@ kj::Promise<uint64_t> SinkOutbox::whenSent(uint64_t count) {
   return sent;
 }
 
-std::vector<OutgoingCall> SinkOutbox::takeBatch() {
-  std::vector<OutgoingCall> batch;
-  size_t bytes = 0;
-  while (!m_taken.empty()) {
-    OutgoingCall& next = m_taken.front();
-    if (!batch.empty() &&
-        (!next.indication || !batch.front().indication || bytes + next.bytes > kBatchBytes)) {
-      break;
-    }
+size_t SinkOutbox::nextBatch(size_t& bytes) {
+  const bool indications = m_taken.at(0).indication;
+  size_t calls = 0;
+  bytes = 0;
+  for (; calls < m_taken.size(); ++calls) {
+    const OutgoingCall& next = m_taken.at(calls);
+    if (calls > 0 && (!indications || !next.indication || bytes + next.bytes > kBatchBytes)) break;
     bytes += next.bytes;
-    if (!next.indication) --m_takenStatuses;
-    batch.push_back(kj::mv(next));
-    m_taken.pop_front();
   }
-  return batch;
+  if (!indications) --m_takenStatuses;
+  return calls;
 }
 
 void SinkOutbox::sent(size_t calls, size_t bytes) {
@@ -293,7 +289,6 @@ bool SinkOutbox::shouldGather() {
 
 kj::Promise<void> SinkOutbox::pump(std::shared_ptr<SinkOutbox> outbox, rpc::ObjectSink::Client sink,
                                    kj::Own<remoting::Connection> keep) {
-  std::vector<OutgoingCall> batch;
   {
     std::lock_guard lock(outbox->m_mutex);
     if (FAILED(outbox->m_failure)) return kj::READY_NOW;
@@ -330,14 +325,13 @@ kj::Promise<void> SinkOutbox::pump(std::shared_ptr<SinkOutbox> outbox, rpc::Obje
       });
     }
   }
-  batch = outbox->takeBatch();
-  outbox->m_lastSent = remoting::loopTimer().now();
   size_t bytes = 0;
-  for (auto& call : batch) bytes += call.bytes;
-  kj::Promise<void> flowing =
-      batch.front().indication ? sendIndications(sink, batch) : sendStatus(sink, batch.front());
-  size_t calls = batch.size();
-  batch.clear();  // the request holds its own copy
+  const size_t calls = outbox->nextBatch(bytes);
+  outbox->m_lastSent = remoting::loopTimer().now();
+  kj::Promise<void> flowing = outbox->m_taken.at(0).indication
+                                  ? sendIndications(sink, outbox->m_taken, calls, bytes)
+                                  : sendStatus(sink, outbox->m_taken.at(0));
+  outbox->m_taken.drop(calls);  // the request holds its own copy
   outbox->sent(calls, bytes);
   return flowing.then(
       [outbox, sink = kj::mv(sink), keep = kj::mv(keep)]() mutable {

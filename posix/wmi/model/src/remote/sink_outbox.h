@@ -56,9 +56,10 @@ class CallQueue {
  public:
   bool empty() const { return m_head == m_calls.size(); }
   size_t size() const { return m_calls.size() - m_head; }
-  OutgoingCall& front() { return m_calls[m_head]; }
+  const OutgoingCall& at(size_t i) const { return m_calls[m_head + i]; }
   void push_back(OutgoingCall&& call) { m_calls.push_back(kj::mv(call)); }
-  void pop_front();
+  // Releases the first `count` calls.
+  void drop(size_t count);
   void clear();
   void swap(CallQueue& other);
 
@@ -116,8 +117,9 @@ class SinkOutbox : public std::enable_shared_from_this<SinkOutbox> {
     kj::Own<kj::PromiseFulfiller<uint64_t>> fulfiller;
   };
 
-  // Loop thread: the next calls taken to send (consecutive indications batch into one).
-  std::vector<OutgoingCall> takeBatch();
+  // Loop thread: how many of the calls taken go in the next streamed call (consecutive
+  // indications batch into one, up to kBatchBytes), and their `bytes`.
+  size_t nextBatch(size_t& bytes);
   void sent(size_t calls, size_t bytes);
   void failed(HRESULT status, bool bySink);
   void settleWaiters();  // loop thread
