@@ -69,7 +69,7 @@ static_assert(sizeof(Chunk*) <= sizeof(capnp::word));
 class SparePool {
  public:
   // Up to this many, as much as an outbox may hold queued.
-  static constexpr size_t kKept = 16;
+  static constexpr size_t kKept = 8;
 
   Chunk* take() {
     std::lock_guard lock(m_mutex);

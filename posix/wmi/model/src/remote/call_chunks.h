@@ -13,7 +13,7 @@ namespace velt::wmi::remote {
 
 // The most bytes of encoded calls that one streamed call carries (one call larger than that
 // still goes, alone).
-constexpr size_t kBatchBytes = size_t(64) << 10;
+constexpr size_t kBatchBytes = size_t(128) << 10;
 
 // A flat copy of `message` (segment table, then segments), in the calling thread's current
 // chunk. The array may be dropped on any thread.

@@ -13,12 +13,14 @@
 namespace velt::wmi::remote {
 namespace {
 
-// While a provider streams (a batch went a moment ago), the pump waits this long for a batch
-// to fill before it sends a smaller one. Each streamed call costs both processes a few system
-// calls and thread wake-ups; sent as soon as something is queued, the calls of a fast
-// provider carry a few dozen objects each. A status, a caller waiting for what was queued, or
-// the end of the stream sends at once.
-constexpr kj::Duration kGatherFor = 200 * kj::MICROSECONDS;
+// While a provider streams (a batch went less than kStreamingWithin ago), the pump waits up to
+// kGatherFor for a batch to fill before it sends a smaller one. Each streamed call costs both
+// processes a few system calls and thread wake-ups; sent as soon as something is queued, the
+// calls of a fast provider carry a few dozen objects each, and a batch filled in less time
+// than the wait sends at once. A status, a caller waiting for what was queued, or the end of
+// the stream sends at once; so does a call that follows a quiet spell, such as most events.
+constexpr kj::Duration kStreamingWithin = 200 * kj::MICROSECONDS;
+constexpr kj::Duration kGatherFor = 1 * kj::MILLISECONDS;
 
 using SetStatusParams = rpc::ObjectSink::SetStatusParams;
 
@@ -282,7 +284,7 @@ bool SinkOutbox::shouldGather() {
     return false;
   }
   KJ_IF_MAYBE (last, m_lastSent) {
-    return remoting::loopTimer().now() - *last < kGatherFor;
+    return remoting::loopTimer().now() - *last < kStreamingWithin;
   }
   return false;
 }
