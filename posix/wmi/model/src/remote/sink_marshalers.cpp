@@ -1,7 +1,6 @@
 // IWbemObjectSink and IWbemProviderInitSink across processes: what a provider answers with.
 #include <wbemprov.h>
 
-#include <cstring>
 #include <mutex>
 #include <vector>
 
